@@ -1,0 +1,51 @@
+# Drives CMake and Ninja.
+#   make        optimised build into build/, programs in build/bin/
+#   make run    build, then run the main job
+#   make test   install what is missing, build the optimised and the
+#               sanitizer (ASan + UBSan) configurations, run every test of both
+#   make bench  build and run the benchmarks
+
+JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
+BUILD     := build
+SANBUILD  := build-san
+CMAKE_GEN := -G Ninja
+
+.PHONY: all build run test test-release test-san bench deps clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+
+$(SANBUILD)/build.ninja:
+	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	      -DFLUVANE_SANITIZE=ON -DFLUVANE_BENCH=OFF
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@bash scripts/run.sh $(BUILD)
+
+test: deps
+	$(MAKE) test-release
+	$(MAKE) test-san
+
+test-release: $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
+
+test-san: $(SANBUILD)/build.ninja
+	cmake --build $(SANBUILD) -j $(JOBS)
+	cd $(SANBUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    ctest -j $(JOBS) --output-on-failure
+
+bench: build
+	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf $(BUILD) $(SANBUILD)
