@@ -1,4 +1,408 @@
 #include "vxu/VXLog.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
-void VX_vlogf(const char* format, va_list args) { std::vfprintf(stderr, format, args); }
-void VX_logf(const char* format, ...) { va_list a; va_start(a, format); VX_vlogf(format, a); va_end(a); }
+#include <cstdlib>
+#include <limits>
+#include <string_view>
+#include <utility>
+
+#include "platform/Clock.h"
+#include "platform/DateFormat.h"
+#include "platform/Paths.h"
+
+using platform::Paths;
+
+namespace {
+
+std::atomic<std::uint64_t> g_nextSerial{1};
+std::atomic<VXLog*> g_shared{nullptr};
+std::atomic<std::uint64_t> g_sharedSerial{0};
+
+// The unfinished lines of one thread, one per log that has any.
+struct ThreadLines {
+  struct Pending {
+    std::uint64_t serial;
+    std::string text;
+  };
+  std::vector<Pending> pending;
+
+  std::string& forLog(std::uint64_t serial) {
+    for (Pending& p : pending) {
+      if (p.serial == serial) return p.text;
+    }
+    pending.push_back({serial, std::string()});
+    return pending.back().text;
+  }
+
+  // Forgets empty buffers so that a thread keeps none for logs long gone.
+  void prune() {
+    for (size_t i = pending.size(); i-- > 0;) {
+      if (pending[i].text.empty()) pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  }
+
+  // A thread that ends in the middle of a line still gets it out, when it is
+  // the shared log's (other logs may already be gone).
+  ~ThreadLines() {
+    VXLog* shared = g_shared.load();
+    if (!shared) return;
+    for (Pending& p : pending) {
+      if (!p.text.empty() && p.serial == g_sharedSerial.load()) shared->logMessage(std::move(p.text));
+    }
+  }
+};
+
+thread_local ThreadLines t_lines;
+
+std::string formatText(const char* format, va_list args) {
+  if (!format) return std::string();
+  char small[512];
+  va_list copy;
+  va_copy(copy, args);
+  int length = std::vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  if (length <= 0) return std::string();
+  if (static_cast<size_t>(length) < sizeof small) return std::string(small, static_cast<size_t>(length));
+  std::string text(static_cast<size_t>(length), '\0');
+  va_copy(copy, args);
+  std::vsnprintf(text.data(), text.size() + 1, format, copy);
+  va_end(copy);
+  return text;
+}
+
+// The text with every byte sequence that is not UTF-8 replaced by U+FFFD.
+std::string validUtf8(std::string_view text) {
+  static const char kReplacement[] = "\xEF\xBF\xBD";
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char lead = byte(i);
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // range of the second byte
+    if (lead < 0x80) {
+      length = 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    }
+    bool valid = length > 0 && i + length <= text.size();
+    for (size_t k = 1; valid && k < length; k++) {
+      unsigned char c = byte(i + k);
+      valid = k == 1 ? (c >= low && c <= high) : (c >= 0x80 && c <= 0xBF);
+    }
+    if (valid) {
+      out.append(text.substr(i, length));
+      i += length;
+    } else {
+      out += kReplacement;
+      i++;
+    }
+  }
+  return out;
+}
+
+
+// The directory, created when missing; "" when it cannot serve. Reports
+// to the console only: the log cannot log about its own directories.
+std::string ensureDirectory(const std::string& path, bool saved, const VXLog::ConsoleSink& console) {
+  const std::string what = saved ? "saved log directory" : "log directory";
+  if (Paths::exists(path)) {
+    if (Paths::isDirectory(path)) return path;
+    console("error: preexisting file at " + what + " path not a directory (" + path + ")");
+    return std::string();
+  }
+  console(what + " doesn't exist, creating...");
+  if (!Paths::mkdirs(path)) {
+    console("error: unable to create " + what + " at '" + path + "'");
+    return std::string();
+  }
+  return path;
+}
+
+VXLog::ConsoleSink orStderr(VXLog::ConsoleSink console) {
+  return console ? std::move(console) : VXLog::ConsoleSink(&VXLog::printToStderr);
+}
+
+}  // namespace
+
+// ---- start and shared log ----
+
+void VXLog::printToStderr(const std::string& line) {
+  std::string text = line;
+  text += '\n';
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+void VXLog::rotateLogs(const std::string& logDirectory, const ConsoleSink& console) {
+  std::string directory = ensureDirectory(logDirectory, false, console ? console : orStderr({}));
+  if (directory.empty()) return;
+  std::string current = Paths::join(directory, "current.log");
+  std::string previous = Paths::join(directory, "previous.log");
+  if (!Paths::exists(current)) return;
+  if (Paths::exists(previous)) Paths::remove(previous);
+  Paths::move(current, previous);
+}
+
+std::unique_ptr<VXLog> VXLog::start(const std::string& logDirectory, ConsoleSink console) {
+  rotateLogs(logDirectory, console);
+  return std::make_unique<VXLog>(logDirectory, std::move(console));
+}
+
+VXLog& VXLog::sharedVXLog() {
+  // Never destroyed: any thread may log until the process ends.
+  static VXLog* shared = [] {
+    VXLog* log = start(Paths::join(Paths::documents(), "log")).release();
+    g_sharedSerial.store(log->serial_);
+    g_shared.store(log);
+    std::atexit(&VXLog::flushSharedAtExit);
+    return log;
+  }();
+  return *shared;
+}
+
+void VXLog::flushSharedAtExit() {
+  VXLog* shared = g_shared.load();
+  if (!shared) return;
+  // From now on each line is waited for, so nothing is left in the queue
+  // when the process ends.
+  shared->waitForEachLine_.store(true);
+  shared->flushLog();
+}
+
+// ---- life ----
+
+VXLog::File::~File() {
+  if (fd >= 0) ::close(fd);
+}
+
+VXLog::VXLog(std::string logDirectory, ConsoleSink console)
+    : serial_(g_nextSerial.fetch_add(1)),
+      directory_(std::move(logDirectory)),
+      console_(orStderr(std::move(console))),
+      worker_("VXLog") {
+  std::string path = currentLogFilePath();
+  if (!path.empty()) file_.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+}
+
+VXLog::~VXLog() { flushLog(); }
+
+// ---- messages ----
+
+void VXLog::log(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  logSyncArgs(false, format, args);
+  va_end(args);
+}
+
+void VXLog::logArgs(const char* format, va_list args) { logSyncArgs(false, format, args); }
+
+void VXLog::logSync(bool sync, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  logSyncArgs(sync, format, args);
+  va_end(args);
+}
+
+void VXLog::logSyncArgs(bool sync, const char* format, va_list args) {
+  handOn(formatText(format, args), sync);
+}
+
+void VXLog::logMessage(std::string message, bool sync) { handOn(std::move(message), sync); }
+
+void VXLog::logWithCString(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  logWithCStringSyncArgs(false, format, args);
+  va_end(args);
+}
+
+void VXLog::logWithCStringArgs(const char* format, va_list args) {
+  logWithCStringSyncArgs(false, format, args);
+}
+
+void VXLog::logWithCStringSync(bool sync, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  logWithCStringSyncArgs(sync, format, args);
+  va_end(args);
+}
+
+void VXLog::logWithCStringSyncArgs(bool sync, const char* format, va_list args) {
+  std::string text = formatText(format, args);
+  if (text.empty()) return;
+  std::vector<std::string> lines;
+  {
+    std::string& line = t_lines.forLog(serial_);
+    size_t at = 0;
+    while (at < text.size()) {
+      size_t newline = text.find('\n', at);
+      size_t end = newline == std::string::npos ? text.size() : newline;
+      while (at < end) {
+        if (line.size() >= kLongestLine) lines.push_back(std::exchange(line, std::string()));
+        size_t take = std::min(kLongestLine - line.size(), end - at);
+        line.append(text, at, take);
+        at += take;
+      }
+      if (newline != std::string::npos) {
+        lines.push_back(std::exchange(line, std::string()));
+        at = newline + 1;
+      }
+    }
+    if (line.empty()) t_lines.prune();
+  }
+  // Handed on after the buffer is settled, so that nothing here depends on
+  // what writing a line does.
+  for (std::string& l : lines) handOn(std::move(l), sync);
+}
+
+void VXLog::handOn(std::string message, bool sync) {
+  if (sync) {
+    writeLine(message, true);
+    return;
+  }
+  if (waitForEachLine_.load()) {
+    worker_.perform([this, &message] { writeLine(message, false); }, true);
+    return;
+  }
+  queued_.fetch_add(1);
+  worker_.perform([this, message = std::move(message)] {
+    writeLine(message, false);
+    if (queued_.fetch_sub(1) == 1) syncFile();  // idle: make it durable
+  });
+}
+
+void VXLog::writeLine(const std::string& message, bool syncNow) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  console_(message);
+  std::string line = "[" + platform::formatDate(platform::kDateLogLine, platform::Clock::now()) + "] " + message;
+  if (file_.fd >= 0) {
+    std::string bytes = validUtf8(line);
+    bytes += '\n';
+    // A line that cannot be written is still on the console and in the list.
+    if (Paths::writeAll(file_.fd, bytes) && syncNow) ::fdatasync(file_.fd);
+  }
+  entries_.push_back(std::move(line));
+}
+
+void VXLog::syncFile() {
+  if (file_.fd >= 0) ::fdatasync(file_.fd);
+}
+
+void VXLog::flushLog() {
+  worker_.perform([this] { syncFile(); }, true);
+}
+
+std::vector<std::string> VXLog::logEntries() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return entries_;
+}
+
+void VXLog::printToConsole(const std::string& line) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  console_(line);
+}
+
+// ---- files ----
+
+std::string VXLog::logDirectory() const {
+  return ensureDirectory(directory_, false, [this](const std::string& line) { printToConsole(line); });
+}
+
+std::string VXLog::savedLogDirectory() const {
+  return ensureDirectory(Paths::join(directory_, "saved"), true,
+                         [this](const std::string& line) { printToConsole(line); });
+}
+
+std::string VXLog::currentLogFilePath() const {
+  std::string directory = logDirectory();
+  return directory.empty() ? directory : Paths::join(directory, "current.log");
+}
+
+std::string VXLog::previousLogFilePath() const {
+  std::string directory = logDirectory();
+  return directory.empty() ? directory : Paths::join(directory, "previous.log");
+}
+
+void VXLog::savePreviousLog(const std::optional<std::string>& header) {
+  std::string previous = previousLogFilePath();
+  if (previous.empty() || !Paths::exists(previous)) return;
+  std::string savedDirectory = savedLogDirectory();
+  if (savedDirectory.empty()) return;
+
+  // Make room: four older logs stay beside the new one.
+  for (;;) {
+    std::vector<std::string> names = Paths::listDir(savedDirectory);
+    if (names.size() <= 4) break;
+    std::string oldest;
+    double oldestTime = std::numeric_limits<double>::infinity();
+    for (const std::string& name : names) {
+      std::string path = Paths::join(savedDirectory, name);
+      std::optional<double> time = Paths::mtime(path);
+      if (time && *time < oldestTime) {  // strict: the first of equals wins
+        oldest = path;
+        oldestTime = *time;
+      }
+    }
+    if (oldest.empty()) break;
+    log("purging old log file '%s'", oldest.c_str());
+    std::string error;
+    if (!Paths::remove(oldest, &error)) {
+      log("error: unable to purge old log file '%s' (%s)", oldest.c_str(), error.c_str());
+      break;  // it would be the oldest again and again
+    }
+  }
+
+  std::string saved = savedDirectory + "/saved_" +
+                      platform::formatDate(platform::kDateFileStamp, platform::Clock::now()) + ".log";
+  log("saving previous log to '%s'", saved.c_str());
+  bool written;
+  if (header) {
+    std::string content = *header + Paths::readFile(previous).value_or(std::string());
+    written = Paths::writeAtomic(saved, content);
+  } else {
+    written = Paths::copy(previous, saved);
+  }
+  if (!written) log("error: unable to save previous log to '%s'", saved.c_str());
+}
+
+void VXLog::purgeSavedLogs() {
+  std::string savedDirectory = savedLogDirectory();
+  if (savedDirectory.empty()) return;
+  for (const std::string& name : Paths::listDir(savedDirectory)) {
+    std::string path = Paths::join(savedDirectory, name);
+    log("purging old log file '%s'", path.c_str());
+    std::string error;
+    if (!Paths::remove(path, &error)) {
+      log("error: unable to purge old log file '%s' (%s)", path.c_str(), error.c_str());
+    }
+  }
+}
+
+// ---- C entries ----
+
+void VX_vlogf(const char* format, va_list args) {
+  VXLog::sharedVXLog().logWithCStringSyncArgs(false, format, args);
+}
+
+void VX_logf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VX_vlogf(format, args);
+  va_end(args);
+}

@@ -1,7 +1,157 @@
-// (placeholder: the application log is being written; only the C entries are declared)
+// The application log.
+//
+// Every line goes to three places: the console (standard error, the message
+// followed by a newline), the in-memory list logEntries() and the file
+// "current.log" in the log directory (Documents/log), where it is written as
+// "[yyyy.MM.dd HH:mm:ss.SSS] message". The previous run's file is kept as
+// "previous.log", and savePreviousLog() copies it into "log/saved", which
+// keeps at most five saved logs.
+//
+// Writing happens on the log's own thread: a caller (the audio thread
+// included) only formats the message and posts it, and lines reach the
+// console and the file in the order they were posted. A synchronous call
+// (sync set) writes on the calling thread instead, and syncs the file to disk
+// at once. The log thread syncs the file whenever it has nothing left to
+// write; flushLog() waits until every line posted before it is written and
+// synced. At normal process exit the shared log is flushed, and lines logged
+// after that are written before the call returns.
+//
+// Two kinds of entry:
+//  - log...() take a printf-style format; each call is one message, whatever
+//    it contains.
+//  - logWithCString...() (and the C functions VX_logf / VX_vlogf) collect
+//    text into lines: each "\n" ends a line, and text after the last newline
+//    waits for the calling thread's next call. Each thread has its own line
+//    buffer, so lines from different threads never mix. A line that grows to
+//    kLongestLine bytes without a newline is handed on as it is; text a
+//    thread leaves unfinished when it ends is handed on as a last line.
+//
+// The console-only messages of the directory methods (a missing or unusable
+// log directory) go straight to the console. When the directory or the file
+// cannot be used, lines still reach the console and logEntries().
+//
+// The shared log (sharedVXLog) starts on first use: "current.log" of the last
+// run becomes "previous.log", and a new, empty "current.log" is opened. Tests
+// build their own logs with start() or the constructor, for a directory of
+// their own and with a console sink of their own.
+//
+// Threads: every member may be called from any thread. The console sink is
+// called on one thread at a time, under the log's lock: it must not log. A
+// log must not be destroyed while other threads still use it; the shared log
+// is never destroyed.
 #ifndef VXU_VXLOG_H
 #define VXU_VXLOG_H
+
+#include <atomic>
 #include <cstdarg>
-void VX_logf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void VX_vlogf(const char* format, va_list args);
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Worker.h"
+
+#define VX_PRINTF_LIKE(fmt, first) __attribute__((format(printf, fmt, first)))
+
+class VXLog {
+ public:
+  // Receives each console line without its newline.
+  using ConsoleSink = std::function<void(const std::string& line)>;
+
+  static constexpr std::size_t kLongestLine = 64 * 1024;
+
+  // The process-wide log, in Documents/log; started on first use.
+  static VXLog& sharedVXLog();
+
+  // The default console: the line and "\n" on standard error.
+  static void printToStderr(const std::string& line);
+
+  // The start of a run: when "current.log" exists in the directory, it
+  // replaces "previous.log". Creates the directory when missing (with the
+  // console messages of logDirectory()). An empty sink means standard error.
+  static void rotateLogs(const std::string& logDirectory, const ConsoleSink& console = {});
+
+  // rotateLogs, then a log for that directory.
+  static std::unique_ptr<VXLog> start(const std::string& logDirectory, ConsoleSink console = {});
+
+  // A log writing to logDirectory/current.log: the file is created empty
+  // when missing and written from its start. An empty sink means standard
+  // error.
+  explicit VXLog(std::string logDirectory, ConsoleSink console = {});
+  // Flushes, stops the log thread and closes the file.
+  ~VXLog();
+  VXLog(const VXLog&) = delete;
+  VXLog& operator=(const VXLog&) = delete;
+
+  // One message each, formatted with the arguments; asynchronous unless sync.
+  void log(const char* format, ...) VX_PRINTF_LIKE(2, 3);
+  void logArgs(const char* format, va_list args) VX_PRINTF_LIKE(2, 0);
+  void logSync(bool sync, const char* format, ...) VX_PRINTF_LIKE(3, 4);
+  void logSyncArgs(bool sync, const char* format, va_list args) VX_PRINTF_LIKE(3, 0);
+  // One message, already formatted.
+  void logMessage(std::string message, bool sync = false);
+
+  // Formatted text collected into lines through the calling thread's line
+  // buffer; asynchronous unless sync.
+  void logWithCString(const char* format, ...) VX_PRINTF_LIKE(2, 3);
+  void logWithCStringArgs(const char* format, va_list args) VX_PRINTF_LIKE(2, 0);
+  void logWithCStringSync(bool sync, const char* format, ...) VX_PRINTF_LIKE(3, 4);
+  void logWithCStringSyncArgs(bool sync, const char* format, va_list args) VX_PRINTF_LIKE(3, 0);
+
+  // Waits until every line posted before the call is on the console and in
+  // the file, and the file is synced to disk.
+  void flushLog();
+
+  // The dated lines of this log, oldest first.
+  std::vector<std::string> logEntries() const;
+
+  // The log directory and "saved" in it, created when missing (with console
+  // messages); "" when the path is taken by something that is not a
+  // directory or cannot be created.
+  std::string logDirectory() const;
+  std::string savedLogDirectory() const;
+  // "current.log" and "previous.log" in logDirectory(); "" when it is "".
+  std::string currentLogFilePath() const;
+  std::string previousLogFilePath() const;
+
+  // When "previous.log" exists: purges the oldest saved logs until four are
+  // left, then saves it as "saved_<yyyy-MM-dd-HH-mm-ss-SSS>.log", after the
+  // header when one is given.
+  void savePreviousLog(const std::optional<std::string>& header = std::nullopt);
+  // Deletes every saved log.
+  void purgeSavedLogs();
+
+ private:
+  struct File {
+    int fd = -1;
+    ~File();
+  };
+
+  void handOn(std::string message, bool sync);
+  // Console, entries and file, under the lock.
+  void writeLine(const std::string& message, bool syncFile);
+  void syncFile();
+  void printToConsole(const std::string& line) const;
+  static void flushSharedAtExit();
+
+  const std::uint64_t serial_;  // names this log in the threads' line buffers
+  const std::string directory_;
+  const ConsoleSink console_;
+  mutable std::mutex mutex_;  // console, entries and file writes
+  std::vector<std::string> entries_;
+  File file_;
+  std::atomic<int> queued_{0};             // lines posted, not yet written
+  std::atomic<bool> waitForEachLine_{false};  // set at process exit
+  platform::Worker worker_;                // declared last: stops first
+};
+
+// The printf-style entries of C code: text into the shared log's line
+// buffer, asynchronously.
+void VX_logf(const char* format, ...) VX_PRINTF_LIKE(1, 2);
+void VX_vlogf(const char* format, va_list args) VX_PRINTF_LIKE(1, 0);
+
 #endif

@@ -1,0 +1,177 @@
+#include "platform/Paths.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string envOr(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+// The user's home directory: $HOME, else the password database.
+std::string userHome() {
+  std::string home = envOr("HOME");
+  if (!home.empty()) return home;
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  char buffer[4096];
+  if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir) {
+    return found->pw_dir;
+  }
+  return ".";
+}
+
+bool fail(std::string* error, const std::string& reason) {
+  if (error) *error = reason;
+  return false;
+}
+
+bool fail(std::string* error, const std::error_code& code) { return fail(error, code.message()); }
+
+bool failErrno(std::string* error) { return fail(error, std::strerror(errno)); }
+
+
+}  // namespace
+
+std::string Paths::home() {
+  std::string home = envOr("FLUVANE_HOME");
+  if (!home.empty()) return home;
+  std::string data = envOr("XDG_DATA_HOME");
+  if (data.empty()) data = join(userHome(), ".local/share");
+  return join(data, "fluvane");
+}
+
+std::string Paths::documents() { return join(home(), "Documents"); }
+
+std::string Paths::join(std::string_view dir, std::string_view name) {
+  std::string path(dir);
+  path += '/';
+  path += name;
+  return path;
+}
+
+bool Paths::exists(const std::string& path) {
+  std::error_code code;
+  return fs::exists(fs::symlink_status(path, code));
+}
+
+bool Paths::isDirectory(const std::string& path) {
+  std::error_code code;
+  return fs::is_directory(path, code);
+}
+
+bool Paths::mkdirs(const std::string& path, std::string* error) {
+  std::error_code code;
+  fs::create_directories(path, code);
+  if (code) return fail(error, code);
+  if (!fs::is_directory(path, code)) return fail(error, "not a directory");
+  return true;
+}
+
+std::vector<std::string> Paths::listDir(const std::string& path, std::string* error) {
+  std::vector<std::string> names;
+  std::error_code code;
+  fs::directory_iterator it(path, code);
+  if (code) {
+    fail(error, code);
+    return names;
+  }
+  for (const fs::directory_entry& entry : it) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool Paths::remove(const std::string& path, std::string* error) {
+  std::error_code code;
+  if (!fs::exists(fs::symlink_status(path, code))) return fail(error, "No such file or directory");
+  fs::remove_all(path, code);
+  if (code) return fail(error, code);
+  return true;
+}
+
+bool Paths::move(const std::string& from, const std::string& to, std::string* error) {
+  std::error_code code;
+  fs::rename(from, to, code);
+  if (code) return fail(error, code);
+  return true;
+}
+
+bool Paths::copy(const std::string& from, const std::string& to, std::string* error) {
+  std::error_code code;
+  if (fs::exists(fs::symlink_status(to, code))) return fail(error, "File exists");
+  fs::copy_file(from, to, fs::copy_options::none, code);
+  if (code) return fail(error, code);
+  return true;
+}
+
+std::optional<std::string> Paths::readFile(const std::string& path, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    failErrno(error);
+    return std::nullopt;
+  }
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) {
+    fail(error, "read error");
+    return std::nullopt;
+  }
+  return content.str();
+}
+
+bool Paths::writeAtomic(const std::string& path, std::string_view data, std::string* error) {
+  std::string temp = path + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return failErrno(error);
+  bool written = writeAll(fd, data) && ::fsync(fd) == 0;
+  int savedErrno = errno;
+  // mkstemp makes the file private; give it the usual permissions.
+  ::fchmod(fd, 0644);
+  ::close(fd);
+  if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (written) savedErrno = errno;
+    ::unlink(temp.c_str());
+    return fail(error, std::strerror(savedErrno));
+  }
+  return true;
+}
+
+std::optional<double> Paths::mtime(const std::string& path, std::string* error) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    failErrno(error);
+    return std::nullopt;
+  }
+  return static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) * 1e-9;
+}
+
+bool Paths::writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace platform

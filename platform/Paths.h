@@ -1,0 +1,75 @@
+// Where the application keeps its files, and the few file operations it uses.
+//
+// home() is the application's own directory: $FLUVANE_HOME when set and not
+// empty, otherwise $XDG_DATA_HOME/fluvane, otherwise ~/.local/share/fluvane.
+// documents() is home()/Documents, the place of every persistent file (logs,
+// preferences, statistics, temporary scripts). The environment is read on
+// every call, so a test can point the program at a directory of its own.
+// Neither call creates anything.
+//
+// The file helpers work on path strings. Those that can fail answer false
+// (or an empty result) and, when asked, put a readable reason in *error.
+//
+// Threads: every function may be called from any thread; operations on the
+// same files from several threads are not coordinated here.
+#ifndef PLATFORM_PATHS_H
+#define PLATFORM_PATHS_H
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+class Paths {
+ public:
+  static std::string home();
+  static std::string documents();
+
+  // dir + "/" + name.
+  static std::string join(std::string_view dir, std::string_view name);
+
+  // Whether something exists at the path (a broken symbolic link counts).
+  static bool exists(const std::string& path);
+  // Whether the path is a directory (following symbolic links).
+  static bool isDirectory(const std::string& path);
+
+  // Creates the directory and its missing parents; true when it exists
+  // afterwards.
+  static bool mkdirs(const std::string& path, std::string* error = nullptr);
+
+  // Names of the entries of a directory (without "." and ".."), sorted by
+  // byte value; empty when it cannot be read.
+  static std::vector<std::string> listDir(const std::string& path, std::string* error = nullptr);
+
+  // Removes a file, or a directory with everything in it. False when nothing
+  // was there or it could not be removed.
+  static bool remove(const std::string& path, std::string* error = nullptr);
+
+  // Renames from to to; a file already at to is replaced.
+  static bool move(const std::string& from, const std::string& to, std::string* error = nullptr);
+
+  // Copies a file; fails when something is already at to.
+  static bool copy(const std::string& from, const std::string& to, std::string* error = nullptr);
+
+  // The whole content of a file.
+  static std::optional<std::string> readFile(const std::string& path, std::string* error = nullptr);
+
+  // Writes data to a new file beside path, syncs it and renames it over
+  // path, so that readers see either the old content or the new, never a
+  // part.
+  static bool writeAtomic(const std::string& path, std::string_view data,
+                          std::string* error = nullptr);
+
+  // Last modification time in seconds since 1970 UTC.
+  // Writes all of data to an open descriptor, retrying after interruptions
+  // and short writes; false on an error.
+  static bool writeAll(int fd, std::string_view data);
+
+  static std::optional<double> mtime(const std::string& path, std::string* error = nullptr);
+};
+
+}  // namespace platform
+
+#endif

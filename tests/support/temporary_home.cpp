@@ -1,0 +1,29 @@
+// Every test program runs in a home of its own: the shared log and every
+// other file the code under test keeps live under $FLUVANE_HOME. CTest runs
+// each test case as its own process, many at once, so each process makes a
+// fresh temporary home; none writes into the user's data directory, and no
+// two processes rotate each other's logs.
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+std::string g_temporaryHome;
+
+void removeTemporaryHome() {
+  std::error_code ignored;
+  std::filesystem::remove_all(g_temporaryHome, ignored);
+}
+
+const bool g_homeReady = [] {
+  std::string pattern = (std::filesystem::temp_directory_path() / "fluvane-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) return false;
+  g_temporaryHome = pattern;
+  setenv("FLUVANE_HOME", g_temporaryHome.c_str(), 1);
+  // Registered before the shared log's own exit flush, so it runs after it.
+  std::atexit(removeTemporaryHome);
+  return true;
+}();
+
+}  // namespace
