@@ -130,6 +130,81 @@ t_CPBOOL scan_class_body(Chip_Env* env, a_Class_Body_* body, Section_Scan scan_s
   return ret;
 }
 
+// The routines of scan passes 1 and 2 that the shared statement walk calls.
+struct Scan1 {
+  static t_CPBOOL exp(Chip_Env* env, a_Exp_* exp) { return type_engine_scan1_exp(env, exp); }
+  static t_CPBOOL stmt(Chip_Env* env, a_Stmt_* stmt) { return type_engine_scan1_stmt(env, stmt); }
+  static t_CPBOOL stmt_list(Chip_Env* env, a_Stmt_List_* list) {
+    return type_engine_scan1_stmt_list(env, list);
+  }
+};
+
+struct Scan2 {
+  static t_CPBOOL exp(Chip_Env* env, a_Exp_* exp) { return type_engine_scan2_exp(env, exp); }
+  static t_CPBOOL stmt(Chip_Env* env, a_Stmt_* stmt) { return type_engine_scan2_stmt(env, stmt); }
+  static t_CPBOOL stmt_list(Chip_Env* env, a_Stmt_List_* list) {
+    return type_engine_scan2_stmt_list(env, list);
+  }
+};
+
+// A statement's expressions and nested statements, the same walk in passes 1
+// and 2 (Pass gives the pass's own routines); loops, if and blocks scan their
+// parts in a scope of their own. switch is refused.
+template <class Pass>
+t_CPBOOL scan_stmt(Chip_Env* env, a_Stmt_* stmt) {
+  if (!stmt) return TRUE;
+  switch (stmt->s_type) {
+    case ae_stmt_exp:
+      return Pass::exp(env, stmt->stmt_exp);
+    case ae_stmt_while: {
+      Block_Scope scope(env, 1);
+      return Pass::exp(env, stmt->stmt_while.cond) &&
+             Pass::stmt(env, stmt->stmt_while.body);
+    }
+    case ae_stmt_until: {
+      Block_Scope scope(env, 1);
+      return Pass::exp(env, stmt->stmt_until.cond) &&
+             Pass::stmt(env, stmt->stmt_until.body);
+    }
+    case ae_stmt_for: {
+      Block_Scope scope(env, 1);
+      a_Stmt_For_& f = stmt->stmt_for;
+      return Pass::stmt(env, f.c1) && Pass::stmt(env, f.c2) &&
+             (!f.c3 || Pass::exp(env, f.c3)) && Pass::stmt(env, f.body);
+    }
+    case ae_stmt_loop: {
+      Block_Scope scope(env, 1);
+      return Pass::exp(env, stmt->stmt_loop.cond) &&
+             Pass::stmt(env, stmt->stmt_loop.body);
+    }
+    case ae_stmt_if: {
+      Block_Scope scope(env, 1);
+      a_Stmt_If_& s = stmt->stmt_if;
+      return Pass::exp(env, s.cond) && Pass::stmt(env, s.if_body) &&
+             (!s.else_body || Pass::stmt(env, s.else_body));
+    }
+    case ae_stmt_code: {
+      Block_Scope scope(env, 2);
+      return Pass::stmt_list(env, stmt->stmt_code.stmt_list);
+    }
+    case ae_stmt_break:
+    case ae_stmt_continue:
+      return TRUE;
+    case ae_stmt_return:
+      return !stmt->stmt_return.val || Pass::exp(env, stmt->stmt_return.val);
+    case ae_stmt_switch:
+      EM_error2(stmt->line_no, "switch not implemented...");
+      return FALSE;
+    case ae_stmt_case:
+    case ae_stmt_gotolabel:
+      return FALSE;
+    default:
+      EM_error2(stmt->line_no, "internal compiler error (pre-scan) - no stmt type '%i'!",
+                stmt->s_type);
+      return FALSE;
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -262,61 +337,8 @@ t_CPBOOL type_engine_scan1_stmt_list(Chip_Env* env, a_Stmt_List_* list) {
   return TRUE;
 }
 
-// A statement's expressions and nested statements; loops, if and blocks
-// scan their parts in a scope of their own. switch is refused.
-t_CPBOOL type_engine_scan1_stmt(Chip_Env* env, a_Stmt_* stmt) {
-  if (!stmt) return TRUE;
-  switch (stmt->s_type) {
-    case ae_stmt_exp:
-      return type_engine_scan1_exp(env, stmt->stmt_exp);
-    case ae_stmt_while: {
-      Block_Scope scope(env, 1);
-      return type_engine_scan1_exp(env, stmt->stmt_while.cond) &&
-             type_engine_scan1_stmt(env, stmt->stmt_while.body);
-    }
-    case ae_stmt_until: {
-      Block_Scope scope(env, 1);
-      return type_engine_scan1_exp(env, stmt->stmt_until.cond) &&
-             type_engine_scan1_stmt(env, stmt->stmt_until.body);
-    }
-    case ae_stmt_for: {
-      Block_Scope scope(env, 1);
-      a_Stmt_For_& f = stmt->stmt_for;
-      return type_engine_scan1_stmt(env, f.c1) && type_engine_scan1_stmt(env, f.c2) &&
-             (!f.c3 || type_engine_scan1_exp(env, f.c3)) && type_engine_scan1_stmt(env, f.body);
-    }
-    case ae_stmt_loop: {
-      Block_Scope scope(env, 1);
-      return type_engine_scan1_exp(env, stmt->stmt_loop.cond) &&
-             type_engine_scan1_stmt(env, stmt->stmt_loop.body);
-    }
-    case ae_stmt_if: {
-      Block_Scope scope(env, 1);
-      a_Stmt_If_& s = stmt->stmt_if;
-      return type_engine_scan1_exp(env, s.cond) && type_engine_scan1_stmt(env, s.if_body) &&
-             (!s.else_body || type_engine_scan1_stmt(env, s.else_body));
-    }
-    case ae_stmt_code: {
-      Block_Scope scope(env, 2);
-      return type_engine_scan1_stmt_list(env, stmt->stmt_code.stmt_list);
-    }
-    case ae_stmt_break:
-    case ae_stmt_continue:
-      return TRUE;
-    case ae_stmt_return:
-      return !stmt->stmt_return.val || type_engine_scan1_exp(env, stmt->stmt_return.val);
-    case ae_stmt_switch:
-      EM_error2(stmt->line_no, "switch not implemented...");
-      return FALSE;
-    case ae_stmt_case:
-    case ae_stmt_gotolabel:
-      return FALSE;
-    default:
-      EM_error2(stmt->line_no, "internal compiler error (pre-scan) - no stmt type '%i'!",
-                stmt->s_type);
-      return FALSE;
-  }
-}
+// A statement's expressions and nested statements.
+t_CPBOOL type_engine_scan1_stmt(Chip_Env* env, a_Stmt_* stmt) { return scan_stmt<Scan1>(env, stmt); }
 
 // Every expression of a list: resolves the types of declarations and checks
 // the shape of array subscripts and postfix operands.
@@ -482,59 +504,7 @@ t_CPBOOL type_engine_scan2_stmt_list(Chip_Env* env, a_Stmt_List_* list) {
 }
 
 // As pass 1, with the pass-2 rules for declarations.
-t_CPBOOL type_engine_scan2_stmt(Chip_Env* env, a_Stmt_* stmt) {
-  if (!stmt) return TRUE;
-  switch (stmt->s_type) {
-    case ae_stmt_exp:
-      return type_engine_scan2_exp(env, stmt->stmt_exp);
-    case ae_stmt_while: {
-      Block_Scope scope(env, 1);
-      return type_engine_scan2_exp(env, stmt->stmt_while.cond) &&
-             type_engine_scan2_stmt(env, stmt->stmt_while.body);
-    }
-    case ae_stmt_until: {
-      Block_Scope scope(env, 1);
-      return type_engine_scan2_exp(env, stmt->stmt_until.cond) &&
-             type_engine_scan2_stmt(env, stmt->stmt_until.body);
-    }
-    case ae_stmt_for: {
-      Block_Scope scope(env, 1);
-      a_Stmt_For_& f = stmt->stmt_for;
-      return type_engine_scan2_stmt(env, f.c1) && type_engine_scan2_stmt(env, f.c2) &&
-             (!f.c3 || type_engine_scan2_exp(env, f.c3)) && type_engine_scan2_stmt(env, f.body);
-    }
-    case ae_stmt_loop: {
-      Block_Scope scope(env, 1);
-      return type_engine_scan2_exp(env, stmt->stmt_loop.cond) &&
-             type_engine_scan2_stmt(env, stmt->stmt_loop.body);
-    }
-    case ae_stmt_if: {
-      Block_Scope scope(env, 1);
-      a_Stmt_If_& s = stmt->stmt_if;
-      return type_engine_scan2_exp(env, s.cond) && type_engine_scan2_stmt(env, s.if_body) &&
-             (!s.else_body || type_engine_scan2_stmt(env, s.else_body));
-    }
-    case ae_stmt_code: {
-      Block_Scope scope(env, 2);
-      return type_engine_scan2_stmt_list(env, stmt->stmt_code.stmt_list);
-    }
-    case ae_stmt_break:
-    case ae_stmt_continue:
-      return TRUE;
-    case ae_stmt_return:
-      return !stmt->stmt_return.val || type_engine_scan2_exp(env, stmt->stmt_return.val);
-    case ae_stmt_switch:
-      EM_error2(stmt->line_no, "switch not implemented...");
-      return FALSE;
-    case ae_stmt_case:
-    case ae_stmt_gotolabel:
-      return FALSE;
-    default:
-      EM_error2(stmt->line_no, "internal compiler error (pre-scan) - no stmt type '%i'!",
-                stmt->s_type);
-      return FALSE;
-  }
-}
+t_CPBOOL type_engine_scan2_stmt(Chip_Env* env, a_Stmt_* stmt) { return scan_stmt<Scan2>(env, stmt); }
 
 // Every expression of a list; declarations create their values.
 t_CPBOOL type_engine_scan2_exp(Chip_Env* env, a_Exp_* exp) {
