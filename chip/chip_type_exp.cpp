@@ -91,12 +91,103 @@ t_CPBOOL already_checked(a_Exp list) {
 // Whether an expression is a declaration (the debug print refuses them).
 t_CPBOOL is_decl(a_Exp exp) { return exp && exp->s_type == ae_exp_decl; }
 
+// Three forms are values only in one place each, which the checks below
+// mark while they check it:
+//   - a class name stands for its class only as the base of a member access
+//     (it reaches static members); the emitter has nothing to push for it;
+//   - a member function only as a callee (of a call or of `=>`): the
+//     emitter pushes it with its object, two values where one is expected
+//     (the target of an assigning operator may name one too: the operator
+//     rules then refuse it as a constant, with their own message);
+//   - a debug print of several values leaves them all on the stack, which
+//     only an expression statement of its own pops.
+a_Exp g_member_base = nullptr;  // base of the member access being checked
+a_Exp g_callee = nullptr;       // callee being checked
+a_Exp g_stmt_print = nullptr;   // debug print that is a whole statement
+
+// Checks the base of a member access, where a class name may stand.
+Chip_Type* check_member_base(Chip_Env* env, a_Exp base) {
+  a_Exp saved = g_member_base;
+  g_member_base = base;
+  Chip_Type* type = type_engine_check_exp(env, base);
+  g_member_base = saved;
+  return type;
+}
+
+// Refuses a comma list where the emitter takes one value: it would push
+// every value and use only one. `what` spells the operator.
+t_CPBOOL check_single_value(a_Exp exp, c_constr what) {
+  if (!exp || !exp->next) return TRUE;
+  EM_error2(exp->line_no, "multi-value (%s) operation not supported/implemented...", what);
+  return FALSE;
+}
+
+// Refuses array subscripts that are not one value per pair of brackets
+// (`a[1, 2]` is one pair holding a list).
+t_CPBOOL check_subscripts(a_Array_Sub sub) {
+  int count = 0;
+  for (a_Exp e = sub->exp_list; e; e = e->next) count++;
+  if (count == sub->depth) return TRUE;
+  EM_error2(sub->line_no, "multi-value ([]) operation not supported/implemented...");
+  return FALSE;
+}
+
+// Refuses a class name or a member function used as a value (see
+// g_member_base, g_callee) in a name or a member access; passes the type
+// through.
+Chip_Type* check_value_use(a_Exp exp, Chip_Type* type) {
+  if (!type) return type;
+  Chip_Value* value = denoted_value(exp);
+  if (!value) return type;
+  if (exp != g_member_base && value->is_const && isa(type, &t_class)) {
+    EM_error2(exp->line_no, "cannot use class name '%s' as a value...", value->name.c_str());
+    EM_error2(exp->line_no, "...(note: a class name only reaches its static members: '%s.member')",
+              value->name.c_str());
+    return nullptr;
+  }
+  if (exp != g_callee && value->func_ref && value->func_ref->is_member) {
+    EM_error2(exp->line_no, "cannot use member function '%s' as a value...",
+              S_name(exp->s_type == ae_exp_dot_member ? exp->dot_member.member_name
+                                                      : exp->primary.var));
+    EM_error2(exp->line_no, "...(note: a member function can only be called)");
+    return nullptr;
+  }
+  return type;
+}
+
+// Refuses an expression list that mixes void values with others: an
+// expression statement pops its values by the type of the first, and a
+// void one pushes nothing.
+t_CPBOOL check_void_mix(a_Exp list) {
+  if (!list) return TRUE;
+  t_CPBOOL first_void = equals(list->type, &t_void);
+  for (a_Exp e = list->next; e; e = e->next) {
+    if (equals(e->type, &t_void) != first_void) {
+      EM_error2(e->line_no, "cannot mix 'void' and non-void values in an expression list...");
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+// Whether an expression is a debug print `<<< ... >>>`.
+t_CPBOOL is_print(a_Exp exp) {
+  return exp && exp->s_type == ae_exp_primary && exp->primary.s_type == ae_primary_hack;
+}
+
 // ---------------------------------------------------------------------------
 // Binary operators: both sides, then each right-hand expression paired with
 // the whole left side through the operator rules.
 Chip_Type* check_exp_binary(Chip_Env* env, a_Exp_Binary_* binary) {
   Chip_Type* left = type_engine_check_exp(env, binary->lhs);
+  // The right side of `=>` may be the function it calls; the target of an
+  // assignment is left to the operator rules.
+  a_Exp saved = g_callee;
+  if (binary->op == ae_op_chip || binary->op == ae_op_at_chip ||
+      (binary->op >= ae_op_plus_chip && binary->op <= ae_op_percent_chip))
+    g_callee = binary->rhs;
   Chip_Type* right = type_engine_check_exp(env, binary->rhs);
+  g_callee = saved;
   if (!left || !right) return nullptr;
   Chip_Type* result = nullptr;
   for (a_Exp rhs = binary->rhs; rhs; rhs = rhs->next) {
@@ -122,7 +213,7 @@ Chip_Type* check_one(Chip_Env* env, a_Exp exp) {
     case ae_exp_cast: return type_engine_check_exp_cast(env, &exp->cast);
     case ae_exp_postfix: return as_value(exp, type_engine_check_exp_postfix(env, &exp->postfix));
     case ae_exp_dur: return type_engine_check_exp_dur(env, &exp->dur);
-    case ae_exp_primary: return type_engine_check_exp_primary(env, &exp->primary);
+    case ae_exp_primary: return check_value_use(exp, type_engine_check_exp_primary(env, &exp->primary));
     case ae_exp_array: return type_engine_check_exp_array(env, &exp->array);
     case ae_exp_func_call: {
       a_Exp_Func_Call_* call = &exp->func_call;
@@ -130,7 +221,8 @@ Chip_Type* check_one(Chip_Env* env, a_Exp exp) {
                                                        call->line_no);
       return call->ret_type;
     }
-    case ae_exp_dot_member: return type_engine_check_exp_dot_member(env, &exp->dot_member);
+    case ae_exp_dot_member:
+      return check_value_use(exp, type_engine_check_exp_dot_member(env, &exp->dot_member));
     case ae_exp_if: return as_value(exp, type_engine_check_exp_if(env, &exp->exp_if));
     case ae_exp_decl: return type_engine_check_exp_decl(env, &exp->decl);
     default:
@@ -231,6 +323,15 @@ Chip_Type* check_name(Chip_Env* env, a_Exp_Primary_* exp) {
     EM_error2(exp->line_no, "variable/member '%s' is used before declaration...", name);
     return nullptr;
   }
+  // The name of a global duration (samp, ms, second ...) is compiled into
+  // that duration's value wherever it appears: another value of that name
+  // could never be read or assigned.
+  Chip_Value* global = env->global()->lookup_value(name, 0);
+  if (global && global != value && equals(global->type, &t_dur)) {
+    EM_error2(exp->line_no, "'%s' hides the global duration '%s'...", name, name);
+    EM_error2(exp->line_no, "...(note: the name always denotes that duration: rename '%s')", name);
+    return nullptr;
+  }
   exp->value = value;
   return value->type;
 }
@@ -245,7 +346,7 @@ t_CPBOOL args_match(Chip_Func* f, a_Exp args, t_CPBOOL convert) {
   a_Exp arg = args;
   while (arg && param) {
     if (!param->type) return FALSE;
-    if (!isa(arg->type, param->type)) {
+    if (!type_engine_check_fits(arg->type, param->type)) {
       if (convert && equals(arg->type, &t_int) && equals(param->type, &t_float)) {
         arg->cast_to = &t_float;
       } else {
@@ -293,6 +394,107 @@ Chip_Type* type_engine_check_exp(Chip_Env* env, a_Exp_* exp) {
   return first->type;
 }
 
+namespace {
+
+// Whether a checked declaration leaves the address of its variable, not a
+// value: every declaration but the one of an object it instantiates (an
+// object without `@`, or an array with sizes).
+t_CPBOOL decl_leaves_address(a_Exp_Decl_* decl) {
+  for (a_Var_Decl_List list = decl->var_decl_list; list; list = list->next) {
+    a_Var_Decl var_decl = list->var_decl;
+    Chip_Type* type = var_decl->value ? var_decl->value->type : nullptr;
+    if (!type || type_engine_check_primitive(type)) return TRUE;
+    if (var_decl->array ? !var_decl->array->exp_list : (decl->type && decl->type->ref)) return TRUE;
+  }
+  return FALSE;
+}
+
+t_CPBOOL check_decl_list(a_Exp list, t_CPBOOL roots_ok);
+
+// One node of check_decl_list and the expressions inside it. `ok` tells
+// whether a declaration may stand here as it is.
+t_CPBOOL check_decl_node(a_Exp exp, t_CPBOOL ok) {
+  switch (exp->s_type) {
+    case ae_exp_binary:
+      return check_decl_list(exp->binary.lhs, FALSE) && check_decl_list(exp->binary.rhs, FALSE);
+    case ae_exp_unary:
+      return check_decl_list(exp->unary.exp, FALSE) &&
+             (!exp->unary.array || check_decl_list(exp->unary.array->exp_list, FALSE));
+    case ae_exp_cast: return check_decl_list(exp->cast.exp, FALSE);
+    case ae_exp_postfix: return check_decl_list(exp->postfix.exp, FALSE);
+    case ae_exp_dur:
+      return check_decl_list(exp->dur.base, FALSE) && check_decl_list(exp->dur.unit, FALSE);
+    case ae_exp_primary:
+      switch (exp->primary.s_type) {
+        case ae_primary_hack: return check_decl_list(exp->primary.exp, FALSE);
+        case ae_primary_array: return check_decl_list(exp->primary.array->exp_list, FALSE);
+        case ae_primary_complex: return check_decl_list(exp->primary.complex->re, FALSE);
+        case ae_primary_polar: return check_decl_list(exp->primary.polar->mod, FALSE);
+        default: return TRUE;
+      }
+    case ae_exp_array:
+      return check_decl_list(exp->array.base, FALSE) &&
+             check_decl_list(exp->array.indices->exp_list, FALSE);
+    case ae_exp_func_call:
+      return check_decl_list(exp->func_call.func, FALSE) &&
+             check_decl_list(exp->func_call.args, FALSE);
+    case ae_exp_dot_member: {
+      // The component of a complex or polar variable is reached through
+      // the variable's address: a declaration serves.
+      Chip_Type* base = exp->dot_member.t_base;
+      t_CPBOOL component = base && (base->id == te_complex || base->id == te_polar);
+      return check_decl_list(exp->dot_member.base, component);
+    }
+    case ae_exp_if:
+      return check_decl_list(exp->exp_if.cond, FALSE) && check_decl_list(exp->exp_if.if_exp, FALSE) &&
+             check_decl_list(exp->exp_if.else_exp, FALSE);
+    case ae_exp_decl:
+      for (a_Var_Decl_List list = exp->decl.var_decl_list; list; list = list->next) {
+        a_Array_Sub array = list->var_decl->array;
+        if (array && !check_decl_list(array->exp_list, FALSE)) return FALSE;
+      }
+      if (ok || exp->emit_var || !decl_leaves_address(&exp->decl)) return TRUE;
+      EM_error2(exp->line_no, "cannot use the declaration of '%s' as a value...",
+                S_name(exp->decl.var_decl_list->var_decl->name));
+      EM_error2(exp->line_no,
+                "...(note: a declaration is a value only when it instantiates an object)");
+      return FALSE;
+    default: return TRUE;
+  }
+}
+
+// Every node of a checked list; `roots_ok` tells whether the list's own
+// nodes may be declarations as they are.
+t_CPBOOL check_decl_list(a_Exp list, t_CPBOOL roots_ok) {
+  for (a_Exp e = list; e; e = e->next) {
+    if (!check_decl_node(e, roots_ok)) return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+// Declarations used as values (see the header).
+t_CPBOOL type_engine_check_decl_values(a_Exp_* list, t_CPBOOL as_statement) {
+  return check_decl_list(list, as_statement);
+}
+
+// The expression (list) of an expression statement: the one place where a
+// debug print of several values may stand (as the whole statement), and
+// where the values are popped by the type of the first, so that void and
+// other values do not mix.
+Chip_Type* type_engine_check_exp_stmt(Chip_Env* env, a_Exp_* exp) {
+  a_Exp print = (is_print(exp) && !exp->next) ? exp : nullptr;
+  a_Exp saved = g_stmt_print;
+  g_stmt_print = print;
+  Chip_Type* type = type_engine_check_exp(env, exp);
+  g_stmt_print = saved;
+  if (!type) return nullptr;
+  if (!check_void_mix(print ? print->primary.exp : exp)) return nullptr;
+  if (!check_decl_list(exp, TRUE)) return nullptr;
+  return type;
+}
+
 // Primaries: names, literals, the debug print, array, complex and polar
 // literals.
 Chip_Type* type_engine_check_exp_primary(Chip_Env* env, a_Exp_Primary_* exp) {
@@ -305,6 +507,11 @@ Chip_Type* type_engine_check_exp_primary(Chip_Env* env, a_Exp_Primary_* exp) {
     case ae_primary_hack:
       if (is_decl(exp->exp)) {
         EM_error2(exp->line_no, "cannot use <<< >>> on variable declarations...");
+        return nullptr;
+      }
+      if (exp->exp && exp->exp->next && exp->self != g_stmt_print) {
+        EM_error2(exp->line_no, "multi-value (<<< >>>) operation not supported/implemented...");
+        EM_error2(exp->line_no, "...(note: several values print in a '<<< >>>' statement of its own)");
         return nullptr;
       }
       return type_engine_check_exp(env, exp->exp);
@@ -335,7 +542,14 @@ Chip_Type* type_engine_check_exp_decl(Chip_Env* env, a_Exp_Decl_* decl) {
       }
     }
     Chip_Value* value = var_decl->value;
-    CHIP_CHECK(value != NULL);
+    if (!value) {
+      // The scan passes create the values of declarations in statements and
+      // in the operands they walk; not inside a prefix operator, a debug
+      // print or a literal, where no declaration can be emitted either.
+      EM_error2(var_decl->line_no, "declaration of '%s' inside this expression not supported/implemented...",
+                S_name(var_decl->name));
+      return nullptr;
+    }
     Chip_Type* type = value->type;
     CHIP_CHECK(type != NULL);
     if (!first_type) first_type = type;
@@ -343,6 +557,7 @@ Chip_Type* type_engine_check_exp_decl(Chip_Env* env, a_Exp_Decl_* decl) {
     t_CPBOOL is_ref = decl->type && decl->type->ref;
 
     if (var_decl->array && var_decl->array->exp_list) {
+      if (!check_subscripts(var_decl->array)) return nullptr;
       if (!type_engine_check_exp(env, var_decl->array->exp_list)) return nullptr;
       for (a_Exp size = var_decl->array->exp_list; size; size = size->next) {
         if (!isa(size->type, &t_int)) {
@@ -382,7 +597,8 @@ Chip_Type* type_engine_check_exp_decl(Chip_Env* env, a_Exp_Decl_* decl) {
 // Member access: components of complex and polar values, members of an
 // object, static members through a class name.
 Chip_Type* type_engine_check_exp_dot_member(Chip_Env* env, a_Exp_Dot_Member_* member) {
-  member->t_base = type_engine_check_exp(env, member->base);
+  if (!check_single_value(member->base, ".")) return nullptr;
+  member->t_base = check_member_base(env, member->base);
   if (!member->t_base) return nullptr;
   Chip_Type* base = member->t_base;
   c_constr name = S_name(member->member_name);
@@ -395,6 +611,9 @@ Chip_Type* type_engine_check_exp_dot_member(Chip_Env* env, a_Exp_Dot_Member_* me
       EM_error2(member->line_no, "type '%s' has no member named '%s'...", dname(base), name);
       return nullptr;
     }
+    // A component is stored through the address of its variable: the
+    // component of a computed value is no assignment target.
+    if (member->base->meta_kind != ae_meta_var) member->self->meta_kind = ae_meta_value;
     return &t_float;
   }
 
@@ -419,7 +638,12 @@ Chip_Type* type_engine_check_exp_dot_member(Chip_Env* env, a_Exp_Dot_Member_* me
       EM_error2(member->line_no, "keyword 'this' can be used only inside class definition...");
       return nullptr;
     }
-    return env->class_def;
+    // An object has no member `this` the emitter could reach (nor would
+    // it be the current object).
+    EM_error2(member->line_no, "keyword 'this' cannot be reached as a member '%s.this'...",
+              dname(the_class));
+    EM_error2(member->line_no, "...(note: use 'this' by itself)");
+    return nullptr;
   }
 
   Chip_Value* value = type_engine_find_value(the_class, member->member_name);
@@ -441,17 +665,19 @@ Chip_Type* type_engine_check_exp_dot_member(Chip_Env* env, a_Exp_Dot_Member_* me
 // "Type.member" for the messages of calls through members.
 std::string type_engine_print_exp_dot_member(Chip_Env* env, a_Exp_Dot_Member_* member) {
   member->t_base =
-      already_checked(member->base) ? member->base->type : type_engine_check_exp(env, member->base);
+      already_checked(member->base) ? member->base->type : check_member_base(env, member->base);
   if (!member->t_base) return "[error]";
   Chip_Type* the_class = class_or_self(member->t_base);
   return the_class->display_name() + "." + S_name(member->member_name);
 }
 
-// Calls: the callee must be a function; the overload is chosen by an exact
-// pass, then by a pass that converts int arguments to float parameters.
-Chip_Type* type_engine_check_exp_func_call(Chip_Env* env, a_Exp_* func, a_Exp_* args,
-                                           Chip_Func*& cp_func, int line_no) {
+namespace {
+
+// The call proper (see type_engine_check_exp_func_call).
+Chip_Type* check_call(Chip_Env* env, a_Exp_* func, a_Exp_* args, Chip_Func*& cp_func,
+                      int line_no) {
   (void)line_no;
+  if (!check_single_value(func, "call")) return nullptr;
   Chip_Type* ftype = check_single(env, func);
   if (!ftype) return nullptr;
   if (!isa(ftype, &t_function)) {
@@ -464,7 +690,9 @@ Chip_Type* type_engine_check_exp_func_call(Chip_Env* env, a_Exp_* func, a_Exp_* 
     // variables twice.
     Chip_Type* atype = already_checked(args) ? args->type : type_engine_check_exp(env, args);
     if (!atype) return nullptr;
-    if (atype == &t_void || equals(atype, &t_void)) args = nullptr;
+    // A lone void value (`()`, a void call) passes no argument; in a list
+    // a void value matches no parameter.
+    if (!args->next && (atype == &t_void || equals(atype, &t_void))) args = nullptr;
   }
 
   Chip_Func* first = ftype->func;
@@ -508,11 +736,26 @@ Chip_Type* type_engine_check_exp_func_call(Chip_Env* env, a_Exp_* func, a_Exp_* 
   return chosen->def ? chosen->def->ret_type : nullptr;
 }
 
+}  // namespace
+
+// Calls: the callee must be a function (and there stands as a callee); the
+// overload is chosen by an exact pass, then by a pass that converts int
+// arguments to float parameters.
+Chip_Type* type_engine_check_exp_func_call(Chip_Env* env, a_Exp_* func, a_Exp_* args,
+                                           Chip_Func*& cp_func, int line_no) {
+  a_Exp saved = g_callee;
+  g_callee = func;
+  Chip_Type* type = check_call(env, func, args, cp_func, line_no);
+  g_callee = saved;
+  return type;
+}
+
 // ---------------------------------------------------------------------------
 // Indexing: as many subscripts as the array has dimensions at most, each an
 // int or a string key; fewer give an array of the remaining dimensions.
 Chip_Type* type_engine_check_exp_array(Chip_Env* env, a_Exp_Array_* array) {
   if (!verify_array(array->indices)) return nullptr;
+  if (!check_single_value(array->base, "[]") || !check_subscripts(array->indices)) return nullptr;
   Chip_Type* base = type_engine_check_exp(env, array->base);
   if (!base) return nullptr;
   if ((unsigned long)array->indices->depth > base->array_depth) {
@@ -573,6 +816,16 @@ Chip_Type* type_engine_check_exp_array_lit(Chip_Env* env, a_Exp_Primary_* exp) {
   }
   if (!type_engine_check_exp(env, exp->array->exp_list)) return nullptr;
 
+  // An element takes a slot of its type's size: void has none, and a
+  // function value is no object an array can hold.
+  for (a_Exp elem = exp->array->exp_list; elem; elem = elem->next) {
+    if (equals(elem->type, &t_void) || elem->type->id == te_function) {
+      EM_error2(elem->line_no, "array init [...] cannot hold values of type '%s'...",
+                dname(elem->type));
+      return nullptr;
+    }
+  }
+
   a_Exp first = exp->array->exp_list;
   Chip_Type* running = first->type;
   for (a_Exp elem = first->next; elem; elem = elem->next) {
@@ -620,6 +873,7 @@ Chip_Type* check_new(Chip_Env* env, a_Exp_Unary_* unary) {
       EM_error2(unary->line_no, "cannot use empty [] with 'new'...");
       return nullptr;
     }
+    if (!check_subscripts(unary->array)) return nullptr;
     if (!type_engine_check_exp(env, unary->array->exp_list)) return nullptr;
     for (a_Exp size = unary->array->exp_list; size; size = size->next) {
       if (!isa(size->type, &t_int)) {
@@ -651,6 +905,7 @@ Chip_Type* type_engine_check_exp_unary(Chip_Env* env, a_Exp_Unary_* unary) {
   Chip_Type* t = nullptr;
   a_Exp operand = unary->exp;
   if (operand) {
+    if (!check_single_value(operand, op2str(unary->op))) return nullptr;
     t = type_engine_check_exp(env, operand);
     if (!t) return nullptr;
   }
@@ -691,6 +946,7 @@ Chip_Type* type_engine_check_exp_unary(Chip_Env* env, a_Exp_Unary_* unary) {
 
 // Postfix ++ and -- on an int variable.
 Chip_Type* type_engine_check_exp_postfix(Chip_Env* env, a_Exp_Postfix_* postfix) {
+  if (!check_single_value(postfix->exp, op2str(postfix->op))) return nullptr;
   Chip_Type* t = type_engine_check_exp(env, postfix->exp);
   if (!t) return nullptr;
   if (postfix->op != ae_op_plusplus && postfix->op != ae_op_minusminus) {
@@ -714,6 +970,7 @@ Chip_Type* type_engine_check_exp_postfix(Chip_Env* env, a_Exp_Postfix_* postfix)
 // Casts: the operand, the target type and whether the operator rules allow
 // the conversion.
 Chip_Type* type_engine_check_exp_cast(Chip_Env* env, a_Exp_Cast_* cast) {
+  if (!check_single_value(cast->exp, "$")) return nullptr;
   Chip_Type* from = type_engine_check_exp(env, cast->exp);
   if (!from) return nullptr;
   Chip_Type* to = type_engine_find_type(env, cast->type->name_list);
@@ -731,6 +988,7 @@ Chip_Type* type_engine_check_exp_cast(Chip_Env* env, a_Exp_Cast_* cast) {
 
 // Durations `n::unit`: a number of a dur unit.
 Chip_Type* type_engine_check_exp_dur(Chip_Env* env, a_Exp_Dur_* dur) {
+  if (!check_single_value(dur->base, "::") || !check_single_value(dur->unit, "::")) return nullptr;
   Chip_Type* base = type_engine_check_exp(env, dur->base);
   Chip_Type* unit = type_engine_check_exp(env, dur->unit);
   if (!base || !unit) return nullptr;
@@ -753,6 +1011,9 @@ Chip_Type* type_engine_check_exp_dur(Chip_Env* env, a_Exp_Dur_* dur) {
 
 // Conditional `c ? a : b`: an int condition and two branches of one type.
 Chip_Type* type_engine_check_exp_if(Chip_Env* env, a_Exp_If_* exp_if) {
+  if (!check_single_value(exp_if->cond, "?:") || !check_single_value(exp_if->if_exp, "?:") ||
+      !check_single_value(exp_if->else_exp, "?:"))
+    return nullptr;
   Chip_Type* cond = type_engine_check_exp(env, exp_if->cond);
   Chip_Type* if_type = type_engine_check_exp(env, exp_if->if_exp);
   Chip_Type* else_type = type_engine_check_exp(env, exp_if->else_exp);

@@ -40,7 +40,24 @@
 //     dimension by itself);
 //   - only a name or a member can be called (the call is bound to the
 //     overload chosen here);
-//   - `new` refuses every primitive type, complex and polar included.
+//   - `new` refuses every primitive type, complex and polar included;
+//   - one value where the emitter takes one: a comma list is refused as the
+//     operand of a prefix, postfix or cast operator, a duration, the base of
+//     a member access or of an index, a callee, a part of `?:`, and inside
+//     one pair of array brackets;
+//   - a class name is a value only as the base of a member access (it
+//     reaches static members); a function value is used by calls only (it
+//     is passed to no parameter and held in no array literal);
+//   - the component of a complex or polar value is assigned only through a
+//     variable (the emitter stores through the variable's address);
+//   - a debug print of several values is a statement of its own (its values
+//     stay on the stack until the statement pops them), and an expression
+//     statement does not mix void values with others (it pops by the type
+//     of the first);
+//   - void values are no array elements, and a void value passes no
+//     argument only when it is the lone argument;
+//   - a declaration leaves its variable's address: it is a value only when
+//     it instantiates an object (type_engine_check_decl_values).
 #ifndef CHIP_CHIP_TYPE_EXP_H
 #define CHIP_CHIP_TYPE_EXP_H
 
@@ -56,6 +73,19 @@ struct Chip_Func;
 // Every expression of a comma list; the type of the first, or NULL at the
 // first expression that fails. list_count of the first node counts the list.
 Chip_Type* type_engine_check_exp(Chip_Env* env, a_Exp_* exp);
+
+// The expression (list) of an expression statement: as type_engine_check_exp,
+// and also the only place where a debug print of several values may stand
+// (as the whole statement); void values and others do not mix in the list.
+Chip_Type* type_engine_check_exp_stmt(Chip_Env* env, a_Exp_* exp);
+
+// Refuses a declaration used as a value in a checked expression list: a
+// declaration leaves the address of its variable (only one that
+// instantiates an object leaves the object), so elsewhere than as a
+// statement (as_statement: the list's own nodes), an assignment target, the
+// operand of ++ / -- or the variable of a complex or polar component, the
+// emitter would use an address as the value. TRUE when none is misused.
+t_CPBOOL type_engine_check_decl_values(a_Exp_* list, t_CPBOOL as_statement);
 
 // Names, keywords and literals.
 Chip_Type* type_engine_check_exp_primary(Chip_Env* env, a_Exp_Primary_* exp);

@@ -43,6 +43,22 @@ t_CPBOOL is_chip_assign(int op) {
   }
 }
 
+// A function value is pushed as the function record itself, which is no
+// object: only a call can use it. So it fits no object type.
+t_CPBOOL is_function_value(Chip_Type* type) { return type->id == te_function; }
+
+// An object other than a string, which `+` turns into its text (a function
+// value is no object).
+t_CPBOOL is_object_value(Chip_Type* type) {
+  return isa(type, &t_object) && !isa(type, &t_string) && !is_function_value(type);
+}
+
+// A string value (null excepted): assigning one copies its text into the
+// target's own string object, so the target must be a string variable.
+t_CPBOOL is_string_value(Chip_Type* type) {
+  return isa(type, &t_string) && !equals(type, &t_null);
+}
+
 // Converts an operand: marks it for the emitter and returns the new type.
 Chip_Type* convert(a_Exp_* exp, Chip_Type* to) {
   exp->cast_to = to;
@@ -125,8 +141,10 @@ Chip_Type* op_result(int op, Chip_Type* left, Chip_Type* right) {
       if (pair(te_dur, te_time) || pair(te_time, te_dur)) return &t_time;
       if (same(te_complex)) return &t_complex;
       if (same(te_polar)) return &t_polar;
-      if (isa(left, &t_string) && (isa(right, &t_string) || is_int_or_float(right))) return &t_string;
-      if (isa(right, &t_string) && is_int_or_float(left)) return &t_string;
+      if (isa(right, &t_string) && (isa(left, &t_string) || is_int_or_float(left))) return &t_string;
+      // A string into a number variable (`"s" +=> i`) has no instruction:
+      // `+=>` appends to a string target only.
+      if (op == ae_op_plus && isa(left, &t_string) && is_int_or_float(right)) return &t_string;
       return NULL;
 
     case ae_op_minus:
@@ -152,7 +170,9 @@ Chip_Type* op_result(int op, Chip_Type* left, Chip_Type* right) {
     case ae_op_times_chip:
       if (same(te_int)) return &t_int;
       if (same(te_float)) return &t_float;
-      if (pair(te_float, te_dur) || pair(te_dur, te_float)) return &t_dur;
+      if (pair(te_float, te_dur)) return &t_dur;
+      // A dur into a float variable (`d *=> f`) would store a dur there.
+      if (op == ae_op_times && pair(te_dur, te_float)) return &t_dur;
       if (same(te_complex)) return &t_complex;
       if (same(te_polar)) return &t_polar;
       return NULL;
@@ -183,34 +203,46 @@ Chip_Type* op_result(int op, Chip_Type* left, Chip_Type* right) {
       if (op == ae_op_percent && pair(te_time, te_dur)) return &t_dur;
       return NULL;
 
+    // Numbers are compared by value (complex and polar values have no
+    // order and no comparison instruction); any two object references by
+    // identity, strings by their text.
     case ae_op_eq:
     case ae_op_neq:
+      if (l == r && (l == te_int || l == te_float || l == te_time || l == te_dur)) return &t_int;
+      if (isa(left, &t_object) && isa(right, &t_object)) return &t_int;
+      return NULL;
+
+    // Only numbers and strings have an order.
     case ae_op_lt:
     case ae_op_le:
     case ae_op_gt:
     case ae_op_ge:
-      if (l == r && (l == te_int || l == te_float || l == te_time || l == te_dur ||
-                     l == te_complex || l == te_polar))
-        return &t_int;
-      if (isa(left, &t_object) && isa(right, &t_object)) return &t_int;
+      if (l == r && (l == te_int || l == te_float || l == te_time || l == te_dur)) return &t_int;
+      if (isa(left, &t_string) && isa(right, &t_string)) return &t_int;
       return NULL;
 
+    // Logical and bitwise operators work on ints only.
     case ae_op_and:
     case ae_op_or:
     case ae_op_s_or:
     case ae_op_s_and:
     case ae_op_s_xor:
-    case ae_op_shift_left:
     case ae_op_s_and_chip:
     case ae_op_s_or_chip:
     case ae_op_s_xor_chip:
     case ae_op_shift_right_chip:
     case ae_op_shift_left_chip:
       if (same(te_int)) return &t_int;
+      return NULL;
+
+    // << shifts an int, or appends to an array.
+    case ae_op_shift_left:
+      if (same(te_int)) return &t_int;
       if (left->array_depth > 0 && isa(left, &t_array)) {
         // An element, or (for a nested array) an array one level shallower
         // of the same element type.
-        if (left->array_depth == 1 && isa(right, left->array_type)) return left;
+        if (left->array_depth == 1 && !is_function_value(right) && isa(right, left->array_type))
+          return left;
         if (right->array_depth + 1 == left->array_depth && right->array_type &&
             equals(right->array_type, left->array_type))
           return left;
@@ -266,17 +298,19 @@ Chip_Type* type_engine_check_op(Chip_Env* env, int op, a_Exp_* lhs, a_Exp_* rhs,
   // Implicit conversions, only between different types.
   if (!equals(left, right)) {
     if (op == ae_op_plus) {
-      if (isa(left, &t_string) && isa(right, &t_object) && !isa(right, &t_string))
-        right = convert(rhs, &t_string);
-      else if (isa(left, &t_object) && !isa(left, &t_string) && isa(right, &t_string))
-        left = convert(lhs, &t_string);
+      if (isa(left, &t_string) && is_object_value(right)) right = convert(rhs, &t_string);
+      else if (is_object_value(left) && isa(right, &t_string)) left = convert(lhs, &t_string);
     }
 
     if (op >= ae_op_plus && op <= ae_op_ge) {
-      if (is_int_or_float(left) && is_id(right, te_complex)) left = convert(lhs, &t_complex);
-      else if (is_id(left, te_complex) && is_int_or_float(right)) right = convert(rhs, &t_complex);
-      if (is_int_or_float(left) && is_id(right, te_polar)) left = convert(lhs, &t_polar);
-      else if (is_id(left, te_polar) && is_int_or_float(right)) right = convert(rhs, &t_polar);
+      // complex and polar values are only added, subtracted, multiplied
+      // and divided: comparisons of them convert nothing (and are refused).
+      if (op <= ae_op_divide) {
+        if (is_int_or_float(left) && is_id(right, te_complex)) left = convert(lhs, &t_complex);
+        else if (is_id(left, te_complex) && is_int_or_float(right)) right = convert(rhs, &t_complex);
+        if (is_int_or_float(left) && is_id(right, te_polar)) left = convert(lhs, &t_polar);
+        else if (is_id(left, te_polar) && is_int_or_float(right)) right = convert(rhs, &t_polar);
+      }
       if (is_id(left, te_int) && is_id(right, te_float)) left = convert(lhs, &t_float);
       else if (is_id(left, te_float) && is_id(right, te_int)) right = convert(rhs, &t_float);
     }
@@ -286,8 +320,7 @@ Chip_Type* type_engine_check_op(Chip_Env* env, int op, a_Exp_* lhs, a_Exp_* rhs,
       else if (is_id(left, te_float) && is_id(right, te_int)) right = convert(rhs, &t_float);
     }
 
-    if (op == ae_op_plus_chip && isa(left, &t_object) && !isa(left, &t_string) &&
-        isa(right, &t_string))
+    if (op == ae_op_plus_chip && is_object_value(left) && isa(right, &t_string))
       left = convert(lhs, &t_string);
 
     if (op == ae_op_plus_chip || op == ae_op_minus_chip || op == ae_op_times_chip ||
@@ -426,6 +459,12 @@ Chip_Type* type_engine_check_op_chip(Chip_Env* env, a_Exp_* lhs, a_Exp_* rhs,
     EM_error2(lhs->line_no, "...(note: use '@=>' for object reference assignment)");
     return NULL;
   }
+  if (is_string_value(left) && !isa(right, &t_string)) {
+    EM_error2(lhs->line_no, "cannot resolve operator '=>' on types '%s' and '%s'...",
+              left->display_name().c_str(), right->display_name().c_str());
+    EM_error2(lhs->line_no, "...(note: a string is copied into a 'string' variable only)");
+    return NULL;
+  }
 
   if (rhs->meta_kind != ae_meta_var) {
     EM_error2(lhs->line_no, "cannot chip/assign '=>' on types '%s' => '%s'...",
@@ -455,10 +494,17 @@ Chip_Type* type_engine_check_op_at_chip(Chip_Env* env, a_Exp_* lhs, a_Exp_* rhs)
   if (rhs->s_type == ae_exp_decl && rhs->decl.type) rhs->decl.type->ref = 1;
 
   if (is_id(left, te_int) && is_id(right, te_float)) left = convert(lhs, &t_float);
-  if (!equals(left, right) && !isa(left, right)) {
+  if ((!equals(left, right) && !isa(left, right)) ||
+      (is_function_value(left) && !is_function_value(right))) {
     EM_error2(lhs->line_no, "cannot assign '@=>' on types '%s' @=> '%s'...",
               left->display_name().c_str(), right->display_name().c_str());
     EM_error2(lhs->line_no, "...(reason: --- incompatible types for assignment)");
+    return NULL;
+  }
+  if (is_string_value(left) && !isa(right, &t_string)) {
+    EM_error2(lhs->line_no, "cannot assign '@=>' on types '%s' @=> '%s'...",
+              left->display_name().c_str(), right->display_name().c_str());
+    EM_error2(lhs->line_no, "...(reason: --- a string is copied into a 'string' variable only)");
     return NULL;
   }
 
@@ -486,9 +532,17 @@ Chip_Type* type_engine_check_op_upchip(Chip_Env* env, a_Exp_* lhs, a_Exp_* rhs) 
   return NULL;
 }
 
+// Whether a value of type `from` may stand where a `to` is expected.
+t_CPBOOL type_engine_check_fits(Chip_Type* from, Chip_Type* to) {
+  if (is_function_value(from) && !is_function_value(to)) return FALSE;
+  return isa(from, to);
+}
+
 // Which explicit casts `from $ to` are allowed.
 t_CPBOOL type_engine_check_cast_valid(Chip_Env* env, Chip_Type* to, Chip_Type* from) {
   (void)env;
+  // A function value is no object: it casts to nothing else.
+  if (is_function_value(from) && !is_function_value(to)) return FALSE;
   if (isa(from, to)) return TRUE;  // upcast, null to an object type
   if (isa(to, from)) return TRUE;  // downcast, checked at run time
   const te_Type f = from->id;

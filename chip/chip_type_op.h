@@ -23,6 +23,21 @@
 // assigning operator, and `now` can only be changed by `=>` of a time, a dur
 // or an Event, or by `+=>` of a dur.
 //
+// The table admits only what the emitter has an instruction for:
+//   - comparisons apply to int, float, time and dur values of one type, to
+//     two strings (and, for == and !=, to any two object references by
+//     identity); complex and polar values are not compared, and other
+//     objects have no order;
+//   - && || | & ^ and the assigning &=> |=> ^=> >>=> <<=> take ints only;
+//     << also appends to an array;
+//   - +=> puts a string together only into a string variable, and *=>
+//     multiplies a float or dur variable by a float (never a dur into a
+//     float variable);
+//   - a string is assigned (=>, @=>) into a string variable only: the
+//     assignment copies its text into the variable's own string object;
+//   - a function value is no object: it converts to no other type (not to
+//     an object, not to a string by +, not by a cast).
+//
 // Every refusal prints its messages through EM_error2 at the line given by
 // the rule and returns NULL (FALSE for the cast rule, whose caller reports).
 #ifndef CHIP_CHIP_TYPE_OP_H
@@ -54,6 +69,12 @@ Chip_Type* type_engine_check_op_unchip(Chip_Env* env, a_Exp_* lhs, a_Exp_* rhs);
 
 // `lhs =^ rhs`: analysis connection of two unit analysers.
 Chip_Type* type_engine_check_op_upchip(Chip_Env* env, a_Exp_* lhs, a_Exp_* rhs);
+
+// TRUE when a value of type `from` may stand where a `to` is expected (an
+// argument, a returned value, an array element): `from` isa `to`, except
+// that a function value fits no other type (the emitter pushes a function as
+// the function record itself, which is no object: only a call uses it).
+t_CPBOOL type_engine_check_fits(Chip_Type* from, Chip_Type* to);
 
 // TRUE when a value of type `from` may be cast to type `to`: an upcast, a
 // downcast (checked at run time), int <-> float, and int, float or polar to

@@ -6,6 +6,7 @@
 #include "chip/chip_errmsg.h"
 #include "chip/chip_type.h"
 #include "chip/chip_type_exp.h"
+#include "chip/chip_type_op.h"
 
 namespace {
 
@@ -36,11 +37,20 @@ t_CPBOOL check_branchable(a_Exp cond, Chip_Type* type, c_constr what) {
   return FALSE;
 }
 
-// Checks the condition expression of if, while, until and their do forms:
-// it must type-check and be branchable.
+// Refuses a comma list where a statement takes one value (the emitter
+// would push them all and test or return only one); `what` names the part.
+t_CPBOOL check_single_value(a_Exp exp, c_constr what) {
+  if (!exp || !exp->next) return TRUE;
+  EM_error2(exp->line_no, "multi-value %s not supported/implemented...", what);
+  return FALSE;
+}
+
+// Checks the condition expression of if, while, until, for and the do
+// forms: one value that type-checks and is branchable.
 t_CPBOOL check_condition(Chip_Env* env, a_Exp cond, c_constr what) {
+  if (!check_single_value(cond, what)) return FALSE;
   Chip_Type* type = type_engine_check_exp(env, cond);
-  if (!type) return FALSE;
+  if (!type || !type_engine_check_decl_values(cond, FALSE)) return FALSE;
   return check_branchable(cond, type, what);
 }
 
@@ -212,7 +222,7 @@ t_CPBOOL type_engine_check_stmt(Chip_Env* env, a_Stmt_* stmt) {
 
   switch (stmt->s_type) {
     case ae_stmt_exp:
-      ret = type_engine_check_exp(env, stmt->stmt_exp) != nullptr;
+      ret = type_engine_check_exp_stmt(env, stmt->stmt_exp) != nullptr;
       break;
 
     case ae_stmt_while:
@@ -306,23 +316,28 @@ t_CPBOOL type_engine_check_until(Chip_Env* env, a_Stmt_Until_* stmt) {
 }
 
 // for (c1; c2; c3) s: initial and condition statements, then the step; a
-// condition, when present, must be branchable.
+// condition, when present, is one branchable value (the emitter tests it
+// without popping it as a statement).
 t_CPBOOL type_engine_check_for(Chip_Env* env, a_Stmt_For_* stmt) {
   if (!type_engine_check_stmt(env, stmt->c1)) return FALSE;
-  if (!type_engine_check_stmt(env, stmt->c2)) return FALSE;
   if (stmt->c2 && stmt->c2->s_type == ae_stmt_exp) {
-    a_Exp cond = stmt->c2->stmt_exp;
-    if (!check_branchable(cond, cond->type, "for conditional")) return FALSE;
+    if (!check_condition(env, stmt->c2->stmt_exp, "for conditional")) return FALSE;
+  } else if (!type_engine_check_stmt(env, stmt->c2)) {
+    return FALSE;
   }
-  if (stmt->c3 && !type_engine_check_exp(env, stmt->c3)) return FALSE;
+  // The step's values are popped as a statement's are.
+  if (stmt->c3 &&
+      (!type_engine_check_exp(env, stmt->c3) || !type_engine_check_decl_values(stmt->c3, TRUE)))
+    return FALSE;
   return check_loop_body(env, stmt->self, stmt->body);
 }
 
 // repeat (n) s: the count must be an int; a float is accepted and marked for
 // truncation to int.
 t_CPBOOL type_engine_check_loop(Chip_Env* env, a_Stmt_Loop_* stmt) {
+  if (!check_single_value(stmt->cond, "repeat count")) return FALSE;
   Chip_Type* type = type_engine_check_exp(env, stmt->cond);
-  if (!type) return FALSE;
+  if (!type || !type_engine_check_decl_values(stmt->cond, FALSE)) return FALSE;
   if (isa(type, &t_float)) {
     stmt->cond->cast_to = &t_int;
   } else if (!isa(type, &t_int)) {
@@ -341,11 +356,12 @@ t_CPBOOL type_engine_check_return(Chip_Env* env, a_Stmt_Return_* stmt) {
   }
   Chip_Type* type = &t_void;
   if (stmt->val) {
+    if (!check_single_value(stmt->val, "return value")) return FALSE;
     type = type_engine_check_exp(env, stmt->val);
-    if (!type) return FALSE;
+    if (!type || !type_engine_check_decl_values(stmt->val, FALSE)) return FALSE;
   }
   Chip_Type* declared = env->func->def->ret_type;
-  if (!isa(type, declared)) {
+  if (!type_engine_check_fits(type, declared)) {
     EM_error2(
         stmt->line_no, "function '%s' was defined with return type '%s' -- but returning type '%s'",
         env->func->name.c_str(), declared->display_name().c_str(), type->display_name().c_str());

@@ -16,7 +16,12 @@
 // Beyond the plain rules, whatever passes here must be emittable: the
 // condition of if, while, until (and their do forms) and for must be of a
 // type the emitter can branch on (int, float, time or dur), and a repeat
-// count must be an int or a float.
+// count must be an int or a float. A condition, a repeat count and a
+// returned value are one value each (not a comma list) and no declaration
+// (which leaves its variable's address); a returned function value fits no
+// object return type. An expression statement goes through
+// type_engine_check_exp_stmt, which admits the forms only a statement can
+// emit (a debug print of several values; declarations as they are).
 // Every routine returns TRUE or FALSE; the first failure ends the check.
 // Loop entries on env->breaks and value-scope levels pushed by a check are
 // popped again on every path, success or failure, so a failed compile leaves
