@@ -1,12 +1,16 @@
-// Reference-counted object model: counting, locking, freeing.
+// Reference-counted object model: counting, locking, freeing; arrays,
+// strings and events.
 #include "chip/chip_oo.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <typeinfo>
 
+#include "chip/chip_dl.h"
 #include "chip/chip_errmsg.h"
 #include "chip/chip_type.h"
+#include "chip/chip_vm.h"
 
 void chip_internal_error(c_constr file, int line, c_constr condition) {
   // The process stops at once: the message goes straight to standard error,
@@ -123,4 +127,475 @@ Chip_Object::~Chip_Object() {
     data = nullptr;
     size = 0;
   }
+}
+
+// ---------------------------------------------------------------------------
+// Arrays
+
+t_CPWORD chip_array_kind(Chip_Type* elem_type) {
+  CHIP_CHECK(elem_type != NULL);
+  // Every object type (arrays included) is a word: a reference.
+  if (isobj(elem_type)) return CHIP_ARRAY_KIND_WORD;
+  if (isa(elem_type, &t_complex) || isa(elem_type, &t_polar)) return CHIP_ARRAY_KIND_COMPLEX;
+  if (isa(elem_type, &t_float) || isa(elem_type, &t_time) || isa(elem_type, &t_dur)) {
+    return CHIP_ARRAY_KIND_FLOAT;
+  }
+  return CHIP_ARRAY_KIND_WORD;
+}
+
+Chip_Array::~Chip_Array() = default;
+
+namespace {
+
+// Whether index i addresses an element of a vector of the given size.
+inline bool in_range(t_CPWORD i, size_t size) {
+  return i >= 0 && static_cast<size_t>(i) < size;
+}
+
+// The three element classes share everything but the element type and the
+// counting of object elements; these helpers hold the shared part.
+template <typename Elem>
+t_CPINT vector_get(const std::vector<Elem>& v, t_CPWORD i, Elem* out) {
+  if (!in_range(i, v.size())) return 0;
+  *out = v[static_cast<size_t>(i)];
+  return 1;
+}
+
+template <typename Elem>
+t_CPINT map_get(const std::map<std::string, Elem>& m, const std::string& key, Elem* out) {
+  auto found = m.find(key);
+  *out = found == m.end() ? Elem{} : found->second;
+  return 1;
+}
+
+template <typename Elem>
+Elem* vector_addr(std::vector<Elem>& v, t_CPWORD i) {
+  return in_range(i, v.size()) ? &v[static_cast<size_t>(i)] : nullptr;
+}
+
+template <typename Elem>
+Elem* map_addr(std::map<std::string, Elem>& m, const std::string& key) {
+  // operator[] inserts a value-initialised (zero) entry for a missing key.
+  return &m[key];
+}
+
+// Zeroes elements [start, end) of a vector of plain values.
+template <typename Elem>
+void vector_zero(std::vector<Elem>& v, t_CPUWORD start, t_CPUWORD end) {
+  CHIP_CHECK(start <= v.size() && end <= v.size());
+  for (t_CPUWORD i = start; i < end; i++) v[i] = Elem{};
+}
+
+// Releases a counted element held in a word, if any.
+inline void release_word(t_CPUWORD word) {
+  if (word) reinterpret_cast<Chip_VM_Object*>(word)->release();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Chip_Array4
+
+Chip_Array4::Chip_Array4(t_CPBOOL is_obj, t_CPWORD capacity) : m_is_obj(FALSE) {
+  CHIP_CHECK(capacity >= 0);
+  m_vector.resize(static_cast<size_t>(capacity), 0);
+  // Only now: the zeroing above releases nothing.
+  m_is_obj = is_obj ? TRUE : FALSE;
+}
+
+Chip_Array4::~Chip_Array4() {
+  if (!m_is_obj) return;
+  // The elements are the array's references; take the containers apart
+  // first, so an element's destructor never finds a half-released array.
+  std::vector<t_CPUWORD> elements;
+  elements.swap(m_vector);
+  std::map<std::string, t_CPUWORD> entries;
+  entries.swap(m_map);
+  for (t_CPUWORD word : elements) release_word(word);
+  for (auto& entry : entries) release_word(entry.second);
+}
+
+t_CPUWORD* Chip_Array4::addr(t_CPWORD i) { return vector_addr(m_vector, i); }
+
+t_CPUWORD* Chip_Array4::addr(const std::string& key) { return map_addr(m_map, key); }
+
+t_CPINT Chip_Array4::get(t_CPWORD i, t_CPUWORD* val) { return vector_get(m_vector, i, val); }
+
+t_CPINT Chip_Array4::get(const std::string& key, t_CPUWORD* val) {
+  return map_get(m_map, key, val);
+}
+
+t_CPINT Chip_Array4::set(t_CPWORD i, t_CPUWORD val) {
+  if (!in_range(i, m_vector.size())) return 0;
+  t_CPUWORD& slot = m_vector[static_cast<size_t>(i)];
+  if (!m_is_obj) {
+    slot = val;
+    return 1;
+  }
+  // Reference the new element before letting go of the old one, so storing
+  // an element over itself keeps it alive.
+  if (val) reinterpret_cast<Chip_VM_Object*>(val)->add_ref();
+  t_CPUWORD old = slot;
+  slot = val;
+  release_word(old);
+  return 1;
+}
+
+t_CPINT Chip_Array4::push_back(t_CPUWORD val) {
+  m_vector.push_back(val);
+  return 1;
+}
+
+t_CPINT Chip_Array4::pop_back() {
+  if (m_vector.empty()) return 0;
+  t_CPUWORD last = m_vector.back();
+  m_vector.back() = 0;
+  m_vector.pop_back();
+  if (m_is_obj) release_word(last);
+  return 1;
+}
+
+void Chip_Array4::zero(t_CPUWORD start, t_CPUWORD end) {
+  CHIP_CHECK(start <= m_vector.size() && end <= m_vector.size());
+  for (t_CPUWORD i = start; i < end; i++) {
+    t_CPUWORD old = m_vector[i];
+    m_vector[i] = 0;
+    if (m_is_obj) release_word(old);
+  }
+}
+
+t_CPWORD Chip_Array4::size() { return static_cast<t_CPWORD>(m_vector.size()); }
+
+t_CPWORD Chip_Array4::capacity() { return static_cast<t_CPWORD>(m_vector.capacity()); }
+
+t_CPWORD Chip_Array4::set_size(t_CPWORD new_size) {
+  CHIP_CHECK(new_size >= 0);
+  size_t old_size = m_vector.size();
+  if (static_cast<size_t>(new_size) < old_size) zero(static_cast<t_CPUWORD>(new_size), old_size);
+  // Growing fills the new elements with zero.
+  m_vector.resize(static_cast<size_t>(new_size), 0);
+  return new_size;
+}
+
+t_CPWORD Chip_Array4::set_capacity(t_CPWORD new_capacity) {
+  CHIP_CHECK(new_capacity >= 0);
+  set_size(new_capacity);
+  return capacity();
+}
+
+t_CPWORD Chip_Array4::data_type_size() { return CHIP_ARRAY_KIND_WORD; }
+
+t_CPWORD Chip_Array4::find(const std::string& key) { return m_map.count(key) ? 1 : 0; }
+
+t_CPWORD Chip_Array4::erase(const std::string& key) {
+  auto found = m_map.find(key);
+  if (found == m_map.end()) return 0;
+  t_CPUWORD old = found->second;
+  m_map.erase(found);
+  if (m_is_obj) release_word(old);
+  return 1;
+}
+
+void Chip_Array4::clear() { zero(0, m_vector.size()); }
+
+// ---------------------------------------------------------------------------
+// Chip_Array8
+
+Chip_Array8::Chip_Array8(t_CPWORD capacity) {
+  CHIP_CHECK(capacity >= 0);
+  m_vector.resize(static_cast<size_t>(capacity), 0.0);
+}
+
+Chip_Array8::~Chip_Array8() = default;
+
+t_CPFLOAT* Chip_Array8::addr(t_CPWORD i) { return vector_addr(m_vector, i); }
+
+t_CPFLOAT* Chip_Array8::addr(const std::string& key) { return map_addr(m_map, key); }
+
+t_CPINT Chip_Array8::get(t_CPWORD i, t_CPFLOAT* val) { return vector_get(m_vector, i, val); }
+
+t_CPINT Chip_Array8::get(const std::string& key, t_CPFLOAT* val) {
+  return map_get(m_map, key, val);
+}
+
+t_CPINT Chip_Array8::set(t_CPWORD i, t_CPFLOAT val) {
+  t_CPFLOAT* slot = addr(i);
+  if (!slot) return 0;
+  *slot = val;
+  return 1;
+}
+
+t_CPINT Chip_Array8::push_back(t_CPFLOAT val) {
+  m_vector.push_back(val);
+  return 1;
+}
+
+t_CPINT Chip_Array8::pop_back() {
+  if (m_vector.empty()) return 0;
+  m_vector.pop_back();
+  return 1;
+}
+
+void Chip_Array8::zero(t_CPUWORD start, t_CPUWORD end) { vector_zero(m_vector, start, end); }
+
+t_CPWORD Chip_Array8::size() { return static_cast<t_CPWORD>(m_vector.size()); }
+
+t_CPWORD Chip_Array8::capacity() { return static_cast<t_CPWORD>(m_vector.capacity()); }
+
+t_CPWORD Chip_Array8::set_size(t_CPWORD new_size) {
+  CHIP_CHECK(new_size >= 0);
+  m_vector.resize(static_cast<size_t>(new_size), 0.0);
+  return new_size;
+}
+
+t_CPWORD Chip_Array8::set_capacity(t_CPWORD new_capacity) {
+  CHIP_CHECK(new_capacity >= 0);
+  set_size(new_capacity);
+  return capacity();
+}
+
+t_CPWORD Chip_Array8::data_type_size() { return CHIP_ARRAY_KIND_FLOAT; }
+
+t_CPWORD Chip_Array8::find(const std::string& key) { return m_map.count(key) ? 1 : 0; }
+
+t_CPWORD Chip_Array8::erase(const std::string& key) {
+  return static_cast<t_CPWORD>(m_map.erase(key));
+}
+
+void Chip_Array8::clear() { zero(0, m_vector.size()); }
+
+// ---------------------------------------------------------------------------
+// Chip_Array16
+
+Chip_Array16::Chip_Array16(t_CPWORD capacity) {
+  CHIP_CHECK(capacity >= 0);
+  m_vector.resize(static_cast<size_t>(capacity), t_CPCOMPLEX{0.0, 0.0});
+}
+
+Chip_Array16::~Chip_Array16() = default;
+
+t_CPCOMPLEX* Chip_Array16::addr(t_CPWORD i) { return vector_addr(m_vector, i); }
+
+t_CPCOMPLEX* Chip_Array16::addr(const std::string& key) { return map_addr(m_map, key); }
+
+t_CPINT Chip_Array16::get(t_CPWORD i, t_CPCOMPLEX* val) { return vector_get(m_vector, i, val); }
+
+t_CPINT Chip_Array16::get(const std::string& key, t_CPCOMPLEX* val) {
+  return map_get(m_map, key, val);
+}
+
+t_CPINT Chip_Array16::set(t_CPWORD i, t_CPCOMPLEX val) {
+  t_CPCOMPLEX* slot = addr(i);
+  if (!slot) return 0;
+  *slot = val;
+  return 1;
+}
+
+t_CPINT Chip_Array16::push_back(t_CPCOMPLEX val) {
+  m_vector.push_back(val);
+  return 1;
+}
+
+t_CPINT Chip_Array16::pop_back() {
+  if (m_vector.empty()) return 0;
+  m_vector.pop_back();
+  return 1;
+}
+
+void Chip_Array16::zero(t_CPUWORD start, t_CPUWORD end) { vector_zero(m_vector, start, end); }
+
+t_CPWORD Chip_Array16::size() { return static_cast<t_CPWORD>(m_vector.size()); }
+
+t_CPWORD Chip_Array16::capacity() { return static_cast<t_CPWORD>(m_vector.capacity()); }
+
+t_CPWORD Chip_Array16::set_size(t_CPWORD new_size) {
+  CHIP_CHECK(new_size >= 0);
+  m_vector.resize(static_cast<size_t>(new_size), t_CPCOMPLEX{0.0, 0.0});
+  return new_size;
+}
+
+t_CPWORD Chip_Array16::set_capacity(t_CPWORD new_capacity) {
+  CHIP_CHECK(new_capacity >= 0);
+  set_size(new_capacity);
+  return capacity();
+}
+
+t_CPWORD Chip_Array16::data_type_size() { return CHIP_ARRAY_KIND_COMPLEX; }
+
+t_CPWORD Chip_Array16::find(const std::string& key) { return m_map.count(key) ? 1 : 0; }
+
+t_CPWORD Chip_Array16::erase(const std::string& key) {
+  return static_cast<t_CPWORD>(m_map.erase(key));
+}
+
+void Chip_Array16::clear() { zero(0, m_vector.size()); }
+
+// ---------------------------------------------------------------------------
+// Chip_String
+
+Chip_String::Chip_String(const std::string& s) : str(s) {}
+
+Chip_String::~Chip_String() = default;
+
+// ---------------------------------------------------------------------------
+// Chip_Event
+
+// No Event class registered yet: every event lets its shreds wait.
+t_CPWORD Chip_Event::our_can_wait = -1;
+
+Chip_Event::Chip_Event() : m_queued(0), m_pinned(FALSE) {}
+
+Chip_Event::~Chip_Event() = default;
+
+namespace {
+
+// Pushes a time on a shred's register stack: the value of the shred's
+// pending chip expression.
+void push_time(Chip_VM_Shred* shred, t_CPTIME value) {
+  std::memcpy(shred->reg->sp, &value, sizeof value);
+  shred->reg->sp += sizeof value;
+}
+
+}  // namespace
+
+t_CPBOOL Chip_Event::can_wait(Chip_VM_Shred* shred) {
+  // Before the Event class is registered (or for an object without a table)
+  // there is no can_wait() to ask: the shred waits.
+  if (our_can_wait < 0 || !vtable) return TRUE;
+  if (static_cast<size_t>(our_can_wait) >= vtable->funcs.size()) return TRUE;
+  Chip_Func* func = vtable->funcs[static_cast<size_t>(our_can_wait)];
+  if (!func || !func->code || !func->code->native_func) return TRUE;
+  f_mfun native = reinterpret_cast<f_mfun>(func->code->native_func);
+  Chip_DL_Return result;
+  result.v_int = 0;
+  native(this, nullptr, &result, shred);
+  return result.v_int != 0;
+}
+
+void Chip_Event::wait(Chip_VM_Shred* shred, Chip_VM* vm) {
+  EM_log(CP_LOG_FINE, "shred '%d' wait on event '%x'...", shred->id,
+         static_cast<unsigned>(reinterpret_cast<t_CPUWORD>(this)));
+  CHIP_CHECK(shred->vm_ref == vm);
+
+  if (!can_wait(shred)) {
+    // The chip completes at once, with the shred's now as its value.
+    push_time(shred, shred->now);
+    return;
+  }
+
+  shred->is_running = FALSE;
+  m_queue_lock.acquire();
+  m_queue.push_back(shred);
+  m_queue_lock.release();
+  CHIP_CHECK(shred->event == NULL);
+  shred->event = this;
+  // The waiter's reference: the event outlives every shred waiting on it.
+  add_ref();
+  vm->shreduler()->add_blocked(shred);
+}
+
+void Chip_Event::signal() {
+  m_queue_lock.acquire();
+  if (m_queue.empty()) {
+    m_queue_lock.release();
+    return;
+  }
+  Chip_VM_Shred* shred = m_queue.front();
+  m_queue.pop_front();
+  m_queue_lock.release();
+
+  Chip_VM_Shreduler* shreduler = shred->vm_ref->shreduler();
+  // Cleared first: remove_blocked would otherwise look for the shred in
+  // this event's queue again.
+  shred->event = nullptr;
+  shreduler->remove_blocked(shred);
+  shreduler->shredule(shred);
+  push_time(shred, shreduler->now);
+  // May free the event: nothing touches it afterwards.
+  release_waiter_ref();
+}
+
+void Chip_Event::broadcast() {
+  if (num_waiting() == 0) return;
+  // The waiters' references (so the count is at least 1 here) may be the
+  // last ones: hold one of our own until the loop is done.
+  add_ref();
+  for (;;) {
+    m_queue_lock.acquire();
+    bool empty = m_queue.empty();
+    m_queue_lock.release();
+    if (empty) break;
+    signal();
+  }
+  release();
+}
+
+t_CPBOOL Chip_Event::remove(Chip_VM_Shred* shred) {
+  size_t dropped = 0;
+  m_queue_lock.acquire();
+  std::deque<Chip_VM_Shred*> kept;
+  for (Chip_VM_Shred* waiter : m_queue) {
+    if (waiter == shred) {
+      dropped++;
+    } else {
+      kept.push_back(waiter);
+    }
+  }
+  m_queue.swap(kept);
+  m_queue_lock.release();
+  if (!dropped) return FALSE;
+  shred->event = nullptr;
+  // One reference per entry (a shred waits at most once, but every entry
+  // dropped is one reference taken); the last release may free the event.
+  while (dropped-- > 0) release_waiter_ref();
+  return TRUE;
+}
+
+void Chip_Event::queue_broadcast() {
+  m_queue_lock.acquire();
+  if (m_queue.empty()) {
+    // Nobody waits: the broadcast is lost, now and later.
+    m_queue_lock.release();
+    return;
+  }
+  // Read under the lock: the machine takes a shred off the queue (under the
+  // lock) before it can free it.
+  Chip_VM* vm = m_queue.front()->vm_ref;
+  m_queued++;
+  m_queue_lock.release();
+  vm->queue_event(this, 1);
+}
+
+void Chip_Event::deliver_queued_broadcast() {
+  m_queue_lock.acquire();
+  CHIP_CHECK(m_queued > 0);
+  m_queued--;
+  bool last = m_queued == 0;
+  m_queue_lock.release();
+  broadcast();
+  if (last && m_pinned) {
+    m_pinned = FALSE;
+    // May free the event.
+    release();
+  }
+}
+
+size_t Chip_Event::num_waiting() {
+  m_queue_lock.acquire();
+  size_t count = m_queue.size();
+  m_queue_lock.release();
+  return count;
+}
+
+void Chip_Event::release_waiter_ref() {
+  m_queue_lock.acquire();
+  bool keep = m_queued > 0 && !m_pinned;
+  m_queue_lock.release();
+  if (keep) {
+    // A broadcast is queued for this event: its pointer sits in the
+    // machine's queue, so the event stays until the delivery.
+    m_pinned = TRUE;
+    return;
+  }
+  release();
 }
