@@ -152,56 +152,140 @@ inline bool in_range(t_CPWORD i, size_t size) {
   return i >= 0 && static_cast<size_t>(i) < size;
 }
 
-// The three element classes share everything but the element type and the
-// counting of object elements; these helpers hold the shared part.
-template <typename Elem>
-t_CPINT vector_get(const std::vector<Elem>& v, t_CPWORD i, Elem* out) {
-  if (!in_range(i, v.size())) return 0;
-  *out = v[static_cast<size_t>(i)];
-  return 1;
-}
-
-template <typename Elem>
-t_CPINT map_get(const std::map<std::string, Elem>& m, const std::string& key, Elem* out) {
-  auto found = m.find(key);
-  *out = found == m.end() ? Elem{} : found->second;
-  return 1;
-}
-
-template <typename Elem>
-Elem* vector_addr(std::vector<Elem>& v, t_CPWORD i) {
-  return in_range(i, v.size()) ? &v[static_cast<size_t>(i)] : nullptr;
-}
-
-template <typename Elem>
-Elem* map_addr(std::map<std::string, Elem>& m, const std::string& key) {
-  // operator[] inserts a value-initialised (zero) entry for a missing key.
-  return &m[key];
-}
-
-// Zeroes elements [start, end) of a vector of plain values.
-template <typename Elem>
-void vector_zero(std::vector<Elem>& v, t_CPUWORD start, t_CPUWORD end) {
-  CHIP_CHECK(start <= v.size() && end <= v.size());
-  for (t_CPUWORD i = start; i < end; i++) v[i] = Elem{};
-}
-
-// Releases a counted element held in a word, if any.
-inline void release_word(t_CPUWORD word) {
-  if (word) reinterpret_cast<Chip_VM_Object*>(word)->release();
-}
-
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Chip_ArrayOf
+
+template <typename T>
+Chip_ArrayOf<T>::Chip_ArrayOf(t_CPWORD capacity) {
+  CHIP_CHECK(capacity >= 0);
+  // No hooks run here (nor in the destructor): a subclass is not yet (or no
+  // longer) there to answer them.
+  m_vector.resize(static_cast<size_t>(capacity), T{});
+}
+
+template <typename T>
+Chip_ArrayOf<T>::~Chip_ArrayOf() = default;
+
+template <typename T>
+T* Chip_ArrayOf<T>::addr(t_CPWORD i) {
+  return in_range(i, m_vector.size()) ? &m_vector[static_cast<size_t>(i)] : nullptr;
+}
+
+template <typename T>
+T* Chip_ArrayOf<T>::addr(const std::string& key) {
+  // operator[] inserts a value-initialised (zero) entry for a missing key.
+  return &m_map[key];
+}
+
+template <typename T>
+t_CPINT Chip_ArrayOf<T>::get(t_CPWORD i, T* val) {
+  T* slot = addr(i);
+  if (!slot) return 0;
+  *val = *slot;
+  return 1;
+}
+
+template <typename T>
+t_CPINT Chip_ArrayOf<T>::get(const std::string& key, T* val) {
+  auto found = m_map.find(key);
+  *val = found == m_map.end() ? T{} : found->second;
+  return 1;
+}
+
+template <typename T>
+t_CPINT Chip_ArrayOf<T>::set(t_CPWORD i, T val) {
+  T* slot = addr(i);
+  if (!slot) return 0;
+  hold(val);
+  T old = *slot;
+  *slot = val;
+  let_go(old);
+  return 1;
+}
+
+template <typename T>
+t_CPINT Chip_ArrayOf<T>::push_back(T val) {
+  m_vector.push_back(val);
+  return 1;
+}
+
+template <typename T>
+t_CPINT Chip_ArrayOf<T>::pop_back() {
+  if (m_vector.empty()) return 0;
+  T last = m_vector.back();
+  m_vector.pop_back();
+  let_go(last);
+  return 1;
+}
+
+template <typename T>
+void Chip_ArrayOf<T>::zero(t_CPUWORD start, t_CPUWORD end) {
+  CHIP_CHECK(start <= m_vector.size() && end <= m_vector.size());
+  for (t_CPUWORD i = start; i < end; i++) {
+    T old = m_vector[i];
+    m_vector[i] = T{};
+    let_go(old);
+  }
+}
+
+template <typename T>
+t_CPWORD Chip_ArrayOf<T>::size() {
+  return static_cast<t_CPWORD>(m_vector.size());
+}
+
+template <typename T>
+t_CPWORD Chip_ArrayOf<T>::capacity() {
+  return static_cast<t_CPWORD>(m_vector.capacity());
+}
+
+template <typename T>
+t_CPWORD Chip_ArrayOf<T>::set_size(t_CPWORD new_size) {
+  CHIP_CHECK(new_size >= 0);
+  size_t old_size = m_vector.size();
+  // Dropped elements are let go of first; new ones are zero.
+  if (static_cast<size_t>(new_size) < old_size) zero(static_cast<t_CPUWORD>(new_size), old_size);
+  m_vector.resize(static_cast<size_t>(new_size), T{});
+  return new_size;
+}
+
+template <typename T>
+t_CPWORD Chip_ArrayOf<T>::set_capacity(t_CPWORD new_capacity) {
+  CHIP_CHECK(new_capacity >= 0);
+  set_size(new_capacity);
+  return capacity();
+}
+
+template <typename T>
+t_CPWORD Chip_ArrayOf<T>::find(const std::string& key) {
+  return m_map.count(key) ? 1 : 0;
+}
+
+template <typename T>
+t_CPWORD Chip_ArrayOf<T>::erase(const std::string& key) {
+  auto found = m_map.find(key);
+  if (found == m_map.end()) return 0;
+  T old = found->second;
+  m_map.erase(found);
+  let_go(old);
+  return 1;
+}
+
+template <typename T>
+void Chip_ArrayOf<T>::clear() {
+  zero(0, m_vector.size());
+}
+
+template struct Chip_ArrayOf<t_CPUWORD>;
+template struct Chip_ArrayOf<t_CPFLOAT>;
+template struct Chip_ArrayOf<t_CPCOMPLEX>;
 
 // ---------------------------------------------------------------------------
 // Chip_Array4
 
-Chip_Array4::Chip_Array4(t_CPBOOL is_obj, t_CPWORD capacity) : m_is_obj(FALSE) {
-  CHIP_CHECK(capacity >= 0);
-  m_vector.resize(static_cast<size_t>(capacity), 0);
-  // Only now: the zeroing above releases nothing.
-  m_is_obj = is_obj ? TRUE : FALSE;
-}
+Chip_Array4::Chip_Array4(t_CPBOOL is_obj, t_CPWORD capacity)
+    : Chip_ArrayOf<t_CPUWORD>(capacity), m_is_obj(is_obj ? TRUE : FALSE) {}
 
 Chip_Array4::~Chip_Array4() {
   if (!m_is_obj) return;
@@ -211,224 +295,34 @@ Chip_Array4::~Chip_Array4() {
   elements.swap(m_vector);
   std::map<std::string, t_CPUWORD> entries;
   entries.swap(m_map);
-  for (t_CPUWORD word : elements) release_word(word);
-  for (auto& entry : entries) release_word(entry.second);
-}
-
-t_CPUWORD* Chip_Array4::addr(t_CPWORD i) { return vector_addr(m_vector, i); }
-
-t_CPUWORD* Chip_Array4::addr(const std::string& key) { return map_addr(m_map, key); }
-
-t_CPINT Chip_Array4::get(t_CPWORD i, t_CPUWORD* val) { return vector_get(m_vector, i, val); }
-
-t_CPINT Chip_Array4::get(const std::string& key, t_CPUWORD* val) {
-  return map_get(m_map, key, val);
-}
-
-t_CPINT Chip_Array4::set(t_CPWORD i, t_CPUWORD val) {
-  if (!in_range(i, m_vector.size())) return 0;
-  t_CPUWORD& slot = m_vector[static_cast<size_t>(i)];
-  if (!m_is_obj) {
-    slot = val;
-    return 1;
-  }
-  // Reference the new element before letting go of the old one, so storing
-  // an element over itself keeps it alive.
-  if (val) reinterpret_cast<Chip_VM_Object*>(val)->add_ref();
-  t_CPUWORD old = slot;
-  slot = val;
-  release_word(old);
-  return 1;
-}
-
-t_CPINT Chip_Array4::push_back(t_CPUWORD val) {
-  m_vector.push_back(val);
-  return 1;
-}
-
-t_CPINT Chip_Array4::pop_back() {
-  if (m_vector.empty()) return 0;
-  t_CPUWORD last = m_vector.back();
-  m_vector.back() = 0;
-  m_vector.pop_back();
-  if (m_is_obj) release_word(last);
-  return 1;
-}
-
-void Chip_Array4::zero(t_CPUWORD start, t_CPUWORD end) {
-  CHIP_CHECK(start <= m_vector.size() && end <= m_vector.size());
-  for (t_CPUWORD i = start; i < end; i++) {
-    t_CPUWORD old = m_vector[i];
-    m_vector[i] = 0;
-    if (m_is_obj) release_word(old);
-  }
-}
-
-t_CPWORD Chip_Array4::size() { return static_cast<t_CPWORD>(m_vector.size()); }
-
-t_CPWORD Chip_Array4::capacity() { return static_cast<t_CPWORD>(m_vector.capacity()); }
-
-t_CPWORD Chip_Array4::set_size(t_CPWORD new_size) {
-  CHIP_CHECK(new_size >= 0);
-  size_t old_size = m_vector.size();
-  if (static_cast<size_t>(new_size) < old_size) zero(static_cast<t_CPUWORD>(new_size), old_size);
-  // Growing fills the new elements with zero.
-  m_vector.resize(static_cast<size_t>(new_size), 0);
-  return new_size;
-}
-
-t_CPWORD Chip_Array4::set_capacity(t_CPWORD new_capacity) {
-  CHIP_CHECK(new_capacity >= 0);
-  set_size(new_capacity);
-  return capacity();
+  for (t_CPUWORD word : elements) let_go(word);
+  for (auto& entry : entries) let_go(entry.second);
 }
 
 t_CPWORD Chip_Array4::data_type_size() { return CHIP_ARRAY_KIND_WORD; }
 
-t_CPWORD Chip_Array4::find(const std::string& key) { return m_map.count(key) ? 1 : 0; }
-
-t_CPWORD Chip_Array4::erase(const std::string& key) {
-  auto found = m_map.find(key);
-  if (found == m_map.end()) return 0;
-  t_CPUWORD old = found->second;
-  m_map.erase(found);
-  if (m_is_obj) release_word(old);
-  return 1;
+void Chip_Array4::hold(t_CPUWORD word) {
+  if (m_is_obj && word) reinterpret_cast<Chip_VM_Object*>(word)->add_ref();
 }
 
-void Chip_Array4::clear() { zero(0, m_vector.size()); }
+void Chip_Array4::let_go(t_CPUWORD word) {
+  if (m_is_obj && word) reinterpret_cast<Chip_VM_Object*>(word)->release();
+}
 
 // ---------------------------------------------------------------------------
-// Chip_Array8
+// Chip_Array8, Chip_Array16
 
-Chip_Array8::Chip_Array8(t_CPWORD capacity) {
-  CHIP_CHECK(capacity >= 0);
-  m_vector.resize(static_cast<size_t>(capacity), 0.0);
-}
+Chip_Array8::Chip_Array8(t_CPWORD capacity) : Chip_ArrayOf<t_CPFLOAT>(capacity) {}
 
 Chip_Array8::~Chip_Array8() = default;
 
-t_CPFLOAT* Chip_Array8::addr(t_CPWORD i) { return vector_addr(m_vector, i); }
-
-t_CPFLOAT* Chip_Array8::addr(const std::string& key) { return map_addr(m_map, key); }
-
-t_CPINT Chip_Array8::get(t_CPWORD i, t_CPFLOAT* val) { return vector_get(m_vector, i, val); }
-
-t_CPINT Chip_Array8::get(const std::string& key, t_CPFLOAT* val) {
-  return map_get(m_map, key, val);
-}
-
-t_CPINT Chip_Array8::set(t_CPWORD i, t_CPFLOAT val) {
-  t_CPFLOAT* slot = addr(i);
-  if (!slot) return 0;
-  *slot = val;
-  return 1;
-}
-
-t_CPINT Chip_Array8::push_back(t_CPFLOAT val) {
-  m_vector.push_back(val);
-  return 1;
-}
-
-t_CPINT Chip_Array8::pop_back() {
-  if (m_vector.empty()) return 0;
-  m_vector.pop_back();
-  return 1;
-}
-
-void Chip_Array8::zero(t_CPUWORD start, t_CPUWORD end) { vector_zero(m_vector, start, end); }
-
-t_CPWORD Chip_Array8::size() { return static_cast<t_CPWORD>(m_vector.size()); }
-
-t_CPWORD Chip_Array8::capacity() { return static_cast<t_CPWORD>(m_vector.capacity()); }
-
-t_CPWORD Chip_Array8::set_size(t_CPWORD new_size) {
-  CHIP_CHECK(new_size >= 0);
-  m_vector.resize(static_cast<size_t>(new_size), 0.0);
-  return new_size;
-}
-
-t_CPWORD Chip_Array8::set_capacity(t_CPWORD new_capacity) {
-  CHIP_CHECK(new_capacity >= 0);
-  set_size(new_capacity);
-  return capacity();
-}
-
 t_CPWORD Chip_Array8::data_type_size() { return CHIP_ARRAY_KIND_FLOAT; }
 
-t_CPWORD Chip_Array8::find(const std::string& key) { return m_map.count(key) ? 1 : 0; }
-
-t_CPWORD Chip_Array8::erase(const std::string& key) {
-  return static_cast<t_CPWORD>(m_map.erase(key));
-}
-
-void Chip_Array8::clear() { zero(0, m_vector.size()); }
-
-// ---------------------------------------------------------------------------
-// Chip_Array16
-
-Chip_Array16::Chip_Array16(t_CPWORD capacity) {
-  CHIP_CHECK(capacity >= 0);
-  m_vector.resize(static_cast<size_t>(capacity), t_CPCOMPLEX{0.0, 0.0});
-}
+Chip_Array16::Chip_Array16(t_CPWORD capacity) : Chip_ArrayOf<t_CPCOMPLEX>(capacity) {}
 
 Chip_Array16::~Chip_Array16() = default;
 
-t_CPCOMPLEX* Chip_Array16::addr(t_CPWORD i) { return vector_addr(m_vector, i); }
-
-t_CPCOMPLEX* Chip_Array16::addr(const std::string& key) { return map_addr(m_map, key); }
-
-t_CPINT Chip_Array16::get(t_CPWORD i, t_CPCOMPLEX* val) { return vector_get(m_vector, i, val); }
-
-t_CPINT Chip_Array16::get(const std::string& key, t_CPCOMPLEX* val) {
-  return map_get(m_map, key, val);
-}
-
-t_CPINT Chip_Array16::set(t_CPWORD i, t_CPCOMPLEX val) {
-  t_CPCOMPLEX* slot = addr(i);
-  if (!slot) return 0;
-  *slot = val;
-  return 1;
-}
-
-t_CPINT Chip_Array16::push_back(t_CPCOMPLEX val) {
-  m_vector.push_back(val);
-  return 1;
-}
-
-t_CPINT Chip_Array16::pop_back() {
-  if (m_vector.empty()) return 0;
-  m_vector.pop_back();
-  return 1;
-}
-
-void Chip_Array16::zero(t_CPUWORD start, t_CPUWORD end) { vector_zero(m_vector, start, end); }
-
-t_CPWORD Chip_Array16::size() { return static_cast<t_CPWORD>(m_vector.size()); }
-
-t_CPWORD Chip_Array16::capacity() { return static_cast<t_CPWORD>(m_vector.capacity()); }
-
-t_CPWORD Chip_Array16::set_size(t_CPWORD new_size) {
-  CHIP_CHECK(new_size >= 0);
-  m_vector.resize(static_cast<size_t>(new_size), t_CPCOMPLEX{0.0, 0.0});
-  return new_size;
-}
-
-t_CPWORD Chip_Array16::set_capacity(t_CPWORD new_capacity) {
-  CHIP_CHECK(new_capacity >= 0);
-  set_size(new_capacity);
-  return capacity();
-}
-
 t_CPWORD Chip_Array16::data_type_size() { return CHIP_ARRAY_KIND_COMPLEX; }
-
-t_CPWORD Chip_Array16::find(const std::string& key) { return m_map.count(key) ? 1 : 0; }
-
-t_CPWORD Chip_Array16::erase(const std::string& key) {
-  return static_cast<t_CPWORD>(m_map.erase(key));
-}
-
-void Chip_Array16::clear() { zero(0, m_vector.size()); }
 
 // ---------------------------------------------------------------------------
 // Chip_String

@@ -116,6 +116,8 @@ struct Chip_Object : Chip_VM_Object {
 //                 references; an object array counts its elements;
 //   Chip_Array8   a double per element: float, time and dur;
 //   Chip_Array16  two doubles per element: complex and polar.
+// The three are one class template, Chip_ArrayOf<T>, over their element
+// type; Chip_Array4 adds only the counting of object elements.
 // data_type_size() answers the kind tag (4, 8 or 16) rather than the byte
 // width, since an int word and a double are both 8 bytes wide here; the tag
 // of an element type comes from chip_array_kind.
@@ -166,97 +168,93 @@ struct Chip_Array : Chip_Object {
   virtual void clear() = 0;
 };
 
-// Words: ints or object references.
-struct Chip_Array4 : Chip_Array {
+// The indexed and associative parts over one element type T, and every
+// operation the element kinds share; the element classes below derive from
+// it. Elements a subclass counts are handed to its hold() when stored by set
+// and to its let_go() whenever they are overwritten or dropped (set, zero,
+// pop_back, erase, clear, a shrinking set_size); by default neither does
+// anything. Each element leaves its container before let_go() sees it, so an
+// element's destructor never finds itself still in the array.
+template <typename T>
+struct Chip_ArrayOf : Chip_Array {
+  // Capacity elements, all zero; a negative capacity is an engine fault.
+  explicit Chip_ArrayOf(t_CPWORD capacity);
+  ~Chip_ArrayOf() override;
+
+  // Address of element i, or null when i is not below the size.
+  T* addr(t_CPWORD i);
+  // Address of the entry for key, inserted as zero when missing.
+  T* addr(const std::string& key);
+  // 1 and *val = element i, or 0 (val untouched) when i is out of range.
+  t_CPINT get(t_CPWORD i, T* val);
+  // Always 1: *val = the entry, or zero when the key is missing (not
+  // inserted).
+  t_CPINT get(const std::string& key, T* val);
+  // 1, or 0 when i is out of range; the new element is held before the one
+  // it replaces is let go, so storing an element over itself keeps it.
+  t_CPINT set(t_CPWORD i, T val);
+  // Appends val; holds nothing (the caller's hold passes to the array).
+  t_CPINT push_back(T val);
+  // Drops the last element (let go); 0 when empty.
+  t_CPINT pop_back();
+  // Zeroes elements start..end-1 (each let go); both bounds must lie within
+  // the size.
+  void zero(t_CPUWORD start, t_CPUWORD end);
+
+  t_CPWORD size() override;
+  t_CPWORD capacity() override;
+  t_CPWORD set_size(t_CPWORD size) override;
+  t_CPWORD set_capacity(t_CPWORD capacity) override;
+  t_CPWORD find(const std::string& key) override;
+  t_CPWORD erase(const std::string& key) override;
+  void clear() override;
+
+  std::vector<T> m_vector;
+  std::map<std::string, T> m_map;
+
+ protected:
+  // An element set stores (not called for push_back or stores through addr).
+  virtual void hold(T) {}
+  // An element overwritten or dropped.
+  virtual void let_go(T) {}
+};
+
+// Defined (and instantiated for the three element types) in chip_oo.cpp.
+extern template struct Chip_ArrayOf<t_CPUWORD>;
+extern template struct Chip_ArrayOf<t_CPFLOAT>;
+extern template struct Chip_ArrayOf<t_CPCOMPLEX>;
+
+// Words: ints or object references. An object array references what set
+// stores and releases what it lets go of or still holds when destroyed; an
+// int array counts nothing (its words are not references).
+struct Chip_Array4 : Chip_ArrayOf<t_CPUWORD> {
   Chip_Array4(t_CPBOOL is_obj, t_CPWORD capacity = 8);
   // An object array releases the elements it still holds.
   ~Chip_Array4() override;
 
-  // Address of element i, or null when i is not below the size.
-  t_CPUWORD* addr(t_CPWORD i);
-  // Address of the entry for key, inserted as zero when missing.
-  t_CPUWORD* addr(const std::string& key);
-  // 1 and *val = element i, or 0 (val untouched) when i is out of range.
-  t_CPINT get(t_CPWORD i, t_CPUWORD* val);
-  // Always 1: *val = the entry, or 0 when the key is missing (not inserted).
-  t_CPINT get(const std::string& key, t_CPUWORD* val);
-  // 1, or 0 when i is out of range; an object array references val and
-  // releases the element it replaces.
-  t_CPINT set(t_CPWORD i, t_CPUWORD val);
-  // Appends val; takes no reference.
-  t_CPINT push_back(t_CPUWORD val);
-  // Drops the last element (released in an object array); 0 when empty.
-  t_CPINT pop_back();
-  // Zeroes elements start..end-1 (released in an object array); both bounds
-  // must lie within the size.
-  void zero(t_CPUWORD start, t_CPUWORD end);
-
-  t_CPWORD size() override;
-  t_CPWORD capacity() override;
-  t_CPWORD set_size(t_CPWORD size) override;
-  t_CPWORD set_capacity(t_CPWORD capacity) override;
   t_CPWORD data_type_size() override;
-  t_CPWORD find(const std::string& key) override;
-  t_CPWORD erase(const std::string& key) override;
-  void clear() override;
 
-  std::vector<t_CPUWORD> m_vector;
-  std::map<std::string, t_CPUWORD> m_map;
   t_CPUWORD m_is_obj;
+
+ protected:
+  void hold(t_CPUWORD word) override;
+  void let_go(t_CPUWORD word) override;
 };
 
 // Doubles: float, time, dur.
-struct Chip_Array8 : Chip_Array {
+struct Chip_Array8 : Chip_ArrayOf<t_CPFLOAT> {
   explicit Chip_Array8(t_CPWORD capacity = 8);
   ~Chip_Array8() override;
 
-  t_CPFLOAT* addr(t_CPWORD i);
-  t_CPFLOAT* addr(const std::string& key);
-  t_CPINT get(t_CPWORD i, t_CPFLOAT* val);
-  t_CPINT get(const std::string& key, t_CPFLOAT* val);
-  t_CPINT set(t_CPWORD i, t_CPFLOAT val);
-  t_CPINT push_back(t_CPFLOAT val);
-  t_CPINT pop_back();
-  void zero(t_CPUWORD start, t_CPUWORD end);
-
-  t_CPWORD size() override;
-  t_CPWORD capacity() override;
-  t_CPWORD set_size(t_CPWORD size) override;
-  t_CPWORD set_capacity(t_CPWORD capacity) override;
   t_CPWORD data_type_size() override;
-  t_CPWORD find(const std::string& key) override;
-  t_CPWORD erase(const std::string& key) override;
-  void clear() override;
-
-  std::vector<t_CPFLOAT> m_vector;
-  std::map<std::string, t_CPFLOAT> m_map;
 };
 
 // Pairs of doubles: complex (re, im) and polar (modulus, phase).
-struct Chip_Array16 : Chip_Array {
+struct Chip_Array16 : Chip_ArrayOf<t_CPCOMPLEX> {
   explicit Chip_Array16(t_CPWORD capacity = 8);
   ~Chip_Array16() override;
 
-  t_CPCOMPLEX* addr(t_CPWORD i);
-  t_CPCOMPLEX* addr(const std::string& key);
-  t_CPINT get(t_CPWORD i, t_CPCOMPLEX* val);
-  t_CPINT get(const std::string& key, t_CPCOMPLEX* val);
-  t_CPINT set(t_CPWORD i, t_CPCOMPLEX val);
-  t_CPINT push_back(t_CPCOMPLEX val);
-  t_CPINT pop_back();
-  void zero(t_CPUWORD start, t_CPUWORD end);
-
-  t_CPWORD size() override;
-  t_CPWORD capacity() override;
-  t_CPWORD set_size(t_CPWORD size) override;
-  t_CPWORD set_capacity(t_CPWORD capacity) override;
   t_CPWORD data_type_size() override;
-  t_CPWORD find(const std::string& key) override;
-  t_CPWORD erase(const std::string& key) override;
-  void clear() override;
-
-  std::vector<t_CPCOMPLEX> m_vector;
-  std::map<std::string, t_CPCOMPLEX> m_map;
 };
 
 // ---------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "chip/chip_type.h"
 #include "chip/chip_vm.h"
 #include "type_check_support.h"
+#include "vm_test_support.h"
 
 // An event whose destruction is recorded.
 struct WatchedEvent : Chip_Event {
@@ -27,21 +28,13 @@ struct WatchedEvent : Chip_Event {
 
 namespace {
 
-// Chips the event to now.
-class WaitOn : public Chip_Instr {
- public:
-  explicit WaitOn(Chip_Event* event) : m_event(event) {}
-  void execute(Chip_VM* vm, Chip_VM_Shred* shred) override { m_event->wait(shred, vm); }
-
- private:
-  Chip_Event* m_event;
-};
+using vmtest::End;
+using vmtest::WaitOn;
 
 // Pops the value of the chip (a time) and records "<tag>@<time>".
 class Record : public Chip_Instr {
  public:
-  Record(std::vector<std::string>* trace, std::string tag)
-      : m_trace(trace), m_tag(std::move(tag)) {}
+  Record(vmtest::Trace* trace, std::string tag) : m_trace(trace), m_tag(std::move(tag)) {}
   void execute(Chip_VM*, Chip_VM_Shred* shred) override {
     t_CPTIME when = 0;
     shred->reg->sp -= sizeof when;
@@ -50,27 +43,17 @@ class Record : public Chip_Instr {
   }
 
  private:
-  std::vector<std::string>* m_trace;
+  vmtest::Trace* m_trace;
   std::string m_tag;
 };
 
-class End : public Chip_Instr {
- public:
-  void execute(Chip_VM*, Chip_VM_Shred* shred) override {
-    shred->is_done = TRUE;
-    shred->is_running = FALSE;
-  }
-};
-
-// A machine (audio off, no halt) over a fresh type environment.
-class EventTest : public TypeCheckTest {
+// A machine (audio off, no halt, no synthesis) over a fresh type
+// environment.
+class EventTest : public vmtest::VMTest {
  protected:
   void SetUp() override {
-    TypeCheckTest::SetUp();
-    vm = new Chip_VM();
-    vm->add_ref();
-    ASSERT_TRUE(vm->initialize(FALSE, FALSE, 16000, 256, 4, 0, 0, 2, 2, TRUE, 0));
-    g_vm = vm;
+    VMTest::SetUp();
+    vm = make_vm(FALSE, 0, FALSE);
   }
 
   void TearDown() override {
@@ -81,22 +64,15 @@ class EventTest : public TypeCheckTest {
     }
     vm->release_dump();
     for (Chip_VM_Shred* shred : shreds) shred->release();
-    vm->shutdown();
-    Chip_VM_Object::lock_all();
-    g_vm = nullptr;
-    vm->release();
-    TypeCheckTest::TearDown();
+    VMTest::TearDown();
   }
 
   // Sporks a shred that waits on event, records "<tag>@<time>" and ends.
   // The test keeps a reference, so the shred can be inspected after it
   // ends.
   Chip_VM_Shred* spork_waiter(Chip_Event* event, const std::string& tag) {
-    auto* code = new Chip_VM_Code();
-    code->instr = new Chip_Instr*[3]{new WaitOn(event), new Record(&trace, tag), new End()};
-    code->num_instr = 3;
-    code->name = tag;
-    Chip_VM_Shred* shred = vm->spork(code, nullptr);
+    Chip_VM_Shred* shred =
+        vm->spork(code(tag, {new WaitOn(event), new Record(&trace, tag), new End()}), nullptr);
     shred->add_ref();
     shreds.push_back(shred);
     return shred;
@@ -106,7 +82,6 @@ class EventTest : public TypeCheckTest {
 
   Chip_VM* vm = nullptr;
   std::vector<Chip_VM_Shred*> shreds;
-  std::vector<std::string> trace;
 };
 
 using StringTest = TypeCheckTest;
