@@ -10,6 +10,7 @@
 
 #include "chip/chip_errmsg.h"
 #include "chip/chip_instr.h"
+#include "chip/chip_instr_call.h"
 #include "chip/chip_type.h"
 #include "chip/chip_ugen.h"
 #include "chip/digiio_device.h"
@@ -148,6 +149,8 @@ t_CPBOOL Chip_VM_Shred::shutdown() {
     Chip_UGen::disconnect_owned(owned);
     ugens.clear();
   }
+  // Frames still open (a shred ended inside a call) give back what they hold.
+  chip_release_frames(this);
   if (mem) mem->shutdown();
   if (reg) reg->shutdown();
   delete mem;
