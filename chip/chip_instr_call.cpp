@@ -130,14 +130,20 @@ void call_native(Chip_VM_Shred* shred, bool member, t_CPUWORD ret_size) {
 
   mem->sp = base;
   Chip_DL_Return ret;
+  // A native function that throws is reported and stops the shred (the
+  // guarded call does both); the stack is restored and nothing is pushed.
+  t_CPBOOL ok;
   if (!member) {
-    reinterpret_cast<f_sfun>(code->native_func)(base, &ret, shred);
+    ok = chip_dl_call_sfun(reinterpret_cast<f_sfun>(code->native_func), base, &ret, shred);
   } else if (code->native_func_type == Chip_VM_Code::NATIVE_CTOR) {
-    reinterpret_cast<f_ctor>(code->native_func)(object_at(base), base + W, shred);
+    ok = chip_dl_call_ctor(reinterpret_cast<f_ctor>(code->native_func), object_at(base), base + W,
+                           shred);
   } else {
-    reinterpret_cast<f_mfun>(code->native_func)(object_at(base), base + W, &ret, shred);
+    ok = chip_dl_call_mfun(reinterpret_cast<f_mfun>(code->native_func), object_at(base), base + W,
+                           &ret, shred);
   }
   mem->sp = base - lift;
+  if (!ok) return;
 
   switch (ret_size) {
     case 0:

@@ -6,6 +6,7 @@
 
 #include "chip/chip_errmsg.h"
 #include "chip/chip_instr_stack.h"
+#include "chip/chip_lang.h"
 #include "chip/chip_oo.h"
 #include "chip/chip_type.h"
 #include "chip/chip_ugen.h"
@@ -63,28 +64,6 @@ inline void push_new_string(Chip_VM_Shred* shred, std::string&& text) {
   if (Chip_String* string = new_string(shred, std::move(text))) {
     chip_push<Chip_Object*>(shred->reg, string);
   }
-}
-
-// TEMPORARY(object text): stands in for the built-in Object.toString()
-// (object_toString), which the built-in classes provide; to be replaced by a
-// call of it with no shred once it exists (it also answers the object's
-// cached "@string" when one is set). The text is the type name with "[]"
-// per array dimension ("[VOID]" without a type), ":" and the address in
-// lower-case hexadecimal.
-Chip_String* object_text(Chip_Object* object) {
-  char address[2 * sizeof(void*) + 1];
-  std::snprintf(address, sizeof address, "%lx",
-                static_cast<unsigned long>(reinterpret_cast<t_CPUWORD>(object)));
-  std::string text = object->type_ref ? object->type_ref->display_name() : "[VOID]";
-  text += ":";
-  text += address;
-  Chip_Object* result = instantiate_and_initialize_object(&t_string, nullptr);
-  if (!result) {
-    std::fprintf(stderr, "[chip]: Object.toString() out of memory!\n");
-    return nullptr;
-  }
-  static_cast<Chip_String*>(result)->str = std::move(text);
-  return static_cast<Chip_String*>(result);
 }
 
 // Bytes a value of the kind takes on the stack.
@@ -301,7 +280,7 @@ void Chip_Instr_Op_string::execute(Chip_VM*, Chip_VM_Shred* shred) {
 void Chip_Instr_Cast_object2string::execute(Chip_VM*, Chip_VM_Shred* shred) {
   Chip_Object* object = chip_pop<Chip_Object*>(shred->reg);
   if (!object) return null_pointer(shred, "object to string");
-  Chip_String* text = object_text(object);
+  Chip_String* text = chip_object_to_string(object, shred);
   if (!text) return stop_shred(shred);
   chip_push<Chip_Object*>(shred->reg, text);
 }

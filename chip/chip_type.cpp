@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "chip/chip_errmsg.h"
+#include "chip/chip_lang.h"
+#include "chip/chip_lang_uana.h"
 #include "chip/chip_type_stmt.h"
 
 // ---------------------------------------------------------------------------
@@ -373,39 +375,25 @@ Chip_Namespace* new_builtin_nspc(const std::string& name) {
   return n;
 }
 
-// Opens and closes a built-in class with no members yet: its namespace
-// (inheriting its parent's data offset and virtual table), its owner and the
-// value through which the class is named in expressions.
-//
-// TODO(built-in classes): the class initialisers (init_class_object,
-// init_class_array, init_class_string, init_class_ugen, init_class_blob,
-// init_class_uana, init_class_shred, init_class_event, init_class_io) replace
-// this through the import interface; their results are ignored.
+// Registers a built-in class through its initialiser (the built-in classes
+// and the analysis classes); a failed registration was reported by the
+// import interface and leaves the class as far as it got.
 void init_builtin_class(Chip_Env* env, Chip_Type* type) {
-  Chip_Namespace* where = env->global();
-  type->info = new_builtin_nspc(type->name);
-  type->info->parent = where;
-  if (type->parent) {
-    type->info->offset = type->parent->obj_size;
-    if (type->parent->info) type->info->obj_v_table = type->parent->info->obj_v_table;
+  static const struct {
+    Chip_Type* type;
+    t_CPBOOL (*init)(Chip_Env*, Chip_Type*);
+  } initialisers[] = {{&t_object, init_class_object},   {&t_array, init_class_array},
+                      {&t_string, init_class_string},   {&t_ugen, init_class_ugen},
+                      {&t_uanablob, init_class_blob},   {&t_uana, init_class_uana},
+                      {&t_shred, init_class_shred},     {&t_event, init_class_event},
+                      {&t_io, init_class_io}};
+  for (const auto& entry : initialisers) {
+    if (entry.type == type) {
+      entry.init(env, type);
+      return;
+    }
   }
-  type->owner = where;
-  type->is_complete = TRUE;
-  // The class as a value: a copy of Class whose array_type is the class.
-  Chip_Type* class_type = env->context->new_Chip_Type();
-  class_type->id = t_class.id;
-  class_type->name = t_class.name;
-  class_type->parent = t_class.parent;
-  class_type->size = t_class.size;
-  class_type->info = t_class.info;
-  if (class_type->info) class_type->info->add_ref();
-  class_type->is_copy = TRUE;
-  class_type->array_type = type;
-  Chip_Value* value = env->context->new_Chip_Value(class_type, type->name);
-  value->is_const = TRUE;
-  value->owner = where;
-  where->value.add(value->name, value);
-  type->obj_size = type->info->offset;
+  CHIP_CHECK(FALSE);
 }
 
 // A global value with `bytes` of zeroed storage owned by the environment.

@@ -8,6 +8,7 @@
 #include "chip/chip_errmsg.h"
 #include "chip/chip_type.h"
 #include "chip/chip_type_op.h"
+#include "chip/ugen_xxx.h"
 
 namespace {
 
@@ -267,10 +268,11 @@ Chip_Type* check_name(Chip_Env* env, a_Exp_Primary_* exp) {
     return &t_time;
   }
   if (!strcmp(name, "dac") || !strcmp(name, "adc")) {
-    // TODO(unit generators): the types of dac and adc are registered with the
-    // unit-generator classes; until then both are plain UGens.
+    // Their classes come with the multichannel module; before it is loaded
+    // both are plain UGens.
     self->meta_kind = ae_meta_value;
-    return &t_ugen;
+    Chip_Type* type = name[0] == 'd' ? g_t_dac : g_t_adc;
+    return type ? type : &t_ugen;
   }
   if (!strcmp(name, "blackhole")) {
     self->meta_kind = ae_meta_value;

@@ -283,7 +283,11 @@ unsigned long Chip_UGen::system_tick(t_CPTIME now) {
     return 1;
   }
 
-  if (tick) valid = tick(this, sum, &current, nullptr);
+  // A tick that throws silences the node for good (op 0 outputs 0).
+  if (tick && !chip_dl_call_tick(tick, this, sum, &current, nullptr, &valid)) {
+    op = 0;
+    valid = 0;
+  }
   if (!valid) current = 0.0f;
   current = guard((gain * pan) * current);
   last = current;
@@ -347,7 +351,13 @@ unsigned long Chip_UGen::system_tick_v(t_CPTIME now, unsigned long frames) {
   }
 
   if (tick) {
-    for (unsigned long j = 0; j < frames; j++) valid = tick(this, sum_v[j], &current_v[j], nullptr);
+    for (unsigned long j = 0; j < frames; j++) {
+      if (!chip_dl_call_tick(tick, this, sum_v[j], &current_v[j], nullptr, &valid)) {
+        op = 0;
+        valid = 0;
+        break;
+      }
+    }
   }
   if (!valid) {
     for (unsigned long j = 0; j < frames; j++) current_v[j] = 0.0f;
@@ -510,7 +520,10 @@ unsigned long Chip_UAna::system_tock(t_CPTIME now) {
   if (op <= 0) return 1;
 
   Chip_UAnaBlobProxy* blob = blobProxy();
-  if (tock) valid = tock(this, this, blob, nullptr);
+  if (tock && !chip_dl_call_tock(tock, this, this, blob, nullptr, &valid)) {
+    op = 0;
+    valid = 0;
+  }
   if (blob) blob->when() = now;
   return valid;
 }
@@ -527,29 +540,3 @@ Chip_UAnaBlobProxy* Chip_UAna::getIncomingBlob(unsigned long index) {
 }
 
 Chip_UAnaBlobProxy* Chip_UAna::blobProxy() { return getBlobProxy(this); }
-
-// ---------------------------------------------------------------------------
-// Analysis results
-
-t_CPWORD uana_offset_blob = -1;
-t_CPWORD uanablob_offset_when = -1;
-
-Chip_UAnaBlobProxy::Chip_UAnaBlobProxy(Chip_Object* blob) : m_blob(blob) {
-  CHIP_CHECK(m_blob != NULL);
-  m_blob->add_ref();
-}
-
-Chip_UAnaBlobProxy::~Chip_UAnaBlobProxy() {
-  m_blob->release();
-  m_blob = nullptr;
-}
-
-t_CPTIME& Chip_UAnaBlobProxy::when() {
-  CHIP_CHECK(uanablob_offset_when >= 0 && m_blob->data != NULL);
-  return *reinterpret_cast<t_CPTIME*>(m_blob->data + uanablob_offset_when);
-}
-
-Chip_UAnaBlobProxy* getBlobProxy(const Chip_UAna* uana) {
-  if (uana_offset_blob < 0 || !uana->data) return nullptr;
-  return *reinterpret_cast<Chip_UAnaBlobProxy**>(uana->data + uana_offset_blob);
-}

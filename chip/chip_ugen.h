@@ -164,34 +164,8 @@ struct Chip_UAna : Chip_UGen {
 };
 
 // ---------------------------------------------------------------------------
-// Analysis results.
-//
-// TODO(analysis classes): the UAna and UAnaBlob classes register these
-// offsets and complete the proxy (fvals, cvals) in a later issue; only what
-// the graph needs stands here. Until then the offsets are -1 and an
-// analyser has no blob (getBlobProxy gives NULL).
-
-// Byte offset in an analyser's data of its "m_blob" member (which holds its
-// Chip_UAnaBlobProxy), and in a UAnaBlob's data of its "m_when" member.
-extern t_CPWORD uana_offset_blob;
-extern t_CPWORD uanablob_offset_when;
-
-// Accessor of one analyser's result object (a UAnaBlob), of which it holds
-// one reference.
-struct Chip_UAnaBlobProxy {
-  explicit Chip_UAnaBlobProxy(Chip_Object* blob);
-  virtual ~Chip_UAnaBlobProxy();
-
-  Chip_UAnaBlobProxy(const Chip_UAnaBlobProxy&) = delete;
-  Chip_UAnaBlobProxy& operator=(const Chip_UAnaBlobProxy&) = delete;
-
-  // Time of the last analysis, in samples.
-  t_CPTIME& when();
-
-  Chip_Object* m_blob;
-};
-
-// The proxy held in the analyser's "m_blob" member, or NULL.
-Chip_UAnaBlobProxy* getBlobProxy(const Chip_UAna* uana);
+// Analysis results: an analyser's blob and its accessor Chip_UAnaBlobProxy,
+// with getBlobProxy and the member offsets, live with the analysis classes.
+#include "chip/chip_lang_uana.h"  // IWYU pragma: export
 
 #endif

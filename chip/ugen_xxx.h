@@ -1,21 +1,25 @@
-// The xxx module: multichannel unit generators.
+// The xxx module: multichannel unit generators, gain and pan.
 //
-// UGen_Multi is a unit generator with one mono channel node per channel
-// (its channel count comes from its class description, the channel nodes
-// are made when an object is instantiated); UGen_Stereo is a two-channel
-// UGen_Multi whose members `left` and `right` name its channel nodes and
-// whose pan law sets the channels' pan factors; DAC (2 in, 2 out) and ADC
-// (0 in, 2 out) derive from UGen_Stereo. The machine makes its global `dac`
-// and `adc` from the DAC and ADC classes: it sets their descriptions to its
-// channel counts, instantiates them and runs stereo_ctor, then multi_ctor.
+// UGen_Multi is a unit generator with one mono channel node per channel:
+// its channel count comes from its class description, and the runtime makes
+// the channel nodes when an object is instantiated. `chan(i)` names channel
+// node i. UGen_Stereo is a two-channel UGen_Multi whose members `left` and
+// `right` name its channel nodes (without holding them: the object holds its
+// channels) and whose `pan` sets the channels' pan factors by a linear law:
+// b = val clamped to [-1, 1]; left factor 1 for b < 0, else 1 - b; right
+// factor 1 for b > 0, else 1 + b; so the centre leaves both at full level.
+// DAC (2 in, 2 out), ADC (0 in, 2 out), Pan2 and Mix2 (2 in, 2 out) are
+// UGen_Stereo classes without behaviour of their own: a mono source linked
+// into Pan2 feeds both channels, each scaled by its pan factor; Mix2's node
+// output, like that of every multichannel node, is the mean of its channels.
+// Gain is a plain UGen (its input times its gain).
 //
-// The classes are declared in the global namespace of a type environment by
-// xxx_query_multichannel. The member functions (`chan`, `pan`) exist as
-// native functions but are not yet part of the language classes.
-//
-// TODO(module interface): xxx_query registers these classes (and Pan2, Mix2,
-// Gain and the rest of the module) through the import interface, with the
-// deprecated lower-case names; xxx_query_multichannel is its seed.
+// xxx_query registers, through the import interface and the binding frame
+// (chip/ugen_frame.h), first the deprecated lower-case names of the module,
+// then UGen_Multi, UGen_Stereo, DAC, ADC, Pan2, Mix2 and Gain, and keeps the
+// DAC and ADC types in g_t_dac and g_t_adc, from which the machine makes its
+// global `dac` and `adc` (setting their channel counts, instantiating them
+// and running stereo_ctor, then multi_ctor on each).
 //
 // Threads: registration runs on the thread that starts the engine, before
 // any script; constructors and member functions run on the machine's thread.
@@ -25,7 +29,6 @@
 #include "chip/chip_def.h"
 #include "chip/chip_dl.h"
 
-struct Chip_Env;
 struct Chip_Type;
 
 // Types the machine makes `dac` and `adc` from; null until registered (and
@@ -33,18 +36,22 @@ struct Chip_Type;
 extern Chip_Type* g_t_dac;
 extern Chip_Type* g_t_adc;
 
-// Byte offsets in a UGen_Stereo's data of its members "left", "right" (the
-// channel nodes, not counted) and "@pan" (a double); -1 until registered.
+// Byte offsets in a UGen_Stereo's data of its members "left" and "right"
+// (references to the channel nodes, not counted) and "@pan" (a double); -1
+// until registered.
 extern t_CPWORD stereo_offset_left;
 extern t_CPWORD stereo_offset_right;
 extern t_CPWORD stereo_offset_pan;
 
-// Declares UGen_Multi, UGen_Stereo, DAC and ADC in env's global namespace
-// (records of the environment's global context, gone with it), sets g_t_dac
-// and g_t_adc and the member offsets. Also gives UGen and UAna their
-// descriptions when they have none yet (pass-through tick, 1 in, 1 out).
-// TRUE on success; FALSE (with a message) when the names are taken.
-t_CPBOOL xxx_query_multichannel(Chip_Env* env, t_CPUINT srate);
+// The module's query: copies QUERY's sample rate, registers the classes
+// above in the global namespace of the environment (Chip_Env::instance) and
+// sets g_t_dac, g_t_adc and the offsets. TRUE on success; FALSE (the import
+// interface printed why) when a class cannot be registered.
+//
+// TODO(miscellaneous generators, looping sampler): Noise, CNoise, Impulse,
+// Step, HalfRect, FullRect, DelayP and Dyno follow the multichannel group,
+// and the query ends by returning lisa_query's result.
+t_CPBOOL xxx_query(Chip_DL_Query* QUERY);
 // Clears g_t_dac, g_t_adc and the offsets (for an environment that is shut
 // down).
 void xxx_forget_types();
@@ -52,15 +59,15 @@ void xxx_forget_types();
 // UGen_Multi's constructor: does nothing (the channel nodes come from the
 // instantiation).
 void multi_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED);
-// `UGen chan(int which)`: channel node `which`, or null when out of range.
+// `UGen chan(int which)`: channel node `which`, or null when `which` is
+// negative or not below the channel count; no reference taken.
 void multi_cget_chan(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
 
 // UGen_Stereo's constructor: `left` and `right` name channel nodes 0 and 1,
-// or the object itself for a node without channel nodes.
+// or the object itself (twice) for a node without channel nodes. "@pan"
+// keeps its 0.0.
 void stereo_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED);
-// `float pan(float val)`: clamps val to [-1, 1], stores it and sets the
-// channels' pan factors (left 1 - b for b >= 0, right 1 + b for b <= 0,
-// otherwise 1); returns the stored value.
+// `float pan(float val)`: the linear pan law above; returns the stored b.
 void stereo_ctrl_pan(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
 // `float pan()`: the stored value.
 void stereo_cget_pan(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);

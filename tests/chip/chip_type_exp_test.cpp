@@ -430,14 +430,15 @@ TEST_F(TypeExpTest, DeclarationsPlaceTheirVariables) {
     n = type_engine_find_value(t, "n");
     b = type_engine_find_value(t, "b");
     EXPECT_EQ(t->info->class_data_size, 2u * sizeof(t_CPWORD));
-    EXPECT_EQ(t->obj_size, 2u * sizeof(t_CPWORD));
+    // Member data continues after Object's.
+    EXPECT_EQ(t->obj_size, t_object.obj_size + 2u * sizeof(t_CPWORD));
   }
   ASSERT_NE(n, nullptr);
   ASSERT_NE(b, nullptr);
   EXPECT_TRUE(n->is_static);
   EXPECT_EQ(n->offset, sizeof(t_CPWORD));
   EXPECT_FALSE(b->is_static);
-  EXPECT_EQ(b->offset, sizeof(t_CPWORD));
+  EXPECT_EQ(b->offset, t_object.obj_size + sizeof(t_CPWORD));
   EXPECT_TRUE(b->is_decl_checked);
 
   // A parent's name inside a method body is a new local.

@@ -1,7 +1,6 @@
 // The unit-generator graph: combining, gain, pan and the magnitude guard,
 // caching per sample, feedback, links and their references, channel rules,
-// block mode, analysers, the nodes of an ending shred, and the multichannel
-// classes behind dac and adc.
+// block mode, analysers and the nodes of an ending shred.
 #include "chip/chip_ugen.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +16,6 @@
 #include "chip/chip_instr.h"
 #include "chip/chip_type.h"
 #include "chip/chip_vm.h"
-#include "chip/ugen_xxx.h"
 #include "log_capture.h"
 #include "type_check_support.h"
 
@@ -667,15 +665,19 @@ TEST_F(GraphTest, TockStampsTheBlob) {
   GraphTestAna* down = ana();
   down->add(a, 1);
 
-  EXPECT_EQ(a->blobProxy(), nullptr);  // offsets not registered yet
+  // The offsets as the analysis classes register them, put back afterwards.
+  const t_CPWORD saved_blob = uana_offset_blob;
+  const t_CPWORD saved_when = uanablob_offset_when;
+  uana_offset_blob = -1;
+  EXPECT_EQ(a->blobProxy(), nullptr);  // offsets not registered
   uana_offset_blob = 0;
   uanablob_offset_when = 0;
   EXPECT_EQ(a->blobProxy(), proxy);
   EXPECT_EQ(down->getIncomingBlob(0), proxy);
   a->system_tock(7.0);
   EXPECT_EQ(proxy->when(), 7.0);
-  uana_offset_blob = -1;
-  uanablob_offset_when = -1;
+  uana_offset_blob = saved_blob;
+  uanablob_offset_when = saved_when;
   delete proxy;  // releases the blob, which frees it
 }
 
@@ -723,155 +725,6 @@ TEST_F(GraphTest, NodesOfAnEndingShredLeaveTheGraphWithoutTouchingIt) {
   EXPECT_EQ(d->m_ref_count, 1u);
   shred->ugens.clear();
   shred->release();
-}
-
-// ---------------------------------------------------------------------------
-// The multichannel classes behind dac and adc
-
-class MultichannelClassTest : public TypeCheckTest {
- protected:
-  void TearDown() override {
-    for (Chip_Object* obj : objects) obj->release();
-    objects.clear();
-    xxx_forget_types();
-    TypeCheckTest::TearDown();
-  }
-
-  Chip_UGen* instantiate(Chip_Type* type) {
-    Chip_Object* obj = instantiate_and_initialize_object(type, nullptr);
-    EXPECT_NE(obj, nullptr);
-    obj->add_ref();
-    objects.push_back(obj);
-    return static_cast<Chip_UGen*>(obj);
-  }
-
-  static Chip_UGen* member(Chip_Object* obj, t_CPWORD offset) {
-    return reinterpret_cast<Chip_UGen*>(*reinterpret_cast<t_CPWORD*>(obj->data + offset));
-  }
-
-  std::vector<Chip_Object*> objects;
-};
-
-TEST_F(MultichannelClassTest, RegistersTheClassesInTheGlobalNamespace) {
-  ASSERT_TRUE(xxx_query_multichannel(env, 16000));
-  struct Case {
-    const char* name;
-    const char* parent;
-    unsigned long ins, outs;
-  };
-  const Case cases[] = {{"UGen_Multi", "UGen", 0, 1},
-                        {"UGen_Stereo", "UGen_Multi", 2, 2},
-                        {"DAC", "UGen_Stereo", 2, 2},
-                        {"ADC", "UGen_Stereo", 0, 2}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Chip_Type* type = env->global()->lookup_type(std::string(c.name), 0);
-    ASSERT_NE(type, nullptr);
-    EXPECT_EQ(type->parent->name, c.parent);
-    EXPECT_TRUE(isa(type, &t_ugen));
-    ASSERT_NE(type->ugen_info, nullptr);
-    EXPECT_NE(type->ugen_info, type->parent->ugen_info);
-    EXPECT_EQ(type->ugen_info->num_ins, c.ins);
-    EXPECT_EQ(type->ugen_info->num_outs, c.outs);
-    EXPECT_EQ(type->ugen_info->tick, t_ugen.ugen_info->tick);  // inherited
-    EXPECT_NE(env->global()->lookup_value(std::string(c.name), 0), nullptr);
-  }
-  EXPECT_EQ(g_t_dac, env->global()->lookup_type(std::string("DAC"), 0));
-  EXPECT_EQ(g_t_adc, env->global()->lookup_type(std::string("ADC"), 0));
-  std::string to;
-  EXPECT_TRUE(type_engine_get_deprecate(env, "dac", to));
-  EXPECT_EQ(to, "DAC");
-
-  // The stereo members follow the inherited data.
-  Chip_Type* stereo = env->global()->lookup_type(std::string("UGen_Stereo"), 0);
-  Chip_Value* left = type_engine_find_value(g_t_dac, std::string("left"));
-  ASSERT_NE(left, nullptr);
-  EXPECT_TRUE(isa(left->type, &t_ugen));
-  EXPECT_EQ(static_cast<t_CPWORD>(left->offset), stereo_offset_left);
-  EXPECT_EQ(stereo_offset_right, stereo_offset_left + CHIP_WORD_SIZE);
-  EXPECT_EQ(stereo_offset_pan, stereo_offset_right + CHIP_WORD_SIZE);
-  EXPECT_EQ(stereo->obj_size, static_cast<unsigned long>(stereo_offset_pan) + sizeof(t_CPFLOAT));
-  EXPECT_EQ(g_t_dac->obj_size, stereo->obj_size);
-
-  // A second registration finds the names taken.
-  std::vector<std::string> lines =
-      printed_lines([&] { EXPECT_FALSE(xxx_query_multichannel(env, 16000)); });
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("'UGen_Multi' is already defined"), std::string::npos) << lines[0];
-}
-
-TEST_F(MultichannelClassTest, StereoObjectsNameTheirChannels) {
-  ASSERT_TRUE(xxx_query_multichannel(env, 16000));
-  Chip_UGen* dac = instantiate(g_t_dac);
-  Chip_UGen* adc = instantiate(g_t_adc);
-  stereo_ctor(dac, nullptr, nullptr);
-  multi_ctor(dac, nullptr, nullptr);
-  stereo_ctor(adc, nullptr, nullptr);
-  ASSERT_EQ(dac->multi_chan_size, 2u);
-  EXPECT_EQ(dac->num_ins, 2u);
-  EXPECT_EQ(adc->num_ins, 0u);
-  EXPECT_EQ(member(dac, stereo_offset_left), dac->multi_chan[0]);
-  EXPECT_EQ(member(dac, stereo_offset_right), dac->multi_chan[1]);
-  EXPECT_EQ(member(adc, stereo_offset_right), adc->multi_chan[1]);
-  EXPECT_EQ(dac->multi_chan[0]->owner, dac);
-
-  // chan(which)
-  struct ChanCase {
-    t_CPINT which;
-    Chip_UGen* expected;
-  };
-  const ChanCase chans[] = {{0, dac->multi_chan[0]}, {1, member(dac, stereo_offset_right)},
-                            {2, nullptr}, {-1, nullptr}};
-  for (const ChanCase& c : chans) {
-    t_CPWORD arg = c.which;
-    Chip_DL_Return ret;
-    multi_cget_chan(dac, &arg, &ret, nullptr);
-    EXPECT_EQ(ret.v_object, c.expected) << "chan(" << c.which << ")";
-  }
-
-  // adc => dac pairs the channels, and the graph carries sound through.
-  ASSERT_TRUE(dac->add(adc, 0));
-  adc->multi_chan[0]->current = 0.25f;
-  adc->multi_chan[1]->current = 0.75f;
-  adc->multi_chan[0]->time = adc->multi_chan[1]->time = adc->time = 1.0;
-  dac->system_tick(1.0);
-  EXPECT_FLOAT_EQ(dac->multi_chan[0]->current, 0.25f);
-  EXPECT_FLOAT_EQ(dac->multi_chan[1]->current, 0.75f);
-  EXPECT_TRUE(dac->remove(adc));
-
-  // A stereo object with a single channel names itself twice.
-  g_t_dac->ugen_info->num_ins = g_t_dac->ugen_info->num_outs = 1;
-  Chip_UGen* mono = instantiate(g_t_dac);
-  stereo_ctor(mono, nullptr, nullptr);
-  EXPECT_EQ(member(mono, stereo_offset_left), mono);
-  EXPECT_EQ(member(mono, stereo_offset_right), mono);
-}
-
-TEST_F(MultichannelClassTest, PanLaw) {
-  ASSERT_TRUE(xxx_query_multichannel(env, 16000));
-  Chip_UGen* dac = instantiate(g_t_dac);
-  Chip_DL_Return ret;
-  stereo_cget_pan(dac, nullptr, &ret, nullptr);
-  EXPECT_EQ(ret.v_float, 0.0);
-  EXPECT_EQ(dac->multi_chan[0]->pan, 1.0f);
-  EXPECT_EQ(dac->multi_chan[1]->pan, 1.0f);
-  struct Case {
-    t_CPFLOAT val, stored;
-    SAMPLE left, right;
-  };
-  const Case cases[] = {{-5.0, -1.0, 1.0f, 0.0f},  {0.25, 0.25, 0.75f, 1.0f},
-                        {-0.5, -0.5, 1.0f, 0.5f}, {0.0, 0.0, 1.0f, 1.0f},
-                        {3.0, 1.0, 0.0f, 1.0f}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.val);
-    t_CPFLOAT arg = c.val;
-    stereo_ctrl_pan(dac, &arg, &ret, nullptr);
-    EXPECT_EQ(ret.v_float, c.stored);
-    EXPECT_FLOAT_EQ(dac->multi_chan[0]->pan, c.left);
-    EXPECT_FLOAT_EQ(dac->multi_chan[1]->pan, c.right);
-    stereo_cget_pan(dac, nullptr, &ret, nullptr);
-    EXPECT_EQ(ret.v_float, c.stored);
-  }
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include "chip/chip_vm.h"
 #include "chip/ugen_xxx.h"
 #include "type_check_support.h"
+#include "xxx_module_support.h"
 
 namespace vmtest {
 
@@ -112,7 +113,7 @@ class VMTest : public TypeCheckTest {
  protected:
   void SetUp() override {
     TypeCheckTest::SetUp();
-    ASSERT_TRUE(xxx_query_multichannel(env, SRATE));
+    ASSERT_TRUE(load_xxx_module(env, SRATE));
   }
 
   void TearDown() override {
