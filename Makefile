@@ -8,9 +8,10 @@
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD     := build
 SANBUILD  := build-san
+TSANBUILD := build-tsan
 CMAKE_GEN := -G Ninja
 
-.PHONY: all build run test test-release test-san bench deps clean
+.PHONY: all build run test test-release test-san test-tsan bench deps clean
 
 all: build
 
@@ -33,6 +34,7 @@ run: build
 test: deps
 	$(MAKE) test-release
 	$(MAKE) test-san
+	$(MAKE) test-tsan
 
 test-release: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -44,8 +46,21 @@ test-san: $(SANBUILD)/build.ninja
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    ctest -j $(JOBS) --output-on-failure
 
+# The cross-thread groups (the log, the integration store, the ring buffers)
+# once more under ThreadSanitizer.
+TSAN_TESTS := ^(SharedVXLog|VXLogTest|VexelIntegration|CBufferSimple|CBufferAdvance|XMutex|EventTest)
+
+$(TSANBUILD)/build.ninja:
+	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	      -DFLUVANE_SANITIZE_THREAD=ON -DFLUVANE_BENCH=OFF
+
+test-tsan: $(TSANBUILD)/build.ninja
+	cmake --build $(TSANBUILD) -j $(JOBS) --target chip_tests vxu_tests
+	cd $(TSANBUILD) && TSAN_OPTIONS=halt_on_error=1 \
+	    ctest -j $(JOBS) --output-on-failure -R '$(TSAN_TESTS)'
+
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD)

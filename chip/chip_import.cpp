@@ -58,12 +58,6 @@ Chip_VM_Code* new_native_code(Chip_Env* env, const std::string& name, void* fn, 
   return code;
 }
 
-// The native-function kind of a destructor code (the machine's code record
-// knows constructors and member and static functions only; destructor codes
-// are read by nobody but the destruction of objects).
-// TODO(vm): a NATIVE_DTOR kind in Chip_VM_Code::NativeKind.
-const t_CPUINT NATIVE_DTOR_KIND = 4;
-
 // Gives an imported function its native code once scan pass 2 has made its
 // Chip_Func: member or static kind, the argument bytes (with `this` for a
 // member function).
@@ -137,7 +131,7 @@ Chip_Type* type_engine_import_class_begin(Chip_Env* env, Chip_Type* type, Chip_N
   }
   if (dtor) {
     info->dtor = new_native_code(env, "[dtor] " + type->name, reinterpret_cast<void*>(dtor),
-                                 NATIVE_DTOR_KIND, TRUE, CHIP_WORD_SIZE);
+                                 Chip_VM_Code::NATIVE_DTOR, TRUE, CHIP_WORD_SIZE);
     type->has_destructor = TRUE;
   }
 

@@ -417,6 +417,7 @@ void uanablob_ctor(Chip_Object* SELF, void*, Chip_VM_Shred*) {
 }
 
 void uanablob_dtor(Chip_Object* SELF, Chip_VM_Shred*) {
+  if (!SELF || !SELF->data) return;  // never initialised: nothing to let go
   if (Chip_Array8* fvals = fvals_of(SELF)) fvals->release();
   store_member<Chip_Array8*>(SELF, uanablob_offset_fvals, nullptr);
   if (Chip_Array16* cvals = cvals_of(SELF)) cvals->release();
@@ -587,6 +588,7 @@ void HidIn_ctor(Chip_Object* SELF, void*, Chip_VM_Shred*) {
 
 void HidIn_dtor(Chip_Object* SELF, Chip_VM_Shred*) {
   HidIn* hin = hidin_of(SELF);
+  if (!hin) return;  // constructor never ran
   store_member<HidIn*>(SELF, HidIn_offset_data, nullptr);
   delete hin;
 }

@@ -100,7 +100,36 @@ void Chip_VM_Alloc::free_object(Chip_VM_Object* obj) {
     EM_log(CP_LOG_FINEST, "freeing '%s' (0x%lx)...", class_name(obj),
            static_cast<unsigned long>(reinterpret_cast<t_CPUWORD>(obj)));
   }
+  if (Chip_Object* object = dynamic_cast<Chip_Object*>(obj)) {
+    // The destructors may take and drop references to the object (an event
+    // leaving a queue, say): a count of 1 while they run keeps such a pair
+    // from freeing it a second time.
+    object->m_ref_count = 1;
+    chip_run_native_dtors(object);
+    object->m_ref_count = 0;
+  }
   delete obj;
+}
+
+void chip_run_native_dtors(Chip_Object* obj) {
+  CHIP_CHECK(obj != NULL);
+  if (!obj->type_ref || !obj->type_ref->info) return;
+  for (Chip_Type* t = obj->type_ref; t; t = t->parent) {
+    Chip_VM_Code* code = t->info ? t->info->dtor : nullptr;
+    if (!code || !code->native_func) continue;
+    if (code->native_func_type != Chip_VM_Code::NATIVE_DTOR) continue;
+    // A class sharing a destructor with a more derived one (a copy of a
+    // type, say) does not run it again.
+    bool ran = false;
+    for (Chip_Type* d = obj->type_ref; d != t; d = d->parent) {
+      if (d->info && d->info->dtor && d->info->dtor->native_func == code->native_func) {
+        ran = true;
+        break;
+      }
+    }
+    if (ran) continue;
+    chip_dl_call_dtor(reinterpret_cast<f_dtor>(code->native_func), obj, nullptr);
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -6,7 +6,13 @@
 // and the compiler's records (types, values, functions, namespaces,
 // contexts). An object starts with a
 // count of 0; the first holder's add_ref makes it 1 and the release that
-// brings it back to 0 hands it to the allocator, which deletes it.
+// brings it back to 0 hands it to the allocator, which deletes it. Before
+// deleting a language object (a Chip_Object whose type has a namespace) the
+// allocator runs the native destructors of its class and of each ancestor,
+// most derived first, each once and with no shred; they release what the
+// object owns while it is still whole. A destructor that throws is reported
+// and the others still run. Native destructors must accept an object whose
+// constructor never ran (its state members are 0).
 //
 // Two exceptions keep shared objects alive:
 //   - a locked object (lock()) must never reach 0 while locks are in effect;
@@ -79,7 +85,8 @@ struct Chip_VM_Object {
 // The allocator: logs new objects and frees those whose count reached 0.
 struct Chip_VM_Alloc {
   static Chip_VM_Alloc* instance();
-  // Deletes obj, whose count must be 0.
+  // Deletes obj, whose count must be 0, after running the native
+  // destructors of a language object's classes (see above).
   void free_object(Chip_VM_Object* obj);
 
  private:
@@ -104,6 +111,12 @@ struct Chip_Object : Chip_VM_Object {
   t_CPUWORD size;       // bytes of data
   unsigned char* data;  // member variables, owned (calloc'd, freed with free)
 };
+
+// Runs the native destructors of obj's class and its ancestors, most derived
+// first, each destructor once, through the catching wrapper with no shred.
+// Nothing runs when obj has no type or its type has no namespace. The
+// allocator calls it once, just before deleting obj.
+void chip_run_native_dtors(Chip_Object* obj);
 
 // ---------------------------------------------------------------------------
 // Arrays.

@@ -76,7 +76,8 @@ struct Chip_VM_Code : Chip_Object {
     NATIVE_NONE = 0,
     NATIVE_CTOR = 1,  // constructor (self, args, shred)
     NATIVE_MFUN = 2,  // member function (self, args, return, shred)
-    NATIVE_SFUN = 3   // static function (args, return, shred)
+    NATIVE_SFUN = 3,  // static function (args, return, shred)
+    NATIVE_DTOR = 4   // destructor (self, shred), run when the object is freed
   };
 
   // No instructions, count 0, empty name, every other field 0.

@@ -51,18 +51,6 @@ class Args {
   std::vector<unsigned char> m_bytes;
 };
 
-// Runs the native destructors of obj's classes, most derived first (what
-// freeing an object of an imported class does), then drops the test's
-// reference.
-void release_with_dtors(Chip_Object* obj) {
-  for (Chip_Type* t = obj->type_ref; t; t = t->parent) {
-    if (t->info && t->info->dtor && t->info->dtor->native_func) {
-      reinterpret_cast<f_dtor>(t->info->dtor->native_func)(obj, nullptr);
-    }
-  }
-  obj->release();
-}
-
 // ---------------------------------------------------------------------------
 // What scripts see.
 
@@ -224,9 +212,9 @@ class UAnaTest : public VMTest {
     ASSERT_NE(shred, nullptr);
   }
   void TearDown() override {
-    for (Chip_Object* blob : blobs) release_with_dtors(blob);
+    for (Chip_Object* blob : blobs) blob->release();
     for (Chip_UGen* n : held) n->disconnect(TRUE);
-    for (Chip_UGen* n : held) release_with_dtors(n);
+    for (Chip_UGen* n : held) n->release();
     VMTest::TearDown();
   }
 
@@ -386,7 +374,7 @@ class HidClassTest : public VMTest {
     shred = vm->spork(code("s", {new vmtest::End}), nullptr);
   }
   void TearDown() override {
-    for (Chip_Object* obj : objects) release_with_dtors(obj);
+    for (Chip_Object* obj : objects) obj->release();
     HidIn_forget_tilt_sensor();
     HidInManager::cleanup();
     VMTest::TearDown();
