@@ -48,7 +48,7 @@ test-san: $(SANBUILD)/build.ninja
 
 # The cross-thread groups (the log, the integration store, the ring buffers)
 # once more under ThreadSanitizer.
-TSAN_TESTS := ^(SharedVXLog|VXLogTest|VexelIntegration|CBufferSimple|CBufferAdvance|XMutex|EventTest)
+TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest)
 
 $(TSANBUILD)/build.ninja:
 	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \

@@ -9,6 +9,7 @@
 
 #include "chip/chip_errmsg.h"
 #include "chip/chip_vm.h"
+#include "vxu/vxall.h"
 
 // ---------------------------------------------------------------------------
 // Digitalio state
@@ -53,15 +54,20 @@ void free_callback_buffers() {
   Digitalio::m_buffer_out = nullptr;
 }
 
-// TODO(audio layer): VXALL::init(srate, buffer_size, 2). Until the audio
-// layer is connected, real-time audio cannot be initialised.
-t_CPBOOL audio_layer_init(t_CPUINT /*srate*/, t_CPUINT /*buffer_size*/) { return FALSE; }
+// The audio layer always runs two channels.
+t_CPBOOL audio_layer_init(t_CPUINT srate, t_CPUINT buffer_size) {
+  return VXALL::init((double)srate, buffer_size, 2) ? TRUE : FALSE;
+}
 
-// TODO(audio layer): VXALL::start(vxall_cb, g_vm); non-zero when running.
-t_CPINT audio_layer_start() { return 0; }
+// The audio layer's callback type counts frames in unsigned long.
+void audio_layer_cb(float* buffer, unsigned long frames, void* data) {
+  vxall_cb(buffer, (t_CPUINT)frames, data);
+}
 
-// TODO(audio layer): VXALL::stop().
-void audio_layer_stop() {}
+// Non-zero when running.
+t_CPINT audio_layer_start() { return VXALL::start(audio_layer_cb, g_vm) ? 1 : 0; }
+
+void audio_layer_stop() { VXALL::stop(); }
 
 }  // namespace
 

@@ -16,11 +16,11 @@
 // devices), allocates the callback buffers and carries the end flag; the
 // shreduler never reads or writes a frame.
 //
-// TODO(audio layer): the real-time path is not connected yet. Where the
-// audio layer is needed (VXALL::init in Digitalio::initialize, VXALL::start
-// in the sides' start(), VXALL::stop in Digitalio::shutdown) these functions
-// report failure or do nothing, and the watchdog thread of cb2 is not
-// started; the audio layer's issue fills them in behind the same classes.
+// With real-time audio on, Digitalio::initialize opens the audio layer
+// (VXALL::init), the sides' start() run it with vxall_cb (VXALL::start) and
+// Digitalio::shutdown stops it (VXALL::stop). The audio layer lives for the
+// whole process, so a second real-time initialize in the same process fails.
+// TODO(watchdog): cb2's first-call watchdog thread is not started yet.
 //
 // Threads: the setters, initialize and shutdown run on the engine thread;
 // cb2, vxall_cb, capture and the tick operations on the audio thread (or the
