@@ -12,15 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "chip/chip_absyn.h"
 #include "chip/chip_dl.h"
 #include "chip/chip_errmsg.h"
 #include "chip/chip_instr.h"
 #include "chip/chip_oo.h"
-#include "chip/chip_parse.h"
-#include "chip/chip_scan.h"
 #include "chip/chip_type.h"
 #include "chip/log_capture.h"
+#include "chip/type_check_support.h"
 #include "vxu/vxign.h"
 
 namespace {
@@ -45,8 +43,7 @@ class Args {
 class VXIgnClassesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (Chip_Env::instance()) type_engine_shutdown(Chip_Env::instance());
-    env = type_engine_init(16000);
+    env = fresh_type_env(16000);
     ASSERT_NE(env, nullptr);
     // Each test declares the classes into its own environment.
     Vexel_Integration::instance().vxign_query_called = false;
@@ -59,9 +56,7 @@ class VXIgnClassesTest : public ::testing::Test {
   void TearDown() override {
     for (Chip_Object* o : held) o->release();
     held.clear();
-    type_engine_shutdown(env);
-    for (a_Program tree : trees) delete_program(tree);
-    trees.clear();
+    shutdown_type_env();
   }
 
   Chip_Object* hold(Chip_Object* o) {
@@ -97,38 +92,11 @@ class VXIgnClassesTest : public ::testing::Test {
     return ret;
   }
 
-  // Type-checks one program as the compiler's front half does; the global
-  // namespace is committed on success and rolled back on failure.
-  bool check(const std::string& source) {
-    if (!chip_parse("vxign.chip", nullptr, source.c_str())) return false;
-    trees.push_back(g_program);
-    Chip_Context* context = type_engine_make_context(g_program, "vxign.chip");
-    env->reset();
-    type_engine_load_context(env, context);
-    bool ok = type_engine_scan0_prog(env, g_program, te_do_all) &&
-              type_engine_scan1_prog(env, g_program, te_do_all) &&
-              type_engine_scan2_prog(env, g_program, te_do_all) &&
-              type_engine_check_context(env, context, te_do_all);
-    Chip_Namespace* global = env->global();
-    if (ok) {
-      context->progress = 2;
-      global->commit();
-    } else {
-      std::vector<Chip_VM_Object*> dropped = global->type.pending();
-      for (Chip_VM_Object* o : global->value.pending()) dropped.push_back(o);
-      for (Chip_VM_Object* o : global->func.pending()) dropped.push_back(o);
-      global->rollback();
-      for (Chip_VM_Object* o : dropped) {
-        if (o) o->release();
-      }
-    }
-    type_engine_unload_context(env);
-    return ok;
-  }
+  // Type-checks one program as the compiler's front half does.
+  static bool check(const std::string& source) { return check_program(source, "vxign.chip").ok; }
 
   Chip_Env* env = nullptr;
   std::vector<Chip_Object*> held;
-  std::vector<a_Program> trees;
 };
 
 TEST_F(VXIgnClassesTest, ScriptsSeeTheDeclaredSignatures) {
