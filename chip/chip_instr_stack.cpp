@@ -397,7 +397,7 @@ void Chip_Instr_Init_Loop_Counter::execute(Chip_VM*, Chip_VM_Shred* shred) {
   const t_CPINT n = chip_pop_int(shred->reg);
   // Negated in unsigned 32-bit arithmetic: INT_MIN stays INT_MIN, no overflow.
   const t_CPUINT magnitude = n < 0 ? 0u - static_cast<t_CPUINT>(n) : static_cast<t_CPUINT>(n);
-  chip_store<t_CPWORD>(reinterpret_cast<void*>(m_val),
+  chip_store<t_CPWORD>(shred->mem->sp + m_val,
                        static_cast<t_CPWORD>(static_cast<t_CPINT>(magnitude)));
 }
 

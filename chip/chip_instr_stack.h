@@ -481,10 +481,12 @@ class Chip_Instr_EOC : public Chip_Instr {
 };
 
 // Pops an int n and stores |n| (32-bit, so |INT_MIN| is INT_MIN) as an int
-// word at address m_val: the counter of a counted loop.
+// word in the local at byte offset m_val of the running frame (mem->sp +
+// m_val): the counter of a counted loop. The counter is a hidden local, so
+// every shred and every call level counts on its own.
 class Chip_Instr_Init_Loop_Counter : public Chip_Instr_Unary_Op {
  public:
-  explicit Chip_Instr_Init_Loop_Counter(t_CPUWORD addr = 0) : Chip_Instr_Unary_Op(addr) {}
+  explicit Chip_Instr_Init_Loop_Counter(t_CPUWORD offset = 0) : Chip_Instr_Unary_Op(offset) {}
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
 };
 

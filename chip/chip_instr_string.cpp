@@ -174,19 +174,34 @@ void Chip_Instr_Assign_String::execute(Chip_VM*, Chip_VM_Shred* shred) {
   Chip_String* right = pop_string(shred);
   Chip_String* left = string_in(var);
 
-  if (left) {
-    if (right) {
-      left->str = right->str;
-    } else {
+  if (!right) {
+    if (left) {
       // The variable lets go of its object before the object may go.
       chip_store<Chip_Object*>(var, nullptr);
       left->release();
     }
-  } else if (right) {
-    Chip_String* fresh = new_string(shred, std::string(right->str));
-    if (!fresh) return;
-    fresh->add_ref();
-    chip_store<Chip_Object*>(var, fresh);
+  } else if (left != right) {
+    if (left && left->m_ref_count == 1) {
+      // The variable is the object's only holder: its text can change in
+      // place without anyone else seeing it (and the object stays alive for
+      // any copy of its pointer still on the register stack).
+      left->str = right->str;
+    } else if (right->m_ref_count == 0) {
+      // A new string nobody holds (a concatenation, a returned string): the
+      // variable takes it as it is.
+      right->add_ref();
+      chip_store<Chip_Object*>(var, right);
+      if (left) left->release();
+    } else {
+      // The variable gets a copy of its own: the object it held may be
+      // shared (a string literal held by its code, an argument its caller
+      // still holds), and must not change under its other holders.
+      Chip_String* fresh = new_string(shred, std::string(right->str));
+      if (!fresh) return;
+      fresh->add_ref();
+      chip_store<Chip_Object*>(var, fresh);
+      if (left) left->release();
+    }
   }
   chip_push<Chip_Object*>(shred->reg, chip_load<Chip_Object*>(var));
 }

@@ -45,9 +45,14 @@
 // ---------------------------------------------------------------------------
 // Strings
 
-// `s1 @=> s2` / `s1 => s2` into a string variable: a copy of the right text
-// into the variable's object (made when the variable is null); a null right
-// string drops the variable's object. Pushes the variable's new value.
+// `s1 @=> s2` / `s1 => s2` into a string variable: the variable gets the
+// right text in an object of its own. Its object changes in place only when
+// the variable is that object's sole holder; otherwise (no object yet, or one
+// shared with a literal's code, a caller's frame or another variable) it
+// takes the right string itself when nobody holds that one (a new string),
+// else a new object with a copy of the text, and lets go of the old one,
+// which therefore never changes under its other holders. A null right string drops
+// the variable's object. Pushes the variable's new value.
 class Chip_Instr_Assign_String : public Chip_Instr {
  public:
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;

@@ -585,37 +585,36 @@ TEST_F(InstrStackTest, LoopCounterHoldsTheMagnitude) {
     t_CPINT n, counter;
   } cases[] = {{-3, 3},           {0, 0}, {5, 5}, {INT_MAX, INT_MAX}, {-INT_MAX, INT_MAX},
                {INT_MIN, INT_MIN}};
-  t_CPWORD cell = 12345;
+  // The counter is the local at offset 16 of the running frame (mem->sp).
+  unsigned char* cell = shred->mem->stack + 16;
   for (const Case& c : cases) {
-    EXPECT_EQ(after([&] { chip_push_int(shred->reg, c.n); },
-                    new Chip_Instr_Init_Loop_Counter(ptr(&cell))),
+    chip_store<t_CPWORD>(cell, 12345);
+    EXPECT_EQ(after([&] { chip_push_int(shred->reg, c.n); }, new Chip_Instr_Init_Loop_Counter(16)),
               Slots{})
         << c.n;
-    EXPECT_EQ(cell, static_cast<t_CPWORD>(c.counter)) << c.n;
+    EXPECT_EQ(chip_load<t_CPWORD>(cell), static_cast<t_CPWORD>(c.counter)) << c.n;
     // The loop reads it back as an int.
-    EXPECT_EQ(after(new Chip_Instr_Reg_Push_Deref(ptr(&cell), CHIP_SLOT_WORD)),
-              (Slots{word(c.counter)}))
-        << c.n;
+    EXPECT_EQ(after(new Chip_Instr_Reg_Push_Mem(16, 0)), (Slots{word(c.counter)})) << c.n;
   }
 }
 
 TEST_F(InstrStackTest, ACountedLoopOfMinusThreeRunsThreeTimes) {
-  // repeat (-3) { body }, as the emitter lays it out.
-  t_CPWORD cell = 0;
+  // repeat (-3) { body }, as the emitter lays it out: the counter in the
+  // frame's local at offset 8.
   Run run;
   Chip_VM_Code* c = program(
       "repeat",
-      {new Chip_Instr_Reg_Push_Imm(word(-3)), new Chip_Instr_Init_Loop_Counter(ptr(&cell)),
-       new Chip_Instr_Reg_Push_Deref(ptr(&cell), CHIP_SLOT_WORD), new Chip_Instr_Reg_Push_Imm(0),
-       new Chip_Instr_Branch_Eq_int(8), new Chip_Instr_Dec_int_Addr(ptr(&cell)),
-       new Mark(&trace, "body"), new Chip_Instr_Goto(2)},
+      {new Chip_Instr_Reg_Push_Imm(word(-3)), new Chip_Instr_Init_Loop_Counter(8),
+       new Chip_Instr_Reg_Push_Mem(8, 0), new Chip_Instr_Reg_Push_Imm(0),
+       new Chip_Instr_Branch_Eq_int(10), new Chip_Instr_Reg_Push_Mem_Addr(8, 0),
+       new Chip_Instr_PreDec_int, new Chip_Instr_Reg_Pop_Word, new Mark(&trace, "body"),
+       new Chip_Instr_Goto(2)},
       &run);
   vm->spork(c, nullptr);
   EXPECT_EQ(run_machine(), Lines{});
   EXPECT_EQ(trace, Trace({"body@0", "body@0", "body@0"}));
   EXPECT_TRUE(run.finished);
   EXPECT_EQ(run.reg, Slots{});
-  EXPECT_EQ(cell, 0);
 }
 
 TEST_F(InstrStackTest, StreamOperatorsLeaveEverythingAlone) {

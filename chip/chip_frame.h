@@ -1,0 +1,52 @@
+// Frames of locals for the emitter.
+//
+// A Chip_Frame hands out the byte offsets of a code's local variables on a
+// shred's memory stack. Offsets are the running sum of the sizes allocated
+// before them (no alignment: every slot is a whole number of 8-byte words
+// anyway). Scopes are null markers on the frame's stack: popping a scope
+// releases the locals above the innermost marker, innermost first, and gives
+// their bytes back; the marker itself stays, so a later pop of the
+// enclosing scope stops there and the enclosing scope's bytes stay
+// allocated. Offsets of distinct live locals therefore never overlap.
+//
+// The frame owns its locals: those still on the stack are deleted with the
+// frame; those handed out by pop_scope belong to the caller.
+#ifndef CHIP_CHIP_FRAME_H
+#define CHIP_CHIP_FRAME_H
+
+#include <string>
+#include <vector>
+
+#include "chip/chip_def.h"
+
+// One local slot.
+struct Chip_Local {
+  std::string name;    // the variable name
+  t_CPUINT size;       // bytes of the slot
+  t_CPBOOL holds_ref;  // declared as a reference (`@`)
+  t_CPUINT offset;     // bytes from the base of the running code's frame
+};
+
+class Chip_Frame {
+ public:
+  Chip_Frame();
+  // Deletes the locals still on the stack.
+  ~Chip_Frame();
+  Chip_Frame(const Chip_Frame&) = delete;
+  Chip_Frame& operator=(const Chip_Frame&) = delete;
+
+  // Opens a scope (pushes a null marker).
+  void push_scope();
+  // A new local of size bytes at next_offset; never null.
+  Chip_Local* alloc_local(t_CPUINT size, const std::string& name, t_CPBOOL is_ref);
+  // Pops the locals of the innermost scope into out, innermost first, and
+  // gives their bytes back; the scope's marker stays on the stack.
+  void pop_scope(std::vector<Chip_Local*>& out);
+
+  std::string name;
+  t_CPUINT next_offset;
+  t_CPUINT access_count;
+  std::vector<Chip_Local*> stack;  // null entries are scope markers
+};
+
+#endif  // CHIP_CHIP_FRAME_H
