@@ -133,6 +133,24 @@ t_CPBOOL scan_class_body(Chip_Env* env, a_Class_Body_* body, Section_Scan scan_s
 // The routines of scan passes 1 and 2 that the shared statement walk calls.
 struct Scan1 {
   static t_CPBOOL exp(Chip_Env* env, a_Exp_* exp) { return type_engine_scan1_exp(env, exp); }
+  static t_CPBOOL exp_decl(Chip_Env* env, a_Exp_Decl_* decl) {
+    return type_engine_scan1_exp_decl(env, decl);
+  }
+  // Only ++ and -- are postfix operators, and only on mutable data.
+  static t_CPBOOL check_postfix(a_Exp_Postfix_* postfix) {
+    if (postfix->op != ae_op_plusplus && postfix->op != ae_op_minusminus) {
+      EM_error2(postfix->line_no,
+                "internal compiler error (pre-scan): unrecognized postfix '%i'",
+                postfix->op);
+      return FALSE;
+    } else if (postfix->exp->meta_kind != ae_meta_var) {
+      EM_error2(postfix->line_no,
+                "postfix operator '%s' cannot be used on non-mutable data-type...",
+                op2str(postfix->op));
+      return FALSE;
+    }
+    return TRUE;
+  }
   static t_CPBOOL stmt(Chip_Env* env, a_Stmt_* stmt) { return type_engine_scan1_stmt(env, stmt); }
   static t_CPBOOL stmt_list(Chip_Env* env, a_Stmt_List_* list) {
     return type_engine_scan1_stmt_list(env, list);
@@ -141,6 +159,10 @@ struct Scan1 {
 
 struct Scan2 {
   static t_CPBOOL exp(Chip_Env* env, a_Exp_* exp) { return type_engine_scan2_exp(env, exp); }
+  static t_CPBOOL exp_decl(Chip_Env* env, a_Exp_Decl_* decl) {
+    return type_engine_scan2_exp_decl(env, decl);
+  }
+  static t_CPBOOL check_postfix(a_Exp_Postfix_*) { return TRUE; }
   static t_CPBOOL stmt(Chip_Env* env, a_Stmt_* stmt) { return type_engine_scan2_stmt(env, stmt); }
   static t_CPBOOL stmt_list(Chip_Env* env, a_Stmt_List_* list) {
     return type_engine_scan2_stmt_list(env, list);
@@ -203,6 +225,59 @@ t_CPBOOL scan_stmt(Chip_Env* env, a_Stmt_* stmt) {
                 stmt->s_type);
       return FALSE;
   }
+}
+
+// The expressions of a list, the same walk in passes 1 and 2; Pass gives
+// the declaration rule and the postfix check.
+template <class Pass>
+t_CPBOOL scan_exp(Chip_Env* env, a_Exp_* exp) {
+  for (; exp; exp = exp->next) {
+    t_CPBOOL ret = TRUE;
+    switch (exp->s_type) {
+      case ae_exp_binary:
+        ret = Pass::exp(env, exp->binary.lhs) &&
+              Pass::exp(env, exp->binary.rhs);
+        break;
+      case ae_exp_unary:
+      case ae_exp_primary:
+        break;
+      case ae_exp_cast:
+        ret = Pass::exp(env, exp->cast.exp);
+        break;
+      case ae_exp_postfix:
+        ret = Pass::exp(env, exp->postfix.exp) && Pass::check_postfix(&exp->postfix);
+        break;
+      case ae_exp_dur:
+        ret = Pass::exp(env, exp->dur.base) && Pass::exp(env, exp->dur.unit);
+        break;
+      case ae_exp_array:
+        ret = verify_array(exp->array.indices) && Pass::exp(env, exp->array.base) &&
+              Pass::exp(env, exp->array.indices->exp_list);
+        break;
+      case ae_exp_func_call:
+        ret = Pass::exp(env, exp->func_call.func) &&
+              Pass::exp(env, exp->func_call.args);
+        break;
+      case ae_exp_dot_member:
+        ret = Pass::exp(env, exp->dot_member.base);
+        break;
+      case ae_exp_if:
+        ret = Pass::exp(env, exp->exp_if.cond) &&
+              Pass::exp(env, exp->exp_if.if_exp) &&
+              Pass::exp(env, exp->exp_if.else_exp);
+        break;
+      case ae_exp_decl:
+        ret = Pass::exp_decl(env, &exp->decl);
+        break;
+      default:
+        EM_error2(exp->line_no, "internal compiler error - no expression type '%i'...",
+                  exp->s_type);
+        ret = FALSE;
+        break;
+    }
+    if (!ret) return FALSE;
+  }
+  return TRUE;
 }
 
 }  // namespace
@@ -342,67 +417,7 @@ t_CPBOOL type_engine_scan1_stmt(Chip_Env* env, a_Stmt_* stmt) { return scan_stmt
 
 // Every expression of a list: resolves the types of declarations and checks
 // the shape of array subscripts and postfix operands.
-t_CPBOOL type_engine_scan1_exp(Chip_Env* env, a_Exp_* exp) {
-  for (; exp; exp = exp->next) {
-    t_CPBOOL ret = TRUE;
-    switch (exp->s_type) {
-      case ae_exp_binary:
-        ret = type_engine_scan1_exp(env, exp->binary.lhs) &&
-              type_engine_scan1_exp(env, exp->binary.rhs);
-        break;
-      case ae_exp_unary:
-      case ae_exp_primary:
-        break;
-      case ae_exp_cast:
-        ret = type_engine_scan1_exp(env, exp->cast.exp);
-        break;
-      case ae_exp_postfix:
-        ret = type_engine_scan1_exp(env, exp->postfix.exp);
-        if (!ret) break;
-        if (exp->postfix.op != ae_op_plusplus && exp->postfix.op != ae_op_minusminus) {
-          EM_error2(exp->postfix.line_no,
-                    "internal compiler error (pre-scan): unrecognized postfix '%i'",
-                    exp->postfix.op);
-          ret = FALSE;
-        } else if (exp->postfix.exp->meta_kind != ae_meta_var) {
-          EM_error2(exp->postfix.line_no,
-                    "postfix operator '%s' cannot be used on non-mutable data-type...",
-                    op2str(exp->postfix.op));
-          ret = FALSE;
-        }
-        break;
-      case ae_exp_dur:
-        ret = type_engine_scan1_exp(env, exp->dur.base) && type_engine_scan1_exp(env, exp->dur.unit);
-        break;
-      case ae_exp_array:
-        ret = verify_array(exp->array.indices) && type_engine_scan1_exp(env, exp->array.base) &&
-              type_engine_scan1_exp(env, exp->array.indices->exp_list);
-        break;
-      case ae_exp_func_call:
-        ret = type_engine_scan1_exp(env, exp->func_call.func) &&
-              type_engine_scan1_exp(env, exp->func_call.args);
-        break;
-      case ae_exp_dot_member:
-        ret = type_engine_scan1_exp(env, exp->dot_member.base);
-        break;
-      case ae_exp_if:
-        ret = type_engine_scan1_exp(env, exp->exp_if.cond) &&
-              type_engine_scan1_exp(env, exp->exp_if.if_exp) &&
-              type_engine_scan1_exp(env, exp->exp_if.else_exp);
-        break;
-      case ae_exp_decl:
-        ret = type_engine_scan1_exp_decl(env, &exp->decl);
-        break;
-      default:
-        EM_error2(exp->line_no, "internal compiler error - no expression type '%i'...",
-                  exp->s_type);
-        ret = FALSE;
-        break;
-    }
-    if (!ret) return FALSE;
-  }
-  return TRUE;
-}
+t_CPBOOL type_engine_scan1_exp(Chip_Env* env, a_Exp_* exp) { return scan_exp<Scan1>(env, exp); }
 
 // A declaration: resolves the written type name (kept, counted, on the
 // node), counts the variables and checks their array parts.
@@ -507,55 +522,7 @@ t_CPBOOL type_engine_scan2_stmt_list(Chip_Env* env, a_Stmt_List_* list) {
 t_CPBOOL type_engine_scan2_stmt(Chip_Env* env, a_Stmt_* stmt) { return scan_stmt<Scan2>(env, stmt); }
 
 // Every expression of a list; declarations create their values.
-t_CPBOOL type_engine_scan2_exp(Chip_Env* env, a_Exp_* exp) {
-  for (; exp; exp = exp->next) {
-    t_CPBOOL ret = TRUE;
-    switch (exp->s_type) {
-      case ae_exp_binary:
-        ret = type_engine_scan2_exp(env, exp->binary.lhs) &&
-              type_engine_scan2_exp(env, exp->binary.rhs);
-        break;
-      case ae_exp_unary:
-      case ae_exp_primary:
-        break;
-      case ae_exp_cast:
-        ret = type_engine_scan2_exp(env, exp->cast.exp);
-        break;
-      case ae_exp_postfix:
-        ret = type_engine_scan2_exp(env, exp->postfix.exp);
-        break;
-      case ae_exp_dur:
-        ret = type_engine_scan2_exp(env, exp->dur.base) && type_engine_scan2_exp(env, exp->dur.unit);
-        break;
-      case ae_exp_array:
-        ret = verify_array(exp->array.indices) && type_engine_scan2_exp(env, exp->array.base) &&
-              type_engine_scan2_exp(env, exp->array.indices->exp_list);
-        break;
-      case ae_exp_func_call:
-        ret = type_engine_scan2_exp(env, exp->func_call.func) &&
-              type_engine_scan2_exp(env, exp->func_call.args);
-        break;
-      case ae_exp_dot_member:
-        ret = type_engine_scan2_exp(env, exp->dot_member.base);
-        break;
-      case ae_exp_if:
-        ret = type_engine_scan2_exp(env, exp->exp_if.cond) &&
-              type_engine_scan2_exp(env, exp->exp_if.if_exp) &&
-              type_engine_scan2_exp(env, exp->exp_if.else_exp);
-        break;
-      case ae_exp_decl:
-        ret = type_engine_scan2_exp_decl(env, &exp->decl);
-        break;
-      default:
-        EM_error2(exp->line_no, "internal compiler error - no expression type '%i'...",
-                  exp->s_type);
-        ret = FALSE;
-        break;
-    }
-    if (!ret) return FALSE;
-  }
-  return TRUE;
-}
+t_CPBOOL type_engine_scan2_exp(Chip_Env* env, a_Exp_* exp) { return scan_exp<Scan2>(env, exp); }
 
 // A declaration: each variable gets its Chip_Value in the innermost value
 // scope of the current namespace. Refused: void variables, references to
