@@ -7,6 +7,8 @@
 // for-loop's step count in those words, item by item.
 #include "chip/chip_emit.h"
 
+#include <string>
+
 #include "chip/chip_errmsg.h"
 #include "chip/chip_instr.h"
 #include "chip/chip_instr_math.h"
@@ -143,32 +145,36 @@ t_CPBOOL emit_stmt_exp(Chip_Emitter* emit, a_Stmt stmt, t_CPBOOL pop) {
   return emit_pops(emit, stmt->stmt_exp);
 }
 
-// while_stmt: WHILE '(' exp ')' stmt | DO stmt WHILE '(' exp ')' ';'
-t_CPBOOL emit_stmt_while(Chip_Emitter* emit, a_Stmt_While_* stmt) {
+// A loop whose condition is tested before the body (while, until) or after
+// it (do/while, do/until). `exit` is the sense that leaves a loop tested
+// first; a do-loop branches back on the opposite sense. `kind` names the
+// loop in the internal-error messages ("while", "until").
+t_CPBOOL emit_cond_loop(Chip_Emitter* emit, t_CPBOOL is_do, a_Exp cond, a_Stmt body,
+                        Test_Sense exit, const char* kind) {
   open_loop(emit);
   const t_CPUINT start = emit->next_index();
+  std::string message = std::string("(emit): internal error: unhandled type '%s' in ") +
+                        (is_do ? "do/" : "") + kind + " conditional";
   t_CPBOOL ok = TRUE;
-  if (!stmt->is_do) {
+  if (!is_do) {
     Chip_Instr_Branch_Op* branch = NULL;
-    ok = emit_engine_emit_exp(emit, stmt->cond);
+    ok = emit_engine_emit_exp(emit, cond);
     if (ok) {
-      branch = emit_test(emit, emitted_type(stmt->cond), BRANCH_IF_ZERO,
-                         "(emit): internal error: unhandled type '%s' in while conditional",
-                         stmt->cond->line_no);
+      branch = emit_test(emit, emitted_type(cond), exit, message.c_str(), cond->line_no);
       ok = branch != NULL;
     }
-    if (ok) ok = emit_engine_emit_stmt(emit, stmt->body, TRUE);
+    if (ok) ok = emit_engine_emit_stmt(emit, body, TRUE);
     if (ok) {
       emit->append(new Chip_Instr_Goto(start));
       branch->set(emit->next_index());
     }
   } else {
-    ok = emit_engine_emit_stmt(emit, stmt->body, TRUE) && emit_engine_emit_exp(emit, stmt->cond);
+    ok = emit_engine_emit_stmt(emit, body, TRUE) && emit_engine_emit_exp(emit, cond);
     if (ok) {
+      // Back to the start while the loop goes on.
+      Test_Sense again = exit == BRANCH_IF_ZERO ? BRANCH_IF_NON_ZERO : BRANCH_IF_ZERO;
       Chip_Instr_Branch_Op* branch =
-          emit_test(emit, emitted_type(stmt->cond), BRANCH_IF_NON_ZERO,
-                    "(emit): internal error: unhandled type '%s' in do/while conditional",
-                    stmt->cond->line_no);
+          emit_test(emit, emitted_type(cond), again, message.c_str(), cond->line_no);
       ok = branch != NULL;
       if (ok) branch->set(start);
     }
@@ -177,39 +183,14 @@ t_CPBOOL emit_stmt_while(Chip_Emitter* emit, a_Stmt_While_* stmt) {
   return ok;
 }
 
+// while_stmt: WHILE '(' exp ')' stmt | DO stmt WHILE '(' exp ')' ';'
+t_CPBOOL emit_stmt_while(Chip_Emitter* emit, a_Stmt_While_* stmt) {
+  return emit_cond_loop(emit, stmt->is_do, stmt->cond, stmt->body, BRANCH_IF_ZERO, "while");
+}
+
 // until_stmt: UNTIL '(' exp ')' stmt | DO stmt UNTIL '(' exp ')' ';'
 t_CPBOOL emit_stmt_until(Chip_Emitter* emit, a_Stmt_Until_* stmt) {
-  open_loop(emit);
-  const t_CPUINT start = emit->next_index();
-  t_CPBOOL ok = TRUE;
-  if (!stmt->is_do) {
-    Chip_Instr_Branch_Op* branch = NULL;
-    ok = emit_engine_emit_exp(emit, stmt->cond);
-    if (ok) {
-      branch = emit_test(emit, emitted_type(stmt->cond), BRANCH_IF_NON_ZERO,
-                         "(emit): internal error: unhandled type '%s' in until conditional",
-                         stmt->cond->line_no);
-      ok = branch != NULL;
-    }
-    if (ok) ok = emit_engine_emit_stmt(emit, stmt->body, TRUE);
-    if (ok) {
-      emit->append(new Chip_Instr_Goto(start));
-      branch->set(emit->next_index());
-    }
-  } else {
-    ok = emit_engine_emit_stmt(emit, stmt->body, TRUE) && emit_engine_emit_exp(emit, stmt->cond);
-    if (ok) {
-      // Repeat while the condition is still zero.
-      Chip_Instr_Branch_Op* branch =
-          emit_test(emit, emitted_type(stmt->cond), BRANCH_IF_ZERO,
-                    "(emit): internal error: unhandled type '%s' in do/until conditional",
-                    stmt->cond->line_no);
-      ok = branch != NULL;
-      if (ok) branch->set(start);
-    }
-  }
-  close_loop(emit, start);
-  return ok;
+  return emit_cond_loop(emit, stmt->is_do, stmt->cond, stmt->body, BRANCH_IF_NON_ZERO, "until");
 }
 
 // for_stmt: FOR '(' stmt stmt exp? ')' stmt — the initial statement inside
