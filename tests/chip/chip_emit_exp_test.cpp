@@ -23,6 +23,7 @@
 #include "chip/chip_type.h"
 #include "chip/chip_vm.h"
 #include "log_capture.h"
+#include "emit_test_support.h"
 #include "vm_test_support.h"
 
 using namespace vmtest;
@@ -31,65 +32,9 @@ namespace {
 
 typedef std::vector<std::string> Lines;
 
-class EmitExpTest : public VMTest {
+class EmitExpTest : public EmitProgramTest {
  protected:
-  void SetUp() override {
-    VMTest::SetUp();
-    emitter = emit_engine_init(env);
-    emitter->add_ref();
-  }
-
-  void TearDown() override {
-    emit_engine_shutdown(emitter);
-    VMTest::TearDown();
-    for (a_Program tree : trees) delete_program(tree);
-  }
-
-  // Compiles source as the compiler driver does; the code (held by the
-  // test) or null, and what the compilation printed into lines.
-  Chip_VM_Code* compile(const std::string& source, Lines* lines = nullptr) {
-    Chip_VM_Code* result = nullptr;
-    Lines printed = printed_lines([&] { result = passes(source); });
-    if (lines) *lines = printed;
-    return result;
-  }
-
-  Chip_VM_Code* passes(const std::string& source) {
-    if (!chip_parse("exp.chip", nullptr, source.c_str())) return nullptr;
-    a_Program prog = g_program;
-    trees.push_back(prog);
-    Chip_Context* context = type_engine_make_context(prog, "exp.chip");
-    env->reset();
-    type_engine_load_context(env, context);
-    Chip_VM_Code* code = nullptr;
-    if (type_engine_scan0_prog(env, prog, te_do_all) &&
-        type_engine_scan1_prog(env, prog, te_do_all) &&
-        type_engine_scan2_prog(env, prog, te_do_all) &&
-        type_engine_check_context(env, context, te_do_all)) {
-      code = emit_engine_emit_prog(emitter, prog, te_do_all);
-    }
-    if (code) {
-      // The test takes over the namespace's reference.
-      codes.push_back(code);
-      env->global()->commit();
-    } else {
-      env->global()->rollback();
-    }
-    type_engine_unload_context(env);
-    return code;
-  }
-
-  // "Name(params)" of each instruction, without the "Chip_Instr_" prefix.
-  static Lines shape(Chip_VM_Code* code) {
-    Lines out;
-    for (t_CPUINT i = 0; code && i < code->num_instr; i++) {
-      std::string name = code->instr[i]->name();
-      if (name.rfind("Chip_Instr_", 0) == 0) name = name.substr(11);
-      std::string params = code->instr[i]->params();
-      out.push_back(params.empty() ? name : name + "(" + params + ")");
-    }
-    return out;
-  }
+  EmitExpTest() : EmitProgramTest("exp.chip") {}
 
   // The names alone.
   static Lines names(Chip_VM_Code* code) {
@@ -97,23 +42,6 @@ class EmitExpTest : public VMTest {
     for (const std::string& line : shape(code)) out.push_back(line.substr(0, line.find('(')));
     return out;
   }
-
-  // Compiles and runs source until every shred has ended; what it printed.
-  Lines run(const std::string& source) {
-    if (!vm) vm = make_vm();
-    Lines errors;
-    Chip_VM_Code* code = compile(source, &errors);
-    EXPECT_NE(code, nullptr) << source << "\n" << (errors.empty() ? "" : errors[0]);
-    if (!code) return {};
-    return printed_lines([&] {
-      vm->spork(code, nullptr);
-      for (int pass = 0; pass < 1000 && vm->num_shreds() > 0; pass++) vm->run(16);
-    });
-  }
-
-  Chip_Emitter* emitter = nullptr;
-  Chip_VM* vm = nullptr;
-  std::vector<a_Program> trees;
 };
 
 // Whether `part` appears in `whole` as consecutive entries.

@@ -14,51 +14,14 @@
 #include "chip/chip_parse.h"
 #include "chip/chip_scan.h"
 #include "log_capture.h"
+#include "emit_test_support.h"
 #include "vm_test_support.h"
 
 namespace {
 
-class EmitFuncTest : public vmtest::VMTest {
+class EmitFuncTest : public EmitProgramTest {
  protected:
-  void SetUp() override {
-    VMTest::SetUp();
-    emitter = emit_engine_init(env);
-    emitter->add_ref();
-  }
-
-  void TearDown() override {
-    emit_engine_shutdown(emitter);
-    VMTest::TearDown();
-    for (a_Program tree : trees) delete_program(tree);
-  }
-
-  // Front half, emitter, commit or rollback, as the compiler driver does.
-  // The file's code (held until TearDown), or null; printed lines in *out.
-  Chip_VM_Code* compile(const std::string& source, std::vector<std::string>* out = nullptr) {
-    Chip_VM_Code* result = nullptr;
-    std::vector<std::string> lines = printed_lines([&] {
-      if (!chip_parse("test.chip", nullptr, source.c_str())) return;
-      a_Program tree = g_program;
-      trees.push_back(tree);
-      context = type_engine_make_context(tree, "test.chip");
-      env->reset();
-      type_engine_load_context(env, context);
-      bool ok = type_engine_scan0_prog(env, tree, te_do_all) &&
-                type_engine_scan1_prog(env, tree, te_do_all) &&
-                type_engine_scan2_prog(env, tree, te_do_all) &&
-                type_engine_check_context(env, context, te_do_all);
-      if (ok) result = emit_engine_emit_prog(emitter, tree, te_do_all);
-      if (result) {
-        env->global()->commit();
-        codes.push_back(result);  // the namespace's reference, given up in TearDown
-      } else {
-        env->global()->rollback();
-      }
-      type_engine_unload_context(env);
-    });
-    if (out) *out = lines;
-    return result;
-  }
+  EmitFuncTest() : EmitProgramTest("test.chip") {}
 
   // Compiles, runs to the end and returns what the program printed.
   std::vector<std::string> run(const std::string& source) {
@@ -91,11 +54,6 @@ class EmitFuncTest : public vmtest::VMTest {
   static std::string name_of(Chip_VM_Code* code, t_CPUINT i) {
     return i < code->num_instr ? code->instr[i]->name() : "<none>";
   }
-
-  Chip_Emitter* emitter = nullptr;
-  Chip_Context* context = nullptr;  // of the last compilation
-  Chip_VM* vm = nullptr;
-  std::vector<a_Program> trees;
 };
 
 // ---------------------------------------------------------------------------
