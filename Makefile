@@ -61,6 +61,7 @@ test-tsan: $(TSANBUILD)/build.ninja
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
+	@bash bench/chip_programs.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD)

@@ -11,6 +11,7 @@
 
 #include "chip/chip_errmsg.h"
 #include "chip/chip_instr.h"
+#include "chip/chip_instr_call.h"
 #include "chip/chip_instr_math.h"
 #include "chip/chip_instr_stack.h"
 #include "chip/chip_vm.h"
@@ -139,10 +140,20 @@ t_CPBOOL emit_pops(Chip_Emitter* emit, a_Exp items) {
 }
 
 // exp_stmt: exp_list ';' — the values are popped afterwards when asked.
+// An expression statement that may leave temporaries ends by releasing them.
 t_CPBOOL emit_stmt_exp(Chip_Emitter* emit, a_Stmt stmt, t_CPBOOL pop) {
+  const t_CPUINT start = emit->next_index();
   if (!emit_engine_emit_exp(emit, stmt->stmt_exp)) return FALSE;
   if (!pop) return TRUE;
-  return emit_pops(emit, stmt->stmt_exp);
+  if (!emit_pops(emit, stmt->stmt_exp)) return FALSE;
+  const std::vector<Chip_Instr*>& code = emit->code->instructions;
+  for (t_CPUINT i = start; i < code.size(); i++) {
+    if (code[i]->makes_temps()) {
+      emit->append(new Chip_Instr_Release_Temps);
+      break;
+    }
+  }
+  return TRUE;
 }
 
 // A loop whose condition is tested before the body (while, until) or after
@@ -156,6 +167,10 @@ t_CPBOOL emit_cond_loop(Chip_Emitter* emit, t_CPBOOL is_do, a_Exp cond, a_Stmt b
   std::string message = std::string("(emit): internal error: unhandled type '%s' in ") +
                         (is_do ? "do/" : "") + kind + " conditional";
   t_CPBOOL ok = TRUE;
+  // Where a `continue` goes: the condition. A do-loop's test follows its
+  // body, so a continue there must still test it (jumping to the body's
+  // start would loop on without ever testing, and never end).
+  t_CPUINT cont = start;
   if (!is_do) {
     Chip_Instr_Branch_Op* branch = NULL;
     ok = emit_engine_emit_exp(emit, cond);
@@ -169,7 +184,9 @@ t_CPBOOL emit_cond_loop(Chip_Emitter* emit, t_CPBOOL is_do, a_Exp cond, a_Stmt b
       branch->set(emit->next_index());
     }
   } else {
-    ok = emit_engine_emit_stmt(emit, body, TRUE) && emit_engine_emit_exp(emit, cond);
+    ok = emit_engine_emit_stmt(emit, body, TRUE);
+    cont = emit->next_index();
+    if (ok) ok = emit_engine_emit_exp(emit, cond);
     if (ok) {
       // Back to the start while the loop goes on.
       Test_Sense again = exit == BRANCH_IF_ZERO ? BRANCH_IF_NON_ZERO : BRANCH_IF_ZERO;
@@ -179,7 +196,7 @@ t_CPBOOL emit_cond_loop(Chip_Emitter* emit, t_CPBOOL is_do, a_Exp cond, a_Stmt b
       if (ok) branch->set(start);
     }
   }
-  close_loop(emit, start);
+  close_loop(emit, cont);
   return ok;
 }
 
@@ -456,6 +473,10 @@ Chip_VM_Code* emit_to_code(Chip_Code* code, Chip_VM_Code* target, t_CPBOOL dump)
   vm_code->stack_depth = code->arg_bytes;
   vm_code->need_this = code->needs_this;
   vm_code->name = code->name;
+  vm_code->obj_locals = code->obj_locals;
+  const t_CPUWORD depth = code->frame->next_offset;
+  for (Chip_Instr_Unary_Op* push : code->depth_pushes) push->set(depth);
+  for (Chip_Instr_Pre_Constructor* ctor : code->depth_ctors) ctor->set_stack_offset(depth);
 
   if (dump) {
     EM_error2(0, "dumping %s:", code->name.c_str());

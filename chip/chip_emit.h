@@ -41,6 +41,9 @@ struct Chip_VM_Code;
 
 // ---------------------------------------------------------------------------
 // Code under construction.
+class Chip_Instr_Pre_Constructor;
+class Chip_Instr_Unary_Op;
+
 struct Chip_Code {
   // Everything zeroed; a new frame with an empty name.
   Chip_Code();
@@ -58,6 +61,12 @@ struct Chip_Code {
   t_CPUINT arg_bytes;      // bytes of `this` and the arguments (functions)
   t_CPBOOL needs_this;     // program code, member functions, class bodies
   Chip_Frame* frame;       // locals, owned
+  std::vector<t_CPUWORD> obj_locals;  // offsets of the locals holding objects
+  // Calls made from this code take the frame's whole depth as their local
+  // depth, so a callee's frame never lies over a local declared later in
+  // the code; the depth is known once the code ends, and patched in then.
+  std::vector<Chip_Instr_Unary_Op*> depth_pushes;
+  std::vector<Chip_Instr_Pre_Constructor*> depth_ctors;
   std::vector<Chip_Instr*> instructions;  // index = jump address
   std::vector<Chip_Instr_Goto*> pending_breaks;     // null: loop marker
   std::vector<Chip_Instr_Goto*> pending_continues;  // null: loop marker

@@ -364,6 +364,8 @@ t_CPBOOL emit_engine_emit_exp_decl(Chip_Emitter* emit, a_Exp_Decl_* decl, t_CPBO
       return FALSE;
     }
     if (value->is_member) {
+      if (isobj(t) && emit->env->class_def && emit->env->class_def->info)
+        emit->env->class_def->info->obj_members.push_back(value->offset);
       if (kind == CHIP_SLOT_WORD) emit->append(new Chip_Instr_Alloc_Member_Word(value->offset));
       if (kind == CHIP_SLOT_FLOAT) emit->append(new Chip_Instr_Alloc_Member_Word2(value->offset));
       if (kind == CHIP_SLOT_COMPLEX) emit->append(new Chip_Instr_Alloc_Member_Word4(value->offset));
@@ -379,6 +381,13 @@ t_CPBOOL emit_engine_emit_exp_decl(Chip_Emitter* emit, a_Exp_Decl_* decl, t_CPBO
         return FALSE;
       }
       value->offset = local->offset;
+      if (isobj(t)) {
+        // The frame holds the local's object: cleared on entry, given back
+        // when the frame ends; in a loop, the last pass's object goes first.
+        emit->code->obj_locals.push_back(local->offset);
+        if (!emit->code->pending_breaks.empty())
+          emit->append(new Chip_Instr_Release_Local(local->offset));
+      }
       if (kind == CHIP_SLOT_WORD) emit->append(new Chip_Instr_Alloc_Word(local->offset));
       if (kind == CHIP_SLOT_FLOAT) emit->append(new Chip_Instr_Alloc_Word2(local->offset));
       if (kind == CHIP_SLOT_COMPLEX) emit->append(new Chip_Instr_Alloc_Word4(local->offset));
@@ -411,7 +420,9 @@ t_CPBOOL emit_engine_pre_constructor(Chip_Emitter* emit, Chip_Type* type) {
   if (type->parent && !emit_engine_pre_constructor(emit, type->parent)) return FALSE;
   if (type->has_constructor) {
     CHIP_CHECK(type->info->pre_ctor != NULL);
-    emit->append(new Chip_Instr_Pre_Constructor(type->info->pre_ctor, emit->code->frame->next_offset));
+    auto* ctor = new Chip_Instr_Pre_Constructor(type->info->pre_ctor, emit->code->frame->next_offset);
+    emit->code->depth_ctors.push_back(ctor);
+    emit->append(ctor);
   }
   return TRUE;
 }
@@ -701,7 +712,9 @@ t_CPBOOL emit_engine_emit_exp_func_call(Chip_Emitter* emit, Chip_Func* func, Chi
   (void)spork;
   CHIP_CHECK(func != NULL);
   emit->append(new Chip_Instr_Func_To_Code);
-  emit->append(new Chip_Instr_Reg_Push_Imm(emit->code->frame->next_offset));
+  auto* depth = new Chip_Instr_Reg_Push_Imm(emit->code->frame->next_offset);
+  emit->code->depth_pushes.push_back(depth);
+  emit->append(depth);
   if (is_native(func)) {
     const t_CPUWORD ret = type ? chip_slot_kind(type) : CHIP_SLOT_VOID;
     if (ret != CHIP_SLOT_VOID && ret != CHIP_SLOT_WORD && ret != CHIP_SLOT_FLOAT &&
@@ -710,10 +723,11 @@ t_CPBOOL emit_engine_emit_exp_func_call(Chip_Emitter* emit, Chip_Func* func, Chi
                 static_cast<int>(type->size));
       return FALSE;
     }
+    const t_CPBOOL ret_obj = type && isobj(type);
     if (func->is_member) {
-      emit->append(new Chip_Instr_Func_Call_Member(ret));
+      emit->append(new Chip_Instr_Func_Call_Member(ret, ret_obj));
     } else {
-      emit->append(new Chip_Instr_Func_Call_Static(ret));
+      emit->append(new Chip_Instr_Func_Call_Static(ret, ret_obj));
     }
     return TRUE;
   }

@@ -27,7 +27,6 @@ void Chip_Frame::pop_scope(std::vector<Chip_Local*>& out) {
   while (!stack.empty() && stack.back() != NULL) {
     Chip_Local* local = stack.back();
     stack.pop_back();
-    next_offset -= local->size;
     out.push_back(local);
   }
 }

@@ -4,10 +4,12 @@
 // shred's memory stack. Offsets are the running sum of the sizes allocated
 // before them (no alignment: every slot is a whole number of 8-byte words
 // anyway). Scopes are null markers on the frame's stack: popping a scope
-// releases the locals above the innermost marker, innermost first, and gives
-// their bytes back; the marker itself stays, so a later pop of the
-// enclosing scope stops there and the enclosing scope's bytes stay
-// allocated. Offsets of distinct live locals therefore never overlap.
+// releases the locals above the innermost marker, innermost first; the
+// marker itself stays, so a later pop of the enclosing scope stops there.
+// Bytes are never given back: every local of a code has a slot of its own
+// for the whole code, so a slot that held an object is never read as a
+// number by a later scope's local (the frame releases object slots when it
+// ends, and a slot read as the wrong kind would free a stray pointer).
 //
 // The frame owns its locals: those still on the stack are deleted with the
 // frame; those handed out by pop_scope belong to the caller.
@@ -39,8 +41,8 @@ class Chip_Frame {
   void push_scope();
   // A new local of size bytes at next_offset; never null.
   Chip_Local* alloc_local(t_CPUINT size, const std::string& name, t_CPBOOL is_ref);
-  // Pops the locals of the innermost scope into out, innermost first, and
-  // gives their bytes back; the scope's marker stays on the stack.
+  // Pops the locals of the innermost scope into out, innermost first; their
+  // bytes stay allocated and the scope's marker stays on the stack.
   void pop_scope(std::vector<Chip_Local*>& out);
 
   std::string name;

@@ -287,7 +287,7 @@ unsigned long type_engine_import_mvar(Chip_Env* env, const char* type, const cha
 }
 
 t_CPBOOL type_engine_import_svar(Chip_Env* env, const char* type, const char* name,
-                                 unsigned long, unsigned long addr) {
+                                 unsigned long is_const, unsigned long addr) {
   if (!env->class_def) {
     EM_error2(0, "import error: import_svar '%s' invoked between begin/end", name);
     return FALSE;
@@ -308,7 +308,12 @@ t_CPBOOL type_engine_import_svar(Chip_Env* env, const char* type, const char* na
   ref_objects(decl);
   if (!type_engine_scan2_exp_decl(env, decl)) return FALSE;
   bind_static(decl, storage);
-  return type_engine_check_exp_decl(env, decl) != nullptr;
+  if (!type_engine_check_exp_decl(env, decl)) return FALSE;
+  // A static constant (Math.PI) is shared by every script: none may assign
+  // to it.
+  Chip_Value* value = decl->var_decl_list->var_decl->value;
+  if (is_const && value) value->is_const = TRUE;
+  return TRUE;
 }
 
 namespace {
@@ -440,6 +445,7 @@ t_CPBOOL type_engine_add_dll(Chip_Env* env, Chip_DLL* dll, const std::string& de
       defs.push_back(def);
     }
     std::vector<std::pair<a_Exp_Decl_*, void*>> statics;
+    std::vector<a_Exp_Decl_*> constants;
     a_Stmt_List stmts = nullptr;
     a_Stmt_List last = nullptr;
     for (Chip_DL_Value* v : c->svars) {
@@ -448,6 +454,7 @@ t_CPBOOL type_engine_add_dll(Chip_Env* env, Chip_DLL* dll, const std::string& de
       a_Exp exp = make_decl(path, 0, v->name.c_str(), TRUE);
       exp->decl.var_decl_list->var_decl->addr = v->addr;
       statics.emplace_back(&exp->decl, v->addr);
+      if (v->is_const) constants.push_back(&exp->decl);
       a_Stmt_List item = new_stmt_list(new_stmt_from_expression(exp, 0), 0);
       if (last) {
         last->next = item;
@@ -484,6 +491,11 @@ t_CPBOOL type_engine_add_dll(Chip_Env* env, Chip_DLL* dll, const std::string& de
     for (auto& s : statics) bind_static(s.first, s.second);
     for (a_Func_Def def : defs) attach_native_code(env, def);
     if (!type_engine_check_class_def(env, class_def)) return fail();
+    // Static constants are shared by every script: none may assign to them.
+    for (a_Exp_Decl_* decl : constants) {
+      Chip_Value* value = decl->var_decl_list->var_decl->value;
+      if (value) value->is_const = TRUE;
+    }
   }
   return TRUE;
 }

@@ -37,6 +37,10 @@ class Chip_Instr {
   virtual const char* name() const;
   // The operand text of code dumps; empty for instructions without operands.
   virtual const char* params() const { return ""; }
+  // Whether it can leave statement temporaries (chip_vm.h) behind: the
+  // emitter ends a statement with a release only when one of its
+  // instructions can.
+  virtual bool makes_temps() const { return false; }
 };
 
 // An instruction with one word operand: an immediate, a size, an offset, an

@@ -1,6 +1,8 @@
 #include "chip/chip_instr_call.h"
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "chip/chip_dl.h"
 #include "chip/chip_instr_stack.h"
@@ -64,12 +66,17 @@ inline void move_args(Chip_Shred_Stack* reg, unsigned char* dest, t_CPUWORD a, b
   reg->sp = src;
 }
 
-// Gives back a frame's reference without ever freeing the object: one whose
-// last holder was the frame is left unheld, as a new object is on the
-// register stack (it may be the value being returned, or an object still
-// being constructed).
-inline void give_back(Chip_Object* object) {
-  if (object && object->m_ref_count > 0) object->m_ref_count--;
+// Gives back a frame's reference on object as its frame ends: the last one
+// becomes a temporary of the caller's statement (at caller_base), since the
+// object may be the value being returned or one still being constructed;
+// any other is simply dropped.
+inline void give_back(Chip_VM_Shred* shred, Chip_Object* object, unsigned char* caller_base) {
+  if (!object) return;
+  if (object->m_ref_count > 1) {
+    object->release();
+  } else {
+    chip_adopt_temp(shred, object, caller_base);
+  }
 }
 
 // The frame-building part of Chip_Instr_Func_Call, with the offsets of the
@@ -98,6 +105,12 @@ void call_compiled(Chip_VM_Shred* shred, const Chip_Obj_Offsets* held) {
   set_header_word(base, HDR_HELD, reinterpret_cast<t_CPWORD>(held));
   set_header_word(base, HDR_ARGS, static_cast<t_CPWORD>(args));
   move_args(reg, base, args, code->need_this);
+  // Object locals start out null: the frame releases what they hold when it
+  // ends, and the bytes may hold an earlier frame's words.
+  for (t_CPUWORD slot : code->obj_locals) {
+    if (offset + slot + W > mem->size) break;
+    chip_store<t_CPWORD>(base + slot, 0);
+  }
   if (held) {
     for (t_CPUWORD slot : *held) {
       Chip_Object* object = object_at(base + slot);
@@ -112,7 +125,7 @@ void call_compiled(Chip_VM_Shred* shred, const Chip_Obj_Offsets* held) {
 }
 
 // A native call: member (constructor or member function) or static.
-void call_native(Chip_VM_Shred* shred, bool member, t_CPUWORD ret_size) {
+void call_native(Chip_VM_Shred* shred, bool member, t_CPUWORD ret_size, bool ret_obj) {
   Chip_Shred_Stack* mem = shred->mem;
   Chip_Shred_Stack* reg = shred->reg;
   const t_CPUWORD local_depth = static_cast<t_CPUWORD>(chip_top_word(reg));
@@ -151,6 +164,7 @@ void call_native(Chip_VM_Shred* shred, bool member, t_CPUWORD ret_size) {
     case 4:
     case 8:
       // A word and a double are the same 8 bytes of the slot.
+      if (ret_obj) chip_hold_temp(shred, reinterpret_cast<Chip_VM_Object*>(ret.v_int));
       chip_push_word(reg, ret.v_int);
       break;
     case 16:
@@ -179,6 +193,7 @@ struct Chip_Spork_Code : Chip_VM_Code {
     name = code->name;
     stack_depth = code->stack_depth;
     need_this = code->need_this;
+    obj_locals = code->obj_locals;
     native_func = code->native_func;
     native_func_type = code->native_func_type;
   }
@@ -210,25 +225,31 @@ void Chip_Instr_Func_Call::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 void Chip_Instr_Func_Call_Member::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  call_native(shred, true, m_val);
+  call_native(shred, true, m_val, m_ret_obj);
 }
 
 void Chip_Instr_Func_Call_Static::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  call_native(shred, false, m_val);
+  call_native(shred, false, m_val, m_ret_obj);
 }
 
 void Chip_Instr_Func_Return::execute(Chip_VM*, Chip_VM_Shred* shred) {
   unsigned char* base = shred->mem->sp;
+  const t_CPUWORD skip = static_cast<t_CPUWORD>(header_word(base, HDR_SKIP));
+  unsigned char* caller_base = base - (HEADER_WORDS + skip) * W;
+  // The frame's temporaries and references go to the caller's statement.
+  chip_pass_temps(shred, base, caller_base);
   const auto* held = reinterpret_cast<const Chip_Obj_Offsets*>(header_word(base, HDR_HELD));
   if (held) {
-    for (t_CPUWORD slot : *held) give_back(object_at(base + slot));
+    for (t_CPUWORD slot : *held) give_back(shred, object_at(base + slot), caller_base);
+  }
+  for (t_CPUWORD slot : shred->code->obj_locals) {
+    give_back(shred, object_at(base + slot), caller_base);
   }
   Chip_VM_Code* caller = reinterpret_cast<Chip_VM_Code*>(header_word(base, HDR_CODE));
   shred->next_pc = static_cast<t_CPUINT>(header_word(base, HDR_RETURN));
   shred->code = caller;
   shred->instr = caller->instr;
-  const t_CPUWORD skip = static_cast<t_CPUWORD>(header_word(base, HDR_SKIP));
-  shred->mem->sp = base - (HEADER_WORDS + skip) * W;
+  shred->mem->sp = caller_base;
 }
 
 void Chip_Instr_Pre_Constructor::execute(Chip_VM* vm, Chip_VM_Shred* shred) {
@@ -284,7 +305,11 @@ void Chip_Instr_Spork::execute(Chip_VM* vm, Chip_VM_Shred* shred) {
 }
 
 void Chip_Instr_Time_Advance::execute(Chip_VM* vm, Chip_VM_Shred* shred) {
-  const t_CPTIME when = chip_pop_float(shred->reg);
+  t_CPTIME when = chip_pop_float(shred->reg);
+  // A time that is not a number never comes, like an infinite one (the
+  // shred would otherwise run on with `now` not a number, and every later
+  // advance would return at once).
+  if (std::isnan(when)) when = std::numeric_limits<t_CPTIME>::infinity();
   if (when < shred->now) {
     chip_runtime_exception(
         shred, "[chip](VM): DestTimeNegativeException: '%.6f' in shred[id=%d:%s], PC=[%d]\n", when,
@@ -311,18 +336,27 @@ void chip_release_frames(Chip_VM_Shred* shred) {
   if (!shred->mem || !shred->mem->initialized) return;
   unsigned char* base = shred->mem->sp;
   Chip_VM_Code* code = shred->code;
+  // Nothing is returned from a frame that ends with its shred: what it
+  // alone held is freed.
+  auto release_slot = [](unsigned char* addr) {
+    Chip_Object* object = object_at(addr);
+    if (object && object->m_ref_count > 0) object->release();
+  };
   while (code && code != shred->start_code) {
     const auto* held = reinterpret_cast<const Chip_Obj_Offsets*>(header_word(base, HDR_HELD));
     if (held) {
-      // Nothing is returned from a frame that ends with its shred: what it
-      // alone held is freed.
-      for (t_CPUWORD slot : *held) {
-        Chip_Object* object = object_at(base + slot);
-        if (object && object->m_ref_count > 0) object->release();
-      }
+      for (t_CPUWORD slot : *held) release_slot(base + slot);
     }
+    for (t_CPUWORD slot : code->obj_locals) release_slot(base + slot);
     code = reinterpret_cast<Chip_VM_Code*>(header_word(base, HDR_CODE));
     base -= (HEADER_WORDS + static_cast<t_CPUWORD>(header_word(base, HDR_SKIP))) * W;
+  }
+  // The shred's own code: its file-level object variables.
+  if (code && code == shred->start_code && base == shred->mem->stack) {
+    for (t_CPUWORD slot : code->obj_locals) {
+      release_slot(base + slot);
+      chip_store<t_CPWORD>(base + slot, 0);
+    }
   }
   shred->mem->sp = base;
   shred->code = code;

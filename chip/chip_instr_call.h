@@ -79,6 +79,7 @@ class Chip_Instr_Func_Call : public Chip_Instr {
   explicit Chip_Instr_Func_Call(Chip_Obj_Offsets obj_offsets)
       : m_obj_offsets(std::move(obj_offsets)) {}
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
 
   const Chip_Obj_Offsets& obj_offsets() const { return m_obj_offsets; }
 
@@ -90,19 +91,31 @@ class Chip_Instr_Func_Call : public Chip_Instr {
 // first argument word, ARGS the word after it); pushes the first m_val bytes
 // of the result: nothing for 0, one word (int, reference) or one double for
 // 4 or 8 (the same 8 bytes), two doubles for 16. Native calls hold no
-// references: they complete inside the instruction.
+// references: they complete inside the instruction. ret_obj: the result is
+// an object, held as a temporary of the statement (a new object the
+// function made is freed with the statement unless something stored it).
 class Chip_Instr_Func_Call_Member : public Chip_Instr_Unary_Op {
  public:
-  explicit Chip_Instr_Func_Call_Member(t_CPUWORD ret_size = 0) : Chip_Instr_Unary_Op(ret_size) {}
+  explicit Chip_Instr_Func_Call_Member(t_CPUWORD ret_size = 0, t_CPBOOL ret_obj = FALSE)
+      : Chip_Instr_Unary_Op(ret_size), m_ret_obj(ret_obj) {}
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
+
+ private:
+  t_CPBOOL m_ret_obj;
 };
 
 // Calls a native static function (ARGS is the first argument word); the
 // result as for Chip_Instr_Func_Call_Member.
 class Chip_Instr_Func_Call_Static : public Chip_Instr_Unary_Op {
  public:
-  explicit Chip_Instr_Func_Call_Static(t_CPUWORD ret_size = 0) : Chip_Instr_Unary_Op(ret_size) {}
+  explicit Chip_Instr_Func_Call_Static(t_CPUWORD ret_size = 0, t_CPBOOL ret_obj = FALSE)
+      : Chip_Instr_Unary_Op(ret_size), m_ret_obj(ret_obj) {}
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
+
+ private:
+  t_CPBOOL m_ret_obj;
 };
 
 // Returns from compiled code to the caller recorded in the call header, after
@@ -123,9 +136,11 @@ class Chip_Instr_Pre_Constructor : public Chip_Instr {
   Chip_Instr_Pre_Constructor(Chip_VM_Code* pre_ctor, t_CPUWORD stack_offset)
       : m_pre_ctor(pre_ctor), m_stack_offset(stack_offset) {}
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
 
   Chip_VM_Code* pre_ctor() const { return m_pre_ctor; }
   t_CPUWORD stack_offset() const { return m_stack_offset; }
+  void set_stack_offset(t_CPUWORD offset) { m_stack_offset = offset; }
 
  private:
   Chip_VM_Code* m_pre_ctor;

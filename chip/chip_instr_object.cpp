@@ -168,6 +168,7 @@ void Chip_Instr_Instantiate_Object::execute(Chip_VM*, Chip_VM_Shred* shred) {
     end_shred(shred);
     return;
   }
+  chip_hold_temp(shred, object);
   chip_push_ptr(shred->reg, object);
 }
 
@@ -195,6 +196,9 @@ void Chip_Instr_Pre_Ctor_Array_Top::execute(Chip_VM*, Chip_VM_Shred* shred) {
     end_shred(shred);
     return;
   }
+  // Held by the statement while its class body runs: a shred that ends
+  // there frees it.
+  chip_hold_temp(shred, object);
   chip_push_ptr(shred->reg, object);
 }
 
@@ -221,11 +225,23 @@ void Chip_Instr_Pre_Ctor_Array_Bottom::execute(Chip_VM*, Chip_VM_Shred* shred) {
 void Chip_Instr_Pre_Ctor_Array_Post::execute(Chip_VM*, Chip_VM_Shred* shred) {
   chip_pop_word(shred->reg);  // count
   chip_pop_word(shred->reg);  // index
-  delete[] chip_pop_ptr<t_CPUWORD*>(shred->reg);
+  // The table itself belongs to its statement (see Chip_Slot_Table).
+  chip_pop_ptr<t_CPUWORD*>(shred->reg);
 }
 
 // ---------------------------------------------------------------------------
 // Chip_Instr_Array_Alloc
+
+namespace {
+
+// The table of element slots of an object array being filled by its
+// pre-constructor loop, held as a temporary of its statement: freed when
+// the statement ends, or with the shred if it ends halfway through.
+struct Chip_Slot_Table : Chip_VM_Object {
+  std::vector<t_CPUWORD*> slots;
+};
+
+}  // namespace
 
 Chip_Instr_Array_Alloc::Chip_Instr_Array_Alloc(t_CPUINT depth, Chip_Type* type,
                                                t_CPUINT stack_offset, t_CPBOOL is_ref)
@@ -247,6 +263,7 @@ void Chip_Instr_Array_Alloc::execute(Chip_VM*, Chip_VM_Shred* shred) {
   const unsigned char* sizes = reg->sp;
   const t_CPBOOL instantiate = m_is_obj && !m_is_ref;
   t_CPUWORD** table = nullptr;
+  Chip_Slot_Table* holder = nullptr;
   t_CPWORD num_obj = 1;
   t_CPWORD fill = 0;
   double product = 1.0;
@@ -273,7 +290,15 @@ void Chip_Instr_Array_Alloc::execute(Chip_VM*, Chip_VM_Shred* shred) {
   }
   if (!instantiate) num_obj = 0;
   if (num_obj) {
-    table = new (std::nothrow) t_CPUWORD*[num_obj];
+    holder = new (std::nothrow) Chip_Slot_Table;
+    if (holder) {
+      try {
+        holder->slots.resize(static_cast<size_t>(num_obj));
+        table = holder->slots.data();
+      } catch (const std::bad_alloc&) {
+        table = nullptr;
+      }
+    }
     if (!table) {
       EM_printf("[chip](VM): OutOfMemory: while allocating arrays...\n");
       goto failure;
@@ -284,6 +309,8 @@ void Chip_Instr_Array_Alloc::execute(Chip_VM*, Chip_VM_Shred* shred) {
   if (!array) goto failure;
   CHIP_CHECK(fill == num_obj);
 
+  chip_hold_temp(shred, array);
+  if (holder) chip_hold_temp(shred, holder);
   chip_push_ptr(reg, array);
   if (instantiate) {
     chip_push_ptr(reg, table);
@@ -293,7 +320,7 @@ void Chip_Instr_Array_Alloc::execute(Chip_VM*, Chip_VM_Shred* shred) {
   return;
 
 failure:
-  delete[] table;
+  delete holder;
   chip_runtime_exception(shred, "[chip](VM):     (note: in shred[id=%d:%s])\n",
                          static_cast<int>(shred->id), shred->name.c_str());
 }
@@ -339,6 +366,7 @@ void Chip_Instr_Array_Init::execute(Chip_VM*, Chip_VM_Shred* shred) {
       fill_array(static_cast<Chip_Array16*>(array), reg->sp, m_length);
       break;
   }
+  chip_hold_temp(shred, array);
   chip_push_ptr(reg, array);
 }
 

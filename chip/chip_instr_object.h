@@ -43,6 +43,7 @@ class Chip_Instr_Instantiate_Object : public Chip_Instr {
  public:
   explicit Chip_Instr_Instantiate_Object(Chip_Type* type) : m_type_ref(type) {}
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
   // The type's text: its name with "[]" per array dimension.
   const char* params() const override;
 
@@ -98,6 +99,7 @@ class Chip_Instr_Array_Alloc : public Chip_Instr {
   // element is instantiated, no loop operands are pushed).
   Chip_Instr_Array_Alloc(t_CPUINT depth, Chip_Type* type, t_CPUINT stack_offset, t_CPBOOL is_ref);
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
   // The element type's text, cut to 60 characters and "..." when 64 or
   // longer.
   const char* params() const override { return m_param_str.c_str(); }
@@ -119,6 +121,7 @@ class Chip_Instr_Array_Init : public Chip_Instr {
  public:
   Chip_Instr_Array_Init(Chip_Type* type, t_CPUINT length);
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
   // The type's text (cut to 45 characters and "..." when 45 or longer)
   // followed by "[<length>]".
   const char* params() const override { return m_param_str.c_str(); }

@@ -195,6 +195,17 @@ void Chip_Instr_Mem_Push_Imm::execute(Chip_VM*, Chip_VM_Shred* shred) {
   chip_push_word(shred->mem, static_cast<t_CPWORD>(m_val));
 }
 
+void Chip_Instr_Release_Local::execute(Chip_VM*, Chip_VM_Shred* shred) {
+  unsigned char* addr = shred->mem->sp + m_val;
+  Chip_VM_Object* object = reinterpret_cast<Chip_VM_Object*>(chip_load<t_CPWORD>(addr));
+  chip_store<t_CPWORD>(addr, 0);
+  if (object) object->release();
+}
+
+void Chip_Instr_Release_Temps::execute(Chip_VM*, Chip_VM_Shred* shred) {
+  if (!shred->temps.empty()) chip_release_temps(shred);
+}
+
 void Chip_Instr_Alloc_Word::execute(Chip_VM*, Chip_VM_Shred* shred) {
   alloc_at<t_CPWORD>(shred->reg, shred->mem->sp + m_val);
 }

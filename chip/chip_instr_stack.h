@@ -286,6 +286,23 @@ class Chip_Instr_Mem_Push_Imm : public Chip_Instr_Unary_Op {
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
 };
 
+// An object local declared again (its declaration runs once per pass of a
+// loop): the object it still holds from the last pass is released and the
+// slot at mem->sp + m_val set to null.
+class Chip_Instr_Release_Local : public Chip_Instr_Unary_Op {
+ public:
+  explicit Chip_Instr_Release_Local(t_CPUWORD offset = 0) : Chip_Instr_Unary_Op(offset) {}
+  void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+};
+
+// End of a statement: the temporaries it made (and those the frames it
+// called handed back) are released; whatever stored them holds its own
+// reference.
+class Chip_Instr_Release_Temps : public Chip_Instr {
+ public:
+  void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+};
+
 // Declaration of a local: zero a word / a double / two doubles at
 // mem->sp + m_val and push that address.
 class Chip_Instr_Alloc_Word : public Chip_Instr_Unary_Op {

@@ -56,6 +56,7 @@ Chip_String* new_string(Chip_VM_Shred* shred, std::string&& text) {
   }
   Chip_String* string = static_cast<Chip_String*>(object);
   string->str = std::move(text);
+  chip_hold_temp(shred, string);
   return string;
 }
 
@@ -242,8 +243,24 @@ void Chip_Instr_Add_float_string::execute(Chip_VM*, Chip_VM_Shred* shred) {
   push_new_string(shred, float_text(left) + right->str);
 }
 
+// The string held in the variable at slot, made the variable's own first:
+// an object with other holders (a literal its code holds, a string another
+// variable or a caller holds) is replaced by a copy, so appending never
+// changes text that others see. Null when the variable holds none, or the
+// copy could not be made (the shred then stops).
+Chip_String* own_string(Chip_VM_Shred* shred, Chip_Object** slot) {
+  Chip_String* held = string_in(slot);
+  if (!held || held->m_ref_count <= 1) return held;
+  Chip_String* copy = new_string(shred, std::string(held->str));
+  if (!copy) return nullptr;
+  copy->add_ref();
+  chip_store<Chip_Object*>(slot, copy);
+  held->release();
+  return copy;
+}
+
 void Chip_Instr_Add_string_Assign::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  Chip_String* var = string_in(chip_pop<Chip_Object**>(shred->reg));
+  Chip_String* var = own_string(shred, chip_pop<Chip_Object**>(shred->reg));
   Chip_String* value = pop_string(shred);
   // A null value is refused like a null variable.
   if (!var || !value) return null_pointer(shred, "string + string");
@@ -252,7 +269,7 @@ void Chip_Instr_Add_string_Assign::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 void Chip_Instr_Add_int_string_Assign::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  Chip_String* var = string_in(chip_pop<Chip_Object**>(shred->reg));
+  Chip_String* var = own_string(shred, chip_pop<Chip_Object**>(shred->reg));
   t_CPWORD value = chip_pop<t_CPWORD>(shred->reg);
   if (!var) return null_pointer(shred, "");
   var->str += int_text(value);
@@ -260,7 +277,7 @@ void Chip_Instr_Add_int_string_Assign::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 void Chip_Instr_Add_float_string_Assign::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  Chip_String* var = string_in(chip_pop<Chip_Object**>(shred->reg));
+  Chip_String* var = own_string(shred, chip_pop<Chip_Object**>(shred->reg));
   t_CPFLOAT value = chip_pop<t_CPFLOAT>(shred->reg);
   if (!var) return null_pointer(shred, "string + string");
   var->str += float_text(value);
@@ -297,6 +314,7 @@ void Chip_Instr_Cast_object2string::execute(Chip_VM*, Chip_VM_Shred* shred) {
   if (!object) return null_pointer(shred, "object to string");
   Chip_String* text = chip_object_to_string(object, shred);
   if (!text) return stop_shred(shred);
+  chip_hold_temp(shred, text);
   chip_push<Chip_Object*>(shred->reg, text);
 }
 

@@ -56,54 +56,63 @@
 class Chip_Instr_Assign_String : public Chip_Instr {
  public:
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
 };
 
 // string + string.
 class Chip_Instr_Add_string : public Chip_Instr_Binary_Op {
  public:
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
 };
 
 // string + int.
 class Chip_Instr_Add_string_int : public Chip_Instr_Binary_Op {
  public:
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
 };
 
 // string + float (4 decimals).
 class Chip_Instr_Add_string_float : public Chip_Instr_Binary_Op {
  public:
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
 };
 
 // int + string.
 class Chip_Instr_Add_int_string : public Chip_Instr_Binary_Op {
  public:
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
 };
 
 // float + string (4 decimals).
 class Chip_Instr_Add_float_string : public Chip_Instr_Binary_Op {
  public:
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
 };
 
 // string +=> string variable: the variable's text is extended in place.
 class Chip_Instr_Add_string_Assign : public Chip_Instr_Binary_Op {
  public:
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
 };
 
 // int +=> string variable.
 class Chip_Instr_Add_int_string_Assign : public Chip_Instr_Binary_Op {
  public:
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
 };
 
 // float +=> string variable (4 decimals).
 class Chip_Instr_Add_float_string_Assign : public Chip_Instr_Binary_Op {
  public:
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
 };
 
 // Text comparison; m_val is the operator id: 4 ==, 5 !=, 6 <, 7 <=, 8 >,
@@ -118,6 +127,7 @@ class Chip_Instr_Op_string : public Chip_Instr_Unary_Op {
 class Chip_Instr_Cast_object2string : public Chip_Instr {
  public:
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  bool makes_temps() const override { return true; }
 };
 
 // ---------------------------------------------------------------------------

@@ -339,10 +339,16 @@ void shred_clone(Chip_Object*, void*, Chip_DL_Return*, Chip_VM_Shred*) {}
 
 void shred_exit(Chip_Object* SELF, void*, Chip_DL_Return*, Chip_VM_Shred* SHRED) {
   Chip_VM_Shred* target = self_shred(SELF);
+  if (target != SHRED && target->vm_ref && !target->is_dumped) {
+    // Another shred ends now, not when it would next wake: it leaves the
+    // scheduler (or the event it waits on, which keeps no place for it) and
+    // its children end with it.
+    target->vm_ref->free(target, TRUE, TRUE);
+    return;
+  }
+  // The caller ends after the current instruction.
   target->is_done = TRUE;
   target->is_running = FALSE;
-  // Another shred is stopped before its next instruction (the caller ends
-  // after the current one).
   if (target != SHRED) target->is_abort = TRUE;
 }
 

@@ -144,6 +144,17 @@ Chip_Object::Chip_Object() : vtable(nullptr), type_ref(nullptr), size(0), data(n
 }
 
 Chip_Object::~Chip_Object() {
+  // The object members of its script classes let go of their objects.
+  for (Chip_Type* t = type_ref; t && data; t = t->parent) {
+    if (!t->info) continue;
+    for (unsigned long offset : t->info->obj_members) {
+      if (offset + sizeof(t_CPWORD) > size) continue;
+      Chip_VM_Object* member = nullptr;
+      std::memcpy(&member, data + offset, sizeof member);
+      std::memset(data + offset, 0, sizeof member);
+      if (member) member->release();
+    }
+  }
   // The functions belong to the class; only the table is the object's.
   delete vtable;
   vtable = nullptr;

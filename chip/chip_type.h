@@ -260,6 +260,9 @@ struct Chip_Namespace : Chip_VM_Object {
   Chip_VM_Code* dtor;      // native destructor of an imported class
   Chip_Namespace* parent;  // enclosing namespace for climbing lookups
   unsigned long offset;    // offset the next member will get
+  // Offsets of the members a script class declares with an object type:
+  // each holds one reference (or null), given back when the object is freed.
+  std::vector<unsigned long> obj_members;
 
   // Search this namespace with the climb rule of Chip_Scope; when nothing is
   // found and climb > 0, continue through the enclosing namespaces.

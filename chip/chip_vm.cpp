@@ -149,8 +149,14 @@ t_CPBOOL Chip_VM_Shred::shutdown() {
     Chip_UGen::disconnect_owned(owned);
     ugens.clear();
   }
-  // Frames still open (a shred ended inside a call) give back what they hold.
+  // Frames still open (a shred ended inside a call) give back what they hold,
+  // then the temporaries of the statements cut short.
   chip_release_frames(this);
+  while (!temps.empty()) {
+    Chip_VM_Object* object = temps.back().object;
+    temps.pop_back();
+    object->release();
+  }
   if (mem) mem->shutdown();
   if (reg) reg->shutdown();
   delete mem;
@@ -164,6 +170,32 @@ t_CPBOOL Chip_VM_Shred::shutdown() {
     start_code = nullptr;
   }
   return TRUE;
+}
+
+void chip_hold_temp(Chip_VM_Shred* shred, Chip_VM_Object* object) {
+  if (!object || !shred) return;
+  object->add_ref();
+  shred->temps.push_back({object, shred->mem->sp});
+}
+
+void chip_adopt_temp(Chip_VM_Shred* shred, Chip_VM_Object* object, unsigned char* frame) {
+  shred->temps.push_back({object, frame});
+}
+
+void chip_release_temps(Chip_VM_Shred* shred) {
+  std::vector<Chip_VM_Shred::Temp>& temps = shred->temps;
+  unsigned char* frame = shred->mem->sp;
+  while (!temps.empty() && temps.back().frame >= frame) {
+    Chip_VM_Object* object = temps.back().object;
+    temps.pop_back();
+    object->release();
+  }
+}
+
+void chip_pass_temps(Chip_VM_Shred* shred, unsigned char* from, unsigned char* to) {
+  for (auto it = shred->temps.rbegin(); it != shred->temps.rend() && it->frame >= from; ++it) {
+    it->frame = to;
+  }
 }
 
 t_CPBOOL Chip_VM_Shred::add(Chip_UGen* ugen) {

@@ -90,6 +90,10 @@ struct Chip_VM_Code : Chip_Object {
   std::string name;
   t_CPUWORD stack_depth;         // bytes of the arguments, `this` included
   t_CPBOOL need_this;            // member function: takes the object pointer
+  // Byte offsets in the frame of the local variables that hold objects.
+  // Each holds one reference (or null); a call clears them on entry and the
+  // frame gives their references back when it ends.
+  std::vector<t_CPUWORD> obj_locals;
   void* native_func;             // native function of an imported function
   t_CPUINT native_func_type;     // a NativeKind
 };
@@ -166,7 +170,29 @@ struct Chip_VM_Shred : Chip_Object {
   std::vector<std::string> args;
   Chip_VM_Shred* prev;         // links of the shreduler's wake-time list
   Chip_VM_Shred* next;
+
+  // Statement temporaries. An object made while a statement runs (a new
+  // string or object, the value a function returns) is held here by one
+  // reference, tagged with the memory-stack base of the frame whose
+  // statement it belongs to, until that statement ends: whatever stored the
+  // object took its own reference by then, and what nothing stored is freed.
+  struct Temp {
+    Chip_VM_Object* object;
+    unsigned char* frame;
+  };
+  std::vector<Temp> temps;
 };
+
+// Holds object (if not null) as a temporary of the running frame's statement.
+void chip_hold_temp(Chip_VM_Shred* shred, Chip_VM_Object* object);
+// Takes over an existing reference on object as a temporary of the frame at
+// `frame` (no count changes).
+void chip_adopt_temp(Chip_VM_Shred* shred, Chip_VM_Object* object, unsigned char* frame);
+// Releases the temporaries of the running frame and of the frames above it.
+void chip_release_temps(Chip_VM_Shred* shred);
+// A frame at `from` ends: its temporaries become those of the frame at `to`
+// (the caller), whose statement is still using them.
+void chip_pass_temps(Chip_VM_Shred* shred, unsigned char* from, unsigned char* to);
 
 // ---------------------------------------------------------------------------
 // Snapshot of one shred, for the status message.

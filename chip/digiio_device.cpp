@@ -1,6 +1,9 @@
 // The audio facade: settings, callback buffers and the two sides.
 #include "chip/digiio_device.h"
 
+#include <pthread.h>
+#include <sched.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +12,7 @@
 
 #include "chip/chip_errmsg.h"
 #include "chip/chip_vm.h"
+#include "chip/util_thread.h"
 #include "vxu/vxall.h"
 
 // ---------------------------------------------------------------------------
@@ -25,7 +29,9 @@ std::atomic<t_CPBOOL> Digitalio::m_out_ready{FALSE};
 float* Digitalio::m_extern_out = nullptr;
 float* Digitalio::m_extern_in = nullptr;
 float** Digitalio::m_read_ptr = nullptr;
+float** Digitalio::m_read_end = nullptr;
 float** Digitalio::m_write_ptr = nullptr;
+float** Digitalio::m_write_end = nullptr;
 float* Digitalio::m_buffer_in = nullptr;
 float* Digitalio::m_buffer_out = nullptr;
 t_CPUINT Digitalio::m_needed_out = 0;
@@ -40,7 +46,72 @@ t_CPUINT Digitalio::m_tick_count = 0;
 t_CPINT Digitalio::m_start = 0;
 t_CPBOOL Digitalio::m_init = FALSE;
 
+std::atomic<t_CPBOOL> g_do_watchdog{FALSE};
+double g_watchdog_timeout = 0.5;
+t_CPINT g_watchdog_countermeasure_priority = 10;
+std::atomic<double> g_watchdog_time{0.0};
+std::atomic<t_CPINT> g_watchdog_state{0};
+
 namespace {
+
+// The audio layer's channel count.
+const size_t kLayerChannels = 2;
+
+// The audio thread, recorded at the first callback.
+pthread_t g_tid_synthesis;
+std::atomic<bool> g_tid_synthesis_known{false};
+XThread* g_watchdog_thread = nullptr;
+
+// Watchdog check interval.
+const useconds_t kWatchdogStepUs = 40000;
+
+double wall_clock() {
+  struct timeval tv;
+  gettimeofday(&tv, nullptr);
+  return tv.tv_sec + tv.tv_usec / 1000000.0;
+}
+
+// Round-robin at priority for the audio thread; failures are ignored.
+void set_audio_thread_priority(t_CPINT priority) {
+  if (!g_tid_synthesis_known || Chip_VM::our_priority == CHIP_VM_NO_PRIORITY) return;
+  EM_log(CP_LOG_FINE, "setting thread priority to: %ld...", (long)priority);
+  struct sched_param param;
+  int policy = 0;
+  if (pthread_getschedparam(g_tid_synthesis, &policy, &param) != 0) return;
+  param.sched_priority = priority;
+  pthread_setschedparam(g_tid_synthesis, SCHED_RR, &param);
+}
+
+// n frames of the layer's two channels into the machine's input layout.
+void layer_to_machine(const float* in, float* out, size_t n, size_t chans) {
+  for (size_t f = 0; f < n; f++) {
+    float l = in[f * kLayerChannels];
+    float r = in[f * kLayerChannels + 1];
+    float* frame = out + f * chans;
+    if (chans == 1) {
+      frame[0] = 0.5f * (l + r);
+      continue;
+    }
+    frame[0] = l;
+    frame[1] = r;
+    for (size_t c = 2; c < chans; c++) frame[c] = 0.0f;
+  }
+}
+
+// n frames of the machine's output layout into the layer's two channels.
+void machine_to_layer(const float* in, float* out, size_t n, size_t chans) {
+  for (size_t f = 0; f < n; f++) {
+    float* frame = out + f * kLayerChannels;
+    if (chans == 0) {
+      frame[0] = frame[1] = 0.0f;
+    } else if (chans == 1) {
+      frame[0] = frame[1] = in[f];
+    } else {
+      frame[0] = in[f * chans];
+      frame[1] = in[f * chans + 1];
+    }
+  }
+}
 
 // Polling step of the blocking-mode hand-over.
 const useconds_t kHandOverStepUs = 250;
@@ -107,8 +178,8 @@ t_CPBOOL Digitalio::initialize(t_CPUINT num_dac_channels, t_CPUINT num_adc_chann
     free_callback_buffers();
     m_buffer_in = new float[count]();
     m_buffer_out = new float[count]();
-    m_read_ptr = nullptr;
-    m_write_ptr = nullptr;
+    m_read_ptr = m_read_end = nullptr;
+    m_write_ptr = m_write_end = nullptr;
   }
 
   m_init = TRUE;
@@ -125,42 +196,122 @@ void Digitalio::shutdown() {
   // The callback no longer runs: its buffers go now (the sides keep no
   // pointer into them once reset by the next initialize).
   free_callback_buffers();
-  m_read_ptr = nullptr;
-  m_write_ptr = nullptr;
-  // TODO(audio layer): stop and delete the watchdog thread.
+  m_read_ptr = m_read_end = nullptr;
+  m_write_ptr = m_write_end = nullptr;
+  watchdog_stop();
 }
 
 void Digitalio::probe() {}
 
 void Digitalio::cb2(float* buffer, t_CPUINT frames, void* user_data) {
   Chip_VM* vm = static_cast<Chip_VM*>(user_data);
-  size_t len = (size_t)frames * m_num_channels_out;
+  const size_t layer_len = (size_t)frames * kLayerChannels;
 
   // The first call of a real-time run applies the engine's priority to the
-  // audio thread and outputs silence.
+  // audio thread, starts the watchdog and outputs silence.
   if (!m_go && Chip_VM::our_priority != CHIP_VM_NO_PRIORITY) {
+    g_tid_synthesis = pthread_self();
+    g_tid_synthesis_known = true;
     Chip_VM::set_priority(Chip_VM::our_priority, nullptr);
-    std::memset(buffer, 0, len * sizeof(float));
+    std::memset(buffer, 0, layer_len * sizeof(float));
     m_go = TRUE;
-    // TODO(audio layer): record the audio thread and start the watchdog.
+    if (g_do_watchdog) {
+      g_watchdog_time = wall_clock();
+      watchdog_start();
+    }
     return;
   }
 
-  if (m_num_channels_in) {
-    std::memcpy(m_buffer_in, buffer, len * sizeof(float));
-    if (m_extern_in) std::memcpy(m_extern_in, buffer, len * sizeof(float));
-    m_available_in = frames;
+  const size_t chans_in = m_num_channels_in;
+  const size_t chans_out = m_num_channels_out;
+  // Chunks never exceed the callback buffers (buffer size x channels).
+  const t_CPUINT chunk = m_buffer_size ? m_buffer_size : 1;
+  if (!m_buffer_in || !m_buffer_out) {
+    std::memset(buffer, 0, layer_len * sizeof(float));
+    return;
   }
-  m_needed_out = frames;
 
-  vm->run((t_CPWORD)frames);
+  for (t_CPUINT done = 0; done < frames;) {
+    const t_CPUINT n = std::min(frames - done, chunk);
+    float* io = buffer + (size_t)done * kLayerChannels;
+    const size_t io_len = (size_t)n * kLayerChannels;
 
-  if (m_end) {
-    std::memset(buffer, 0, len * sizeof(float));
-  } else {
-    std::memcpy(buffer, m_buffer_out, len * sizeof(float));
+    if (chans_in) {
+      layer_to_machine(io, m_buffer_in, n, chans_in);
+      if (m_extern_in) std::memcpy(m_extern_in + (size_t)done * kLayerChannels, io, io_len * sizeof(float));
+      m_available_in = n;
+      // The input side refills from this chunk at its next read.
+      if (m_read_ptr && m_read_end) *m_read_ptr = *m_read_end;
+    }
+    m_needed_out = n;
+    // The output side writes this chunk from the start of m_buffer_out.
+    if (m_write_ptr && m_write_end) {
+      *m_write_ptr = m_buffer_out;
+      *m_write_end = m_buffer_out + (size_t)n * chans_out;
+    }
+    if (g_do_watchdog) g_watchdog_time = wall_clock();
+
+    vm->run((t_CPWORD)n);
+
+    if (m_end) {
+      std::memset(io, 0, io_len * sizeof(float));
+    } else {
+      machine_to_layer(m_buffer_out, io, n, chans_out);
+    }
+    if (m_extern_out) std::memcpy(m_extern_out + (size_t)done * kLayerChannels, io, io_len * sizeof(float));
+    done += n;
   }
-  if (m_extern_out) std::memcpy(m_extern_out, buffer, len * sizeof(float));
+}
+
+// ---------------------------------------------------------------------------
+// Watchdog
+
+void* watch_dog(void*) {
+  EM_log(CP_LOG_SEVERE, "starting real-time watch dog processs...");
+  EM_pushlog();
+  EM_log(CP_LOG_INFO, "watchdog timeout: %f::second", g_watchdog_timeout);
+  EM_log(CP_LOG_INFO, "watchdog thread priority: %d", (int)Chip_VM::our_priority);
+  EM_log(CP_LOG_INFO, "watchdog countermeasure priority: %d", (int)g_watchdog_countermeasure_priority);
+  EM_poplog();
+  if (Chip_VM::our_priority != CHIP_VM_NO_PRIORITY) Chip_VM::set_priority(Chip_VM::our_priority, nullptr);
+
+  while (g_do_watchdog) {
+    double t = wall_clock();
+    if (g_watchdog_state == 0) {
+      if (t - g_watchdog_time > g_watchdog_timeout) {
+        EM_log(CP_LOG_SEVERE, "real-time watchdog counter-measure activating...");
+        set_audio_thread_priority(g_watchdog_countermeasure_priority);
+        g_watchdog_state = 1;
+      }
+    } else if (t - g_watchdog_time < g_watchdog_timeout) {
+      EM_log(CP_LOG_SEVERE, "real-time watchdog resting...");
+      set_audio_thread_priority(Chip_VM::our_priority);
+      g_watchdog_state = 0;
+    }
+    usleep(kWatchdogStepUs);
+  }
+  EM_log(CP_LOG_SEVERE, "stopping real-time watch dog process...");
+  return nullptr;
+}
+
+t_CPBOOL watchdog_start() {
+  if (g_watchdog_thread) return TRUE;
+  g_watchdog_state = 0;
+  g_watchdog_thread = new XThread;
+  if (!g_watchdog_thread->start(watch_dog, nullptr)) {
+    delete g_watchdog_thread;
+    g_watchdog_thread = nullptr;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void watchdog_stop() {
+  if (!g_watchdog_thread) return;
+  g_do_watchdog = FALSE;
+  // Cancels the thread at its sleep and joins it.
+  delete g_watchdog_thread;
+  g_watchdog_thread = nullptr;
 }
 
 void vxall_cb(float* buffer, t_CPUINT frames, void* data) { Digitalio::cb2(buffer, frames, data); }
@@ -176,7 +327,7 @@ float TickIn::tick() {
 DigitalOut::DigitalOut() : m_cursor(nullptr), m_end(nullptr) {}
 
 DigitalOut::~DigitalOut() {
-  if (Digitalio::m_write_ptr == &m_cursor) Digitalio::m_write_ptr = nullptr;
+  if (Digitalio::m_write_ptr == &m_cursor) Digitalio::m_write_ptr = Digitalio::m_write_end = nullptr;
 }
 
 t_CPBOOL DigitalOut::initialize() {
@@ -185,6 +336,7 @@ t_CPBOOL DigitalOut::initialize() {
   m_end = m_cursor ? m_cursor + (size_t)Digitalio::m_buffer_size * Digitalio::m_num_channels_out
                    : nullptr;
   Digitalio::m_write_ptr = &m_cursor;
+  Digitalio::m_write_end = &m_end;
   return TRUE;
 }
 
@@ -231,7 +383,7 @@ t_CPBOOL DigitalOut::tick_out(const float* samples, t_CPUINT n) {
 DigitalIn::DigitalIn() : m_buffer(nullptr), m_cursor(nullptr), m_end(nullptr) {}
 
 DigitalIn::~DigitalIn() {
-  if (Digitalio::m_read_ptr == &m_cursor) Digitalio::m_read_ptr = nullptr;
+  if (Digitalio::m_read_ptr == &m_cursor) Digitalio::m_read_ptr = Digitalio::m_read_end = nullptr;
   delete[] m_buffer;
 }
 
@@ -243,6 +395,7 @@ t_CPBOOL DigitalIn::initialize() {
   m_end = m_buffer + (size_t)Digitalio::m_buffer_size * Digitalio::m_num_channels_in;
   m_cursor = m_end;
   Digitalio::m_read_ptr = &m_cursor;
+  Digitalio::m_read_end = &m_end;
   return TRUE;
 }
 

@@ -20,7 +20,12 @@
 // (VXALL::init), the sides' start() run it with vxall_cb (VXALL::start) and
 // Digitalio::shutdown stops it (VXALL::stop). The audio layer lives for the
 // whole process, so a second real-time initialize in the same process fails.
-// TODO(watchdog): cb2's first-call watchdog thread is not started yet.
+//
+// The watchdog (optional, g_do_watchdog): the first callback starts a thread
+// that checks every 40 ms when the latest callback began; after a stall of
+// more than g_watchdog_timeout seconds it gives the audio thread the low
+// priority g_watchdog_countermeasure_priority, and our_priority back when
+// callbacks come in time again.
 //
 // Threads: the setters, initialize and shutdown run on the engine thread;
 // cb2, vxall_cb, capture and the tick operations on the audio thread (or the
@@ -129,8 +134,8 @@ class Digitalio {
   static void shutdown();
   // Nothing on this platform.
   static void probe();
-  // The per-callback work (audio thread): buffer holds frames x output
-  // channels interleaved floats; frames is at most the buffer size.
+  // The per-callback work (audio thread): buffer holds frames x 2
+  // interleaved floats, any number of frames.
   static void cb2(float* buffer, t_CPUINT frames, void* user_data);
 
   static t_CPUINT sampling_rate() { return m_sampling_rate; }
@@ -153,8 +158,10 @@ class Digitalio {
   static std::atomic<t_CPBOOL> m_out_ready;
   static float* m_extern_out;
   static float* m_extern_in;
-  static float** m_read_ptr;
-  static float** m_write_ptr;
+  static float** m_read_ptr;   // the input side's cursor
+  static float** m_read_end;   // and its end
+  static float** m_write_ptr;  // the output side's cursor
+  static float** m_write_end;  // and its end
   static float* m_buffer_in;
   static float* m_buffer_out;
   static t_CPUINT m_needed_out;
@@ -198,6 +205,27 @@ class BBQ {
   DigitalOut* m_out;
   DigitalIn* m_in;
 };
+
+// ---------------------------------------------------------------------------
+// The watchdog.
+
+// Whether the first callback starts the watchdog (the driver's "--watchdog").
+extern std::atomic<t_CPBOOL> g_do_watchdog;
+// Stall time in seconds after which the watchdog acts.
+extern double g_watchdog_timeout;
+// Priority the watchdog gives a stalled audio thread.
+extern t_CPINT g_watchdog_countermeasure_priority;
+// Wall-clock seconds of the latest callback (written by the audio thread).
+extern std::atomic<double> g_watchdog_time;
+// 0 normal, 1 counter-measure active.
+extern std::atomic<t_CPINT> g_watchdog_state;
+
+// The watchdog's thread routine (argument unused).
+void* watch_dog(void* arg);
+// Starts the watchdog thread if none runs (normally the first callback).
+t_CPBOOL watchdog_start();
+// Clears g_do_watchdog and stops the thread.
+void watchdog_stop();
 
 // The function handed to the audio layer (audio thread): Digitalio::cb2 with
 // the same arguments; data is the machine.

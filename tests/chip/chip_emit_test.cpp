@@ -52,7 +52,9 @@ TEST(ChipFrame, OffsetsAreTheRunningSumAndAScopePopsInnermostFirst) {
   EXPECT_EQ(out[0], c);
   EXPECT_EQ(out[1], b);
   EXPECT_EQ(out[2], a);
-  EXPECT_EQ(frame.next_offset, 0u);
+  // Bytes are never given back: a later local gets a slot of its own.
+  EXPECT_EQ(frame.next_offset, 32u);
+  EXPECT_EQ(frame.alloc_local(8, "d", FALSE)->offset, 32u);
   for (Chip_Local* local : out) delete local;
 }
 
@@ -66,13 +68,12 @@ TEST(ChipFrame, AnInnerScopesMarkerKeepsTheOuterScopesBytes) {
   frame.pop_scope(out);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0]->name, "inner");
-  EXPECT_EQ(frame.next_offset, 8u);
   // The next pop stops at the inner scope's marker: "outer" stays allocated.
   std::vector<Chip_Local*> again;
   frame.pop_scope(again);
   EXPECT_TRUE(again.empty());
-  EXPECT_EQ(frame.next_offset, 8u);
-  EXPECT_EQ(frame.alloc_local(8, "later", FALSE)->offset, 8u);
+  // No slot is shared: "later" lies past both.
+  EXPECT_EQ(frame.alloc_local(8, "later", FALSE)->offset, 24u);
   delete out[0];
 }
 
@@ -99,7 +100,9 @@ TEST_F(EmitTest, ExpressionStatementsPopEachItemByItsOwnSize) {
       {"1.5;", {"Reg_Pop_Word2", "EOC"}},
       {"#(1.0, 2.0);", {"Reg_Pop_Word3(2)", "EOC"}},
       {"int a, b;", {"Alloc_Word(8)", "Reg_Pop_Word3(2)", "EOC"}},
-      {"fun void f() {} f();", {"Func_Call", "EOC"}},
+      // A call can hand back temporaries: the statement releases them.
+      {"fun void f() {} f();", {"Func_Call", "Release_Temps", "EOC"}},
+      {"\"a\" + 1;", {"Add_string_int", "Reg_Pop_Word", "Release_Temps", "EOC"}},
       {"1, 2.5, #(1.0, 1.0);",
        {"Reg_Pop_Word", "Reg_Pop_Word2", "Reg_Pop_Word3(2)", "EOC"}},
   };
@@ -124,7 +127,7 @@ TEST_F(EmitTest, ADebugPrintPopsEachPrintedValue) {
             (Lines{"Gack", "Reg_Pop_Word3(2)", "Reg_Pop_Word", "Reg_Pop_Word2", "EOC"}));
   got = shape("fun void vf() {} <<< vf() >>>;");
   ASSERT_GE(got.size(), 2u);
-  EXPECT_EQ(Lines(got.end() - 2, got.end()), (Lines{"Gack", "EOC"}));
+  EXPECT_EQ(Lines(got.end() - 3, got.end()), (Lines{"Gack", "Release_Temps", "EOC"}));
 }
 
 TEST_F(EmitTest, AnEmptyProgramIsOneEndOfCode) {
@@ -170,9 +173,9 @@ TEST_F(EmitTest, LoopsLeaveAndContinueWhereTheyShould) {
       {"0 => int n; for (0 => int i; i < 3; i++) { for (0 => int j; j < 10; j++) {"
        " if (j == 2) break; 1 +=> n; } if (i == 1) continue; 10 +=> n; } <<< n >>>;",
        "26 :(int)"},
-      // The do-loop's continue goes to the body, skipping the condition.
+      // The do-loop's continue goes to its condition, which ends it here.
       {"0 => int n; do { n++; if (n < 3) continue; break; } while (false); <<< n >>>;",
-       "3 :(int)"},
+       "1 :(int)"},
       {"0 => int n; do { n++; } until (n >= 4); <<< n >>>;", "4 :(int)"},
       {"0 => int n; until (n == 5) n++; <<< n >>>;", "5 :(int)"},
       {"0 => int n; for (;;) { if (n++ == 6) break; } <<< n >>>;", "7 :(int)"},

@@ -553,7 +553,9 @@ class ImportMachineTest : public vmtest::VMTest {
               *object = chip_pop_ptr<Chip_Object>(shred->reg);
               (*object)->add_ref();
               objects.push_back(*object);
-            })};
+            }),
+            // The statement that made it ends.
+            new Chip_Instr_Release_Temps};
   }
 
   // Pushes the object kept in *object.
@@ -644,7 +646,7 @@ TEST_F(ImportMachineTest, AThrowingNativeFunctionStopsOnlyItsShred) {
   Lines more = run(other);
   lines.insert(lines.end(), more.begin(), more.end());
   const std::string expected = "[chip](VM): NativeException: shred[id=" +
-                               std::to_string(id) + ":noisy], PC=[6]: widget broke";
+                               std::to_string(id) + ":noisy], PC=[7]: widget broke";
   EXPECT_EQ(lines, Lines{expected});
   EXPECT_EQ(trace, vmtest::Trace{"other@0"});
   EXPECT_TRUE(shred->is_done);

@@ -16,6 +16,7 @@
 
 #include "chip/chip_instr.h"
 #include "chip/chip_instr_object.h"
+#include "chip/chip_instr_stack.h"
 #include "chip/chip_oo.h"
 #include "chip/chip_type.h"
 #include "chip/chip_vm.h"
@@ -115,6 +116,8 @@ class ObjectInstrTest : public VMTest {
     instrs.push_back(new Do([&depth](Chip_VM*, Chip_VM_Shred* s) {
       depth = s->reg->sp - s->reg->stack;
     }));
+    // The end of the statement: its temporaries go.
+    instrs.push_back(new Chip_Instr_Release_Temps);
     instrs.push_back(new End);
     vm->spork(code("test.chip", instrs), nullptr);
     Lines lines = printed_lines([&] { vm->compute(); });

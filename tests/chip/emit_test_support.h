@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "chip/chip_compile.h"
 #include "chip/chip_emit.h"
 #include "chip/chip_parse.h"
 #include "chip/chip_scan.h"
@@ -72,28 +73,15 @@ class EmitProgramTest : public vmtest::VMTest {
 
  private:
   Chip_VM_Code* passes(const std::string& source) {
-    context = nullptr;
-    if (!chip_parse(file_.c_str(), nullptr, source.c_str())) return nullptr;
-    a_Program prog = g_program;
-    trees.push_back(prog);
-    context = type_engine_make_context(prog, file_);
-    env->reset();
-    type_engine_load_context(env, context);
+    context = chip_parse_and_load(env, file_, nullptr, source.c_str(), &trees);
+    if (!context) return nullptr;
     Chip_VM_Code* code = nullptr;
-    if (type_engine_scan0_prog(env, prog, te_do_all) &&
-        type_engine_scan1_prog(env, prog, te_do_all) &&
-        type_engine_scan2_prog(env, prog, te_do_all) &&
-        type_engine_check_context(env, context, te_do_all)) {
-      code = emit_engine_emit_prog(emitter, prog, te_do_all);
+    if (chip_check_passes(env, context)) {
+      code = emit_engine_emit_prog(emitter, context->parse_tree, te_do_all);
     }
-    if (code) {
-      // The test takes over the namespace's reference to the file's code.
-      codes.push_back(code);
-      env->global()->commit();
-    } else {
-      env->global()->rollback();
-    }
-    type_engine_unload_context(env);
+    // The test takes over the namespace's reference to the file's code.
+    if (code) codes.push_back(code);
+    chip_finish_compile(env, code != nullptr);
     return code;
   }
 

@@ -1,5 +1,6 @@
 #include "type_check_support.h"
 
+#include "chip/chip_compile.h"
 #include "chip/chip_errmsg.h"
 #include "chip/chip_parse.h"
 #include "chip/chip_scan.h"
@@ -14,51 +15,16 @@ std::vector<a_Program>& kept_trees() {
   return trees;
 }
 
-// Rolls the global namespace back as the compiler driver does: the names
-// held for commit are dropped and each dropped entry released.
-void rollback_global(Chip_Env* env) {
-  Chip_Namespace* global = env->global();
-  EM_log(CP_LOG_FINER, "rolling back namespace: '%s'...", global->name.c_str());
-  std::vector<Chip_VM_Object*> dropped = global->type.pending();
-  for (Chip_VM_Object* obj : global->value.pending()) dropped.push_back(obj);
-  for (Chip_VM_Object* obj : global->func.pending()) dropped.push_back(obj);
-  global->rollback();
-  for (Chip_VM_Object* obj : dropped) {
-    if (obj) obj->release();
-  }
-}
-
-// The passes of one file on a loaded context, stopping at the first failure.
-bool run_passes(Chip_Env* env, Chip_Context* context) {
-  a_Program prog = context->parse_tree;
-  return type_engine_scan0_prog(env, prog, te_do_all) &&
-         type_engine_scan1_prog(env, prog, te_do_all) &&
-         type_engine_scan2_prog(env, prog, te_do_all) &&
-         type_engine_check_context(env, context, te_do_all);
-}
-
+// One file through the compiler driver's front half: parse, context, scan
+// passes, check, then commit or roll back and unload.
 bool compile(const std::string& source, const std::string& filename) {
   Chip_Env* env = type_env();
-  if (!chip_parse(filename.c_str(), nullptr, source.c_str())) return false;
-  a_Program tree = g_program;
-  kept_trees().push_back(tree);
-
-  Chip_Context* context = type_engine_make_context(tree, filename);
-  env->reset();
-  type_engine_load_context(env, context);
-  bool ok = run_passes(env, context);
-  if (ok) {
-    context->progress = 2;
-    EM_log(CP_LOG_FINER, "committing namespace: '%s'...", env->global()->name.c_str());
-    env->global()->commit();
-  } else {
-    rollback_global(env);
-  }
-  if (!type_engine_unload_context(env)) {
-    EM_error2(0, "internal error unloading context...\n");
-    return false;
-  }
-  return ok;
+  Chip_Context* context =
+      chip_parse_and_load(env, filename, nullptr, source.c_str(), &kept_trees());
+  if (!context) return false;
+  bool ok = chip_check_passes(env, context);
+  if (ok) context->progress = 2;
+  return chip_finish_compile(env, ok);
 }
 
 }  // namespace
