@@ -10,7 +10,11 @@
 #include "chip/chip_scan.h"
 #include "chip/chip_type.h"
 #include "chip/chip_vm.h"
+#include "chip/ugen_filter.h"
+#include "chip/ugen_osc.h"
 #include "chip/ugen_xxx.h"
+#include "chip/ulib_math.h"
+#include "chip/ulib_std.h"
 #include "vxu/vxign_lang.h"
 
 namespace {
@@ -203,12 +207,16 @@ struct Chip_Builtin_Module {
 };
 
 // The load order. Modules not built in this system yet are left out of
-// their place: "osc" (before "xxx"), "filter", "syn", "xform", "extract",
-// "Machine", "Std", "Math", "opsc", "VCR", "srate".
+// their place: "syn", "xform", "extract" (after "filter"), "Machine"
+// (before "Std"), "opsc", "VCR", "srate" (after "Math").
 const Chip_Builtin_Module k_builtin_modules[] = {
     // -- unit-generator modules (a failure is ignored) --
+    {"module osc...", "osc", osc_query, false},
     {"module xxx...", "xxx", xxx_query, false},
+    {"module filter...", "filter", filter_query, false},
     // -- library classes (a failure rolls back) --
+    {"class 'std'...", "Std", libstd_query, true},
+    {"class 'math'...", "Math", libmath_query, true},
     {"class 'VXIgn'...", "VXIgn", vxign_query, true},
 };
 

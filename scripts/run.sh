@@ -5,7 +5,7 @@
 set -euo pipefail
 build=${1:-build}
 cd "$(dirname "$0")/.."
-demo=examples/shreds.chip
+demo=examples/osc_filter.chip
 if [ -d /dev/snd ] || [ "$(uname)" = Darwin ]; then
   echo "fluvane: playing $demo through the sound card"
   exec "$build/bin/chip" "$demo"
