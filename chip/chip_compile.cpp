@@ -12,6 +12,7 @@
 #include "chip/chip_vm.h"
 #include "chip/ugen_filter.h"
 #include "chip/ugen_osc.h"
+#include "chip/ugen_syn.h"
 #include "chip/ugen_xxx.h"
 #include "chip/ulib_math.h"
 #include "chip/ulib_std.h"
@@ -207,13 +208,14 @@ struct Chip_Builtin_Module {
 };
 
 // The load order. Modules not built in this system yet are left out of
-// their place: "syn", "xform", "extract" (after "filter"), "Machine"
-// (before "Std"), "opsc", "VCR", "srate" (after "Math").
+// their place: "xform", "extract" (after "syn"), "Machine" (before "Std"),
+// "opsc", "VCR", "srate" (after "Math").
 const Chip_Builtin_Module k_builtin_modules[] = {
     // -- unit-generator modules (a failure is ignored) --
     {"module osc...", "osc", osc_query, false},
     {"module xxx...", "xxx", xxx_query, false},
     {"module filter...", "filter", filter_query, false},
+    {"module SYN...", "syn", syn_query, false},
     // -- library classes (a failure rolls back) --
     {"class 'std'...", "Std", libstd_query, true},
     {"class 'math'...", "Math", libmath_query, true},

@@ -10,8 +10,8 @@
 // rolled back, so a failed file leaves nothing behind.
 //
 // Modules not built in this system yet are skipped; those that are (osc,
-// xxx, filter, Std, Math, VXIgn, HID; the language's own classes come with
-// type_engine_init) load in their place in the order.
+// xxx, filter, syn, Std, Math, VXIgn, HID; the language's own classes come
+// with type_engine_init) load in their place in the order.
 //
 // Syntax trees: the records of a compiled file point into its tree (function
 // and class definitions), and committed classes outlive the compilation, so

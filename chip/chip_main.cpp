@@ -22,6 +22,7 @@
 #include "chip/chip_parse.h"
 #include "chip/chip_type.h"
 #include "chip/chip_vm.h"
+#include "chip/ugen_syn.h"
 #include "chip/digiio_device.h"
 #include "chip/util_math.h"
 #include "chip/util_string.h"
@@ -323,7 +324,8 @@ void signal_pipe(int) {
 void all_detach() {
   EM_log(CP_LOG_INFO, "detaching all resources...");
   EM_pushlog();
-  // No sound-file writers exist in this system: nothing to close.
+  // The toolkit module closes what scripts left open.
+  syn_detach(0, nullptr);
   EM_poplog();
 }
 
