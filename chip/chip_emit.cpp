@@ -395,6 +395,7 @@ Chip_Emitter* emit_engine_init(Chip_Env* env) {
 t_CPBOOL emit_engine_shutdown(Chip_Emitter*& emit) {
   if (!emit) return FALSE;
   EM_log(CP_LOG_SEVERE, "shutting down emitter...");
+  emit_engine_release_statics();
   // A holder may never have taken a reference.
   if (emit->m_ref_count > 0)
     emit->release();

@@ -109,6 +109,10 @@ struct Chip_Emitter : Chip_VM_Object {
 Chip_Emitter* emit_engine_init(Chip_Env* env);
 // Releases the emitter (deleted by its last holder) and clears the pointer.
 t_CPBOOL emit_engine_shutdown(Chip_Emitter*& emit);
+// Gives back the objects that classes' static variables hold (their slots
+// become null). Called when the emitter shuts down, before the type
+// environment: the objects' types must still exist when they go.
+void emit_engine_release_statics();
 // Emits a whole program into a new VM code, stored (referenced) as the
 // pre_ctor of the current context's namespace; null on failure.
 Chip_VM_Code* emit_engine_emit_prog(Chip_Emitter* emit, a_Program prog,

@@ -370,6 +370,8 @@ t_CPBOOL emit_engine_emit_exp_decl(Chip_Emitter* emit, a_Exp_Decl_* decl, t_CPBO
       if (kind == CHIP_SLOT_FLOAT) emit->append(new Chip_Instr_Alloc_Member_Word2(value->offset));
       if (kind == CHIP_SLOT_COMPLEX) emit->append(new Chip_Instr_Alloc_Member_Word4(value->offset));
     } else if (decl->is_static && emit->env->class_def) {
+      if (isobj(t) && emit->env->class_def->info)
+        emit->env->class_def->info->obj_statics.push_back(value->offset);
       emit->append(new Chip_Instr_Reg_Push_Imm(ptr_imm(emit->env->class_def)));
       emit->append(new Chip_Instr_Dot_Static_Data(value->offset, kind, 1));
     } else {

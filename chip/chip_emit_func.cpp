@@ -19,8 +19,11 @@
 // return type on the register stack, so that the caller always finds a value
 // of the size it expects; a `return` jumps past that zero straight to the
 // final Chip_Instr_Func_Return.
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
+#include <vector>
 
 #include "chip/chip_emit.h"
 #include "chip/chip_errmsg.h"
@@ -34,12 +37,51 @@ namespace {
 
 // The zero-filled static data of one class, owned by the context that
 // compiled the class.
+struct Chip_Static_Block;
+
+// Every class's static data, for emit_engine_release_statics.
+std::vector<Chip_Static_Block*>& static_blocks() {
+  static std::vector<Chip_Static_Block*> blocks;
+  return blocks;
+}
+
 struct Chip_Static_Block : Chip_VM_Object {
   explicit Chip_Static_Block(unsigned long size)
-      : bytes(new (std::nothrow) unsigned char[size ? size : 1]()) {}
-  ~Chip_Static_Block() override { delete[] bytes; }
+      : bytes(new (std::nothrow) unsigned char[size ? size : 1]()), size(size) {
+    static_blocks().push_back(this);
+  }
+  ~Chip_Static_Block() override {
+    std::vector<Chip_Static_Block*>& blocks = static_blocks();
+    blocks.erase(std::remove(blocks.begin(), blocks.end(), this), blocks.end());
+    delete[] bytes;
+  }
+
+  // Gives back the references its object variables hold.
+  void release_objects() {
+    for (unsigned long offset : obj_offsets) {
+      if (!bytes || offset + sizeof(t_CPWORD) > size) continue;
+      Chip_VM_Object* object = nullptr;
+      std::memcpy(&object, bytes + offset, sizeof object);
+      std::memset(bytes + offset, 0, sizeof object);
+      if (object) object->release();
+    }
+  }
+
   unsigned char* bytes;
+  unsigned long size;
+  std::vector<unsigned long> obj_offsets;  // the object variables
 };
+
+}  // namespace
+
+void emit_engine_release_statics() {
+  // Copied first: a release can free objects, never blocks, but the list
+  // must not be walked while anything could change it.
+  std::vector<Chip_Static_Block*> blocks = static_blocks();
+  for (Chip_Static_Block* block : blocks) block->release_objects();
+}
+
+namespace {
 
 // Makes obj a record of the context being compiled: freed with the context,
 // never by its last release.
@@ -269,6 +311,7 @@ t_CPBOOL emit_engine_emit_class_def(Chip_Emitter* emit, a_Class_Def class_def) {
     } else {
       own_record(emit, block);
       block->add_ref();
+      block->obj_offsets = nspc->obj_statics;
       nspc->class_data = block->bytes;
     }
   }

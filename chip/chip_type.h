@@ -263,6 +263,9 @@ struct Chip_Namespace : Chip_VM_Object {
   // Offsets of the members a script class declares with an object type:
   // each holds one reference (or null), given back when the object is freed.
   std::vector<unsigned long> obj_members;
+  // Offsets in class_data of the static variables with an object type: each
+  // holds one reference (or null), given back when the emitter shuts down.
+  std::vector<unsigned long> obj_statics;
 
   // Search this namespace with the climb rule of Chip_Scope; when nothing is
   // found and climb > 0, continue through the enclosing namespaces.

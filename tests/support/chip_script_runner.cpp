@@ -4,8 +4,10 @@
 // A script states its expected console output in comments:
 //   // expect: <exact line>     one per output line, in order
 //   // expect exit: <n>         the exit status (0 when not given)
-// The program runs as `chip --silent <script>`; standard output and standard
-// error are read together, as a user at a terminal would see them.
+// The program runs in the script's own folder as `chip --silent <name>`, so
+// messages (and the shred the file runs in) name the script as a user
+// running it there would see, wherever the tree is checked out; standard
+// output and standard error are read together, as at a terminal.
 //
 // Usage: chip_script_runner [--expect-mismatch] <chip program> <script>
 // With --expect-mismatch the runner checks itself: it succeeds only when the
@@ -109,7 +111,18 @@ Outcome run_program(const std::string& program, const std::string& script) {
     close(fds[1]);
     int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) dup2(devnull, STDIN_FILENO);
-    execl(program.c_str(), program.c_str(), "--silent", script.c_str(), static_cast<char*>(nullptr));
+    const size_t slash = script.rfind('/');
+    std::string name = script;
+    if (slash != std::string::npos) {
+      const std::string folder = slash == 0 ? "/" : script.substr(0, slash);
+      if (chdir(folder.c_str()) != 0) {
+        std::fprintf(stderr, "chip_script_runner: cannot enter '%s': %s\n", folder.c_str(),
+                     std::strerror(errno));
+        _exit(127);
+      }
+      name = script.substr(slash + 1);
+    }
+    execl(program.c_str(), program.c_str(), "--silent", name.c_str(), static_cast<char*>(nullptr));
     std::fprintf(stderr, "chip_script_runner: cannot run '%s': %s\n", program.c_str(), std::strerror(errno));
     _exit(127);
   }
