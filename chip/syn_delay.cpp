@@ -51,6 +51,38 @@ long Delay::clampMaximum(long maxDelay) {
   return maxDelay;
 }
 
+void Delay::useSlotsFor(long maxDelay) {
+  const long slots = clampMaximum(maxDelay) + 1;
+  if (slots > kDefaultSlots - 1) {
+    allocate(slots);
+  } else {
+    // A short line uses the first slots of the default buffer.
+    length = static_cast<int>(slots);
+    inPoint = 0;
+  }
+}
+
+bool Delay::fractionalPosition(float theDelay, float minimum, float lead, float lowPoint,
+                               const char* belowText, float* position) {
+  if (!std::isfinite(theDelay)) {
+    rejectNonFinite("setDelay", theDelay);
+    return false;
+  }
+  if (theDelay > length - 1) {
+    tooBig_.warn(SYN_PREFIX "%s: setDelay(%g) too big!", name(), theDelay);
+    *position = inPoint + 1.0f;
+    delay = static_cast<float>(length - 1);
+  } else if (theDelay < minimum) {
+    tooSmall_.warn(SYN_PREFIX "%s: setDelay(%g) %s", name(), theDelay, belowText);
+    *position = inPoint + lowPoint;
+    delay = minimum;
+  } else {
+    *position = inPoint - theDelay + lead;
+    delay = theDelay;
+  }
+  return true;
+}
+
 void Delay::resize(long maxDelay) {
   const float remembered = delay;
   allocate(clampMaximum(maxDelay) + 1);
@@ -83,8 +115,7 @@ void Delay::setDelay(long theDelay) {
 }
 
 float Delay::tick(float x) {
-  inputs[inPoint++] = x;
-  if (inPoint == length) inPoint = 0;
+  write(x);
   outputs[0] = inputs[outPoint++];
   if (outPoint >= length) outPoint -= length;
   return outputs[0];
@@ -96,14 +127,7 @@ float Delay::tick(float x) {
 DelayL::DelayL() : alpha(0.0f), omAlpha(1.0f), nextOutput(0.0f), doNextOut(true) {}
 
 DelayL::DelayL(float theDelay, long maxDelay) : DelayL() {
-  const long slots = clampMaximum(maxDelay) + 1;
-  if (slots > kDefaultSlots - 1) {
-    allocate(slots);
-  } else {
-    // A short line uses the first slots of the default buffer.
-    length = static_cast<int>(slots);
-    inPoint = 0;
-  }
+  useSlotsFor(maxDelay);
   setDelay(theDelay);
   doNextOut = true;
 }
@@ -114,23 +138,8 @@ void DelayL::reapplyDelay(float d) {
 }
 
 void DelayL::setDelay(float theDelay) {
-  if (!std::isfinite(theDelay)) {
-    rejectNonFinite("setDelay", theDelay);
-    return;
-  }
   float p;
-  if (theDelay > length - 1) {
-    tooBig_.warn(SYN_PREFIX "DelayL: setDelay(%g) too big!", theDelay);
-    p = inPoint + 1.0f;
-    delay = static_cast<float>(length - 1);
-  } else if (theDelay < 0.0f) {
-    tooSmall_.warn(SYN_PREFIX "DelayL: setDelay(%g) less than zero!", theDelay);
-    p = static_cast<float>(inPoint);
-    delay = 0.0f;
-  } else {
-    p = inPoint - theDelay;
-    delay = theDelay;
-  }
+  if (!fractionalPosition(theDelay, 0.0f, 0.0f, 0.0f, "less than zero!", &p)) return;
   while (p < 0.0f) p += length;
   int i = static_cast<int>(p);
   alpha = p - i;
@@ -141,8 +150,7 @@ void DelayL::setDelay(float theDelay) {
 }
 
 float DelayL::tick(float x) {
-  inputs[inPoint++] = x;
-  if (inPoint == length) inPoint = 0;
+  write(x);
   if (doNextOut) {
     const int next = outPoint + 1 < length ? outPoint + 1 : 0;
     nextOutput = inputs[outPoint] * omAlpha + inputs[next] * alpha;
@@ -163,13 +171,7 @@ DelayA::DelayA()
 }
 
 DelayA::DelayA(float theDelay, long maxDelay) : DelayA() {
-  const long slots = clampMaximum(maxDelay) + 1;
-  if (slots > kDefaultSlots - 1) {
-    allocate(slots);
-  } else {
-    length = static_cast<int>(slots);
-    inPoint = 0;
-  }
+  useSlotsFor(maxDelay);
   setDelay(theDelay);
   apInput = 0.0f;
   doNextOut = true;
@@ -183,23 +185,11 @@ void DelayA::reapplyDelay(float d) {
 }
 
 void DelayA::setDelay(float theDelay) {
-  if (!std::isfinite(theDelay)) {
-    rejectNonFinite("setDelay", theDelay);
-    return;
-  }
+  // The read point trails the write point by one slot less (lead 1): the
+  // allpass adds its own sample of delay.
   float p;
-  if (theDelay > length - 1) {
-    tooBig_.warn(SYN_PREFIX "DelayA: setDelay(%g) too big!", theDelay);
-    p = inPoint + 1.0f;
-    delay = static_cast<float>(length - 1);
-  } else if (theDelay < 0.5f) {
-    tooSmall_.warn(SYN_PREFIX "DelayA: setDelay(%g) less than 0.5 not possible!", theDelay);
-    p = inPoint + 0.4999999999f;
-    delay = 0.5f;
-  } else {
-    p = inPoint - theDelay + 1.0f;
-    delay = theDelay;
-  }
+  if (!fractionalPosition(theDelay, 0.5f, 1.0f, 0.4999999999f, "less than 0.5 not possible!", &p))
+    return;
   while (p < 0.0f) p += length;
   int i = static_cast<int>(p);
   alpha = 1.0f + i - p;
@@ -213,8 +203,7 @@ void DelayA::setDelay(float theDelay) {
 }
 
 float DelayA::tick(float x) {
-  inputs[inPoint++] = x;
-  if (inPoint == length) inPoint = 0;
+  write(x);
   if (doNextOut) {
     nextOutput = -coeff * outputs[0] + apInput + coeff * inputs[outPoint];
     doNextOut = false;

@@ -73,6 +73,24 @@ class Delay : public FilterSyn {
   void allocate(long slots);
   // maxDelay held to 0..kMaxDelay, with a message when it is not.
   long clampMaximum(long maxDelay);
+  // The interpolating lines' sizing: maxDelay + 1 slots (maxDelay held as
+  // clampMaximum holds it); up to the default buffer's size they are its
+  // first slots, beyond it a buffer of their own.
+  void useSlotsFor(long maxDelay);
+  // The interpolating lines' setDelay up to the read position. A delay that
+  // is not a finite number is reported and false returned (nothing
+  // changes). Otherwise the delay is held to minimum..length - 1 (with a
+  // message when it is not; `belowText` ends the one for a delay below the
+  // minimum), stored in `delay`, and *position is the read position, not
+  // yet wrapped into the buffer: inPoint - delay + lead within the range,
+  // inPoint + lowPoint below it and inPoint + 1 above it.
+  bool fractionalPosition(float theDelay, float minimum, float lead, float lowPoint,
+                          const char* belowText, float* position);
+  // Stores x at the write point, which moves on (wrapping at length).
+  void write(float x) {
+    inputs[inPoint++] = x;
+    if (inPoint == length) inPoint = 0;
+  }
   // The class name in messages.
   virtual const char* name() const { return "Delay"; }
 

@@ -5,16 +5,6 @@
 
 namespace {
 
-// A Schroeder allpass section around `line`: feeds the line with
-// v + g * (its last output) and returns that last output minus g times what
-// went in.
-inline float allpass(Delay* line, float g, float v) {
-  float t = line->lastOut();
-  float a = syn_flush(v + g * t);
-  line->tick(a);
-  return t - g * a;
-}
-
 // (1 - mix) * x formed in double precision, stored as float.
 inline float dryDouble(float mix, float x) {
   return static_cast<float>((1.0 - static_cast<double>(mix)) * static_cast<double>(x));
@@ -32,8 +22,6 @@ void scaleTable(long (&lengths)[N], const long (&table)[N], double reference, bo
 
 // A whole-sample line whose delay and maximum are both `length`.
 Delay* makeLine(long length) { return new Delay(length, length); }
-
-long lineLength(const Delay* line) { return static_cast<long>(line->getDelay()); }
 
 }  // namespace
 
@@ -109,63 +97,46 @@ namespace {
 const long kJCRevTable[9] = {1777, 1847, 1993, 2137, 389, 127, 43, 211, 179};
 }  // namespace
 
-JCRev::JCRev(float T60) : Reverb("JCRev") {
-  t60 = safeT60(T60);
-  float rate = safeRate(Syn::srate);
+JCRev::JCRev(float T60) : CombAllpassReverb("JCRev", T60) {
   long lengths[9];
   scaleTable(lengths, kJCRevTable, 44100.0, false);
 
-  for (int i = 0; i < 3; ++i) allpassDelays_[i] = makeLine(lengths[i + 4]);
-  for (int i = 0; i < 4; ++i) {
-    combDelays_[i] = makeLine(lengths[i]);
-    combCoefficient_[i] = combCoefficient(lengths[i], t60, rate);
-  }
+  for (int i = 0; i < 3; ++i) makeAllpass(i, lengths[i + 4]);
+  for (int i = 0; i < 4; ++i) makeComb(i, lengths[i]);
   outLeftDelay_ = makeLine(lengths[7]);
   outRightDelay_ = makeLine(lengths[8]);
-  allpassCoefficient_ = 0.7f;
   effectMix = 0.3f;
   clear();
 }
 
 JCRev::~JCRev() {
-  for (Delay* line : allpassDelays_) delete line;
-  for (Delay* line : combDelays_) delete line;
   delete outLeftDelay_;
   delete outRightDelay_;
 }
 
 void JCRev::clear() {
-  for (Delay* line : allpassDelays_) line->clear();
-  for (Delay* line : combDelays_) line->clear();
+  clearLines();
   outLeftDelay_->clear();
   outRightDelay_->clear();
-  lastOutput[0] = lastOutput[1] = 0.0f;
 }
 
 float JCRev::tick(float input) {
   float x = syn_flush(input);
-  float g = allpassCoefficient_;
-  float s = allpass(allpassDelays_[2], g,
-                    allpass(allpassDelays_[1], g, allpass(allpassDelays_[0], g, x)));
+  float s = allpass(2, allpass(1, allpass(0, x)));
 
   // All four comb inputs are formed before any comb moves.
   float c[4];
-  for (int i = 0; i < 4; ++i) c[i] = syn_flush(s + combCoefficient_[i] * combDelays_[i]->lastOut());
+  for (int i = 0; i < 4; ++i) c[i] = combInput(i, s);
   for (int i = 0; i < 4; ++i) combDelays_[i]->tick(c[i]);
   float f = syn_flush(((c[0] + c[1]) + c[2]) + c[3]);
 
   float leftWet = effectMix * outLeftDelay_->tick(f);
-  float rightWet = outRightDelay_->tick(f);
-  float dry = dryDouble(effectMix, x);
-  lastOutput[0] = leftWet + dry;
-  lastOutput[1] = dry + effectMix * rightWet;
-  return (lastOutput[0] + lastOutput[1]) * 0.5f;
+  float rightWet = effectMix * outRightDelay_->tick(f);
+  return stereoOut(leftWet, rightWet, dryDouble(effectMix, x));
 }
 
-long JCRev::combLength(int i) const { return lineLength(combDelays_[i]); }
-long JCRev::allpassLength(int i) const { return lineLength(allpassDelays_[i]); }
 long JCRev::outLength(int channel) const {
-  return lineLength(channel == 0 ? outLeftDelay_ : outRightDelay_);
+  return static_cast<long>((channel == 0 ? outLeftDelay_ : outRightDelay_)->getDelay());
 }
 
 // ---------------------------------------------------------------------------
@@ -178,62 +149,38 @@ const long kNRevTable[15] = {1433, 1601, 1867, 2053, 2251, 2399, 347, 113,
                              37,   59,   53,   43,   37,   29,   19};
 }  // namespace
 
-NRev::NRev(float T60) : Reverb("NRev") {
-  t60 = safeT60(T60);
-  float rate = safeRate(Syn::srate);
+NRev::NRev(float T60) : CombAllpassReverb("NRev", T60) {
   long lengths[15];
   scaleTable(lengths, kNRevTable, 25641.0, true);
 
-  for (int i = 0; i < 6; ++i) {
-    combDelays_[i] = makeLine(lengths[i]);
-    combCoefficient_[i] = combCoefficient(lengths[i], t60, rate);
-  }
-  for (int i = 0; i < 8; ++i) allpassDelays_[i] = makeLine(lengths[i + 6]);
-  allpassCoefficient_ = 0.7f;
+  for (int i = 0; i < 6; ++i) makeComb(i, lengths[i]);
+  for (int i = 0; i < 8; ++i) makeAllpass(i, lengths[i + 6]);
   effectMix = 0.3f;
   lowpassState_ = 0.0f;
   clear();
 }
 
-NRev::~NRev() {
-  for (Delay* line : allpassDelays_) delete line;
-  for (Delay* line : combDelays_) delete line;
-}
-
 void NRev::clear() {
-  for (Delay* line : allpassDelays_) line->clear();
-  for (Delay* line : combDelays_) line->clear();
-  lastOutput[0] = lastOutput[1] = 0.0f;
+  clearLines();
   lowpassState_ = 0.0f;
 }
 
 float NRev::tick(float input) {
   float x = syn_flush(input);
-  float g = allpassCoefficient_;
 
   float sum = 0.0f;
-  for (int i = 0; i < 6; ++i) {
-    float c = syn_flush(x + combCoefficient_[i] * combDelays_[i]->lastOut());
-    sum += combDelays_[i]->tick(c);
-  }
+  for (int i = 0; i < 6; ++i) sum += combDelays_[i]->tick(combInput(i, x));
 
-  float p = allpass(allpassDelays_[2], g,
-                    allpass(allpassDelays_[1], g, allpass(allpassDelays_[0], g, sum)));
+  float p = allpass(2, allpass(1, allpass(0, sum)));
   lowpassState_ = syn_flush(
       static_cast<float>(0.3 * static_cast<double>(p) + 0.7 * static_cast<double>(lowpassState_)));
-  float y = allpass(allpassDelays_[3], g, lowpassState_);
+  float y = allpass(3, lowpassState_);
 
   // Both output allpasses take y: they decorrelate left from right.
-  float leftWet = effectMix * allpass(allpassDelays_[4], g, y);
-  float rightWet = allpass(allpassDelays_[5], g, y);
-  float dry = dryDouble(effectMix, x);
-  lastOutput[0] = leftWet + dry;
-  lastOutput[1] = dry + effectMix * rightWet;
-  return (lastOutput[0] + lastOutput[1]) * 0.5f;
+  float leftWet = effectMix * allpass(4, y);
+  float rightWet = effectMix * allpass(5, y);
+  return stereoOut(leftWet, rightWet, dryDouble(effectMix, x));
 }
-
-long NRev::combLength(int i) const { return lineLength(combDelays_[i]); }
-long NRev::allpassLength(int i) const { return lineLength(allpassDelays_[i]); }
 
 // ---------------------------------------------------------------------------
 // KestRev
@@ -243,49 +190,29 @@ namespace {
 const long kKestRevTable[4] = {353, 1097, 1777, 2137};
 }  // namespace
 
-KestRev::KestRev(float T60) : Reverb("KestRev") {
-  t60 = safeT60(T60);
-  float rate = safeRate(Syn::srate);
+KestRev::KestRev(float T60) : CombAllpassReverb("KestRev", T60) {
   long lengths[4];
   scaleTable(lengths, kKestRevTable, 44100.0, false);
 
-  allpassDelays_[0] = makeLine(lengths[0]);
-  combDelays_[0] = makeLine(lengths[2]);
-  combCoefficient_[0] = combCoefficient(lengths[2], t60, rate);
-  allpassDelays_[1] = makeLine(lengths[1]);
-  combDelays_[1] = makeLine(lengths[3]);
-  combCoefficient_[1] = combCoefficient(lengths[3], t60, rate);
-  allpassCoefficient_ = 0.7f;
+  for (int i = 0; i < 2; ++i) {
+    makeAllpass(i, lengths[i]);
+    makeComb(i, lengths[i + 2]);
+  }
   effectMix = 0.5f;
   clear();
 }
 
-KestRev::~KestRev() {
-  for (Delay* line : allpassDelays_) delete line;
-  for (Delay* line : combDelays_) delete line;
-}
-
-void KestRev::clear() {
-  for (Delay* line : allpassDelays_) line->clear();
-  for (Delay* line : combDelays_) line->clear();
-  lastOutput[0] = lastOutput[1] = 0.0f;
-}
+void KestRev::clear() { clearLines(); }
 
 float KestRev::tick(float input) {
   float x = syn_flush(input);
-  float g = allpassCoefficient_;
-  float s = allpass(allpassDelays_[1], g, allpass(allpassDelays_[0], g, x));
+  float s = allpass(1, allpass(0, x));
 
   // Both comb inputs are formed before either comb moves.
-  float c0 = syn_flush(s + combCoefficient_[0] * combDelays_[0]->lastOut());
-  float c1 = syn_flush(s + combCoefficient_[1] * combDelays_[1]->lastOut());
+  float c0 = combInput(0, s);
+  float c1 = combInput(1, s);
   float leftWet = effectMix * combDelays_[0]->tick(c0);
-  float rightWet = combDelays_[1]->tick(c1);
-  float dry = (1.0f - effectMix) * x;
-  lastOutput[0] = leftWet + dry;
-  lastOutput[1] = dry + effectMix * rightWet;
-  return (lastOutput[0] + lastOutput[1]) * 0.5f;
+  float rightWet = effectMix * combDelays_[1]->tick(c1);
+  // Unlike the other two, the dry share is formed in single precision.
+  return stereoOut(leftWet, rightWet, (1.0f - effectMix) * x);
 }
-
-long KestRev::combLength(int i) const { return lineLength(combDelays_[i]); }
-long KestRev::allpassLength(int i) const { return lineLength(allpassDelays_[i]); }

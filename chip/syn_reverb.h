@@ -4,7 +4,9 @@
 // lines) used as feedback combs and Schroeder allpasses. A tick takes one
 // mono sample, forms a stereo pair (kept as the last output) and returns the
 // mean of its two channels. The common base Reverb holds that pair and the
-// effect mix (the wet share; the dry share is 1 - mix).
+// effect mix (the wet share; the dry share is 1 - mix); below it,
+// CombAllpassReverb owns the lines and forms the allpass and comb steps
+// that all three wire together differently.
 //
 // Delay lengths come from a table at a reference rate. The constructor
 // rescales them to the toolkit rate (Syn::srate): floor(scale * length),
@@ -84,13 +86,81 @@ class Reverb : public Syn {
   static float combCoefficient(long length, float t60, float rate);
 
  protected:
+  // Stores the stereo pair dry + wet of each channel (the wet parts already
+  // scaled by the mix) as the last output; returns the pair's mean.
+  float stereoOut(float leftWet, float rightWet, float dry) {
+    lastOutput[0] = leftWet + dry;
+    lastOutput[1] = dry + rightWet;
+    return (lastOutput[0] + lastOutput[1]) * 0.5f;
+  }
+
   float t60 = 0.0f;
   const char* className_;
 };
 
+// The lines the three reverberators are built of: NAllpass allpasses that
+// share one coefficient (0.7) and NComb feedback combs, each with the
+// coefficient its length and the decay time give. It owns the lines; the
+// reverberator makes them in its constructor (makeAllpass, makeComb) and
+// wires them in its tick.
+template <int NAllpass, int NComb>
+class CombAllpassReverb : public Reverb {
+ public:
+  ~CombAllpassReverb() override {
+    for (Delay* line : allpassDelays_) delete line;
+    for (Delay* line : combDelays_) delete line;
+  }
+
+  // Line lengths in samples, as built.
+  long combLength(int i) const { return static_cast<long>(combDelays_[i]->getDelay()); }
+  long allpassLength(int i) const { return static_cast<long>(allpassDelays_[i]->getDelay()); }
+  float combCoefficientAt(int i) const { return combCoefficient_[i]; }
+
+ protected:
+  // Stores T60 after safeT60.
+  CombAllpassReverb(const char* className, float T60) : Reverb(className) { t60 = safeT60(T60); }
+
+  // Whole-sample lines whose delay and maximum are both `length`.
+  void makeAllpass(int i, long length) { allpassDelays_[i] = new Delay(length, length); }
+  void makeComb(int i, long length) {
+    combDelays_[i] = new Delay(length, length);
+    combCoefficient_[i] = combCoefficient(length, t60, safeRate(Syn::srate));
+  }
+
+  // Silences every line and the last output.
+  void clearLines() {
+    for (Delay* line : allpassDelays_) line->clear();
+    for (Delay* line : combDelays_) line->clear();
+    lastOutput[0] = lastOutput[1] = 0.0f;
+  }
+
+  // Comb i's next input for the network signal s: s plus the comb's
+  // feedback, flushed. The comb itself does not move.
+  float combInput(int i, float s) const {
+    return syn_flush(s + combCoefficient_[i] * combDelays_[i]->lastOut());
+  }
+
+  // A Schroeder allpass section around allpass i: feeds its line with
+  // v + g * (the line's last output) and returns that last output minus g
+  // times what went in.
+  float allpass(int i, float v) {
+    Delay* line = allpassDelays_[i];
+    const float g = allpassCoefficient_;
+    float t = line->lastOut();
+    float a = syn_flush(v + g * t);
+    line->tick(a);
+    return t - g * a;
+  }
+
+  Delay* allpassDelays_[NAllpass] = {};
+  Delay* combDelays_[NComb] = {};
+  float allpassCoefficient_ = 0.7f;
+  float combCoefficient_[NComb] = {};
+};
+
 // Three allpasses in series into four parallel combs, then two output
 // delays that decorrelate left and right. Reference rate 44100 Hz.
-class JCRev : public Reverb {
+class JCRev : public CombAllpassReverb<3, 4> {
  public:
   explicit JCRev(float T60);
   ~JCRev() override;
@@ -98,64 +168,36 @@ class JCRev : public Reverb {
   void clear() override;
   float tick(float input) override;
 
-  // Line lengths in samples, as built.
-  long combLength(int i) const;
-  long allpassLength(int i) const;
+  // Output line lengths in samples, as built.
   long outLength(int channel) const;
-  float combCoefficientAt(int i) const { return combCoefficient_[i]; }
 
  private:
-  Delay* allpassDelays_[3];
-  Delay* combDelays_[4];
   Delay* outLeftDelay_;
   Delay* outRightDelay_;
-  float allpassCoefficient_;
-  float combCoefficient_[4];
 };
 
 // Six parallel combs, three allpasses, a one-pole lowpass and three more
 // allpasses (two of them feed left and right). Reference rate 25641 Hz.
-class NRev : public Reverb {
+// Allpasses 6 and 7 are built and cleared with the others but never ticked.
+class NRev : public CombAllpassReverb<8, 6> {
  public:
   explicit NRev(float T60);
-  ~NRev() override;
 
   void clear() override;
   float tick(float input) override;
 
-  long combLength(int i) const;
-  long allpassLength(int i) const;
-  float combCoefficientAt(int i) const { return combCoefficient_[i]; }
-
  private:
-  // Allpasses 6 and 7 are built and cleared with the others but never
-  // ticked.
-  Delay* allpassDelays_[8];
-  Delay* combDelays_[6];
-  float allpassCoefficient_;
-  float combCoefficient_[6];
   float lowpassState_;
 };
 
 // Two allpasses in series into two combs, one per channel. Reference rate
 // 44100 Hz.
-class KestRev : public Reverb {
+class KestRev : public CombAllpassReverb<2, 2> {
  public:
   explicit KestRev(float T60);
-  ~KestRev() override;
 
   void clear() override;
   float tick(float input) override;
-
-  long combLength(int i) const;
-  long allpassLength(int i) const;
-  float combCoefficientAt(int i) const { return combCoefficient_[i]; }
-
- private:
-  Delay* allpassDelays_[2];
-  Delay* combDelays_[2];
-  float allpassCoefficient_;
-  float combCoefficient_[2];
 };
 
 #endif

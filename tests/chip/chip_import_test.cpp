@@ -23,6 +23,7 @@
 #include "chip/chip_ugen.h"
 #include "chip/chip_vm.h"
 #include "log_capture.h"
+#include "module_test_support.h"
 #include "type_check_support.h"
 #include "vm_test_support.h"
 
@@ -163,8 +164,6 @@ bool import_test_module(Chip_Env* env) {
   env->global()->commit();
   return true;
 }
-
-Chip_Type* find_type(Chip_Env* env, const char* name) { return env->global()->lookup_type(name, 0); }
 
 Chip_Func* member_func(Chip_Type* type, const char* name) {
   return type->info->lookup_func(name, 0);

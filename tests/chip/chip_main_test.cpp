@@ -13,36 +13,19 @@
 #include <string>
 #include <vector>
 
+#include "chip_program_support.h"
+
 namespace {
 
-// The chip program beside this test program: <build>/bin/chip.
-std::string chip_program() {
-  char self[PATH_MAX] = {0};
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string path(self, n > 0 ? (size_t)n : 0);
-  path = path.substr(0, path.rfind('/'));
-  return path.substr(0, path.rfind('/')) + "/bin/chip";
-}
-
-struct ChipRun {
-  std::string out;  // standard output and error together
-  int status;
-};
+// out: standard output and error together.
+typedef CommandRun ChipRun;
 
 // env: variable settings put before the command ("A=1 B=2 ").
 ChipRun run_chip(const std::string& args, const std::string& env = "") {
-  std::string command = env + "'" + chip_program() + "' " + args + " 2>&1";
-  ChipRun run{"", -1};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  int status = pclose(pipe);
+  ChipRun run = run_command(env + "'" + chip_program() + "' " + args + " 2>&1");
   // A fresh home's first run notes that it creates the log directory.
   const std::string note = "log directory doesn't exist, creating...\n";
   if (run.out.rfind(note, 0) == 0) run.out.erase(0, note.size());
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
 }
 
@@ -159,6 +142,20 @@ TEST(ChipMainTest, CompileErrorExitsWithOne) {
   ChipRun run = run_chip("--silent " + file);
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.out.find("[bad.chip]:line(2)"), std::string::npos) << run.out;
+}
+
+// Every file is compiled before any runs: a failing file in either place
+// stops the run, and the good file prints nothing.
+TEST(ChipMainTest, AFailingFileStopsTheFilesBesideIt) {
+  std::string good = script("good.chip", "<<< \"good ran\" >>>;\n");
+  std::string bad = script("bad2.chip", "<<< 1 >>>;\nundefined_name => int x;\n");
+  for (const std::string& args : {good + " " + bad, bad + " " + good}) {
+    ChipRun run = run_chip("--silent " + args);
+    EXPECT_EQ(run.status, 1) << args;
+    EXPECT_NE(run.out.find("[bad2.chip]:line(2)"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("good ran"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("1 :(int)"), std::string::npos) << run.out;
+  }
 }
 
 // ---------------------------------------------------------------------------

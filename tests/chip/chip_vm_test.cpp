@@ -510,15 +510,8 @@ TEST_F(VMMachineTest, RealTimeFramesGoFromTheInputThroughAdcAndDacToTheOutput) {
   const t_CPUINT frames = 16;
   for (t_CPUINT adaptive : {0u, 8u}) {
     SCOPED_TRACE(adaptive);
-    Chip_VM* vm = new Chip_VM;
-    vm->add_ref();
-    vms.push_back(vm);
-    g_vm = vm;
-    ASSERT_TRUE(vm->initialize(FALSE, FALSE, SRATE, frames, 2, 0, 0, 2, 2, TRUE, adaptive));
-    ASSERT_TRUE(vm->initialize_synthesis());
-    vm->shreduler()->rt_audio = TRUE;
-    ASSERT_TRUE(vm->bbq()->digi_out()->initialize());
-    ASSERT_TRUE(vm->bbq()->digi_in()->initialize());
+    Chip_VM* vm = make_rt_vm(frames, adaptive);
+    ASSERT_NE(vm, nullptr);
     ASSERT_TRUE(vm->dac()->add(vm->adc(), 0));
     vm->adc()->gain = 0.5f;
 

@@ -25,6 +25,7 @@
 #include "chip/ugen_frame.h"
 #include "emit_test_support.h"
 #include "log_capture.h"
+#include "module_test_support.h"
 #include "type_check_support.h"
 #include "xxx_module_support.h"
 
@@ -35,33 +36,13 @@ const double kPi = 3.141592653589793;
 const double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-Chip_Type* find_type(Chip_Env* env, const char* name) {
-  return env->global()->lookup_type(std::string(name), 0);
-}
-
-// Runs the native constructors of type's classes on obj, base first.
-void construct(Chip_Object* obj, Chip_Type* type) {
-  std::vector<Chip_Type*> chain;
-  for (Chip_Type* t = type; t; t = t->parent) chain.push_back(t);
-  std::reverse(chain.begin(), chain.end());
-  for (Chip_Type* t : chain) {
-    Chip_VM_Code* ctor = t->info ? t->info->pre_ctor : nullptr;
-    if (!ctor || ctor->native_func_type != Chip_VM_Code::NATIVE_CTOR) continue;
-    reinterpret_cast<f_ctor>(ctor->native_func)(obj, nullptr, nullptr);
-  }
-}
-
 // Calls a float setter or getter (no argument: getter).
 double call(f_mfun fn, Chip_Object* obj, std::vector<double> args = {}) {
-  Chip_DL_Return ret;
-  fn(obj, args.empty() ? nullptr : args.data(), &ret, nullptr);
-  return ret.v_float;
+  return call_member(fn, obj, args.empty() ? nullptr : args.data()).v_float;
 }
 
 t_CPWORD call_int(f_mfun fn, Chip_Object* obj, t_CPWORD arg) {
-  Chip_DL_Return ret;
-  fn(obj, &arg, &ret, nullptr);
-  return ret.v_int;
+  return call_member(fn, obj, &arg).v_int;
 }
 
 // The resonant classes with their bindings.
@@ -112,10 +93,7 @@ class FilterModuleTest : public TypeCheckTest, public ::testing::WithParamInterf
     TypeCheckTest::SetUp();
     srate = GetParam();
     ASSERT_TRUE(load_xxx_module(env, srate));
-    Chip_DL_Query query;
-    query.srate = srate;
-    ASSERT_TRUE(filter_query(&query));
-    env->global()->commit();
+    ASSERT_TRUE(load_test_module(env, filter_query, srate));
   }
 
   void TearDown() override {
@@ -125,17 +103,7 @@ class FilterModuleTest : public TypeCheckTest, public ::testing::WithParamInterf
     TypeCheckTest::TearDown();
   }
 
-  Chip_Object* make(const char* name) {
-    Chip_Type* type = find_type(env, name);
-    EXPECT_NE(type, nullptr) << name;
-    if (!type) return nullptr;
-    Chip_Object* obj = instantiate_and_initialize_object(type, nullptr);
-    EXPECT_NE(obj, nullptr);
-    obj->add_ref();
-    objects.push_back(obj);
-    construct(obj, type);
-    return obj;
-  }
+  Chip_Object* make(const char* name) { return make_native(env, name, objects); }
 
   // Steady-state gain of tick at frequency f (0: DC, srate/2: Nyquist):
   // a unit sine runs for `settle` samples, then the output is projected on
@@ -151,13 +119,12 @@ class FilterModuleTest : public TypeCheckTest, public ::testing::WithParamInterf
       const double period = srate / f;
       len = static_cast<int>(std::lround(std::ceil(2000.0 / period) * period));
     }
-    cplx acc = 0.0;
+    ToneProjection tone(w);
     for (int k = 0; k < len; k++, n++) {
       tick(obj, static_cast<SAMPLE>(std::cos(w * n)), &out, nullptr);
-      acc += static_cast<double>(out) * std::polar(1.0, -w * n);
+      tone.add(static_cast<double>(out), n);
     }
-    const double scale = (f == 0.0 || f == 0.5 * srate) ? 1.0 : 2.0;
-    return scale * std::abs(acc) / len;
+    return tone.amplitude((f == 0.0 || f == 0.5 * srate) ? 1.0 : 2.0);
   }
 
   t_CPUINT srate = 0;
@@ -432,14 +399,10 @@ TEST_P(FilterModuleTest, TeaboxReadsFrames) {
     }
   };
   auto analog = [&](t_CPWORD which) {
-    Chip_DL_Return ret;
-    Teabox_cget_analog(t, &which, &ret, nullptr);
-    return ret.v_float;
+    return call_member(Teabox_cget_analog, t, &which).v_float;
   };
   auto digital = [&](t_CPWORD which) {
-    Chip_DL_Return ret;
-    Teabox_cget_digital(t, &which, &ret, nullptr);
-    return ret.v_float;
+    return call_member(Teabox_cget_digital, t, &which).v_float;
   };
   const double eight_tenths = 8.0 * static_cast<double>(0.1f);
   feed(-1.0f);
@@ -695,10 +658,7 @@ class FilterProgramTest : public EmitProgramTest {
 
   void SetUp() override {
     EmitProgramTest::SetUp();
-    Chip_DL_Query query;
-    query.srate = vmtest::SRATE;
-    ASSERT_TRUE(filter_query(&query));
-    env->global()->commit();
+    ASSERT_TRUE(load_test_module(env, filter_query, vmtest::SRATE));
   }
 };
 
@@ -738,16 +698,9 @@ TEST_F(FilterProgramTest, UnknownOldNameAndWrongArgumentsAreRejected) {
 // the left input comes out scaled by the filter's gain, both above and
 // below the cutoff.
 TEST_F(FilterProgramTest, AudioFlowsThroughAFilterInTheGraph) {
-  Chip_VM* machine = new Chip_VM;
-  machine->add_ref();
-  vms.push_back(machine);
-  g_vm = machine;
   const t_CPUINT frames = 64;
-  ASSERT_TRUE(machine->initialize(FALSE, FALSE, vmtest::SRATE, frames, 2, 0, 0, 2, 2, TRUE, 0));
-  ASSERT_TRUE(machine->initialize_synthesis());
-  machine->shreduler()->rt_audio = TRUE;
-  ASSERT_TRUE(machine->bbq()->digi_out()->initialize());
-  ASSERT_TRUE(machine->bbq()->digi_in()->initialize());
+  Chip_VM* machine = make_rt_vm(frames);
+  ASSERT_NE(machine, nullptr);
   vm = machine;
 
   Chip_VM_Code* code = compile(
@@ -767,8 +720,7 @@ TEST_F(FilterProgramTest, AudioFlowsThroughAFilterInTheGraph) {
     const double expected =
         std::abs((1.0 + C + B) * 0.25 * (1.0 - z1) * (1.0 - z1) / (1.0 - B * z1 + C * z1 * z1));
     const double w = 2.0 * kPi * f / fs;
-    cplx acc = 0.0;
-    int counted = 0;
+    ToneProjection tone(w);
     for (int block = 0; block < 100; block++) {
       std::vector<float> buffer(frames * 2);
       const int base = block * static_cast<int>(frames);
@@ -781,12 +733,10 @@ TEST_F(FilterProgramTest, AudioFlowsThroughAFilterInTheGraph) {
       for (t_CPUINT i = 0; i < frames; i++) {
         // The output lags the input by one buffer at most: project on the
         // input phase of the same frame.
-        acc += static_cast<double>(buffer[2 * i]) *
-               std::polar(1.0, -w * (base + static_cast<int>(i)));
-        counted++;
+        tone.add(static_cast<double>(buffer[2 * i]), base + static_cast<int>(i));
       }
     }
-    EXPECT_NEAR(2.0 * std::abs(acc) / counted, expected, 0.02);
+    EXPECT_NEAR(tone.amplitude(), expected, 0.02);
   }
 }
 

@@ -23,6 +23,7 @@
 #include "chip/chip_vm.h"
 #include "chip/ugen_frame.h"
 #include "emit_test_support.h"
+#include "module_test_support.h"
 
 namespace {
 
@@ -107,10 +108,6 @@ double spectral_peak(const std::vector<double>& x, double lo, double hi, double 
   return best;
 }
 
-Chip_Type* find_type(Chip_Env* env, const char* name) {
-  return env->global()->lookup_type(std::string(name), 0);
-}
-
 // ---------------------------------------------------------------------------
 
 class OscTest : public EmitProgramTest {
@@ -119,10 +116,7 @@ class OscTest : public EmitProgramTest {
 
   void SetUp() override {
     EmitProgramTest::SetUp();
-    Chip_DL_Query query;
-    query.srate = rate;
-    ASSERT_TRUE(osc_query(&query));
-    env->global()->commit();
+    ASSERT_TRUE(load_test_module(env, osc_query, rate));
   }
 
   void TearDown() override {
@@ -176,40 +170,18 @@ class OscTest : public EmitProgramTest {
 
   // A constructed object of the named class, held until TearDown.
   Chip_UGen* make(const char* name) {
-    Chip_Type* type = find_type(env, name);
-    EXPECT_NE(type, nullptr) << name;
-    if (!type) return nullptr;
-    Chip_Object* obj = instantiate_and_initialize_object(type, nullptr);
-    obj->add_ref();
-    held.push_back(obj);
-    std::vector<Chip_Type*> chain;
-    for (Chip_Type* t = type; t; t = t->parent) chain.push_back(t);
-    std::reverse(chain.begin(), chain.end());
-    for (Chip_Type* t : chain) {
-      Chip_VM_Code* ctor = t->info ? t->info->pre_ctor : nullptr;
-      if (!ctor || ctor->native_func_type != Chip_VM_Code::NATIVE_CTOR) continue;
-      reinterpret_cast<f_ctor>(ctor->native_func)(obj, nullptr, nullptr);
-    }
-    return static_cast<Chip_UGen*>(obj);
+    return static_cast<Chip_UGen*>(make_native(env, name, held));
   }
 
   static double set(f_mfun fn, Chip_Object* self, double value) {
-    Chip_DL_Return ret;
-    fn(self, &value, &ret, nullptr);
-    return ret.v_float;
+    return call_member(fn, self, &value).v_float;
   }
 
   static t_CPWORD set_int(f_mfun fn, Chip_Object* self, t_CPWORD value) {
-    Chip_DL_Return ret;
-    fn(self, &value, &ret, nullptr);
-    return ret.v_int;
+    return call_member(fn, self, &value).v_int;
   }
 
-  static double get(f_mfun fn, Chip_Object* self) {
-    Chip_DL_Return ret;
-    fn(self, nullptr, &ret, nullptr);
-    return ret.v_float;
-  }
+  static double get(f_mfun fn, Chip_Object* self) { return call_member(fn, self, nullptr).v_float; }
 
   // coefs(values) through the native function; true when it returned its
   // argument.
@@ -218,9 +190,7 @@ class OscTest : public EmitProgramTest {
     array->add_ref();
     for (double v : values) array->push_back(v);
     Chip_Object* arg = array;
-    Chip_DL_Return ret;
-    fn(self, &arg, &ret, nullptr);
-    const bool same = ret.v_object == array;
+    const bool same = call_member(fn, self, &arg).v_object == array;
     array->release();
     return same;
   }
@@ -230,9 +200,7 @@ class OscTest : public EmitProgramTest {
   }
 
   static double lookup(Chip_Object* self, double which) {
-    Chip_DL_Return ret;
-    genX_lookup(self, &which, &ret, nullptr);
-    return ret.v_float;
+    return call_member(genX_lookup, self, &which).v_float;
   }
 
   t_CPUINT rate = 16000;

@@ -13,41 +13,14 @@
 #include "chip/syn.h"
 #include "chip/ugen_syn.h"
 #include "emit_test_support.h"
+#include "syn_program_support.h"
 
 namespace {
 
 // Programs with the toolkit module loaded (at the machines' 16 kHz).
-class SynReverbProgramTest : public EmitProgramTest {
+class SynReverbProgramTest : public SynProgramTest {
  protected:
-  SynReverbProgramTest() : EmitProgramTest("reverb.chip") {}
-
-  void SetUp() override {
-    saved_rate_ = Syn::srate;
-    EmitProgramTest::SetUp();
-    Chip_DL_Query query;
-    query.srate = vmtest::SRATE;
-    ASSERT_TRUE(syn_query(&query));
-    env->global()->commit();
-  }
-
-  void TearDown() override {
-    EmitProgramTest::TearDown();
-    Syn::srate = saved_rate_;
-  }
-
-  // "%f " of each value, as a print statement of several values writes them.
-  static std::string floats(std::initializer_list<double> values) {
-    std::string line;
-    char text[64];
-    for (double v : values) {
-      std::snprintf(text, sizeof text, "%f ", v);
-      line += text;
-    }
-    return line;
-  }
-
- private:
-  float saved_rate_ = 44100.0f;
+  SynReverbProgramTest() : SynProgramTest("reverb.chip") {}
 };
 
 TEST_F(SynReverbProgramTest, MixIsSetAndReadFromAProgramAsGiven) {
@@ -70,30 +43,6 @@ TEST_F(SynReverbProgramTest, MixIsSetAndReadFromAProgramAsGiven) {
 class SynReverbMachineTest : public SynReverbProgramTest {
  protected:
   static const t_CPUINT kFrames = 8;
-
-  Chip_VM* make_rt_vm() {
-    Chip_VM* machine = new Chip_VM;
-    machine->add_ref();
-    vms.push_back(machine);
-    g_vm = machine;
-    EXPECT_TRUE(machine->initialize(FALSE, FALSE, vmtest::SRATE, kFrames, 2, 0, 0, 2, 2, TRUE, 0));
-    EXPECT_TRUE(machine->initialize_synthesis()) << machine->last_error();
-    machine->shreduler()->rt_audio = TRUE;
-    EXPECT_TRUE(machine->bbq()->digi_out()->initialize());
-    EXPECT_TRUE(machine->bbq()->digi_in()->initialize());
-    return machine;
-  }
-
-  // One callback with input frames (i + 1, 10 (i + 1)); the output frames.
-  static std::vector<float> play(Chip_VM* machine) {
-    std::vector<float> buffer(kFrames * 2);
-    for (t_CPUINT i = 0; i < kFrames; i++) {
-      buffer[2 * i] = static_cast<float>(i + 1);
-      buffer[2 * i + 1] = static_cast<float>(10 * (i + 1));
-    }
-    Digitalio::cb2(buffer.data(), kFrames, machine);
-    return buffer;
-  }
 };
 
 TEST_F(SynReverbMachineTest, TheDryShareOfTheInputComesOutBeforeAnyEcho) {
@@ -118,11 +67,12 @@ TEST_F(SynReverbMachineTest, TheDryShareOfTheInputComesOutBeforeAnyEcho) {
   // Each line: the input and every output of the sample before.
   source += "for (0 => int i; i < 7; i++) {\n  1::samp => now;\n  " + print + " >>>;\n}\n";
 
-  Chip_VM* machine = make_rt_vm();
+  Chip_VM* machine = make_rt_vm(kFrames);
+  ASSERT_NE(machine, nullptr);
   Chip_VM_Code* code = compile(source);
   ASSERT_NE(code, nullptr) << source;
   ASSERT_NE(machine->spork(code, nullptr), nullptr);
-  Lines printed = printed_lines([&] { play(machine); });
+  Lines printed = printed_lines([&] { play_ramp(machine, kFrames); });
 
   Lines want;
   for (int i = 0; i < 7; i++) {

@@ -18,6 +18,7 @@
 #include "chip/chip_vm.h"
 #include "chip/syn.h"
 #include "emit_test_support.h"
+#include "syn_program_support.h"
 
 namespace {
 
@@ -111,36 +112,21 @@ const Syn_Class_Desc kInstruments[] = {
      nullptr, nullptr, nullptr, 0},
 };
 
-// "%f " of each value, as a print statement of several values writes them.
-std::string floats(std::initializer_list<double> values) {
-  std::string line;
-  char text[64];
-  for (double v : values) {
-    std::snprintf(text, sizeof text, "%f ", v);
-    line += text;
-  }
-  return line;
-}
-
-class SynModuleTest : public EmitProgramTest {
+class SynModuleTest : public SynProgramTest {
  protected:
-  SynModuleTest() : EmitProgramTest("syn_test.chip") {}
+  SynModuleTest() : SynProgramTest("syn_test.chip") {}
 
+  // The toolkit module, then the test's own classes.
   void SetUp() override {
-    saved_rate = Syn::srate;
     g_fail_make = false;
-    EmitProgramTest::SetUp();
-    Chip_DL_Query query;
-    query.srate = vmtest::SRATE;
-    ASSERT_TRUE(syn_query(&query));
+    SynProgramTest::SetUp();
     ASSERT_TRUE(syn_import_class(env, &kFaulty));
     for (const Syn_Class_Desc& d : kInstruments) ASSERT_TRUE(syn_import_class(env, &d));
     env->global()->commit();
   }
 
   void TearDown() override {
-    EmitProgramTest::TearDown();
-    Syn::srate = saved_rate;
+    SynProgramTest::TearDown();
     g_fail_make = false;
   }
 
@@ -176,8 +162,6 @@ class SynModuleTest : public EmitProgramTest {
     EXPECT_EQ(all.size(), 1u);
     return all.empty() ? std::vector<double>() : all[0];
   }
-
-  float saved_rate = 44100.0f;
 };
 
 TEST_F(SynModuleTest, RegistersItsClassesUnderTheirParents) {

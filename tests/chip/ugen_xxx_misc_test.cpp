@@ -23,6 +23,7 @@
 #include "chip/ugen_frame.h"
 #include "chip/ugen_xxx.h"
 #include "emit_test_support.h"
+#include "module_test_support.h"
 
 namespace {
 
@@ -163,44 +164,21 @@ class XxxMiscTest : public EmitProgramTest {
 
   // A constructed native object of the named class, held until TearDown.
   Chip_UGen* make(const char* name) {
-    Chip_Type* type = env->global()->lookup_type(std::string(name), 0);
-    EXPECT_NE(type, nullptr) << name;
-    if (!type) return nullptr;
-    Chip_Object* obj = instantiate_and_initialize_object(type, nullptr);
-    obj->add_ref();
-    objects.push_back(obj);
-    std::vector<Chip_Type*> chain;
-    for (Chip_Type* t = type; t; t = t->parent) chain.insert(chain.begin(), t);
-    for (Chip_Type* t : chain) {
-      Chip_VM_Code* ctor = t->info ? t->info->pre_ctor : nullptr;
-      if (ctor && ctor->native_func_type == Chip_VM_Code::NATIVE_CTOR) {
-        reinterpret_cast<f_ctor>(ctor->native_func)(obj, nullptr, nullptr);
-      }
-    }
-    return static_cast<Chip_UGen*>(obj);
+    return static_cast<Chip_UGen*>(make_native(env, name, objects));
   }
 
   static double set(f_mfun fn, Chip_Object* self, double value) {
-    Chip_DL_Return ret;
-    fn(self, &value, &ret, nullptr);
-    return ret.v_float;
+    return call_member(fn, self, &value).v_float;
   }
   static t_CPWORD set_int(f_mfun fn, Chip_Object* self, t_CPINT value) {
     t_CPWORD word = value;
-    Chip_DL_Return ret;
-    fn(self, &word, &ret, nullptr);
-    return ret.v_int;
+    return call_member(fn, self, &word).v_int;
   }
   static void set_string(f_mfun fn, Chip_Object* self, Chip_String* value) {
     t_CPWORD word = reinterpret_cast<t_CPWORD>(value);
-    Chip_DL_Return ret;
-    fn(self, &word, &ret, nullptr);
+    call_member(fn, self, &word);
   }
-  static Chip_DL_Return get(f_mfun fn, Chip_Object* self) {
-    Chip_DL_Return ret;
-    fn(self, nullptr, &ret, nullptr);
-    return ret;
-  }
+  static Chip_DL_Return get(f_mfun fn, Chip_Object* self) { return call_member(fn, self, nullptr); }
   static SAMPLE tick(Chip_UGen* node, SAMPLE in) {
     SAMPLE out = -12345.0f;
     EXPECT_EQ(node->tick(node, in, &out, nullptr), 1u);

@@ -25,23 +25,6 @@
 
 namespace {
 
-Chip_Type* find_type(Chip_Env* env, const char* name) {
-  return env->global()->lookup_type(std::string(name), 0);
-}
-
-// Runs the native constructors of type's classes on obj, base first, as the
-// pre-constructors of a new object do.
-void construct(Chip_Object* obj, Chip_Type* type) {
-  std::vector<Chip_Type*> chain;
-  for (Chip_Type* t = type; t; t = t->parent) chain.push_back(t);
-  std::reverse(chain.begin(), chain.end());
-  for (Chip_Type* t : chain) {
-    Chip_VM_Code* ctor = t->info ? t->info->pre_ctor : nullptr;
-    if (!ctor || ctor->native_func_type != Chip_VM_Code::NATIVE_CTOR) continue;
-    reinterpret_cast<f_ctor>(ctor->native_func)(obj, nullptr, nullptr);
-  }
-}
-
 class XxxModuleTest : public TypeCheckTest {
  protected:
   void SetUp() override {
@@ -58,15 +41,7 @@ class XxxModuleTest : public TypeCheckTest {
 
   // A constructed object of the named class, held until TearDown.
   Chip_UGen* make(const char* name) {
-    Chip_Type* type = find_type(env, name);
-    EXPECT_NE(type, nullptr) << name;
-    if (!type) return nullptr;
-    Chip_Object* obj = instantiate_and_initialize_object(type, nullptr);
-    EXPECT_NE(obj, nullptr);
-    obj->add_ref();
-    objects.push_back(obj);
-    construct(obj, type);
-    return static_cast<Chip_UGen*>(obj);
+    return static_cast<Chip_UGen*>(make_native(env, name, objects));
   }
 
   static Chip_Object* member(Chip_Object* obj, t_CPWORD offset) {
@@ -75,21 +50,15 @@ class XxxModuleTest : public TypeCheckTest {
 
   static Chip_Object* chan(Chip_UGen* ugen, t_CPINT which) {
     t_CPWORD arg = which;
-    Chip_DL_Return ret;
-    multi_cget_chan(ugen, &arg, &ret, nullptr);
-    return ret.v_object;
+    return call_member(multi_cget_chan, ugen, &arg).v_object;
   }
 
   static t_CPFLOAT pan(Chip_UGen* ugen, t_CPFLOAT val) {
-    Chip_DL_Return ret;
-    stereo_ctrl_pan(ugen, &val, &ret, nullptr);
-    return ret.v_float;
+    return call_member(stereo_ctrl_pan, ugen, &val).v_float;
   }
 
   static t_CPFLOAT pan(Chip_UGen* ugen) {
-    Chip_DL_Return ret;
-    stereo_cget_pan(ugen, nullptr, &ret, nullptr);
-    return ret.v_float;
+    return call_member(stereo_cget_pan, ugen, nullptr).v_float;
   }
 
   std::vector<Chip_Object*> objects;
@@ -246,33 +215,8 @@ TEST_F(XxxModuleTest, ScriptsUseTheClasses) {
 
 class XxxMachineTest : public vmtest::VMTest {
  protected:
+  // Stereo frames a callback of the machines (make_rt_vm, play_ramp).
   static const t_CPUINT kFrames = 8;
-
-  // A machine playing its own audio callback: input and output buffers of
-  // kFrames stereo frames go through adc and dac.
-  Chip_VM* make_rt_vm() {
-    Chip_VM* vm = new Chip_VM;
-    vm->add_ref();
-    vms.push_back(vm);
-    g_vm = vm;
-    EXPECT_TRUE(vm->initialize(FALSE, FALSE, vmtest::SRATE, kFrames, 2, 0, 0, 2, 2, TRUE, 0));
-    EXPECT_TRUE(vm->initialize_synthesis()) << vm->last_error();
-    vm->shreduler()->rt_audio = TRUE;
-    EXPECT_TRUE(vm->bbq()->digi_out()->initialize());
-    EXPECT_TRUE(vm->bbq()->digi_in()->initialize());
-    return vm;
-  }
-
-  // One callback with input frames (i + 1, 10 (i + 1)); the output.
-  static std::vector<float> play(Chip_VM* vm) {
-    std::vector<float> buffer(kFrames * 2);
-    for (t_CPUINT i = 0; i < kFrames; i++) {
-      buffer[2 * i] = static_cast<float>(i + 1);
-      buffer[2 * i + 1] = static_cast<float>(10 * (i + 1));
-    }
-    Digitalio::cb2(buffer.data(), kFrames, vm);
-    return buffer;
-  }
 
   void TearDown() override {
     for (Chip_Object* obj : held) {
@@ -287,7 +231,8 @@ class XxxMachineTest : public vmtest::VMTest {
 };
 
 TEST_F(XxxMachineTest, ShredMakesAPan2AndPansTheAdcIntoTheDac) {
-  Chip_VM* vm = make_rt_vm();
+  Chip_VM* vm = make_rt_vm(kFrames);
+  ASSERT_NE(vm, nullptr);
   Chip_Type* pan2_type = find_type(env, "Pan2");
   ASSERT_NE(pan2_type, nullptr);
   Chip_Type* multi = find_type(env, "UGen_Multi");
@@ -325,7 +270,7 @@ TEST_F(XxxMachineTest, ShredMakesAPan2AndPansTheAdcIntoTheDac) {
                  new vmtest::Advance(1e6)});
   ASSERT_NE(vm->spork(script, nullptr), nullptr);
 
-  std::vector<float> out = play(vm);
+  std::vector<float> out = play_ramp(vm, kFrames);
   ASSERT_NE(pan2, nullptr);
   EXPECT_EQ(returned, 0.5);
   EXPECT_EQ(frame_member<t_CPFLOAT>(pan2, stereo_offset_pan), 0.5);
@@ -337,7 +282,8 @@ TEST_F(XxxMachineTest, ShredMakesAPan2AndPansTheAdcIntoTheDac) {
 }
 
 TEST_F(XxxMachineTest, Mix2FoldsTheAdcIntoAGainThatFeedsBothDacChannels) {
-  Chip_VM* vm = make_rt_vm();
+  Chip_VM* vm = make_rt_vm(kFrames);
+  ASSERT_NE(vm, nullptr);
   Chip_Type* mix2_type = find_type(env, "Mix2");
   Chip_Type* gain_type = find_type(env, "Gain");
   ASSERT_TRUE(mix2_type && gain_type);
@@ -355,7 +301,7 @@ TEST_F(XxxMachineTest, Mix2FoldsTheAdcIntoAGainThatFeedsBothDacChannels) {
   ASSERT_TRUE(gain->add(mix2, 0));
   ASSERT_TRUE(vm->dac()->add(gain, 0));
 
-  std::vector<float> out = play(vm);
+  std::vector<float> out = play_ramp(vm, kFrames);
   // The mean of the two channels, halved, on both outputs.
   for (t_CPUINT i = 0; i < kFrames; i++) {
     const float expected = 0.5f * (11.0f * static_cast<float>(i + 1)) / 2.0f;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "chip/ulib_std.h"
+#include "chip_program_support.h"
 
 namespace {
 
@@ -73,28 +74,12 @@ TEST(StdRandomTest, RandfAndRand2fReachBothEnds) {
 // ---------------------------------------------------------------------------
 // Std.system through the chip program.
 
-std::string chip_program() {
-  char self[PATH_MAX] = {0};
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string path(self, n > 0 ? (size_t)n : 0);
-  path = path.substr(0, path.rfind('/'));
-  return path.substr(0, path.rfind('/')) + "/bin/chip";
-}
-
 // Standard output and error of `chip --silent <flags> <script>`.
 // Each test names its own script: the tests may run at the same time.
 std::string run_chip(const std::string& name, const std::string& flags, const std::string& source) {
   std::string script = ::testing::TempDir() + name + ".chip";
   std::ofstream(script) << source;
-  std::string command = "'" + chip_program() + "' --silent " + flags + " '" + script + "' 2>&1";
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  pclose(pipe);
-  return out;
+  return run_command("'" + chip_program() + "' --silent " + flags + " '" + script + "' 2>&1").out;
 }
 
 // The int a script printed after "status=" ("status=<n> :(int)"), or -1.

@@ -7,8 +7,9 @@
 // WaitOn chips an event to now, Do runs any function, Jump loops.
 //
 // VMTest gives each test a fresh type environment with the multichannel
-// classes (so dac and adc can be made) and builds machines with audio off;
-// TearDown shuts every machine down and drops every code the test made.
+// classes (so dac and adc can be made) and builds machines with audio off,
+// or machines whose audio callback the test plays itself; TearDown shuts
+// every machine down and drops every code the test made.
 #ifndef TESTS_CHIP_VM_TEST_SUPPORT_H
 #define TESTS_CHIP_VM_TEST_SUPPORT_H
 
@@ -25,6 +26,7 @@
 #include "chip/chip_oo.h"
 #include "chip/chip_ugen.h"
 #include "chip/chip_vm.h"
+#include "chip/digiio_device.h"
 #include "chip/ugen_xxx.h"
 #include "type_check_support.h"
 #include "xxx_module_support.h"
@@ -144,6 +146,43 @@ class VMTest : public TypeCheckTest {
       EXPECT_TRUE(vm->initialize_synthesis()) << vm->last_error();
     }
     return vm;
+  }
+
+  // A machine that plays its own audio callback (the audio layer is not
+  // there): real-time frames at 16 kHz, buffers of `frames` stereo frames
+  // that the test hands to Digitalio::cb2 and that go through adc and dac;
+  // set as g_vm. Null, with a test failure, when a step of its start fails.
+  Chip_VM* make_rt_vm(t_CPUINT frames, t_CPUINT adaptive = 0) {
+    Chip_VM* vm = new Chip_VM;
+    vm->add_ref();
+    vms.push_back(vm);
+    g_vm = vm;
+    if (!vm->initialize(FALSE, FALSE, SRATE, frames, 2, 0, 0, 2, 2, TRUE, adaptive)) {
+      ADD_FAILURE() << "the machine did not initialise";
+      return nullptr;
+    }
+    if (!vm->initialize_synthesis()) {
+      ADD_FAILURE() << vm->last_error();
+      return nullptr;
+    }
+    vm->shreduler()->rt_audio = TRUE;
+    if (!vm->bbq()->digi_out()->initialize() || !vm->bbq()->digi_in()->initialize()) {
+      ADD_FAILURE() << "the audio facade did not initialise";
+      return nullptr;
+    }
+    return vm;
+  }
+
+  // One callback of such a machine with input frames (i + 1, 10 (i + 1)),
+  // i = 0 .. frames - 1; the output frames.
+  static std::vector<float> play_ramp(Chip_VM* vm, t_CPUINT frames) {
+    std::vector<float> buffer(frames * 2);
+    for (t_CPUINT i = 0; i < frames; i++) {
+      buffer[2 * i] = static_cast<float>(i + 1);
+      buffer[2 * i + 1] = static_cast<float>(10 * (i + 1));
+    }
+    Digitalio::cb2(buffer.data(), frames, vm);
+    return buffer;
   }
 
   // Code of the given instructions, held by the test until TearDown.
