@@ -140,19 +140,29 @@ t_CPBOOL emit_pops(Chip_Emitter* emit, a_Exp items) {
 }
 
 // exp_stmt: exp_list ';' — the values are popped afterwards when asked.
+// Whether an instruction emitted since index start can leave temporaries.
+bool makes_temps_since(Chip_Emitter* emit, t_CPUINT start) {
+  const std::vector<Chip_Instr*>& code = emit->code->instructions;
+  for (t_CPUINT i = start; i < code.size(); i++) {
+    if (code[i]->makes_temps()) return true;
+  }
+  return false;
+}
+
+// Releases the temporaries here when `made` (a condition or step that can
+// make objects: without the release each pass of a loop would add its own
+// until the enclosing statement ends).
+void release_temps_if(Chip_Emitter* emit, bool made) {
+  if (made) emit->append(new Chip_Instr_Release_Temps);
+}
+
 // An expression statement that may leave temporaries ends by releasing them.
 t_CPBOOL emit_stmt_exp(Chip_Emitter* emit, a_Stmt stmt, t_CPBOOL pop) {
   const t_CPUINT start = emit->next_index();
   if (!emit_engine_emit_exp(emit, stmt->stmt_exp)) return FALSE;
   if (!pop) return TRUE;
   if (!emit_pops(emit, stmt->stmt_exp)) return FALSE;
-  const std::vector<Chip_Instr*>& code = emit->code->instructions;
-  for (t_CPUINT i = start; i < code.size(); i++) {
-    if (code[i]->makes_temps()) {
-      emit->append(new Chip_Instr_Release_Temps);
-      break;
-    }
-  }
+  release_temps_if(emit, makes_temps_since(emit, start));
   return TRUE;
 }
 
@@ -174,20 +184,34 @@ t_CPBOOL emit_cond_loop(Chip_Emitter* emit, t_CPBOOL is_do, a_Exp cond, a_Stmt b
   if (!is_do) {
     Chip_Instr_Branch_Op* branch = NULL;
     ok = emit_engine_emit_exp(emit, cond);
+    const bool made = ok && makes_temps_since(emit, start);
     if (ok) {
       branch = emit_test(emit, emitted_type(cond), exit, message.c_str(), cond->line_no);
       ok = branch != NULL;
     }
+    release_temps_if(emit, ok && made);
     if (ok) ok = emit_engine_emit_stmt(emit, body, TRUE);
     if (ok) {
       emit->append(new Chip_Instr_Goto(start));
       branch->set(emit->next_index());
+      release_temps_if(emit, made);
     }
   } else {
     ok = emit_engine_emit_stmt(emit, body, TRUE);
     cont = emit->next_index();
     if (ok) ok = emit_engine_emit_exp(emit, cond);
-    if (ok) {
+    if (ok && makes_temps_since(emit, cont)) {
+      // The condition's temporaries go on both ways out of the test.
+      Chip_Instr_Branch_Op* branch =
+          emit_test(emit, emitted_type(cond), exit, message.c_str(), cond->line_no);
+      ok = branch != NULL;
+      if (ok) {
+        release_temps_if(emit, true);
+        emit->append(new Chip_Instr_Goto(start));
+        branch->set(emit->next_index());
+        release_temps_if(emit, true);
+      }
+    } else if (ok) {
       // Back to the start while the loop goes on.
       Test_Sense again = exit == BRANCH_IF_ZERO ? BRANCH_IF_NON_ZERO : BRANCH_IF_ZERO;
       Chip_Instr_Branch_Op* branch =
@@ -218,8 +242,10 @@ t_CPBOOL emit_stmt_for(Chip_Emitter* emit, a_Stmt_For_* stmt) {
   const t_CPUINT start = emit->next_index();
   t_CPUINT cont = start;
   Chip_Instr_Branch_Op* branch = NULL;
+  bool made = false;
   if (ok && stmt->c2) {
     ok = emit_engine_emit_stmt(emit, stmt->c2, FALSE);
+    made = ok && makes_temps_since(emit, start);
     a_Exp cond = stmt->c2->s_type == ae_stmt_exp ? stmt->c2->stmt_exp : NULL;
     if (ok && cond) {
       branch = emit_test(emit, emitted_type(cond), BRANCH_IF_ZERO,
@@ -227,6 +253,7 @@ t_CPBOOL emit_stmt_for(Chip_Emitter* emit, a_Stmt_For_* stmt) {
                          cond->line_no);
       ok = branch != NULL;
     }
+    release_temps_if(emit, ok && made);
   }
   if (ok) ok = emit_engine_emit_stmt(emit, stmt->body, TRUE);
   if (ok) {
@@ -247,9 +274,11 @@ t_CPBOOL emit_stmt_for(Chip_Emitter* emit, a_Stmt_For_* stmt) {
     }
     if (ok && words > 0) emit->append(new Chip_Instr_Reg_Pop_Word3(words));
   }
+  if (ok) release_temps_if(emit, makes_temps_since(emit, cont));
   if (ok) {
     emit->append(new Chip_Instr_Goto(start));
     if (branch) branch->set(emit->next_index());
+    release_temps_if(emit, made);
   }
   close_loop(emit, cont);
   return ok;
@@ -298,7 +327,9 @@ t_CPBOOL emit_stmt_loop(Chip_Emitter* emit, a_Stmt_Loop_* stmt) {
 // if_stmt: IF '(' exp ')' stmt [ELSE stmt]
 t_CPBOOL emit_stmt_if(Chip_Emitter* emit, a_Stmt_If_* stmt) {
   emit->push_scope();
+  const t_CPUINT start = emit->next_index();
   t_CPBOOL ok = emit_engine_emit_exp(emit, stmt->cond);
+  const bool made = ok && makes_temps_since(emit, start);
   Chip_Instr_Branch_Op* branch = NULL;
   if (ok) {
     branch = emit_test(emit, emitted_type(stmt->cond), BRANCH_IF_ZERO,
@@ -306,12 +337,15 @@ t_CPBOOL emit_stmt_if(Chip_Emitter* emit, a_Stmt_If_* stmt) {
                        stmt->cond->line_no);
     ok = branch != NULL;
   }
+  // The condition's temporaries go on both branches.
+  release_temps_if(emit, ok && made);
   if (ok) ok = emit_engine_emit_stmt(emit, stmt->if_body, TRUE);
   Chip_Instr_Goto* skip = NULL;
   if (ok) {
     skip = new Chip_Instr_Goto(0);
     emit->append(skip);
     branch->set(emit->next_index());
+    release_temps_if(emit, made);
     if (stmt->else_body) ok = emit_engine_emit_stmt(emit, stmt->else_body, TRUE);
   }
   emit->pop_scope();

@@ -268,4 +268,31 @@ TEST_F(EmitTest, AnUntestableConditionFails) {
       << lines[0];
 }
 
+// Objects a condition or a loop step makes are given back on every pass:
+// a loop whose body makes none never lets them pile up in its shred.
+TEST_F(EmitTest, ConditionsAndStepsGiveTheirObjectsBackEveryPass) {
+  vm = make_vm();
+  const char* programs[] = {
+      "while ((\"a\" + 1) != \"\") { 1::samp => now; }",
+      "until ((\"a\" + 1) == \"\") { 1::samp => now; }",
+      "do { 1::samp => now; } while ((\"a\" + 1) != \"\");",
+      "for (0 => int i; (\"a\" + i) != \"\"; i++) { 1::samp => now; }",
+      "string s; for (0 => int i; true; \"x\" + i => s) { 1::samp => now; i++; }",
+      "while (true) { if ((\"a\" + 1) == \"b\") { } else { 1::samp => now; } }",
+  };
+  for (const char* source : programs) {
+    SCOPED_TRACE(source);
+    Chip_VM_Code* code = compile(source);
+    ASSERT_NE(code, nullptr);
+    Chip_VM_Shred* shred = vm->spork(code, nullptr);
+    ASSERT_NE(shred, nullptr);
+    shred->add_ref();
+    vm->run(64);
+    EXPECT_LE(shred->temps.size(), 2u);
+    vm->free(shred, TRUE);
+    vm->release_dump();
+    shred->release();
+  }
+}
+
 }  // namespace
