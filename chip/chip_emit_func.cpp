@@ -21,7 +21,6 @@
 // final Chip_Instr_Func_Return.
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <vector>
 
@@ -59,11 +58,7 @@ struct Chip_Static_Block : Chip_VM_Object {
   // Gives back the references its object variables hold.
   void release_objects() {
     for (unsigned long offset : obj_offsets) {
-      if (!bytes || offset + sizeof(t_CPWORD) > size) continue;
-      Chip_VM_Object* object = nullptr;
-      std::memcpy(&object, bytes + offset, sizeof object);
-      std::memset(bytes + offset, 0, sizeof object);
-      if (object) object->release();
+      if (bytes && offset + sizeof(t_CPWORD) <= size) chip_release_slot(bytes + offset);
     }
   }
 

@@ -2,6 +2,7 @@
 
 #include <cxxabi.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -36,22 +37,25 @@ const char* Chip_Instr::name() const {
 
 // Operand texts are kept per thread, so a dump on one thread never sees
 // another thread's text; each stays valid until the next call on its thread.
-const char* Chip_Instr_Unary_Op::params() const {
+const char* chip_params_text(const char* fmt, ...) {
   thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "%ld", static_cast<long>(m_val));
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(buffer, sizeof buffer, fmt, args);
+  va_end(args);
   return buffer;
+}
+
+const char* Chip_Instr_Unary_Op::params() const {
+  return chip_params_text("%ld", static_cast<long>(m_val));
 }
 
 const char* Chip_Instr_Unary_Op2::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "%.6f", m_val);
-  return buffer;
+  return chip_params_text("%.6f", m_val);
 }
 
 const char* Chip_Instr_Branch_Op::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "%ld", static_cast<long>(m_jmp));
-  return buffer;
+  return chip_params_text("%ld", static_cast<long>(m_jmp));
 }
 
 // ---------------------------------------------------------------------------

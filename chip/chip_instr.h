@@ -43,6 +43,11 @@ class Chip_Instr {
   virtual bool makes_temps() const { return false; }
 };
 
+// The operand text of a code dump, formatted as by printf into a buffer of
+// the calling thread (valid until that thread's next call): what every
+// params() returns.
+const char* chip_params_text(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
 // An instruction with one word operand: an immediate, a size, an offset, an
 // address or a pointer, by class.
 class Chip_Instr_Unary_Op : public Chip_Instr {

@@ -338,25 +338,18 @@ void chip_release_frames(Chip_VM_Shred* shred) {
   Chip_VM_Code* code = shred->code;
   // Nothing is returned from a frame that ends with its shred: what it
   // alone held is freed.
-  auto release_slot = [](unsigned char* addr) {
-    Chip_Object* object = object_at(addr);
-    if (object && object->m_ref_count > 0) object->release();
-  };
   while (code && code != shred->start_code) {
     const auto* held = reinterpret_cast<const Chip_Obj_Offsets*>(header_word(base, HDR_HELD));
     if (held) {
-      for (t_CPUWORD slot : *held) release_slot(base + slot);
+      for (t_CPUWORD slot : *held) chip_release_slot(base + slot);
     }
-    for (t_CPUWORD slot : code->obj_locals) release_slot(base + slot);
+    for (t_CPUWORD slot : code->obj_locals) chip_release_slot(base + slot);
     code = reinterpret_cast<Chip_VM_Code*>(header_word(base, HDR_CODE));
     base -= (HEADER_WORDS + static_cast<t_CPUWORD>(header_word(base, HDR_SKIP))) * W;
   }
   // The shred's own code: its file-level object variables.
   if (code && code == shred->start_code && base == shred->mem->stack) {
-    for (t_CPUWORD slot : code->obj_locals) {
-      release_slot(base + slot);
-      chip_store<t_CPWORD>(base + slot, 0);
-    }
+    for (t_CPUWORD slot : code->obj_locals) chip_release_slot(base + slot);
   }
   shred->mem->sp = base;
   shred->code = code;

@@ -173,9 +173,7 @@ void Chip_Instr_Instantiate_Object::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Instantiate_Object::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "%s", type_text(m_type_ref).c_str());
-  return buffer;
+  return chip_params_text("%s", type_text(m_type_ref).c_str());
 }
 
 // ---------------------------------------------------------------------------
@@ -203,10 +201,8 @@ void Chip_Instr_Pre_Ctor_Array_Top::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Pre_Ctor_Array_Top::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "val=%ld, type=\"%s\"", static_cast<long>(m_val),
-                type_text(m_type_ref).c_str());
-  return buffer;
+  return chip_params_text("val=%ld, type=\"%s\"", static_cast<long>(m_val),
+                          type_text(m_type_ref).c_str());
 }
 
 void Chip_Instr_Pre_Ctor_Array_Bottom::execute(Chip_VM*, Chip_VM_Shred* shred) {
@@ -386,11 +382,9 @@ void Chip_Instr_Array_Access::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Array_Access::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "size=%ld, emit_addr=%ld istr=%ld",
-                static_cast<long>(m_kind), static_cast<long>(m_emit_addr),
-                static_cast<long>(m_istr));
-  return buffer;
+  return chip_params_text("size=%ld, emit_addr=%ld istr=%ld",
+                          static_cast<long>(m_kind), static_cast<long>(m_emit_addr),
+                          static_cast<long>(m_istr));
 }
 
 // ---------------------------------------------------------------------------
@@ -423,10 +417,8 @@ void Chip_Instr_Array_Map_Access::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Array_Map_Access::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "size=%ld, emit_addr=%ld", static_cast<long>(m_kind),
-                static_cast<long>(m_emit_addr));
-  return buffer;
+  return chip_params_text("size=%ld, emit_addr=%ld", static_cast<long>(m_kind),
+                          static_cast<long>(m_emit_addr));
 }
 
 // ---------------------------------------------------------------------------
@@ -468,11 +460,9 @@ void Chip_Instr_Array_Access_Multi::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Array_Access_Multi::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "depth=%ld, size=%ld, emit_addr=%ld",
-                static_cast<long>(m_depth), static_cast<long>(m_kind),
-                static_cast<long>(m_emit_addr));
-  return buffer;
+  return chip_params_text("depth=%ld, size=%ld, emit_addr=%ld",
+                          static_cast<long>(m_depth), static_cast<long>(m_kind),
+                          static_cast<long>(m_emit_addr));
 }
 
 // ---------------------------------------------------------------------------

@@ -139,10 +139,8 @@ void Chip_Instr_Reg_Push_Deref::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Reg_Push_Mem_Op::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "src=%ld, base=%ld", static_cast<long>(m_val),
-                static_cast<long>(m_val2));
-  return buffer;
+  return chip_params_text("src=%ld, base=%ld", static_cast<long>(m_val),
+                          static_cast<long>(m_val2));
 }
 
 unsigned char* Chip_Instr_Reg_Push_Mem_Op::address(Chip_VM_Shred* shred) const {
@@ -185,10 +183,8 @@ void Chip_Instr_Mem_Set_Imm::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Mem_Set_Imm::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "offset=%ld, value=%ld", static_cast<long>(m_offset),
-                static_cast<long>(m_val));
-  return buffer;
+  return chip_params_text("offset=%ld, value=%ld", static_cast<long>(m_offset),
+                          static_cast<long>(m_val));
 }
 
 void Chip_Instr_Mem_Push_Imm::execute(Chip_VM*, Chip_VM_Shred* shred) {
@@ -196,10 +192,7 @@ void Chip_Instr_Mem_Push_Imm::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 void Chip_Instr_Release_Local::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  unsigned char* addr = shred->mem->sp + m_val;
-  Chip_VM_Object* object = reinterpret_cast<Chip_VM_Object*>(chip_load<t_CPWORD>(addr));
-  chip_store<t_CPWORD>(addr, 0);
-  if (object) object->release();
+  chip_release_slot(shred->mem->sp + m_val);
 }
 
 void Chip_Instr_Release_Temps::execute(Chip_VM*, Chip_VM_Shred* shred) {
@@ -272,11 +265,9 @@ void Chip_Instr_Dot_Member_Data::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Dot_Member_Data::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "offset=%ld, size=%ld, emit_addr=%ld",
-                static_cast<long>(m_offset), static_cast<long>(m_size),
-                static_cast<long>(m_emit_addr));
-  return buffer;
+  return chip_params_text("offset=%ld, size=%ld, emit_addr=%ld",
+                          static_cast<long>(m_offset), static_cast<long>(m_size),
+                          static_cast<long>(m_emit_addr));
 }
 
 void Chip_Instr_Dot_Member_Func::execute(Chip_VM*, Chip_VM_Shred* shred) {
@@ -292,9 +283,7 @@ void Chip_Instr_Dot_Member_Func::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Dot_Member_Func::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "offset=%ld", static_cast<long>(m_offset));
-  return buffer;
+  return chip_params_text("offset=%ld", static_cast<long>(m_offset));
 }
 
 void Chip_Instr_Dot_Static_Data::execute(Chip_VM*, Chip_VM_Shred* shred) {
@@ -305,11 +294,9 @@ void Chip_Instr_Dot_Static_Data::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Dot_Static_Data::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "offset=%ld, size=%ld, emit_addr=%ld",
-                static_cast<long>(m_offset), static_cast<long>(m_size),
-                static_cast<long>(m_emit_addr));
-  return buffer;
+  return chip_params_text("offset=%ld, size=%ld, emit_addr=%ld",
+                          static_cast<long>(m_offset), static_cast<long>(m_size),
+                          static_cast<long>(m_emit_addr));
 }
 
 void Chip_Instr_Dot_Static_Import_Data::execute(Chip_VM*, Chip_VM_Shred* shred) {
@@ -317,11 +304,9 @@ void Chip_Instr_Dot_Static_Import_Data::execute(Chip_VM*, Chip_VM_Shred* shred) 
 }
 
 const char* Chip_Instr_Dot_Static_Import_Data::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "addr=%ld, size=%ld, emit_addr=%ld",
-                reinterpret_cast<long>(m_addr), static_cast<long>(m_size),
-                static_cast<long>(m_emit_addr));
-  return buffer;
+  return chip_params_text("addr=%ld, size=%ld, emit_addr=%ld",
+                          reinterpret_cast<long>(m_addr), static_cast<long>(m_size),
+                          static_cast<long>(m_emit_addr));
 }
 
 void Chip_Instr_Dot_Static_Func::execute(Chip_VM*, Chip_VM_Shred* shred) {
@@ -329,9 +314,7 @@ void Chip_Instr_Dot_Static_Func::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Dot_Static_Func::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "func=%ld", reinterpret_cast<long>(m_func));
-  return buffer;
+  return chip_params_text("func=%ld", reinterpret_cast<long>(m_func));
 }
 
 namespace {
@@ -355,10 +338,9 @@ inline void dot_cmp(Chip_VM_Shred* shred, t_CPUWORD is_mem, t_CPUWORD emit_addr,
   chip_push_float(reg, index == 0 ? value.re : value.im);
 }
 
-const char* dot_cmp_params(char* buffer, size_t size, t_CPUWORD is_mem, t_CPUWORD emit_addr) {
-  std::snprintf(buffer, size, "is_mem=%ld, emit_addr=%ld", static_cast<long>(is_mem),
-                static_cast<long>(emit_addr));
-  return buffer;
+const char* dot_cmp_params(t_CPUWORD is_mem, t_CPUWORD emit_addr) {
+  return chip_params_text("is_mem=%ld, emit_addr=%ld", static_cast<long>(is_mem),
+                          static_cast<long>(emit_addr));
 }
 
 }  // namespace
@@ -368,8 +350,7 @@ void Chip_Instr_Dot_Cmp_First::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Dot_Cmp_First::params() const {
-  thread_local char buffer[256];
-  return dot_cmp_params(buffer, sizeof buffer, m_is_mem, m_emit_addr);
+  return dot_cmp_params(m_is_mem, m_emit_addr);
 }
 
 void Chip_Instr_Dot_Cmp_Second::execute(Chip_VM*, Chip_VM_Shred* shred) {
@@ -377,8 +358,7 @@ void Chip_Instr_Dot_Cmp_Second::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Dot_Cmp_Second::params() const {
-  thread_local char buffer[256];
-  return dot_cmp_params(buffer, sizeof buffer, m_is_mem, m_emit_addr);
+  return dot_cmp_params(m_is_mem, m_emit_addr);
 }
 
 // ===========================================================================

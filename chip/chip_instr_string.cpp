@@ -187,16 +187,11 @@ void Chip_Instr_Assign_String::execute(Chip_VM*, Chip_VM_Shred* shred) {
       // place without anyone else seeing it (and the object stays alive for
       // any copy of its pointer still on the register stack).
       left->str = right->str;
-    } else if (right->m_ref_count == 0) {
-      // A new string nobody holds (a concatenation, a returned string): the
-      // variable takes it as it is.
-      right->add_ref();
-      chip_store<Chip_Object*>(var, right);
-      if (left) left->release();
     } else {
-      // The variable gets a copy of its own: the object it held may be
-      // shared (a string literal held by its code, an argument its caller
-      // still holds), and must not change under its other holders.
+      // The variable gets a copy of its own: the object may have other
+      // holders (a string literal held by its code, an argument its caller
+      // still holds, the statement that made it), and must not change under
+      // them.
       Chip_String* fresh = new_string(shred, std::string(right->str));
       if (!fresh) return;
       fresh->add_ref();
@@ -367,9 +362,7 @@ void Chip_Instr_Hack::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 const char* Chip_Instr_Hack::params() const {
-  thread_local char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "(%s)", m_type_text.c_str());
-  return buffer;
+  return chip_params_text("(%s)", m_type_text.c_str());
 }
 
 Chip_Instr_Gack::Chip_Instr_Gack(const std::vector<Chip_Type*>& types)

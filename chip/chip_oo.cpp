@@ -143,16 +143,20 @@ Chip_Object::Chip_Object() : vtable(nullptr), type_ref(nullptr), size(0), data(n
   }
 }
 
+void chip_release_slot(void* addr) {
+  Chip_VM_Object* object = nullptr;
+  std::memcpy(&object, addr, sizeof object);
+  if (!object) return;
+  std::memset(addr, 0, sizeof object);
+  object->release();
+}
+
 Chip_Object::~Chip_Object() {
   // The object members of its script classes let go of their objects.
   for (Chip_Type* t = type_ref; t && data; t = t->parent) {
     if (!t->info) continue;
     for (unsigned long offset : t->info->obj_members) {
-      if (offset + sizeof(t_CPWORD) > size) continue;
-      Chip_VM_Object* member = nullptr;
-      std::memcpy(&member, data + offset, sizeof member);
-      std::memset(data + offset, 0, sizeof member);
-      if (member) member->release();
+      if (offset + sizeof(t_CPWORD) <= size) chip_release_slot(data + offset);
     }
   }
   // The functions belong to the class; only the table is the object's.

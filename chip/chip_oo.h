@@ -118,6 +118,11 @@ struct Chip_Object : Chip_VM_Object {
 // allocator calls it once, just before deleting obj.
 void chip_run_native_dtors(Chip_Object* obj);
 
+// Takes the object reference out of the pointer-wide word at addr (leaving
+// null there) and releases it, if there was one: how a holder that ends (a
+// frame, an object, a class's static data) gives back what a slot held.
+void chip_release_slot(void* addr);
+
 // ---------------------------------------------------------------------------
 // Arrays.
 //
