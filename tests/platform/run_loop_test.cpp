@@ -37,10 +37,12 @@ TEST(RunLoop, PostedCallsRunInOrderWhenDrivenByHand) {
 TEST(RunLoop, TimersFireOnceInOrderOfDueTime) {
   RunLoop loop;
   std::vector<std::string> order;
-  loop.addTimer(0.003, false, [&] { order.push_back("third"); });
-  loop.addTimer(0.001, false, [&] { order.push_back("first"); });
-  loop.addTimer(0.002, false, [&] { order.push_back("second"); });
-  loop.addTimer(0.004, false, [&] { loop.stop(); });
+  // Due times 10 ms apart: far more than a busy machine can take between
+  // two of these calls (1 ms apart, a stall while adding could reorder them).
+  loop.addTimer(0.03, false, [&] { order.push_back("third"); });
+  loop.addTimer(0.01, false, [&] { order.push_back("first"); });
+  loop.addTimer(0.02, false, [&] { order.push_back("second"); });
+  loop.addTimer(0.04, false, [&] { loop.stop(); });
   EXPECT_TRUE(loop.runFor(kSafety));
   EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "third"}));
   EXPECT_EQ(loop.runUntilIdle(), 0u);  // one-shot timers are gone

@@ -157,9 +157,13 @@ TEST(IntegrationStore, ManyThreadsWritingAndReadingAtOnce) {
                                         &notified});
   std::atomic<bool> writing{true};
   std::atomic<long> reads{0};
+  // Writers start once every reader has read once, so the reads overlap the
+  // writes even when the machine is busy and schedules the writers first.
+  std::atomic<int> readers_reading{0};
   std::vector<std::thread> threads;
   for (int w = 0; w < kWriters; ++w) {
     threads.emplace_back([&, w] {
+      while (readers_reading.load() < kReaders) std::this_thread::yield();
       for (int i = 0; i < kKeys; ++i) {
         std::string key = "w" + std::to_string(w) + " k" + std::to_string(i);
         store.set_float(key, i + 0.5);
@@ -171,6 +175,7 @@ TEST(IntegrationStore, ManyThreadsWritingAndReadingAtOnce) {
   for (int r = 0; r < kReaders; ++r) {
     threads.emplace_back([&, r] {
       // Each value read is either absent (0) or the one final value.
+      bool counted = false;
       while (writing.load()) {
         for (int i = 0; i < kKeys; i += 7) {
           std::string key = "w" + std::to_string(r % kWriters) + " k" + std::to_string(i);
@@ -178,10 +183,15 @@ TEST(IntegrationStore, ManyThreadsWritingAndReadingAtOnce) {
           int32_t n = store.get_int(key);
           if ((f != 0.0 && f != i + 0.5) || (n != 0 && n != i)) {
             ADD_FAILURE() << key << " read " << f << " / " << n;
+            if (!counted) readers_reading.fetch_add(1);  // never keep writers waiting
             return;
           }
           store.call_external(key);
           reads.fetch_add(1);
+        }
+        if (!counted) {
+          counted = true;
+          readers_reading.fetch_add(1);
         }
       }
     });
