@@ -284,14 +284,10 @@ TEST_F(EmitTest, ConditionsAndStepsGiveTheirObjectsBackEveryPass) {
     SCOPED_TRACE(source);
     Chip_VM_Code* code = compile(source);
     ASSERT_NE(code, nullptr);
-    Chip_VM_Shred* shred = vm->spork(code, nullptr);
+    Chip_VM_Shred* shred = hold_spork(vm, code);
     ASSERT_NE(shred, nullptr);
-    shred->add_ref();
     vm->run(64);
     EXPECT_LE(shred->temps.size(), 2u);
-    vm->free(shred, TRUE);
-    vm->release_dump();
-    shred->release();
   }
 }
 

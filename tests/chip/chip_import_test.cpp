@@ -524,24 +524,12 @@ class ImportMachineTest : public vmtest::VMTest {
   }
 
   void TearDown() override {
-    for (Chip_VM_Shred* shred : held) {
-      if (!shred->is_dumped) vm->free(shred, TRUE, TRUE);
-    }
-    vm->release_dump();
-    for (Chip_VM_Shred* shred : held) shred->release();
     for (Chip_Object* object : objects) object->release();
     VMTest::TearDown();
   }
 
   // Sporks the code and runs what is due now; the lines printed meanwhile.
-  Lines run(Chip_VM_Code* c, Chip_VM_Shred** shred = nullptr) {
-    Chip_VM_Shred* s = vm->spork(c, nullptr);
-    s->add_ref();
-    held.push_back(s);
-    last_id = static_cast<int>(s->id);
-    if (shred) *shred = s;
-    return printed_lines([&] { vm->compute(); });
-  }
+  Lines run(Chip_VM_Code* c, Chip_VM_Shred** shred = nullptr) { return run_held(vm, c, shred); }
 
   // Instructions that make a Widget (instantiation, then its native
   // pre-constructor) and keep it in `object`, held by the test.
@@ -579,10 +567,8 @@ class ImportMachineTest : public vmtest::VMTest {
 
   Chip_VM* vm = nullptr;
   Chip_Type* widget = nullptr;
-  std::vector<Chip_VM_Shred*> held;
   std::vector<Chip_Object*> objects;
   vmtest::Trace trace;
-  int last_id = 0;  // id of the shred run() sporked last
 };
 
 std::vector<Chip_Instr*> operator+(std::vector<Chip_Instr*> a, const std::vector<Chip_Instr*>& b) {

@@ -82,11 +82,6 @@ class CallInstrTest : public vmtest::VMTest {
   }
 
   void TearDown() override {
-    for (Chip_VM_Shred* shred : held) {
-      if (!shred->is_dumped) vm->free(shred, TRUE, TRUE);
-    }
-    vm->release_dump();
-    for (Chip_VM_Shred* shred : held) shred->release();
     for (Chip_Func* func : funcs) func->release();
     VMTest::TearDown();
   }
@@ -119,26 +114,14 @@ class CallInstrTest : public vmtest::VMTest {
   }
 
   // Sporks code as a top-level shred the test keeps; nothing runs yet.
-  Chip_VM_Shred* start(Chip_VM_Code* c) {
-    Chip_VM_Shred* shred = vm->spork(c, nullptr);
-    shred->add_ref();
-    held.push_back(shred);
-    return shred;
-  }
+  Chip_VM_Shred* start(Chip_VM_Code* c) { return hold_spork(vm, c); }
 
   // Sporks code and runs what is due now; the lines printed meanwhile.
-  Lines run(Chip_VM_Code* c, Chip_VM_Shred** shred = nullptr) {
-    Chip_VM_Shred* s = start(c);
-    last_id = static_cast<int>(s->id);
-    if (shred) *shred = s;
-    return printed_lines([&] { vm->compute(); });
-  }
+  Lines run(Chip_VM_Code* c, Chip_VM_Shred** shred = nullptr) { return run_held(vm, c, shred); }
 
   Chip_VM* vm = nullptr;
-  std::vector<Chip_VM_Shred*> held;
   std::vector<Chip_Func*> funcs;
   int deaths = 0;
-  int last_id = 0;  // id of the shred run() sporked last
 };
 
 TEST(CallInstrNamesTest, NamesAndOperandTexts) {

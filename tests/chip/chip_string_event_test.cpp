@@ -56,32 +56,16 @@ class EventTest : public vmtest::VMTest {
     vm = make_vm(FALSE, 0, FALSE);
   }
 
-  void TearDown() override {
-    // Shreds still waiting are freed (which takes them off their events),
-    // then released by the machine and by the test.
-    for (Chip_VM_Shred* shred : shreds) {
-      if (!shred->is_dumped) vm->free(shred, TRUE, TRUE);
-    }
-    vm->release_dump();
-    for (Chip_VM_Shred* shred : shreds) shred->release();
-    VMTest::TearDown();
-  }
-
   // Sporks a shred that waits on event, records "<tag>@<time>" and ends.
   // The test keeps a reference, so the shred can be inspected after it
   // ends.
   Chip_VM_Shred* spork_waiter(Chip_Event* event, const std::string& tag) {
-    Chip_VM_Shred* shred =
-        vm->spork(code(tag, {new WaitOn(event), new Record(&trace, tag), new End()}), nullptr);
-    shred->add_ref();
-    shreds.push_back(shred);
-    return shred;
+    return hold_spork(vm, code(tag, {new WaitOn(event), new Record(&trace, tag), new End()}));
   }
 
   Chip_VM_Shreduler* shreduler() { return vm->shreduler(); }
 
   Chip_VM* vm = nullptr;
-  std::vector<Chip_VM_Shred*> shreds;
 };
 
 using StringTest = TypeCheckTest;

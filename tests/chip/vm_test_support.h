@@ -28,6 +28,7 @@
 #include "chip/chip_vm.h"
 #include "chip/digiio_device.h"
 #include "chip/ugen_xxx.h"
+#include "log_capture.h"
 #include "type_check_support.h"
 #include "xxx_module_support.h"
 
@@ -119,6 +120,12 @@ class VMTest : public TypeCheckTest {
   }
 
   void TearDown() override {
+    // Held shreds end (if still running) before their machines shut down.
+    for (auto& [machine, shred] : held_shreds) {
+      if (!shred->is_dumped) machine->free(shred, TRUE, TRUE);
+      machine->release_dump();
+    }
+    for (auto& held : held_shreds) held.second->release();
     for (Chip_VM* vm : vms) {
       vm->shutdown();
       // Machines switch locks off when they shut down; the process default
@@ -197,8 +204,30 @@ class VMTest : public TypeCheckTest {
     return c;
   }
 
+  // Sporks code on machine as a top-level shred the test holds until
+  // TearDown; nothing runs yet.
+  Chip_VM_Shred* hold_spork(Chip_VM* machine, Chip_VM_Code* c) {
+    Chip_VM_Shred* shred = machine->spork(c, nullptr);
+    if (!shred) return nullptr;
+    shred->add_ref();
+    held_shreds.emplace_back(machine, shred);
+    return shred;
+  }
+
+  // Sporks code on machine (held, as by hold_spork) and runs what is due
+  // now; the lines printed meanwhile. last_id becomes the shred's id.
+  std::vector<std::string> run_held(Chip_VM* machine, Chip_VM_Code* c,
+                                    Chip_VM_Shred** shred = nullptr) {
+    Chip_VM_Shred* s = hold_spork(machine, c);
+    last_id = s ? static_cast<int>(s->id) : 0;
+    if (shred) *shred = s;
+    return printed_lines([&] { machine->compute(); });
+  }
+
   std::vector<Chip_VM*> vms;
   std::vector<Chip_VM_Code*> codes;
+  std::vector<std::pair<Chip_VM*, Chip_VM_Shred*>> held_shreds;
+  int last_id = 0;  // id of the shred run_held() sporked last
   Trace trace;
 };
 
