@@ -17,6 +17,7 @@
 #include "chip/chip_vm.h"
 #include "chip/hidio.h"
 #include "log_capture.h"
+#include "module_test_support.h"
 #include "type_check_support.h"
 #include "vm_test_support.h"
 
@@ -143,13 +144,7 @@ class BuiltinDtorTest : public vmtest::VMTest {
     Chip_Object* obj = instantiate_and_initialize_object(type, nullptr);
     EXPECT_NE(obj, nullptr) << name;
     obj->add_ref();
-    std::vector<Chip_Type*> chain;
-    for (Chip_Type* t = type; t; t = t->parent) chain.insert(chain.begin(), t);
-    for (Chip_Type* t : chain) {
-      if (t->info && t->info->pre_ctor && t->info->pre_ctor->native_func) {
-        reinterpret_cast<f_ctor>(t->info->pre_ctor->native_func)(obj, nullptr, shred);
-      }
-    }
+    construct(obj, type, shred);
     return obj;
   }
 

@@ -44,15 +44,15 @@ inline Chip_Type* find_type(Chip_Env* env, const char* name) {
 }
 
 // Runs the native constructors of type's classes on obj, base first, as the
-// pre-constructors of a new object do.
-inline void construct(Chip_Object* obj, Chip_Type* type) {
+// pre-constructors of a new object do (for shred, when one is given).
+inline void construct(Chip_Object* obj, Chip_Type* type, Chip_VM_Shred* shred = nullptr) {
   std::vector<Chip_Type*> chain;
   for (Chip_Type* t = type; t; t = t->parent) chain.push_back(t);
   std::reverse(chain.begin(), chain.end());
   for (Chip_Type* t : chain) {
     Chip_VM_Code* ctor = t->info ? t->info->pre_ctor : nullptr;
     if (!ctor || ctor->native_func_type != Chip_VM_Code::NATIVE_CTOR) continue;
-    reinterpret_cast<f_ctor>(ctor->native_func)(obj, nullptr, nullptr);
+    reinterpret_cast<f_ctor>(ctor->native_func)(obj, nullptr, shred);
   }
 }
 
