@@ -510,6 +510,7 @@ Chip_VM_Code* emit_to_code(Chip_Code* code, Chip_VM_Code* target, t_CPBOOL dump)
   vm_code->name = code->name;
   vm_code->obj_locals = code->obj_locals;
   const t_CPUWORD depth = code->frame->next_offset;
+  vm_code->frame_depth = depth;
   for (Chip_Instr_Unary_Op* push : code->depth_pushes) push->set(depth);
   for (Chip_Instr_Pre_Constructor* ctor : code->depth_ctors) ctor->set_stack_offset(depth);
 

@@ -1,5 +1,6 @@
 #include "chip/chip_instr_call.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -42,10 +43,11 @@ void stack_overflow(Chip_VM_Shred* shred) {
 }
 
 // Whether a frame whose base lies `offset` bytes above the bottom of the
-// memory stack, with `bytes` of arguments, overflows that stack (its base
-// past sp_max, or any of it past the end), or the register stack is past its
-// own limit. Checked before anything is written; offsets, not pointers, so
-// that no address beyond the stack is ever formed.
+// memory stack, `bytes` long (a native call's arguments; compiled code's
+// arguments and locals), overflows that stack (its base past sp_max, or any
+// of it past the end), or the register stack is past its own limit. Checked
+// before anything is written; offsets, not pointers, so that no address
+// beyond the stack is ever formed.
 inline bool overflows(Chip_VM_Shred* shred, t_CPUWORD offset, t_CPUWORD bytes) {
   const Chip_Shred_Stack* mem = shred->mem;
   return offset > static_cast<t_CPUWORD>(mem->sp_max - mem->stack) || bytes > mem->size - offset ||
@@ -92,7 +94,8 @@ void call_compiled(Chip_VM_Shred* shred, const Chip_Obj_Offsets* held) {
   const t_CPUWORD skip = words(local_depth) + words(below);
   const t_CPUWORD args = words(code->stack_depth);
   const t_CPUWORD offset = static_cast<t_CPUWORD>(mem->sp - mem->stack) + (skip + HEADER_WORDS) * W;
-  if (overflows(shred, offset, args * W)) {
+  // The whole frame must fit: its locals lie past its arguments.
+  if (overflows(shred, offset, std::max(args * W, code->frame_depth))) {
     stack_overflow(shred);
     return;
   }
@@ -107,10 +110,7 @@ void call_compiled(Chip_VM_Shred* shred, const Chip_Obj_Offsets* held) {
   move_args(reg, base, args, code->need_this);
   // Object locals start out null: the frame releases what they hold when it
   // ends, and the bytes may hold an earlier frame's words.
-  for (t_CPUWORD slot : code->obj_locals) {
-    if (offset + slot + W > mem->size) break;
-    chip_store<t_CPWORD>(base + slot, 0);
-  }
+  for (t_CPUWORD slot : code->obj_locals) chip_store<t_CPWORD>(base + slot, 0);
   if (held) {
     for (t_CPUWORD slot : *held) {
       Chip_Object* object = object_at(base + slot);
@@ -192,6 +192,7 @@ struct Chip_Spork_Code : Chip_VM_Code {
     num_instr = code->num_instr;
     name = code->name;
     stack_depth = code->stack_depth;
+    frame_depth = code->frame_depth;
     need_this = code->need_this;
     obj_locals = code->obj_locals;
     native_func = code->native_func;

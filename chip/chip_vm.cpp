@@ -28,6 +28,7 @@ Chip_VM_Code::Chip_VM_Code()
     : instr(nullptr),
       num_instr(0),
       stack_depth(0),
+      frame_depth(0),
       need_this(FALSE),
       native_func(nullptr),
       native_func_type(NATIVE_NONE) {}
@@ -138,6 +139,21 @@ t_CPBOOL Chip_VM_Shred::initialize(Chip_VM_Code* c, t_CPUWORD mem_st_size,
   return TRUE;
 }
 
+namespace {
+
+// Releases the shred's temporaries of the frame at `frame` and the frames
+// above it (all of them for null), newest first.
+void release_temps_from(Chip_VM_Shred* shred, const unsigned char* frame) {
+  std::vector<Chip_VM_Shred::Temp>& temps = shred->temps;
+  while (!temps.empty() && (!frame || temps.back().frame >= frame)) {
+    Chip_VM_Object* object = temps.back().object;
+    temps.pop_back();
+    object->release();
+  }
+}
+
+}  // namespace
+
 t_CPBOOL Chip_VM_Shred::shutdown() {
   if (!ugens.empty()) {
     // Copy first: the graph work below frees nodes, and a node's destruction
@@ -152,11 +168,7 @@ t_CPBOOL Chip_VM_Shred::shutdown() {
   // Frames still open (a shred ended inside a call) give back what they hold,
   // then the temporaries of the statements cut short.
   chip_release_frames(this);
-  while (!temps.empty()) {
-    Chip_VM_Object* object = temps.back().object;
-    temps.pop_back();
-    object->release();
-  }
+  release_temps_from(this, nullptr);
   if (mem) mem->shutdown();
   if (reg) reg->shutdown();
   delete mem;
@@ -182,15 +194,7 @@ void chip_adopt_temp(Chip_VM_Shred* shred, Chip_VM_Object* object, unsigned char
   shred->temps.push_back({object, frame});
 }
 
-void chip_release_temps(Chip_VM_Shred* shred) {
-  std::vector<Chip_VM_Shred::Temp>& temps = shred->temps;
-  unsigned char* frame = shred->mem->sp;
-  while (!temps.empty() && temps.back().frame >= frame) {
-    Chip_VM_Object* object = temps.back().object;
-    temps.pop_back();
-    object->release();
-  }
-}
+void chip_release_temps(Chip_VM_Shred* shred) { release_temps_from(shred, shred->mem->sp); }
 
 void chip_pass_temps(Chip_VM_Shred* shred, unsigned char* from, unsigned char* to) {
   for (auto it = shred->temps.rbegin(); it != shred->temps.rend() && it->frame >= from; ++it) {

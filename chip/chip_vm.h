@@ -89,6 +89,7 @@ struct Chip_VM_Code : Chip_Object {
   t_CPUINT num_instr;
   std::string name;
   t_CPUWORD stack_depth;         // bytes of the arguments, `this` included
+  t_CPUWORD frame_depth;         // bytes of the whole frame: arguments and locals
   t_CPBOOL need_this;            // member function: takes the object pointer
   // Byte offsets in the frame of the local variables that hold objects.
   // Each holds one reference (or null); a call clears them on entry and the

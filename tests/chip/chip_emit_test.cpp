@@ -291,4 +291,21 @@ TEST_F(EmitTest, ConditionsAndStepsGiveTheirObjectsBackEveryPass) {
   }
 }
 
+// A call checks that its callee's whole frame fits the memory stack, locals
+// included: frames of a few kilobytes of locals, recursing until the stack
+// is full, end in StackOverflow and never write past the stack (the
+// sanitizer build would see that).
+TEST_F(EmitTest, DeepCallsWithLargeFramesOverflowCleanly) {
+  for (int locals : {600, 760, 900}) {
+    SCOPED_TRACE(locals);
+    std::string source = "fun int deep(int n) { ";
+    for (int i = 0; i < locals; i++) source += "int v" + std::to_string(i) + "; ";
+    source += "1 => v" + std::to_string(locals - 1) + "; if (n == 0) return 0; ";
+    source += "return deep(n - 1) + 1; }\ndeep(100000);";
+    Lines lines = run(source);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("Exception StackOverflow"), std::string::npos) << lines[0];
+  }
+}
+
 }  // namespace
