@@ -115,7 +115,9 @@ t_CPBOOL Chip_VM_Shred::initialize(Chip_VM_Code* c, t_CPUWORD mem_st_size,
   if (!mem) mem = new Chip_Shred_Stack;
   if (!reg) reg = new Chip_Shred_Stack;
   if (mem->initialized || reg->initialized) return FALSE;
-  if (!mem->initialize(mem_st_size)) {
+  // The code's own frame lies at the bottom of the memory stack: the size
+  // asked for is the room above it, however many variables the code has.
+  if (!mem->initialize(mem_st_size + c->frame_depth)) {
     EM_printf("[chip](VM): OutOfMemory: while allocating stack '%s'\n", "memory");
     return FALSE;
   }

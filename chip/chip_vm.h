@@ -130,7 +130,8 @@ struct Chip_VM_Shred : Chip_Object {
   // Runs shutdown(), then drops its maps and arguments.
   ~Chip_VM_Shred() override;
 
-  // Allocates both stacks, takes a reference on code and sets up the program
+  // Allocates both stacks (the memory stack with mem_st_size bytes above the
+  // code's own frame), takes a reference on code and sets up the program
   // counter and flags; then initialises the shred as an object of the
   // language's Shred type. FALSE when the stacks exist already or cannot be
   // allocated ("[chip](VM): OutOfMemory: while allocating stack '%s'\n").

@@ -291,6 +291,15 @@ TEST_F(EmitTest, ConditionsAndStepsGiveTheirObjectsBackEveryPass) {
   }
 }
 
+// A file with more variables than the usual memory stack holds gets a stack
+// that fits them, with the usual room above for its calls.
+TEST_F(EmitTest, AFileWithManyVariablesGetsAStackThatFitsThem) {
+  std::string source;
+  for (int i = 0; i < 9000; i++) source += "int v" + std::to_string(i) + "; ";
+  source += "fun int f(int x) { return x + 1; }\nf(41) => v8999;\n<<< v8999 >>>;";
+  EXPECT_EQ(run(source), Lines{"42 :(int)"});
+}
+
 // A call checks that its callee's whole frame fits the memory stack, locals
 // included: frames of a few kilobytes of locals, recursing until the stack
 // is full, end in StackOverflow and never write past the stack (the
