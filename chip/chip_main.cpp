@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -59,6 +60,15 @@ bool same(const char* arg, const char* option) { return std::strcmp(arg, option)
 
 bool prefix(const char* arg, const char* option) {
   return std::strncmp(arg, option, std::strlen(option)) == 0;
+}
+
+// The text after whichever of an option's names arg begins with (its value,
+// as in "--srate44100" or "-r44100"); null when it begins with none.
+const char* option_value(const char* arg, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    if (prefix(arg, name)) return arg + std::strlen(name);
+  }
+  return nullptr;
 }
 
 // "--" or "-" followed by a digit: a spork count; rest points at the digits.
@@ -159,54 +169,52 @@ Parsed first_pass_option(const char* arg, Settings& s) {
     s.halt = FALSE;
   } else if (same(arg, "--empty")) {
     s.empty = TRUE;
-  } else if (prefix(arg, "--srate") || prefix(arg, "-r")) {
-    int n = std::atoi(arg + (prefix(arg, "--srate") ? 7 : 2));
+  } else if (const char* v = option_value(arg, {"--srate", "-r"})) {
+    int n = std::atoi(v);
     if (n > 0) s.srate = (t_CPUINT)n;
-  } else if (prefix(arg, "--bufsize") || prefix(arg, "-b")) {
-    int n = std::atoi(arg + (prefix(arg, "--bufsize") ? 9 : 2));
+  } else if (const char* v = option_value(arg, {"--bufsize", "-b"})) {
+    int n = std::atoi(v);
     if (n > 0) s.buffer_size = (t_CPUINT)n;
-  } else if (prefix(arg, "--bufnum") || prefix(arg, "-n")) {
-    int n = std::atoi(arg + (prefix(arg, "--bufnum") ? 8 : 2));
+  } else if (const char* v = option_value(arg, {"--bufnum", "-n"})) {
+    int n = std::atoi(v);
     if (n > 0) s.num_buffers = (t_CPUINT)n;
-  } else if (prefix(arg, "--dac")) {
-    int n = std::atoi(arg + 5);
+  } else if (const char* v = option_value(arg, {"--dac"})) {
+    int n = std::atoi(v);
     s.dac = n < 1 ? 0 : (t_CPUINT)n;
-  } else if (prefix(arg, "--adc")) {
-    int n = std::atoi(arg + 5);
+  } else if (const char* v = option_value(arg, {"--adc"})) {
+    int n = std::atoi(v);
     s.adc = n < 1 ? 0 : (t_CPUINT)n;
-  } else if (prefix(arg, "--channels") || prefix(arg, "-c")) {
-    int n = std::atoi(arg + (prefix(arg, "--channels") ? 10 : 2));
+  } else if (const char* v = option_value(arg, {"--channels", "-c"})) {
+    int n = std::atoi(v);
     s.dac_chans = s.adc_chans = n < 1 ? 2 : (t_CPUINT)n;
-  } else if (prefix(arg, "--out") || prefix(arg, "-o")) {
-    int n = std::atoi(arg + (prefix(arg, "--out") ? 5 : 2));
+  } else if (const char* v = option_value(arg, {"--out", "-o"})) {
+    int n = std::atoi(v);
     s.dac_chans = n < 1 ? 2 : (t_CPUINT)n;
-  } else if (prefix(arg, "--in") || prefix(arg, "-i")) {
-    int n = std::atoi(arg + (prefix(arg, "--in") ? 4 : 2));
+  } else if (const char* v = option_value(arg, {"--in", "-i"})) {
+    int n = std::atoi(v);
     s.adc_chans = n < 1 ? 2 : (t_CPUINT)n;
-  } else if (prefix(arg, "--level")) {
-    g_priority = std::atoi(arg + 7);
+  } else if (const char* v = option_value(arg, {"--level"})) {
+    g_priority = std::atoi(v);
     s.set_priority = TRUE;
-  } else if (prefix(arg, "--watchdog")) {
+  } else if (const char* v = option_value(arg, {"--watchdog"})) {
     s.watchdog = TRUE;
-    double t = std::atof(arg + 10);
+    double t = std::atof(v);
     g_watchdog_timeout = t > 0 ? t : 0.5;
   } else if (prefix(arg, "--nowatchdog")) {
     s.watchdog = FALSE;
-  } else if (prefix(arg, "--remote")) {
-    set_host(arg + 8);
+  } else if (const char* v = option_value(arg, {"--remote"})) {
+    set_host(v);
   } else if (arg[0] == '@') {
     set_host(arg + 1);
-  } else if (prefix(arg, "--port") || prefix(arg, "-p")) {
-    g_port = std::atoi(arg + (prefix(arg, "--port") ? 6 : 2));
+  } else if (const char* v = option_value(arg, {"--port", "-p"})) {
+    g_port = std::atoi(v);
   } else if (prefix(arg, "--auto") || prefix(arg, "-u")) {
     s.auto_depend = TRUE;
-  } else if (prefix(arg, "--log") || prefix(arg, "--verbose") || prefix(arg, "-v")) {
-    const char* level = arg + (prefix(arg, "--log") ? 5 : prefix(arg, "--verbose") ? 9 : 2);
-    s.log_level = *level ? std::atoi(level) : CP_LOG_INFO;
-  } else if (prefix(arg, "--adaptive")) {
-    s.adaptive = arg[10] ? std::atoi(arg + 10) : -1;
-  } else if (prefix(arg, "--deprecate")) {
-    const char* what = arg + 11;
+  } else if (const char* v = option_value(arg, {"--log", "--verbose", "-v"})) {
+    s.log_level = *v ? std::atoi(v) : CP_LOG_INFO;
+  } else if (const char* v = option_value(arg, {"--adaptive"})) {
+    s.adaptive = *v ? std::atoi(v) : -1;
+  } else if (const char* what = option_value(arg, {"--deprecate"})) {
     if (same(what, ":stop")) {
       s.deprecate_level = 0;
     } else if (same(what, ":warn")) {
