@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "chip/util_buffers.h"
+#include "chip/util/util_buffers.h"
 
 namespace {
 

@@ -225,6 +225,19 @@ void VXLog::logSyncArgs(bool sync, const char* format, va_list args) {
 
 void VXLog::logMessage(std::string message, bool sync) { handOn(std::move(message), sync); }
 
+void VXLog::logDetail(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  logDetailArgs(format, args);
+  va_end(args);
+}
+
+void VXLog::logDetailArgs(const char* format, va_list args) {
+  std::string text = formatText(format, args);
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  handOn(std::move(text), false, true);
+}
+
 void VXLog::logWithCString(const char* format, ...) {
   va_list args;
   va_start(args, format);
@@ -271,25 +284,25 @@ void VXLog::logWithCStringSyncArgs(bool sync, const char* format, va_list args) 
   for (std::string& l : lines) handOn(std::move(l), sync);
 }
 
-void VXLog::handOn(std::string message, bool sync) {
+void VXLog::handOn(std::string message, bool sync, bool detail) {
   if (sync) {
-    writeLine(message, true);
+    writeLine(message, true, detail);
     return;
   }
   if (waitForEachLine_.load()) {
-    worker_.perform([this, &message] { writeLine(message, false); }, true);
+    worker_.perform([this, &message, detail] { writeLine(message, false, detail); }, true);
     return;
   }
   queued_.fetch_add(1);
-  worker_.perform([this, message = std::move(message)] {
-    writeLine(message, false);
+  worker_.perform([this, message = std::move(message), detail] {
+    writeLine(message, false, detail);
     if (queued_.fetch_sub(1) == 1) syncFile();  // idle: make it durable
   });
 }
 
-void VXLog::writeLine(const std::string& message, bool syncNow) {
+void VXLog::writeLine(const std::string& message, bool syncNow, bool detail) {
   std::lock_guard<std::mutex> lock(mutex_);
-  console_(message);
+  if (!detail || detailsToConsole_.load()) console_(message);
   std::string line = "[" + platform::formatDate(platform::kDateLogLine, platform::Clock::now()) + "] " + message;
   if (file_.fd >= 0) {
     std::string bytes = validUtf8(line);
@@ -404,5 +417,12 @@ void VX_logf(const char* format, ...) {
   va_list args;
   va_start(args, format);
   VX_vlogf(format, args);
+  va_end(args);
+}
+
+void VX_detailf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VXLog::sharedVXLog().logDetailArgs(format, args);
   va_end(args);
 }

@@ -26,6 +26,10 @@
 //    kLongestLine bytes without a newline is handed on as it is; text a
 //    thread leaves unfinished when it ends is handed on as a last line.
 //
+// Details (logDetail, VX_detailf): lines for the record, such as the audio
+// layer's configuration, that go to the file and logEntries() but reach the
+// console only when setDetailsToConsole(true) asked for them.
+//
 // The console-only messages of the directory methods (a missing or unusable
 // log directory) go straight to the console. When the directory or the file
 // cannot be used, lines still reach the console and logEntries().
@@ -94,6 +98,11 @@ class VXLog {
   void logSyncArgs(bool sync, const char* format, va_list args) VX_PRINTF_LIKE(3, 0);
   // One message, already formatted.
   void logMessage(std::string message, bool sync = false);
+  // One detail (see above), formatted with the arguments; asynchronous.
+  void logDetail(const char* format, ...) VX_PRINTF_LIKE(2, 3);
+  void logDetailArgs(const char* format, va_list args) VX_PRINTF_LIKE(2, 0);
+  // Whether details reach the console (off at the start).
+  void setDetailsToConsole(bool on) { detailsToConsole_.store(on); }
 
   // Formatted text collected into lines through the calling thread's line
   // buffer; asynchronous unless sync.
@@ -131,9 +140,10 @@ class VXLog {
     ~File();
   };
 
-  void handOn(std::string message, bool sync);
-  // Console, entries and file, under the lock.
-  void writeLine(const std::string& message, bool syncFile);
+  void handOn(std::string message, bool sync, bool detail = false);
+  // Console (unless a detail the console does not take), entries and file,
+  // under the lock.
+  void writeLine(const std::string& message, bool syncFile, bool detail);
   void syncFile();
   void printToConsole(const std::string& line) const;
   static void flushSharedAtExit();
@@ -146,6 +156,7 @@ class VXLog {
   File file_;
   std::atomic<int> queued_{0};             // lines posted, not yet written
   std::atomic<bool> waitForEachLine_{false};  // set at process exit
+  std::atomic<bool> detailsToConsole_{false};
   platform::Worker worker_;                // declared last: stops first
 };
 
@@ -153,5 +164,7 @@ class VXLog {
 // buffer, asynchronously.
 void VX_logf(const char* format, ...) VX_PRINTF_LIKE(1, 2);
 void VX_vlogf(const char* format, va_list args) VX_PRINTF_LIKE(1, 0);
+// A detail of the shared log (one line; a trailing newline is dropped).
+void VX_detailf(const char* format, ...) VX_PRINTF_LIKE(1, 2);
 
 #endif

@@ -73,8 +73,8 @@ void setOverrideForRoute(const std::optional<std::string>& route) {
 }
 
 void logConfiguration() {
-  VX_logf("using iPhone %uG VXALL configuration\n", (unsigned)VXALL::m_iphoneGeneration);
-  VX_logf("route = '%s' : output gain = %lf : input gain = %lf\n",
+  VX_detailf("using iPhone %uG VXALL configuration\n", (unsigned)VXALL::m_iphoneGeneration);
+  VX_detailf("route = '%s' : output gain = %lf : input gain = %lf\n",
           routeText(VXALL::m_currentRoute).c_str(), VXALL::m_outputGain.load(),
           VXALL::m_inputGain.load());
 }
@@ -182,7 +182,7 @@ bool VXALL::init(double srate, unsigned long frames, unsigned long /*channels*/)
     VX_logf("couldn't get new audio route\n");
   } else if (route) {
     m_currentRoute = route;
-    VX_logf("route is '%s'\n", routeText(route).c_str());
+    VX_detailf("route is '%s'\n", routeText(route).c_str());
   }
 
   m_iphoneGeneration = hardware_id() == 1 ? 2 : 3;
@@ -265,7 +265,7 @@ void VXALL::configureGains() {
   } else if (contains(route, "Headset") || contains(route, "Headphone")) {
     m_outputGain = 1.0;
   } else {
-    VX_logf("VXALL: warning: unknown route, using default output gain\n");
+    VX_detailf("VXALL: warning: unknown route, using default output gain\n");
   }
   m_inputGain = generation == 2 ? 1.5 : 1.25;
 }

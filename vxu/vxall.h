@@ -25,7 +25,9 @@
 // one when they end; a route change to a new route rebuilds the unit (stopped
 // first when running), sets the speaker override and the gains anew.
 //
-// Every message goes to the application log through VX_logf.
+// Every message goes to the application log: errors through VX_logf, the
+// configuration (generation, route, gains) as details (VX_detailf), which
+// the log keeps in its file and shows on the console only when asked to.
 //
 // Threads: init, start, stop, resume, setAudioOutput, setFullDuplex and
 // configureGains come from the engine thread and the main thread, never at

@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "chip/util_buffers.h"
+#include "chip/util/util_buffers.h"
 
 struct Chip_Env;
 

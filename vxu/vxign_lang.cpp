@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "chip/chip_import.h"
-#include "chip/chip_oo.h"
-#include "chip/chip_type.h"
-#include "chip/ugen_frame.h"
+#include "chip/types/chip_import.h"
+#include "chip/types/chip_type.h"
+#include "chip/vm/chip_oo.h"
+#include "chip/vm/ugen_frame.h"
 #include "vxu/vxign.h"
 
 t_CPWORD vxign_queue_offset_me = FRAME_NO_OFFSET;

@@ -19,8 +19,8 @@
 #ifndef VXU_VXIGN_LANG_H
 #define VXU_VXIGN_LANG_H
 
-#include "chip/chip_def.h"
-#include "chip/chip_dl.h"
+#include "chip/util/chip_def.h"
+#include "chip/vm/chip_dl.h"
 
 struct Chip_Env;
 

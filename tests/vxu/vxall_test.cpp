@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "chip/log_capture.h"
 #include "platform/AudioSession.h"
 #include "platform/RemoteIOUnit.h"
+#include "vx_log_capture.h"
 #include "vxu/VXUtils.h"
 #include "vxu/vxign.h"
 

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "chip/chip_dl.h"
-#include "chip/chip_errmsg.h"
-#include "chip/chip_instr.h"
-#include "chip/chip_oo.h"
-#include "chip/chip_type.h"
-#include "chip/log_capture.h"
-#include "chip/type_check_support.h"
+#include "chip/types/chip_type.h"
+#include "chip/util/chip_errmsg.h"
+#include "chip/vm/chip_dl.h"
+#include "chip/vm/chip_instr.h"
+#include "chip/vm/chip_oo.h"
+#include "type_check_support.h"
+#include "vx_log_capture.h"
 #include "vxu/vxign.h"
 
 namespace {

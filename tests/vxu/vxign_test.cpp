@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "chip/log_capture.h"
+#include "vx_log_capture.h"
 
 namespace {
 

@@ -1,0 +1,109 @@
+// The compiler driver: from source text to compiled code.
+//
+// Chip_Compiler owns the type environment and the emitter. initialize()
+// starts both and loads the built-in modules, in a fixed order, into the
+// global namespace through one compilation context named "@[internal]".
+// go() compiles one file or code string: parse, a context for the tree,
+// scan passes 0, 1 and 2, the type check and the emitter; on success the
+// names the file declared at the outermost level of the global namespace
+// are committed and the code waits in output(), on any failure they are
+// rolled back, so a failed file leaves nothing behind.
+//
+// Modules not built in this system yet are skipped; those that are (osc,
+// xxx, filter, syn, Std, Math, HID; the language's own classes come with
+// type_engine_init) load in their place in the order. The order also has
+// places for the host's modules, the recorder "VCR" and the integration
+// class "VXIgn": the host hands their query functions in with
+// chip_provide_module before the compiler initialises, and a place left
+// empty is skipped.
+//
+// Syntax trees: the records of a compiled file point into its tree (function
+// and class definitions), and committed classes outlive the compilation, so
+// the compiler keeps every tree it parsed and frees them at shutdown, after
+// the environment.
+//
+// Threads: a compiler is used by one thread at a time (the driver's at
+// start-up, the machine's for run-time compilations); nothing is locked.
+#ifndef CHIP_CHIP_COMPILE_H
+#define CHIP_CHIP_COMPILE_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "chip/front/chip_absyn.h"
+#include "chip/util/chip_def.h"
+#include "chip/vm/chip_dl.h"
+
+struct Chip_Env;
+struct Chip_Emitter;
+struct Chip_Context;
+struct Chip_VM_Code;
+class Chip_VM;
+
+struct Chip_Compiler {
+  Chip_Compiler();
+  // Runs shutdown() first.
+  virtual ~Chip_Compiler();
+  Chip_Compiler(const Chip_Compiler&) = delete;
+  Chip_Compiler& operator=(const Chip_Compiler&) = delete;
+
+  // Type environment (at the machine's sample rate), emitter, built-in
+  // modules. FALSE leaves the compiler shut down.
+  t_CPBOOL initialize(Chip_VM* vm);
+  // Frees the environment and the emitter; safe to call more than once.
+  void shutdown();
+
+  // Compiles one source: the file filename, or the open stream fd, or the
+  // text code (see chip_parse). TRUE: the code is in output().
+  t_CPBOOL go(const std::string& filename, FILE* fd = nullptr, const char* code = nullptr);
+  // The code of the last successful go (the caller sporks it).
+  Chip_VM_Code* output() { return code; }
+  // Chooses the compilation path ("type dependency resolution: AUTO|MANUAL").
+  void set_auto_depend(t_CPBOOL v);
+
+  // The passes on a loaded context, for the automatic-dependency path.
+  t_CPBOOL do_entire_file(Chip_Context* context);
+  // The whole compilation of the manual path.
+  t_CPBOOL do_normal(const std::string& filename, FILE* fd, const char* code);
+
+  Chip_Env* env;
+  Chip_Emitter* emitter;
+  Chip_VM_Code* code;
+  t_CPBOOL auto_depend;
+
+  // Every syntax tree parsed, freed at shutdown.
+  std::vector<a_Program> trees;
+  // The module records the built-in modules registered through (referenced).
+  std::vector<Chip_DLL*> dlls;
+};
+
+// Puts the host's query function into the place of the module `name` in the
+// load order ("VCR", "VXIgn"); a null query empties it again. FALSE when the
+// order has no host place of that name. Call it before initialize().
+t_CPBOOL chip_provide_module(const char* name, f_ck_query query);
+
+// Loads one built-in module: binds and runs its query, then imports what it
+// recorded into the namespace nspc. FALSE with "[chip]: internal error
+// loading module '%s.%s'...".
+t_CPBOOL load_module(Chip_Compiler* compiler, Chip_Env* env, f_ck_query query,
+                     const char* name, const char* nspc);
+// Loads every built-in module, in order, into the global namespace.
+t_CPBOOL load_internal_modules(Chip_Compiler* compiler);
+
+// The steps every compilation shares, for the compiler and for tools that
+// take a source only part of the way (checking without code):
+// Parses a source (as go) and makes and loads a context for its tree,
+// appended to trees (the caller frees them after the environment); null
+// after the parser's message.
+Chip_Context* chip_parse_and_load(Chip_Env* env, const std::string& filename, FILE* fd,
+                                  const char* code, std::vector<a_Program>* trees);
+// Scan passes 0, 1 and 2 and the type check on a loaded context; FALSE at
+// the first failure.
+t_CPBOOL chip_check_passes(Chip_Env* env, Chip_Context* context);
+// Ends a compilation: the names the file added to the global namespace are
+// committed (ok) or rolled back, each dropped entry released; then the
+// context is unloaded. The result is ok, or FALSE when unloading fails.
+t_CPBOOL chip_finish_compile(Chip_Env* env, t_CPBOOL ok);
+
+#endif

@@ -1,0 +1,535 @@
+// The command-line driver: options, compilation of the file arguments, the
+// run of the machine, signals and exit statuses.
+#include "chip/driver/chip_main.h"
+
+#include <signal.h>
+#include <sys/time.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "chip/driver/chip_compile.h"
+#include "chip/emit/chip_emit.h"
+#include "chip/front/chip_parse.h"
+#include "chip/lib/ulib_std.h"
+#include "chip/syn/ugen_syn.h"
+#include "chip/types/chip_type.h"
+#include "chip/util/chip_errmsg.h"
+#include "chip/util/util_math.h"
+#include "chip/util/util_string.h"
+#include "chip/vm/chip_vm.h"
+#include "chip/vm/digiio_device.h"
+
+Chip_Compiler* g_compiler = nullptr;
+t_CPINT g_priority = 80;
+t_CPINT g_priority_low = 60;
+char g_host[256] = "127.0.0.1";
+t_CPINT g_port = 8888;
+t_CPINT g_otf_log = 5;
+t_CPBOOL g_sigpipe_mode = FALSE;
+
+namespace {
+
+const char kVersion[] = "1.2.1.2 (fluvane)";
+const char kWebAddress[] = "https://fluvane.org/chip/";
+
+// Set by signal_int; read by the watcher and the driver thread.
+volatile sig_atomic_t g_interrupted = 0;
+// The watcher's wake-up pipe: signal_int and the driver write one byte.
+int g_wake_pipe[2] = {-1, -1};
+
+// The platform the engine runs on, as "system : machine" ("linux : x86_64").
+std::string target() {
+  struct utsname u;
+  if (uname(&u) != 0) return "unknown";
+  std::string system = u.sysname;
+  for (char& c : system) c = (char)std::tolower((unsigned char)c);
+  return system + " : " + u.machine;
+}
+
+void version() {
+  EM_printf("chip version: %s\n", kVersion);
+  EM_printf("   exe target: %s\n", target().c_str());
+  EM_printf("   %s\n\n", kWebAddress);
+}
+
+bool is_option(const char* arg) { return arg[0] && std::strchr("+-=^@", arg[0]) != nullptr; }
+
+bool same(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
+
+bool prefix(const char* arg, const char* option) {
+  return std::strncmp(arg, option, std::strlen(option)) == 0;
+}
+
+// The text after whichever of an option's names arg begins with (its value,
+// as in "--srate44100" or "-r44100"); null when it begins with none.
+const char* option_value(const char* arg, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    if (prefix(arg, name)) return arg + std::strlen(name);
+  }
+  return nullptr;
+}
+
+// "--" or "-" followed by a digit: a spork count; rest points at the digits.
+bool is_count(const char* arg, const char** rest) {
+  if (arg[0] != '-') return false;
+  const char* p = arg[1] == '-' ? arg + 2 : arg + 1;
+  if (*p < '0' || *p > '9') return false;
+  *rest = p;
+  return true;
+}
+
+// The settings of the first pass.
+struct Settings {
+  t_CPBOOL audio = TRUE;
+  t_CPBOOL halt = TRUE;
+  t_CPUINT srate = 44100;
+  t_CPUINT buffer_size = 256;
+  t_CPUINT num_buffers = 8;
+  t_CPUINT dac = 0;
+  t_CPUINT adc = 0;
+  t_CPUINT dac_chans = 2;
+  t_CPUINT adc_chans = 2;
+  t_CPBOOL block = FALSE;
+  t_CPBOOL set_priority = FALSE;
+  t_CPBOOL watchdog = FALSE;
+  long adaptive = 0;  // -1: the buffer size
+  int log_level = CP_LOG_CORE;
+  int deprecate_level = 1;
+  t_CPBOOL auto_depend = FALSE;
+  t_CPBOOL server = TRUE;
+  t_CPBOOL shell = FALSE;
+  t_CPBOOL empty = FALSE;
+  t_CPBOOL probe = FALSE;
+  int files = 0;
+};
+
+enum class Parsed { option, unmatched, error };
+
+void set_host(const char* host) {
+  std::strncpy(g_host, host, sizeof g_host - 1);
+  g_host[sizeof g_host - 1] = '\0';
+}
+
+[[noreturn]] void poop() {
+  static const char* const lines[] = {
+      "[chip]: bus error...",
+      "[chip]: segmentation fault, core dumped...",
+      "[chip]: access violation, NULL pointer...",
+      "[chip]: Unhandled exception in chip: 0xC0000005: Access violation",
+      "[chip]: malloc: damage after normal block...",
+      "[chip]: virtual machine panic!!!",
+      "[chip]: confused by earlier errors, bailing out...",
+      "[chip]: lack of destructors have forced the garbage collector to delete all files...\n"
+      "[chip]: (this may take a while)",
+      "[chip]: calling machine.crash()...",
+      "[chip]: an unknown fatal error has occured.  please restart your computer...",
+      "[chip]: an unknown fatal error has occured.  please reinstall your operating system...",
+      "[chip]: an unknown fatal error has occured.  please update to a later version...",
+      "[chip]: internal error: unknown error",
+      "[chip]: page fault!!!",
+      "[chip]: error printing error message.  cannot continue 2#%%3$#@,,..."};
+  struct timeval tv;
+  gettimeofday(&tv, nullptr);
+  srand((unsigned)tv.tv_sec);
+  for (;;) {
+    int index = (int)(rand() / 2147483648.0 * 15);
+    EM_printf("%s\n", lines[index]);
+    EM_flush();
+    usleep((useconds_t)(rand() / 2147483648.0 * 2000000));
+  }
+}
+
+// One argument of the first pass.
+Parsed first_pass_option(const char* arg, Settings& s) {
+  const char* rest = nullptr;
+  if (same(arg, "--dump") || same(arg, "+d") || same(arg, "--nodump") || same(arg, "-d")) {
+  } else if (is_count(arg, &rest)) {
+  } else if (same(arg, "--audio") || same(arg, "-a")) {
+    s.audio = TRUE;
+  } else if (same(arg, "--silent") || same(arg, "-s")) {
+    s.audio = FALSE;
+  } else if (same(arg, "--halt") || same(arg, "-t")) {
+    s.halt = TRUE;
+  } else if (same(arg, "--loop") || same(arg, "-l")) {
+    s.halt = FALSE;
+    s.server = TRUE;
+  } else if (same(arg, "--server")) {
+    s.server = TRUE;
+  } else if (same(arg, "--standalone")) {
+    s.server = FALSE;
+  } else if (same(arg, "--callback")) {
+    s.block = FALSE;
+  } else if (same(arg, "--blocking")) {
+    s.block = TRUE;
+  } else if (same(arg, "--hid")) {
+  } else if (same(arg, "--shell") || same(arg, "-e")) {
+    s.shell = TRUE;
+    s.halt = FALSE;
+  } else if (same(arg, "--empty")) {
+    s.empty = TRUE;
+  } else if (const char* v = option_value(arg, {"--srate", "-r"})) {
+    int n = std::atoi(v);
+    if (n > 0) s.srate = (t_CPUINT)n;
+  } else if (const char* v = option_value(arg, {"--bufsize", "-b"})) {
+    int n = std::atoi(v);
+    if (n > 0) s.buffer_size = (t_CPUINT)n;
+  } else if (const char* v = option_value(arg, {"--bufnum", "-n"})) {
+    int n = std::atoi(v);
+    if (n > 0) s.num_buffers = (t_CPUINT)n;
+  } else if (const char* v = option_value(arg, {"--dac"})) {
+    int n = std::atoi(v);
+    s.dac = n < 1 ? 0 : (t_CPUINT)n;
+  } else if (const char* v = option_value(arg, {"--adc"})) {
+    int n = std::atoi(v);
+    s.adc = n < 1 ? 0 : (t_CPUINT)n;
+  } else if (const char* v = option_value(arg, {"--channels", "-c"})) {
+    int n = std::atoi(v);
+    s.dac_chans = s.adc_chans = n < 1 ? 2 : (t_CPUINT)n;
+  } else if (const char* v = option_value(arg, {"--out", "-o"})) {
+    int n = std::atoi(v);
+    s.dac_chans = n < 1 ? 2 : (t_CPUINT)n;
+  } else if (const char* v = option_value(arg, {"--in", "-i"})) {
+    int n = std::atoi(v);
+    s.adc_chans = n < 1 ? 2 : (t_CPUINT)n;
+  } else if (const char* v = option_value(arg, {"--level"})) {
+    g_priority = std::atoi(v);
+    s.set_priority = TRUE;
+  } else if (const char* v = option_value(arg, {"--watchdog"})) {
+    s.watchdog = TRUE;
+    double t = std::atof(v);
+    g_watchdog_timeout = t > 0 ? t : 0.5;
+  } else if (prefix(arg, "--nowatchdog")) {
+    s.watchdog = FALSE;
+  } else if (const char* v = option_value(arg, {"--remote"})) {
+    set_host(v);
+  } else if (arg[0] == '@') {
+    set_host(arg + 1);
+  } else if (const char* v = option_value(arg, {"--port", "-p"})) {
+    g_port = std::atoi(v);
+  } else if (prefix(arg, "--auto") || prefix(arg, "-u")) {
+    s.auto_depend = TRUE;
+  } else if (const char* v = option_value(arg, {"--log", "--verbose", "-v"})) {
+    s.log_level = *v ? std::atoi(v) : CP_LOG_INFO;
+  } else if (const char* v = option_value(arg, {"--adaptive"})) {
+    s.adaptive = *v ? std::atoi(v) : -1;
+  } else if (const char* what = option_value(arg, {"--deprecate"})) {
+    if (same(what, ":stop")) {
+      s.deprecate_level = 0;
+    } else if (same(what, ":warn")) {
+      s.deprecate_level = 1;
+    } else if (same(what, ":ignore")) {
+      s.deprecate_level = 2;
+    } else {
+      EM_printf("[chip]: invalid arguments for '--deprecate'...\n");
+      EM_printf("[chip]: ... (looking for :stop, :warn, or :ignore)\n");
+      return Parsed::error;
+    }
+  } else if (same(arg, "--probe")) {
+    s.probe = TRUE;
+  } else if (same(arg, "--poop")) {
+    poop();
+  } else if (same(arg, "--caution-to-the-wind")) {
+    g_enable_system_cmd = TRUE;
+  } else {
+    return Parsed::unmatched;
+  }
+  return Parsed::option;
+}
+
+// ---------------------------------------------------------------------------
+// Interrupts
+
+// Waits for a byte on the wake-up pipe. After an interrupt it asks the
+// machine to stop until the driver says the run is over (a stop that lands
+// before run() begins would otherwise be forgotten by it).
+class Watcher {
+ public:
+  bool start() {
+    if (pipe(g_wake_pipe) != 0) return false;
+    thread_ = std::thread([this] { watch(); });
+    return true;
+  }
+
+  // The run is over: the watcher ends.
+  void finish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    char byte = 'q';
+    ssize_t n = write(g_wake_pipe[1], &byte, 1);
+    (void)n;
+    if (thread_.joinable()) thread_.join();
+    close(g_wake_pipe[0]);
+    close(g_wake_pipe[1]);
+    g_wake_pipe[0] = g_wake_pipe[1] = -1;
+  }
+
+ private:
+  void watch() {
+    char byte = 0;
+    while (read(g_wake_pipe[0], &byte, 1) < 0) {
+    }
+    if (!g_interrupted) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!done_) {
+      if (g_vm) g_vm->stop();
+      cv_.wait_for(lock, std::chrono::milliseconds(100));
+    }
+  }
+
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+};
+
+// Frees the machine and the compiler driver, clearing the globals first.
+void free_engine(Chip_VM* vm, Chip_Compiler* compiler) {
+  g_vm = nullptr;
+  delete vm;
+  g_compiler = nullptr;
+  delete compiler;
+}
+
+}  // namespace
+
+void usage() {
+  EM_printf("usage: chip --[options|commands] [+-=^] file1 file2 file3 ...\n");
+  EM_printf("   [options] = halt|loop|audio|silent|dump|nodump|server|about|\n");
+  EM_printf("               srate<N>|bufsize<N>|bufnum<N>|dac<N>|adc<N>|\n");
+  EM_printf("               remote<hostname>|port<N>|verbose<N>|probe|\n");
+  EM_printf("               channels<N>|out<N>|in<N>|shell|empty|level<N>|\n");
+  EM_printf("               blocking|callback|deprecate:{stop|warn|ignore}\n");
+  EM_printf("   [commands] = add|remove|replace|remove.all|status|time|kill\n");
+  EM_printf("   [+-=^] = shortcuts for add, remove, replace, status\n");
+  EM_printf("\n");
+  version();
+}
+
+void signal_int(int) {
+  static const char note[] = "[chip]: cleaning up...\n";
+  ssize_t n = write(STDERR_FILENO, note, sizeof note - 1);
+  (void)n;
+  // A second interrupt while the driver shuts down: give up at once.
+  if (g_interrupted || g_wake_pipe[1] < 0) _exit(2);
+  g_interrupted = 1;
+  char byte = 'i';
+  n = write(g_wake_pipe[1], &byte, 1);
+}
+
+void signal_pipe(int) {
+  static const char note[] = "[chip]: sigpipe handled - broken pipe (no connection)...\n";
+  ssize_t n = write(STDERR_FILENO, note, sizeof note - 1);
+  (void)n;
+  // No command client exists here, so g_sigpipe_mode is never set and
+  // nothing is detached from inside the handler.
+}
+
+void all_detach() {
+  EM_log(CP_LOG_INFO, "detaching all resources...");
+  EM_pushlog();
+  // The toolkit module closes what scripts left open.
+  syn_detach(0, nullptr);
+  EM_poplog();
+}
+
+int chip_main(int argc, const char** argv) {
+  EM_setlog(CP_LOG_CORE);
+  Settings s;
+
+  // First pass: settings and the file count.
+  for (int i = 1; i < argc; i++) {
+    const char* arg = argv[i];
+    if (!is_option(arg)) {
+      s.files++;
+      continue;
+    }
+    Parsed parsed = first_pass_option(arg, s);
+    if (parsed == Parsed::option) continue;
+    if (parsed == Parsed::error) return 1;
+    if (same(arg, "--help") || same(arg, "-h") || same(arg, "--about")) {
+      usage();
+      return 2;
+    }
+    if (same(arg, "--version")) {
+      EM_printf("\n");
+      version();
+      return 2;
+    }
+    // No command client in this system: every other argument is an
+    // invalid flag.
+    g_otf_log = 1;
+    EM_setlog(s.log_level);
+    EM_printf("[chip]: invalid flag '%s'\n", arg);
+    usage();
+    return 1;
+  }
+  EM_setlog(s.log_level);
+
+  if (s.probe) {
+    Digitalio::probe();
+    return 0;
+  }
+
+  s.buffer_size = (t_CPUINT)ensurepow2((long)s.buffer_size);
+  // ensurepow2 turns 1 into 0; the machine needs at least one frame.
+  if (s.buffer_size == 0) s.buffer_size = 1;
+  if (!s.audio) s.block = TRUE;
+  if (!s.block && !s.set_priority) g_priority = g_priority_low;
+  if (!s.audio && !s.set_priority) g_priority = CHIP_VM_NO_PRIORITY;
+  Chip_VM::our_priority = g_priority;
+  g_do_watchdog = s.watchdog;
+  if (s.adaptive < 0) s.adaptive = (long)s.buffer_size;
+
+  if (s.empty && !s.shell) {
+    EM_printf("[chip]: '--empty' can only be used with shell...\n");
+    return 1;
+  }
+  if (s.files == 0 && s.halt && !s.shell) {
+    EM_printf("[chip]: no input files... (try --help)\n");
+    return 1;
+  }
+  if (s.shell) {
+    EM_printf("[chip]: '%s' is not available: this engine has no shell yet...\n",
+              s.empty ? "--empty" : "--shell");
+    return 1;
+  }
+
+  // Every file must be there before the audio device opens, so that a
+  // mistyped name is the one thing the user sees.
+  for (int i = 1; i < argc; i++) {
+    std::string filename;
+    std::vector<std::string> args;
+    if (is_option(argv[i]) || !extract_args(argv[i], filename, args)) continue;
+    if (!chip_source_exists(filename.c_str())) {
+      reset_parse();
+      return 1;
+    }
+  }
+
+  Chip_VM* vm = new Chip_VM;
+  g_vm = vm;
+  if (!vm->initialize(s.audio, s.halt, s.srate, s.buffer_size, s.num_buffers, s.dac, s.adc,
+                      s.dac_chans, s.adc_chans, s.block, (t_CPUINT)s.adaptive)) {
+    EM_printf("[chip]: %s\n", vm->last_error().c_str());
+    free_engine(vm, nullptr);
+    return 1;
+  }
+
+  Chip_Compiler* compiler = new Chip_Compiler;
+  g_compiler = compiler;
+  if (!compiler->initialize(vm)) {
+    EM_printf("[chip]: error initializing compiler...\n");
+    free_engine(vm, compiler);
+    return 1;
+  }
+  compiler->emitter->dump_code = FALSE;
+  compiler->set_auto_depend(s.auto_depend);
+
+  if (!vm->initialize_synthesis()) {
+    EM_printf("[chip]: %s\n", vm->last_error().c_str());
+    free_engine(vm, compiler);
+    return 1;
+  }
+
+  Chip_VM::our_detach = all_detach;
+  Watcher watcher;
+  bool watching = watcher.start();
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = signal_int;
+  if (watching) sigaction(SIGINT, &action, nullptr);
+  action.sa_handler = signal_pipe;
+  sigaction(SIGPIPE, &action, nullptr);
+
+  compiler->env->deprecate_level = s.deprecate_level;
+
+  EM_log(CP_LOG_SEVERE, "starting compilation...");
+  EM_pushlog();
+  int status = 0;
+  int count = 1;
+  for (int i = 1; i < argc && status == 0 && !g_interrupted; i++) {
+    const char* arg = argv[i];
+    const char* rest = nullptr;
+    if (arg[0] == '+' || arg[0] == '-') {
+      if (same(arg, "--dump") || same(arg, "+d")) {
+        compiler->emitter->dump_code = TRUE;
+      } else if (same(arg, "--nodump") || same(arg, "-d")) {
+        compiler->emitter->dump_code = FALSE;
+      } else if (is_count(arg, &rest)) {
+        count = std::atoi(rest);
+      }
+      continue;
+    }
+    if (is_option(arg)) continue;
+
+    std::string filename;
+    std::vector<std::string> args;
+    if (!extract_args(arg, filename, args)) {
+      EM_printf("[chip]: malformed filename with argument list...\n");
+      EM_printf("    -->  '%s'", arg);
+      status = 1;
+      break;
+    }
+    EM_log(CP_LOG_FINE, "compiling '%s'...", filename.c_str());
+    EM_pushlog();
+    if (!compiler->go(filename, nullptr, nullptr)) {
+      status = 1;
+      EM_poplog();
+      break;
+    }
+    Chip_VM_Code* code = compiler->output();
+    code->name += arg;
+    EM_log(CP_LOG_FINE, "sporking %d %s...", count, count == 1 ? "instance" : "instances");
+    for (int k = 0; k < count; k++) {
+      Chip_VM_Shred* shred = vm->spork(code, nullptr);
+      if (shred) shred->args = args;
+    }
+    EM_poplog();
+    count = 1;
+  }
+  EM_poplog();
+  reset_parse();
+
+  if (status == 0 && !g_interrupted && Chip_VM::our_priority != CHIP_VM_NO_PRIORITY) {
+    // Real-time priority needs rights a desktop user rarely has: without
+    // them the engine runs at its ordinary priority.
+    if (!Chip_VM::set_priority(Chip_VM::our_priority, vm)) {
+      EM_log(CP_LOG_SYSTEM, "[chip]: %s (running without real-time priority)",
+             vm->last_error().c_str());
+      Chip_VM::our_priority = CHIP_VM_NO_PRIORITY;
+    }
+  }
+  if (!s.server) EM_log(CP_LOG_SYSTEM, "OTF server/listener: OFF");
+
+  // With halt on and nothing sporked (every count 0) there is nothing to run:
+  // the machine only stops when a shred ends.
+  bool nothing_to_run = s.halt && vm->num_shreds() == 0;
+  if (status == 0 && !g_interrupted && !nothing_to_run) vm->run();
+
+  // Shutdown in order: no new interrupt handling, resources, machine,
+  // compiler.
+  if (watching) {
+    signal(SIGINT, SIG_DFL);
+    watcher.finish();
+  }
+  if (g_interrupted && status == 0) status = 2;
+  all_detach();
+  free_engine(vm, compiler);
+  return status;
+}

@@ -1,0 +1,130 @@
+// The language classes Delay, DelayA, DelayL and Echo: the toolkit delay
+// lines (chip/syn_delay.h) as one-in, one-out unit generators. Every
+// property is a "dur" in samples except Echo's "mix". A Delay takes whole
+// samples (the value rounded half up); DelayA and DelayL keep fractions.
+//
+// "max" of the three lines reallocates the buffer with (value + 1.5)
+// truncated + 1 slots, so its getter answers value + 1 (rounded down) and
+// that is the largest usable delay; the current delay is re-applied, and
+// clamped with a message when it no longer fits. A value that is not a
+// finite number (delay or maximum) leaves the line as it was, with a
+// message; a finite value far out of range is held to what the toolkit
+// line accepts (0..Delay::kMaxDelay).
+#include <cmath>
+
+#include "chip/syn/syn_delay.h"
+#include "chip/syn/ugen_syn.h"
+
+t_CPWORD Delay_offset_data = FRAME_NO_OFFSET;
+t_CPWORD DelayA_offset_data = FRAME_NO_OFFSET;
+t_CPWORD DelayL_offset_data = FRAME_NO_OFFSET;
+t_CPWORD Echo_offset_data = FRAME_NO_OFFSET;
+
+namespace {
+
+// A finite sample count as a whole number in the int range (so a
+// conversion can never overflow); the toolkit clamps it further.
+long whole(double v) {
+  if (v >= 2147483647.0) return 2147483647L;
+  if (v <= -2147483648.0) return -2147483648L;
+  return static_cast<long>(v);
+}
+
+Delay& line(Syn_Slot& s) { return s.as<Delay>(); }
+
+double delay_of(Syn_Slot& s) { return line(s).getDelay(); }
+double max_of(Syn_Slot& s) { return static_cast<double>(line(s).getMaximumDelay()); }
+
+// "max" of the three lines: length = (value + 1.5) truncated + 1.
+double set_max(Syn_Slot& s, double v) {
+  if (!std::isfinite(v)) {
+    line(s).rejectNonFinite("max", v);
+  } else {
+    line(s).resize(whole(v + 1.5));
+  }
+  return max_of(s);
+}
+
+const Syn_Member kDelayMembers[] = {
+    syn_prop(
+        "delay", "dur",
+        [](Syn_Slot& s, double v) {
+          if (!std::isfinite(v)) {
+            line(s).rejectNonFinite("setDelay", v);
+          } else {
+            line(s).setDelay(whole(v + 0.5));
+          }
+          return delay_of(s);
+        },
+        delay_of),
+    syn_prop("max", "dur", set_max, max_of),
+};
+
+// DelayA and DelayL: the fractional setDelay of their class (which turns
+// a non-finite value away itself).
+template <typename Line>
+double set_fractional(Syn_Slot& s, double v) {
+  s.as<Line>().setDelay(syn_float(v));
+  return delay_of(s);
+}
+
+const Syn_Member kDelayAMembers[] = {
+    syn_prop("delay", "dur", set_fractional<DelayA>, delay_of),
+    syn_prop("max", "dur", set_max, max_of),
+};
+
+const Syn_Member kDelayLMembers[] = {
+    syn_prop("delay", "dur", set_fractional<DelayL>, delay_of),
+    syn_prop("max", "dur", set_max, max_of),
+};
+
+Echo& echo(Syn_Slot& s) { return s.as<Echo>(); }
+
+const Syn_Member kEchoMembers[] = {
+    syn_prop(
+        "delay", "dur",
+        [](Syn_Slot& s, double v) {
+          echo(s).setDelay(syn_float(v));
+          return double(echo(s).delayLine->getDelay());
+        },
+        [](Syn_Slot& s) { return double(echo(s).delayLine->getDelay()); }),
+    syn_prop(
+        "max", "dur",
+        [](Syn_Slot& s, double v) {
+          echo(s).set(syn_float(v));
+          return double(echo(s).length);
+        },
+        [](Syn_Slot& s) { return double(echo(s).length); }),
+    syn_prop(
+        "mix", "float",
+        [](Syn_Slot& s, double v) {
+          echo(s).setEffectMix(syn_float(v));
+          return double(echo(s).effectMix);
+        },
+        [](Syn_Slot& s) { return double(echo(s).effectMix); }),
+};
+
+SAMPLE tick_line(Syn_Slot& s, SAMPLE in) { return line(s).tick(in); }
+
+const Syn_Class_Desc kDelayClasses[] = {
+    {"Delay", "UGen", "@Delay_data", &Delay_offset_data,
+     [](Chip_Object*) -> Syn* { return new Delay; }, tick_line, syn_pmsg_false,
+     SYN_MEMBERS(kDelayMembers)},
+    {"DelayA", "UGen", "@DelayA_data", &DelayA_offset_data,
+     [](Chip_Object*) -> Syn* { return new DelayA; }, tick_line, syn_pmsg_false,
+     SYN_MEMBERS(kDelayAMembers)},
+    {"DelayL", "UGen", "@DelayL_data", &DelayL_offset_data,
+     [](Chip_Object*) -> Syn* { return new DelayL; }, tick_line, syn_pmsg_false,
+     SYN_MEMBERS(kDelayLMembers)},
+    {"Echo", "UGen", "@Echo_data", &Echo_offset_data,
+     [](Chip_Object*) -> Syn* { return new Echo; },
+     [](Syn_Slot& s, SAMPLE in) { return echo(s).tick(in); }, syn_pmsg_false,
+     SYN_MEMBERS(kEchoMembers)},
+};
+
+}  // namespace
+
+const Syn_Class_Desc* syn_delay_classes(size_t* count) {
+  *count = sizeof kDelayClasses / sizeof kDelayClasses[0];
+  return kDelayClasses;
+}

@@ -1,0 +1,171 @@
+// The unit-generator graph.
+//
+// Sound is made by a graph of nodes: unit generators (Chip_UGen) and unit
+// analysers (Chip_UAna). Programs link them with `=>` (an audio link), `=^`
+// (an audio link that also carries analysis results) and unlink them with
+// `=<`. The graph is pulled: once per sample the shreduler asks its sinks
+// (dac and blackhole) for the sample at `now`, and every node first asks its
+// sources for theirs; in block mode it asks for a block of frames at once.
+// Each node remembers the time of the last sample it computed, so a node is
+// computed once per sample however many nodes read it, and a cycle ends at
+// the node reached a second time (it reports its previous sample).
+// Analysers compute an analysis frame ("tock") only on demand.
+//
+// Combining (`op`): the first source's output starts the sum; each further
+// valid source is subtracted (2), multiplied (3), divided (4) or, for every
+// other op, added. op < 0 passes the sum through untouched, op 0 outputs 0,
+// op > 0 runs the class's tick and scales by gain x pan. Outputs whose
+// magnitude is not strictly between 1e-15 and 1e15 (and NaN) become 0.
+//
+// Channels: a multichannel node (dac, adc, stereo classes) owns one mono
+// node per channel in `multi_chan`; links into and out of it go channel to
+// channel (see add). A mono node is its own single channel.
+//
+// References: a link holds two, the destination's source list on the source
+// and the source's destination list on the destination; the analyser lists
+// hold none. A multichannel node holds one reference on each channel node;
+// a channel node points back at its `owner` WITHOUT holding a reference
+// (a counted back-reference would make a cycle that never frees): when the
+// owner is destroyed it clears each channel's `owner` and releases it, so a
+// channel that still sits in the graph goes on working on its own.
+//
+// Nodes made by a shred point back at it (`shred`) and are listed in the
+// shred's registry. A node's destruction takes it out of that registry, so
+// an ending shred must first clear those back-pointers: see
+// Chip_UGen::disconnect_owned.
+//
+// Threads: the graph belongs to the machine's thread (the audio thread in
+// callback mode): links, unlinks, ticks and tocks all run there, without
+// locks. No other thread may touch a node.
+#ifndef CHIP_CHIP_UGEN_H
+#define CHIP_CHIP_UGEN_H
+
+#include <vector>
+
+#include "chip/util/chip_def.h"
+#include "chip/vm/chip_dl.h"
+#include "chip/vm/chip_oo.h"
+
+struct Chip_VM_Shred;
+struct Chip_UAna;
+
+// ---------------------------------------------------------------------------
+// A unit generator: one node of the audio graph.
+struct Chip_UGen : Chip_Object {
+  Chip_UGen();
+  ~Chip_UGen() override;
+
+  // Sets every field to its initial value (below).
+  virtual void init();
+  // Tears the node down: out of its shred's registry, every link cut, lists
+  // and block buffers freed. Channel nodes are handled by the destructor.
+  virtual void done();
+
+  // Block buffers: frees both, then (frames > 0) allocates `frames` samples
+  // for each (contents undefined). FALSE when an allocation failed; frames 0
+  // only frees and returns TRUE.
+  t_CPBOOL alloc_v(unsigned long frames);
+  // Channel slots: multi_chan_size = max(ins, outs) zeroed slots; a size of
+  // 1 becomes 0 with slot 0 pointing at the node itself. Stores num_ins and
+  // num_outs. The slots of a multichannel node are then filled with
+  // attach_chan.
+  void alloc_multi_chan(unsigned long ins, unsigned long outs);
+  // Puts `chan` in channel slot i (i < multi_chan_size, slot empty): the
+  // node takes a reference on it and becomes its owner (not counted, see
+  // above).
+  void attach_chan(unsigned long i, Chip_UGen* chan);
+
+  // The sample for `now`; returns the valid flag.
+  unsigned long system_tick(t_CPTIME now);
+  // `frames` (>= 1, at most the block buffers' size) samples from `now`.
+  unsigned long system_tick_v(t_CPTIME now, unsigned long frames);
+
+  // Links src into this node (`=>`; with upchip non-zero `=^`).
+  t_CPBOOL add(Chip_UGen* src, unsigned long upchip);
+  // Unlinks every occurrence of src from this node (`=<`).
+  t_CPBOOL remove(Chip_UGen* src);
+  // Unlinks this node from all its destinations and, when recursive, all
+  // its sources from it. Always TRUE.
+  t_CPBOOL disconnect(unsigned long recursive);
+  // src is a source of this node or of one of its channel nodes.
+  t_CPBOOL is_connected_from(Chip_UGen* src);
+
+  // Takes the nodes of an ending shred out of the graph. `owned` is a copy
+  // of the shred's registry (the shred empties its own afterwards, never
+  // while this runs). Each node is held while this runs, its `shred`
+  // back-pointer cleared, then disconnected recursively; the holds are
+  // dropped last, which frees the nodes nothing else holds. Neither the
+  // registry nor the shred is touched.
+  static void disconnect_owned(const std::vector<Chip_UGen*>& owned);
+
+  // Class behaviour (copied from the class's Chip_UGen_Info).
+  f_tick tick;
+  f_pmsg pmsg;  // never called by the graph
+
+  // Channels.
+  Chip_UGen** multi_chan;
+  unsigned long multi_chan_size;  // 0 for a mono node
+  unsigned long num_ins;
+  unsigned long num_outs;
+
+  // Links: sources (nodes linked into this one), destinations (nodes this
+  // one is linked into), and the analyser links made with `=^`.
+  Chip_UGen** src_list;
+  unsigned long src_cap;
+  unsigned long num_src;
+  Chip_UGen** dest_list;
+  unsigned long dest_cap;
+  unsigned long m_num_dest;
+  Chip_UGen** src_uana_list;  // incoming analysers
+  unsigned long src_uana_cap;
+  unsigned long num_src_uana;
+  Chip_UGen** dest_uana_list;  // nodes taking this one's analysis
+  unsigned long dest_uana_cap;
+  unsigned long num_dest_uana;
+  long max_src;  // limit on num_src; -1 unlimited
+
+  // Sample state.
+  t_CPTIME time;        // time of the last computed sample
+  unsigned long valid;  // result of the last tick (0: no valid output)
+  SAMPLE sum;           // combined input of the current sample
+  SAMPLE current;       // output of the current sample
+  SAMPLE last;          // last output
+  SAMPLE gain;
+  SAMPLE pan;  // second output factor (set per channel by stereo classes)
+  long op;     // combining operation (see the note at the top)
+  SAMPLE* sum_v;
+  SAMPLE* current_v;
+  unsigned long size_v;  // frames of sum_v and current_v
+
+  Chip_VM_Shred* shred;  // shred that made the node, or null
+  Chip_UGen* owner;      // multichannel node owning this channel, or null
+  unsigned long is_uana;
+};
+
+// ---------------------------------------------------------------------------
+// A unit analyser: a node that also computes analysis frames on demand.
+struct Chip_UAna : Chip_UGen {
+  Chip_UAna();
+  ~Chip_UAna() override;
+
+  // The analysis frame for `now`: upstream analysers first, then this
+  // node's tock (unless op <= 0); the blob is stamped with now.
+  unsigned long system_tock(t_CPTIME now);
+  // src takes part as an incoming analyser (linked with `=^`).
+  t_CPBOOL is_up_connected_from(Chip_UAna* src);
+  unsigned long numIncomingUAnae();
+  // The blob of incoming analyser `index`; NULL past the last one.
+  Chip_UAnaBlobProxy* getIncomingBlob(unsigned long index);
+  // This analyser's own blob.
+  Chip_UAnaBlobProxy* blobProxy();
+
+  f_tock tock;
+  t_CPTIME tock_time;  // time of the last analysis frame
+};
+
+// ---------------------------------------------------------------------------
+// Analysis results: an analyser's blob and its accessor Chip_UAnaBlobProxy,
+// with getBlobProxy and the member offsets, live with the analysis classes.
+#include "chip/vm/chip_lang_uana.h"  // IWYU pragma: export
+
+#endif
