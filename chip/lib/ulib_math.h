@@ -8,7 +8,7 @@
 // named constants PI, TWO_PI, E and e, FLOAT_MAX, FLOAT_MIN_MAG, INT_MAX,
 // INFINITY and the imaginary unit as I, i, J and j. Thirteen of its
 // functions (abs, fabs, sgn, the four random functions and the six pitch and
-// level conversions) are Std's own routines (chip/ulib_std.h), registered a
+// level conversions) are Std's own routines (chip/lib/ulib_std.h), registered a
 // second time here, so Std and Math share one generator.
 //
 // min and max compare once (x < y, x > y) and answer y when the comparison

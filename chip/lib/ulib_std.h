@@ -4,9 +4,9 @@
 // Std is a class of static functions: absolute values, the sign, random
 // numbers from the host C library's generator (shared with Math), running a
 // host command, conversions between strings and numbers, environment
-// variables, and the pitch and level conversions of chip/util_math.h. Each
+// variables, and the pitch and level conversions of chip/util/util_math.h. Each
 // function is one native routine named after it with "_impl" behind it;
-// Math (chip/ulib_math.h) registers thirteen of these very routines again
+// Math (chip/lib/ulib_math.h) registers thirteen of these very routines again
 // under its own name.
 //
 // Integer arithmetic that the language's 32-bit ints cannot hold is done

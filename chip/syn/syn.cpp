@@ -34,9 +34,7 @@ void syn_warn(const char* format, ...) {
 // ---------------------------------------------------------------------------
 // SynError
 
-SynError::SynError(const char* text, TYPE kind) : type(kind) {
-  std::snprintf(message, sizeof message, "%s", text ? text : "");
-}
+SynError::SynError(const char* text, TYPE kind) : Frame_Error(text), type(kind) {}
 
 void SynError::printMessage() const { syn_warn("%s", message); }
 

@@ -4,7 +4,7 @@
 // toolkit class uses.
 //
 // Toolkit classes are plain C++ objects that compute one sample per tick in
-// single precision; the language bindings (chip/ugen_syn.h) wrap them as
+// single precision; the language bindings (chip/syn/ugen_syn.h) wrap them as
 // unit generators. They read Syn::srate whenever they turn seconds or Hz
 // into samples, so objects made after the module registration see the
 // host's rate.
@@ -26,6 +26,8 @@
 #define CHIP_SYN_H
 
 #include <cstddef>
+
+#include "chip/vm/frame_object.h"
 
 // Message prefixes of the toolkit's families.
 #define SYN_PREFIX "[chip](via SYN): "
@@ -53,8 +55,10 @@ inline float syn_float(double v) {
 // line feed is added) through the engine's printing.
 void syn_warn(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// The toolkit's error: a message (cut to 255 characters) and its kind.
-class SynError {
+// The toolkit's error: a message (cut to 255 characters) and its kind. The
+// binding frame catches it (it is a Frame_Error) and prints it with the
+// toolkit's prefix.
+class SynError : public Frame_Error {
  public:
   enum TYPE {
     WARNING = 0,            // printed, not thrown
@@ -66,29 +70,20 @@ class SynError {
   };
 
   explicit SynError(const char* message, TYPE type = FUNCTION_ARGUMENT);
-  virtual ~SynError() = default;
-
   // Prints the message and a line feed.
   virtual void printMessage() const;
   virtual TYPE getType() const { return type; }
-  virtual const char* getMessage() const { return message; }
-
-  // Whether the message was printed when the error was raised
-  // (handleError prints before it throws); the binding frame prints the
-  // others when it catches them.
-  bool wasReported() const { return reported; }
-  void markReported() { reported = true; }
+  const char* prefix() const override { return SYN_PREFIX; }
 
  protected:
-  char message[256];
   TYPE type;
-  bool reported = false;
 };
 
-// The root of every toolkit class.
-class Syn {
+// The root of every toolkit class (a Frame_Obj, so the binding frame can
+// hold any toolkit object).
+class Syn : public Frame_Obj {
  public:
-  virtual ~Syn() = default;
+  ~Syn() override = default;
 
   // Samples per second, 44100 until the module registration sets the
   // host's rate.

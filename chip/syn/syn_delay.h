@@ -18,7 +18,7 @@
 // instrument's vibrato, so each kind of message prints once per object.
 //
 // DelayA's allpass recursion stores its output flushed (see syn_flush in
-// chip/syn_filter.h): no denormals, no NaN kept.
+// chip/syn/syn_filter.h): no denormals, no NaN kept.
 //
 // Everything runs on the audio thread; nothing allocates outside the
 // constructors, resize() and Echo::set().

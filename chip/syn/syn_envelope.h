@@ -2,7 +2,7 @@
 // to a target at a fixed step per sample, and ADSR, a four-stage attack,
 // decay, sustain, release envelope built on it. Instruments use them for
 // breath, amplitude and vibrato; the language classes of the same names wrap
-// them (chip/ugen_syn_envelope.cpp).
+// them (chip/syn/ugen_syn_envelope.cpp).
 //
 // Arithmetic is single precision. Times are seconds, turned into steps per
 // sample with Syn::srate as it is at the call. A ramp keeps its time, not its

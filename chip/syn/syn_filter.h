@@ -3,7 +3,7 @@
 //
 // FilterSyn is a direct-form filter y[n] = sum b[i] x[n-i] - sum a[k] y[n-k]
 // with a[0] normalised to 1; it is also the base of the delay lines
-// (chip/syn_delay.h), which use its `inputs` as their ring buffer. OnePole,
+// (chip/syn/syn_delay.h), which use its `inputs` as their ring buffer. OnePole,
 // OneZero, PoleZero, TwoPole, TwoZero and BiQuad are the fixed-order forms
 // with straight-line ticks and setters that compute coefficients from
 // musical parameters (pole, zero, resonance, notch); FormSwep is a BiQuad

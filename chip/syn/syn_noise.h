@@ -2,7 +2,7 @@
 // sample from the standard library's generator; SubNoise holds each value
 // for `holdLength` samples (stepped noise). Instruments and effects own
 // Noise objects for breath, bow noise and random modulation; SubNoise is the
-// language class of the same name (chip/ugen_syn_noise.cpp).
+// language class of the same name (chip/syn/ugen_syn_noise.cpp).
 //
 // Every construction reseeds the process-wide generator with the current
 // time in seconds, so two sources made within one second restart the same

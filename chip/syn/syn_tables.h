@@ -4,7 +4,7 @@
 // bow's friction (BowTabl: an inverse fourth power of the biased, scaled
 // velocity, capped at 1). Owners call tick() inside their own tick; each
 // keeps the value it returned as lastOutput. JetTabl is also the language
-// unit generator of that name (chip/ugen_syn_tables.cpp).
+// unit generator of that name (chip/syn/ugen_syn_tables.cpp).
 //
 // Single precision, except BowTabl's power (double).
 #ifndef CHIP_SYN_TABLES_H

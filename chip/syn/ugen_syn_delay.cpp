@@ -1,5 +1,5 @@
 // The language classes Delay, DelayA, DelayL and Echo: the toolkit delay
-// lines (chip/syn_delay.h) as one-in, one-out unit generators. Every
+// lines (chip/syn/syn_delay.h) as one-in, one-out unit generators. Every
 // property is a "dur" in samples except Echo's "mix". A Delay takes whole
 // samples (the value rounded half up); DelayA and DelayL keep fractions.
 //
@@ -30,13 +30,13 @@ long whole(double v) {
   return static_cast<long>(v);
 }
 
-Delay& line(Syn_Slot& s) { return s.as<Delay>(); }
+Delay& line(Frame_Slot& s) { return s.as<Delay>(); }
 
-double delay_of(Syn_Slot& s) { return line(s).getDelay(); }
-double max_of(Syn_Slot& s) { return static_cast<double>(line(s).getMaximumDelay()); }
+double delay_of(Frame_Slot& s) { return line(s).getDelay(); }
+double max_of(Frame_Slot& s) { return static_cast<double>(line(s).getMaximumDelay()); }
 
 // "max" of the three lines: length = (value + 1.5) truncated + 1.
-double set_max(Syn_Slot& s, double v) {
+double set_max(Frame_Slot& s, double v) {
   if (!std::isfinite(v)) {
     line(s).rejectNonFinite("max", v);
   } else {
@@ -45,10 +45,10 @@ double set_max(Syn_Slot& s, double v) {
   return max_of(s);
 }
 
-const Syn_Member kDelayMembers[] = {
-    syn_prop(
+const Frame_Member kDelayMembers[] = {
+    frame_prop(
         "delay", "dur",
-        [](Syn_Slot& s, double v) {
+        [](Frame_Slot& s, double v) {
           if (!std::isfinite(v)) {
             line(s).rejectNonFinite("setDelay", v);
           } else {
@@ -57,74 +57,74 @@ const Syn_Member kDelayMembers[] = {
           return delay_of(s);
         },
         delay_of),
-    syn_prop("max", "dur", set_max, max_of),
+    frame_prop("max", "dur", set_max, max_of),
 };
 
 // DelayA and DelayL: the fractional setDelay of their class (which turns
 // a non-finite value away itself).
 template <typename Line>
-double set_fractional(Syn_Slot& s, double v) {
+double set_fractional(Frame_Slot& s, double v) {
   s.as<Line>().setDelay(syn_float(v));
   return delay_of(s);
 }
 
-const Syn_Member kDelayAMembers[] = {
-    syn_prop("delay", "dur", set_fractional<DelayA>, delay_of),
-    syn_prop("max", "dur", set_max, max_of),
+const Frame_Member kDelayAMembers[] = {
+    frame_prop("delay", "dur", set_fractional<DelayA>, delay_of),
+    frame_prop("max", "dur", set_max, max_of),
 };
 
-const Syn_Member kDelayLMembers[] = {
-    syn_prop("delay", "dur", set_fractional<DelayL>, delay_of),
-    syn_prop("max", "dur", set_max, max_of),
+const Frame_Member kDelayLMembers[] = {
+    frame_prop("delay", "dur", set_fractional<DelayL>, delay_of),
+    frame_prop("max", "dur", set_max, max_of),
 };
 
-Echo& echo(Syn_Slot& s) { return s.as<Echo>(); }
+Echo& echo(Frame_Slot& s) { return s.as<Echo>(); }
 
-const Syn_Member kEchoMembers[] = {
-    syn_prop(
+const Frame_Member kEchoMembers[] = {
+    frame_prop(
         "delay", "dur",
-        [](Syn_Slot& s, double v) {
+        [](Frame_Slot& s, double v) {
           echo(s).setDelay(syn_float(v));
           return double(echo(s).delayLine->getDelay());
         },
-        [](Syn_Slot& s) { return double(echo(s).delayLine->getDelay()); }),
-    syn_prop(
+        [](Frame_Slot& s) { return double(echo(s).delayLine->getDelay()); }),
+    frame_prop(
         "max", "dur",
-        [](Syn_Slot& s, double v) {
+        [](Frame_Slot& s, double v) {
           echo(s).set(syn_float(v));
           return double(echo(s).length);
         },
-        [](Syn_Slot& s) { return double(echo(s).length); }),
-    syn_prop(
+        [](Frame_Slot& s) { return double(echo(s).length); }),
+    frame_prop(
         "mix", "float",
-        [](Syn_Slot& s, double v) {
+        [](Frame_Slot& s, double v) {
           echo(s).setEffectMix(syn_float(v));
           return double(echo(s).effectMix);
         },
-        [](Syn_Slot& s) { return double(echo(s).effectMix); }),
+        [](Frame_Slot& s) { return double(echo(s).effectMix); }),
 };
 
-SAMPLE tick_line(Syn_Slot& s, SAMPLE in) { return line(s).tick(in); }
+SAMPLE tick_line(Frame_Slot& s, SAMPLE in) { return line(s).tick(in); }
 
-const Syn_Class_Desc kDelayClasses[] = {
+const Frame_Class_Desc kDelayClasses[] = {
     {"Delay", "UGen", "@Delay_data", &Delay_offset_data,
-     [](Chip_Object*) -> Syn* { return new Delay; }, tick_line, syn_pmsg_false,
-     SYN_MEMBERS(kDelayMembers)},
+     [](Chip_Object*) -> Frame_Obj* { return new Delay; }, tick_line, frame_pmsg_false,
+     FRAME_MEMBERS(kDelayMembers)},
     {"DelayA", "UGen", "@DelayA_data", &DelayA_offset_data,
-     [](Chip_Object*) -> Syn* { return new DelayA; }, tick_line, syn_pmsg_false,
-     SYN_MEMBERS(kDelayAMembers)},
+     [](Chip_Object*) -> Frame_Obj* { return new DelayA; }, tick_line, frame_pmsg_false,
+     FRAME_MEMBERS(kDelayAMembers)},
     {"DelayL", "UGen", "@DelayL_data", &DelayL_offset_data,
-     [](Chip_Object*) -> Syn* { return new DelayL; }, tick_line, syn_pmsg_false,
-     SYN_MEMBERS(kDelayLMembers)},
+     [](Chip_Object*) -> Frame_Obj* { return new DelayL; }, tick_line, frame_pmsg_false,
+     FRAME_MEMBERS(kDelayLMembers)},
     {"Echo", "UGen", "@Echo_data", &Echo_offset_data,
-     [](Chip_Object*) -> Syn* { return new Echo; },
-     [](Syn_Slot& s, SAMPLE in) { return echo(s).tick(in); }, syn_pmsg_false,
-     SYN_MEMBERS(kEchoMembers)},
+     [](Chip_Object*) -> Frame_Obj* { return new Echo; },
+     [](Frame_Slot& s, SAMPLE in) { return echo(s).tick(in); }, frame_pmsg_false,
+     FRAME_MEMBERS(kEchoMembers)},
 };
 
 }  // namespace
 
-const Syn_Class_Desc* syn_delay_classes(size_t* count) {
+const Frame_Class_Desc* syn_delay_classes(size_t* count) {
   *count = sizeof kDelayClasses / sizeof kDelayClasses[0];
   return kDelayClasses;
 }

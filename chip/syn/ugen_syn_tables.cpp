@@ -1,4 +1,4 @@
-// The language class JetTabl: the jet table (chip/syn_tables.h) applied to
+// The language class JetTabl: the jet table (chip/syn/syn_tables.h) applied to
 // its input sample by sample. It has no members besides its hidden one.
 #include "chip/syn/syn_tables.h"
 #include "chip/syn/ugen_syn.h"
@@ -7,15 +7,16 @@ t_CPWORD JetTabl_offset_data = FRAME_NO_OFFSET;
 
 namespace {
 
-const Syn_Class_Desc kTablesClasses[] = {
+const Frame_Class_Desc kTablesClasses[] = {
     {"JetTabl", "UGen", "@JetTabl_data", &JetTabl_offset_data,
-     [](Chip_Object*) -> Syn* { return new JetTabl; },
-     [](Syn_Slot& s, SAMPLE in) { return s.as<JetTabl>().tick(in); }, syn_pmsg_true, nullptr, 0},
+     [](Chip_Object*) -> Frame_Obj* { return new JetTabl; },
+     [](Frame_Slot& s, SAMPLE in) { return s.as<JetTabl>().tick(in); }, frame_pmsg_true, nullptr,
+     0},
 };
 
 }  // namespace
 
-const Syn_Class_Desc* syn_tables_classes(size_t* count) {
+const Frame_Class_Desc* syn_tables_classes(size_t* count) {
   *count = sizeof kTablesClasses / sizeof kTablesClasses[0];
   return kTablesClasses;
 }

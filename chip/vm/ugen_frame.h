@@ -1,44 +1,80 @@
 // The binding frame of the native unit-generator modules.
 //
-// Every native module (osc, xxx, filter, syn, xform, extract, srate) gives
-// each of its classes its behaviour as plain functions of the shapes of
-// chip/chip_dl.h and registers them from one query function through the
-// import interface (chip/chip_import.h). This header is what those modules
-// share beyond that:
+// Every native module (osc, xxx, filter, syn, xform, extract, srate) makes
+// its classes known to the language through the import interface
+// (chip/types/chip_import.h) and gives them behaviour as native functions of
+// the shapes of chip/vm/chip_dl.h. This header is how they all do it: a
+// language class is DECLARED by one table row, not written out.
 //
-// State. A class with native state declares one hidden member (its name
-// begins with "@", so scripts cannot name it) of type "int": one pointer-wide
-// word of the object's data that holds the address of the class's state
-// record. The import interface returns the member's byte offset, which the
-// module keeps in a process-wide offset global (osc_offset_data, ...).
-// frame_state() is the one way to read that pointer: it checks that the
-// offset was registered and lies inside the object's data, so a binding that
-// runs on an object of the wrong class, or before registration, stops the
-// engine at the check instead of reading stray memory. The constructor
-// stores a new record with frame_set_state(); the destructor takes it back
-// with frame_take_state(), which leaves 0 in the member (a destructor that
-// finds 0 has nothing to free). Subclasses without their own constructor use
-// their parent's member and record.
+// The model. A unit generator's behaviour lives in a plain C++ class
+// derived from Frame_Obj (chip/vm/frame_object.h): an initialiser, setters
+// that store their value after its clamp and compute what depends on it,
+// getters, and a per-sample tick. Such a class builds and tests without a
+// machine. Its language class is one Frame_Class_Desc: name, parent, the
+// hidden member that holds the object, how to make the object, its tick,
+// its pmsg and a table of members:
+//
+//   const Frame_Member kFooMembers[] = {
+//       frame_prop("gain", "float",
+//                  [](Frame_Slot& s, double v) { return s.as<Foo>().setGain(v); },
+//                  [](Frame_Slot& s) { return s.as<Foo>().gain(); }),
+//       frame_method("clear", "void", [](Frame_Slot& s, void*, Chip_DL_Return*) {
+//         s.as<Foo>().clear(); }),
+//   };
+//   const Frame_Class_Desc kFoo = {"Foo", "UGen", "@Foo_data", &Foo_offset_data,
+//       [](Chip_Object*) -> Frame_Obj* { return new Foo; },
+//       [](Frame_Slot& s, SAMPLE in) { return s.as<Foo>().tick(in); },
+//       frame_pmsg_false, FRAME_MEMBERS(kFooMembers)};
+//
+// frame_import_class(env, &kFoo) registers it; the frame makes the native
+// functions itself (one trampoline per registered class and member), so a
+// module writes only the class's own side.
+//
+// Members. A property is a setter and/or a getter registered as
+// `type name(type value)` and `type name()`, both crossing as a double: an
+// "int" property's value is converted on the way in and out (clamped to the
+// int range, NaN as 0), a "dur" is in samples. A method has any return type
+// and up to four arguments, read with the argument reader of chip_dl.h, and
+// writes its result by its declared type. Aliases are further rows with the
+// same functions. A native member (frame_native) is a plain native function
+// registered as it is: for members that act on the language object itself
+// rather than on a native object (the multichannel classes).
+//
+// Objects. The hidden member (a name beginning with "@", so scripts cannot
+// name it; type "int") holds a Frame_Slot: the native object, the object's
+// graph node and the frame's per-object flags. A class with `make` creates
+// its object in its constructor; when the member already holds one (a
+// parent's constructor ran first) the new object replaces it. A class that
+// declares a member without `make` only clears it. Subclasses without a
+// member of their own name their parent's member (data_member null, offset
+// the parent's). A class with neither member nor offset has no state: its
+// tick sees an empty slot. The destructor deletes object and slot and
+// writes 0; a destructor that finds 0 does nothing.
+//
+// Errors. Every call into a native object (make, tick, setters, getters,
+// methods) runs inside the frame's guard: a Frame_Error is caught there and
+// never reaches the machine. Its message is printed if raising it did not
+// print it already; a failing constructor leaves the object empty (it then
+// outputs silence and its members answer 0); a failing member call answers
+// 0 and the script goes on; a failing tick outputs 0 and the object stays
+// silent (its tick is not called again, so the fault prints once) until a
+// later setter or method call succeeds. Members of an empty object answer 0.
+// A message that a bad parameter would repeat every sample is printed once
+// per object with slot.warn_once(bit, ...).
+//
+// Lower level. frame_member(), frame_state() and friends read and write an
+// object's members at the offsets the import interface returned (checked:
+// an offset that was never registered, or one outside the object's data,
+// stops the engine at the check instead of reading stray memory);
+// frame_import_mvar/state/mfun/sfun and frame_fail are the registration
+// steps the rows are made of, for the classes that need one by hand.
 //
 // Arguments and results. A constructor, member function or static function
 // receives its declared arguments packed in declaration order in one block:
 // an int (sign-extended) or an object reference in one pointer-wide word,
-// float, dur and time in one double each. Bindings read them in order with
-// the argument reader of chip/chip_dl.h; results go into the
+// float, dur and time in one double each. Results go into the
 // Chip_DL_Return by declared type (v_int, v_float, v_object); a "void"
 // function writes nothing.
-//
-// Conventions. A tick reads its record through frame_state(), writes exactly
-// one sample and returns 1. A setter (ctrl_) reads its one argument, stores
-// it after its clamp and returns it as stored; a getter (cget_) returns the
-// stored value; both share one language name and differ by argument count.
-// A pmsg returns 1 for the messages it knows, 0 otherwise.
-//
-// Registration, per class: a begin operation (NULL: the query returns FALSE
-// at once), frame_import_state() for the state member (-1 takes the error
-// path), frame_import_mfun()/frame_import_sfun() for the functions (FALSE
-// takes the error path), type_engine_import_class_end(); the error path is
-// frame_fail(), which closes the open class and returns FALSE.
 //
 // Threads: registration runs once on the thread that starts the engine;
 // every constructor, destructor, tick and member function on the machine's
@@ -48,11 +84,14 @@
 
 #include <initializer_list>
 
+#include "chip/types/chip_import.h"
 #include "chip/util/chip_def.h"
 #include "chip/vm/chip_dl.h"
 #include "chip/vm/chip_oo.h"
+#include "chip/vm/frame_object.h"
 
 struct Chip_Env;
+struct Chip_Type;
 struct Chip_UGen;
 
 // An offset global before its class is registered (and the import
@@ -126,5 +165,120 @@ t_CPBOOL frame_import_sfun(Chip_Env* env, const char* type, const char* name, f_
 // The error path of a query function after a class was opened: closes it
 // and returns FALSE.
 t_CPBOOL frame_fail(Chip_Env* env);
+
+// ---------------------------------------------------------------------------
+// Declared classes.
+
+// The per-object record in a declared class's hidden member.
+struct Frame_Slot {
+  Frame_Obj* obj = nullptr;   // the native object; null when none was made
+  Chip_UGen* ugen = nullptr;  // the object's graph node
+  unsigned warned = 0;        // warn_once() bits already printed
+  bool tick_failed = false;   // the tick raised a Frame_Error: silent until a
+                              // member call succeeds
+
+  // The native object as its class (the frame only calls a class's
+  // functions on objects its own or a subclass's make created).
+  template <typename T>
+  T& as() {
+    return static_cast<T&>(*obj);
+  }
+  // Prints the message (prefix in the format; the line feed is added) the
+  // first time `bit` is used on this object: bits 0..30 are the classes'
+  // own, 31 the frame's.
+  void warn_once(unsigned bit, const char* format, ...) __attribute__((format(printf, 3, 4)));
+};
+
+// Property accessors (the value crosses as a double whatever the type).
+typedef double (*Frame_Set)(Frame_Slot& slot, double value);
+typedef double (*Frame_Get)(Frame_Slot& slot);
+// A method: reads its arguments from args (GET_NEXT_*) and writes its
+// result, by its declared type, into ret.
+typedef void (*Frame_Method)(Frame_Slot& slot, void* args, Chip_DL_Return* ret);
+// Makes the class's native object (self: the language object, for classes
+// that keep language objects of their own).
+typedef Frame_Obj* (*Frame_Make)(Chip_Object* self);
+// One output sample from the input sample.
+typedef SAMPLE (*Frame_Tick)(Frame_Slot& slot, SAMPLE in);
+
+struct Frame_Member {
+  const char* name;    // language name
+  const char* type;    // "int", "float", "dur" for properties; any type otherwise
+  Frame_Set set;       // property setter, or null (no setter)
+  Frame_Get get;       // property getter, or null (no getter)
+  Frame_Method method; // a method, or null
+  f_mfun native;       // a native member registered as it is, or null
+  Frame_Arg args[4];   // the method's arguments ({nullptr, nullptr} ends them)
+};
+
+// A setter/getter pair `type name(type value)` and `type name()`; either
+// may be null.
+constexpr Frame_Member frame_prop(const char* name, const char* type, Frame_Set set,
+                                  Frame_Get get) {
+  return Frame_Member{name, type, set, get, nullptr, nullptr, {}};
+}
+// A method `type name(args...)` (at most four arguments).
+constexpr Frame_Member frame_method(const char* name, const char* type, Frame_Method method,
+                                    Frame_Arg a0 = {}, Frame_Arg a1 = {}, Frame_Arg a2 = {},
+                                    Frame_Arg a3 = {}) {
+  return Frame_Member{name, type, nullptr, nullptr, method, nullptr, {a0, a1, a2, a3}};
+}
+// A native member function `type name(args...)` registered as it is.
+constexpr Frame_Member frame_native(const char* name, const char* type, f_mfun fn,
+                                    Frame_Arg a0 = {}, Frame_Arg a1 = {}, Frame_Arg a2 = {},
+                                    Frame_Arg a3 = {}) {
+  return Frame_Member{name, type, nullptr, nullptr, nullptr, fn, {a0, a1, a2, a3}};
+}
+
+// A member variable `type name` the class declares, with the global that
+// receives its offset.
+struct Frame_Var {
+  const char* type;
+  const char* name;
+  t_CPWORD* offset;
+};
+
+struct Frame_Class_Desc {
+  const char* name;          // language class name
+  const char* parent;        // "UGen" or a class registered before
+  const char* data_member;   // "@Foo_data" when the class declares one, else null
+  t_CPWORD* offset;          // the offset global of the member the class uses (null: none)
+  Frame_Make make;           // null: no native object of its own (see above)
+  Frame_Tick tick;           // null: the parent's tick
+  f_pmsg pmsg;               // a pmsg, or null (the parent's)
+  const Frame_Member* members;
+  size_t member_count;
+  // Audio inputs and outputs (CHIP_IMPORT_KEEP: the parent's).
+  unsigned long ins = CHIP_IMPORT_KEEP;
+  unsigned long outs = CHIP_IMPORT_KEEP;
+  // A native constructor of a class without a native object (it acts on
+  // the language object itself), registered as it is; null: none.
+  f_ctor native_ctor = nullptr;
+  // Member variables the class declares before its functions.
+  const Frame_Var* vars = nullptr;
+  size_t var_count = 0;
+};
+
+#define FRAME_MEMBERS(table) table, sizeof(table) / sizeof((table)[0])
+
+// The pmsg of classes that accept every message, and of those that know none.
+unsigned long frame_pmsg_true(Chip_Object* SELF, const char* MSG, void* ARGS, Chip_VM_Shred* SHRED);
+unsigned long frame_pmsg_false(Chip_Object* SELF, const char* MSG, void* ARGS,
+                               Chip_VM_Shred* SHRED);
+
+// The slot in self's hidden member at offset (null when empty), and the
+// native object in it (null when none).
+Frame_Slot* frame_slot(Chip_Object* self, t_CPWORD offset);
+Frame_Obj* frame_object(Chip_Object* self, t_CPWORD offset);
+
+// Registers one declared class on env's global namespace: the class (with
+// its constructor, destructor and tick trampolines), its member variables,
+// its hidden member (offset into *desc->offset), its members. The class's
+// type, or null after the import interface's message (an opened class is
+// closed again).
+Chip_Type* frame_import_class(Chip_Env* env, const Frame_Class_Desc* desc);
+// Each class of a table in order; FALSE at the first failure (classes
+// before it stay).
+t_CPBOOL frame_import_classes(Chip_Env* env, const Frame_Class_Desc* descs, size_t count);
 
 #endif

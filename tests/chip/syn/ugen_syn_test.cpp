@@ -44,37 +44,37 @@ class Faulty : public Syn {
   double level = 0.0;
 };
 
-const Syn_Member kFaultyMembers[] = {
-    syn_prop(
+const Frame_Member kFaultyMembers[] = {
+    frame_prop(
         "level", "float",
-        [](Syn_Slot& s, double v) {
+        [](Frame_Slot& s, double v) {
           if (v < 0.0)
             Syn::handleError(SYN_PREFIX "Faulty: negative level!", SynError::FUNCTION_ARGUMENT);
           return s.as<Faulty>().level = v;
         },
-        [](Syn_Slot& s) { return s.as<Faulty>().level; }),
-    syn_method("bare", "int",
-               [](Syn_Slot&, void*, Chip_DL_Return* ret) {
+        [](Frame_Slot& s) { return s.as<Faulty>().level; }),
+    frame_method("bare", "int",
+               [](Frame_Slot&, void*, Chip_DL_Return* ret) {
                  ret->v_int = 7;
                  throw SynError("Faulty: bare error", SynError::FILE_ERROR);
                }),
-    syn_prop(
+    frame_prop(
         "broken", "int",
-        [](Syn_Slot& s, double v) {
+        [](Frame_Slot& s, double v) {
           s.as<Faulty>().broken = v != 0.0;
           return v;
         },
         nullptr),
 };
 
-const Syn_Class_Desc kFaulty = {"Faulty",
+const Frame_Class_Desc kFaulty = {"Faulty",
                                 "UGen",
                                 "@Faulty_data",
                                 &Faulty_offset_data,
-                                [](Chip_Object*) -> Syn* { return new Faulty; },
-                                [](Syn_Slot& s, SAMPLE in) { return s.as<Faulty>().tick(in); },
-                                syn_pmsg_true,
-                                SYN_MEMBERS(kFaultyMembers)};
+                                [](Chip_Object*) -> Frame_Obj* { return new Faulty; },
+                                [](Frame_Slot& s, SAMPLE in) { return s.as<Faulty>().tick(in); },
+                                frame_pmsg_true,
+                                FRAME_MEMBERS(kFaultyMembers)};
 
 // Two instruments of the test's own under SynInstrument (its member and
 // tick, no members of their own): one with a pitch that plays its note's
@@ -100,11 +100,11 @@ class Thud : public Instrmnt {
   using Instrmnt::tick;
 };
 
-const Syn_Class_Desc kInstruments[] = {
+const Frame_Class_Desc kInstruments[] = {
     {"Hum", "SynInstrument", nullptr, &Instrmnt_offset_data,
-     [](Chip_Object*) -> Syn* { return new Hum; }, nullptr, nullptr, nullptr, 0},
+     [](Chip_Object*) -> Frame_Obj* { return new Hum; }, nullptr, nullptr, nullptr, 0},
     {"Thud", "SynInstrument", nullptr, &Instrmnt_offset_data,
-     [](Chip_Object*) -> Syn* {
+     [](Chip_Object*) -> Frame_Obj* {
        Thud* t = new Thud;
        t->m_frequency = 220.0;
        return t;
@@ -120,8 +120,8 @@ class SynModuleTest : public SynProgramTest {
   void SetUp() override {
     g_fail_make = false;
     SynProgramTest::SetUp();
-    ASSERT_TRUE(syn_import_class(env, &kFaulty));
-    for (const Syn_Class_Desc& d : kInstruments) ASSERT_TRUE(syn_import_class(env, &d));
+    ASSERT_TRUE(frame_import_class(env, &kFaulty));
+    for (const Frame_Class_Desc& d : kInstruments) ASSERT_TRUE(frame_import_class(env, &d));
     env->global()->commit();
   }
 
