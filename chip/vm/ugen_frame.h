@@ -239,15 +239,15 @@ struct Frame_Var {
 };
 
 struct Frame_Class_Desc {
-  const char* name;          // language class name
-  const char* parent;        // "UGen" or a class registered before
-  const char* data_member;   // "@Foo_data" when the class declares one, else null
-  t_CPWORD* offset;          // the offset global of the member the class uses (null: none)
-  Frame_Make make;           // null: no native object of its own (see above)
-  Frame_Tick tick;           // null: the parent's tick
-  f_pmsg pmsg;               // a pmsg, or null (the parent's)
-  const Frame_Member* members;
-  size_t member_count;
+  const char* name;                 // language class name
+  const char* parent;               // "UGen" or a class registered before
+  const char* data_member = nullptr;  // "@Foo_data" when the class declares one
+  t_CPWORD* offset = nullptr;       // the offset global of the member the class uses
+  Frame_Make make = nullptr;        // null: no native object of its own (see above)
+  Frame_Tick tick = nullptr;        // null: the parent's tick
+  f_pmsg pmsg = nullptr;            // null: the parent's
+  const Frame_Member* members = nullptr;
+  size_t member_count = 0;
   // Audio inputs and outputs (CHIP_IMPORT_KEEP: the parent's).
   unsigned long ins = CHIP_IMPORT_KEEP;
   unsigned long outs = CHIP_IMPORT_KEEP;
@@ -260,6 +260,8 @@ struct Frame_Class_Desc {
 };
 
 #define FRAME_MEMBERS(table) table, sizeof(table) / sizeof((table)[0])
+// The same for a row written with designated initializers.
+#define FRAME_MEMBER_FIELDS(table) .members = table, .member_count = sizeof(table) / sizeof((table)[0])
 
 // The pmsg of classes that accept every message, and of those that know none.
 unsigned long frame_pmsg_true(Chip_Object* SELF, const char* MSG, void* ARGS, Chip_VM_Shred* SHRED);

@@ -1,6 +1,8 @@
 // The multichannel unit generators: registration, channels and the pan law.
 #include "chip/vm/ugen_multi.h"
 
+#include <cstring>
+
 #include "chip/types/chip_import.h"
 #include "chip/types/chip_type.h"
 #include "chip/util/chip_errmsg.h"
@@ -13,71 +15,51 @@ t_CPWORD stereo_offset_pan = FRAME_NO_OFFSET;
 
 namespace {
 
-// A stereo class without behaviour of its own; its type, or null when the
-// class could not be made (the query then fails).
-Chip_Type* import_stereo_kind(Chip_Env* env, const char* name, unsigned long ins,
-                              unsigned long outs) {
-  Chip_Type* type = type_engine_import_ugen_begin(env, name, "UGen_Stereo", env->global(), nullptr,
-                                                  nullptr, nullptr, nullptr, ins, outs);
-  if (!type) return nullptr;
-  if (!type_engine_import_class_end(env)) return nullptr;
-  return type;
-}
-
 // The channel node i of a stereo object, or null.
 Chip_UGen* channel(Chip_UGen* ugen, unsigned long i) {
   return i < ugen->multi_chan_size ? ugen->multi_chan[i] : nullptr;
 }
 
+const Frame_Member kMultiMembers[] = {
+    frame_native("chan", "UGen", multi_cget_chan, {"int", "which"}),
+};
+
+const Frame_Var kStereoVars[] = {
+    {"UGen", "left", &stereo_offset_left},
+    {"UGen", "right", &stereo_offset_right},
+    {"float", "@pan", &stereo_offset_pan},
+};
+
+const Frame_Member kStereoMembers[] = {
+    frame_native("pan", "float", stereo_ctrl_pan, {"float", "val"}),
+    frame_native("pan", "float", stereo_cget_pan),
+};
+
+// Rows without a native object: the classes act on the language object and
+// its channel nodes.
+const Frame_Class_Desc kMultiClasses[] = {
+    {.name = "UGen_Multi", .parent = "UGen", FRAME_MEMBER_FIELDS(kMultiMembers), .ins = 0,
+     .native_ctor = multi_ctor},
+    {.name = "UGen_Stereo", .parent = "UGen_Multi", FRAME_MEMBER_FIELDS(kStereoMembers), .ins = 2,
+     .outs = 2, .native_ctor = stereo_ctor, .vars = kStereoVars,
+     .var_count = sizeof kStereoVars / sizeof kStereoVars[0]},
+    {.name = "DAC", .parent = "UGen_Stereo", .ins = 2, .outs = 2},
+    {.name = "ADC", .parent = "UGen_Stereo", .ins = 0, .outs = 2},
+    {.name = "Pan2", .parent = "UGen_Stereo", .ins = 2, .outs = 2},
+    {.name = "Mix2", .parent = "UGen_Stereo", .ins = 2, .outs = 2},
+    // Gain: a plain unit generator (input times gain).
+    {.name = "Gain", .parent = "UGen"},
+};
+
 }  // namespace
 
 t_CPBOOL multi_import_classes(Chip_Env* env) {
-  // UGen_Multi: no inputs, the parent's outputs; `chan`.
-  if (!type_engine_import_ugen_begin(env, "UGen_Multi", "UGen", env->global(), multi_ctor, nullptr,
-                                     nullptr, nullptr, 0, CHIP_IMPORT_KEEP)) {
-    return FALSE;
+  for (const Frame_Class_Desc& desc : kMultiClasses) {
+    Chip_Type* type = frame_import_class(env, &desc);
+    if (!type) return FALSE;
+    if (std::strcmp(desc.name, "DAC") == 0) g_t_dac = type;
+    if (std::strcmp(desc.name, "ADC") == 0) g_t_adc = type;
   }
-  if (!frame_import_mfun(env, "UGen", "chan", multi_cget_chan, {{"int", "which"}})) {
-    return frame_fail(env);
-  }
-  if (!type_engine_import_class_end(env)) return FALSE;
-
-  // UGen_Stereo: two channels named by `left` and `right`; `pan`.
-  if (!type_engine_import_ugen_begin(env, "UGen_Stereo", "UGen_Multi", env->global(), stereo_ctor,
-                                     nullptr, nullptr, nullptr, 2, 2)) {
-    return FALSE;
-  }
-  t_CPWORD left = frame_import_mvar(env, "UGen", "left");
-  if (left == FRAME_NO_OFFSET) return frame_fail(env);
-  t_CPWORD right = frame_import_mvar(env, "UGen", "right");
-  if (right == FRAME_NO_OFFSET) return frame_fail(env);
-  t_CPWORD pan = frame_import_state(env, "@pan", "float");
-  if (pan == FRAME_NO_OFFSET) return frame_fail(env);
-  stereo_offset_left = left;
-  stereo_offset_right = right;
-  stereo_offset_pan = pan;
-  if (!frame_import_mfun(env, "float", "pan", stereo_ctrl_pan, {{"float", "val"}}) ||
-      !frame_import_mfun(env, "float", "pan", stereo_cget_pan)) {
-    return frame_fail(env);
-  }
-  if (!type_engine_import_class_end(env)) return FALSE;
-
-  Chip_Type* dac = import_stereo_kind(env, "DAC", 2, 2);
-  if (!dac) return FALSE;
-  g_t_dac = dac;
-  Chip_Type* adc = import_stereo_kind(env, "ADC", 0, 2);
-  if (!adc) return FALSE;
-  g_t_adc = adc;
-  if (!import_stereo_kind(env, "Pan2", 2, 2)) return FALSE;
-  if (!import_stereo_kind(env, "Mix2", 2, 2)) return FALSE;
-
-  // Gain: a plain unit generator (input times gain).
-  if (!type_engine_import_ugen_begin(env, "Gain", "UGen", env->global(), nullptr, nullptr, nullptr,
-                                     nullptr, CHIP_IMPORT_KEEP, CHIP_IMPORT_KEEP)) {
-    return FALSE;
-  }
-  if (!type_engine_import_class_end(env)) return FALSE;
-
   return TRUE;
 }
 

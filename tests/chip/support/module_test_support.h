@@ -78,6 +78,48 @@ inline Chip_DL_Return call_member(f_mfun fn, Chip_Object* self, void* args) {
   return ret;
 }
 
+// The native function a script reaches as `name` with `arg_count`
+// arguments on an object of type (declared by the type or an ancestor,
+// nearest first); null, with a test failure, when there is none.
+inline f_mfun native_member(Chip_Type* type, const char* name, size_t arg_count) {
+  for (Chip_Type* t = type; t; t = t->parent) {
+    if (!t->info) continue;
+    for (Chip_Func* f = t->info->lookup_func(std::string(name), 0); f; f = f->next) {
+      size_t n = 0;
+      for (a_Arg_List a = f->def ? f->def->arg_list : nullptr; a; a = a->next) n++;
+      if (n == arg_count && f->code && f->code->native_func) {
+        return reinterpret_cast<f_mfun>(f->code->native_func);
+      }
+    }
+  }
+  ADD_FAILURE() << "no native member " << name << " with " << arg_count << " arguments";
+  return nullptr;
+}
+
+// Calls the member `name` of self as a script would (self's own type
+// decides which function serves it); `args` points at arg_count packed
+// arguments (null when none).
+inline Chip_DL_Return call_member(Chip_Object* self, const char* name, void* args = nullptr,
+                                  size_t arg_count = 0) {
+  Chip_DL_Return ret{};
+  f_mfun fn = native_member(self->type_ref, name, arg_count);
+  if (fn) fn(self, args, &ret, nullptr);
+  return ret;
+}
+
+// The setter `name(value)` of a property by its language type, and its
+// getter `name()`.
+inline Chip_DL_Return set_member(Chip_Object* self, const char* name, t_CPFLOAT value) {
+  return call_member(self, name, &value, 1);
+}
+inline Chip_DL_Return set_member(Chip_Object* self, const char* name, t_CPINT value) {
+  t_CPWORD word = value;
+  return call_member(self, name, &word, 1);
+}
+inline Chip_DL_Return get_member(Chip_Object* self, const char* name) {
+  return call_member(self, name, nullptr, 0);
+}
+
 // Projects samples onto a tone of angular frequency w (radians a sample):
 // accumulates sample(k) * e^(-i w n) with n = first + k, the phase the tone
 // had at that sample. The amplitude of a tone cos(w n + phi) in the samples
