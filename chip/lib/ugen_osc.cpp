@@ -3,10 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <numbers>
-#include <vector>
+#include <span>
 
 #include "chip/types/chip_import.h"
 #include "chip/types/chip_type.h"
@@ -25,23 +24,6 @@ namespace {
 
 const double kTwoPi = 2.0 * std::numbers::pi;
 
-// Old lower-case class names of the oscillators, old to new.
-const struct {
-  const char* former;
-  const char* latter;
-} kDeprecated[] = {{"osc", "Osc"},           {"phasor", "Phasor"},     {"sinosc", "SinOsc"},
-                   {"triosc", "TriOsc"},     {"sawosc", "SawOsc"},     {"pulseosc", "PulseOsc"},
-                   {"sqrosc", "SqrOsc"}};
-
-// ---------------------------------------------------------------------------
-// Oscillator arithmetic.
-
-Osc_Data* osc_of(Chip_Object* self) {
-  Osc_Data* d = frame_state<Osc_Data>(self, osc_offset_data);
-  CHIP_CHECK(d != NULL);
-  return d;
-}
-
 // x reduced into [0, 1) by its floor; 0 for a non-finite x. (For huge x the
 // result is 0: a double that large has no fractional part.)
 double wrap_unit(double x) {
@@ -56,38 +38,11 @@ double wrap_unit(double x) {
 // A frequency as stored: a non-finite one counts as 0 Hz.
 double finite_freq(double hz) { return std::isfinite(hz) ? hz : 0.0; }
 
-// The increment of hz at the oscillator's rate, in [0, 1) (negative
-// frequencies run backwards: -0.01 becomes 0.99).
-double increment(const Osc_Data* d, double hz) {
-  if (d->srate == 0) return 0.0;
-  return wrap_unit(hz / static_cast<double>(d->srate));
-}
-
-// Applies the input by the sync mode, when something is connected; true
-// when the phase is to advance after this sample.
-bool osc_input(Chip_Object* self, Osc_Data* d, double x) {
-  if (frame_ugen(self)->num_src == 0) return true;
-  switch (d->sync) {
-    case 0:  // frequency from the input
-      d->freq = finite_freq(x);
-      d->num = increment(d, d->freq);
-      return true;
-    case 1:  // phase from the input: a phase within [0, 1] is kept as is
-      d->phase = (x >= 0.0 && x <= 1.0) ? x : wrap_unit(x);
-      return false;
-    case 2:  // frequency modulation around freq
-      d->num = increment(d, d->freq + finite_freq(x));
-      return true;
-    default:
-      return true;
-  }
-}
-
-// One step of the phase: phase in [0, 1], num in [0, 1), so one
-// subtraction brings the sum back.
-void osc_advance(Osc_Data* d) {
-  d->phase += d->num;
-  if (d->phase > 1.0) d->phase -= 1.0;
+// The increment of hz at rate srate, in [0, 1) (negative frequencies run
+// backwards: -0.01 becomes 0.99).
+double increment_of(double hz, t_CPUINT srate) {
+  if (srate == 0) return 0.0;
+  return wrap_unit(hz / static_cast<double>(srate));
 }
 
 // The triangle of rising share `width`, for phase p (see the header).
@@ -99,83 +54,15 @@ double triangle(double p, double width) {
   return 1.0 - 2.0 * (q - width) / (1.0 - width);
 }
 
-// The common tick: input, one sample of `shape` from the phase, advance.
-template <typename Shape>
-unsigned long osc_run(Chip_Object* self, SAMPLE in, SAMPLE* out, Shape shape) {
-  Osc_Data* d = osc_of(self);
-  const bool advance = osc_input(self, d, static_cast<double>(in));
-  *out = static_cast<SAMPLE>(shape(d));
-  if (advance) osc_advance(d);
-  return 1;
-}
-
-t_CPFLOAT arg_float(void* args) {
-  void* cursor = args;
-  return GET_NEXT_FLOAT(cursor);
-}
-
-// ---------------------------------------------------------------------------
-// Wave-table arithmetic.
-
-GenX_Data* genX_of(Chip_Object* self) {
-  GenX_Data* d = frame_state<GenX_Data>(self, genX_offset_data);
-  CHIP_CHECK(d != NULL);
-  return d;
-}
-
-// The table at position p (in points), linearly interpolated between the
-// point below and the next one, both modulo the table size.
-double table_read(const GenX_Data* d, double p) {
-  if (!std::isfinite(p)) p = 0.0;
-  p = std::fmod(std::fabs(p), static_cast<double>(GENX_TABLE_SIZE));
-  const int i = static_cast<int>(p);
-  const double f = p - i;
-  const int below = i % GENX_TABLE_SIZE;
-  const int above = (i + 1) % GENX_TABLE_SIZE;
-  return f * d->table[above] + (1.0 - f) * d->table[below];
-}
-
-// The first `limit` values of the coefficient array (none for a null
-// array).
-std::vector<double> coefficients(Chip_Object* array, size_t limit) {
-  std::vector<double> c;
-  auto* values = static_cast<Chip_Array8*>(array);
-  if (!values) return c;
-  const size_t n = std::min(static_cast<size_t>(values->size()), limit);
-  c.resize(n);
-  for (size_t k = 0; k < n; k++) values->get(static_cast<t_CPWORD>(k), &c[k]);
-  return c;
-}
-
-// Non-finite entries become 0 (an overflowing partial or a hostile value
-// must not leave NaN in a table that is read forever).
-void settle(GenX_Data* d) {
-  for (double& v : d->table) {
-    if (!std::isfinite(v)) v = 0.0;
-  }
-}
-
-// Divides the table by its largest magnitude; a table of zeros stays so.
-void normalise(GenX_Data* d) {
-  settle(d);
-  double peak = 0.0;
-  for (double v : d->table) peak = std::max(peak, std::fabs(v));
-  if (peak == 0.0) return;
-  for (double& v : d->table) v /= peak;
-}
-
-// The coefficient array from a coefs call, which the call also returns.
-Chip_Object* coefs_arg(void* args, Chip_DL_Return* ret) {
-  void* cursor = args;
-  Chip_Object* array = GET_NEXT_OBJECT(cursor);
-  ret->v_object = array;
-  return array;
-}
-
 // Lists are cut to 99 values (CurveTable has its own limit).
 const size_t kMaxListed = 99;
 // Largest number of CurveTable segments (a third of its list, rounded down).
 const size_t kMaxCurveSegments = 255;
+
+// The first values of a list that a builder reads.
+std::span<const double> listed(const std::vector<double>& c) {
+  return std::span<const double>(c.data(), std::min(c.size(), kMaxListed));
+}
 
 // The end of a segment that starts at point `start` and lasts `length` of
 // the table, as a whole position (may lie beyond the table).
@@ -186,325 +73,154 @@ double segment_end(double start, double length) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Registration.
+// Oscillator.
 
-t_CPBOOL osc_query(Chip_DL_Query* QUERY) {
-  g_srate = static_cast<t_CPUINT>(QUERY->srate);
-  Chip_Env* env = Chip_Env::instance();
-  CHIP_CHECK(env != NULL);
-
-  for (const auto& pair : kDeprecated)
-    type_engine_register_deprecate(env, pair.former, pair.latter);
-
-  // Osc: the state, the common members, the phase ramp.
-  if (!type_engine_import_ugen_begin(env, "Osc", "UGen", env->global(), osc_ctor, osc_dtor,
-                                     osc_tick, osc_pmsg)) {
-    return FALSE;
-  }
-  t_CPWORD offset = frame_import_state(env, "@osc_data");
-  if (offset == FRAME_NO_OFFSET) return frame_fail(env);
-  osc_offset_data = offset;
-  if (!frame_import_mfun(env, "float", "freq", osc_ctrl_freq, {{"float", "hz"}}) ||
-      !frame_import_mfun(env, "float", "freq", osc_cget_freq) ||
-      !frame_import_mfun(env, "dur", "period", osc_ctrl_period, {{"dur", "value"}}) ||
-      !frame_import_mfun(env, "dur", "period", osc_cget_period) ||
-      !frame_import_mfun(env, "float", "sfreq", osc_ctrl_freq, {{"float", "hz"}}) ||
-      !frame_import_mfun(env, "float", "phase", osc_ctrl_phase, {{"float", "phase"}}) ||
-      !frame_import_mfun(env, "float", "phase", osc_cget_phase) ||
-      !frame_import_mfun(env, "int", "sync", osc_ctrl_sync, {{"int", "type"}}) ||
-      !frame_import_mfun(env, "int", "sync", osc_cget_sync)) {
-    return frame_fail(env);
-  }
-  if (!type_engine_import_class_end(env)) return FALSE;
-
-  // The subclasses differ by tick, constructor and width members.
-  struct Kind {
-    const char* name;
-    const char* parent;
-    f_ctor ctor;
-    f_tick tick;
-    f_mfun width_set;  // null: none of its own
-    f_mfun width_get;
-  };
-  const Kind kinds[] = {
-      {"Phasor", "Osc", nullptr, osc_tick, nullptr, nullptr},
-      {"SinOsc", "Osc", nullptr, sinosc_tick, nullptr, nullptr},
-      {"TriOsc", "Osc", nullptr, triosc_tick, osc_ctrl_width, osc_cget_width},
-      {"SawOsc", "TriOsc", sawosc_ctor, nullptr, sawosc_ctrl_width, nullptr},
-      {"PulseOsc", "Osc", nullptr, pulseosc_tick, osc_ctrl_width, osc_cget_width},
-      {"SqrOsc", "PulseOsc", sqrosc_ctor, nullptr, nullptr, sqrosc_ctrl_width},
-  };
-  for (const Kind& kind : kinds) {
-    if (!type_engine_import_ugen_begin(env, kind.name, kind.parent, env->global(), kind.ctor,
-                                       nullptr, kind.tick, nullptr)) {
-      return FALSE;
-    }
-    if (kind.width_set &&
-        !frame_import_mfun(env, "float", "width", kind.width_set, {{"float", "width"}})) {
-      return frame_fail(env);
-    }
-    if (kind.width_get && !frame_import_mfun(env, "float", "width", kind.width_get)) {
-      return frame_fail(env);
-    }
-    if (!type_engine_import_class_end(env)) return FALSE;
-  }
-
-  return genX_query(QUERY);
+Oscillator::Oscillator(t_CPUINT srate, double width) : srate_(srate), width_(width) {
+  num_ = increment_of(freq_, srate_);
 }
 
-t_CPBOOL genX_query(Chip_DL_Query* QUERY) {
-  (void)QUERY;
-  Chip_Env* env = Chip_Env::instance();
-  CHIP_CHECK(env != NULL);
-
-  if (!type_engine_import_ugen_begin(env, "GenX", "UGen", env->global(), genX_ctor, genX_dtor,
-                                     genX_tick, genX_pmsg)) {
-    return FALSE;
-  }
-  t_CPWORD offset = frame_import_state(env, "@GenX_data");
-  if (offset == FRAME_NO_OFFSET) return frame_fail(env);
-  genX_offset_data = offset;
-  if (!frame_import_mfun(env, "float", "lookup", genX_lookup, {{"float", "which"}}) ||
-      !frame_import_mfun(env, "float[]", "coefs", genX_coeffs, {{"float", "v[]"}})) {
-    return frame_fail(env);
-  }
-  if (!type_engine_import_class_end(env)) return FALSE;
-
-  const struct {
-    const char* name;
-    f_mfun coefs;
-  } tables[] = {{"Gen5", gen5_coeffs},   {"Gen7", gen7_coeffs},         {"Gen9", gen9_coeffs},
-                {"Gen10", gen10_coeffs}, {"Gen17", gen17_coeffs},       {"CurveTable", curve_coeffs},
-                {"WarpTable", warp_coeffs}};
-  for (const auto& table : tables) {
-    if (!type_engine_import_ugen_begin(env, table.name, "GenX", env->global(), nullptr, nullptr,
-                                       genX_tick, nullptr)) {
-      return FALSE;
-    }
-    if (!frame_import_mfun(env, "float[]", "coefs", table.coefs, {{"float", "v[]"}})) {
-      return frame_fail(env);
-    }
-    if (!type_engine_import_class_end(env)) return FALSE;
-  }
-  return TRUE;
+double Oscillator::setFreq(double hz) {
+  freq_ = finite_freq(hz);
+  num_ = increment_of(freq_, srate_);
+  return freq_;
 }
 
-void osc_forget_types() { osc_offset_data = genX_offset_data = FRAME_NO_OFFSET; }
-
-// ---------------------------------------------------------------------------
-// Oscillators.
-
-void osc_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  auto* d = new Osc_Data;
-  d->freq = 220.0;
-  d->sync = 0;
-  d->srate = g_srate;
-  d->width = 0.5;
-  d->phase = 0.0;
-  d->num = increment(d, d->freq);
-  frame_set_state(SELF, osc_offset_data, d);
+double Oscillator::setPeriod(double samples) {
+  freq_ = samples == 0.0 ? 0.0 : finite_freq(static_cast<double>(srate_) / samples);
+  num_ = increment_of(freq_, srate_);
+  return samples;
 }
 
-void osc_dtor(Chip_Object* SELF, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  delete frame_take_state<Osc_Data>(SELF, osc_offset_data);
+double Oscillator::period() const {
+  return freq_ == 0.0 ? 0.0 : static_cast<double>(srate_) / freq_;
 }
 
-unsigned long osc_pmsg(Chip_Object* SELF, const char* msg, void* ARGS, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  if (!msg || std::strcmp(msg, "print") != 0) return 0;
-  EM_printf("SinOsc: (freq=%f)", osc_of(SELF)->freq);
-  return 1;
+double Oscillator::setPhase(double p) {
+  phase_ = wrap_unit(p);
+  return phase_;
 }
 
-void sawosc_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  osc_of(SELF)->width = 1.0;
-}
-
-void sqrosc_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  osc_of(SELF)->width = 0.5;
-}
-
-unsigned long osc_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  return osc_run(SELF, in, out, [](const Osc_Data* d) { return d->phase; });
-}
-
-unsigned long sinosc_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  return osc_run(SELF, in, out, [](const Osc_Data* d) { return std::sin(kTwoPi * d->phase); });
-}
-
-unsigned long triosc_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  return osc_run(SELF, in, out, [](const Osc_Data* d) { return triangle(d->phase, d->width); });
-}
-
-unsigned long pulseosc_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  return osc_run(SELF, in, out,
-                 [](const Osc_Data* d) { return d->phase < d->width ? 1.0 : -1.0; });
-}
-
-void osc_ctrl_freq(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  Osc_Data* d = osc_of(SELF);
-  d->freq = finite_freq(arg_float(ARGS));
-  d->num = increment(d, d->freq);
-  RETURN->v_float = d->freq;
-}
-
-void osc_cget_freq(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  RETURN->v_float = osc_of(SELF)->freq;
-}
-
-void osc_ctrl_period(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                     Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  Osc_Data* d = osc_of(SELF);
-  const t_CPDUR value = arg_float(ARGS);
-  d->freq = value == 0.0 ? 0.0 : finite_freq(static_cast<double>(d->srate) / value);
-  d->num = increment(d, d->freq);
-  RETURN->v_dur = value;
-}
-
-void osc_cget_period(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                     Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  const Osc_Data* d = osc_of(SELF);
-  RETURN->v_dur = d->freq == 0.0 ? 0.0 : static_cast<double>(d->srate) / d->freq;
-}
-
-void osc_ctrl_phase(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  Osc_Data* d = osc_of(SELF);
-  d->phase = wrap_unit(arg_float(ARGS));
-  RETURN->v_float = d->phase;
-}
-
-void osc_cget_phase(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  RETURN->v_float = osc_of(SELF)->phase;
-}
-
-void osc_ctrl_sync(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  Osc_Data* d = osc_of(SELF);
-  void* cursor = ARGS;
-  t_CPINT mode = GET_NEXT_INT(cursor);
+t_CPINT Oscillator::setSync(t_CPINT mode) {
   if (mode < 0 || mode > 2) mode = 0;
   // Back to free running: the step skipped while the input held the phase.
-  if (mode == 0 && d->sync != 0) osc_advance(d);
-  d->sync = mode;
-  RETURN->v_int = mode;
+  if (mode == 0 && sync_ != 0) advance();
+  sync_ = mode;
+  return sync_;
 }
 
-void osc_cget_sync(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  RETURN->v_int = osc_of(SELF)->sync;
-}
-
-void osc_ctrl_width(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  Osc_Data* d = osc_of(SELF);
-  const t_CPFLOAT w = arg_float(ARGS);
+double Oscillator::setWidth(double w) {
   if (w >= 1.0) {
-    d->width = 1.0;
+    width_ = 1.0;
   } else if (w <= 0.0) {
-    d->width = 0.0;
+    width_ = 0.0;
   } else if (w == w) {  // NaN keeps the width
-    d->width = w;
+    width_ = w;
   }
-  RETURN->v_float = d->width;
+  return width_;
 }
 
-void osc_cget_width(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  RETURN->v_float = osc_of(SELF)->width;
+double Oscillator::setSawWidth(double w) {
+  width_ = w < 0.5 ? 0.0 : 1.0;
+  return width_;
 }
 
-void sawosc_ctrl_width(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                       Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  Osc_Data* d = osc_of(SELF);
-  d->width = arg_float(ARGS) < 0.5 ? 0.0 : 1.0;
-  RETURN->v_float = d->width;
+double Oscillator::resetWidth() {
+  width_ = 0.5;
+  return width_;
 }
 
-void sqrosc_ctrl_width(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                       Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  Osc_Data* d = osc_of(SELF);
-  d->width = 0.5;
-  RETURN->v_float = d->width;
+bool Oscillator::input(double x, bool connected) {
+  if (!connected) return true;
+  switch (sync_) {
+    case 0:  // frequency from the input
+      freq_ = finite_freq(x);
+      num_ = increment_of(freq_, srate_);
+      return true;
+    case 1:  // phase from the input: a phase within [0, 1] is kept as is
+      phase_ = (x >= 0.0 && x <= 1.0) ? x : wrap_unit(x);
+      return false;
+    case 2:  // frequency modulation around freq
+      num_ = increment_of(freq_ + finite_freq(x), srate_);
+      return true;
+    default:
+      return true;
+  }
+}
+
+// One step of the phase: phase in [0, 1], increment in [0, 1), so one
+// subtraction brings the sum back.
+void Oscillator::advance() {
+  phase_ += num_;
+  if (phase_ > 1.0) phase_ -= 1.0;
+}
+
+template <typename Shape>
+SAMPLE Oscillator::run(SAMPLE in, bool connected, Shape shape) {
+  const bool step = input(static_cast<double>(in), connected);
+  const SAMPLE out = static_cast<SAMPLE>(shape());
+  if (step) advance();
+  return out;
+}
+
+SAMPLE Oscillator::tickPhasor(SAMPLE in, bool connected) {
+  return run(in, connected, [this] { return phase_; });
+}
+
+SAMPLE Oscillator::tickSine(SAMPLE in, bool connected) {
+  return run(in, connected, [this] { return std::sin(kTwoPi * phase_); });
+}
+
+SAMPLE Oscillator::tickTriangle(SAMPLE in, bool connected) {
+  return run(in, connected, [this] { return triangle(phase_, width_); });
+}
+
+SAMPLE Oscillator::tickPulse(SAMPLE in, bool connected) {
+  return run(in, connected, [this] { return phase_ < width_ ? 1.0 : -1.0; });
 }
 
 // ---------------------------------------------------------------------------
-// Wave tables.
+// Wave_Table.
 
-void genX_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  auto* d = new GenX_Data();
-  d->srate = g_srate;
-  frame_set_state(SELF, genX_offset_data, d);
+// Linearly interpolated between the point below and the next one, both
+// modulo the table size.
+double Wave_Table::read(double p) const {
+  if (!std::isfinite(p)) p = 0.0;
+  p = std::fmod(std::fabs(p), static_cast<double>(GENX_TABLE_SIZE));
+  const int i = static_cast<int>(p);
+  const double f = p - i;
+  const int below = i % GENX_TABLE_SIZE;
+  const int above = (i + 1) % GENX_TABLE_SIZE;
+  return f * table[above] + (1.0 - f) * table[below];
 }
 
-void genX_dtor(Chip_Object* SELF, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  delete frame_take_state<GenX_Data>(SELF, genX_offset_data);
-}
-
-unsigned long genX_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  const GenX_Data* d = genX_of(SELF);
-  // Without an input the table's first point.
-  const double p = frame_ugen(SELF)->num_src > 0 ? static_cast<double>(in) * GENX_TABLE_SIZE : 0.0;
-  *out = static_cast<SAMPLE>(table_read(d, p));
-  return 1;
-}
-
-unsigned long genX_pmsg(Chip_Object* SELF, const char* msg, void* ARGS, Chip_VM_Shred* SHRED) {
-  (void)SELF;
-  (void)ARGS;
-  (void)SHRED;
-  return msg && std::strcmp(msg, "print") == 0 ? 1 : 0;
-}
-
-void genX_lookup(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  const GenX_Data* d = genX_of(SELF);
+SAMPLE Wave_Table::lookup(double which) const {
   // Over 4095 points: lookup(1) reads the last point.
-  const double p = arg_float(ARGS) * (GENX_TABLE_SIZE - 1);
-  RETURN->v_float = static_cast<SAMPLE>(table_read(d, p));
+  return static_cast<SAMPLE>(read(which * (GENX_TABLE_SIZE - 1)));
 }
 
-void genX_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SELF;
-  (void)SHRED;
-  coefs_arg(ARGS, RETURN);
-  EM_printf("[chip](via GenX): .coeffs called on abstract base class!\n");
+SAMPLE Wave_Table::tick(SAMPLE in, bool connected) const {
+  const double p = connected ? static_cast<double>(in) * GENX_TABLE_SIZE : 0.0;
+  return static_cast<SAMPLE>(read(p));
 }
 
-// Exponential segments: value0, length1, value1, length2, value2, ...
-void gen5_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  GenX_Data* d = genX_of(SELF);
-  const std::vector<double> c = coefficients(coefs_arg(ARGS, RETURN), kMaxListed);
+// An overflowing partial or a hostile value must not leave NaN in a table
+// that is read forever.
+void Wave_Table::settle() {
+  for (double& v : table) {
+    if (!std::isfinite(v)) v = 0.0;
+  }
+}
+
+void Wave_Table::normalise() {
+  settle();
+  double peak = 0.0;
+  for (double v : table) peak = std::max(peak, std::fabs(v));
+  if (peak == 0.0) return;
+  for (double& v : table) v /= peak;
+}
+
+void Wave_Table::gen5(const std::vector<double>& list) {
+  const std::span<const double> c = listed(list);
   const size_t n = c.size();
   // An exponential never reaches 0: values at or below it (and NaN) become
   // a millionth.
@@ -520,7 +236,7 @@ void gen5_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_
     // A segment of no positive length only moves the value (a jump).
     if (start >= GENX_TABLE_SIZE) break;
     const int first = static_cast<int>(start);
-    d->table[first] = e;
+    table[first] = e;
     if (!(length > 0.0)) {
       e = g;
       continue;
@@ -528,18 +244,15 @@ void gen5_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_
     const double h = length * GENX_TABLE_SIZE;
     const double end = std::min(segment_end(start, length), double(GENX_TABLE_SIZE));
     const double ratio = std::pow(g / e, 1.0 / h);
-    for (int j = first + 1; j < static_cast<int>(end); j++) d->table[j] = ratio * d->table[j - 1];
+    for (int j = first + 1; j < static_cast<int>(end); j++) table[j] = ratio * table[j - 1];
     start = std::max(end, start);
     e = g;
   }
-  normalise(d);
+  normalise();
 }
 
-// Line segments: value0, length1, value1, length2, value2, ...
-void gen7_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  GenX_Data* d = genX_of(SELF);
-  const std::vector<double> c = coefficients(coefs_arg(ARGS, RETURN), kMaxListed);
+void Wave_Table::gen7(const std::vector<double>& list) {
+  const std::span<const double> c = listed(list);
   const size_t n = c.size();
   auto at = [&](size_t k) { return k < n ? c[k] : 0.0; };
   double start = 0.0;
@@ -557,56 +270,45 @@ void gen7_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_
     const double span = end - start;
     const int last = static_cast<int>(std::min(end, double(GENX_TABLE_SIZE)));
     for (int j = static_cast<int>(start); j < last; j++) {
-      d->table[j] = e + (g - e) * (j - start) / span;
+      table[j] = e + (g - e) * (j - start) / span;
     }
     start = std::min(std::max(end, start), double(GENX_TABLE_SIZE));
     e = g;
   }
-  normalise(d);
+  normalise();
 }
 
-// Partials: ratio, amplitude, phase in degrees, repeated; added to the
-// table, last triplet first.
-void gen9_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  GenX_Data* d = genX_of(SELF);
-  const std::vector<double> c = coefficients(coefs_arg(ARGS, RETURN), kMaxListed);
+void Wave_Table::gen9(const std::vector<double>& list) {
+  const std::span<const double> c = listed(list);
   for (size_t k = c.size(); k >= 3; k -= 3) {
     const double ratio = c[k - 3];
     const double amp = c[k - 2];
     const double phase = c[k - 1] / 360.0;
     if (amp == 0.0) continue;
     for (int j = 0; j < GENX_TABLE_SIZE; j++) {
-      d->table[j] += amp * std::sin(kTwoPi * (j * ratio / GENX_TABLE_SIZE + phase));
+      table[j] += amp * std::sin(kTwoPi * (j * ratio / GENX_TABLE_SIZE + phase));
     }
   }
-  normalise(d);
+  normalise();
 }
 
-// Harmonics: amplitude of harmonic 1, 2, 3, ...; kept between calls (a
-// shorter list leaves the higher ones as they were) and added to the table.
-void gen10_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  GenX_Data* d = genX_of(SELF);
-  const std::vector<double> c = coefficients(coefs_arg(ARGS, RETURN), kMaxListed);
-  for (size_t k = 0; k < c.size(); k++) d->coeffs[k] = std::isfinite(c[k]) ? c[k] : 0.0;
+void Wave_Table::gen10(const std::vector<double>& list) {
+  const std::span<const double> c = listed(list);
+  for (size_t k = 0; k < c.size(); k++) coeffs[k] = std::isfinite(c[k]) ? c[k] : 0.0;
   for (int h = GENX_MAX_COEFFS; h >= 1; h--) {
-    const double amp = d->coeffs[h - 1];
+    const double amp = coeffs[h - 1];
     if (amp == 0.0) continue;
     // A whole number of points per period (1365 for the third harmonic).
     const int period = GENX_TABLE_SIZE / h;
     for (int j = 0; j < GENX_TABLE_SIZE; j++) {
-      d->table[j] += amp * std::sin(kTwoPi * j / period);
+      table[j] += amp * std::sin(kTwoPi * j / period);
     }
   }
-  normalise(d);
+  normalise();
 }
 
-// Chebyshev polynomials: weight of T1, T2, T3, ... over x in [-1, 1].
-void gen17_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  GenX_Data* d = genX_of(SELF);
-  const std::vector<double> c = coefficients(coefs_arg(ARGS, RETURN), kMaxListed);
+void Wave_Table::gen17(const std::vector<double>& list) {
+  const std::span<const double> c = listed(list);
   for (int j = 0; j < GENX_TABLE_SIZE; j++) {
     const double x = j / 2047.5 - 1.0;
     double below = 1.0;  // T(m - 1)
@@ -618,17 +320,13 @@ void gen17_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM
       below = t;
       t = next;
     }
-    d->table[j] = sum;
+    table[j] = sum;
   }
-  normalise(d);
+  normalise();
 }
 
-// Curved segments: time1, value1, curvature1, ..., timeN, valueN; times from
-// 0 upwards, scaled so that the last falls on the last point.
-void curve_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  GenX_Data* d = genX_of(SELF);
-  std::vector<double> c = coefficients(coefs_arg(ARGS, RETURN), SIZE_MAX);
+void Wave_Table::curve(const std::vector<double>& list) {
+  std::vector<double> c = list;  // the whole list: its times are scaled below
   const size_t n = c.size();
   if (n <= 4 || n % 3 != 2) {
     EM_printf(
@@ -667,7 +365,7 @@ void curve_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM
     const int e = std::clamp(static_cast<int>(std::floor(c[i + 3] + 0.5)), s, GENX_TABLE_SIZE - 1);
     const int len = e - s;
     if (len < 1) {
-      d->table[s] = u;
+      table[s] = u;
       continue;
     }
     for (int k = 0; k <= len; k++) {
@@ -682,17 +380,14 @@ void curve_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM
       } else {
         shape = std::expm1(a * t) / std::expm1(a);
       }
-      d->table[s + k] = u + (v - u) * shape;
+      table[s + k] = u + (v - u) * shape;
     }
   }
-  settle(d);
+  settle();
 }
 
-// A warping curve over [0, 1]: asymmetric warp k1, then symmetric warp k2.
-void warp_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  GenX_Data* d = genX_of(SELF);
-  const std::vector<double> c = coefficients(coefs_arg(ARGS, RETURN), kMaxListed);
+void Wave_Table::warp(const std::vector<double>& list) {
+  const std::span<const double> c = listed(list);
   if (c.size() != 2) {
     EM_printf("[chip](via WarpTable): expects array of exactly 2 elements.\n");
     return;
@@ -709,7 +404,189 @@ void warp_coeffs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_
         v = (1.0 - std::pow(1.0 - 2.0 * v, 1.0 / k2)) * 0.5;
       }
     }
-    d->table[j] = v;
+    table[j] = v;
   }
-  settle(d);
+  settle();
 }
+
+// ---------------------------------------------------------------------------
+// The language classes.
+
+namespace {
+
+// Old lower-case class names of the oscillators, old to new.
+const struct {
+  const char* former;
+  const char* latter;
+} kDeprecated[] = {{"osc", "Osc"},           {"phasor", "Phasor"},     {"sinosc", "SinOsc"},
+                   {"triosc", "TriOsc"},     {"sawosc", "SawOsc"},     {"pulseosc", "PulseOsc"},
+                   {"sqrosc", "SqrOsc"}};
+
+Oscillator& osc(Frame_Slot& s) { return s.as<Oscillator>(); }
+Wave_Table& wave(Frame_Slot& s) { return s.as<Wave_Table>(); }
+
+// Whether anything feeds the object's input.
+bool connected(const Frame_Slot& s) { return s.ugen->num_src > 0; }
+
+double set_freq(Frame_Slot& s, double hz) { return osc(s).setFreq(hz); }
+double set_width(Frame_Slot& s, double w) { return osc(s).setWidth(w); }
+double get_width(Frame_Slot& s) { return osc(s).width(); }
+
+// "print" shows the frequency (under the name SinOsc, for every class).
+unsigned long osc_pmsg(Chip_Object* SELF, const char* msg, void*, Chip_VM_Shred*) {
+  if (!msg || std::strcmp(msg, "print") != 0) return 0;
+  auto* o = static_cast<Oscillator*>(frame_object(SELF, osc_offset_data));
+  EM_printf("SinOsc: (freq=%f)", o ? o->freq() : 0.0);
+  return 1;
+}
+
+const Frame_Member kOscMembers[] = {
+    frame_prop("freq", "float", set_freq, [](Frame_Slot& s) { return osc(s).freq(); }),
+    frame_prop(
+        "period", "dur", [](Frame_Slot& s, double v) { return osc(s).setPeriod(v); },
+        [](Frame_Slot& s) { return osc(s).period(); }),
+    frame_prop("sfreq", "float", set_freq, nullptr),
+    frame_prop(
+        "phase", "float", [](Frame_Slot& s, double v) { return osc(s).setPhase(v); },
+        [](Frame_Slot& s) { return osc(s).phase(); }),
+    frame_prop(
+        "sync", "int",
+        [](Frame_Slot& s, double v) {
+          return static_cast<double>(osc(s).setSync(static_cast<t_CPINT>(v)));
+        },
+        [](Frame_Slot& s) { return static_cast<double>(osc(s).sync()); }),
+};
+
+// TriOsc's and PulseOsc's width.
+const Frame_Member kWidthMembers[] = {
+    frame_prop("width", "float", set_width, get_width),
+};
+
+const Frame_Member kSawMembers[] = {
+    frame_prop(
+        "width", "float", [](Frame_Slot& s, double v) { return osc(s).setSawWidth(v); }, nullptr),
+};
+
+const Frame_Member kSqrMembers[] = {
+    frame_prop("width", "float", nullptr, [](Frame_Slot& s) { return osc(s).resetWidth(); }),
+};
+
+// Every subclass uses Osc's hidden member: Phasor, SawOsc and SqrOsc tick
+// as their parents do.
+const Frame_Class_Desc kOscClasses[] = {
+    {.name = "Osc", .parent = "UGen", .data_member = "@osc_data", .offset = &osc_offset_data,
+     .make = [](Chip_Object*) -> Frame_Obj* { return new Oscillator(g_srate); },
+     .tick = [](Frame_Slot& s, SAMPLE in) { return osc(s).tickPhasor(in, connected(s)); },
+     .pmsg = osc_pmsg, FRAME_MEMBER_FIELDS(kOscMembers)},
+    {.name = "Phasor", .parent = "Osc", .offset = &osc_offset_data},
+    {.name = "SinOsc", .parent = "Osc", .offset = &osc_offset_data,
+     .tick = [](Frame_Slot& s, SAMPLE in) { return osc(s).tickSine(in, connected(s)); }},
+    {.name = "TriOsc", .parent = "Osc", .offset = &osc_offset_data,
+     .tick = [](Frame_Slot& s, SAMPLE in) { return osc(s).tickTriangle(in, connected(s)); },
+     FRAME_MEMBER_FIELDS(kWidthMembers)},
+    // A SawOsc's oscillator replaces the one TriOsc's constructor made.
+    {.name = "SawOsc", .parent = "TriOsc", .offset = &osc_offset_data,
+     .make = [](Chip_Object*) -> Frame_Obj* { return new Oscillator(g_srate, 1.0); },
+     FRAME_MEMBER_FIELDS(kSawMembers)},
+    {.name = "PulseOsc", .parent = "Osc", .offset = &osc_offset_data,
+     .tick = [](Frame_Slot& s, SAMPLE in) { return osc(s).tickPulse(in, connected(s)); },
+     FRAME_MEMBER_FIELDS(kWidthMembers)},
+    {.name = "SqrOsc", .parent = "PulseOsc", .offset = &osc_offset_data,
+     FRAME_MEMBER_FIELDS(kSqrMembers)},
+};
+
+// "print" is accepted and shows nothing.
+unsigned long genX_pmsg(Chip_Object*, const char* msg, void*, Chip_VM_Shred*) {
+  return msg && std::strcmp(msg, "print") == 0 ? 1 : 0;
+}
+
+// The coefficient array of a coefs call, which the call also returns, and
+// its values (none for a null array).
+std::vector<double> coefs_arg(void* args, Chip_DL_Return* ret) {
+  Chip_Object* array = GET_NEXT_OBJECT(args);
+  ret->v_object = array;
+  std::vector<double> c;
+  auto* values = static_cast<Chip_Array8*>(array);
+  if (!values) return c;
+  c.resize(static_cast<size_t>(values->size()));
+  for (size_t k = 0; k < c.size(); k++) values->get(static_cast<t_CPWORD>(k), &c[k]);
+  return c;
+}
+
+typedef void (Wave_Table::*Builder)(const std::vector<double>&);
+
+// A table class's `float[] coefs(float v[])`: builds with its builder.
+template <Builder build>
+void table_coefs(Frame_Slot& s, void* args, Chip_DL_Return* ret) {
+  (wave(s).*build)(coefs_arg(args, ret));
+}
+
+template <Builder build>
+const Frame_Member kCoefs[1] = {
+    frame_method("coefs", "float[]", table_coefs<build>, {"float", "v[]"}),
+};
+
+const Frame_Member kGenXMembers[] = {
+    frame_method(
+        "lookup", "float",
+        [](Frame_Slot& s, void* args, Chip_DL_Return* ret) {
+          ret->v_float = wave(s).lookup(GET_NEXT_FLOAT(args));
+        },
+        {"float", "which"}),
+    // GenX itself has no builder.
+    frame_method(
+        "coefs", "float[]",
+        [](Frame_Slot&, void* args, Chip_DL_Return* ret) {
+          coefs_arg(args, ret);
+          EM_printf("[chip](via GenX): .coeffs called on abstract base class!\n");
+        },
+        {"float", "v[]"}),
+};
+
+// The table classes share GenX's hidden member and tick.
+const Frame_Class_Desc kTableClasses[] = {
+    {.name = "GenX", .parent = "UGen", .data_member = "@GenX_data", .offset = &genX_offset_data,
+     .make = [](Chip_Object*) -> Frame_Obj* { return new Wave_Table; },
+     .tick = [](Frame_Slot& s, SAMPLE in) { return wave(s).tick(in, connected(s)); },
+     .pmsg = genX_pmsg, FRAME_MEMBER_FIELDS(kGenXMembers)},
+    {.name = "Gen5", .parent = "GenX", .offset = &genX_offset_data,
+     FRAME_MEMBER_FIELDS(kCoefs<&Wave_Table::gen5>)},
+    {.name = "Gen7", .parent = "GenX", .offset = &genX_offset_data,
+     FRAME_MEMBER_FIELDS(kCoefs<&Wave_Table::gen7>)},
+    {.name = "Gen9", .parent = "GenX", .offset = &genX_offset_data,
+     FRAME_MEMBER_FIELDS(kCoefs<&Wave_Table::gen9>)},
+    {.name = "Gen10", .parent = "GenX", .offset = &genX_offset_data,
+     FRAME_MEMBER_FIELDS(kCoefs<&Wave_Table::gen10>)},
+    {.name = "Gen17", .parent = "GenX", .offset = &genX_offset_data,
+     FRAME_MEMBER_FIELDS(kCoefs<&Wave_Table::gen17>)},
+    {.name = "CurveTable", .parent = "GenX", .offset = &genX_offset_data,
+     FRAME_MEMBER_FIELDS(kCoefs<&Wave_Table::curve>)},
+    {.name = "WarpTable", .parent = "GenX", .offset = &genX_offset_data,
+     FRAME_MEMBER_FIELDS(kCoefs<&Wave_Table::warp>)},
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Registration.
+
+t_CPBOOL osc_query(Chip_DL_Query* QUERY) {
+  g_srate = static_cast<t_CPUINT>(QUERY->srate);
+  Chip_Env* env = Chip_Env::instance();
+  CHIP_CHECK(env != NULL);
+
+  for (const auto& pair : kDeprecated)
+    type_engine_register_deprecate(env, pair.former, pair.latter);
+  if (!frame_import_classes(env, kOscClasses, sizeof kOscClasses / sizeof kOscClasses[0])) {
+    return FALSE;
+  }
+  return genX_query(QUERY);
+}
+
+t_CPBOOL genX_query(Chip_DL_Query*) {
+  Chip_Env* env = Chip_Env::instance();
+  CHIP_CHECK(env != NULL);
+  return frame_import_classes(env, kTableClasses, sizeof kTableClasses / sizeof kTableClasses[0]);
+}
+
+void osc_forget_types() { osc_offset_data = genX_offset_data = FRAME_NO_OFFSET; }
