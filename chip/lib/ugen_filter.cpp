@@ -1,10 +1,10 @@
-// The filter module: the basic second-order filters and the Teabox reader.
+// The filter module: the plain filter classes and their rows in the binding
+// frame.
 #include "chip/lib/ugen_filter.h"
 
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 
 #include "chip/types/chip_import.h"
 #include "chip/types/chip_type.h"
@@ -14,12 +14,10 @@
 t_CPWORD FilterBasic_offset_data = FRAME_NO_OFFSET;
 t_CPWORD biquad_offset_data = FRAME_NO_OFFSET;
 
-// The module's sampling rate and the angle of one hertz per sample, copied
-// from the registration.
-static t_CPUINT g_srate = 44100;
-static double g_radians_per_sample = 6.283185307179586 / 44100.0;
-
 namespace {
+
+// The module's sampling rate, copied from the registration.
+t_CPUINT g_srate = 44100;
 
 const double kPi = 3.141592653589793;
 const double kTwoPi = 6.283185307179586;
@@ -27,17 +25,13 @@ const double kTwoPi = 6.283185307179586;
 // BRF, LPF and HPF would reach the unit circle.
 const double kMaxTanArg = 0.5 * kPi * (1.0 - 1.0e-6);
 
-// Old lower-case class names, old to new. "filter" names no class.
-const struct {
-  const char* former;
-  const char* latter;
-} kDeprecated[] = {{"filter", "Filter"},   {"biquad", "BiQuad"}, {"onepole", "OnePole"},
-                   {"onezero", "OneZero"}, {"twopole", "TwoPole"}, {"twozero", "TwoZero"},
-                   {"delay", "Delay"},     {"delayl", "DelayL"},   {"delaya", "DelayA"}};
-
 double clamp(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
-double nyquist(t_CPUINT srate) { return 0.5 * static_cast<double>(srate); }
+// A rate of 0 means the engine's default.
+double rate(t_CPUINT srate) { return static_cast<double>(srate ? srate : 44100); }
+
+// v, or current when v is NaN.
+double unless_nan(double v, double current) { return std::isnan(v) ? current : v; }
 
 // A finite sample for the graph: a result that overflowed the sample type
 // (or is NaN) becomes 0.
@@ -45,227 +39,8 @@ SAMPLE to_sample(double y) {
   return std::fabs(y) <= static_cast<double>(FLT_MAX) ? static_cast<SAMPLE>(y) : 0.0f;
 }
 
-// The argument of a setter, or `current` when the argument is NaN.
-double next_value(void* args, double current) {
-  void* cursor = args;
-  double v = GET_NEXT_FLOAT(cursor);
-  return std::isnan(v) ? current : v;
-}
-
-// ---------------------------------------------------------------------------
-// The resonant family: coefficients and ticks.
-
-enum Kind { kBPF, kBRF, kLPF, kHPF, kResonZ };
-
-FilterBasic_Data* basic(Chip_Object* self) {
-  FilterBasic_Data* d = frame_state<FilterBasic_Data>(self, FilterBasic_offset_data);
-  CHIP_CHECK(d != NULL);
-  return d;
-}
-
-// Clamps the stored freq and Q, then computes the coefficients of kind K
-// from them.
-template <Kind K>
-void recompute(FilterBasic_Data* d) {
-  d->freq = clamp(d->freq, 0.0, nyquist(g_srate));
-  // Centre angle inside (0, pi): at 0 or pi a pole would sit on the unit
-  // circle.
-  const double pf =
-      clamp(d->freq * g_radians_per_sample, FILTER_MIN_ANGLE, kPi - FILTER_MIN_ANGLE);
-
-  if (K == kLPF || K == kHPF) {
-    // qres = 1 / Q, at least 0.001 (so Q is at most 1000).
-    double q = clamp(d->Q, FILTER_MIN_Q, FILTER_MAX_LH_Q);
-    double qres = 1.0 / q;
-    if (qres <= 0.001) {
-      qres = 0.001;
-      d->Q = FILTER_MAX_LH_Q;
-    } else {
-      d->Q = 1.0 / qres;
-    }
-    const double D = std::tan(clamp(pf * qres * 0.5, 0.0, kMaxTanArg));
-    const double C = (1.0 - D) / (1.0 + D);
-    const double B = (1.0 + C) * std::cos(pf);
-    d->b1 = B;
-    d->b2 = -C;
-    d->a0 = (K == kLPF ? 1.0 + C - B : 1.0 + C + B) * 0.25;
-    return;
-  }
-
-  d->Q = clamp(d->Q, FILTER_MIN_Q, FILTER_MAX_Q);
-  if (K == kResonZ) {
-    // R = 1 - B/2 kept in [0, 1): a wider band than B = 2 would fold back.
-    const double B = clamp(pf / d->Q, 0.0, 2.0);
-    const double R = 1.0 - 0.5 * B;
-    d->a0 = (1.0 - R * R) * 0.5;
-    d->b1 = 2.0 * R * (2.0 * R * std::cos(pf) / (1.0 + R * R));
-    d->b2 = -R * R;
-    return;
-  }
-
-  const double pbw = clamp(0.5 * pf / d->Q, 0.0, kMaxTanArg);
-  const double D = 2.0 * std::cos(pf);
-  if (K == kBPF) {
-    const double C = 1.0 / std::tan(pbw);
-    d->a0 = 1.0 / (1.0 + C);
-    d->b1 = C * D * d->a0;
-    d->b2 = (1.0 - C) * d->a0;
-  } else {
-    const double C = std::tan(pbw);
-    d->a0 = 1.0 / (1.0 + C);
-    d->b1 = -D * d->a0;
-    d->b2 = (1.0 - C) * d->a0;
-  }
-}
-
 // A value that the flush would drop for being too large (or not finite).
 bool runaway(double v) { return !(std::fabs(v) < static_cast<double>(1e15f)); }
-
-// Shifts y0 into the history, flushed. A runaway y0 clears the whole
-// history: zeroing only the newest value leaves the older one, and a stable
-// resonant filter can then keep kicking itself back over the bound for
-// ever.
-void push_history(FilterBasic_Data* d, double y0) {
-  if (runaway(y0)) {
-    d->y1 = d->y2 = 0.0;
-    return;
-  }
-  d->y2 = filter_flush(d->y1);
-  d->y1 = filter_flush(y0);
-}
-
-template <Kind K>
-unsigned long resonant_tick(Chip_Object* self, SAMPLE in, SAMPLE* out) {
-  FilterBasic_Data* d = basic(self);
-  const double x = in;
-  double y0, y;
-  switch (K) {
-    case kBPF:
-    case kResonZ:
-      y0 = x + d->b1 * d->y1 + d->b2 * d->y2;
-      y = d->a0 * (y0 - d->y2);
-      break;
-    case kBRF: {
-      const double ay = d->b1 * d->y1;
-      y0 = x - ay - d->b2 * d->y2;
-      y = d->a0 * (y0 + d->y2) + ay;
-      break;
-    }
-    case kLPF:
-      y0 = d->a0 * x + d->b1 * d->y1 + d->b2 * d->y2;
-      y = y0 + 2.0 * d->y1 + d->y2;
-      break;
-    case kHPF:
-    default:
-      y0 = d->a0 * x + d->b1 * d->y1 + d->b2 * d->y2;
-      y = y0 - 2.0 * d->y1 + d->y2;
-      break;
-  }
-  push_history(d, y0);
-  *out = to_sample(y);
-  return 1;
-}
-
-template <Kind K>
-void resonant_ctor(Chip_Object* self) {
-  auto* d = static_cast<FilterBasic_Data*>(std::calloc(1, sizeof(FilterBasic_Data)));
-  CHIP_CHECK(d != NULL);
-  if (K == kLPF || K == kHPF) d->Q = 1.0;
-  if (K == kResonZ) {
-    d->freq = 220.0;
-    d->Q = 1.0;
-    recompute<K>(d);
-  }
-  std::free(frame_take_state<FilterBasic_Data>(self, FilterBasic_offset_data));
-  frame_set_state(self, FilterBasic_offset_data, d);
-}
-
-template <Kind K>
-void resonant_ctrl_freq(Chip_Object* self, void* args, Chip_DL_Return* ret) {
-  FilterBasic_Data* d = basic(self);
-  d->freq = next_value(args, d->freq);
-  recompute<K>(d);
-  ret->v_float = d->freq;
-}
-
-template <Kind K>
-void resonant_ctrl_Q(Chip_Object* self, void* args, Chip_DL_Return* ret) {
-  FilterBasic_Data* d = basic(self);
-  d->Q = next_value(args, d->Q);
-  recompute<K>(d);
-  ret->v_float = d->Q;
-}
-
-template <Kind K>
-void resonant_ctrl_set(Chip_Object* self, void* args) {
-  FilterBasic_Data* d = basic(self);
-  void* cursor = args;
-  const double freq = GET_NEXT_FLOAT(cursor);
-  const double q = GET_NEXT_FLOAT(cursor);
-  if (!std::isnan(freq)) d->freq = freq;
-  if (!std::isnan(q)) d->Q = q;
-  recompute<K>(d);
-}
-
-// Registers the resonant class `name` with its bindings.
-t_CPBOOL import_resonant(Chip_Env* env, const char* name, f_ctor ctor, f_tick tick, f_pmsg pmsg,
-                         f_mfun ctrl_freq, f_mfun cget_freq, f_mfun ctrl_Q, f_mfun cget_Q,
-                         f_mfun ctrl_set) {
-  if (!type_engine_import_ugen_begin(env, name, "FilterBasic", env->global(), ctor, nullptr, tick,
-                                     pmsg, CHIP_IMPORT_KEEP, CHIP_IMPORT_KEEP)) {
-    return FALSE;
-  }
-  if (!frame_import_mfun(env, "float", "freq", ctrl_freq, {{"float", "val"}}) ||
-      !frame_import_mfun(env, "float", "freq", cget_freq) ||
-      !frame_import_mfun(env, "float", "Q", ctrl_Q, {{"float", "val"}}) ||
-      !frame_import_mfun(env, "float", "Q", cget_Q) ||
-      !frame_import_mfun(env, "void", "set", ctrl_set, {{"float", "freq"}, {"float", "Q"}})) {
-    return frame_fail(env);
-  }
-  return type_engine_import_class_end(env);
-}
-
-// ---------------------------------------------------------------------------
-// BiQuad
-
-BiQuad_Data* biquad(Chip_Object* self) {
-  BiQuad_Data* d = frame_state<BiQuad_Data>(self, biquad_offset_data);
-  CHIP_CHECK(d != NULL);
-  return d;
-}
-
-void biquad_pole_update(BiQuad_Data* d) {
-  d->a2 = d->prad * d->prad;
-  d->a1 = -2.0 * d->prad * std::cos(kTwoPi * d->pfreq / static_cast<double>(d->srate));
-  if (d->norm) {
-    // Zeros at DC and Nyquist, scaled for unit gain at the resonance.
-    d->b0 = 0.5 - 0.5 * d->a2;
-    d->b1 = -1.0;
-    d->b2 = -d->b0;
-  }
-}
-
-void biquad_zero_update(BiQuad_Data* d) {
-  d->b2 = d->zrad * d->zrad;
-  d->b1 = -2.0 * d->zrad * std::cos(kTwoPi * d->zfreq / static_cast<double>(d->srate));
-}
-
-double biquad_freq(BiQuad_Data* d, void* args, double current) {
-  return clamp(next_value(args, current), 0.0, nyquist(d->srate));
-}
-
-double coefficient(void* args, double current) {
-  return clamp(next_value(args, current), -FILTER_MAX_COEFFICIENT, FILTER_MAX_COEFFICIENT);
-}
-
-// ---------------------------------------------------------------------------
-// Teabox
-
-Teabox_Data* teabox(Chip_Object* self) {
-  Teabox_Data* d = frame_state<Teabox_Data>(self, FilterBasic_offset_data);
-  CHIP_CHECK(d != NULL);
-  return d;
-}
 
 // v truncated toward zero into the 32-bit range (NaN gives 0).
 int32_t truncate_int32(double v) {
@@ -283,405 +58,457 @@ double filter_flush(double v) {
 }
 
 // ---------------------------------------------------------------------------
-// Registration
+// Filter_Basic
+
+SAMPLE Filter_Basic::tick() const {
+  EM_printf("FilterBasic.tick() --> FitlerBasic is virtual!\n");
+  return 0.0f;
+}
+
+// ---------------------------------------------------------------------------
+// Filter_Resonant
+
+void Filter_Resonant::init(t_CPUINT srate) {
+  srate_ = rate(srate);
+  radians_per_sample_ = kTwoPi / srate_;
+  y1_ = y2_ = 0.0;
+  a0_ = b1_ = b2_ = 0.0;
+  freq_ = 0.0;
+  Q_ = (kind_ == BPF || kind_ == BRF) ? 0.0 : 1.0;
+  if (kind_ == RESONZ) {
+    freq_ = 220.0;
+    recompute();
+  }
+}
+
+double Filter_Resonant::setFreq(double hz) {
+  freq_ = unless_nan(hz, freq_);
+  recompute();
+  return freq_;
+}
+
+double Filter_Resonant::setQ(double q) {
+  Q_ = unless_nan(q, Q_);
+  recompute();
+  return Q_;
+}
+
+void Filter_Resonant::set(double hz, double q) {
+  freq_ = unless_nan(hz, freq_);
+  Q_ = unless_nan(q, Q_);
+  recompute();
+}
+
+// Clamps the stored freq and Q, then computes the coefficients of the kind
+// from them.
+void Filter_Resonant::recompute() {
+  freq_ = clamp(freq_, 0.0, 0.5 * srate_);
+  // Centre angle inside (0, pi): at 0 or pi a pole would sit on the unit
+  // circle.
+  const double pf = clamp(freq_ * radians_per_sample_, FILTER_MIN_ANGLE, kPi - FILTER_MIN_ANGLE);
+
+  if (kind_ == LPF || kind_ == HPF) {
+    // qres = 1 / Q, at least 0.001 (so Q is at most 1000).
+    double q = clamp(Q_, FILTER_MIN_Q, FILTER_MAX_LH_Q);
+    double qres = 1.0 / q;
+    if (qres <= 0.001) {
+      qres = 0.001;
+      Q_ = FILTER_MAX_LH_Q;
+    } else {
+      Q_ = 1.0 / qres;
+    }
+    const double D = std::tan(clamp(pf * qres * 0.5, 0.0, kMaxTanArg));
+    const double C = (1.0 - D) / (1.0 + D);
+    const double B = (1.0 + C) * std::cos(pf);
+    b1_ = B;
+    b2_ = -C;
+    a0_ = (kind_ == LPF ? 1.0 + C - B : 1.0 + C + B) * 0.25;
+    return;
+  }
+
+  Q_ = clamp(Q_, FILTER_MIN_Q, FILTER_MAX_Q);
+  if (kind_ == RESONZ) {
+    // R = 1 - B/2 kept in [0, 1): a wider band than B = 2 would fold back.
+    const double B = clamp(pf / Q_, 0.0, 2.0);
+    const double R = 1.0 - 0.5 * B;
+    a0_ = (1.0 - R * R) * 0.5;
+    b1_ = 2.0 * R * (2.0 * R * std::cos(pf) / (1.0 + R * R));
+    b2_ = -R * R;
+    return;
+  }
+
+  const double pbw = clamp(0.5 * pf / Q_, 0.0, kMaxTanArg);
+  const double D = 2.0 * std::cos(pf);
+  if (kind_ == BPF) {
+    const double C = 1.0 / std::tan(pbw);
+    a0_ = 1.0 / (1.0 + C);
+    b1_ = C * D * a0_;
+    b2_ = (1.0 - C) * a0_;
+  } else {
+    const double C = std::tan(pbw);
+    a0_ = 1.0 / (1.0 + C);
+    b1_ = -D * a0_;
+    b2_ = (1.0 - C) * a0_;
+  }
+}
+
+// Shifts y0 into the history, flushed. A runaway y0 clears the whole
+// history: zeroing only the newest value leaves the older one, and a stable
+// resonant filter can then keep kicking itself back over the bound for
+// ever.
+void Filter_Resonant::push(double y0) {
+  if (runaway(y0)) {
+    y1_ = y2_ = 0.0;
+    return;
+  }
+  y2_ = filter_flush(y1_);
+  y1_ = filter_flush(y0);
+}
+
+SAMPLE Filter_Resonant::tick(SAMPLE in) {
+  const double x = in;
+  double y0, y;
+  switch (kind_) {
+    case BPF:
+    case RESONZ:
+      y0 = x + b1_ * y1_ + b2_ * y2_;
+      y = a0_ * (y0 - y2_);
+      break;
+    case BRF: {
+      const double ay = b1_ * y1_;
+      y0 = x - ay - b2_ * y2_;
+      y = a0_ * (y0 + y2_) + ay;
+      break;
+    }
+    case LPF:
+      y0 = a0_ * x + b1_ * y1_ + b2_ * y2_;
+      y = y0 + 2.0 * y1_ + y2_;
+      break;
+    case HPF:
+    default:
+      y0 = a0_ * x + b1_ * y1_ + b2_ * y2_;
+      y = y0 - 2.0 * y1_ + y2_;
+      break;
+  }
+  push(y0);
+  return to_sample(y);
+}
+
+// ---------------------------------------------------------------------------
+// Filter_BiQuad
+
+void Filter_BiQuad::init(t_CPUINT srate) {
+  a1_ = a2_ = b1_ = b2_ = 0.0;
+  a0_ = b0_ = 1.0;
+  input0_ = input1_ = input2_ = 0.0;
+  output0_ = output1_ = output2_ = 0.0;
+  pfreq_ = zfreq_ = prad_ = zrad_ = 0.0;
+  norm_ = 0;
+  srate_ = rate(srate);
+}
+
+void Filter_BiQuad::poleUpdate() {
+  a2_ = prad_ * prad_;
+  a1_ = -2.0 * prad_ * std::cos(kTwoPi * pfreq_ / srate_);
+  if (norm_) {
+    // Zeros at DC and Nyquist, scaled for unit gain at the resonance.
+    b0_ = 0.5 - 0.5 * a2_;
+    b1_ = -1.0;
+    b2_ = -b0_;
+  }
+}
+
+void Filter_BiQuad::zeroUpdate() {
+  b2_ = zrad_ * zrad_;
+  b1_ = -2.0 * zrad_ * std::cos(kTwoPi * zfreq_ / srate_);
+}
+
+double Filter_BiQuad::setPoleFreq(double hz) {
+  pfreq_ = clamp(unless_nan(hz, pfreq_), 0.0, 0.5 * srate_);
+  poleUpdate();
+  return pfreq_;
+}
+
+double Filter_BiQuad::setPoleRadius(double r) {
+  // Poles stay strictly inside the unit circle.
+  prad_ = clamp(unless_nan(r, prad_), -FILTER_MAX_POLE_RADIUS, FILTER_MAX_POLE_RADIUS);
+  poleUpdate();
+  return prad_;
+}
+
+double Filter_BiQuad::setZeroFreq(double hz) {
+  zfreq_ = clamp(unless_nan(hz, zfreq_), 0.0, 0.5 * srate_);
+  zeroUpdate();
+  return zfreq_;
+}
+
+double Filter_BiQuad::setZeroRadius(double r) {
+  zrad_ = clamp(unless_nan(r, zrad_), -FILTER_MAX_ZERO_RADIUS, FILTER_MAX_ZERO_RADIUS);
+  zeroUpdate();
+  return zrad_;
+}
+
+t_CPINT Filter_BiQuad::setNorm(t_CPINT norm) {
+  norm_ = norm;
+  poleUpdate();
+  return norm_;
+}
+
+t_CPINT Filter_BiQuad::setEqualGainZeros(t_CPINT on) {
+  if (on != 0) {
+    b0_ = 1.0;
+    b1_ = 0.0;
+    b2_ = -1.0;
+  }
+  return on;
+}
+
+double Filter_BiQuad::*Filter_BiQuad::field(Coefficient which) {
+  static double Filter_BiQuad::*const kFields[] = {
+      &Filter_BiQuad::a0_, &Filter_BiQuad::a1_, &Filter_BiQuad::a2_,
+      &Filter_BiQuad::b0_, &Filter_BiQuad::b1_, &Filter_BiQuad::b2_};
+  return kFields[which];
+}
+
+double Filter_BiQuad::setCoefficient(Coefficient which, double v) {
+  double& c = this->*field(which);
+  c = clamp(unless_nan(v, c), -FILTER_MAX_COEFFICIENT, FILTER_MAX_COEFFICIENT);
+  return c;
+}
+
+double Filter_BiQuad::coefficient(Coefficient which) const { return this->*field(which); }
+
+SAMPLE Filter_BiQuad::tick(SAMPLE in) {
+  input0_ = a0_ * static_cast<double>(in);
+  const double y =
+      b0_ * input0_ + b1_ * input1_ + b2_ * input2_ - (a1_ * output1_ + a2_ * output2_);
+  input2_ = input1_;
+  input1_ = input0_;
+  output0_ = y;
+  if (runaway(y)) {
+    // As for the resonant filters: start again from silence.
+    input1_ = input2_ = output1_ = output2_ = 0.0;
+  } else {
+    output2_ = filter_flush(output1_);
+    output1_ = filter_flush(y);
+  }
+  return to_sample(y);
+}
+
+// ---------------------------------------------------------------------------
+// Filter_Teabox
+
+SAMPLE Filter_Teabox::tick(SAMPLE in) {
+  const double x = in;
+  if (x < 0.0 || counter_ > 9) {
+    // A frame starts (the marker itself goes into no slot), or an overlong
+    // frame restarts the count.
+    if (last_ < 0.0) raw_ = last_;
+    counter_ = 0;
+  } else {
+    const t_CPINT c = counter_;
+    if (c == 0) {
+      lead_ = 8.0 * x;
+    } else if (c <= 8) {
+      analog_[c - 1] = 8.0 * x;
+    } else {
+      raw_ = 8.0 * x;
+    }
+    counter_ = c + 1;
+  }
+  last_ = x;
+  if (raw_ < 0.0) {
+    // The 16-bit pattern of the negative word.
+    const uint32_t n = static_cast<uint32_t>(truncate_int32(raw_ * 32768.0));
+    bits_ = static_cast<t_CPINT>((n ^ static_cast<uint32_t>(-32768)) + 32768u);
+  } else {
+    bits_ = truncate_int32(raw_ * 4096.0);
+  }
+  return in;
+}
+
+double Filter_Teabox::analog(t_CPINT which) const { return analog_[clamp_index(which, 7)]; }
+
+double Filter_Teabox::digital(t_CPINT which) const {
+  const uint32_t bits = static_cast<uint32_t>(bits_);
+  return ((bits >> clamp_index(which, 15)) & 1u) ? 1.0 : 0.0;
+}
+
+// ---------------------------------------------------------------------------
+// Rows
+
+namespace {
+
+// Old lower-case class names, old to new. "filter" names no class.
+const struct {
+  const char* former;
+  const char* latter;
+} kDeprecated[] = {{"filter", "Filter"},   {"biquad", "BiQuad"}, {"onepole", "OnePole"},
+                   {"onezero", "OneZero"}, {"twopole", "TwoPole"}, {"twozero", "TwoZero"},
+                   {"delay", "Delay"},     {"delayl", "DelayL"},   {"delaya", "DelayA"}};
+
+// FilterBasic: members that do nothing (the frame answers 0).
+
+double ignore_value(Frame_Slot&, double) { return 0.0; }
+double no_value(Frame_Slot&) { return 0.0; }
+
+const Frame_Member kBasicMembers[] = {
+    frame_prop("freq", "float", ignore_value, no_value),
+    frame_prop("Q", "float", ignore_value, no_value),
+    frame_method("set", "void", [](Frame_Slot&, void*, Chip_DL_Return*) {}, {"float", "freq"},
+                 {"float", "Q"}),
+};
+
+// BPF, BRF, LPF, HPF, ResonZ: one table, the object knows its kind.
+
+Filter_Resonant& resonant(Frame_Slot& s) { return s.as<Filter_Resonant>(); }
+
+const Frame_Member kResonantMembers[] = {
+    frame_prop(
+        "freq", "float", [](Frame_Slot& s, double v) { return resonant(s).setFreq(v); },
+        [](Frame_Slot& s) { return resonant(s).freq(); }),
+    frame_prop(
+        "Q", "float", [](Frame_Slot& s, double v) { return resonant(s).setQ(v); },
+        [](Frame_Slot& s) { return resonant(s).Q(); }),
+    frame_method(
+        "set", "void",
+        [](Frame_Slot& s, void* args, Chip_DL_Return*) {
+          const double freq = GET_NEXT_FLOAT(args);
+          const double q = GET_NEXT_FLOAT(args);
+          resonant(s).set(freq, q);
+        },
+        {"float", "freq"}, {"float", "Q"}),
+};
+
+template <Filter_Resonant::Kind K>
+Frame_Obj* make_resonant(Chip_Object*) {
+  auto* filter = new Filter_Resonant(K);
+  filter->init(g_srate);
+  return filter;
+}
+
+SAMPLE tick_resonant(Frame_Slot& s, SAMPLE in) { return resonant(s).tick(in); }
+
+// A subclass of FilterBasic keeping its object in the inherited member.
+constexpr Frame_Class_Desc resonant_row(const char* name, Frame_Make make) {
+  return {.name = name,
+          .parent = "FilterBasic",
+          .offset = &FilterBasic_offset_data,
+          .make = make,
+          .tick = tick_resonant,
+          FRAME_MEMBER_FIELDS(kResonantMembers)};
+}
+
+// BiQuad
+
+Filter_BiQuad& biquad(Frame_Slot& s) { return s.as<Filter_BiQuad>(); }
+
+template <Filter_BiQuad::Coefficient C>
+constexpr Frame_Member coefficient_prop(const char* name) {
+  return frame_prop(
+      name, "float", [](Frame_Slot& s, double v) { return biquad(s).setCoefficient(C, v); },
+      [](Frame_Slot& s) { return biquad(s).coefficient(C); });
+}
+
+const Frame_Member kBiQuadMembers[] = {
+    frame_prop(
+        "pfreq", "float", [](Frame_Slot& s, double v) { return biquad(s).setPoleFreq(v); },
+        [](Frame_Slot& s) { return biquad(s).poleFreq(); }),
+    frame_prop(
+        "prad", "float", [](Frame_Slot& s, double v) { return biquad(s).setPoleRadius(v); },
+        [](Frame_Slot& s) { return biquad(s).poleRadius(); }),
+    frame_prop(
+        "zfreq", "float", [](Frame_Slot& s, double v) { return biquad(s).setZeroFreq(v); },
+        [](Frame_Slot& s) { return biquad(s).zeroFreq(); }),
+    frame_prop(
+        "zrad", "float", [](Frame_Slot& s, double v) { return biquad(s).setZeroRadius(v); },
+        [](Frame_Slot& s) { return biquad(s).zeroRadius(); }),
+    // An int property's value arrives as a double holding the int.
+    frame_prop(
+        "norm", "int",
+        [](Frame_Slot& s, double v) {
+          return static_cast<double>(biquad(s).setNorm(static_cast<t_CPINT>(v)));
+        },
+        [](Frame_Slot& s) { return static_cast<double>(biquad(s).norm()); }),
+    coefficient_prop<Filter_BiQuad::A0>("pregain"),
+    frame_prop(
+        "eqzs", "int",
+        [](Frame_Slot& s, double v) {
+          return static_cast<double>(biquad(s).setEqualGainZeros(static_cast<t_CPINT>(v)));
+        },
+        nullptr),
+    coefficient_prop<Filter_BiQuad::B0>("b0"),
+    coefficient_prop<Filter_BiQuad::B1>("b1"),
+    coefficient_prop<Filter_BiQuad::B2>("b2"),
+    coefficient_prop<Filter_BiQuad::A0>("a0"),
+    coefficient_prop<Filter_BiQuad::A1>("a1"),
+    coefficient_prop<Filter_BiQuad::A2>("a2"),
+};
+
+// Teabox
+
+Filter_Teabox& teabox(Frame_Slot& s) { return s.as<Filter_Teabox>(); }
+
+const Frame_Member kTeaboxMembers[] = {
+    frame_method(
+        "analog", "float",
+        [](Frame_Slot& s, void* args, Chip_DL_Return* ret) {
+          ret->v_float = teabox(s).analog(GET_NEXT_INT(args));
+        },
+        {"int", "which"}),
+    frame_method(
+        "digital", "float",
+        [](Frame_Slot& s, void* args, Chip_DL_Return* ret) {
+          ret->v_float = teabox(s).digital(GET_NEXT_INT(args));
+        },
+        {"int", "which"}),
+};
+
+// In registration order. The subclasses of FilterBasic answer its pmsg
+// (every message unknown); BiQuad keeps UGen's.
+constexpr Frame_Class_Desc kFilterClasses[] = {
+    {.name = "FilterBasic",
+     .parent = "UGen",
+     .data_member = "@FilterBasic_data",
+     .offset = &FilterBasic_offset_data,
+     .make = [](Chip_Object*) -> Frame_Obj* { return new Filter_Basic; },
+     .tick = [](Frame_Slot& s, SAMPLE) { return s.as<Filter_Basic>().tick(); },
+     .pmsg = frame_pmsg_false,
+     FRAME_MEMBER_FIELDS(kBasicMembers)},
+    resonant_row("BPF", make_resonant<Filter_Resonant::BPF>),
+    resonant_row("BRF", make_resonant<Filter_Resonant::BRF>),
+    resonant_row("LPF", make_resonant<Filter_Resonant::LPF>),
+    resonant_row("HPF", make_resonant<Filter_Resonant::HPF>),
+    resonant_row("ResonZ", make_resonant<Filter_Resonant::RESONZ>),
+    {.name = "BiQuad",
+     .parent = "UGen",
+     .data_member = "@biquad_data",
+     .offset = &biquad_offset_data,
+     .make = [](Chip_Object*) -> Frame_Obj* {
+       auto* filter = new Filter_BiQuad;
+       filter->init(g_srate);
+       return filter;
+     },
+     .tick = [](Frame_Slot& s, SAMPLE in) { return biquad(s).tick(in); },
+     FRAME_MEMBER_FIELDS(kBiQuadMembers)},
+    {.name = "Teabox",
+     .parent = "FilterBasic",
+     .offset = &FilterBasic_offset_data,
+     .make = [](Chip_Object*) -> Frame_Obj* { return new Filter_Teabox; },
+     .tick = [](Frame_Slot& s, SAMPLE in) { return teabox(s).tick(in); },
+     FRAME_MEMBER_FIELDS(kTeaboxMembers)},
+};
+
+}  // namespace
 
 t_CPBOOL filter_query(Chip_DL_Query* QUERY) {
   // A query without a rate keeps the engine's default.
   g_srate = QUERY->srate ? static_cast<t_CPUINT>(QUERY->srate) : 44100;
-  g_radians_per_sample = kTwoPi / static_cast<double>(g_srate);
   Chip_Env* env = Chip_Env::instance();
   CHIP_CHECK(env != NULL);
 
   for (const auto& pair : kDeprecated)
     type_engine_register_deprecate(env, pair.former, pair.latter);
-
-  // FilterBasic: the abstract base owning the record.
-  if (!type_engine_import_ugen_begin(env, "FilterBasic", "UGen", env->global(), FilterBasic_ctor,
-                                     FilterBasic_dtor, FilterBasic_tick, FilterBasic_pmsg,
-                                     CHIP_IMPORT_KEEP, CHIP_IMPORT_KEEP)) {
-    return FALSE;
-  }
-  t_CPWORD offset = frame_import_state(env, "@FilterBasic_data");
-  if (offset == FRAME_NO_OFFSET) return frame_fail(env);
-  FilterBasic_offset_data = offset;
-  if (!frame_import_mfun(env, "float", "freq", FilterBasic_ctrl_freq, {{"float", "val"}}) ||
-      !frame_import_mfun(env, "float", "freq", FilterBasic_cget_freq) ||
-      !frame_import_mfun(env, "float", "Q", FilterBasic_ctrl_Q, {{"float", "val"}}) ||
-      !frame_import_mfun(env, "float", "Q", FilterBasic_cget_Q) ||
-      !frame_import_mfun(env, "void", "set", FilterBasic_ctrl_set,
-                         {{"float", "freq"}, {"float", "Q"}})) {
-    return frame_fail(env);
-  }
-  if (!type_engine_import_class_end(env)) return FALSE;
-
-#define FILTER_IMPORT_RESONANT(Class)                                                   \
-  if (!import_resonant(env, #Class, Class##_ctor, Class##_tick, Class##_pmsg,           \
-                       Class##_ctrl_freq, Class##_cget_freq, Class##_ctrl_Q,            \
-                       Class##_cget_Q, Class##_ctrl_set)) {                             \
-    return FALSE;                                                                       \
-  }
-  FILTER_IMPORT_RESONANT(BPF)
-  FILTER_IMPORT_RESONANT(BRF)
-  FILTER_IMPORT_RESONANT(LPF)
-  FILTER_IMPORT_RESONANT(HPF)
-  FILTER_IMPORT_RESONANT(ResonZ)
-#undef FILTER_IMPORT_RESONANT
-
-  // BiQuad: its own record.
-  if (!type_engine_import_ugen_begin(env, "BiQuad", "UGen", env->global(), BiQuad_ctor,
-                                     BiQuad_dtor, BiQuad_tick, nullptr, CHIP_IMPORT_KEEP,
-                                     CHIP_IMPORT_KEEP)) {
-    return FALSE;
-  }
-  offset = frame_import_state(env, "@biquad_data");
-  if (offset == FRAME_NO_OFFSET) return frame_fail(env);
-  biquad_offset_data = offset;
-  const struct {
-    const char* type;
-    const char* name;
-    f_mfun ctrl;
-    f_mfun cget;
-  } properties[] = {
-      {"float", "pfreq", BiQuad_ctrl_pfreq, BiQuad_cget_pfreq},
-      {"float", "prad", BiQuad_ctrl_prad, BiQuad_cget_prad},
-      {"float", "zfreq", BiQuad_ctrl_zfreq, BiQuad_cget_zfreq},
-      {"float", "zrad", BiQuad_ctrl_zrad, BiQuad_cget_zrad},
-      {"int", "norm", BiQuad_ctrl_norm, BiQuad_cget_norm},
-      {"float", "pregain", BiQuad_ctrl_pregain, BiQuad_cget_pregain},
-      {"int", "eqzs", BiQuad_ctrl_eqzs, nullptr},
-      {"float", "b0", BiQuad_ctrl_b0, BiQuad_cget_b0},
-      {"float", "b1", BiQuad_ctrl_b1, BiQuad_cget_b1},
-      {"float", "b2", BiQuad_ctrl_b2, BiQuad_cget_b2},
-      {"float", "a0", BiQuad_ctrl_a0, BiQuad_cget_a0},
-      {"float", "a1", BiQuad_ctrl_a1, BiQuad_cget_a1},
-      {"float", "a2", BiQuad_ctrl_a2, BiQuad_cget_a2},
-  };
-  for (const auto& p : properties) {
-    if (!frame_import_mfun(env, p.type, p.name, p.ctrl, {{p.type, "val"}}) ||
-        (p.cget && !frame_import_mfun(env, p.type, p.name, p.cget))) {
-      return frame_fail(env);
-    }
-  }
-  if (!type_engine_import_class_end(env)) return FALSE;
-
-  // Teabox: keeps its own record in the inherited member.
-  if (!type_engine_import_ugen_begin(env, "Teabox", "FilterBasic", env->global(), Teabox_ctor,
-                                     nullptr, Teabox_tick, Teabox_pmsg, CHIP_IMPORT_KEEP,
-                                     CHIP_IMPORT_KEEP)) {
-    return FALSE;
-  }
-  if (!frame_import_mfun(env, "float", "analog", Teabox_cget_analog, {{"int", "which"}}) ||
-      !frame_import_mfun(env, "float", "digital", Teabox_cget_digital, {{"int", "which"}})) {
-    return frame_fail(env);
-  }
-  if (!type_engine_import_class_end(env)) return FALSE;
-  return TRUE;
-}
-
-// ---------------------------------------------------------------------------
-// FilterBasic
-
-void FilterBasic_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  frame_set_state<void>(SELF, FilterBasic_offset_data, nullptr);
-}
-
-void FilterBasic_dtor(Chip_Object* SELF, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  // The record of any subclass (resonant or Teabox) was made by calloc.
-  std::free(frame_take_state<void>(SELF, FilterBasic_offset_data));
-}
-
-unsigned long FilterBasic_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED) {
-  (void)SELF;
-  (void)in;
-  (void)out;
-  (void)SHRED;
-  EM_printf("FilterBasic.tick() --> FitlerBasic is virtual!\n");
-  return 1;
-}
-
-unsigned long FilterBasic_pmsg(Chip_Object* SELF, const char* msg, void* ARGS,
-                               Chip_VM_Shred* SHRED) {
-  (void)SELF;
-  (void)msg;
-  (void)ARGS;
-  (void)SHRED;
-  return 0;
-}
-
-#define FILTER_BASIC_NOTHING(fn)                                                         \
-  void FilterBasic_##fn(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,           \
-                        Chip_VM_Shred* SHRED) {                                          \
-    (void)SELF;                                                                          \
-    (void)ARGS;                                                                          \
-    (void)RETURN;                                                                        \
-    (void)SHRED;                                                                         \
-  }
-FILTER_BASIC_NOTHING(ctrl_freq)
-FILTER_BASIC_NOTHING(cget_freq)
-FILTER_BASIC_NOTHING(ctrl_Q)
-FILTER_BASIC_NOTHING(cget_Q)
-FILTER_BASIC_NOTHING(ctrl_set)
-#undef FILTER_BASIC_NOTHING
-
-// ---------------------------------------------------------------------------
-// BPF, BRF, LPF, HPF, ResonZ: named bindings of the templates above.
-
-#define FILTER_DEFINE_RESONANT(Class, K)                                                  \
-  void Class##_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED) {                \
-    (void)ARGS;                                                                           \
-    (void)SHRED;                                                                          \
-    resonant_ctor<K>(SELF);                                                               \
-  }                                                                                       \
-  unsigned long Class##_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out,                   \
-                             Chip_VM_Shred* SHRED) {                                      \
-    (void)SHRED;                                                                          \
-    return resonant_tick<K>(SELF, in, out);                                               \
-  }                                                                                       \
-  unsigned long Class##_pmsg(Chip_Object* SELF, const char* msg, void* ARGS,              \
-                             Chip_VM_Shred* SHRED) {                                      \
-    return FilterBasic_pmsg(SELF, msg, ARGS, SHRED);                                      \
-  }                                                                                       \
-  void Class##_ctrl_freq(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,           \
-                         Chip_VM_Shred* SHRED) {                                          \
-    (void)SHRED;                                                                          \
-    resonant_ctrl_freq<K>(SELF, ARGS, RETURN);                                            \
-  }                                                                                       \
-  void Class##_cget_freq(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,           \
-                         Chip_VM_Shred* SHRED) {                                          \
-    (void)ARGS;                                                                           \
-    (void)SHRED;                                                                          \
-    RETURN->v_float = basic(SELF)->freq;                                                  \
-  }                                                                                       \
-  void Class##_ctrl_Q(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,              \
-                      Chip_VM_Shred* SHRED) {                                             \
-    (void)SHRED;                                                                          \
-    resonant_ctrl_Q<K>(SELF, ARGS, RETURN);                                               \
-  }                                                                                       \
-  void Class##_cget_Q(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,              \
-                      Chip_VM_Shred* SHRED) {                                             \
-    (void)ARGS;                                                                           \
-    (void)SHRED;                                                                          \
-    RETURN->v_float = basic(SELF)->Q;                                                     \
-  }                                                                                       \
-  void Class##_ctrl_set(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,            \
-                        Chip_VM_Shred* SHRED) {                                           \
-    (void)RETURN;                                                                         \
-    (void)SHRED;                                                                          \
-    resonant_ctrl_set<K>(SELF, ARGS);                                                     \
-  }
-
-FILTER_DEFINE_RESONANT(BPF, kBPF)
-FILTER_DEFINE_RESONANT(BRF, kBRF)
-FILTER_DEFINE_RESONANT(LPF, kLPF)
-FILTER_DEFINE_RESONANT(HPF, kHPF)
-FILTER_DEFINE_RESONANT(ResonZ, kResonZ)
-#undef FILTER_DEFINE_RESONANT
-
-// ---------------------------------------------------------------------------
-// BiQuad
-
-void BiQuad_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  auto* d = static_cast<BiQuad_Data*>(std::calloc(1, sizeof(BiQuad_Data)));
-  CHIP_CHECK(d != NULL);
-  // A new filter passes its input unchanged.
-  d->a0 = 1.0;
-  d->b0 = 1.0;
-  d->srate = g_srate;
-  std::free(frame_take_state<BiQuad_Data>(SELF, biquad_offset_data));
-  frame_set_state(SELF, biquad_offset_data, d);
-}
-
-void BiQuad_dtor(Chip_Object* SELF, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  std::free(frame_take_state<BiQuad_Data>(SELF, biquad_offset_data));
-}
-
-unsigned long BiQuad_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  BiQuad_Data* d = biquad(SELF);
-  d->input0 = d->a0 * static_cast<double>(in);
-  const double y = d->b0 * d->input0 + d->b1 * d->input1 + d->b2 * d->input2 -
-                   (d->a1 * d->output1 + d->a2 * d->output2);
-  d->input2 = d->input1;
-  d->input1 = d->input0;
-  d->output0 = y;
-  if (runaway(y)) {
-    // As for the resonant filters: start again from silence.
-    d->input1 = d->input2 = d->output1 = d->output2 = 0.0;
-  } else {
-    d->output2 = filter_flush(d->output1);
-    d->output1 = filter_flush(y);
-  }
-  *out = to_sample(y);
-  return 1;
-}
-
-#define FILTER_BIQUAD_GETTER(name, field, ret_field)                                      \
-  void BiQuad_cget_##name(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,          \
-                          Chip_VM_Shred* SHRED) {                                         \
-    (void)ARGS;                                                                           \
-    (void)SHRED;                                                                          \
-    RETURN->ret_field = biquad(SELF)->field;                                              \
-  }
-FILTER_BIQUAD_GETTER(pfreq, pfreq, v_float)
-FILTER_BIQUAD_GETTER(prad, prad, v_float)
-FILTER_BIQUAD_GETTER(zfreq, zfreq, v_float)
-FILTER_BIQUAD_GETTER(zrad, zrad, v_float)
-FILTER_BIQUAD_GETTER(norm, norm, v_int)
-FILTER_BIQUAD_GETTER(pregain, a0, v_float)
-FILTER_BIQUAD_GETTER(a0, a0, v_float)
-FILTER_BIQUAD_GETTER(a1, a1, v_float)
-FILTER_BIQUAD_GETTER(a2, a2, v_float)
-FILTER_BIQUAD_GETTER(b0, b0, v_float)
-FILTER_BIQUAD_GETTER(b1, b1, v_float)
-FILTER_BIQUAD_GETTER(b2, b2, v_float)
-#undef FILTER_BIQUAD_GETTER
-
-void BiQuad_ctrl_pfreq(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                       Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  BiQuad_Data* d = biquad(SELF);
-  d->pfreq = biquad_freq(d, ARGS, d->pfreq);
-  biquad_pole_update(d);
-  RETURN->v_float = d->pfreq;
-}
-
-void BiQuad_ctrl_prad(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                      Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  BiQuad_Data* d = biquad(SELF);
-  // Poles stay strictly inside the unit circle.
-  d->prad = clamp(next_value(ARGS, d->prad), -FILTER_MAX_POLE_RADIUS, FILTER_MAX_POLE_RADIUS);
-  biquad_pole_update(d);
-  RETURN->v_float = d->prad;
-}
-
-void BiQuad_ctrl_zfreq(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                       Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  BiQuad_Data* d = biquad(SELF);
-  d->zfreq = biquad_freq(d, ARGS, d->zfreq);
-  biquad_zero_update(d);
-  RETURN->v_float = d->zfreq;
-}
-
-void BiQuad_ctrl_zrad(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                      Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  BiQuad_Data* d = biquad(SELF);
-  d->zrad = clamp(next_value(ARGS, d->zrad), -FILTER_MAX_ZERO_RADIUS, FILTER_MAX_ZERO_RADIUS);
-  biquad_zero_update(d);
-  RETURN->v_float = d->zrad;
-}
-
-void BiQuad_ctrl_norm(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                      Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  BiQuad_Data* d = biquad(SELF);
-  void* cursor = ARGS;
-  d->norm = GET_NEXT_INT(cursor);
-  biquad_pole_update(d);
-  RETURN->v_int = d->norm;
-}
-
-void BiQuad_ctrl_eqzs(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                      Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  BiQuad_Data* d = biquad(SELF);
-  void* cursor = ARGS;
-  const t_CPINT value = GET_NEXT_INT(cursor);
-  if (value != 0) {
-    // Equal-gain zeros at DC and Nyquist.
-    d->b0 = 1.0;
-    d->b1 = 0.0;
-    d->b2 = -1.0;
-  }
-  RETURN->v_int = value;
-}
-
-#define FILTER_BIQUAD_COEFFICIENT(name, field)                                            \
-  void BiQuad_ctrl_##name(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,          \
-                          Chip_VM_Shred* SHRED) {                                         \
-    (void)SHRED;                                                                          \
-    BiQuad_Data* d = biquad(SELF);                                                        \
-    d->field = coefficient(ARGS, d->field);                                               \
-    RETURN->v_float = d->field;                                                           \
-  }
-FILTER_BIQUAD_COEFFICIENT(pregain, a0)
-FILTER_BIQUAD_COEFFICIENT(a0, a0)
-FILTER_BIQUAD_COEFFICIENT(a1, a1)
-FILTER_BIQUAD_COEFFICIENT(a2, a2)
-FILTER_BIQUAD_COEFFICIENT(b0, b0)
-FILTER_BIQUAD_COEFFICIENT(b1, b1)
-FILTER_BIQUAD_COEFFICIENT(b2, b2)
-#undef FILTER_BIQUAD_COEFFICIENT
-
-// ---------------------------------------------------------------------------
-// Teabox
-
-void Teabox_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
-  auto* d = static_cast<Teabox_Data*>(std::calloc(1, sizeof(Teabox_Data)));
-  CHIP_CHECK(d != NULL);
-  std::free(frame_take_state<void>(SELF, FilterBasic_offset_data));
-  frame_set_state(SELF, FilterBasic_offset_data, d);
-}
-
-unsigned long Teabox_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  Teabox_Data* d = teabox(SELF);
-  const double x = in;
-  if (x < 0.0 || d->counter > 9) {
-    // A frame starts (the marker itself goes into no slot), or an overlong
-    // frame restarts the count.
-    if (d->last < 0.0) d->raw = d->last;
-    d->counter = 0;
-  } else {
-    const t_CPINT c = d->counter;
-    if (c == 0) {
-      d->lead = 8.0 * x;
-    } else if (c <= 8) {
-      d->analog[c - 1] = 8.0 * x;
-    } else {
-      d->raw = 8.0 * x;
-    }
-    d->counter = c + 1;
-  }
-  d->last = x;
-  if (d->raw < 0.0) {
-    // The 16-bit pattern of the negative word.
-    const uint32_t n = static_cast<uint32_t>(truncate_int32(d->raw * 32768.0));
-    d->bits = static_cast<t_CPINT>((n ^ static_cast<uint32_t>(-32768)) + 32768u);
-  } else {
-    d->bits = truncate_int32(d->raw * 4096.0);
-  }
-  *out = in;
-  return 1;
-}
-
-unsigned long Teabox_pmsg(Chip_Object* SELF, const char* msg, void* ARGS, Chip_VM_Shred* SHRED) {
-  return FilterBasic_pmsg(SELF, msg, ARGS, SHRED);
-}
-
-void Teabox_cget_analog(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                        Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  void* cursor = ARGS;
-  const t_CPINT which = clamp_index(GET_NEXT_INT(cursor), 7);
-  RETURN->v_float = teabox(SELF)->analog[which];
-}
-
-void Teabox_cget_digital(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                         Chip_VM_Shred* SHRED) {
-  (void)SHRED;
-  void* cursor = ARGS;
-  const t_CPINT which = clamp_index(GET_NEXT_INT(cursor), 15);
-  const uint32_t bits = static_cast<uint32_t>(teabox(SELF)->bits);
-  RETURN->v_float = ((bits >> which) & 1u) ? 1.0 : 0.0;
+  return frame_import_classes(env, kFilterClasses,
+                              sizeof kFilterClasses / sizeof kFilterClasses[0]);
 }

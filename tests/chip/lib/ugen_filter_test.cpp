@@ -1,6 +1,9 @@
 // The filter module: registration, the measured response of every filter
 // against its transfer function, BiQuad's poles and zeros, Teabox's frames,
-// hostile parameters, and the classes used from compiled programs.
+// hostile parameters, the plain classes on their own, and the classes used
+// from compiled programs. Objects made as a program makes them are driven
+// through the tick their class registered and their members by language
+// name, as a script reaches them.
 //
 // Gains are measured by driving a sine through a filter's tick until the
 // transient has died and projecting the output onto the sine's frequency;
@@ -36,33 +39,47 @@ const double kPi = 3.141592653589793;
 const double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Calls a float setter or getter (no argument: getter).
-double call(f_mfun fn, Chip_Object* obj, std::vector<double> args = {}) {
-  return call_member(fn, obj, args.empty() ? nullptr : args.data()).v_float;
+// Calls the float member `name` as a script would: a setter with one
+// argument, `set` with two, a getter with none.
+double call(Chip_Object* obj, const char* name, std::vector<double> args = {}) {
+  return call_member(obj, name, args.empty() ? nullptr : args.data(), args.size()).v_float;
 }
 
-t_CPWORD call_int(f_mfun fn, Chip_Object* obj, t_CPWORD arg) {
-  return call_member(fn, obj, &arg).v_int;
+// Calls the int member `name` with one argument word.
+t_CPWORD call_int(Chip_Object* obj, const char* name, t_CPWORD arg) {
+  return call_member(obj, name, &arg, 1).v_int;
 }
 
-// The resonant classes with their bindings.
+// One sample through the tick the object's class registered.
+SAMPLE tick(Chip_Object* obj, SAMPLE in) {
+  SAMPLE out = 0.0f;
+  obj->type_ref->ugen_info->tick(obj, in, &out, nullptr);
+  return out;
+}
+
+// The native object an object's hidden member holds, as class T (null, with
+// a test failure, when it holds none or another class).
+template <typename T>
+T* native(Chip_Object* obj, t_CPWORD offset) {
+  T* found = dynamic_cast<T*>(frame_object(obj, offset));
+  EXPECT_NE(found, nullptr);
+  return found;
+}
+
+Filter_Resonant* resonant_of(Chip_Object* obj) {
+  return native<Filter_Resonant>(obj, FilterBasic_offset_data);
+}
+
+// The resonant classes with the kind of their objects.
 struct Resonant {
   const char* name;
-  f_tick tick;
-  f_mfun ctrl_freq, cget_freq, ctrl_Q, cget_Q, ctrl_set;
+  Filter_Resonant::Kind kind;
 };
-#define RESONANT(C) \
-  { #C, C##_tick, C##_ctrl_freq, C##_cget_freq, C##_ctrl_Q, C##_cget_Q, C##_ctrl_set }
-const Resonant kResonant[] = {RESONANT(BPF), RESONANT(BRF), RESONANT(LPF), RESONANT(HPF),
-                              RESONANT(ResonZ)};
-#undef RESONANT
-
-const Resonant& resonant(const std::string& name) {
-  for (const Resonant& r : kResonant)
-    if (name == r.name) return r;
-  ADD_FAILURE() << name;
-  return kResonant[0];
-}
+const Resonant kResonant[] = {{"BPF", Filter_Resonant::BPF},
+                              {"BRF", Filter_Resonant::BRF},
+                              {"LPF", Filter_Resonant::LPF},
+                              {"HPF", Filter_Resonant::HPF},
+                              {"ResonZ", Filter_Resonant::RESONZ}};
 
 // A deterministic test signal in [-1, 1]: noise with a DC and a Nyquist
 // part, the inputs that reach the band edges.
@@ -108,11 +125,10 @@ class FilterModuleTest : public TypeCheckTest, public ::testing::WithParamInterf
   // Steady-state gain of tick at frequency f (0: DC, srate/2: Nyquist):
   // a unit sine runs for `settle` samples, then the output is projected on
   // the sine over whole periods.
-  double gain(f_tick tick, Chip_Object* obj, double f, int settle = 6000) {
+  double gain(Chip_Object* obj, double f, int settle = 6000) {
     const double w = 2.0 * kPi * f / srate;
-    SAMPLE out = 0.0f;
     int n = 0;
-    for (; n < settle; n++) tick(obj, static_cast<SAMPLE>(std::cos(w * n)), &out, nullptr);
+    for (; n < settle; n++) tick(obj, static_cast<SAMPLE>(std::cos(w * n)));
     // About 40 periods, at least 2000 samples.
     int len = 2000;
     if (f > 0.0 && f < 0.5 * srate) {
@@ -121,8 +137,7 @@ class FilterModuleTest : public TypeCheckTest, public ::testing::WithParamInterf
     }
     ToneProjection tone(w);
     for (int k = 0; k < len; k++, n++) {
-      tick(obj, static_cast<SAMPLE>(std::cos(w * n)), &out, nullptr);
-      tone.add(static_cast<double>(out), n);
+      tone.add(static_cast<double>(tick(obj, static_cast<SAMPLE>(std::cos(w * n)))), n);
     }
     return tone.amplitude((f == 0.0 || f == 0.5 * srate) ? 1.0 : 2.0);
   }
@@ -149,7 +164,21 @@ TEST_P(FilterModuleTest, RegistersTheClassesAndTheOldNames) {
     EXPECT_EQ(type->ugen_info->num_ins, 1u);
     EXPECT_EQ(type->ugen_info->num_outs, 1u);
   }
-  EXPECT_EQ(find_type(env, "LPF")->ugen_info->tick, reinterpret_cast<f_tick>(LPF_tick));
+  // Every class ticks its own object: a subclass's tick replaces the base's.
+  const f_tick base_tick = find_type(env, "FilterBasic")->ugen_info->tick;
+  EXPECT_NE(base_tick, nullptr);
+  for (const char* name : {"BPF", "BRF", "LPF", "HPF", "ResonZ", "Teabox"}) {
+    EXPECT_NE(find_type(env, name)->ugen_info->tick, base_tick) << name;
+  }
+  // ... and holds the object of its own class (the resonant ones of its kind).
+  EXPECT_NE(native<Filter_Basic>(make("FilterBasic"), FilterBasic_offset_data), nullptr);
+  for (const Resonant& r : kResonant) {
+    Filter_Resonant* f = resonant_of(make(r.name));
+    ASSERT_NE(f, nullptr) << r.name;
+    EXPECT_EQ(f->kind(), r.kind) << r.name;
+  }
+  EXPECT_NE(native<Filter_BiQuad>(make("BiQuad"), biquad_offset_data), nullptr);
+  EXPECT_NE(native<Filter_Teabox>(make("Teabox"), FilterBasic_offset_data), nullptr);
   // The subclasses share the base's state member; BiQuad has its own.
   EXPECT_EQ(static_cast<unsigned long>(FilterBasic_offset_data) + CHIP_WORD_SIZE,
             find_type(env, "LPF")->obj_size);
@@ -172,38 +201,43 @@ TEST_P(FilterModuleTest, NewFiltersStartAsDescribed) {
   // BPF, BRF, LPF, HPF: silent until a frequency is set.
   for (const char* name : {"BPF", "BRF", "LPF", "HPF"}) {
     SCOPED_TRACE(name);
-    const Resonant& r = resonant(name);
     Chip_Object* f = make(name);
-    SAMPLE out = 1.0f;
-    for (int n = 0; n < 8; n++) {
-      r.tick(f, 0.5f, &out, nullptr);
-      EXPECT_EQ(out, 0.0f);
-    }
-    EXPECT_EQ(call(r.cget_freq, f), 0.0);
+    for (int n = 0; n < 8; n++) EXPECT_EQ(tick(f, 0.5f), 0.0f);
+    EXPECT_EQ(call(f, "freq"), 0.0);
   }
-  EXPECT_EQ(call(LPF_cget_Q, make("LPF")), 1.0);
-  EXPECT_EQ(call(BPF_cget_Q, make("BPF")), 0.0);
+  EXPECT_EQ(call(make("LPF"), "Q"), 1.0);
+  EXPECT_EQ(call(make("BPF"), "Q"), 0.0);
   // ResonZ: tuned to 220 Hz with Q 1.
   Chip_Object* z = make("ResonZ");
-  EXPECT_EQ(call(ResonZ_cget_freq, z), 220.0);
-  EXPECT_EQ(call(ResonZ_cget_Q, z), 1.0);
+  EXPECT_EQ(call(z, "freq"), 220.0);
+  EXPECT_EQ(call(z, "Q"), 1.0);
   for (double f : {110.0, 220.0, 440.0})
-    EXPECT_NEAR(gain(ResonZ_tick, z, f, 2000), resonz_gain(srate, 220.0, 1.0, f), 0.005) << f;
+    EXPECT_NEAR(gain(z, f, 2000), resonz_gain(srate, 220.0, 1.0, f), 0.005) << f;
   // BiQuad passes its input unchanged.
   Chip_Object* b = make("BiQuad");
-  for (float x : {0.25f, -1.0f, 0.5f}) {
-    SAMPLE out = 0.0f;
-    BiQuad_tick(b, x, &out, nullptr);
-    EXPECT_EQ(out, x);
-  }
-  // FilterBasic complains on every sample and leaves the output alone.
+  for (float x : {0.25f, -1.0f, 0.5f}) EXPECT_EQ(tick(b, x), x);
+  // FilterBasic complains on every sample and outputs silence.
   Chip_Object* base = make("FilterBasic");
-  SAMPLE out = 0.75f;
-  std::vector<std::string> lines =
-      printed_lines([&] { FilterBasic_tick(base, 1.0f, &out, nullptr); });
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("FilterBasic.tick() --> FitlerBasic is virtual!"), std::string::npos);
-  EXPECT_EQ(out, 0.75f);
+  SAMPLE out = 1.0f;
+  std::vector<std::string> lines = printed_lines([&] {
+    out = tick(base, 1.0f);
+    out += tick(base, 0.5f);
+  });
+  ASSERT_EQ(lines.size(), 2u);
+  for (const std::string& line : lines) {
+    EXPECT_NE(line.find("FilterBasic.tick() --> FitlerBasic is virtual!"), std::string::npos);
+  }
+  EXPECT_EQ(out, 0.0f);
+  // Its members do nothing and answer 0, on its own objects and on a
+  // Teabox, which inherits them.
+  for (Chip_Object* obj : {base, make("Teabox")}) {
+    SCOPED_TRACE(obj->type_ref->name);
+    EXPECT_EQ(call(obj, "freq", {300.0}), 0.0);
+    EXPECT_EQ(call(obj, "Q", {2.0}), 0.0);
+    EXPECT_EQ(call(obj, "set", {300.0, 2.0}), 0.0);
+    EXPECT_EQ(call(obj, "freq"), 0.0);
+    EXPECT_EQ(call(obj, "Q"), 0.0);
+  }
 }
 
 // Gains measured through each filter against closed forms of its design:
@@ -251,14 +285,13 @@ TEST_P(FilterModuleTest, MeasuredGainsFollowTheTransferFunctions) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.name << " f0=" << c.f0 << " Q=" << c.q << " at " << c.f);
-    const Resonant& r = resonant(c.name);
     Chip_Object* obj = make(c.name);
-    call(r.ctrl_set, obj, {c.f0, c.q});
+    call(obj, "set", {c.f0, c.q});
     const double expected = c.which == 0   ? bandpass(c.f0, c.q, c.f)
                             : c.which == 1 ? notch(c.f0, c.q, c.f)
                             : c.which == 3 ? resonz_gain(fs, c.f0, c.q, c.f)
                                            : c.expected;
-    EXPECT_NEAR(gain(r.tick, obj, c.f), expected, 0.01);
+    EXPECT_NEAR(gain(obj, c.f), expected, 0.01);
   }
 }
 
@@ -281,19 +314,19 @@ TEST_P(FilterModuleTest, ResonantLowAndHighPassFollowTheirRationalFunction) {
           const cplx zeros = low ? (1.0 + z1) * (1.0 + z1) : (1.0 - z1) * (1.0 - z1);
           const double a0 = (1.0 + C + (low ? -B : B)) * 0.25;
           const double expected = std::abs(a0 * zeros / (1.0 - B * z1 + C * z1 * z1));
-          const Resonant& r = resonant(name);
           Chip_Object* obj = make(name);
           // freq then Q gives what set gives.
-          call(r.ctrl_freq, obj, {f0});
-          EXPECT_EQ(call(r.ctrl_Q, obj, {q}), q);
+          call(obj, "freq", {f0});
+          EXPECT_EQ(call(obj, "Q", {q}), q);
           Chip_Object* other = make(name);
-          call(r.ctrl_set, other, {f0, q});
-          const FilterBasic_Data* a = frame_state<FilterBasic_Data>(obj, FilterBasic_offset_data);
-          const FilterBasic_Data* b = frame_state<FilterBasic_Data>(other, FilterBasic_offset_data);
-          EXPECT_EQ(a->a0, b->a0);
-          EXPECT_EQ(a->b1, b->b1);
-          EXPECT_EQ(a->b2, b->b2);
-          EXPECT_NEAR(gain(r.tick, obj, f), expected, 0.01 * std::max(1.0, expected));
+          call(other, "set", {f0, q});
+          const Filter_Resonant* a = resonant_of(obj);
+          const Filter_Resonant* b = resonant_of(other);
+          ASSERT_TRUE(a && b);
+          EXPECT_EQ(a->a0(), b->a0());
+          EXPECT_EQ(a->b1(), b->b1());
+          EXPECT_EQ(a->b2(), b->b2());
+          EXPECT_NEAR(gain(obj, f), expected, 0.01 * std::max(1.0, expected));
         }
       }
     }
@@ -311,60 +344,56 @@ TEST_P(FilterModuleTest, BiQuadPlacesPolesAndZeros) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.pfreq << "/" << c.prad << " " << c.zfreq << "/" << c.zrad);
     Chip_Object* b = make("BiQuad");
-    EXPECT_EQ(call(BiQuad_ctrl_pfreq, b, {c.pfreq}), c.pfreq);
-    EXPECT_EQ(call(BiQuad_ctrl_prad, b, {c.prad}), c.prad);
-    EXPECT_EQ(call(BiQuad_ctrl_zfreq, b, {c.zfreq}), c.zfreq);
-    EXPECT_EQ(call(BiQuad_ctrl_zrad, b, {c.zrad}), c.zrad);
+    EXPECT_EQ(call(b, "pfreq", {c.pfreq}), c.pfreq);
+    EXPECT_EQ(call(b, "prad", {c.prad}), c.prad);
+    EXPECT_EQ(call(b, "zfreq", {c.zfreq}), c.zfreq);
+    EXPECT_EQ(call(b, "zrad", {c.zrad}), c.zrad);
     const cplx pole = std::polar(c.prad, 2.0 * kPi * c.pfreq / fs);
     const cplx zero = std::polar(c.zrad, 2.0 * kPi * c.zfreq / fs);
     // z^2 + a1 z + a2 vanishes at the pole, z^2 + b1 z + b2 at the zero.
-    const double a1 = call(BiQuad_cget_a1, b), a2 = call(BiQuad_cget_a2, b);
-    const double b1 = call(BiQuad_cget_b1, b), b2 = call(BiQuad_cget_b2, b);
+    const double a1 = call(b, "a1"), a2 = call(b, "a2");
+    const double b1 = call(b, "b1"), b2 = call(b, "b2");
     EXPECT_NEAR(std::abs(pole * pole + a1 * pole + a2), 0.0, 1e-12);
     EXPECT_NEAR(std::abs(zero * zero + b1 * zero + b2), 0.0, 1e-12);
-    EXPECT_EQ(call(BiQuad_cget_b0, b), 1.0);
+    EXPECT_EQ(call(b, "b0"), 1.0);
     for (double f : {0.0, 300.0, c.pfreq, 0.3 * fs}) {
       const cplx z = std::polar(1.0, 2.0 * kPi * f / fs);
       const double expected = std::abs((z - zero) * (z - std::conj(zero))) /
                               std::abs((z - pole) * (z - std::conj(pole)));
-      EXPECT_NEAR(gain(BiQuad_tick, b, f, 3000), expected, 0.01 * std::max(1.0, expected)) << f;
+      EXPECT_NEAR(gain(b, f, 3000), expected, 0.01 * std::max(1.0, expected)) << f;
     }
   }
 
   // norm: zeros at DC and Nyquist with b0 = (1 - prad^2) / 2, replacing the
   // zeros set before; zfreq afterwards replaces b1 and b2 again.
   Chip_Object* b = make("BiQuad");
-  call(BiQuad_ctrl_zfreq, b, {1000.0});
-  call(BiQuad_ctrl_zrad, b, {0.5});
-  call(BiQuad_ctrl_prad, b, {0.8});
-  EXPECT_EQ(call_int(BiQuad_ctrl_norm, b, 1), 1);
-  EXPECT_DOUBLE_EQ(call(BiQuad_cget_b0, b), 0.5 - 0.5 * 0.64);
-  EXPECT_EQ(call(BiQuad_cget_b1, b), -1.0);
-  EXPECT_DOUBLE_EQ(call(BiQuad_cget_b2, b), -(0.5 - 0.5 * 0.64));
-  call(BiQuad_ctrl_zfreq, b, {fs / 4});
-  EXPECT_NEAR(call(BiQuad_cget_b1, b), 0.0, 1e-12);
-  EXPECT_DOUBLE_EQ(call(BiQuad_cget_b2, b), 0.25);
+  call(b, "zfreq", {1000.0});
+  call(b, "zrad", {0.5});
+  call(b, "prad", {0.8});
+  EXPECT_EQ(call_int(b, "norm", 1), 1);
+  EXPECT_DOUBLE_EQ(call(b, "b0"), 0.5 - 0.5 * 0.64);
+  EXPECT_EQ(call(b, "b1"), -1.0);
+  EXPECT_DOUBLE_EQ(call(b, "b2"), -(0.5 - 0.5 * 0.64));
+  call(b, "zfreq", {fs / 4});
+  EXPECT_NEAR(call(b, "b1"), 0.0, 1e-12);
+  EXPECT_DOUBLE_EQ(call(b, "b2"), 0.25);
 
   // eqzs, pregain and the direct coefficients.
   Chip_Object* e = make("BiQuad");
-  EXPECT_EQ(call_int(BiQuad_ctrl_eqzs, e, 0), 0);
-  EXPECT_EQ(call(BiQuad_cget_b2, e), 0.0);
-  EXPECT_EQ(call_int(BiQuad_ctrl_eqzs, e, 7), 7);
-  EXPECT_EQ(call(BiQuad_cget_b0, e), 1.0);
-  EXPECT_EQ(call(BiQuad_cget_b1, e), 0.0);
-  EXPECT_EQ(call(BiQuad_cget_b2, e), -1.0);
-  EXPECT_EQ(call(BiQuad_ctrl_a0, e, {0.5}), 0.5);
-  EXPECT_EQ(call(BiQuad_cget_pregain, e), 0.5);
-  EXPECT_EQ(call(BiQuad_ctrl_pregain, e, {2.0}), 2.0);
-  EXPECT_EQ(call(BiQuad_cget_a0, e), 2.0);
+  EXPECT_EQ(call_int(e, "eqzs", 0), 0);
+  EXPECT_EQ(call(e, "b2"), 0.0);
+  EXPECT_EQ(call_int(e, "eqzs", 7), 7);
+  EXPECT_EQ(call(e, "b0"), 1.0);
+  EXPECT_EQ(call(e, "b1"), 0.0);
+  EXPECT_EQ(call(e, "b2"), -1.0);
+  EXPECT_EQ(call(e, "a0", {0.5}), 0.5);
+  EXPECT_EQ(call(e, "pregain"), 0.5);
+  EXPECT_EQ(call(e, "pregain", {2.0}), 2.0);
+  EXPECT_EQ(call(e, "a0"), 2.0);
   // y[n] = 2 (x[n] - x[n-2]) - 0.5 y[n-1] for an impulse: 2, -1, -1.5, 0.75.
-  call(BiQuad_ctrl_a1, e, {0.5});
+  call(e, "a1", {0.5});
   const float expected[] = {2.0f, -1.0f, -1.5f, 0.75f};
-  for (int n = 0; n < 4; n++) {
-    SAMPLE out = 0.0f;
-    BiQuad_tick(e, n == 0 ? 1.0f : 0.0f, &out, nullptr);
-    EXPECT_FLOAT_EQ(out, expected[n]) << n;
-  }
+  for (int n = 0; n < 4; n++) EXPECT_FLOAT_EQ(tick(e, n == 0 ? 1.0f : 0.0f), expected[n]) << n;
 }
 
 // The first samples of BPF's impulse response from its recursion: the
@@ -380,55 +409,49 @@ TEST_P(FilterModuleTest, ImpulseResponsesStartAsTheRecursionsSay) {
   // y0 = 1, 0, b2, 0, b2^2; out = a0 (y0[n] - y0[n-2]).
   const double bpf[] = {a0, 0.0, a0 * (b2 - 1.0), 0.0, a0 * (b2 * b2 - b2)};
   Chip_Object* f = make("BPF");
-  call(BPF_ctrl_set, f, {f0, q});
-  for (int n = 0; n < 5; n++) {
-    SAMPLE out = 0.0f;
-    BPF_tick(f, n == 0 ? 1.0f : 0.0f, &out, nullptr);
-    EXPECT_NEAR(out, bpf[n], 1e-6) << n;
-  }
+  call(f, "set", {f0, q});
+  for (int n = 0; n < 5; n++) EXPECT_NEAR(tick(f, n == 0 ? 1.0f : 0.0f), bpf[n], 1e-6) << n;
 }
 
 // Teabox: frames of a marker and up to ten samples.
 TEST_P(FilterModuleTest, TeaboxReadsFrames) {
   Chip_Object* t = make("Teabox");
   auto feed = [&](float x) {
-    SAMPLE out = 0.0f;
-    Teabox_tick(t, x, &out, nullptr);
+    const SAMPLE out = tick(t, x);
     if (!std::isnan(x)) {
       EXPECT_EQ(out, x);  // a tap: the input goes on
     }
   };
-  auto analog = [&](t_CPWORD which) {
-    return call_member(Teabox_cget_analog, t, &which).v_float;
-  };
-  auto digital = [&](t_CPWORD which) {
-    return call_member(Teabox_cget_digital, t, &which).v_float;
-  };
+  auto analog = [&](t_CPWORD which) { return call_member(t, "analog", &which, 1).v_float; };
+  auto digital = [&](t_CPWORD which) { return call_member(t, "digital", &which, 1).v_float; };
   const double eight_tenths = 8.0 * static_cast<double>(0.1f);
   feed(-1.0f);
   for (int n = 0; n < 8; n++) feed(0.1f * static_cast<float>(n + 1));
   feed(0.1f);  // the ninth sample of the frame: analog[7]
-  Teabox_Data* d = frame_state<Teabox_Data>(t, FilterBasic_offset_data);
-  EXPECT_DOUBLE_EQ(d->lead, 8.0 * static_cast<double>(0.1f));
-  for (int c = 0; c < 7; c++) EXPECT_DOUBLE_EQ(analog(c), 8.0 * static_cast<double>(0.1f * (c + 2)));
+  const Filter_Teabox* d = native<Filter_Teabox>(t, FilterBasic_offset_data);
+  ASSERT_NE(d, nullptr);
+  EXPECT_DOUBLE_EQ(d->lead(), 8.0 * static_cast<double>(0.1f));
+  for (int c = 0; c < 7; c++) {
+    EXPECT_DOUBLE_EQ(analog(c), 8.0 * static_cast<double>(0.1f * (c + 2)));
+  }
   EXPECT_DOUBLE_EQ(analog(7), eight_tenths);
   EXPECT_EQ(analog(9), analog(7));
   EXPECT_EQ(analog(-3), analog(0));
   // The tenth sample is the digital word: 0.25 gives bits 8 x 0.25 x 4096.
   feed(0.25f);
-  EXPECT_EQ(d->bits, 8192);
+  EXPECT_EQ(d->bits(), 8192);
   EXPECT_EQ(digital(13), 1.0);
   EXPECT_EQ(digital(3), 0.0);
   // The eleventh restarts the count unstored; the next one is the lead.
   feed(0.5f);
-  EXPECT_EQ(d->counter, 0);
+  EXPECT_EQ(d->counter(), 0);
   feed(0.125f);
-  EXPECT_DOUBLE_EQ(d->lead, 1.0);
+  EXPECT_DOUBLE_EQ(d->lead(), 1.0);
   // A negative marker after a negative sample becomes the word: -0.5 is
   // n = -16384, the 16-bit pattern 0xC000.
   feed(-0.5f);
   feed(-1.0f);
-  EXPECT_EQ(d->bits, 0xC000);
+  EXPECT_EQ(d->bits(), 0xC000);
   EXPECT_EQ(digital(15), 1.0);
   EXPECT_EQ(digital(14), 1.0);
   EXPECT_EQ(digital(13), 0.0);
@@ -437,7 +460,7 @@ TEST_P(FilterModuleTest, TeaboxReadsFrames) {
   // Hostile samples never break the word (the conversions to an integer
   // stay defined: the sanitizer build checks them).
   for (float x : {-1e30f, 1e30f, -INFINITY, INFINITY, NAN, -3e9f}) feed(x);
-  EXPECT_GE(d->bits, 0);
+  EXPECT_GE(d->bits(), 0);
 }
 
 // The flush keeps a history value only inside (1e-15, 1e15).
@@ -457,9 +480,9 @@ TEST_P(FilterModuleTest, SettersClampAsDocumented) {
   const struct {
     double in, freq;
   } freqs[] = {{-1e30, 0.0}, {-1, 0.0}, {0.5, 0.5}, {1e30, nyq}, {kInf, nyq}, {-kInf, 0.0}};
-  for (const auto& c : freqs) EXPECT_EQ(call(LPF_ctrl_freq, lpf, {c.in}), c.freq) << c.in;
-  EXPECT_EQ(call(LPF_ctrl_freq, lpf, {1234.0}), 1234.0);
-  EXPECT_EQ(call(LPF_ctrl_freq, lpf, {kNaN}), 1234.0);  // NaN ignored
+  for (const auto& c : freqs) EXPECT_EQ(call(lpf, "freq", {c.in}), c.freq) << c.in;
+  EXPECT_EQ(call(lpf, "freq", {1234.0}), 1234.0);
+  EXPECT_EQ(call(lpf, "freq", {kNaN}), 1234.0);  // NaN ignored
   const struct {
     double in, lh, other;  // stored by LPF/HPF, by BPF/BRF/ResonZ
   } qs[] = {{5000, 1000, 5000},        {0, FILTER_MIN_Q, FILTER_MIN_Q},
@@ -467,22 +490,22 @@ TEST_P(FilterModuleTest, SettersClampAsDocumented) {
             {1e-9, FILTER_MIN_Q, FILTER_MIN_Q}, {2, 2, 2}};
   Chip_Object* bpf = make("BPF");
   for (const auto& c : qs) {
-    EXPECT_DOUBLE_EQ(call(LPF_ctrl_Q, lpf, {c.in}), c.lh) << c.in;
-    EXPECT_DOUBLE_EQ(call(LPF_cget_Q, lpf), c.lh) << c.in;
-    EXPECT_DOUBLE_EQ(call(BPF_ctrl_Q, bpf, {c.in}), c.other) << c.in;
+    EXPECT_DOUBLE_EQ(call(lpf, "Q", {c.in}), c.lh) << c.in;
+    EXPECT_DOUBLE_EQ(call(lpf, "Q"), c.lh) << c.in;
+    EXPECT_DOUBLE_EQ(call(bpf, "Q", {c.in}), c.other) << c.in;
   }
-  EXPECT_EQ(call(BPF_ctrl_Q, bpf, {kNaN}), 2.0);
+  EXPECT_EQ(call(bpf, "Q", {kNaN}), 2.0);
 
   Chip_Object* b = make("BiQuad");
-  EXPECT_EQ(call(BiQuad_ctrl_prad, b, {2.0}), FILTER_MAX_POLE_RADIUS);
-  EXPECT_EQ(call(BiQuad_ctrl_prad, b, {-kInf}), -FILTER_MAX_POLE_RADIUS);
-  EXPECT_EQ(call(BiQuad_ctrl_zrad, b, {1e30}), FILTER_MAX_ZERO_RADIUS);
-  EXPECT_EQ(call(BiQuad_ctrl_pfreq, b, {1e30}), nyq);
-  EXPECT_EQ(call(BiQuad_ctrl_zfreq, b, {-5.0}), 0.0);
-  EXPECT_EQ(call(BiQuad_ctrl_b1, b, {-kInf}), -FILTER_MAX_COEFFICIENT);
-  EXPECT_EQ(call(BiQuad_ctrl_b1, b, {kNaN}), -FILTER_MAX_COEFFICIENT);
-  EXPECT_TRUE(std::isfinite(call(BiQuad_cget_a1, b)));
-  EXPECT_TRUE(std::isfinite(call(BiQuad_cget_b2, b)));
+  EXPECT_EQ(call(b, "prad", {2.0}), FILTER_MAX_POLE_RADIUS);
+  EXPECT_EQ(call(b, "prad", {-kInf}), -FILTER_MAX_POLE_RADIUS);
+  EXPECT_EQ(call(b, "zrad", {1e30}), FILTER_MAX_ZERO_RADIUS);
+  EXPECT_EQ(call(b, "pfreq", {1e30}), nyq);
+  EXPECT_EQ(call(b, "zfreq", {-5.0}), 0.0);
+  EXPECT_EQ(call(b, "b1", {-kInf}), -FILTER_MAX_COEFFICIENT);
+  EXPECT_EQ(call(b, "b1", {kNaN}), -FILTER_MAX_COEFFICIENT);
+  EXPECT_TRUE(std::isfinite(call(b, "a1")));
+  EXPECT_TRUE(std::isfinite(call(b, "b2")));
 }
 
 // A new BPF or BRF has Q 0: setting only its frequency used to give
@@ -491,16 +514,11 @@ TEST_P(FilterModuleTest, SettersClampAsDocumented) {
 TEST_P(FilterModuleTest, FrequencyWithoutQGivesAFiniteWideFilter) {
   for (const char* name : {"BPF", "BRF"}) {
     SCOPED_TRACE(name);
-    const Resonant& r = resonant(name);
     Chip_Object* f = make(name);
-    call(r.ctrl_freq, f, {1000.0});
-    EXPECT_EQ(call(r.cget_Q, f), FILTER_MIN_Q);
-    SAMPLE out = 0.0f;
-    for (int n = 0; n < 200; n++) {
-      r.tick(f, probe(n), &out, nullptr);
-      ASSERT_TRUE(std::isfinite(out)) << n;
-    }
-    EXPECT_NEAR(gain(r.tick, f, 1000.0, 2000), std::string(name) == "BPF" ? 1.0 : 0.0, 0.01);
+    call(f, "freq", {1000.0});
+    EXPECT_EQ(call(f, "Q"), FILTER_MIN_Q);
+    for (int n = 0; n < 200; n++) ASSERT_TRUE(std::isfinite(tick(f, probe(n)))) << n;
+    EXPECT_NEAR(gain(f, 1000.0, 2000), std::string(name) == "BPF" ? 1.0 : 0.0, 0.01);
   }
 }
 
@@ -509,11 +527,10 @@ TEST_P(FilterModuleTest, FrequencyWithoutQGivesAFiniteWideFilter) {
 // back the sane response.
 TEST_P(FilterModuleTest, HostileParametersNeverPoisonTheOutput) {
   const double hostile[] = {-1e30, -1, 0, 0.5, 1, 2, 1e30, kNaN, kInf, -kInf};
-  auto run_bounded = [&](f_tick tick, Chip_Object* obj, double bound) {
-    SAMPLE out = 0.0f;
+  auto run_bounded = [&](Chip_Object* obj, double bound) {
     double peak = 0.0;
     for (int n = 0; n < 1000; n++) {
-      tick(obj, probe(n), &out, nullptr);
+      const SAMPLE out = tick(obj, probe(n));
       if (!std::isfinite(out)) return kInf;
       peak = std::max(peak, std::fabs(static_cast<double>(out)));
     }
@@ -522,66 +539,61 @@ TEST_P(FilterModuleTest, HostileParametersNeverPoisonTheOutput) {
   };
 
   for (const Resonant& r : kResonant) {
-    for (f_mfun setter : {r.ctrl_freq, r.ctrl_Q}) {
+    for (const char* setter : {"freq", "Q"}) {
       for (double v : hostile) {
-        SCOPED_TRACE(testing::Message() << r.name << " " << v);
+        SCOPED_TRACE(testing::Message() << r.name << "." << setter << " " << v);
         Chip_Object* f = make(r.name);
-        call(r.ctrl_set, f, {1000.0, 2.0});
-        call(setter, f, {v});
-        EXPECT_LT(run_bounded(r.tick, f, 1e4), kInf);
-        call(r.ctrl_set, f, {1000.0, 2.0});
-        gain(r.tick, f, 1000.0, 3000);  // settles
+        call(f, "set", {1000.0, 2.0});
+        call(f, setter, {v});
+        EXPECT_LT(run_bounded(f, 1e4), kInf);
+        call(f, "set", {1000.0, 2.0});
+        gain(f, 1000.0, 3000);  // settles
         Chip_Object* fresh = make(r.name);
-        call(r.ctrl_set, fresh, {1000.0, 2.0});
-        EXPECT_NEAR(gain(r.tick, f, 1500.0), gain(r.tick, fresh, 1500.0), 1e-3);
+        call(fresh, "set", {1000.0, 2.0});
+        EXPECT_NEAR(gain(f, 1500.0), gain(fresh, 1500.0), 1e-3);
       }
     }
     for (double fv : hostile) {
       for (double qv : hostile) {
         SCOPED_TRACE(testing::Message() << r.name << " set(" << fv << ", " << qv << ")");
         Chip_Object* f = make(r.name);
-        call(r.ctrl_set, f, {fv, qv});
-        EXPECT_LT(run_bounded(r.tick, f, 1e4), kInf);
+        call(f, "set", {fv, qv});
+        EXPECT_LT(run_bounded(f, 1e4), kInf);
       }
     }
   }
 
-  const f_mfun biquad_setters[] = {BiQuad_ctrl_pfreq, BiQuad_ctrl_prad, BiQuad_ctrl_zfreq,
-                                   BiQuad_ctrl_zrad,  BiQuad_ctrl_pregain, BiQuad_ctrl_a0,
-                                   BiQuad_ctrl_a1,    BiQuad_ctrl_a2,   BiQuad_ctrl_b0,
-                                   BiQuad_ctrl_b1,    BiQuad_ctrl_b2};
-  for (size_t which = 0; which < sizeof biquad_setters / sizeof biquad_setters[0]; which++) {
-    const f_mfun setter = biquad_setters[which];
+  for (const char* setter : {"pfreq", "prad", "zfreq", "zrad", "pregain", "a0", "a1", "a2", "b0",
+                             "b1", "b2"}) {
     for (double v : hostile) {
-      SCOPED_TRACE(testing::Message() << "BiQuad setter " << which << ": " << v);
+      SCOPED_TRACE(testing::Message() << "BiQuad." << setter << " " << v);
       Chip_Object* b = make("BiQuad");
-      call(BiQuad_ctrl_pfreq, b, {1000.0});
-      call(BiQuad_ctrl_prad, b, {0.9});
-      call(setter, b, {v});
+      call(b, "pfreq", {1000.0});
+      call(b, "prad", {0.9});
+      call(b, setter, {v});
       // Direct coefficients may make any filter, stable or not: only
       // finiteness is promised there.
-      EXPECT_LT(run_bounded(BiQuad_tick, b, 1e30), kInf);
+      EXPECT_LT(run_bounded(b, 1e30), kInf);
       // Back to a sane filter: the response of a fresh one, once the
       // history has drained.
-      call(BiQuad_ctrl_a0, b, {1.0});
-      call(BiQuad_ctrl_b0, b, {1.0});
-      call(BiQuad_ctrl_zrad, b, {0.0});
-      call(BiQuad_ctrl_zfreq, b, {0.0});
-      call(BiQuad_ctrl_pfreq, b, {1000.0});
-      call(BiQuad_ctrl_prad, b, {0.9});
+      call(b, "a0", {1.0});
+      call(b, "b0", {1.0});
+      call(b, "zrad", {0.0});
+      call(b, "zfreq", {0.0});
+      call(b, "pfreq", {1000.0});
+      call(b, "prad", {0.9});
       Chip_Object* fresh = make("BiQuad");
-      call(BiQuad_ctrl_pfreq, fresh, {1000.0});
-      call(BiQuad_ctrl_prad, fresh, {0.9});
-      EXPECT_NEAR(gain(BiQuad_tick, b, 1500.0, 1000), gain(BiQuad_tick, fresh, 1500.0, 1000),
-                  1e-3);
+      call(fresh, "pfreq", {1000.0});
+      call(fresh, "prad", {0.9});
+      EXPECT_NEAR(gain(b, 1500.0, 1000), gain(fresh, 1500.0, 1000), 1e-3);
     }
   }
   for (t_CPWORD v : {t_CPWORD{-1}, t_CPWORD{0}, t_CPWORD{1}, t_CPWORD{1} << 40}) {
     Chip_Object* b = make("BiQuad");
-    call(BiQuad_ctrl_prad, b, {0.95});
-    call_int(BiQuad_ctrl_norm, b, v);
-    call_int(BiQuad_ctrl_eqzs, b, v);
-    EXPECT_LT(run_bounded(BiQuad_tick, b, 1e4), kInf) << v;
+    call(b, "prad", {0.95});
+    call_int(b, "norm", v);
+    call_int(b, "eqzs", v);
+    EXPECT_LT(run_bounded(b, 1e4), kInf) << v;
   }
 }
 
@@ -594,25 +606,25 @@ TEST_P(FilterModuleTest, RunawayHistoryRestartsFromSilence) {
     for (const auto& st : states) {
       SCOPED_TRACE(testing::Message() << r.name << " " << st[0] << " " << st[1]);
       Chip_Object* f = make(r.name);
-      call(r.ctrl_set, f, {1000.0, 4.0});
-      FilterBasic_Data* d = frame_state<FilterBasic_Data>(f, FilterBasic_offset_data);
-      d->y1 = st[0];
-      d->y2 = st[1];
+      call(f, "set", {1000.0, 4.0});
+      Filter_Resonant* d = resonant_of(f);
+      ASSERT_NE(d, nullptr);
+      d->setHistory(st[0], st[1]);
       SAMPLE out = 0.0f;
-      for (int n = 0; n < 3000; n++) r.tick(f, 0.0f, &out, nullptr);
+      for (int n = 0; n < 3000; n++) out = tick(f, 0.0f);
       EXPECT_LT(std::fabs(out), 1e-6);
     }
   }
   const double biquad_states[][2] = {{9.9e14, 0.0}, {9.9e14, -9.9e14}};
   for (const auto& st : biquad_states) {
     Chip_Object* b = make("BiQuad");
-    call(BiQuad_ctrl_pfreq, b, {1000.0});
-    call(BiQuad_ctrl_prad, b, {0.9});
-    BiQuad_Data* d = frame_state<BiQuad_Data>(b, biquad_offset_data);
-    d->output1 = st[0];
-    d->output2 = st[1];
+    call(b, "pfreq", {1000.0});
+    call(b, "prad", {0.9});
+    Filter_BiQuad* d = native<Filter_BiQuad>(b, biquad_offset_data);
+    ASSERT_NE(d, nullptr);
+    d->setHistory(st[0], st[1]);
     SAMPLE out = 0.0f;
-    for (int n = 0; n < 3000; n++) BiQuad_tick(b, 0.0f, &out, nullptr);
+    for (int n = 0; n < 3000; n++) out = tick(b, 0.0f);
     EXPECT_LT(std::fabs(out), 1e-6) << st[0] << " " << st[1];
   }
 }
@@ -628,25 +640,166 @@ TEST_P(FilterModuleTest, NoFrequencyOrQMakesAnUnstableFilter) {
       for (double q : qs) {
         SCOPED_TRACE(testing::Message() << r.name << " " << f << " " << q);
         Chip_Object* obj = make(r.name);
-        call(r.ctrl_set, obj, {f, q});
-        SAMPLE out = 0.0f;
+        call(obj, "set", {f, q});
         double peak = 0.0;
         for (int n = 0; n < 4000; n++) {
-          r.tick(obj, probe(n), &out, nullptr);
-          peak = std::max(peak, std::fabs(static_cast<double>(out)));
+          peak = std::max(peak, std::fabs(static_cast<double>(tick(obj, probe(n)))));
         }
         EXPECT_LT(peak, 5000.0);  // LPF/HPF peak at most about Q = 1000
         // The poles lie strictly inside the unit circle (the stability
         // triangle of z^2 - b1 z - b2; BRF's recursion has the signs
         // flipped).
-        const FilterBasic_Data* d = frame_state<FilterBasic_Data>(obj, FilterBasic_offset_data);
-        const double sign = std::string(r.name) == "BRF" ? -1.0 : 1.0;
-        const double b1 = sign * d->b1, b2 = sign * d->b2;
+        const Filter_Resonant* d = resonant_of(obj);
+        ASSERT_NE(d, nullptr);
+        const double sign = r.kind == Filter_Resonant::BRF ? -1.0 : 1.0;
+        const double b1 = sign * d->b1(), b2 = sign * d->b2();
         EXPECT_LT(std::fabs(b2), 1.0);
         EXPECT_LT(std::fabs(b1), 1.0 - b2);
       }
     }
   }
+}
+
+// ---------------------------------------------------------------------------
+// The plain classes, without a machine.
+
+// Starting states, and init restarting a filter that has run.
+TEST(FilterClassTest, ResonantFiltersStartAsDescribed) {
+  const struct {
+    Filter_Resonant::Kind kind;
+    double freq, q;
+    bool silent;  // zero coefficients until a parameter is set
+  } cases[] = {{Filter_Resonant::BPF, 0.0, 0.0, true},
+               {Filter_Resonant::BRF, 0.0, 0.0, true},
+               {Filter_Resonant::LPF, 0.0, 1.0, true},
+               {Filter_Resonant::HPF, 0.0, 1.0, true},
+               {Filter_Resonant::RESONZ, 220.0, 1.0, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    Filter_Resonant f(c.kind);
+    f.init(16000);
+    f.set(1000.0, 3.0);
+    for (int n = 0; n < 10; n++) f.tick(n == 0 ? 1.0f : 0.0f);
+    ASSERT_NE(f.y1(), 0.0);
+    f.init(16000);  // a restart: parameters, coefficients and history anew
+    EXPECT_EQ(f.kind(), c.kind);
+    EXPECT_EQ(f.freq(), c.freq);
+    EXPECT_EQ(f.Q(), c.q);
+    EXPECT_EQ(f.y1(), 0.0);
+    EXPECT_EQ(f.y2(), 0.0);
+    EXPECT_EQ(f.a0() == 0.0 && f.b1() == 0.0 && f.b2() == 0.0, c.silent);
+    // The rate bounds the frequency (a rate of 0 is the default 44100).
+    EXPECT_EQ(f.setFreq(1e9), 8000.0);
+    f.init(0);
+    EXPECT_EQ(f.setFreq(1e9), 22050.0);
+    // NaN keeps the old values; set recomputes like the two setters.
+    f.set(kNaN, 2.0);
+    EXPECT_EQ(f.freq(), 22050.0);
+    EXPECT_EQ(f.Q(), 2.0);
+    EXPECT_EQ(f.setQ(kNaN), 2.0);
+    Filter_Resonant g(c.kind);
+    g.init(0);
+    g.setFreq(22050.0);
+    g.setQ(2.0);
+    EXPECT_EQ(f.a0(), g.a0());
+    EXPECT_EQ(f.b1(), g.b1());
+    EXPECT_EQ(f.b2(), g.b2());
+  }
+}
+
+// The first samples of each kind's impulse response at a quarter of the
+// rate, where cos(pf) = 0 (the impulse_response script's cases):
+//   LPF, HPF (Q 1): a0 = 1/4, b1 = b2 = 0: 1/4, +-1/2, 1/4, 0;
+//   BPF, BRF (Q 1): C = 1, a0 = 1/2: 1/2 (x[n] -+ x[n-2]);
+//   ResonZ (Q pi/2): R = 1/2, a0 = 3/8, b2 = -1/4: 3/8 (y0[n] - y0[n-2])
+//   with y0 = 1, 0, -1/4, 0.
+TEST(FilterClassTest, ImpulseResponsesAtAQuarterOfTheRate) {
+  const struct {
+    Filter_Resonant::Kind kind;
+    double q;
+    double out[4];
+  } cases[] = {{Filter_Resonant::LPF, 1.0, {0.25, 0.5, 0.25, 0.0}},
+               {Filter_Resonant::HPF, 1.0, {0.25, -0.5, 0.25, 0.0}},
+               {Filter_Resonant::BPF, 1.0, {0.5, 0.0, -0.5, 0.0}},
+               {Filter_Resonant::BRF, 1.0, {0.5, 0.0, 0.5, 0.0}},
+               {Filter_Resonant::RESONZ, kPi / 2.0, {0.375, 0.0, -0.46875, 0.0}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    Filter_Resonant f(c.kind);
+    f.init(32000);
+    f.set(8000.0, c.q);
+    for (int n = 0; n < 4; n++) EXPECT_NEAR(f.tick(n == 0 ? 1.0f : 0.0f), c.out[n], 1e-6) << n;
+  }
+}
+
+TEST(FilterClassTest, BiQuadSettersComputeTheCoefficients) {
+  Filter_BiQuad b;
+  b.init(40000);
+  for (float x : {0.25f, -1.0f}) EXPECT_EQ(b.tick(x), x);
+  // A pole pair at 10 kHz (a quarter of the rate), radius 0.5: z^2 + 0.25.
+  EXPECT_EQ(b.setPoleFreq(10000.0), 10000.0);
+  EXPECT_EQ(b.setPoleRadius(0.5), 0.5);
+  EXPECT_NEAR(b.coefficient(Filter_BiQuad::A1), 0.0, 1e-15);
+  EXPECT_EQ(b.coefficient(Filter_BiQuad::A2), 0.25);
+  // Zeros at DC (radius 1): z^2 - 2z + 1.
+  EXPECT_EQ(b.setZeroFreq(0.0), 0.0);
+  EXPECT_EQ(b.setZeroRadius(1.0), 1.0);
+  EXPECT_EQ(b.coefficient(Filter_BiQuad::B1), -2.0);
+  EXPECT_EQ(b.coefficient(Filter_BiQuad::B2), 1.0);
+  // norm replaces them: b0 = (1 - 0.25) / 2, b1 = -1, b2 = -b0; later pole
+  // settings keep it up to date.
+  EXPECT_EQ(b.setNorm(3), 3);
+  EXPECT_EQ(b.coefficient(Filter_BiQuad::B0), 0.375);
+  EXPECT_EQ(b.coefficient(Filter_BiQuad::B1), -1.0);
+  EXPECT_EQ(b.coefficient(Filter_BiQuad::B2), -0.375);
+  b.setPoleRadius(0.0);
+  EXPECT_EQ(b.coefficient(Filter_BiQuad::B0), 0.5);
+  EXPECT_EQ(b.setNorm(0), 0);
+  EXPECT_EQ(b.setEqualGainZeros(0), 0);
+  EXPECT_EQ(b.coefficient(Filter_BiQuad::B2), -0.5);
+  EXPECT_EQ(b.setEqualGainZeros(-2), -2);
+  EXPECT_EQ(b.coefficient(Filter_BiQuad::B0), 1.0);
+  EXPECT_EQ(b.coefficient(Filter_BiQuad::B2), -1.0);
+  // Each direct coefficient is its own (clamped, NaN kept).
+  const Filter_BiQuad::Coefficient all[] = {Filter_BiQuad::A0, Filter_BiQuad::A1,
+                                            Filter_BiQuad::A2, Filter_BiQuad::B0,
+                                            Filter_BiQuad::B1, Filter_BiQuad::B2};
+  for (int i = 0; i < 6; i++) EXPECT_EQ(b.setCoefficient(all[i], 0.125 * (i + 1)), 0.125 * (i + 1));
+  for (int i = 0; i < 6; i++) {
+    EXPECT_EQ(b.coefficient(all[i]), 0.125 * (i + 1)) << i;
+    EXPECT_EQ(b.setCoefficient(all[i], kNaN), 0.125 * (i + 1)) << i;
+    EXPECT_EQ(b.setCoefficient(all[i], -kInf), -FILTER_MAX_COEFFICIENT) << i;
+  }
+  // init restores the pass-through filter and clears the history.
+  b.setHistory(0.5, 0.25);
+  b.init(40000);
+  EXPECT_EQ(b.output1(), 0.0);
+  EXPECT_EQ(b.output2(), 0.0);
+  EXPECT_EQ(b.poleRadius(), 0.0);
+  EXPECT_EQ(b.norm(), 0);
+  EXPECT_EQ(b.tick(0.5f), 0.5f);
+  EXPECT_EQ(b.tick(0.0f), 0.0f);
+}
+
+TEST(FilterClassTest, TeaboxAndTheAbstractBase) {
+  Filter_Teabox t;
+  // A marker, the lead, eight channels, the word (0.5: 8 x 0.5 x 4096).
+  const float frame[] = {-1.0f, 0.125f, 0.0f, 0.25f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.5f, 0.5f};
+  for (float x : frame) EXPECT_EQ(t.tick(x), x);
+  EXPECT_EQ(t.lead(), 1.0);
+  EXPECT_EQ(t.analog(1), 2.0);
+  EXPECT_EQ(t.analog(7), 4.0);
+  EXPECT_EQ(t.bits(), 16384);
+  EXPECT_EQ(t.digital(14), 1.0);
+  EXPECT_EQ(t.digital(13), 0.0);
+  EXPECT_EQ(t.counter(), 10);
+
+  Filter_Basic base;
+  SAMPLE out = 1.0f;
+  std::vector<std::string> lines = printed_lines([&] { out = base.tick(); });
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "FilterBasic.tick() --> FitlerBasic is virtual!");
+  EXPECT_EQ(out, 0.0f);
 }
 
 // ---------------------------------------------------------------------------
@@ -684,6 +837,21 @@ TEST_F(FilterProgramTest, ScriptsSetAndReadTheParameters) {
   // Compile-time lines (the deprecation note) come first.
   ASSERT_GE(out.size(), expected.size());
   EXPECT_EQ(Lines(out.end() - expected.size(), out.end()), expected);
+}
+
+// The abstract base in the graph: a line on every sample it is pulled,
+// silence out, members that answer 0 (on a Teabox too, which inherits
+// them).
+TEST_F(FilterProgramTest, TheAbstractBaseComplainsAndStaysSilent) {
+  Lines out = run(
+      "Impulse i => FilterBasic f => blackhole; Teabox t;\n"
+      "i.next(1.0); 3::samp => now;\n"
+      "<<< f.last(), f.freq(2.0), f.Q(), t.Q(3.0), t.freq() >>>;\n"
+      "null @=> i; null @=> f; null @=> t;\n");
+  const std::string complaint = "FilterBasic.tick() --> FitlerBasic is virtual!";
+  const Lines expected = {complaint, complaint, complaint,
+                          "0.000000 0.000000 0.000000 0.000000 0.000000 "};
+  EXPECT_EQ(out, expected);
 }
 
 TEST_F(FilterProgramTest, UnknownOldNameAndWrongArgumentsAreRejected) {
