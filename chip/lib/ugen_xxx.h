@@ -5,8 +5,7 @@
 // Gain) live with the machine (chip/vm/ugen_multi.h); xxx_query registers
 // them first of its classes.
 //
-// The other classes are mono (one in, one out), each with a state record in
-// a hidden "@..._data" member (chip/vm/ugen_frame.h):
+// The other classes are mono (one in, one out):
 //   Noise     white noise, uniform in [-1, 1], from the C library's rand().
 //   CNoise    selectable noises: "white"; "pink" (rows of random values
 //             renewed at octave-spaced rates, the Voss-McCartney scheme);
@@ -26,14 +25,25 @@
 //             limit, compress, gate, expand and duck (the last listens to an
 //             external side input).
 //
-// xxx_query registers, through the import interface and the binding frame
-// (chip/vm/ugen_frame.h), first the deprecated lower-case names of the
-// module, then the multichannel classes, Noise, CNoise, Impulse, Step,
-// HalfRect, FullRect, DelayP and Dyno.
+// Design. The behaviour lives in the plain classes below (CNoise_Obj,
+// Impulse_Obj, Step_Obj, DelayP_Obj, Dyno_Obj, derived from Frame_Obj), which
+// build and test without a machine: a constructor, setters that store their
+// value after its clamp and compute what depends on it, getters and a
+// per-sample tick. Noise, HalfRect and FullRect have no state: their ticks
+// are the plain functions white_noise_sample, half_rect and full_rect. Each
+// language class is one row of the binding frame (chip/vm/ugen_frame.h),
+// which makes its native functions; the stateful ones keep their object in
+// a hidden member ("@cnoise_data", "@impulse_data", "@step_data",
+// "@delayp_data", "@dyno_data"). Properties are setter/getter pairs; CNoise's
+// `mode(string)` and `fprob(float)` are methods that answer nothing (as they
+// always have), Dyno's presets are methods without arguments, and DelayP
+// accepts every parameter message. xxx_query registers first the deprecated
+// lower-case names of the module, then the multichannel classes, then Noise,
+// CNoise, Impulse, Step, HalfRect, FullRect, DelayP and Dyno.
 //
 // Parameters are sanitised where a raw value would hurt: no setter value
 // (huge, negative, NaN or infinite) can make a tick loop without end, index
-// outside a buffer or leave a record in a state that later sane values do
+// outside a buffer or leave an object in a state that later sane values do
 // not repair.
 //
 // Threads: registration runs on the thread that starts the engine, before
@@ -42,12 +52,17 @@
 #ifndef CHIP_UGEN_XXX_H
 #define CHIP_UGEN_XXX_H
 
+#include <cmath>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "chip/util/chip_def.h"
 #include "chip/vm/chip_dl.h"
+#include "chip/vm/frame_object.h"
 
-// Byte offsets of the hidden state members; -1 until registered.
+// Byte offsets of the hidden members that hold the native objects; -1 until
+// registered.
 extern t_CPWORD cnoise_offset_data;
 extern t_CPWORD impulse_offset_data;
 extern t_CPWORD step_offset_data;
@@ -67,42 +82,118 @@ t_CPBOOL xxx_query(Chip_DL_Query* QUERY);
 void xxx_forget_types();
 
 // ---------------------------------------------------------------------------
-// State records.
+// The stateless generators' samples (the ticks of Noise, HalfRect and
+// FullRect).
+
+// One uniform sample in [-1, 1] from rand().
+SAMPLE white_noise_sample();
+// max(x, 0): 0 for NaN.
+inline SAMPLE half_rect(SAMPLE x) { return x > 0.0f ? x : 0.0f; }
+// |x|.
+inline SAMPLE full_rect(SAMPLE x) { return std::fabs(x); }
+
+// ---------------------------------------------------------------------------
+// CNoise
 
 // CNoise modes.
 enum { CNOISE_WHITE = 0, CNOISE_PINK, CNOISE_BROWN, CNOISE_FBM, CNOISE_FLIP, CNOISE_XOR };
 
-struct CNoise_Data {
+class CNoise_Obj : public Frame_Obj {
+ public:
+  // Pink.
+  CNoise_Obj();
+
+  // Selects the mode of that name: "white", "pink", "brown", "fbm", "flip",
+  // "xor"; false, changing nothing, for any other text.
+  bool setMode(const std::string& name);
+  // Selects a mode (CNOISE_...): every mode scales rand()'s range onto
+  // [-1, 1]; pink sums depth + 1 values, so its scale shrinks accordingly.
+  void select(int32_t which);
+  // fprob = p x 2147483647, cut to the int range (NaN: 0).
+  void setFprob(double p);
+  // One sample of the current mode (the input is not used).
+  SAMPLE tick();
+
   // Pink: the sample counter whose lowest set bit picks the row to renew.
   // Unsigned, so it wraps after 2^32 samples; a counter of 0 renews no row.
   uint32_t counter = 1;
-  int32_t* dice = nullptr;  // `depth` rows of rand() values, made on the first pink sample
+  std::unique_ptr<int32_t[]> dice;  // `depth` rows of rand() values, made on the first pink sample
   int32_t depth = 24;
   bool rand_counter = false;  // re-draw the counter from rand() after each pink sample
   int32_t fbits = 31;         // bits of the flip and xor words
   double scale = 2.0 / 2147483647.0;
   double bias = -1.0;
-  int64_t sum = 0;    // pink: sum of the rows (up to depth x 2^31, beyond 32 bits)
-  uint32_t bits = 0;  // flip and xor: the current bit word
+  int64_t sum = 0;           // pink: sum of the rows (up to depth x 2^31, beyond 32 bits)
+  uint32_t bits = 0;         // flip and xor: the current bit word
   int32_t fprob = 67108863;  // xor: a bit toggles when rand() <= fprob (1/32)
   int32_t mode = CNOISE_PINK;
+
+ private:
+  SAMPLE pink();
 };
 
-struct Impulse_Data {
+// ---------------------------------------------------------------------------
+// Impulse and Step
+
+class Impulse_Obj : public Frame_Obj {
+ public:
+  // Stores v (as a sample) and has the next tick output it; the stored value.
+  SAMPLE setNext(double v) {
+    next = static_cast<SAMPLE>(v);
+    pending = true;
+    return next;
+  }
+  // The pending value, or 0 (then nothing is pending).
+  SAMPLE tick() {
+    const SAMPLE out = pending ? next : 0.0f;
+    pending = false;
+    return out;
+  }
+
   SAMPLE next = 1.0f;
-  int32_t pending = 0;
+  bool pending = false;
 };
 
-struct Step_Data {
+class Step_Obj : public Frame_Obj {
+ public:
+  // Stores v (as a sample), output from the next tick on; the stored value.
+  SAMPLE setNext(double v) { return value = static_cast<SAMPLE>(v); }
+  SAMPLE tick() const { return value; }
+
   SAMPLE value = 1.0f;
 };
+
+// ---------------------------------------------------------------------------
+// DelayP
 
 // Longest DelayP line, in samples: `max` beyond it is cut to it.
 const int32_t DELAYP_MAX_SIZE = 1 << 24;
 
-struct DelayP_Data {
-  SAMPLE* buffer = nullptr;
-  int32_t size = 0;          // samples in buffer, at least 1 once constructed
+class DelayP_Obj : public Frame_Obj {
+ public:
+  // A line of two seconds at srate (at least one sample, at most the
+  // longest line); without a line (it could not be had, which is logged)
+  // the object outputs silence.
+  explicit DelayP_Obj(t_CPUINT srate);
+
+  // Starts a glide from the delay in force to `delay` samples over the
+  // window; NaN changes nothing, a negative delay is 0, and one beyond the
+  // line is refused with a message. Answers the delay in force before it.
+  double setDelay(double delay);
+  // The delay applied at the last tick.
+  double delay() const { return last_delay; }
+  // The glide's duration, a finite number of samples of 0 or more (other
+  // values change nothing); answers the window.
+  double setWindow(double window);
+  // A new line of `max` samples (rounded, at most DELAYP_MAX_SIZE), cleared,
+  // when its length changes; max of one sample or less (or NaN) changes
+  // nothing. Answers the line's length.
+  double setMax(double max);
+  double maxDelay() const { return size; }
+  SAMPLE tick(SAMPLE in);
+
+  std::unique_ptr<SAMPLE[]> buffer;
+  int32_t size = 0;          // samples in buffer, at least 1
   double position = 0.0;     // read position, in [0, size)
   double current = 0.0;      // delay applied at this tick
   double start = 0.0;        // delay at the start of a change
@@ -113,11 +204,53 @@ struct DelayP_Data {
   double last_delay = 0.0;   // delay of the previous tick
 };
 
-struct Dyno_Data {
+// ---------------------------------------------------------------------------
+// Dyno
+
+// The coefficient of a detector time of t samples: 1 - exp(-2.2 / t); a time
+// of 0, below 0 or NaN is instantaneous (1).
+double dyno_coefficient(double t);
+// The time (samples) of a coefficient: -2.2 / ln(1 - c); infinite for 0.
+double dyno_time(double c);
+
+class Dyno_Obj : public Frame_Obj {
+ public:
   // Samples per millisecond of the preset times: the runtime's default rate
   // (44100) over 1000, whatever rate the engine runs at.
-  static const double ms;
+  static constexpr double ms = 44100.0 / 1000.0;
 
+  // The limiter.
+  Dyno_Obj() { limit(); }
+
+  // Presets: slopes, threshold, times and the side-input switch.
+  void limit();
+  void compress();
+  void gate();
+  void expand();
+  void duck();
+
+  // slopeBelow 1, slopeAbove 1 / ratio; answers 1 / slopeAbove.
+  double setRatio(double ratio) {
+    slopeBelow = 1.0;
+    slopeAbove = 1.0 / ratio;
+    return 1.0 / slopeAbove;
+  }
+  double ratio() const { return slopeBelow / slopeAbove; }
+  // Detector times in samples; each answers the time its coefficient keeps.
+  double setAttackTime(double t) {
+    at = dyno_coefficient(t);
+    return attackTime();
+  }
+  double attackTime() const { return dyno_time(at); }
+  double setReleaseTime(double t) {
+    rt = dyno_coefficient(t);
+    return releaseTime();
+  }
+  double releaseTime() const { return dyno_time(rt); }
+  SAMPLE tick(SAMPLE in);
+
+  // The plain properties (thresh, slopeBelow, slopeAbove, sideInput,
+  // externalSideInput) store any value as it comes.
   double slopeAbove = 0.1;
   double slopeBelow = 1.0;
   double thresh = 0.5;
@@ -127,97 +260,5 @@ struct Dyno_Data {
   int32_t externalSideInput = 0;
   double sideInput = 0.0;
 };
-
-// The coefficient of a detector time of t samples: 1 - exp(-2.2 / t); a time
-// of 0, below 0 or NaN is instantaneous (1).
-double dyno_coefficient(double t);
-// The time (samples) of a coefficient: -2.2 / ln(1 - c); infinite for 0.
-double dyno_time(double c);
-
-// ---------------------------------------------------------------------------
-// Native functions of the classes (registered under the names in quotes).
-
-// Noise
-unsigned long noise_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED);
-
-// CNoise
-void cnoise_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED);
-void cnoise_dtor(Chip_Object* SELF, Chip_VM_Shred* SHRED);
-unsigned long cnoise_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED);
-// `string mode(string mode)`: "white", "pink", "brown", "fbm", "flip", "xor";
-// any other text (or null) changes nothing. Writes no result.
-void cnoise_ctrl_mode(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-// `float fprob(float p)`: fprob = p x 2147483647 (cut to the int range, NaN
-// 0). Writes no result.
-void cnoise_ctrl_fprob(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-
-// Impulse and Step: `float next(float)`, `float next()`.
-void impulse_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED);
-void impulse_dtor(Chip_Object* SELF, Chip_VM_Shred* SHRED);
-unsigned long impulse_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED);
-void impulse_ctrl_next(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void impulse_cget_next(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void step_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED);
-void step_dtor(Chip_Object* SELF, Chip_VM_Shred* SHRED);
-unsigned long step_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED);
-void step_ctrl_next(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void step_cget_next(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-
-// HalfRect and FullRect
-unsigned long halfrect_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED);
-unsigned long fullrect_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED);
-
-// DelayP: `dur delay(dur)`, `dur delay()`, `dur window(dur)`, `dur window()`,
-// `dur max(dur)`, `dur max()`.
-void delayp_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED);
-void delayp_dtor(Chip_Object* SELF, Chip_VM_Shred* SHRED);
-unsigned long delayp_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED);
-unsigned long delayp_pmsg(Chip_Object* SELF, const char* MSG, void* ARGS, Chip_VM_Shred* SHRED);
-void delayp_ctrl_delay(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void delayp_cget_delay(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void delayp_ctrl_window(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void delayp_cget_window(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void delayp_ctrl_max(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void delayp_cget_max(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-
-// Dyno
-void dyno_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED);
-void dyno_dtor(Chip_Object* SELF, Chip_VM_Shred* SHRED);
-unsigned long dyno_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED);
-// Presets (`void limit()` ...).
-void dyno_ctrl_limit(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void dyno_ctrl_compress(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void dyno_ctrl_gate(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void dyno_ctrl_expand(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void dyno_ctrl_duck(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-// Properties: setter (one argument, returns what it set) and getter.
-void dyno_ctrl_thresh(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void dyno_cget_thresh(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void dyno_ctrl_slopeBelow(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                          Chip_VM_Shred* SHRED);
-void dyno_cget_slopeBelow(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                          Chip_VM_Shred* SHRED);
-void dyno_ctrl_slopeAbove(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                          Chip_VM_Shred* SHRED);
-void dyno_cget_slopeAbove(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                          Chip_VM_Shred* SHRED);
-void dyno_ctrl_sideInput(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                         Chip_VM_Shred* SHRED);
-void dyno_cget_sideInput(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                         Chip_VM_Shred* SHRED);
-void dyno_ctrl_externalSideInput(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                                 Chip_VM_Shred* SHRED);
-void dyno_cget_externalSideInput(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                                 Chip_VM_Shred* SHRED);
-void dyno_ctrl_ratio(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void dyno_cget_ratio(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-void dyno_ctrl_attackTime(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                          Chip_VM_Shred* SHRED);
-void dyno_cget_attackTime(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                          Chip_VM_Shred* SHRED);
-void dyno_ctrl_releaseTime(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                           Chip_VM_Shred* SHRED);
-void dyno_cget_releaseTime(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                           Chip_VM_Shred* SHRED);
 
 #endif
