@@ -159,21 +159,17 @@ unsigned long run_tick(const Frame_Class_Desc& desc, Chip_Object* self, SAMPLE i
 }
 
 template <size_t I>
-void class_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
+void class_ctor(Chip_Object* SELF, void*, Chip_VM_Shred*) {
   run_ctor(*g_classes[I], SELF);
 }
 
 template <size_t I>
-void class_dtor(Chip_Object* SELF, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
+void class_dtor(Chip_Object* SELF, Chip_VM_Shred*) {
   run_dtor(*g_classes[I], SELF);
 }
 
 template <size_t I>
-unsigned long class_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
+unsigned long class_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred*) {
   return run_tick(*g_classes[I], SELF, in, out);
 }
 
@@ -259,8 +255,7 @@ void run_member(const Member_Entry& entry, Chip_Object* self, void* args, Chip_D
 }
 
 template <size_t I>
-void member_fn(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
+void member_fn(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred*) {
   run_member(g_members[I], SELF, ARGS, RETURN);
 }
 
@@ -354,23 +349,9 @@ void Frame_Slot::warn_once(unsigned bit, const char* format, ...) {
   EM_printf("%s\n", text);
 }
 
-unsigned long frame_pmsg_true(Chip_Object* SELF, const char* MSG, void* ARGS,
-                              Chip_VM_Shred* SHRED) {
-  (void)SELF;
-  (void)MSG;
-  (void)ARGS;
-  (void)SHRED;
-  return 1;
-}
+unsigned long frame_pmsg_true(Chip_Object*, const char*, void*, Chip_VM_Shred*) { return 1; }
 
-unsigned long frame_pmsg_false(Chip_Object* SELF, const char* MSG, void* ARGS,
-                               Chip_VM_Shred* SHRED) {
-  (void)SELF;
-  (void)MSG;
-  (void)ARGS;
-  (void)SHRED;
-  return 0;
-}
+unsigned long frame_pmsg_false(Chip_Object*, const char*, void*, Chip_VM_Shred*) { return 0; }
 
 Frame_Slot* frame_slot(Chip_Object* self, t_CPWORD offset) {
   return frame_state<Frame_Slot>(self, offset);

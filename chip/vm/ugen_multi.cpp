@@ -72,14 +72,9 @@ void multi_forget_types() {
 // ---------------------------------------------------------------------------
 // UGen_Multi
 
-void multi_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED) {
-  (void)SELF;
-  (void)ARGS;
-  (void)SHRED;
-}
+void multi_ctor(Chip_Object*, void*, Chip_VM_Shred*) {}
 
-void multi_cget_chan(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
+void multi_cget_chan(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred*) {
   Chip_UGen* ugen = frame_ugen(SELF);
   void* cursor = ARGS;
   t_CPINT which = GET_NEXT_INT(cursor);
@@ -89,9 +84,7 @@ void multi_cget_chan(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip
 // ---------------------------------------------------------------------------
 // UGen_Stereo
 
-void stereo_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
+void stereo_ctor(Chip_Object* SELF, void*, Chip_VM_Shred*) {
   Chip_UGen* ugen = frame_ugen(SELF);
   // The members name the channels without holding them (the object does).
   Chip_UGen* left = ugen;
@@ -104,8 +97,7 @@ void stereo_ctor(Chip_Object* SELF, void* ARGS, Chip_VM_Shred* SHRED) {
   frame_member<Chip_Object*>(SELF, stereo_offset_right) = right;
 }
 
-void stereo_ctrl_pan(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)SHRED;
+void stereo_ctrl_pan(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred*) {
   Chip_UGen* ugen = frame_ugen(SELF);
   void* cursor = ARGS;
   t_CPFLOAT b = GET_NEXT_FLOAT(cursor);
@@ -120,9 +112,7 @@ void stereo_ctrl_pan(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip
   RETURN->v_float = b;
 }
 
-void stereo_cget_pan(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
-  (void)ARGS;
-  (void)SHRED;
+void stereo_cget_pan(Chip_Object* SELF, void*, Chip_DL_Return* RETURN, Chip_VM_Shred*) {
   RETURN->v_float = frame_member<t_CPFLOAT>(SELF, stereo_offset_pan);
 }
 
