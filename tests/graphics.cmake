@@ -4,9 +4,9 @@
 # platform otherwise.
 #
 # Under LeakSanitizer, Mesa and SDL leave allocations of modules they load
-# and unload behind: the programs carry their own suppressions and slow
-# unwinding (support/gl_test_support.cpp), so only they pay for it. GL never
-# runs under ThreadSanitizer (llvmpipe has threads of its own).
+# and unload behind: programs that link the GL host carry suppressions for
+# them and slow unwinding (platform/gfx/GLHost.cpp), so only they pay for
+# it. GL never runs under ThreadSanitizer (llvmpipe has threads of its own).
 
 function(fluvane_gl_gtest name dir)
   file(GLOB_RECURSE _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp
@@ -26,3 +26,7 @@ endfunction()
 
 fluvane_gl_gtest(gfx_tests gfx platform_gfx vxu)
 fluvane_gl_gtest(vg_tests VexelGraphics VexelGraphics)
+
+# The demonstration program is run by its test.
+add_dependencies(vg_tests vg_demo)
+target_compile_definitions(vg_tests PRIVATE VG_DEMO_PROGRAM="$<TARGET_FILE:vg_demo>")

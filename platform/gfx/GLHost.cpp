@@ -7,6 +7,22 @@
 #include <cstring>
 #include <mutex>
 
+// Mesa (through EGL) and SDL make allocations in modules they load and
+// unload and keep them to the end; LeakSanitizer reports them at exit. Slow
+// unwinding puts those libraries on the stacks, so the suppressions can
+// name them. Every program that makes a context through the host links
+// this file; without the sanitizers these hooks are never called.
+extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libSDL2-2.0.so\n"
+         "leak:libEGL.so\n"
+         "leak:libEGL_mesa.so\n"
+         "leak:libgallium\n"
+         "leak:libglapi.so\n"
+         "leak:libGLESv1_CM.so\n"
+         "leak:libLLVM\n";
+}
+
 namespace platform::gfx {
 
 namespace {

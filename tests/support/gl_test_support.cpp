@@ -8,21 +8,6 @@
 
 #include "platform/gfx/Image.h"
 
-// Under LeakSanitizer, Mesa (through EGL) and SDL leave allocations of
-// modules they load and unload behind; slow unwinding puts the libraries on
-// the stacks so the suppressions below can name them. Only the GL test
-// programs carry these hooks. Without the sanitizers they are never called.
-extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libSDL2-2.0.so\n"
-         "leak:libEGL.so\n"
-         "leak:libEGL_mesa.so\n"
-         "leak:libgallium\n"
-         "leak:libglapi.so\n"
-         "leak:libGLESv1_CM.so\n"
-         "leak:libLLVM\n";
-}
-
 namespace gltest {
 
 namespace {
