@@ -175,6 +175,46 @@ TEST(ParticleLifecycle, PoolOnlyGrows) {
   EXPECT_EQ(system.poolSize(), 6u);
 }
 
+TEST(ParticleEmitters, CountsAreClampedToThePool) {
+  System s(300);
+  auto emitter = pointEmitter(s.system, 1e6f);
+  EXPECT_EQ(emitter->_getEmissionCount(1.0f / 30), 300);
+  auto single = singleFire(s.system, 1e9f, 1);
+  single->triggerOnNextUpdate();
+  EXPECT_EQ(single->_getEmissionCount(0.0f), 300);
+  single->m_emissionRate = -5.0f;
+  single->triggerOnNextUpdate();
+  EXPECT_EQ(single->_getEmissionCount(0.0f), 0);
+  // Without an owning system the 16-bit range is the limit.
+  VGParticleEmitterPoint alone;
+  alone.m_emissionRate = 1e6f;
+  EXPECT_EQ(alone._getEmissionCount(1.0f), 65535);
+}
+
+TEST(ParticleEmitters, FloatsBecomeBytesClamped) {
+  const struct {
+    float in;
+    int out;
+  } cases[] = {{-5.0f, 0}, {kNaN, 0}, {0.0f, 0}, {5.9f, 5}, {254.9f, 254}, {255.0f, 255},
+               {300.0f, 255}, {std::numeric_limits<float>::infinity(), 255}};
+  for (const auto& c : cases) EXPECT_EQ(VG_byteValue(c.in), c.out) << c.in;
+}
+
+TEST(ParticleLifecycle, StepsOfNegativeOrNonFiniteLengthAreNoTime) {
+  System s(10);
+  VGParticle* p = s.system.createParticle();
+  p->life = p->lifetime = 1.0f;
+  p->velocity = Vector3(1, 0, 0);
+  for (float dt : {-1.0f, kNaN, -std::numeric_limits<float>::infinity()}) {
+    s.system.update(dt);
+    EXPECT_EQ(p->life, 1.0f);
+    EXPECT_EQ(p->position, Vector3::ZERO);
+  }
+  s.system.update(0.25f);
+  EXPECT_EQ(p->life, 0.75f);
+  EXPECT_EQ(p->position, Vector3(0.25f, 0, 0));
+}
+
 TEST(ParticleEmitters, SwirlFollowsItsHelixAndAZeroDurationEmitsNothing) {
   System s(100);
   auto swirl = std::make_unique<VGParticleEmitterPointSwirl>();
