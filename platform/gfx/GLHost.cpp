@@ -4,21 +4,27 @@
 #include <EGL/eglext.h>
 #include <SDL.h>
 
+#include <dlfcn.h>
+#include <link.h>
+
 #include <cstring>
 #include <mutex>
 
-// Mesa (through EGL) and SDL make allocations in modules they load and
-// unload and keep them to the end; LeakSanitizer reports them at exit. Slow
-// unwinding puts those libraries on the stacks, so the suppressions can
-// name them. Every program that makes a context through the host links
-// this file; without the sanitizers these hooks are never called.
-extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
+// Mesa (through EGL) and SDL keep some allocations to the end and unload
+// the driver modules that made them; LeakSanitizer then reports them at exit
+// from an "<unknown module>" that no suppression can name. Under
+// AddressSanitizer every module loaded when a context has been made is
+// therefore kept loaded (RTLD_NODELETE), and the suppressions below name
+// them. Every program that makes a context through the host links this
+// file; without the sanitizers the hooks are never called.
 extern "C" const char* __lsan_default_suppressions() {
   return "leak:libSDL2-2.0.so\n"
          "leak:libEGL.so\n"
          "leak:libEGL_mesa.so\n"
+         "leak:swrast_dri.so\n"
          "leak:libgallium\n"
          "leak:libglapi.so\n"
+         "leak:libGLdispatch.so\n"
          "leak:libGLESv1_CM.so\n"
          "leak:libLLVM\n";
 }
@@ -47,6 +53,22 @@ void load(Fn& slot, const char* name) {
 // when the last of them goes.
 std::mutex g_displayMutex;
 int g_surfacelessHosts = 0;
+
+#if defined(__SANITIZE_ADDRESS__)
+int keepLoaded(struct dl_phdr_info* info, std::size_t, void*) {
+  if (info->dlpi_name && info->dlpi_name[0] == '/') {
+    dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+  }
+  return 0;
+}
+#endif
+
+// See the note on the leak suppressions above.
+void keepDriverModulesLoaded() {
+#if defined(__SANITIZE_ADDRESS__)
+  dl_iterate_phdr(keepLoaded, nullptr);
+#endif
+}
 
 bool sizeIsSane(int width, int height) {
   return width > 0 && height > 0 && width <= 16384 && height <= 16384;
@@ -148,6 +170,7 @@ std::unique_ptr<GLHost> GLHost::openWindow(const std::string& title, int width, 
     }
   }
   SDL_GL_GetDrawableSize(window, &host->width_, &host->height_);
+  keepDriverModulesLoaded();
   return host;
 }
 
@@ -212,6 +235,7 @@ std::unique_ptr<GLHost> GLHost::openSurfaceless(int width, int height, std::stri
   }
   host->width_ = width;
   host->height_ = height;
+  keepDriverModulesLoaded();
   return host;
 }
 
