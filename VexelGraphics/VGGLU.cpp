@@ -29,11 +29,10 @@ bool gluUnProject(float winx, float winy, float winz, const float model[16], con
   const Matrix4 combined = Matrix4::fromGL(proj) * Matrix4::fromGL(model);
   Matrix4 inverse;
   if (!combined.inverse(&inverse)) return false;
-  const float in[4] = {2.0f * (winx - static_cast<float>(viewport[0])) /
-                               static_cast<float>(viewport[2]) - 1.0f,
-                       2.0f * (winy - static_cast<float>(viewport[1])) /
-                               static_cast<float>(viewport[3]) - 1.0f,
-                       2.0f * winz - 1.0f, 1.0f};
+  const float in[4] = {
+      2.0f * (winx - static_cast<float>(viewport[0])) / static_cast<float>(viewport[2]) - 1.0f,
+      2.0f * (winy - static_cast<float>(viewport[1])) / static_cast<float>(viewport[3]) - 1.0f,
+      2.0f * winz - 1.0f, 1.0f};
   float out[4];
   for (int row = 0; row < 4; row++) {
     out[row] = inverse[row][0] * in[0] + inverse[row][1] * in[1] + inverse[row][2] * in[2] +

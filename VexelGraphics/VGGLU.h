@@ -23,7 +23,6 @@ void gluPerspective(float fovy, float aspect, float zNear, float zFar);
 bool gluUnProject(float winx, float winy, float winz, const float model[16], const float proj[16],
                   const int viewport[4], float* objx, float* objy, float* objz);
 
-bool gluUnProjectCurrent(float winx, float winy, float winz, float* objx, float* objy,
-                         float* objz);
+bool gluUnProjectCurrent(float winx, float winy, float winz, float* objx, float* objy, float* objz);
 
 #endif

@@ -12,7 +12,8 @@
 class VGLine {
  public:
   VGLine() = default;
-  VGLine(const Vector3& origin, const Vector3& direction) : m_origin(origin), m_direction(direction) {}
+  VGLine(const Vector3& origin, const Vector3& direction)
+      : m_origin(origin), m_direction(direction) {}
 
   int findIntersectionSphere(const Vector3& centre, float radius, Vector3 points[2]) const;
 

@@ -6,8 +6,8 @@
 
 int VGMesh::Stream::vertices() const {
   if (!data || bytes < static_cast<std::size_t>(elementBytes)) return 0;
-  const std::size_t step = stride > 0 ? static_cast<std::size_t>(stride)
-                                      : static_cast<std::size_t>(elementBytes);
+  const std::size_t step =
+      stride > 0 ? static_cast<std::size_t>(stride) : static_cast<std::size_t>(elementBytes);
   const std::size_t count = (bytes - static_cast<std::size_t>(elementBytes)) / step + 1;
   return static_cast<int>(std::min<std::size_t>(count, INT_MAX));
 }

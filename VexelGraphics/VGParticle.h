@@ -20,14 +20,14 @@ struct VGColor {
 
 struct VGParticle {
   Vector3 position;
-  VGColor color;       // alpha 5 or less is not drawn
-  float size = 0.0f;   // half-width of a quad, point size of a sprite
-  Vector3 velocity;    // units per second
-  float life = 0.0f;   // seconds left
-  float lifetime = 0.0f;  // seconds it was given
-  int frame = 0;       // texture frame (random-frame option)
+  VGColor color;                       // alpha 5 or less is not drawn
+  float size = 0.0f;                   // half-width of a quad, point size of a sprite
+  Vector3 velocity;                    // units per second
+  float life = 0.0f;                   // seconds left
+  float lifetime = 0.0f;               // seconds it was given
+  int frame = 0;                       // texture frame (random-frame option)
   VGParticleSystem* system = nullptr;  // owner, set when taken from the pool
-  int emitterBody = 0;  // set when this is the body of an emitted emitter
+  int emitterBody = 0;                 // set when this is the body of an emitted emitter
 };
 
 // A float turned into a byte: clamped to 0..255 (NaN gives 0), truncated.

@@ -96,7 +96,8 @@ int VGParticleRendererQuad::fill(const std::list<VGParticle*>& live) {
     const Vector3 up = side.crossProduct(direction);
     const float s = p->size;
     for (int corner = 0; corner < 6; corner++) {
-      const Vector3 v = p->position + side * (s * corners[corner][0]) + up * (s * corners[corner][1]);
+      const Vector3 v =
+          p->position + side * (s * corners[corner][0]) + up * (s * corners[corner][1]);
       positions_[filled * 3] = v.x;
       positions_[filled * 3 + 1] = v.y;
       positions_[filled * 3 + 2] = v.z;

@@ -29,7 +29,9 @@ class Quaternion {
 
   Quaternion operator*(const Quaternion& q) const;
   Vector3 operator*(const Vector3& v) const;
-  bool operator==(const Quaternion& q) const { return w == q.w && x == q.x && y == q.y && z == q.z; }
+  bool operator==(const Quaternion& q) const {
+    return w == q.w && x == q.x && y == q.y && z == q.z;
+  }
 
   float Norm() const { return w * w + x * x + y * y + z * z; }
   // Scales to unit length and answers the former squared length; a

@@ -34,7 +34,7 @@
 
 namespace {
 
-constexpr int kWidth = 320;   // points, as the instrument's screen
+constexpr int kWidth = 320;  // points, as the instrument's screen
 constexpr int kHeight = 480;
 constexpr float kStep = 1.0f / 30.0f;
 constexpr float kRadius = 100.0f;
@@ -66,7 +66,8 @@ void buildHemisphere(VGMesh& mesh, int h) {
   std::vector<float> positions, normals, texCoords;
   for (int k = 0; k < rings; k++) {
     for (int j = 0; j < columns; j++) {
-      const int corners[6][2] = {{k, j}, {k + 1, j}, {k, j + 1}, {k, j + 1}, {k + 1, j}, {k + 1, j + 1}};
+      const int corners[6][2] = {{k, j},     {k + 1, j}, {k, j + 1},
+                                 {k, j + 1}, {k + 1, j}, {k + 1, j + 1}};
       for (const auto& c : corners) vertex(c[0], c[1], positions, normals, texCoords);
     }
   }

@@ -79,7 +79,8 @@ Rgb mix(Rgb a, Rgb b, double t) {
 // The colour of the imaginary earth at a latitude and longitude (degrees).
 Rgb earthAt(double latitude, double longitude) {
   const double lat = latitude * kPi / 180, lon = longitude * kPi / 180;
-  const double x = std::cos(lat) * std::sin(lon), y = std::sin(lat), z = std::cos(lat) * std::cos(lon);
+  const double x = std::cos(lat) * std::sin(lon), y = std::sin(lat),
+               z = std::cos(lat) * std::cos(lon);
   const double height = fractal(1.6 * x + 4, 1.6 * y + 4, 1.6 * z + 4, 7);
   const double detail = fractal(9 * x, 9 * y, 9 * z, 3);
   const double sea = 0.52;
@@ -165,23 +166,24 @@ int main(int argc, char** argv) {
   bool ok = earthHalf(directory, "land_shallow_topo_2048_00.png", -180) &&
             earthHalf(directory, "land_shallow_topo_2048_01.png", 0);
   ok = ok && round(directory, "earth_ping.png", 64, [](double r, double, double* b, double* a) {
-    *b = 1;
-    *a = std::pow(std::max(0.0, 1 - r), 1.5);
-  });
-  ok = ok && round(directory, "marker_texture_sq.png", 64, [](double, double dx, double* b, double* a) {
-    const double across = std::max(0.0, 1 - std::fabs(dx));
-    *b = 0.6 + 0.4 * across;
-    *a = across * across;
-  });
+         *b = 1;
+         *a = std::pow(std::max(0.0, 1 - r), 1.5);
+       });
+  ok = ok &&
+       round(directory, "marker_texture_sq.png", 64, [](double, double dx, double* b, double* a) {
+         const double across = std::max(0.0, 1 - std::fabs(dx));
+         *b = 0.6 + 0.4 * across;
+         *a = across * across;
+       });
   ok = ok && round(directory, "marker2.png", 64, [](double r, double, double* b, double* a) {
-    *b = 1;
-    const double ring = std::exp(-std::pow((r - 0.6) / 0.15, 2));
-    *a = std::clamp(std::max(ring, 0.5 * std::max(0.0, 1 - r / 0.4)), 0.0, 1.0);
-  });
+         *b = 1;
+         const double ring = std::exp(-std::pow((r - 0.6) / 0.15, 2));
+         *a = std::clamp(std::max(ring, 0.5 * std::max(0.0, 1 - r / 0.4)), 0.0, 1.0);
+       });
   ok = ok && round(directory, "region_marker.png", 128, [](double r, double, double* b, double* a) {
-    *b = 1;
-    const double ring = std::exp(-std::pow((r - 0.85) / 0.05, 2));
-    *a = r < 1 ? std::max(ring, 0.15) : ring;
-  });
+         *b = 1;
+         const double ring = std::exp(-std::pow((r - 0.85) / 0.05, 2));
+         *a = r < 1 ? std::max(ring, 0.15) : ring;
+       });
   return ok ? 0 : 1;
 }

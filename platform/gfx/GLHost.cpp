@@ -3,7 +3,6 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <SDL.h>
-
 #include <dlfcn.h>
 #include <link.h>
 
@@ -184,13 +183,14 @@ std::unique_ptr<GLHost> GLHost::openSurfaceless(int width, int height, std::stri
     fail(error, "EGL has no surfaceless platform");
     return nullptr;
   }
-  auto getPlatformDisplay =
-      reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
+  auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+      eglGetProcAddress("eglGetPlatformDisplayEXT"));
   if (!getPlatformDisplay) {
     fail(error, "eglGetPlatformDisplayEXT missing");
     return nullptr;
   }
-  EGLDisplay display = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+  EGLDisplay display =
+      getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
   EGLint major = 0, minor = 0;
   if (display == EGL_NO_DISPLAY || !eglInitialize(display, &major, &minor)) {
     fail(error, eglErrorText("surfaceless display"));
@@ -204,10 +204,21 @@ std::unique_ptr<GLHost> GLHost::openSurfaceless(int width, int height, std::stri
   host->display_ = display;
   host->eglMajor_ = major;
   host->eglMinor_ = minor;
-  const EGLint configAttributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
-                                     EGL_RENDERABLE_TYPE, EGL_OPENGL_ES_BIT,
-                                     EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8,
-                                     EGL_ALPHA_SIZE, 8, EGL_DEPTH_SIZE, 16, EGL_NONE};
+  const EGLint configAttributes[] = {EGL_SURFACE_TYPE,
+                                     EGL_PBUFFER_BIT,
+                                     EGL_RENDERABLE_TYPE,
+                                     EGL_OPENGL_ES_BIT,
+                                     EGL_RED_SIZE,
+                                     8,
+                                     EGL_GREEN_SIZE,
+                                     8,
+                                     EGL_BLUE_SIZE,
+                                     8,
+                                     EGL_ALPHA_SIZE,
+                                     8,
+                                     EGL_DEPTH_SIZE,
+                                     16,
+                                     EGL_NONE};
   EGLConfig config = nullptr;
   EGLint count = 0;
   if (!eglBindAPI(EGL_OPENGL_ES_API) ||

@@ -97,10 +97,10 @@ class GLHost {
  private:
   GLHost() = default;
 
-  void* display_ = nullptr;   // EGLDisplay
-  void* surface_ = nullptr;   // EGLSurface (pbuffer only)
-  void* context_ = nullptr;   // EGLContext (pbuffer only)
-  void* window_ = nullptr;    // SDL_Window
+  void* display_ = nullptr;     // EGLDisplay
+  void* surface_ = nullptr;     // EGLSurface (pbuffer only)
+  void* context_ = nullptr;     // EGLContext (pbuffer only)
+  void* window_ = nullptr;      // SDL_Window
   void* sdlContext_ = nullptr;  // SDL_GLContext
   int eglMajor_ = 0;
   int eglMinor_ = 0;

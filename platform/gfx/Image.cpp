@@ -18,7 +18,8 @@ std::optional<Image> refuse(std::string* error, const std::string& reason) {
 
 std::optional<Image> decodeImage(std::string_view bytes, bool premultiplied, std::string* error) {
   if (bytes.empty()) return refuse(error, "empty image data");
-  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return refuse(error, "image data too large");
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX))
+    return refuse(error, "image data too large");
   const auto* data = reinterpret_cast<const stbi_uc*>(bytes.data());
   const int length = static_cast<int>(bytes.size());
   int width = 0, height = 0, channels = 0;

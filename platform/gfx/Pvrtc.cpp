@@ -72,8 +72,8 @@ struct Planes {
     const Colour& c11 = plane[y1 * blocks + x1];
     Colour out{};
     for (int c = 0; c < 4; c++) {
-      out[c] = c00[c] * (4 - fx) * (4 - fy) + c10[c] * fx * (4 - fy) +
-               c01[c] * (4 - fx) * fy + c11[c] * fx * fy;
+      out[c] = c00[c] * (4 - fx) * (4 - fy) + c10[c] * fx * (4 - fy) + c01[c] * (4 - fx) * fy +
+               c11[c] * fx * fy;
     }
     return out;
   }
@@ -109,8 +109,7 @@ std::uint32_t pvrtcBlockIndex(std::uint32_t bx, std::uint32_t by) {
   return index;
 }
 
-std::uint32_t pvrtcColourWord(const std::uint8_t a[4], const std::uint8_t b[4],
-                              bool punchThrough) {
+std::uint32_t pvrtcColourWord(const std::uint8_t a[4], const std::uint8_t b[4], bool punchThrough) {
   std::uint32_t word = punchThrough ? 1u : 0u;
   if (a[3] == 255) {
     word |= 0x8000u | static_cast<std::uint32_t>(quantise(a[0], 31)) << 10 |
@@ -232,8 +231,10 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side) {
       }
       std::uint8_t a[4], b[4];
       for (int c = 0; c < 4; c++) {
-        a[c] = static_cast<std::uint8_t>(std::clamp(std::lround(mean[c] + low * axis[c]), 0L, 255L));
-        b[c] = static_cast<std::uint8_t>(std::clamp(std::lround(mean[c] + high * axis[c]), 0L, 255L));
+        a[c] =
+            static_cast<std::uint8_t>(std::clamp(std::lround(mean[c] + low * axis[c]), 0L, 255L));
+        b[c] =
+            static_cast<std::uint8_t>(std::clamp(std::lround(mean[c] + high * axis[c]), 0L, 255L));
       }
       // Nearly opaque colours are stored opaque: the translucent forms
       // cannot reach full alpha.

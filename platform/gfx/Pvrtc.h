@@ -50,8 +50,7 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side);
 
 // One block's colour word from two RGBA8 colours, each stored opaque when
 // its alpha is 255 and translucent otherwise, quantised to nearest.
-std::uint32_t pvrtcColourWord(const std::uint8_t a[4], const std::uint8_t b[4],
-                              bool punchThrough);
+std::uint32_t pvrtcColourWord(const std::uint8_t a[4], const std::uint8_t b[4], bool punchThrough);
 
 }  // namespace platform::gfx
 

@@ -86,8 +86,8 @@ TEST(Vector3Normalise, ScalesToUnitLengthButLeavesTinyAndNonFiniteVectors) {
 }
 
 TEST(Vector3Perpendicular, IsAUnitVectorAtRightAngles) {
-  for (const Vector3& v : {Vector3(0, 1, 0), Vector3(1, 0, 0), Vector3(0, 0, -3),
-                           Vector3(1, 2, 3), Vector3(-1e-3f, 5, 1e-3f)}) {
+  for (const Vector3& v : {Vector3(0, 1, 0), Vector3(1, 0, 0), Vector3(0, 0, -3), Vector3(1, 2, 3),
+                           Vector3(-1e-3f, 5, 1e-3f)}) {
     const Vector3 p = v.perpendicular();
     EXPECT_NEAR(p.length(), 1.0f, 1e-5f);
     EXPECT_NEAR(p.dotProduct(v), 0.0f, 1e-5f * v.length());
@@ -149,7 +149,9 @@ TEST(QuaternionFromAngleAxis, NonFiniteAngleOrAxisGivesIdentity) {
   const struct {
     float angle;
     Vector3 axis;
-  } cases[] = {{kNaN, Vector3::UNIT_Y}, {kInf, Vector3::UNIT_Y}, {1.0f, Vector3(kNaN, 0, 0)},
+  } cases[] = {{kNaN, Vector3::UNIT_Y},
+               {kInf, Vector3::UNIT_Y},
+               {1.0f, Vector3(kNaN, 0, 0)},
                {1.0f, Vector3(0, kInf, 0)}};
   for (const auto& c : cases) {
     Quaternion q(0.5f, 0.5f, 0.5f, 0.5f);
@@ -237,13 +239,13 @@ TEST(GluUnProject, InvertsAProjectionComputedInDouble) {
     const double wy = viewport[1] + viewport[3] * (clip[1] / clip[3] + 1) / 2;
     const double wz = (clip[2] / clip[3] + 1) / 2;
     float x = 0, y = 0, z = 0;
-    ASSERT_TRUE(gluUnProject(static_cast<float>(wx), static_cast<float>(wy),
-                             static_cast<float>(wz), modelGL, projGL, viewport, &x, &y, &z));
+    ASSERT_TRUE(gluUnProject(static_cast<float>(wx), static_cast<float>(wy), static_cast<float>(wz),
+                             modelGL, projGL, viewport, &x, &y, &z));
     // Depth near the far plane loses precision in single floats.
-    EXPECT_TRUE(near(Vector3(x, y, z),
-                     Vector3(static_cast<float>(p[0]), static_cast<float>(p[1]),
-                             static_cast<float>(p[2])),
-                     0.5f));
+    EXPECT_TRUE(
+        near(Vector3(x, y, z),
+             Vector3(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])),
+             0.5f));
   }
 }
 

@@ -195,8 +195,9 @@ TEST(ParticleEmitters, FloatsBecomeBytesClamped) {
   const struct {
     float in;
     int out;
-  } cases[] = {{-5.0f, 0}, {kNaN, 0}, {0.0f, 0}, {5.9f, 5}, {254.9f, 254}, {255.0f, 255},
-               {300.0f, 255}, {std::numeric_limits<float>::infinity(), 255}};
+  } cases[] = {
+      {-5.0f, 0},    {kNaN, 0},     {0.0f, 0},     {5.9f, 5},
+      {254.9f, 254}, {255.0f, 255}, {300.0f, 255}, {std::numeric_limits<float>::infinity(), 255}};
   for (const auto& c : cases) EXPECT_EQ(VG_byteValue(c.in), c.out) << c.in;
 }
 
@@ -229,7 +230,8 @@ TEST(ParticleEmitters, SwirlFollowsItsHelixAndAZeroDurationEmitsNothing) {
   s.system.update(1.0f);
   ASSERT_EQ(s.system.liveParticles().size(), 4u);
   const Vector3 expected(10 * std::cos(1.0f), 3.0f, -10 * std::sin(1.0f));
-  for (const VGParticle* p : s.system.liveParticles()) EXPECT_TRUE(near(p->position, expected, 1e-4f));
+  for (const VGParticle* p : s.system.liveParticles())
+    EXPECT_TRUE(near(p->position, expected, 1e-4f));
 
   for (float duration : {0.0f, -1.0f, kNaN}) {
     s.system.clear();
@@ -333,8 +335,8 @@ TEST(ParticleRenderers, QuadTableHasTwoTrianglesAcrossTheMotion) {
   VGParticleRendererQuad quads(4);
   ASSERT_EQ(quads.fill({&p}), 6);
   const std::vector<float> positions(quads.positions().begin(), quads.positions().begin() + 18);
-  EXPECT_EQ(positions, (std::vector<float>{1, 2.5f, 3.5f, 1, 1.5f, 3.5f, 1, 1.5f, 2.5f,
-                                           1, 2.5f, 3.5f, 1, 1.5f, 2.5f, 1, 2.5f, 2.5f}));
+  EXPECT_EQ(positions, (std::vector<float>{1, 2.5f, 3.5f, 1, 1.5f, 3.5f, 1, 1.5f, 2.5f, 1, 2.5f,
+                                           3.5f, 1, 1.5f, 2.5f, 1, 2.5f, 2.5f}));
   const std::vector<float> texture(quads.texCoords().begin(), quads.texCoords().begin() + 12);
   EXPECT_EQ(texture, (std::vector<float>{0, 0, 0, 1, 1, 1, 0, 0, 1, 1, 1, 0}));
   for (int v = 0; v < 6; v++) {
@@ -344,8 +346,8 @@ TEST(ParticleRenderers, QuadTableHasTwoTrianglesAcrossTheMotion) {
 }
 
 TEST(ParticleRenderers, QuadOfAParticleAtRestOrAlongTheReferenceIsAFiniteSquare) {
-  for (const Vector3& velocity : {Vector3::ZERO, Vector3(0, 5, 0), Vector3(0, -1e-9f, 0),
-                                  Vector3(0, -3, 0)}) {
+  for (const Vector3& velocity :
+       {Vector3::ZERO, Vector3(0, 5, 0), Vector3(0, -1e-9f, 0), Vector3(0, -3, 0)}) {
     VGParticle p = particleAt(Vector3(1, 1, 1), velocity, 255, 1.0f);
     VGParticleRendererQuad quads(1);
     ASSERT_EQ(quads.fill({&p}), 6);
@@ -369,9 +371,12 @@ TEST(ParticleHostileInput, NoNaNAndBoundedCountsWhateverTheInput) {
     int frameCount;
   };
   const Case cases[] = {
-      {"dt 0", 0.0f, 1.0f, 20.0f, 6.0f, 3},        {"dt -1", -1.0f, 1.0f, 20.0f, 6.0f, 3},
-      {"dt NaN", kNaN, 1.0f, 20.0f, 6.0f, 3},      {"dt 1e6", 1e6f, 1.0f, 20.0f, 6.0f, 3},
-      {"life 0", 1.0f / 30, 0.0f, 20.0f, 6.0f, 3}, {"duration 0", 1.0f / 30, 1.0f, 20.0f, 0.0f, 3},
+      {"dt 0", 0.0f, 1.0f, 20.0f, 6.0f, 3},
+      {"dt -1", -1.0f, 1.0f, 20.0f, 6.0f, 3},
+      {"dt NaN", kNaN, 1.0f, 20.0f, 6.0f, 3},
+      {"dt 1e6", 1e6f, 1.0f, 20.0f, 6.0f, 3},
+      {"life 0", 1.0f / 30, 0.0f, 20.0f, 6.0f, 3},
+      {"duration 0", 1.0f / 30, 1.0f, 20.0f, 0.0f, 3},
       {"frames -1", 1.0f / 30, 1.0f, 20.0f, 6.0f, -1},
       {"rate 1e6", 1.0f / 30, 1.0f, 1e6f, 6.0f, 3},
       {"rate NaN", 1.0f / 30, 1.0f, kNaN, 6.0f, 3},

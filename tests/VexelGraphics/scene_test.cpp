@@ -227,9 +227,9 @@ TEST_F(SceneTest, PerspectiveRefusesValuesThatMakeNoFrustum) {
   glLoadIdentity();
   const struct {
     float fovy, aspect, zNear, zFar;
-  } bad[] = {{40, 0, 1, 800},     {40, 0.66f, 0, 800},  {40, 0.66f, -1, 800},
-             {40, 0.66f, 5, 5},   {kNaN, 0.66f, 1, 800}, {40, 0.66f, 1, kNaN},
-             {0, 0.66f, 1, 800},  {180, 0.66f, 1, 800}};
+  } bad[] = {{40, 0, 1, 800},    {40, 0.66f, 0, 800},   {40, 0.66f, -1, 800},
+             {40, 0.66f, 5, 5},  {kNaN, 0.66f, 1, 800}, {40, 0.66f, 1, kNaN},
+             {0, 0.66f, 1, 800}, {180, 0.66f, 1, 800}};
   for (const auto& b : bad) {
     const auto lines = vgtest::loggedBy([&] { gluPerspective(b.fovy, b.aspect, b.zNear, b.zFar); });
     ASSERT_EQ(lines.size(), 1u);
@@ -244,7 +244,7 @@ TEST_F(SceneTest, PerspectiveRefusesValuesThatMakeNoFrustum) {
   gluPerspective(90, 1, 1, 3);
   float m[16];
   glGetFloatv(GL_PROJECTION_MATRIX, m);
-  EXPECT_NEAR(m[0], 1.0f, 1e-6f);   // near / (near * tan 45)
+  EXPECT_NEAR(m[0], 1.0f, 1e-6f);    // near / (near * tan 45)
   EXPECT_NEAR(m[10], -2.0f, 1e-6f);  // -(far + near) / (far - near)
   EXPECT_EQ(m[11], -1.0f);
 }

@@ -44,6 +44,11 @@ class TextureTest : public gltest::GLTest {
     setenv("FLUVANE_RESOURCES", resources_.c_str(), 1);
   }
 
+  void TearDown() override {
+    unsetenv("FLUVANE_RESOURCES");
+    GLTest::TearDown();
+  }
+
   void writeResource(const std::string& name, const std::string& bytes) {
     std::ofstream(Paths::join(resources_, name), std::ios::binary) << bytes;
   }
@@ -125,8 +130,11 @@ TEST_F(TextureTest, CompressedFilesOfOtherLengthsAreRefusedBeforeReading) {
   const struct {
     const char* name;
     std::size_t length;
-  } cases[] = {{"empty.pvr", 0}, {"short.pvr", 524287}, {"long.pvr", 524289},
-               {"twelve.pvr", 72}, {"tiny.pvr", 8}};
+  } cases[] = {{"empty.pvr", 0},
+               {"short.pvr", 524287},
+               {"long.pvr", 524289},
+               {"twelve.pvr", 72},
+               {"tiny.pvr", 8}};
   for (const auto& c : cases) {
     writeResource(c.name, std::string(c.length, '\x55'));
     GLuint texture = 1;

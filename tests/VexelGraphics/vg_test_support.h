@@ -16,7 +16,8 @@
 
 namespace vgtest {
 
-inline ::testing::AssertionResult near(const Vector3& a, const Vector3& b, float tolerance = 1e-5f) {
+inline ::testing::AssertionResult near(const Vector3& a, const Vector3& b,
+                                       float tolerance = 1e-5f) {
   if (std::fabs(a.x - b.x) <= tolerance && std::fabs(a.y - b.y) <= tolerance &&
       std::fabs(a.z - b.z) <= tolerance) {
     return ::testing::AssertionSuccess();
@@ -34,17 +35,18 @@ inline ::testing::AssertionResult sameRotation(const Quaternion& a, const Quater
       return ::testing::AssertionSuccess();
     }
   }
-  return ::testing::AssertionFailure() << "(" << a.w << ", " << a.x << ", " << a.y << ", " << a.z
-                                       << ") vs (" << b.w << ", " << b.x << ", " << b.y << ", "
-                                       << b.z << ")";
+  return ::testing::AssertionFailure()
+         << "(" << a.w << ", " << a.x << ", " << a.y << ", " << a.z << ") vs (" << b.w << ", "
+         << b.x << ", " << b.y << ", " << b.z << ")";
 }
 
-inline ::testing::AssertionResult near(const Matrix4& a, const Matrix4& b, float tolerance = 1e-5f) {
+inline ::testing::AssertionResult near(const Matrix4& a, const Matrix4& b,
+                                       float tolerance = 1e-5f) {
   for (int r = 0; r < 4; r++) {
     for (int c = 0; c < 4; c++) {
       if (!(std::fabs(a[r][c] - b[r][c]) <= tolerance)) {
-        return ::testing::AssertionFailure() << "element " << r << "," << c << ": " << a[r][c]
-                                             << " vs " << b[r][c];
+        return ::testing::AssertionFailure()
+               << "element " << r << "," << c << ": " << a[r][c] << " vs " << b[r][c];
       }
     }
   }

@@ -55,18 +55,16 @@ TEST(Pvrtc4, IdenticalBlocksGiveColourAAndBAndTheBlendsBetween) {
     std::array<int, 4> expected;
   };
   // Weights of B: 0, 3/8, 5/8, 1, rounded to nearest.
-  const Case cases[] = {{0, {255, 0, 0, 255}},
-                        {1, {159, 0, 96, 255}},
-                        {2, {96, 0, 159, 255}},
-                        {3, {0, 0, 255, 255}}};
+  const Case cases[] = {
+      {0, {255, 0, 0, 255}}, {1, {159, 0, 96, 255}}, {2, {96, 0, 159, 255}}, {3, {0, 0, 255, 255}}};
   for (const Case& c : cases) {
     const auto data = uniformTexture(16, everyTexel(c.m), colour);
     const auto rgba = decodePvrtc4(data.data(), data.size(), 16, true);
     ASSERT_EQ(rgba.size(), 16u * 16 * 4);
     for (int y = 0; y < 16; y += 5) {
       for (int x = 0; x < 16; x += 3) {
-        EXPECT_EQ(texel(rgba, 16, x, y), c.expected) << "modulation " << c.m << " at " << x
-                                                     << ", " << y;
+        EXPECT_EQ(texel(rgba, 16, x, y), c.expected)
+            << "modulation " << c.m << " at " << x << ", " << y;
       }
     }
   }
@@ -164,9 +162,9 @@ TEST(Pvrtc4, SideFollowsTheFileRuleForExactSquareSizesOnly) {
     int side;
   };
   const Case cases[] = {
-      {524288, 16384, 1024}, {2097152, 16384, 2048}, {32, 16384, 8},   {128, 16384, 16},
-      {0, 16384, 0},         {16, 16384, 0},         {72, 16384, 0},   {524287, 16384, 0},
-      {524289, 16384, 0},    {2097152, 1024, 0},     {2, 16384, 0},    {~0ull, 16384, 0},
+      {524288, 16384, 1024}, {2097152, 16384, 2048}, {32, 16384, 8}, {128, 16384, 16},
+      {0, 16384, 0},         {16, 16384, 0},         {72, 16384, 0}, {524287, 16384, 0},
+      {524289, 16384, 0},    {2097152, 1024, 0},     {2, 16384, 0},  {~0ull, 16384, 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(pvrtc4SideForLength(c.length, c.largest), c.side) << c.length << " bytes";

@@ -1,7 +1,6 @@
 // Where the textures and images are found: FLUVANE_RESOURCES, else
 // share/fluvane beside the running program's folder.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdlib>

@@ -65,14 +65,13 @@ std::array<int, 4> pixelAt(const std::vector<std::uint8_t>& frame, int width, in
   std::string error;
   std::optional<platform::gfx::Image> golden = platform::gfx::Image::loadStraight(path, &error);
   if (!golden) {
-    return ::testing::AssertionFailure()
-           << "no golden image " << path << " (" << error
-           << "); FLUVANE_UPDATE_GOLDEN=1 writes one";
+    return ::testing::AssertionFailure() << "no golden image " << path << " (" << error
+                                         << "); FLUVANE_UPDATE_GOLDEN=1 writes one";
   }
   if (golden->width != width || golden->height != height) {
-    return ::testing::AssertionFailure() << "golden image is " << golden->width << " x "
-                                         << golden->height << ", frame " << width << " x "
-                                         << height;
+    return ::testing::AssertionFailure()
+           << "golden image is " << golden->width << " x " << golden->height << ", frame " << width
+           << " x " << height;
   }
   long differing = 0;
   int largest = 0;
@@ -86,9 +85,9 @@ std::array<int, 4> pixelAt(const std::vector<std::uint8_t>& frame, int width, in
   }
   const long allowed = static_cast<long>(allowedShare * width * height);
   if (differing > allowed) {
-    return ::testing::AssertionFailure() << differing << " pixels differ from " << path
-                                         << " by more than " << tolerance << " (largest "
-                                         << largest << "; " << allowed << " allowed)";
+    return ::testing::AssertionFailure()
+           << differing << " pixels differ from " << path << " by more than " << tolerance
+           << " (largest " << largest << "; " << allowed << " allowed)";
   }
   return ::testing::AssertionSuccess();
 }

@@ -51,8 +51,7 @@ std::array<int, 4> pixelAt(const std::vector<std::uint8_t>& frame, int width, in
 // a failure message tells how many pixels differ and by how much.
 ::testing::AssertionResult matchesGolden(const std::string& name,
                                          const std::vector<std::uint8_t>& frame, int width,
-                                         int height, int tolerance = 4,
-                                         double allowedShare = 0.01);
+                                         int height, int tolerance = 4, double allowedShare = 0.01);
 
 }  // namespace gltest
 
