@@ -60,6 +60,15 @@ std::string Paths::home() {
 
 std::string Paths::documents() { return join(home(), "Documents"); }
 
+std::string Paths::resources() {
+  std::string resources = envOr("FLUVANE_RESOURCES");
+  if (!resources.empty()) return resources;
+  std::error_code code;
+  fs::path program = fs::read_symlink("/proc/self/exe", code);
+  if (code) return "share/fluvane";
+  return (program.parent_path().parent_path() / "share" / "fluvane").string();
+}
+
 std::string Paths::join(std::string_view dir, std::string_view name) {
   std::string path(dir);
   path += '/';

@@ -26,6 +26,11 @@ class Paths {
  public:
   static std::string home();
   static std::string documents();
+  // The read-only resources that ship with the program (images, textures):
+  // $FLUVANE_RESOURCES when set and not empty, otherwise share/fluvane
+  // beside the folder of the running program (bin/../share/fluvane), which
+  // is where both the build tree and an installation keep them.
+  static std::string resources();
 
   // dir + "/" + name.
   static std::string join(std::string_view dir, std::string_view name);

@@ -9,6 +9,7 @@ packages=(
   bison flex
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev
+  libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri libstb-dev
 )
 
 missing=()

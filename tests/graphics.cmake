@@ -1,0 +1,32 @@
+# The graphics tests: platform/gfx (host, images, PVRTC) and the graphics
+# library. They draw with a real GL ES 1.1 context on Mesa and need no
+# display: SDL's offscreen driver for the window host, EGL's surfaceless
+# platform otherwise.
+#
+# Under LeakSanitizer, Mesa and SDL leave allocations of modules they load
+# and unload behind: programs that link the GL host carry suppressions for
+# them and slow unwinding (platform/gfx/GLHost.cpp), so only they pay for
+# it. GL never runs under ThreadSanitizer (llvmpipe has threads of its own).
+
+function(fluvane_gl_gtest name dir)
+  file(GLOB_RECURSE _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp
+                                            ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_support.cpp)
+  add_executable(${name} ${_srcs} ${CMAKE_CURRENT_SOURCE_DIR}/support/temporary_home.cpp
+                         ${CMAKE_CURRENT_SOURCE_DIR}/support/leak_check.cpp
+                         ${CMAKE_CURRENT_SOURCE_DIR}/support/gl_test_support.cpp)
+  target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${FLUVANE_WARNINGS})
+  target_compile_definitions(${name} PRIVATE
+                             FLUVANE_GOLDEN_DIR="${CMAKE_CURRENT_SOURCE_DIR}/${dir}/golden")
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+                       PROPERTIES ENVIRONMENT SDL_VIDEODRIVER=offscreen TIMEOUT 120)
+endfunction()
+
+fluvane_gl_gtest(gfx_tests gfx platform_gfx vxu)
+fluvane_gl_gtest(vg_tests VexelGraphics VexelGraphics)
+
+# The demonstration program is run by its test.
+add_dependencies(vg_tests vg_demo)
+target_compile_definitions(vg_tests PRIVATE VG_DEMO_PROGRAM="$<TARGET_FILE:vg_demo>")
