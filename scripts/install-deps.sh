@@ -9,6 +9,8 @@ packages=(
   bison flex
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev
+  libcurl4-openssl-dev libssl-dev libplist-dev ca-certificates
+  libcpp-httplib-dev
 )
 
 missing=()
