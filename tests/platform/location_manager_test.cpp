@@ -101,11 +101,13 @@ TEST(LocationConfiguration, FromTheEnvironmentElseTheHomeFile) {
   Paths::remove(conf);
   EXPECT_EQ(LocationManager::configuredProvider(), nullptr);
   ASSERT_TRUE(Paths::writeAtomic(conf, "10,20,30\nignored\n"));
-  auto* fromFile = dynamic_cast<FixedLocationProvider*>(LocationManager::configuredProvider().get());
+  std::shared_ptr<LocationProvider> provider = LocationManager::configuredProvider();
+  auto* fromFile = dynamic_cast<FixedLocationProvider*>(provider.get());
   ASSERT_TRUE(fromFile);
   EXPECT_EQ(fromFile->place().horizontalAccuracy, 30.0);
   setenv("FLUVANE_LOCATION", "1,2", 1);
-  auto* fromEnv = dynamic_cast<FixedLocationProvider*>(LocationManager::configuredProvider().get());
+  provider = LocationManager::configuredProvider();
+  auto* fromEnv = dynamic_cast<FixedLocationProvider*>(provider.get());
   ASSERT_TRUE(fromEnv);
   EXPECT_EQ(fromEnv->place().latitude, 1.0);
   unsetenv("FLUVANE_LOCATION");
