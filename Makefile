@@ -57,7 +57,7 @@ $(TSANBUILD)/build.ninja:
 
 test-tsan: $(TSANBUILD)/build.ninja
 	cmake --build $(TSANBUILD) -j $(JOBS) --target chip_tests vxu_tests platform_tests
-	cd $(TSANBUILD) && TSAN_OPTIONS=halt_on_error=1 \
+	cd $(TSANBUILD) && TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/support/tsan.supp" \
 	    ctest -j $(JOBS) --output-on-failure -R '$(TSAN_TESTS)'
 
 bench: build

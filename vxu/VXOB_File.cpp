@@ -67,6 +67,11 @@ std::string VXOB_File::path() const {
   return path_;
 }
 
+bool VXOB_File::unscrambled() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return unscrambled_;
+}
+
 void VXOB_File::forgetPath() {
   std::lock_guard<std::mutex> lock(mutex_);
   path_.clear();

@@ -54,8 +54,10 @@ class VXOB_File {
   unsigned long size() const { return size_; }
   // The path written, or "" when none is (any more).
   std::string path() const;
-  // The bytes as held now (scrambled until the first write).
+  // The bytes as held now (scrambled until the first write), and whether
+  // they were unscrambled.
   const unsigned char* data() const { return data_; }
+  bool unscrambled() const;
 
  private:
   friend void VXOB_cleanUpTempfiles();

@@ -33,9 +33,11 @@ namespace {
 struct Delegate : VXChipBridgeDelegate {
   int ready = 0;
   int finished = 0;
+  bool waiting = false;  // the test serves the main loop until ready
   void chipReady() override {
     ready++;
-    RunLoop::main().stop();
+    if (waiting) RunLoop::main().stop();
+    waiting = false;
   }
   void chipFinished() override { finished++; }
 };
@@ -74,15 +76,20 @@ class VXChipBridgeTest : public ::testing::Test {
     reset_device_facts();
   }
 
-  // Serves the main loop until the delegate stops it (or 30 s pass).
-  void serveMainLoop() { RunLoop::main().runFor(30.0); }
+  // Serves the main loop until the delegate is told the engine is ready
+  // (or 30 s pass).
+  void serveMainLoopUntilReady() {
+    if (delegate.ready > 0) return;
+    delegate.waiting = true;
+    RunLoop::main().runFor(30.0);
+  }
 
   // Starts the engine and waits until it is ready and its audio runs.
   void startEngine(VXChipBridge& bridge, const std::vector<std::string>& names = {}) {
     bridge.setDelegate(&delegate);
     bridge.startChipWithFiles(names);
     EXPECT_TRUE(bridge.alive());
-    serveMainLoop();
+    serveMainLoopUntilReady();
     ASSERT_EQ(delegate.ready, 1);
     ASSERT_TRUE(hw.waitForRunning(true));
   }
@@ -99,7 +106,7 @@ class VXChipBridgeTest : public ::testing::Test {
 TEST_F(VXChipBridgeTest, ReadyKeyMicPowerPauseResumeAndShutdownWhileRunning) {
   RecordingBridge bridge;
   EXPECT_EQ(VXChipBridge::getChipBridge(), &bridge);
-  startEngine(bridge);
+  ASSERT_NO_FATAL_FAILURE(startEngine(bridge));
 
   // The script reports the microphone's level through the store; micPower
   // runs on the audio thread (here: the pumping thread) before setFloat
@@ -150,7 +157,8 @@ TEST_F(VXChipBridgeTest, ReadyKeyMicPowerPauseResumeAndShutdownWhileRunning) {
 
 TEST_F(VXChipBridgeTest, AnUnknownScriptIsSkippedNotHandedOn) {
   VXChipBridge bridge;
-  std::vector<std::string> lines = printed_lines([&] { startEngine(bridge, {"missing.chip"}); });
+  std::vector<std::string> lines;
+  ASSERT_NO_FATAL_FAILURE(lines = printed_lines([&] { startEngine(bridge, {"missing.chip"}); }));
   EXPECT_TRUE(contains(lines, "embedded script 'missing.chip' not found: skipped"));
   EXPECT_EQ(delegate.ready, 1);
   bridge.shutdownChip();
