@@ -43,7 +43,8 @@ std::string base64Encode(std::string_view data) {
   std::size_t i = 0;
   for (; i + 3 <= data.size(); i += 3) {
     std::uint32_t group = (std::uint32_t(std::uint8_t(data[i])) << 16) |
-                          (std::uint32_t(std::uint8_t(data[i + 1])) << 8) | std::uint8_t(data[i + 2]);
+                          (std::uint32_t(std::uint8_t(data[i + 1])) << 8) |
+                          std::uint8_t(data[i + 2]);
     text += kAlphabet[group >> 18];
     text += kAlphabet[(group >> 12) & 63];
     text += kAlphabet[(group >> 6) & 63];

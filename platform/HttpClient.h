@@ -37,7 +37,7 @@ struct HttpLimits {
   double connectTimeout = 10.0;  // seconds
   double stallTimeout = 30.0;    // seconds without a byte of the reply
   std::size_t maxBody = 16 * 1024 * 1024;
-  long pollMilliseconds = 36;    // longest wait between looks at the abort flag
+  long pollMilliseconds = 36;  // longest wait between looks at the abort flag
 };
 
 struct HttpResult {

@@ -163,7 +163,8 @@ std::shared_ptr<LocationProvider> LocationManager::providerFor(const std::string
   std::vector<std::string> parts = splitCommas(text);
   double values[3] = {0.0, 0.0, 100.0};
   bool ok = parts.size() == 2 || parts.size() == 3;
-  for (std::size_t i = 0; ok && i < parts.size(); ++i) ok = parseNumber(trimmed(parts[i]), values[i]);
+  for (std::size_t i = 0; ok && i < parts.size(); ++i)
+    ok = parseNumber(trimmed(parts[i]), values[i]);
   if (ok) {
     LocationFix fix;
     fix.latitude = values[0];

@@ -58,7 +58,8 @@ constexpr int kLocationErrorDenied = 1;
 class LocationManagerDelegate {
  public:
   virtual ~LocationManagerDelegate() = default;
-  virtual void didUpdateToLocation(const LocationFix& fix, const std::optional<LocationFix>& previous) = 0;
+  virtual void didUpdateToLocation(const LocationFix& fix,
+                                   const std::optional<LocationFix>& previous) = 0;
   virtual void didFailWithError(int code) = 0;
 };
 
@@ -127,7 +128,8 @@ class LocationManager {
   // The provider the configuration names (see above); null for none.
   static std::shared_ptr<LocationProvider> configuredProvider(std::string* problem = nullptr);
   // The rule itself, for one configuration text.
-  static std::shared_ptr<LocationProvider> providerFor(const std::string& text, std::string* problem);
+  static std::shared_ptr<LocationProvider> providerFor(const std::string& text,
+                                                       std::string* problem);
 
   void startUpdatingLocation();
   void stopUpdatingLocation();

@@ -94,7 +94,8 @@ std::string MailComposer::mailtoUrl(const std::string& to, const std::string& su
   return "mailto:" + to + "?subject=" + escapeValue(subject) + "&body=" + escapeValue(body);
 }
 
-std::optional<ComposedMail> MailComposer::compose(const MailMessage& message, std::string* problem) {
+std::optional<ComposedMail> MailComposer::compose(const MailMessage& message,
+                                                  std::string* problem) {
   if (!plainAddress(message.to)) {
     refuse(problem, "not a plain address: '" + message.to + "'");
     return std::nullopt;
@@ -108,9 +109,10 @@ std::optional<ComposedMail> MailComposer::compose(const MailMessage& message, st
   ::chmod(dir.c_str(), 0700);
 
   double now = Clock::now();
-  std::string text = "To: " + headerValue(message.to) + "\r\n" + "Subject: " +
-                     headerValue(message.subject) + "\r\n" + "Date: " + mailDate(now) + "\r\n" +
-                     "MIME-Version: 1.0\r\n" + "Content-Type: text/plain; charset=UTF-8\r\n" +
+  std::string text = "To: " + headerValue(message.to) + "\r\n" +
+                     "Subject: " + headerValue(message.subject) + "\r\n" +
+                     "Date: " + mailDate(now) + "\r\n" + "MIME-Version: 1.0\r\n" +
+                     "Content-Type: text/plain; charset=UTF-8\r\n" +
                      "Content-Transfer-Encoding: 8bit\r\n\r\n" + withCrlf(message.body);
   std::string kind = message.kind.empty() ? "mail" : message.kind;
   for (char& c : kind) {

@@ -41,12 +41,14 @@ class MailComposer {
  public:
   // Nothing (with the reason) when the file cannot be written or the
   // address is not plain.
-  static std::optional<ComposedMail> compose(const MailMessage& message, std::string* problem = nullptr);
+  static std::optional<ComposedMail> compose(const MailMessage& message,
+                                             std::string* problem = nullptr);
   // compose, then open the URL; false with the reason when either fails.
   static bool send(const MailMessage& message, ComposedMail* composed = nullptr,
                    std::string* problem = nullptr);
   // The URL for a body as it is (no cut).
-  static std::string mailtoUrl(const std::string& to, const std::string& subject, const std::string& body);
+  static std::string mailtoUrl(const std::string& to, const std::string& subject,
+                               const std::string& body);
 };
 
 }  // namespace platform

@@ -102,7 +102,8 @@ Value fromNode(plist_t node) {
     case PLIST_ARRAY: {
       Array items;
       std::uint32_t count = plist_array_get_size(node);
-      for (std::uint32_t i = 0; i < count; ++i) items.push_back(fromNode(plist_array_get_item(node, i)));
+      for (std::uint32_t i = 0; i < count; ++i)
+        items.push_back(fromNode(plist_array_get_item(node, i)));
       return Value::array(std::move(items));
     }
     case PLIST_DICT: {

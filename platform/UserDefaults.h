@@ -82,7 +82,7 @@ class UserDefaults {
   bool dirty_ = false;
   bool scheduled_ = false;
   std::condition_variable written_;
-  std::mutex writeMutex_;  // one file write at a time
+  std::mutex writeMutex_;           // one file write at a time
   std::unique_ptr<Worker> worker_;  // declared last: stops first
 };
 

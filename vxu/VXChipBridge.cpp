@@ -28,7 +28,8 @@ void onVibrate(void*, const char*) { VXALL::vibrate(); }
 
 void onSwitchToSpeaker(void*, const char*) {
   vxlog().log("switching to speaker");
-  if (platform::AudioSession::shared().setCategory(platform::kCategoryLiveAudio) != platform::kAudioOK) {
+  if (platform::AudioSession::shared().setCategory(platform::kCategoryLiveAudio) !=
+      platform::kAudioOK) {
     VX_logf("couldn't set audio category\n");
   }
 }
@@ -73,8 +74,8 @@ VXChipBridge::~VXChipBridge() {
   shared_->delegate = nullptr;
   if (!registered_) return;
   Vexel_Integration& store = Vexel_Integration::instance();
-  for (const std::string* key : {&VXIGN_CHIP_READY_KEY, &VXIGN_VIBRATE_KEY, &VXIGN_SWITCH_TO_SPEAKER_KEY,
-                                 &VXIGN_SWITCH_TO_RECEIVER_KEY}) {
+  for (const std::string* key : {&VXIGN_CHIP_READY_KEY, &VXIGN_VIBRATE_KEY,
+                                 &VXIGN_SWITCH_TO_SPEAKER_KEY, &VXIGN_SWITCH_TO_RECEIVER_KEY}) {
     store.register_key_callback(*key, {nullptr, nullptr});
   }
   store.register_set_callback(VXIGN_MIC_POWER_KEY, {nullptr, nullptr});
@@ -83,7 +84,9 @@ VXChipBridge::~VXChipBridge() {
 
 VXChipBridge* VXChipBridge::getChipBridge() { return g_chipBridge.load(); }
 
-void VXChipBridge::setFallbackDelegate(VXChipBridgeDelegate* delegate) { g_fallbackDelegate = delegate; }
+void VXChipBridge::setFallbackDelegate(VXChipBridgeDelegate* delegate) {
+  g_fallbackDelegate = delegate;
+}
 
 VXChipBridgeDelegate* VXChipBridge::delegate() const { return shared_->delegate.load(); }
 
@@ -117,7 +120,8 @@ void VXChipBridge::startChipWithFiles(const std::vector<std::string>& names) {
   engine_ = std::thread([this, list] { runChip(list); });
 }
 
-std::vector<std::string> VXChipBridge::engineArguments(const std::vector<std::string>& paths) const {
+std::vector<std::string> VXChipBridge::engineArguments(
+    const std::vector<std::string>& paths) const {
   std::vector<std::string> args = {"chip", "--out2", "--in2"};
   args.push_back("--bufsize" + std::to_string(bufferSize_));
   args.push_back("--bufnum" + std::to_string(numberOfBuffers_));
@@ -193,8 +197,8 @@ void VXChipBridge::micPower(float) {}
 
 bool VXChipBridge::allowSwitch() {
   if (!allowRouteSwitchIsSet_) {
-    allowRouteSwitch_ =
-        Vexel_Integration::instance().get_int(VXIGN_IPHONE_GENERATION_KEY) > 2 && !allowSpeakerAndMic_;
+    allowRouteSwitch_ = Vexel_Integration::instance().get_int(VXIGN_IPHONE_GENERATION_KEY) > 2 &&
+                        !allowSpeakerAndMic_;
     allowRouteSwitchIsSet_ = true;
   }
   return allowRouteSwitch_;

@@ -95,7 +95,9 @@ bool isVexelReachable() {
 
 std::string base64encode(std::string_view data) { return platform::base64Encode(data); }
 
-std::optional<std::string> base64decode(std::string_view text) { return platform::base64Decode(text); }
+std::optional<std::string> base64decode(std::string_view text) {
+  return platform::base64Decode(text);
+}
 
 std::string VXFormField(std::string_view key, std::string_view value) {
   return platform::escapeValue(key) + "=" + platform::escapeValue(value);
@@ -117,10 +119,12 @@ std::string vexelRequestForDevice(const VXDictionary& dictionary, const std::str
                                   const std::string& secret) {
   std::string input = device + secret;
   for (const auto& entry : dictionary) input += entry.second;
-  return VXFormField("device", device) + "&" + vexelRequestWithHash(dictionary, platform::sha1Hex(input));
+  return VXFormField("device", device) + "&" +
+         vexelRequestWithHash(dictionary, platform::sha1Hex(input));
 }
 
-std::optional<std::string> VXHttpPostDictionary(const std::string& url, const VXDictionary& dictionary) {
+std::optional<std::string> VXHttpPostDictionary(const std::string& url,
+                                                const VXDictionary& dictionary) {
   vxlog().log("Uploading dictionary");
   std::string body = vexelRequestForDevice(dictionary, VXDeviceIdentifier(), SHA_HASH_SECRET);
   VXLog::printToStderr("body data: " + body);
@@ -131,7 +135,8 @@ std::optional<std::string> VXHttpPostDictionary(const std::string& url, const VX
 }
 
 void uploadToRelativeUrlInBackground(const VXDictionary& dictionary, const std::string& name) {
-  std::optional<std::string> url = VXServiceUrl(std::string(APP_SERVER_LOCATION) + "/" + name + "/");
+  std::optional<std::string> url =
+      VXServiceUrl(std::string(APP_SERVER_LOCATION) + "/" + name + "/");
   if (!url) return;
   VXBackgroundThread::sharedBackgroundThread().performSelectorInBackground(
       [dictionary, url = *url] { VXHttpPostDictionary(url, dictionary); });

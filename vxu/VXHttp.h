@@ -77,7 +77,8 @@ std::string vexelRequestWithHash(const VXDictionary& dictionary, const std::stri
 
 // Posts the dictionary signed with SHA_HASH_SECRET for this device; the
 // reply's text when the status is 200, none otherwise.
-std::optional<std::string> VXHttpPostDictionary(const std::string& url, const VXDictionary& dictionary);
+std::optional<std::string> VXHttpPostDictionary(const std::string& url,
+                                                const VXDictionary& dictionary);
 // VXHttpPostDictionary to base + APP_SERVER_LOCATION + "/<name>/" on the
 // shared background thread; returns at once.
 void uploadToRelativeUrlInBackground(const VXDictionary& dictionary, const std::string& name);

@@ -89,7 +89,8 @@ bool copyObjectPropertiesToDictionary(plist::Dict& dictionary, const VXIntrospec
           vxlog().log("%s", kCopyError);
           return false;
         }
-        if (std::optional<plist::Value> value = property.get(object)) dictionary[property.name] = *value;
+        if (std::optional<plist::Value> value = property.get(object))
+          dictionary[property.name] = *value;
       }
     }
   } catch (const TableError&) {
@@ -110,7 +111,8 @@ bool setObjectPropertiesFromDictionary(const plist::Dict& dictionary, VXIntrospe
         if (found == dictionary.end()) continue;
         std::string why;
         if (!property.set(object, found->second, why)) {
-          vxlog().log("property '%s' of %s: %s, kept", property.name.c_str(), table->className, why.c_str());
+          vxlog().log("property '%s' of %s: %s, kept", property.name.c_str(), table->className,
+                      why.c_str());
         }
       }
     }
@@ -130,10 +132,12 @@ bool saveObjectPropertiesToFile(const VXIntrospectable& object, const std::strin
   plist::Dict dictionary;
   if (!copyObjectPropertiesToDictionary(dictionary, object)) return false;
   Paths::mkdirs(Paths::documents());
-  return plist::writeAtomic(Paths::join(Paths::documents(), fileName), plist::Value::dict(std::move(dictionary)));
+  return plist::writeAtomic(Paths::join(Paths::documents(), fileName),
+                            plist::Value::dict(std::move(dictionary)));
 }
 
-plist::Dict remapDictionary(const plist::Dict& dictionary, const std::map<std::string, std::string>& oldToNew) {
+plist::Dict remapDictionary(const plist::Dict& dictionary,
+                            const std::map<std::string, std::string>& oldToNew) {
   plist::Dict remapped;
   for (const auto& [oldKey, newKey] : oldToNew) {
     auto found = dictionary.find(oldKey);
@@ -160,7 +164,8 @@ VXObjectArray* VXAutoLoadArray::createObjects(std::size_t count, const std::stri
 }
 
 const VXPropertyTable VXNamedID::kTable = {
-    "VXNamedID", nullptr,
+    "VXNamedID",
+    nullptr,
     {vxStringProperty("name", &VXNamedID::name), vxUInt32Property("objID", &VXNamedID::objID)}};
 
 VXArrayElement VXAutoLoadNamedObjects::newObjectForArray() {

@@ -88,8 +88,10 @@ class VXAutoLoadObject {
   virtual VXObjectArray* createObjects(std::size_t count, const std::string& propertyName) = 0;
 };
 
-bool copyObjectPropertiesToDictionary(platform::plist::Dict& dictionary, const VXIntrospectable& object);
-bool setObjectPropertiesFromDictionary(const platform::plist::Dict& dictionary, VXIntrospectable& object);
+bool copyObjectPropertiesToDictionary(platform::plist::Dict& dictionary,
+                                      const VXIntrospectable& object);
+bool setObjectPropertiesFromDictionary(const platform::plist::Dict& dictionary,
+                                       VXIntrospectable& object);
 bool loadObjectPropertiesFromFile(VXIntrospectable& object, const std::string& fileName);
 bool saveObjectPropertiesToFile(const VXIntrospectable& object, const std::string& fileName);
 platform::plist::Dict remapDictionary(const platform::plist::Dict& dictionary,
@@ -176,8 +178,11 @@ template <class C>
 VXProperty vxArrayProperty(const char* name, VXObjectArray C::*member) {
   std::string propertyName = name;
   return {name, VXPropertyKind::Array,
-          [member](const VXIntrospectable& o) { return vxintrospect::arrayOut(static_cast<const C&>(o).*member); },
-          [member, propertyName](VXIntrospectable& o, const platform::plist::Value& v, std::string& why) {
+          [member](const VXIntrospectable& o) {
+            return vxintrospect::arrayOut(static_cast<const C&>(o).*member);
+          },
+          [member, propertyName](VXIntrospectable& o, const platform::plist::Value& v,
+                                 std::string& why) {
             return vxintrospect::arrayIn(o, static_cast<C&>(o).*member, propertyName, v, why);
           }};
 }

@@ -23,7 +23,8 @@ std::shared_ptr<platform::LocationProvider> configured() {
   std::string problem;
   std::shared_ptr<platform::LocationProvider> provider =
       platform::LocationManager::configuredProvider(&problem);
-  if (!provider && !problem.empty()) vxlog().log("location configuration refused: %s", problem.c_str());
+  if (!provider && !problem.empty())
+    vxlog().log("location configuration refused: %s", problem.c_str());
   return provider;
 }
 
@@ -36,7 +37,8 @@ vexelLocation& vexelLocation::sharedInstance() {
 
 vexelLocation::vexelLocation(std::shared_ptr<platform::LocationProvider> provider,
                              platform::RunLoop& loop, platform::UserDefaults* defaults)
-    : manager_(std::make_unique<platform::LocationManager>(this, std::move(provider), loop, defaults)) {}
+    : manager_(
+          std::make_unique<platform::LocationManager>(this, std::move(provider), loop, defaults)) {}
 
 vexelLocation::~vexelLocation() = default;
 
@@ -77,7 +79,8 @@ std::optional<platform::LocationFix> vexelLocation::getLocation(int accuracy) co
     vxlog().log("core location returned valid data");
     return fix;
   }
-  vxlog().log("core location returned data outside of accuracy requirement: %f", fix->horizontalAccuracy);
+  vxlog().log("core location returned data outside of accuracy requirement: %f",
+              fix->horizontalAccuracy);
   return std::nullopt;
 }
 

@@ -30,7 +30,11 @@ Registry& registry() {
 
 VXOB_File::VXOB_File(const char* name, unsigned char* data, unsigned long size,
                      const unsigned char* key, unsigned long keyLength)
-    : name_(name ? name : ""), data_(data), size_(data ? size : 0), key_(key), keyLength_(key ? keyLength : 0) {
+    : name_(name ? name : ""),
+      data_(data),
+      size_(data ? size : 0),
+      key_(key),
+      keyLength_(key ? keyLength : 0) {
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
   r.files[name_] = this;

@@ -25,7 +25,8 @@ VXPreferences::VXPreferences(platform::UserDefaults* defaults)
 }
 
 plist::Dict VXPreferences::defaults() const {
-  return {{VXPreferencesInfoBoxTextKey, plist::Value::string("Welcome to " + product_name() + ".")}};
+  return {
+      {VXPreferencesInfoBoxTextKey, plist::Value::string("Welcome to " + product_name() + ".")}};
 }
 
 void VXPreferences::registerDefaults() { defaults_->registerDefaults(defaults()); }
@@ -40,7 +41,8 @@ std::string VXPreferences::stringForKey(const std::string& key) const {
   std::string value = fallback != registered.end() && fallback->second.asString()
                           ? *fallback->second.asString()
                           : std::string();
-  if (stored) VXLog::sharedVXLog().log("preference '%s' is not a text, using its default", key.c_str());
+  if (stored)
+    VXLog::sharedVXLog().log("preference '%s' is not a text, using its default", key.c_str());
   return value;
 }
 

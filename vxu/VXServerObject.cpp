@@ -121,7 +121,8 @@ bool VXServerObject::parseData(std::string_view data) {
     int type = field->second;
     if (type == kFileField && hasFile) {
       if (!onePathComponent(value)) {
-        vxlog().log("server object %s: not a file name: '%s'", name_.c_str(), shortened(value).c_str());
+        vxlog().log("server object %s: not a file name: '%s'", name_.c_str(),
+                    shortened(value).c_str());
         return false;
       }
       vxlog().log("value2 = <%zu bytes>", file.size());
@@ -154,14 +155,16 @@ void VXServerObject::keep() {
   lastModification_ = platform::Clock::now();
   plist::Dict values;
   for (const auto& [key, value] : newObject_) values[key] = plist::Value::string(value);
-  defaults_->setObject(userDefaultsKey_,
-                       plist::Value::dict({{kCacheKey, plist::Value::dict(std::move(values))},
-                                           {kLastModificationKey, plist::Value::date(lastModification_)}}));
+  defaults_->setObject(
+      userDefaultsKey_,
+      plist::Value::dict({{kCacheKey, plist::Value::dict(std::move(values))},
+                          {kLastModificationKey, plist::Value::date(lastModification_)}}));
   if (!cacheOnDisk_ || !onePathComponent(name_)) return;
   for (const auto& [file, bytes] : newFiles_) {
     std::string error;
     if (!Paths::writeAtomic(Paths::join(directory(), file), bytes, &error, 0600)) {
-      vxlog().log("server object %s: cannot write %s (%s)", name_.c_str(), file.c_str(), error.c_str());
+      vxlog().log("server object %s: cannot write %s (%s)", name_.c_str(), file.c_str(),
+                  error.c_str());
     }
   }
 }

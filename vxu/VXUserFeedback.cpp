@@ -95,7 +95,8 @@ std::string VXUserFeedback::feedbackReport(int type) {
   if (!saved.empty()) {
     for (const std::string& name : Paths::listDir(saved)) {
       body << "*** Begin Log (" << name << ") ***\n";
-      if (std::optional<std::string> text = Paths::readFile(Paths::join(saved, name))) body << *text;
+      if (std::optional<std::string> text = Paths::readFile(Paths::join(saved, name)))
+        body << *text;
       body << "*** End Log (" << name << ") ***\n";
     }
   }

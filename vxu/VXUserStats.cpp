@@ -50,7 +50,8 @@ VXUserStats::VXUserStats(bool deserialize) {
 
 std::uint32_t VXUserStats::saturatingAdd(std::uint32_t a, std::uint64_t b) {
   std::uint64_t sum = static_cast<std::uint64_t>(a) + b;
-  if (sum < b || sum > std::numeric_limits<std::uint32_t>::max()) return std::numeric_limits<std::uint32_t>::max();
+  if (sum < b || sum > std::numeric_limits<std::uint32_t>::max())
+    return std::numeric_limits<std::uint32_t>::max();
   return static_cast<std::uint32_t>(sum);
 }
 
@@ -120,8 +121,11 @@ bool VXUserStats::autoSerializeToDisk() const {
   auto guard = lock();
   if (featuresTracker_) {
     plist::Dict features;
-    for (const auto& [name, count] : copy.features) features[name] = plist::Value::unsignedInteger(count);
-    ok = plist::writeAtomic(documentsFile(kFeaturesFileName), plist::Value::dict(std::move(features))) && ok;
+    for (const auto& [name, count] : copy.features)
+      features[name] = plist::Value::unsignedInteger(count);
+    ok = plist::writeAtomic(documentsFile(kFeaturesFileName),
+                            plist::Value::dict(std::move(features))) &&
+         ok;
   }
   return ok;
 }

@@ -34,7 +34,7 @@
 
 class VXUserStats : public VXIntrospectable {
  public:
-  static constexpr const char* kStatsFileName = "stats.plist";      // USER_STATS_FILENAME
+  static constexpr const char* kStatsFileName = "stats.plist";        // USER_STATS_FILENAME
   static constexpr const char* kFeaturesFileName = "features.plist";  // USED_FEATURES_FILENAME
   static constexpr const char* kAppLaunchesKey = "VXUserStatsAppLaunchesKey";
   static constexpr const char* kAppTimeKey = "VXUserStatsAppTimeKey";
@@ -95,7 +95,9 @@ class VXUserStats : public VXIntrospectable {
   std::uint32_t tutorialsWatched() const;
   void incrementTutorialsWatched();
 
-  std::unique_lock<std::recursive_mutex> lock() const { return std::unique_lock<std::recursive_mutex>(mutex_); }
+  std::unique_lock<std::recursive_mutex> lock() const {
+    return std::unique_lock<std::recursive_mutex>(mutex_);
+  }
 
   // a + b, held at the largest unsigned 32-bit value.
   static std::uint32_t saturatingAdd(std::uint32_t a, std::uint64_t b);

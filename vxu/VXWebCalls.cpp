@@ -24,7 +24,8 @@ std::optional<std::string> productUrl(const std::string& call) {
 std::string number(long long value) { return std::to_string(value); }
 
 // 200 with a non-empty body: the body.
-std::optional<std::string> nonEmptyBody(const std::optional<std::string>& url, const std::string& body) {
+std::optional<std::string> nonEmptyBody(const std::optional<std::string>& url,
+                                        const std::string& body) {
   if (!url) return std::nullopt;
   VXHttpPostResult result = VXHttpPost(*url, body);
   if (result.status != 200 || !result.body || result.body->empty()) return std::nullopt;
@@ -58,7 +59,7 @@ int handleAuth(const std::string& path, const std::string& user, const std::stri
 }  // namespace
 
 VXServerMessage parseServerMessage(std::string_view reply) {
-  static const char* const kMarkers[] = {"###TITLE###", "###BODY###",  "###URL###",
+  static const char* const kMarkers[] = {"###TITLE###", "###BODY###", "###URL###",
                                          "###ID###",    "###OK_B###", "###CANCEL_B###"};
   VXServerMessage none;
   std::size_t starts[6];
@@ -118,10 +119,9 @@ std::optional<std::string> getFile(const std::string& path) {
 
 std::optional<VXRichContent> getRichContent(const std::string& device, int appid,
                                             const std::string& contentID) {
-  std::optional<std::string> text =
-      nonEmptyBody(productUrl("/getRichContent/"), VXFormField("device", device) + "&appid=" +
-                                                       number(appid) + "&" +
-                                                       VXFormField("contentID", contentID));
+  std::optional<std::string> text = nonEmptyBody(
+      productUrl("/getRichContent/"), VXFormField("device", device) + "&appid=" + number(appid) +
+                                          "&" + VXFormField("contentID", contentID));
   if (!text) return std::nullopt;
   std::vector<std::string> lines;
   std::size_t at = 0;
@@ -152,8 +152,9 @@ std::optional<std::string> getSplashScreen(const std::string& device, int appid,
 std::optional<std::string> getInfoText(const std::string& device, int appid, int affiliation) {
   std::optional<std::string> url = productUrl("/infotext/");
   if (!url) return std::nullopt;
-  VXHttpPostResult result = VXHttpPost(*url, VXFormField("device", device) + "&affiliation=" +
-                                                 number(affiliation) + "&appid=" + number(appid));
+  VXHttpPostResult result =
+      VXHttpPost(*url, VXFormField("device", device) + "&affiliation=" + number(affiliation) +
+                           "&appid=" + number(appid));
   if (result.status != 200) return std::nullopt;
   return result.body.value_or(std::string());
 }
@@ -167,5 +168,6 @@ int VXLogout(const std::string& user, const std::string& password) {
 }
 
 std::optional<std::string> VXCurrentAuthState() {
-  return nonEmptyBody(VXServiceUrl("/vexel/authstate/"), VXFormField("device", VXDeviceIdentifier()));
+  return nonEmptyBody(VXServiceUrl("/vexel/authstate/"),
+                      VXFormField("device", VXDeviceIdentifier()));
 }

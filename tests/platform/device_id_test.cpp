@@ -1,12 +1,11 @@
 // The device identifier and the host of a URL.
-#include "platform/DeviceId.h"
-
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <string>
 
+#include "platform/DeviceId.h"
 #include "platform/Digest.h"
 #include "platform/Paths.h"
 #include "platform/Reachability.h"

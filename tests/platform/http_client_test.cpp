@@ -1,8 +1,6 @@
 // The HTTP client against the loopback stand-in of the service: the exact
 // request, replies and their flags, and every way an exchange can fail
 // (refused, dropped, stalled, aborted, endless, untrusted).
-#include "platform/HttpClient.h"
-
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -15,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/HttpClient.h"
 #include "service_stub.h"
 #include "test_certificate.h"
 
@@ -105,7 +104,8 @@ TEST(HttpClient, OtherStatusesKeepTheirBodyAndRedirectsAreNotFollowed) {
 }
 
 TEST(HttpClient, OnlyHttpAndHttpsUrlsAreTried) {
-  for (const char* url : {"file:///etc/passwd", "ftp://127.0.0.1/", "gopher://x/", "", "127.0.0.1"}) {
+  for (const char* url :
+       {"file:///etc/passwd", "ftp://127.0.0.1/", "gopher://x/", "", "127.0.0.1"}) {
     HttpResult result = HttpClient::post(url, "a=1");
     EXPECT_EQ(result.status, -1) << url;
     EXPECT_EQ(result.failure, HttpResult::Failure::BadUrl) << url;

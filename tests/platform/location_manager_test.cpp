@@ -1,8 +1,6 @@
 // Location services: the configuration's rules, the fixed place re-stamped
 // every 10 minutes on a loop driven by a test clock, and the permission
 // asked once through the alert presenter and remembered.
-#include "platform/LocationManager.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,6 +12,7 @@
 
 #include "platform/AlertPresenter.h"
 #include "platform/Clock.h"
+#include "platform/LocationManager.h"
 #include "platform/Paths.h"
 #include "platform/UserDefaults.h"
 
@@ -91,7 +90,8 @@ TEST(LocationConfiguration, OnlyRealPlacesAreAccepted) {
       EXPECT_NE(problem, "") << c.text;
     }
   }
-  EXPECT_TRUE(dynamic_cast<DeniedLocationProvider*>(LocationManager::providerFor("denied", nullptr).get()));
+  EXPECT_TRUE(
+      dynamic_cast<DeniedLocationProvider*>(LocationManager::providerFor("denied", nullptr).get()));
 }
 
 TEST(LocationConfiguration, FromTheEnvironmentElseTheHomeFile) {
@@ -163,7 +163,8 @@ TEST_F(LocationManagerTest, PermissionIsAskedOnceAndRemembered) {
     ASSERT_EQ(recorder.fixes.size(), 1u);
     EXPECT_EQ(recorder.fixes[0].longitude, 4.0);
   }
-  EXPECT_EQ(defaults->stringForKey(LocationManager::kPermissionKey), std::optional<std::string>("granted"));
+  EXPECT_EQ(defaults->stringForKey(LocationManager::kPermissionKey),
+            std::optional<std::string>("granted"));
   LocationManager again(&recorder, provider, loop, defaults.get());
   again.startUpdatingLocation();
   EXPECT_EQ(presenter->alerts().size(), 1u);  // not asked again
@@ -196,7 +197,8 @@ TEST_F(LocationManagerTest, NoProviderOrNoOneToAskIsErrorZero) {
   EXPECT_TRUE(presenter->alerts().empty());
 
   AlertPresenter::install(nullptr);
-  LocationManager unasked(&recorder, std::make_shared<ScriptedLocationProvider>(), loop, defaults.get());
+  LocationManager unasked(&recorder, std::make_shared<ScriptedLocationProvider>(), loop,
+                          defaults.get());
   unasked.startUpdatingLocation();
   loop.runUntilIdle();
   EXPECT_EQ(recorder.errors, (std::vector<int>{kLocationErrorUnknown, kLocationErrorUnknown}));
@@ -205,7 +207,8 @@ TEST_F(LocationManagerTest, NoProviderOrNoOneToAskIsErrorZero) {
 
 TEST_F(LocationManagerTest, DeniedProviderReportsErrorOne) {
   defaults->setString(LocationManager::kPermissionKey, "granted");
-  LocationManager manager(&recorder, std::make_shared<DeniedLocationProvider>(), loop, defaults.get());
+  LocationManager manager(&recorder, std::make_shared<DeniedLocationProvider>(), loop,
+                          defaults.get());
   manager.startUpdatingLocation();
   loop.runUntilIdle();
   EXPECT_EQ(recorder.errors, std::vector<int>{kLocationErrorDenied});

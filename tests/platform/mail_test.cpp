@@ -121,9 +121,9 @@ TEST_F(MailTest, AnAmpersandStaysInsideTheBody) {
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   EXPECT_EQ(composed.emlPath.rfind(Paths::join(Paths::documents(), "mail/feedback-"), 0), 0u);
   std::string eml = *Paths::readFile(composed.emlPath);
-  for (const char* header : {"To: feedback@fluvane.org\r\n", "Subject: Fluvane Feedback\r\n",
-                             "MIME-Version: 1.0\r\n", "Content-Type: text/plain; charset=UTF-8\r\n",
-                             "Date: "}) {
+  for (const char* header :
+       {"To: feedback@fluvane.org\r\n", "Subject: Fluvane Feedback\r\n", "MIME-Version: 1.0\r\n",
+        "Content-Type: text/plain; charset=UTF-8\r\n", "Date: "}) {
     EXPECT_NE(eml.find(header), std::string::npos) << header;
   }
   EXPECT_NE(eml.find("\r\n\r\nlog line with &bcc=evil@example.com&cc=x\r\nsecond = line?\r\n"),
@@ -132,7 +132,8 @@ TEST_F(MailTest, AnAmpersandStaysInsideTheBody) {
 
 TEST_F(MailTest, AMegabyteLogIsCutAtALineEndAndNamesTheFile) {
   std::string body = "Report type: General\nProduct: Fluvane\n*** Begin Log ***\n";
-  for (int i = 0; body.size() < 1000000; ++i) body += "[2030.01.01 12:00:00.000] line " + std::to_string(i) + "\n";
+  for (int i = 0; body.size() < 1000000; ++i)
+    body += "[2030.01.01 12:00:00.000] line " + std::to_string(i) + "\n";
   body += "*** End Log ***\n";
   MailMessage message{"feedback", "feedback@fluvane.org", "Fluvane Feedback", body};
   ComposedMail composed;

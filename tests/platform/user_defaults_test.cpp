@@ -1,8 +1,6 @@
 // User defaults: registered values stay in memory, changes reach the file
 // soon and privately, hand-edited files cannot confuse the typed getters,
 // and writers on many threads lose nothing.
-#include "platform/UserDefaults.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -14,6 +12,7 @@
 
 #include "platform/Paths.h"
 #include "platform/Plist.h"
+#include "platform/UserDefaults.h"
 
 namespace plist = platform::plist;
 using platform::Paths;
@@ -38,7 +37,8 @@ class UserDefaultsTest : public ::testing::Test {
 
 TEST_F(UserDefaultsTest, RegisteredDefaultsAnswerButAreNotWritten) {
   UserDefaults defaults(path, 0.01);
-  defaults.registerDefaults({{"key", plist::Value::integer(3)}, {"name", plist::Value::string("x")}});
+  defaults.registerDefaults(
+      {{"key", plist::Value::integer(3)}, {"name", plist::Value::string("x")}});
   EXPECT_EQ(defaults.integerForKey("key"), 3);
   EXPECT_EQ(defaults.stringForKey("name"), std::optional<std::string>("x"));
   EXPECT_EQ(defaults.integerForKey("never"), 0);
@@ -88,11 +88,11 @@ TEST_F(UserDefaultsTest, SynchronizeWritesAtOnce) {
 }
 
 TEST_F(UserDefaultsTest, HandEditedFilesCannotConfuseTheGetters) {
-  ASSERT_TRUE(plist::writeAtomic(
-      path, plist::Value::dict({{"n", plist::Value::string("seven")},
-                                {"flag", plist::Value::array()},
-                                {"text", plist::Value::integer(3)},
-                                {"when", plist::Value::string("yesterday")}})));
+  ASSERT_TRUE(
+      plist::writeAtomic(path, plist::Value::dict({{"n", plist::Value::string("seven")},
+                                                   {"flag", plist::Value::array()},
+                                                   {"text", plist::Value::integer(3)},
+                                                   {"when", plist::Value::string("yesterday")}})));
   UserDefaults defaults(path);
   EXPECT_EQ(defaults.integerForKey("n"), 0);
   EXPECT_FALSE(defaults.boolForKey("flag"));

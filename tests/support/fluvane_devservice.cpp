@@ -42,11 +42,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   service.on("/fluvane/motd/",
-             stub::Reply::text("###TITLE###Hello###BODY###A message from the development service."
-                               "###URL###https://fluvane.org/###ID###1###OK_B###Open###CANCEL_B###Later###"));
+             stub::Reply::text(
+                 "###TITLE###Hello###BODY###A message from the development service."
+                 "###URL###https://fluvane.org/###ID###1###OK_B###Open###CANCEL_B###Later###"));
   service.on("/fluvane/infotext/", stub::Reply::text("Information from the development service."));
   service.on("/fluvane/getFile/", stub::Reply::text("file contents"));
-  service.on("/fluvane/getRichContent/", stub::Reply::text("Title\nBody\nhttps://fluvane.org/\nimage.png"));
+  service.on("/fluvane/getRichContent/",
+             stub::Reply::text("Title\nBody\nhttps://fluvane.org/\nimage.png"));
   service.on("/fluvane/splashscreen/", stub::Reply::text("", 404));
   service.on("/fluvane/stats/", stub::Reply::text("1"));
   service.on("/fluvane/serverobject/", stub::Reply::text("headline/5:hello"));

@@ -187,15 +187,15 @@ void ServiceStub::answer(const void* requestPointer, void* responsePointer) {
   response.status = reply.status;
   for (const auto& [name, value] : reply.headers) response.set_header(name, value);
   if (reply.endless) {
-    response.set_chunked_content_provider(
-        "application/octet-stream", [this](size_t, httplib::DataSink& sink) {
-          static const std::string block(64 * 1024, 'x');
-          {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) return false;
-          }
-          return sink.write(block.data(), block.size());
-        });
+    response.set_chunked_content_provider("application/octet-stream",
+                                          [this](size_t, httplib::DataSink& sink) {
+                                            static const std::string block(64 * 1024, 'x');
+                                            {
+                                              std::lock_guard<std::mutex> lock(mutex_);
+                                              if (stopping_) return false;
+                                            }
+                                            return sink.write(block.data(), block.size());
+                                          });
   } else if (reply.trickleSeconds > 0) {
     std::string body = reply.body;
     double interval = reply.trickleSeconds;

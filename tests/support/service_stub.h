@@ -55,9 +55,9 @@ struct Reply {
 
 struct Request {
   std::string method;
-  std::string path;    // without the query
-  std::string target;  // as sent: path and query
-  std::string query;   // after "?", as sent
+  std::string path;                                          // without the query
+  std::string target;                                        // as sent: path and query
+  std::string query;                                         // after "?", as sent
   std::vector<std::pair<std::string, std::string>> headers;  // names as sent
   std::string body;
 

@@ -3,8 +3,6 @@
 // loop, the script's microphone level reaches micPower on the audio thread,
 // pause and resume reach the audio layer once each, and a shutdown while
 // the engine runs stops it, joins its thread and deletes the scripts.
-#include "vxu/VXChipBridge.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +18,7 @@
 #include "platform/RemoteIOUnit.h"
 #include "platform/RunLoop.h"
 #include "vx_log_capture.h"
+#include "vxu/VXChipBridge.h"
 #include "vxu/VXOB_File.h"
 #include "vxu/VXUtils.h"
 #include "vxu/vxall.h"
@@ -119,8 +118,8 @@ TEST_F(VXChipBridgeTest, ReadyKeyMicPowerPauseResumeAndShutdownWhileRunning) {
     EXPECT_NEAR(bridge.powers.back(), 0.25 * VXALL::m_inputGain.load(), 1e-6);
     for (std::thread::id id : bridge.threads) EXPECT_EQ(id, std::this_thread::get_id());
   }
-  EXPECT_NEAR(Vexel_Integration::instance().get_float(VXIGN_MIC_POWER_KEY), 0.25 * VXALL::m_inputGain.load(),
-              1e-6);
+  EXPECT_NEAR(Vexel_Integration::instance().get_float(VXIGN_MIC_POWER_KEY),
+              0.25 * VXALL::m_inputGain.load(), 1e-6);
 
   // Pause twice, resume once: the audio layer stops once and starts again once.
   int starts = unit->starts(), stops = unit->stops();
@@ -200,7 +199,8 @@ TEST_F(VXChipBridgeTest, DeviceKeysAndRouteSwitching) {
   store.call_external(VXIGN_SWITCH_TO_SPEAKER_KEY);
   EXPECT_EQ(session.category(), platform::kCategoryLiveAudio);
   session.fail(platform::TestAudioSession::Op::SetCategory);
-  std::vector<std::string> lines = printed_lines([&] { store.call_external(VXIGN_SWITCH_TO_RECEIVER_KEY); });
+  std::vector<std::string> lines =
+      printed_lines([&] { store.call_external(VXIGN_SWITCH_TO_RECEIVER_KEY); });
   EXPECT_TRUE(contains(lines, "couldn't set audio category"));
   session.clearFailures();
   store.call_external(VXIGN_VIBRATE_KEY);

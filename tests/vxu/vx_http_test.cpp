@@ -1,7 +1,5 @@
 // Request signing, escaping and the dictionary upload, the service base
 // from the configuration, and the upload helper's hooks and abort.
-#include "vxu/VXHttp.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +13,7 @@
 #include "platform/RunLoop.h"
 #include "vx_log_capture.h"
 #include "vx_service_support.h"
+#include "vxu/VXHttp.h"
 #include "vxu/VXSecrets.h"
 
 using platform::Paths;
@@ -39,8 +38,11 @@ TEST(VXHttpSigning, TheSignedBodyOfADictionary) {
       {{{"a", "lower"}, {"B", "upper"}}, "X", "device=X&B=upper&a=lower&d=", "Xs3cr3tupperlower"},
       {{}, "X", "device=X&d=", "Xs3cr3t"},
       // Escaped in the body, signed as they are.
-      {{{"name", "a+b=c&d"}, {"k y", "\xc3\xa9"}}, "dev/1", "device=dev%2F1&k%20y=%C3%A9&name=a%2Bb%3Dc%26d&d=",
-       "dev/1s3cr3t\xc3\xa9" "a+b=c&d"},
+      {{{"name", "a+b=c&d"}, {"k y", "\xc3\xa9"}},
+       "dev/1",
+       "device=dev%2F1&k%20y=%C3%A9&name=a%2Bb%3Dc%26d&d=",
+       "dev/1s3cr3t\xc3\xa9"
+       "a+b=c&d"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(vexelRequestForDevice(c.dictionary, c.device, secret), c.body + sha1Hex(c.signed_));
@@ -59,7 +61,8 @@ TEST(VXServiceBase, FromTheEnvironmentElseTheHomeFileElseNone) {
   {
     ScopedEnv env("FLUVANE_SERVICE_URL", "https://service.example/base//");
     EXPECT_EQ(VXServiceBase(), std::optional<std::string>("https://service.example/base"));
-    EXPECT_EQ(VXServiceUrl("/fluvane/motd/"), std::optional<std::string>("https://service.example/base/fluvane/motd/"));
+    EXPECT_EQ(VXServiceUrl("/fluvane/motd/"),
+              std::optional<std::string>("https://service.example/base/fluvane/motd/"));
   }
   ScopedEnv unset("FLUVANE_SERVICE_URL", nullptr);
   ASSERT_TRUE(Paths::writeAtomic(conf, "  http://127.0.0.1:9  \nsecond line\n"));
@@ -78,9 +81,8 @@ TEST(VXHttpPostDictionary, PostsTheSignedFormAndAnswersA200sText) {
   service.stub.on("/fluvane/stats/", stub::Reply::text("4711"));
   VXDictionary stats{{"app_launches", "3"}, {"model", "iPhone1,2"}, {"note", "a&b"}};
   std::optional<std::string> answer;
-  std::vector<std::string> lines = printed_lines([&] {
-    answer = VXHttpPostDictionary(*VXServiceUrl("/fluvane/stats/"), stats);
-  });
+  std::vector<std::string> lines = printed_lines(
+      [&] { answer = VXHttpPostDictionary(*VXServiceUrl("/fluvane/stats/"), stats); });
   EXPECT_EQ(answer, std::optional<std::string>("4711"));
   ASSERT_EQ(service.stub.requestCount(), 1u);
   EXPECT_EQ(service.stub.requests()[0].body,

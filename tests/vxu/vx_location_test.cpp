@@ -1,7 +1,5 @@
 // The location service's rules for handing out a fix: age, accuracy,
 // validity (NaN and out-of-range fixes included) and denial.
-#include "vxu/VXLocation.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,6 +14,7 @@
 #include "platform/RunLoop.h"
 #include "platform/UserDefaults.h"
 #include "vx_log_capture.h"
+#include "vxu/VXLocation.h"
 
 using namespace platform;
 
@@ -30,7 +29,8 @@ class VXLocationTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Paths::mkdirs(Paths::home());
-    defaults = std::make_unique<UserDefaults>(Paths::join(Paths::home(), "location-test.plist"), 3600.0);
+    defaults =
+        std::make_unique<UserDefaults>(Paths::join(Paths::home(), "location-test.plist"), 3600.0);
     defaults->setString(LocationManager::kPermissionKey, "granted");
     location = std::make_unique<vexelLocation>(provider, loop, defaults.get());
     location->setDelegate(&updates);
@@ -73,7 +73,8 @@ TEST_F(VXLocationTest, AgeAndAccuracyDecide) {
   EXPECT_TRUE(location->getLocation(3000));  // exactly the accuracy asked
   deliver(1, 3000.5);
   lines = printed_lines([&] { EXPECT_FALSE(location->getLocation(3000)); });
-  EXPECT_EQ(lines.back(), "core location returned data outside of accuracy requirement: 3000.500000");
+  EXPECT_EQ(lines.back(),
+            "core location returned data outside of accuracy requirement: 3000.500000");
   EXPECT_EQ(updates.fixes.size(), 5u);
 }
 
@@ -83,11 +84,14 @@ TEST_F(VXLocationTest, InvalidFixesAreNeverHandedOut) {
   struct Case {
     double lat, lon, accuracy;
   };
-  const Case cases[] = {{48, 11, nan}, {48, 11, -1}, {nan, 11, 10}, {48, inf, 10}, {91, 11, 10}, {48, -181, 10}};
+  const Case cases[] = {{48, 11, nan}, {48, 11, -1}, {nan, 11, 10},
+                        {48, inf, 10}, {91, 11, 10}, {48, -181, 10}};
   for (const Case& c : cases) {
     deliver(1, c.accuracy, c.lat, c.lon);
-    std::vector<std::string> lines = printed_lines([&] { EXPECT_FALSE(location->getLocation(3000)); });
-    EXPECT_EQ(lines.back(), "core location did not return valid data") << c.lat << "," << c.lon << "," << c.accuracy;
+    std::vector<std::string> lines =
+        printed_lines([&] { EXPECT_FALSE(location->getLocation(3000)); });
+    EXPECT_EQ(lines.back(), "core location did not return valid data")
+        << c.lat << "," << c.lon << "," << c.accuracy;
   }
   EXPECT_TRUE(updates.fixes.empty());  // and never passed to the delegate
   LocationFix stampless{48, 11, 10, nan};

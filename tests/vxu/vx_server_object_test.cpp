@@ -1,7 +1,5 @@
 // Server objects: the record grammar (well-formed, truncated, hostile), the
 // request, and what an update keeps.
-#include "vxu/VXServerObject.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -13,6 +11,7 @@
 #include "platform/Paths.h"
 #include "platform/UserDefaults.h"
 #include "vx_service_support.h"
+#include "vxu/VXServerObject.h"
 
 using platform::Paths;
 
@@ -48,8 +47,10 @@ TEST_F(ServerObjectTest, RecordsOfTheGrammar) {
   };
   const Case cases[] = {
       // A 15-byte text, then an 8-byte file name with 6 bytes of file.
-      {"headline/15:fifteen bytes!!image/8/6:pic1.pngABCDEF", true,
-       {{"headline", "fifteen bytes!!"}, {"image", "pic1.png"}}, {{"pic1.png", "ABCDEF"}}},
+      {"headline/15:fifteen bytes!!image/8/6:pic1.pngABCDEF",
+       true,
+       {{"headline", "fifteen bytes!!"}, {"image", "pic1.png"}},
+       {{"pic1.png", "ABCDEF"}}},
       // Other types are read and dropped; empty values are fine.
       {"other/3:abcheadline/0:", true, {{"headline", ""}}, {}},
       {"", true, {}, {}},
@@ -82,7 +83,8 @@ TEST_F(ServerObjectTest, RecordsOfTheGrammar) {
 
 TEST_F(ServerObjectTest, TheRequestAndWhatAnUpdateKeeps) {
   ConfiguredService service;
-  service.stub.on("/fluvane/serverobject/", stub::Reply::text("headline/5:hello" "image/5/3:a.pngPNG"));
+  service.stub.on("/fluvane/serverobject/", stub::Reply::text("headline/5:hello"
+                                                              "image/5/3:a.pngPNG"));
   platform::Clock::Override now(1000000.0);
   VXServerObject object = make("news feed");
   EXPECT_EQ(object.userDefaultsKey(), "VXServerObject-news feed");
@@ -96,7 +98,8 @@ TEST_F(ServerObjectTest, TheRequestAndWhatAnUpdateKeeps) {
   EXPECT_EQ(request.query, "device=dev-1&objectname=news%20feed&lastmodified=0");
   EXPECT_EQ(request.body, "");
   EXPECT_EQ(object.lastModification(), 1000000.0);
-  EXPECT_EQ(object.object(), (std::map<std::string, std::string>{{"headline", "hello"}, {"image", "a.png"}}));
+  EXPECT_EQ(object.object(),
+            (std::map<std::string, std::string>{{"headline", "hello"}, {"image", "a.png"}}));
   std::string file = Paths::join(object.directory(), "a.png");
   EXPECT_EQ(Paths::readFile(file), "PNG");
   struct stat info {};

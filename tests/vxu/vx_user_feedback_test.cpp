@@ -1,8 +1,6 @@
 // Feedback and registration mail through a recording opener: the report's
 // lines, a megabyte of log cut to fit, "&bcc=" kept inside the body, memory
 // past 2 GiB, and no secret or password anywhere in the mail.
-#include "vxu/VXUserFeedback.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +15,7 @@
 #include "vxu/VXHttp.h"
 #include "vxu/VXLog.h"
 #include "vxu/VXSecrets.h"
+#include "vxu/VXUserFeedback.h"
 #include "vxu/VXWebCalls.h"
 
 using platform::Paths;
@@ -74,7 +73,8 @@ class FeedbackTest : public ::testing::Test {
     Paths::remove(Paths::join(Paths::documents(), "mail"));
   }
   void TearDown() override { platform::UrlOpener::install(previous); }
-  std::shared_ptr<platform::RecordingUrlOpener> opener = std::make_shared<platform::RecordingUrlOpener>();
+  std::shared_ptr<platform::RecordingUrlOpener> opener =
+      std::make_shared<platform::RecordingUrlOpener>();
   std::shared_ptr<platform::UrlOpener> previous;
   ScopedEnv device{"FLUVANE_DEVICE_ID", "dev-1"};
   ScopedEnv machine{"FLUVANE_MACHINE", "iPhone1,2"};
@@ -83,12 +83,21 @@ class FeedbackTest : public ::testing::Test {
 TEST_F(FeedbackTest, TheReportsLinesInOrder) {
   VXUserFeedback::setGraphicsVersion(1, 5);
   std::string report = VXUserFeedback::feedbackReport(1);
-  const char* expectedStarts[] = {"Report type: Crash\n", "Product: Fluvane\n", "Build: 1.0 (1.0)\n",
-                                  "Device Model: iPhone1,2\n", "Device System: ", "OS version: ",
-                                  "Device ID: dev-1\n", "Location Services Enabled: ",
-                                  "Location Services Status: ", "EAGL Version: 1.5\n",
-                                  "VExel is reachable: ", "physical memory: ", "real memory available: ",
-                                  "*** Begin Log ***\n", "*** End Log ***\n"};
+  const char* expectedStarts[] = {"Report type: Crash\n",
+                                  "Product: Fluvane\n",
+                                  "Build: 1.0 (1.0)\n",
+                                  "Device Model: iPhone1,2\n",
+                                  "Device System: ",
+                                  "OS version: ",
+                                  "Device ID: dev-1\n",
+                                  "Location Services Enabled: ",
+                                  "Location Services Status: ",
+                                  "EAGL Version: 1.5\n",
+                                  "VExel is reachable: ",
+                                  "physical memory: ",
+                                  "real memory available: ",
+                                  "*** Begin Log ***\n",
+                                  "*** End Log ***\n"};
   std::size_t at = 0;
   for (const char* start : expectedStarts) {
     std::size_t found = report.find(start, at);
@@ -127,16 +136,21 @@ TEST_F(FeedbackTest, AMegabyteLogAndAnAmpersandStayInTheBody) {
   EXPECT_EQ(fieldNames(url), (std::vector<std::string>{"subject", "body"}));
   EXPECT_EQ(field(url, "subject"), "Fluvane Feedback");
   std::string body = field(url, "body");
-  EXPECT_EQ(body.rfind("\n\ndebug information\n--------------------\nReport type: General\n", 0), 0u);
+  EXPECT_EQ(body.rfind("\n\ndebug information\n--------------------\nReport type: General\n", 0),
+            0u);
   EXPECT_NE(body.find("user typed &bcc=evil@example.com&cc=x into a field"), std::string::npos);
-  EXPECT_NE(body.find("Full report: " + Paths::join(Paths::documents(), "mail/feedback-")), std::string::npos);
+  EXPECT_NE(body.find("Full report: " + Paths::join(Paths::documents(), "mail/feedback-")),
+            std::string::npos);
 
   std::string eml = newestMail();
   EXPECT_GT(eml.size(), 1000000u);
-  EXPECT_NE(eml.find("*** Begin Log (saved_2030.log) ***\r\nold run\r\n*** End Log (saved_2030.log) ***"),
-            std::string::npos);
-  EXPECT_NE(eml.find("*** Begin Log (saved_unreadable.log) ***\r\n*** End Log (saved_unreadable.log) ***"),
-            std::string::npos);
+  EXPECT_NE(
+      eml.find("*** Begin Log (saved_2030.log) ***\r\nold run\r\n*** End Log (saved_2030.log) ***"),
+      std::string::npos);
+  EXPECT_NE(
+      eml.find(
+          "*** Begin Log (saved_unreadable.log) ***\r\n*** End Log (saved_unreadable.log) ***"),
+      std::string::npos);
   // The saved logs went with the report.
   EXPECT_TRUE(Paths::listDir(saved).empty());
 }
@@ -151,8 +165,9 @@ TEST_F(FeedbackTest, NoSecretOrPasswordReachesTheMail) {
   ASSERT_TRUE(VXUserFeedback::generateFeedbackEmailWithType(0));
   std::string eml = newestMail();
   std::string url = opener->urls().back();
-  for (const std::string& secret : {std::string(SHA_HASH_SECRET), std::string(VEXEL_SHA_HASH_SECRET), password,
-                                    platform::escapeValue(password)}) {
+  for (const std::string& secret :
+       {std::string(SHA_HASH_SECRET), std::string(VEXEL_SHA_HASH_SECRET), password,
+        platform::escapeValue(password)}) {
     EXPECT_EQ(eml.find(secret), std::string::npos) << secret;
     EXPECT_EQ(url.find(secret), std::string::npos) << secret;
   }

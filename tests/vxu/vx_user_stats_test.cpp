@@ -1,8 +1,6 @@
 // Statistics on a test clock, their files as input, writes that survive a
 // killed writer, and the locked snapshot read across threads; preferences
 // over the user defaults; and the property tables themselves.
-#include "vxu/VXUserStats.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -22,6 +20,7 @@
 #include "vx_log_capture.h"
 #include "vxu/VXIntrospector.h"
 #include "vxu/VXPreferences.h"
+#include "vxu/VXUserStats.h"
 
 using platform::Paths;
 namespace plist = platform::plist;
@@ -124,11 +123,11 @@ TEST_F(StatsTest, KeyedAndPropertyFormsRoundTrip) {
 
 TEST_F(StatsTest, FileContentsAreInputWrongValuesAreKeptAndLogged) {
   ASSERT_TRUE(Paths::mkdirs(Paths::documents()));
-  ASSERT_TRUE(plist::writeAtomic(statsPath(),
-                                 plist::Value::dict({{"app_launches", plist::Value::integer(-4)},
-                                                     {"app_time", plist::Value::string("lots")},
-                                                     {"globe_time", plist::Value::integer(1ll << 40)},
-                                                     {"globeViews", plist::Value::integer(6)}})));
+  ASSERT_TRUE(plist::writeAtomic(
+      statsPath(), plist::Value::dict({{"app_launches", plist::Value::integer(-4)},
+                                       {"app_time", plist::Value::string("lots")},
+                                       {"globe_time", plist::Value::integer(1ll << 40)},
+                                       {"globeViews", plist::Value::integer(6)}})));
   ASSERT_TRUE(plist::writeAtomic(Paths::join(Paths::documents(), VXUserStats::kFeaturesFileName),
                                  plist::Value::dict({{"good", plist::Value::integer(2)},
                                                      {"bad", plist::Value::string("x")}})));
@@ -141,13 +140,14 @@ TEST_F(StatsTest, FileContentsAreInputWrongValuesAreKeptAndLogged) {
   EXPECT_EQ(stats.globeViews(), 6u);
   EXPECT_EQ(stats.getFeatureUseCount("good"), 2u);
   EXPECT_EQ(stats.getFeatureUseCount("bad"), 0u);
-  EXPECT_TRUE(contains(lines, "property 'app_launches' of VXUserStats: not an unsigned 32-bit number, kept"));
+  EXPECT_TRUE(contains(
+      lines, "property 'app_launches' of VXUserStats: not an unsigned 32-bit number, kept"));
   EXPECT_TRUE(contains(lines, "property 'app_time' of VXUserStats: not a number, kept"));
   EXPECT_TRUE(contains(lines, "feature count 'bad' is not an unsigned 32-bit number, skipped"));
 
   // The keyed form the same way; a missing file leaves the defaults.
-  ASSERT_TRUE(plist::writeAtomic(statsPath(), plist::Value::dict({{"VXUserStatsAppLaunchesKey",
-                                                                   plist::Value::real(2.5)}})));
+  ASSERT_TRUE(plist::writeAtomic(
+      statsPath(), plist::Value::dict({{"VXUserStatsAppLaunchesKey", plist::Value::real(2.5)}})));
   stats.deserializeFromDisk();
   EXPECT_EQ(stats.app_launches(), 9u);
   Paths::remove(statsPath());
@@ -212,7 +212,8 @@ TEST_F(StatsTest, TheUploadReadsALockedSnapshot) {
     while (!done) {
       VXUserStats::Snapshot copy = stats.snapshot();
       // Launches and globe views move together under the lock.
-      EXPECT_EQ(*copy.properties["app_launches"].asUInt64(), *copy.properties["globeViews"].asUInt64());
+      EXPECT_EQ(*copy.properties["app_launches"].asUInt64(),
+                *copy.properties["globeViews"].asUInt64());
       EXPECT_LE(copy.features.size(), 1u);
     }
   });
@@ -239,7 +240,8 @@ class Point : public VXIntrospectable {
   std::optional<plist::Value> extra;
 };
 const VXPropertyTable Point::kTable = {
-    "Point", nullptr,
+    "Point",
+    nullptr,
     {vxUInt32Property("x", &Point::x), vxFloatProperty("weight", &Point::weight),
      vxStringProperty("label", &Point::label), vxNumberProperty("extra", &Point::extra)}};
 
@@ -265,7 +267,8 @@ class Shape : public Point, public VXAutoLoadObject {
   VXObjectArray corners;
 };
 const VXPropertyTable Shape::kTable = {
-    "Shape", &Point::kTable,
+    "Shape",
+    &Point::kTable,
     {vxArrayProperty("numbers", &Shape::numbers), vxArrayProperty("corners", &Shape::corners)}};
 
 TEST(Introspection, SavingWalksTheClassChainAndLeavesOutTheAbsent) {
@@ -273,12 +276,14 @@ TEST(Introspection, SavingWalksTheClassChainAndLeavesOutTheAbsent) {
   p.x = 7;
   plist::Dict out;
   ASSERT_TRUE(copyObjectPropertiesToDictionary(out, p));
-  EXPECT_EQ(out, (plist::Dict{{"x", plist::Value::unsignedInteger(7)}, {"weight", plist::Value::real(0.0)}}));
+  EXPECT_EQ(out, (plist::Dict{{"x", plist::Value::unsignedInteger(7)},
+                              {"weight", plist::Value::real(0.0)}}));
 
   Shape s;
   s.x = 1;
   s.label = "sq";
-  s.numbers = {VXArrayElement{plist::Value::integer(4), nullptr}, VXArrayElement{plist::Value::real(2.5), nullptr}};
+  s.numbers = {VXArrayElement{plist::Value::integer(4), nullptr},
+               VXArrayElement{plist::Value::real(2.5), nullptr}};
   auto corner = std::make_shared<Point>();
   corner->x = 9;
   s.corners = {VXArrayElement{std::nullopt, corner}};
@@ -309,7 +314,8 @@ TEST(Introspection, LoadingKeepsWhatTheDictionaryLacksOrGetsWrong) {
          {"weight", plist::Value::real(nan)},
          {"label", plist::Value::integer(1)},
          {"extra", plist::Value::string("n")},
-         {"numbers", plist::Value::array({plist::Value::integer(2), plist::Value::string("three")})}},
+         {"numbers",
+          plist::Value::array({plist::Value::integer(2), plist::Value::string("three")})}},
         s));
   });
   EXPECT_EQ(s.x, 3u);
@@ -330,39 +336,47 @@ class Broken : public VXIntrospectable {
   VXObjectArray items;
 };
 const VXPropertyTable Broken::kTable = {
-    "Broken", nullptr,
-    {vxArrayProperty("items", &Broken::items), VXProperty{"odd", VXPropertyKind::Unsupported, nullptr, nullptr}}};
+    "Broken",
+    nullptr,
+    {vxArrayProperty("items", &Broken::items),
+     VXProperty{"odd", VXPropertyKind::Unsupported, nullptr, nullptr}}};
 
 TEST(Introspection, ProgrammingErrorsOfATableAreLoggedAndEndTheOperation) {
   Broken b;
   plist::Dict out;
-  std::vector<std::string> lines = printed_lines([&] { EXPECT_FALSE(copyObjectPropertiesToDictionary(out, b)); });
-  EXPECT_EQ(lines, std::vector<std::string>{"Unsupported type in copyObjectPropertiesToDictionary"});
+  std::vector<std::string> lines =
+      printed_lines([&] { EXPECT_FALSE(copyObjectPropertiesToDictionary(out, b)); });
+  EXPECT_EQ(lines,
+            std::vector<std::string>{"Unsupported type in copyObjectPropertiesToDictionary"});
   // An array on a class that cannot create its elements.
   lines = printed_lines([&] {
-    EXPECT_FALSE(setObjectPropertiesFromDictionary({{"items", plist::Value::array({plist::Value::integer(1)})}}, b));
+    EXPECT_FALSE(setObjectPropertiesFromDictionary(
+        {{"items", plist::Value::array({plist::Value::integer(1)})}}, b));
   });
-  EXPECT_EQ(lines, std::vector<std::string>{"Unsupported type in setObjectPropertiesFromDictionary"});
+  EXPECT_EQ(lines,
+            std::vector<std::string>{"Unsupported type in setObjectPropertiesFromDictionary"});
 }
 
 TEST(Introspection, RemapAndNamedIds) {
-  plist::Dict remapped = remapDictionary({{"a", plist::Value::integer(1)}, {"b", plist::Value::integer(2)}},
-                                         {{"a", "c"}, {"z", "y"}});
+  plist::Dict remapped = remapDictionary(
+      {{"a", plist::Value::integer(1)}, {"b", plist::Value::integer(2)}}, {{"a", "c"}, {"z", "y"}});
   EXPECT_EQ(remapped, (plist::Dict{{"c", plist::Value::integer(1)}}));
 
   VXAutoLoadNamedObjects named;
   ASSERT_TRUE(setObjectPropertiesFromDictionary(
-      {{"objects", plist::Value::array({plist::Value::dict({{"name", plist::Value::string("one")},
-                                                            {"objID", plist::Value::integer(1)}}),
-                                        plist::Value::dict({{"name", plist::Value::string("two")},
-                                                            {"objID", plist::Value::integer(2)}})})}},
+      {{"objects",
+        plist::Value::array({plist::Value::dict({{"name", plist::Value::string("one")},
+                                                 {"objID", plist::Value::integer(1)}}),
+                             plist::Value::dict({{"name", plist::Value::string("two")},
+                                                 {"objID", plist::Value::integer(2)}})})}},
       named));
   ASSERT_NE(named.getObjectByID(2), nullptr);
   EXPECT_EQ(named.getObjectByID(2)->getName(), std::optional<std::string>("two"));
   EXPECT_EQ(named.getObjectByID(3), nullptr);
   // The base array makes no elements: a programming error, the array kept.
   VXAutoLoadArray plain;
-  EXPECT_FALSE(setObjectPropertiesFromDictionary({{"objects", plist::Value::array({plist::Value::integer(1)})}}, plain));
+  EXPECT_FALSE(setObjectPropertiesFromDictionary(
+      {{"objects", plist::Value::array({plist::Value::integer(1)})}}, plain));
   EXPECT_TRUE(plain.objects.empty());
 }
 
@@ -375,8 +389,10 @@ TEST(Preferences, RegisteredDefaultsAndHandEditedValues) {
   EXPECT_EQ(preferences.infoBoxText(), "Hi");
   EXPECT_TRUE(preferences.synchronize());
   defaults.setInteger(VXPreferencesInfoBoxTextKey, 3);
-  std::vector<std::string> lines = printed_lines([&] { EXPECT_EQ(preferences.infoBoxText(), "Welcome to Fluvane."); });
-  EXPECT_TRUE(contains(lines, "preference 'VXPreferencesInfoBoxTextKey' is not a text, using its default"));
+  std::vector<std::string> lines =
+      printed_lines([&] { EXPECT_EQ(preferences.infoBoxText(), "Welcome to Fluvane."); });
+  EXPECT_TRUE(
+      contains(lines, "preference 'VXPreferencesInfoBoxTextKey' is not a text, using its default"));
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // The framework's web calls: the server-message grammar, rich content,
 // information text, sign-in replies and forms, and every call against the
 // loopback stand-in (and with no service configured).
-#include "vxu/VXWebCalls.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +13,7 @@
 #include "vxu/VXHttp.h"
 #include "vxu/VXLog.h"
 #include "vxu/VXSecrets.h"
+#include "vxu/VXWebCalls.h"
 
 using platform::sha1Hex;
 
@@ -28,14 +27,19 @@ TEST(ServerMessageGrammar, FieldsBetweenTheMarkersOrNone) {
   };
   const Case cases[] = {
       {"###TITLE###Hello###BODY###News###URL###http://x/###ID###7###OK_B###Go###CANCEL_B###No###",
-       true, {"Hello", "News", "http://x/", "7", "Go", "No"}},
-      {"junk before###TITLE######BODY######URL######ID###8###OK_B######CANCEL_B######junk after", true,
+       true,
+       {"Hello", "News", "http://x/", "7", "Go", "No"}},
+      {"junk before###TITLE######BODY######URL######ID###8###OK_B######CANCEL_B######junk after",
+       true,
        {"", "", "", "8", "", ""}},
       // A field may hold three hashes of its own.
-      {"###TITLE###a###b###BODY###c###URL###u###ID###9###OK_B###o###CANCEL_B###c###", true,
+      {"###TITLE###a###b###BODY###c###URL###u###ID###9###OK_B###o###CANCEL_B###c###",
+       true,
        {"a###b", "c", "u", "9", "o", "c"}},
       {"###TITLE###t###BODY###b###URL###u###OK_B###o###CANCEL_B###c###", false, {}},  // no ID
-      {"###TITLE###t###BODY###b###URL###u###ID###1###OK_B###o###CANCEL_B###c", false, {}},  // no close
+      {"###TITLE###t###BODY###b###URL###u###ID###1###OK_B###o###CANCEL_B###c",
+       false,
+       {}},  // no close
       {"###BODY###b###TITLE###t###URL###u###ID###1###OK_B###o###CANCEL_B###c###", false, {}},
       {"###TITLE###t###BODY###b###URL###u###ID###1###CANCEL_B###c###OK_B###o###", false, {}},
       {"", false, {}},
@@ -44,10 +48,12 @@ TEST(ServerMessageGrammar, FieldsBetweenTheMarkersOrNone) {
     VXServerMessage m = parseServerMessage(c.reply);
     EXPECT_EQ(m.valid(), c.valid) << c.reply;
     if (!c.valid) {
-      EXPECT_FALSE(m.title || m.body || m.url || m.messageID || m.okTitle || m.cancelTitle) << c.reply;
+      EXPECT_FALSE(m.title || m.body || m.url || m.messageID || m.okTitle || m.cancelTitle)
+          << c.reply;
       continue;
     }
-    EXPECT_EQ(std::vector<std::string>({*m.title, *m.body, *m.url, *m.messageID, *m.okTitle, *m.cancelTitle}),
+    EXPECT_EQ(std::vector<std::string>(
+                  {*m.title, *m.body, *m.url, *m.messageID, *m.okTitle, *m.cancelTitle}),
               c.fields)
         << c.reply;
   }
@@ -60,11 +66,12 @@ TEST(SignInReplies, TheLeadingNumberOfA200OrMinusOne) {
     int result;
   };
   const Case cases[] = {
-      {200, "1", 1},           {200, "42 welcome", 42},   {200, "0", 0},     {200, "-3", -3},
-      {200, "", -1},           {200, "welcome", -1},      {200, std::nullopt, -1},
-      {404, "1", -1},          {-1, std::nullopt, -1},    {200, "99999999999", -1},
+      {200, "1", 1},          {200, "42 welcome", 42},  {200, "0", 0},           {200, "-3", -3},
+      {200, "", -1},          {200, "welcome", -1},     {200, std::nullopt, -1}, {404, "1", -1},
+      {-1, std::nullopt, -1}, {200, "99999999999", -1},
   };
-  for (const Case& c : cases) EXPECT_EQ(parseAuthReply(c.status, c.body), c.result) << c.body.value_or("(none)");
+  for (const Case& c : cases)
+    EXPECT_EQ(parseAuthReply(c.status, c.body), c.result) << c.body.value_or("(none)");
 }
 
 class WebCallsTest : public ::testing::Test {
@@ -75,15 +82,17 @@ class WebCallsTest : public ::testing::Test {
 };
 
 TEST_F(WebCallsTest, ServerMessageFormAndReply) {
-  stub().on("/fluvane/motd/",
-            stub::Reply::text("###TITLE###T###BODY###B###URL###U###ID###5###OK_B###O###CANCEL_B###C###"));
+  stub().on(
+      "/fluvane/motd/",
+      stub::Reply::text("###TITLE###T###BODY###B###URL###U###ID###5###OK_B###O###CANCEL_B###C###"));
   VXServerMessage message = getServerMessage("dev&1", 3, 2);
   EXPECT_EQ(message.messageID, std::optional<std::string>("5"));
   EXPECT_EQ(last().body, "device=dev%261&affiliation=2&appid=3");
   stub().on("/fluvane/motd/", stub::Reply::text("###TITLE###T###BODY###B", 200));
   EXPECT_FALSE(getServerMessage("d", 3, 2).valid());
   stub().on("/fluvane/motd/",
-            stub::Reply::text("###TITLE###T###BODY###B###URL###U###ID###5###OK_B###O###CANCEL_B###C###", 500));
+            stub::Reply::text(
+                "###TITLE###T###BODY###B###URL###U###ID###5###OK_B###O###CANCEL_B###C###", 500));
   EXPECT_FALSE(getServerMessage("d", 3, 2).valid());
 }
 
@@ -92,7 +101,8 @@ TEST_F(WebCallsTest, FilesAndRichContent) {
   EXPECT_EQ(getFile("images/a b.png"), std::optional<std::string>(std::string("\x89PNG\0data", 9)));
   EXPECT_EQ(last().body, "path=images%2Fa%20b.png");
 
-  stub().on("/fluvane/getRichContent/", stub::Reply::text("Title\nBody text\nhttp://link/\nimages/rc.png"));
+  stub().on("/fluvane/getRichContent/",
+            stub::Reply::text("Title\nBody text\nhttp://link/\nimages/rc.png"));
   std::optional<VXRichContent> content = getRichContent("d", 3, "c&1");
   ASSERT_TRUE(content);
   EXPECT_EQ(content->title, "Title");
@@ -126,7 +136,8 @@ TEST_F(WebCallsTest, SplashAndInformationText) {
     std::string body;
     std::optional<std::string> text;
   };
-  const Case cases[] = {{200, "Hello there", "Hello there"}, {200, "", ""}, {404, "Not here", std::nullopt}};
+  const Case cases[] = {
+      {200, "Hello there", "Hello there"}, {200, "", ""}, {404, "Not here", std::nullopt}};
   for (const Case& c : cases) {
     stub().on("/fluvane/infotext/", stub::Reply::text(c.body, c.status));
     EXPECT_EQ(getInfoText("d", 3, 2), c.text) << c.status;
@@ -167,7 +178,8 @@ TEST_F(WebCallsTest, SignInEscapesSignsAndNeverLogsThePassword) {
 TEST(WebCallsPlainHttp, APasswordGoesOverPlainHttpOnlyToThisMachine) {
   ScopedEnv url("FLUVANE_SERVICE_URL", "http://service.example.org");
   std::vector<std::string> lines = printed_lines([] { EXPECT_EQ(VXLogin("u", "p"), -1); });
-  EXPECT_EQ(lines, std::vector<std::string>{"refusing to send a password over plain http to service.example.org"});
+  EXPECT_EQ(lines, std::vector<std::string>{
+                       "refusing to send a password over plain http to service.example.org"});
 }
 
 TEST(WebCallsUnconfigured, EveryCallFailsAtOnceWithOneLine) {

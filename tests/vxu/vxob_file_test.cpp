@@ -92,7 +92,8 @@ TEST(VXOBFile, AnEmptyKeyScramblesNothingAndDividesNothing) {
 
 TEST(VXOBFile, PathsLongerThanTheOldBufferAreKeptWhole) {
   const char* before = std::getenv("FLUVANE_HOME");
-  std::string home = std::string(before) + "/" + std::string(120, 'h') + "/" + std::string(120, 'i');
+  std::string home =
+      std::string(before) + "/" + std::string(120, 'h') + "/" + std::string(120, 'i');
   setenv("FLUVANE_HOME", home.c_str(), 1);
   unsigned char data[] = {'o', 'k'};
   const unsigned char key[] = {1, 2, 3};
