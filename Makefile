@@ -46,17 +46,18 @@ test-san: $(SANBUILD)/build.ninja
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    ctest -j $(JOBS) --output-on-failure
 
-# The cross-thread groups (the log, the integration store, the ring buffers)
-# once more under ThreadSanitizer.
-TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest)
+# The cross-thread groups (the log, the integration store, the ring buffers,
+# the engine bridge, posts and their aborts, user defaults, the statistics'
+# snapshot) once more under ThreadSanitizer.
+TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot)
 
 $(TSANBUILD)/build.ninja:
 	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
 	      -DFLUVANE_SANITIZE_THREAD=ON -DFLUVANE_BENCH=OFF
 
 test-tsan: $(TSANBUILD)/build.ninja
-	cmake --build $(TSANBUILD) -j $(JOBS) --target chip_tests vxu_tests
-	cd $(TSANBUILD) && TSAN_OPTIONS=halt_on_error=1 \
+	cmake --build $(TSANBUILD) -j $(JOBS) --target chip_tests vxu_tests platform_tests
+	cd $(TSANBUILD) && TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/support/tsan.supp" \
 	    ctest -j $(JOBS) --output-on-failure -R '$(TSAN_TESTS)'
 
 bench: build

@@ -15,6 +15,14 @@ std::atomic<bool> g_overridden{false};
 std::mutex g_sourceMutex;
 std::shared_ptr<const Clock::Source> g_source;
 
+std::atomic<bool> g_monotonicOverridden{false};
+std::shared_ptr<const Clock::Source> g_monotonicSource;  // under g_sourceMutex
+
+double steadyNow() {
+  using namespace std::chrono;
+  return duration_cast<duration<double>>(steady_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace
 
 double Clock::systemNow() {
@@ -42,6 +50,28 @@ Clock::Source Clock::setSource(Source source) {
     g_source.reset();
   }
   g_overridden.store(g_source != nullptr, std::memory_order_release);
+  return previous;
+}
+
+double Clock::monotonic() {
+  if (!g_monotonicOverridden.load(std::memory_order_acquire)) return steadyNow();
+  std::shared_ptr<const Source> source;
+  {
+    std::lock_guard<std::mutex> lock(g_sourceMutex);
+    source = g_monotonicSource;
+  }
+  return source ? (*source)() : steadyNow();
+}
+
+Clock::Source Clock::setMonotonicSource(Source source) {
+  std::lock_guard<std::mutex> lock(g_sourceMutex);
+  Source previous = g_monotonicSource ? *g_monotonicSource : Source();
+  if (source) {
+    g_monotonicSource = std::make_shared<const Source>(std::move(source));
+  } else {
+    g_monotonicSource.reset();
+  }
+  g_monotonicOverridden.store(g_monotonicSource != nullptr, std::memory_order_release);
   return previous;
 }
 

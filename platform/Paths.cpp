@@ -47,6 +47,7 @@ bool fail(std::string* error, const std::error_code& code) { return fail(error, 
 
 bool failErrno(std::string* error) { return fail(error, std::strerror(errno)); }
 
+Paths::WriteProbe g_writeProbe;  // tests only; set before the writes it watches
 
 }  // namespace
 
@@ -145,14 +146,25 @@ std::optional<std::string> Paths::readFile(const std::string& path, std::string*
   return content.str();
 }
 
-bool Paths::writeAtomic(const std::string& path, std::string_view data, std::string* error) {
+bool Paths::writeAtomic(const std::string& path, std::string_view data, std::string* error,
+                        unsigned mode) {
   std::string temp = path + ".XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return failErrno(error);
-  bool written = writeAll(fd, data) && ::fsync(fd) == 0;
+  // mkstemp makes the file private; give it the permissions asked for before
+  // anything is in it.
+  ::fchmod(fd, static_cast<mode_t>(mode));
+  bool written;
+  if (g_writeProbe) {
+    std::size_t half = data.size() / 2;
+    written = writeAll(fd, data.substr(0, half));
+    if (written) g_writeProbe("partial");
+    written = written && writeAll(fd, data.substr(half)) && ::fsync(fd) == 0;
+    if (written) g_writeProbe("written");
+  } else {
+    written = writeAll(fd, data) && ::fsync(fd) == 0;
+  }
   int savedErrno = errno;
-  // mkstemp makes the file private; give it the usual permissions.
-  ::fchmod(fd, 0644);
   ::close(fd);
   if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
     if (written) savedErrno = errno;
@@ -161,6 +173,8 @@ bool Paths::writeAtomic(const std::string& path, std::string_view data, std::str
   }
   return true;
 }
+
+void Paths::setWriteProbe(WriteProbe probe) { g_writeProbe = std::move(probe); }
 
 std::optional<double> Paths::mtime(const std::string& path, std::string* error) {
   struct stat info {};

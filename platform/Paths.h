@@ -5,7 +5,10 @@
 // documents() is home()/Documents, the place of every persistent file (logs,
 // preferences, statistics, temporary scripts). The environment is read on
 // every call, so a test can point the program at a directory of its own.
-// Neither call creates anything.
+// Neither call creates anything. resources() is where the installed data
+// lives (the stand-in for the application bundle): $FLUVANE_RESOURCES when
+// set and not empty, otherwise share/fluvane beside the program's own
+// directory (<prefix>/bin/../share/fluvane).
 //
 // The file helpers work on path strings. Those that can fail answer false
 // (or an empty result) and, when asked, put a readable reason in *error.
@@ -15,6 +18,7 @@
 #ifndef PLATFORM_PATHS_H
 #define PLATFORM_PATHS_H
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,10 +30,6 @@ class Paths {
  public:
   static std::string home();
   static std::string documents();
-  // The read-only resources that ship with the program (images, textures):
-  // $FLUVANE_RESOURCES when set and not empty, otherwise share/fluvane
-  // beside the folder of the running program (bin/../share/fluvane), which
-  // is where both the build tree and an installation keep them.
   static std::string resources();
 
   // dir + "/" + name.
@@ -63,15 +63,21 @@ class Paths {
 
   // Writes data to a new file beside path, syncs it and renames it over
   // path, so that readers see either the old content or the new, never a
-  // part.
+  // part. The file gets the permission bits of mode.
   static bool writeAtomic(const std::string& path, std::string_view data,
-                          std::string* error = nullptr);
+                          std::string* error = nullptr, unsigned mode = 0644);
 
-  // Last modification time in seconds since 1970 UTC.
+  // Tests only: called by writeAtomic at its stages ("partial": half of the
+  // data is in the temporary file; "written": all of it is, synced, not yet
+  // renamed), on the writing thread. An empty probe (the default) is none.
+  using WriteProbe = std::function<void(const char* stage)>;
+  static void setWriteProbe(WriteProbe probe);
+
   // Writes all of data to an open descriptor, retrying after interruptions
   // and short writes; false on an error.
   static bool writeAll(int fd, std::string_view data);
 
+  // Last modification time in seconds since 1970 UTC.
   static std::optional<double> mtime(const std::string& path, std::string* error = nullptr);
 };
 

@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -354,6 +355,11 @@ AudioStatus TestUnitFaults::failure(TestUnitOp op) {
   return it == failures.end() ? kAudioOK : it->second;
 }
 
+void TestUnitFaults::noteChange() {
+  { std::lock_guard<std::mutex> lock(mutex); }
+  changed.notify_all();
+}
+
 TestRemoteIOUnit::TestRemoteIOUnit(std::shared_ptr<TestUnitFaults> faults)
     : faults_(faults ? std::move(faults) : std::make_shared<TestUnitFaults>()) {
   const double rate = defaultClientRate();
@@ -419,13 +425,19 @@ AudioStatus TestRemoteIOUnit::initialize() {
 AudioStatus TestRemoteIOUnit::start() {
   if (AudioStatus s = check(TestUnitOp::Start)) return s;
   if (!initialized_) return kAudioErrNotInitialized;
-  if (!running_.exchange(true)) ++starts_;
+  if (!running_.exchange(true)) {
+    ++starts_;
+    faults_->noteChange();
+  }
   return kAudioOK;
 }
 
 AudioStatus TestRemoteIOUnit::stop() {
   if (AudioStatus s = check(TestUnitOp::Stop)) return s;
-  if (running_.exchange(false)) ++stops_;
+  if (running_.exchange(false)) {
+    ++stops_;
+    faults_->noteChange();
+  }
   return kAudioOK;
 }
 
@@ -434,6 +446,7 @@ AudioStatus TestRemoteIOUnit::dispose() {
   running_.store(false);
   initialized_ = false;
   disposed_ = true;
+  faults_->noteChange();
   return kAudioOK;
 }
 
@@ -504,6 +517,14 @@ TestAudioHardware::~TestAudioHardware() {
 std::shared_ptr<TestRemoteIOUnit> TestAudioHardware::unit() const {
   std::lock_guard<std::mutex> lock(units_->mutex);
   return units_->last;
+}
+
+bool TestAudioHardware::waitForRunning(bool running, double timeoutSeconds) {
+  std::unique_lock<std::mutex> lock(faults_->mutex);
+  return faults_->changed.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), [&] {
+    std::shared_ptr<TestRemoteIOUnit> last = unit();
+    return last && last->isRunning() == running;
+  });
 }
 
 int TestAudioHardware::unitsCreated() const {

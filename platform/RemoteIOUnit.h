@@ -39,6 +39,7 @@
 #define PLATFORM_REMOTEIOUNIT_H
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -174,11 +175,15 @@ enum class TestUnitOp {
   RenderInput,
 };
 
-// Failures shared by a TestAudioHardware and the units it made.
+// Failures shared by a TestAudioHardware and the units it made, and the
+// signal of their starts and stops (for tests whose client runs on another
+// thread).
 struct TestUnitFaults {
   std::mutex mutex;
   std::map<TestUnitOp, AudioStatus> failures;
+  std::condition_variable changed;  // notified after a unit started or stopped
   AudioStatus failure(TestUnitOp op);
+  void noteChange();
 };
 
 // The test back end (see the top of this file). The test and the client call
@@ -256,6 +261,12 @@ class TestAudioHardware {
   // The last unit created (null before the first), and how many were created.
   std::shared_ptr<TestRemoteIOUnit> unit() const;
   int unitsCreated() const;
+  // Waits (on a condition, not a clock loop) until the last unit made is
+  // running, or is not, for at most timeoutSeconds; false when it ran out.
+  // For clients that start and stop units on a thread of their own; once
+  // it answers true, what that thread did before the start or stop is
+  // visible to the caller.
+  bool waitForRunning(bool running, double timeoutSeconds = 10.0);
 
   // Makes op fail with status on every unit made here (created or to come)
   // until cleared.

@@ -88,7 +88,7 @@ RunLoop::TimerId RunLoop::addTimer(double delaySeconds, bool repeat, Call call) 
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   };
   Timer timer;
-  timer.due = Clock::now() + toTicks(delay);
+  timer.due = now() + toTicks(delay);
   timer.interval = repeat ? toTicks(std::max(delay, kShortestInterval)) : Clock::duration::zero();
   timer.call = std::make_shared<Call>(std::move(call));
   TimerId id;
@@ -120,9 +120,19 @@ bool RunLoop::cancel(TimerId id) {
 
 void RunLoop::run() { serve(Clock::time_point::max()); }
 
+void RunLoop::setTimeSourceForTesting(std::function<double()> seconds) {
+  timeSource_ = std::move(seconds);
+}
+
+RunLoop::Clock::time_point RunLoop::now() const {
+  if (!timeSource_) return Clock::now();
+  return Clock::time_point(
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeSource_())));
+}
+
 bool RunLoop::runFor(double seconds) {
   double span = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, kLongestDelay);
-  auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+  auto deadline = now() + std::chrono::duration_cast<Clock::duration>(
                                      std::chrono::duration<double>(span));
   return serve(deadline);
 }
@@ -132,7 +142,7 @@ std::size_t RunLoop::runUntilIdle() {
   std::set<TimerId> fired;
   std::size_t count = 0;
   std::unique_lock<std::mutex> lock(mutex_);
-  while (runOne(lock, Clock::now(), &fired)) count++;
+  while (runOne(lock, now(), &fired)) count++;
   return count;
 }
 
@@ -152,7 +162,7 @@ bool RunLoop::serve(Clock::time_point deadline) {
       stopRequested_ = false;
       return true;
     }
-    Clock::time_point now = Clock::now();
+    Clock::time_point now = this->now();
     if (now >= deadline) return false;
     if (runOne(lock, now, nullptr)) continue;
     Clock::time_point until = deadline;

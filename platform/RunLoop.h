@@ -14,7 +14,9 @@
 // without running.
 //
 // Timers measure time on the monotonic clock, so changes of the wall clock
-// (or a test's Clock source) do not move them.
+// (or a test's Clock source) do not move them. A test may give one loop a
+// time source of its own (setTimeSourceForTesting) and drive it with
+// runUntilIdle(): its timers then fall due as that source says.
 #ifndef PLATFORM_RUNLOOP_H
 #define PLATFORM_RUNLOOP_H
 
@@ -78,6 +80,10 @@ class RunLoop {
   // when none is in progress, the next one returns at once.
   void stop();
 
+  // Tests only, before the loop is used: the loop's time in seconds (any
+  // origin) comes from source instead of the steady clock.
+  void setTimeSourceForTesting(std::function<double()> source);
+
  private:
   using Clock = std::chrono::steady_clock;
   struct Timer {
@@ -86,6 +92,7 @@ class RunLoop {
     std::shared_ptr<Call> call;
   };
 
+  Clock::time_point now() const;
   // Runs until stop() or the deadline; see runFor.
   bool serve(Clock::time_point deadline);
   // Makes one ready call (posted first, then the earliest due timer up to
@@ -100,6 +107,7 @@ class RunLoop {
   std::unordered_map<TimerId, Clock::time_point> dueById_;
   TimerId nextId_ = 1;
   bool stopRequested_ = false;
+  std::function<double()> timeSource_;
 };
 
 }  // namespace platform

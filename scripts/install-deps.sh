@@ -10,6 +10,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri libstb-dev
+  libcurl4-openssl-dev libssl-dev libplist-dev ca-certificates
+  libcpp-httplib-dev
 )
 
 missing=()

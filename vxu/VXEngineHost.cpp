@@ -1,7 +1,10 @@
 #include "vxu/VXEngineHost.h"
 
+#include <mutex>
+
 #include "chip/driver/chip_compile.h"
 #include "chip/util/chip_errmsg.h"
+#include "chip/vm/chip_vm.h"
 #include "chip/vm/digiio_device.h"
 #include "vxu/VXLog.h"
 #include "vxu/vxall.h"
@@ -15,9 +18,54 @@ class VXALLDevice : public Chip_Audio_Device {
   bool init(double srate, unsigned long frames, unsigned long channels) override {
     return VXALL::init(srate, frames, channels);
   }
-  bool start(Callback cb, void* user) override { return VXALL::start(cb, user); }
-  void stop() override { VXALL::stop(); }
+
+  // user is the machine (the facade hands it over).
+  bool start(Callback cb, void* user) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto* machine = static_cast<Chip_VM*>(user);
+    if (stopRequested_) {
+      machine_ = machine;
+      if (machine) machine->stop();
+      return true;  // the matching stop() comes at shutdown
+    }
+    if (!VXALL::start(cb, user)) {
+      VX_logf("audio did not start: stopping the engine\n");
+      if (machine) machine->stop();
+      return false;
+    }
+    machine_ = machine;
+    return true;
+  }
+
+  void stop() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    machine_ = nullptr;
+    VXALL::stop();
+  }
+
+  bool requestStop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopRequested_ = true;
+    if (!machine_) return false;
+    machine_->stop();
+    return true;
+  }
+
+  void clearStopRequest() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopRequested_ = false;
+  }
+
+ private:
+  std::mutex mutex_;
+  Chip_VM* machine_ = nullptr;  // between a started audio and its stop
+  bool stopRequested_ = false;
 };
+
+VXALLDevice& device() {
+  static VXALLDevice* instance = new VXALLDevice;
+  return *instance;
+}
 
 void flushSharedLog() { VXLog::sharedVXLog().flushLog(); }
 
@@ -25,8 +73,11 @@ void flushSharedLog() { VXLog::sharedVXLog().flushLog(); }
 
 void VXEngineHost::install() {
   static const EM_Sink sink{VX_vlogf, flushSharedLog};
-  static VXALLDevice device;
   EM_set_sink(&sink);
-  Digitalio::set_device(&device);
+  Digitalio::set_device(&device());
   chip_provide_module("VXIgn", vxign_query);
 }
+
+bool VXEngineHost::requestStop() { return device().requestStop(); }
+
+void VXEngineHost::clearStopRequest() { device().clearStopRequest(); }

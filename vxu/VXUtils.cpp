@@ -107,6 +107,15 @@ const int* os_version() {
   return f.os_version;
 }
 
+std::string device_model() { return env_or("FLUVANE_MACHINE", uname_field(true)); }
+
+std::string system_name() {
+  struct utsname names;
+  return uname(&names) == 0 ? names.sysname : "";
+}
+
+std::string system_version() { return env_or("FLUVANE_OS_VERSION", uname_field(false)); }
+
 int device_generation() { return hardware_id() == 1 ? 2 : 3; }
 
 bool is_os_2_1_or_later(const int components[6]) {

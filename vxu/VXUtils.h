@@ -33,6 +33,13 @@ unsigned hardware_id();
 // Six components; the array lives for the process.
 const int* os_version();
 
+// The machine name (FLUVANE_MACHINE, else uname's machine), the system's
+// name (uname's sysname) and its version text (FLUVANE_OS_VERSION, else
+// uname's release); read on every call.
+std::string device_model();
+std::string system_name();
+std::string system_version();
+
 // 2 for the first-generation phone (hardware id 1), 3 otherwise.
 int device_generation();
 // OS 2.1 or later: first component above 2, or 2 and second above 0.

@@ -146,3 +146,27 @@ TEST(Paths, FileContentMoveCopyAndTime) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Paths, AtomicWritesTakeTheModeAskedFor) {
+  TempDir temp;
+  ASSERT_FALSE(temp.path().empty());
+  ASSERT_TRUE(Paths::writeAtomic(temp / "private", "secret", nullptr, 0600));
+  struct stat info {};
+  ASSERT_EQ(stat((temp / "private").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(Paths::readFile(temp / "private"), "secret");
+}
+
+TEST(Paths, ResourcesComeFromTheEnvironmentOrBesideTheProgram) {
+  {
+    EnvVar given("FLUVANE_RESOURCES", "/opt/fluvane/res");
+    EXPECT_EQ(Paths::resources(), "/opt/fluvane/res");
+  }
+  EnvVar unset("FLUVANE_RESOURCES", nullptr);
+  fs::path program = fs::read_symlink("/proc/self/exe");
+  EXPECT_EQ(Paths::resources(), (program.parent_path().parent_path() / "share/fluvane").string());
+}
+
+}  // namespace

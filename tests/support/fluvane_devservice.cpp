@@ -1,0 +1,78 @@
+// fluvane-devservice: the loopback stand-in of the web service for a person
+// to try the features by hand.
+//
+//   fluvane-devservice [--https]
+//
+// Listens on 127.0.0.1 (a free port), answers the framework's endpoints
+// with sample replies, prints each request's method, target and body, and
+// prints the lines to configure the program with (FLUVANE_SERVICE_URL, and
+// over HTTPS FLUVANE_CA_FILE for the certificate made at start). Ends on
+// Ctrl-C.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "service_stub.h"
+#include "test_certificate.h"
+
+int main(int argc, char** argv) {
+  // Blocked before the server's threads start, so they inherit it and the
+  // loop below takes the signal.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  bool https = argc > 1 && std::strcmp(argv[1], "--https") == 0;
+  std::unique_ptr<stub::TestCertificate> certificate;
+  if (https) {
+    certificate = std::make_unique<stub::TestCertificate>();
+    if (!certificate->valid()) {
+      std::fprintf(stderr, "fluvane-devservice: cannot make a certificate\n");
+      return 1;
+    }
+  }
+  stub::ServiceStub service(certificate.get());
+  if (!service.listening()) {
+    std::fprintf(stderr, "fluvane-devservice: cannot listen\n");
+    return 1;
+  }
+  service.on("/fluvane/motd/",
+             stub::Reply::text(
+                 "###TITLE###Hello###BODY###A message from the development service."
+                 "###URL###https://fluvane.org/###ID###1###OK_B###Open###CANCEL_B###Later###"));
+  service.on("/fluvane/infotext/", stub::Reply::text("Information from the development service."));
+  service.on("/fluvane/getFile/", stub::Reply::text("file contents"));
+  service.on("/fluvane/getRichContent/",
+             stub::Reply::text("Title\nBody\nhttps://fluvane.org/\nimage.png"));
+  service.on("/fluvane/splashscreen/", stub::Reply::text("", 404));
+  service.on("/fluvane/stats/", stub::Reply::text("1"));
+  service.on("/fluvane/serverobject/", stub::Reply::text("headline/5:hello"));
+  service.on("/vexel/login/", stub::Reply::text("1"));
+  service.on("/vexel/logout/", stub::Reply::text("0"));
+  service.on("/vexel/authstate/", stub::Reply::text("signed in"));
+
+  std::printf("export FLUVANE_SERVICE_URL=%s\n", service.baseUrl().c_str());
+  if (certificate) std::printf("export FLUVANE_CA_FILE=%s\n", certificate->pemPath().c_str());
+  std::fflush(stdout);
+
+  std::size_t shown = 0;
+  for (;;) {
+    // Shows new requests as they come; a signal ends the wait.
+    if (service.waitForRequests(shown + 1, 0.5)) {
+      std::vector<stub::Request> requests = service.requests();
+      for (; shown < requests.size(); ++shown) {
+        std::printf("%s %s %s\n", requests[shown].method.c_str(), requests[shown].target.c_str(),
+                    requests[shown].body.c_str());
+      }
+      std::fflush(stdout);
+    }
+    timespec none{0, 0};
+    if (sigtimedwait(&signals, nullptr, &none) > 0) break;
+  }
+  return 0;
+}
