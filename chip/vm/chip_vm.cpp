@@ -997,12 +997,14 @@ t_CPBOOL Chip_VM::stop() {
 }
 
 void Chip_VM::start_audio() {
-  if (m_audio && !m_audio_started) {
+  if (m_audio_started) return;
+  // Marked before the device runs: its first callbacks already read it.
+  m_audio_started = TRUE;
+  if (m_audio) {
     EM_log(CP_LOG_SEVERE, "starting real-time audio...");
     m_bbq->digi_out()->start();
     m_bbq->digi_in()->start();
   }
-  m_audio_started = TRUE;
 }
 
 t_CPUINT Chip_VM::srate() const { return Digitalio::sampling_rate(); }
