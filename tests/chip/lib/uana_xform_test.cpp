@@ -417,6 +417,19 @@ TEST(FlipTest, PilFGrowsToWhatItReceives) {
   for (int i = 0; i < 1000; i++) ASSERT_EQ(out.m_vector[i], static_cast<float>(frame.m_vector[i]));
   // The frame plays out from the next tick on.
   for (int i = 0; i < 1000; i++) ASSERT_EQ(unflip.tick(), static_cast<float>(frame.m_vector[i]));
+
+  // Past the largest transform the frame is skipped, from upstream as from
+  // transform().
+  Array8 huge;
+  huge.m_vector.resize(XFORM_MAX_SIZE + 1);
+  Array8 fvals;
+  Lines out2 = printed_lines([&] {
+    unflip.tock(&huge, fvals);
+    unflip.transform(&huge);
+  });
+  EXPECT_EQ(out2, Lines(2, "[chip](UnFlip): 1048577 values need a transform larger than "
+                           "1048576; frame skipped"));
+  EXPECT_EQ(unflip.size(), 1000);
 }
 
 TEST(DctTest, ExactSizesCoefficientsOfOnesAndTheCap) {
@@ -527,6 +540,61 @@ TEST(XformSizesTest, HostileSizesOnEveryClass) {
   }
 }
 
+TEST(XformSizesTest, HostileWindowsOnEveryClass) {
+  for (const char* cls : {"FFT", "IFFT", "Flip", "UnFlip", "DCT", "IDCT"}) {
+    SCOPED_TRACE(cls);
+    const std::string name = cls;
+    FFT_Object fft;
+    IFFT_Object ifft;
+    Flip_Object flip;
+    UnFlip_Object unflip;
+    DCT_Object dct;
+    IDCT_Object idct;
+    Xform_Object* obj = name == "FFT"      ? static_cast<Xform_Object*>(&fft)
+                        : name == "IFFT"   ? static_cast<Xform_Object*>(&ifft)
+                        : name == "Flip"   ? static_cast<Xform_Object*>(&flip)
+                        : name == "UnFlip" ? static_cast<Xform_Object*>(&unflip)
+                        : name == "DCT"    ? static_cast<Xform_Object*>(&dct)
+                                           : static_cast<Xform_Object*>(&idct);
+    const std::vector<Xform_Object*> all = {&fft, &ifft, &flip, &unflip, &dct, &idct};
+    for (Xform_Object* each : all) ASSERT_EQ(each->setSize(8), 8);
+    Array8 fits(std::vector<float>(8, 0.5f)), longer(std::vector<float>(9, 1.0f)), empty;
+    obj->setWindow(&fits);
+    Lines out = printed_lines([&] {
+      obj->setWindow(&longer);
+      obj->setWindow(&empty);
+    });
+    const std::string prefix = "[chip](" + name + "): ";
+    EXPECT_EQ(out, (Lines{prefix + "window of 9 samples refused: longer than the transform size 8; "
+                                   "the window stays as it was",
+                          prefix + "empty window refused; the window stays as it was"}));
+    EXPECT_EQ(obj->windowSize(), 8);
+    EXPECT_TRUE(obj->hasWindow());
+    // Every path of the class runs within its buffers with the window.
+    Array8 fvals, frame(std::vector<float>(8, 1.0f));
+    Array16 cvals;
+    cvals.set_size(4);
+    for (int n = 0; n < 20; n++) {
+      fft.tick(1.0f);
+      flip.tick(1.0f);
+      dct.tick(1.0f);
+      ifft.tick();
+      unflip.tick();
+      idct.tick();
+    }
+    fft.tock(cvals, fvals);
+    ifft.tock(&cvals, fvals);
+    flip.tock(fvals);
+    unflip.tock(&frame, fvals);
+    dct.tock(fvals);
+    idct.tock(&frame, fvals);
+    EXPECT_EQ(fvals.size(), 8);
+    obj->setWindow(nullptr);
+    EXPECT_FALSE(obj->hasWindow());
+    EXPECT_EQ(obj->windowSize(), 8);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Windowing
 
@@ -631,9 +699,12 @@ TEST_F(XformModuleTest, RegistersTheAnalysersAndWindowing) {
     const char* name;
     const char* state;
     t_CPWORD* offset;
-  } cases[] = {{"FFT", "@FFT_data", &FFT_offset_data},   {"IFFT", "@IFFT_data", &IFFT_offset_data},
-               {"Flip", "@Flip_data", &Flip_offset_data}, {"pilF", "@UnFlip_data", &UnFlip_offset_data},
-               {"DCT", "@DCT_data", &DCT_offset_data},   {"IDCT", "@IDCT_data", &IDCT_offset_data}};
+  } cases[] = {{"FFT", "@FFT_data", &FFT_offset_data},
+               {"IFFT", "@IFFT_data", &IFFT_offset_data},
+               {"Flip", "@Flip_data", &Flip_offset_data},
+               {"pilF", "@UnFlip_data", &UnFlip_offset_data},
+               {"DCT", "@DCT_data", &DCT_offset_data},
+               {"IDCT", "@IDCT_data", &IDCT_offset_data}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Chip_Type* type = find_type(env, c.name);
