@@ -6,6 +6,8 @@
 
 #include "chip/emit/chip_emit.h"
 #include "chip/front/chip_parse.h"
+#include "chip/lib/uana_extract.h"
+#include "chip/lib/uana_xform.h"
 #include "chip/lib/ugen_filter.h"
 #include "chip/lib/ugen_osc.h"
 #include "chip/lib/ugen_xxx.h"
@@ -210,7 +212,7 @@ struct Chip_Builtin_Module {
 };
 
 // The load order. Modules not built in this system yet are left out of
-// their place: "xform", "extract" (after "syn"), "Machine" (before "Std"),
+// their place: "Machine" (between "extract" and "Std"),
 // "opsc" (after "Math"), "srate" (after "VCR").
 const Chip_Builtin_Module k_builtin_modules[] = {
     // -- unit-generator modules (a failure is ignored) --
@@ -218,6 +220,8 @@ const Chip_Builtin_Module k_builtin_modules[] = {
     {"module xxx...", "xxx", xxx_query, false},
     {"module filter...", "filter", filter_query, false},
     {"module SYN...", "syn", syn_query, false},
+    {"module xform...", "xform", xform_query, false},
+    {"module extract...", "extract", extract_query, false},
     // -- library classes (a failure rolls back) --
     {"class 'std'...", "Std", libstd_query, true},
     {"class 'math'...", "Math", libmath_query, true},

@@ -8,7 +8,10 @@
 //
 // Frame_Error: what a native class throws when a call cannot be carried out.
 // The frame catches it around every call, prints it once, and the script
-// goes on; nothing thrown ever reaches the machine.
+// goes on; nothing thrown ever reaches the machine. An error raised with
+// haltShred() set ends the shred that made the member call (after the
+// current instruction): for arguments that leave a member nothing sensible
+// to do, such as an invalid transform size.
 #ifndef CHIP_VM_FRAME_OBJECT_H
 #define CHIP_VM_FRAME_OBJECT_H
 
@@ -34,10 +37,14 @@ class Frame_Error {
   // prints the others when it catches them.
   bool wasReported() const { return reported; }
   void markReported() { reported = true; }
+  // Whether the shred that called the member is to be stopped.
+  bool haltsShred() const { return halt; }
+  void haltShred() { halt = true; }
 
  protected:
   char message[256];
   bool reported = false;
+  bool halt = false;
 };
 
 #endif

@@ -13,6 +13,7 @@
 #include "chip/types/chip_type.h"
 #include "chip/util/chip_errmsg.h"
 #include "chip/vm/chip_ugen.h"
+#include "chip/vm/chip_vm.h"
 
 unsigned char* frame_member_addr(Chip_Object* self, t_CPWORD offset, size_t bytes) {
   CHIP_CHECK(self != NULL);
@@ -79,13 +80,16 @@ t_CPBOOL frame_fail(Chip_Env* env) {
 
 namespace {
 
-// Runs fn; false (after the error's report) when it raised a Frame_Error.
+// Runs fn; false (after the error's report) when it raised a Frame_Error,
+// and then *halt (when given) tells whether the error asks to stop the
+// calling shred.
 template <typename Fn>
-bool guarded(Fn&& fn) {
+bool guarded(Fn&& fn, bool* halt = nullptr) {
   try {
     fn();
     return true;
   } catch (const Frame_Error& error) {
+    if (halt) *halt = error.haltsShred();
     if (!error.wasReported()) {
       const char* text = error.getMessage();
       if (std::strncmp(text, "[chip](via ", 11) == 0) {
@@ -158,6 +162,20 @@ unsigned long run_tick(const Frame_Class_Desc& desc, Chip_Object* self, SAMPLE i
   return 1;
 }
 
+unsigned long run_tock(const Frame_Class_Desc& desc, Chip_Object* self, Chip_UAna* uana,
+                       Chip_UAnaBlobProxy* blob) {
+  // A class without state tocks with an empty slot of its own.
+  Frame_Slot stateless;
+  Frame_Slot* slot = &stateless;
+  if (desc.offset) {
+    slot = frame_state<Frame_Slot>(self, *desc.offset);
+  } else {
+    stateless.ugen = frame_ugen(self);
+  }
+  if (!slot || (!slot->obj && desc.offset) || !blob || !uana) return 0;
+  return guarded([&] { desc.tock(*slot, uana, blob); }) ? 1 : 0;
+}
+
 template <size_t I>
 void class_ctor(Chip_Object* SELF, void*, Chip_VM_Shred*) {
   run_ctor(*g_classes[I], SELF);
@@ -173,16 +191,23 @@ unsigned long class_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shre
   return run_tick(*g_classes[I], SELF, in, out);
 }
 
+template <size_t I>
+unsigned long class_tock(Chip_Object* SELF, Chip_UAna* UANA, Chip_UAnaBlobProxy* BLOB,
+                         Chip_VM_Shred*) {
+  return run_tock(*g_classes[I], SELF, UANA, BLOB);
+}
+
 struct Class_Trampolines {
   f_ctor ctor;
   f_dtor dtor;
   f_tick tick;
+  f_tock tock;
 };
 
 template <size_t... I>
 constexpr std::array<Class_Trampolines, sizeof...(I)> make_class_trampolines(
     std::index_sequence<I...>) {
-  return {{Class_Trampolines{&class_ctor<I>, &class_dtor<I>, &class_tick<I>}...}};
+  return {{Class_Trampolines{&class_ctor<I>, &class_dtor<I>, &class_tick<I>, &class_tock<I>}...}};
 }
 
 constexpr auto kClassTrampolines = make_class_trampolines(std::make_index_sequence<kMaxClasses>());
@@ -222,18 +247,28 @@ void put_value(Chip_DL_Return* ret, bool is_int, double value) {
   ret->v_int = n;
 }
 
-void run_member(const Member_Entry& entry, Chip_Object* self, void* args, Chip_DL_Return* ret) {
+// A member whose error asks for it ends the calling shred after the current
+// instruction.
+void halt_caller(Chip_VM_Shred* shred) {
+  if (!shred) return;
+  shred->is_running = FALSE;
+  shred->is_done = TRUE;
+}
+
+void run_member(const Member_Entry& entry, Chip_Object* self, void* args, Chip_DL_Return* ret,
+                Chip_VM_Shred* shred) {
   const Frame_Member& member = *entry.member;
   ret->v_complex = t_CPCOMPLEX{0.0, 0.0};
   Frame_Slot* slot = frame_state<Frame_Slot>(self, *entry.desc->offset);
   if (!slot || !slot->obj) return;  // an empty object answers 0
   bool is_int = is_int_type(member.type);
   void* cursor = args;
+  bool halt = false;
   switch (entry.form) {
     case FORM_SET: {
       double value = is_int ? static_cast<double>(GET_NEXT_INT(cursor)) : GET_NEXT_FLOAT(cursor);
       double stored = 0.0;
-      if (guarded([&] { stored = member.set(*slot, value); })) {
+      if (guarded([&] { stored = member.set(*slot, value); }, &halt)) {
         put_value(ret, is_int, stored);
         slot->tick_failed = false;
       }
@@ -245,18 +280,19 @@ void run_member(const Member_Entry& entry, Chip_Object* self, void* args, Chip_D
       break;
     }
     case FORM_METHOD:
-      if (guarded([&] { member.method(*slot, cursor, ret); })) {
+      if (guarded([&] { member.method(*slot, cursor, ret); }, &halt)) {
         slot->tick_failed = false;
       } else {
         ret->v_complex = t_CPCOMPLEX{0.0, 0.0};
       }
       break;
   }
+  if (halt) halt_caller(shred);
 }
 
 template <size_t I>
-void member_fn(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred*) {
-  run_member(g_members[I], SELF, ARGS, RETURN);
+void member_fn(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED) {
+  run_member(g_members[I], SELF, ARGS, RETURN, SHRED);
 }
 
 template <size_t... I>
@@ -325,6 +361,14 @@ t_CPBOOL import_member(Chip_Env* env, const Frame_Class_Desc* desc, const Frame_
 t_CPBOOL import_members(Chip_Env* env, const Frame_Class_Desc* desc) {
   for (size_t i = 0; i < desc->member_count; i++) {
     const Frame_Member* member = &desc->members[i];
+    if (member->sfun) {
+      Chip_DL_Func* fun = make_new_sfun(member->type, member->name, member->sfun);
+      add_args(fun, member->args);
+      t_CPBOOL ok = type_engine_import_sfun(env, fun);
+      delete fun;
+      if (!ok) return FALSE;
+      continue;
+    }
     if (member->method || member->native) {
       if (!import_member(env, desc, member, FORM_METHOD)) return FALSE;
       continue;
@@ -371,9 +415,15 @@ Chip_Type* frame_import_class(Chip_Env* env, const Frame_Class_Desc* desc) {
   const Class_Trampolines& t = kClassTrampolines[index];
   f_ctor ctor = desc->native_ctor;
   if (desc->make || desc->data_member) ctor = t.ctor;
-  Chip_Type* type = type_engine_import_ugen_begin(
-      env, desc->name, desc->parent, env->global(), ctor, desc->make ? t.dtor : nullptr,
-      desc->tick ? t.tick : nullptr, desc->pmsg, desc->ins, desc->outs);
+  f_dtor dtor = desc->make ? t.dtor : nullptr;
+  f_tick tick = desc->tick ? t.tick : nullptr;
+  Chip_Type* type =
+      desc->tock ? type_engine_import_uana_begin(env, desc->name, desc->parent, env->global(),
+                                                 ctor, dtor, tick, t.tock, desc->pmsg, desc->ins,
+                                                 desc->outs, desc->ins_ana, desc->outs_ana)
+                 : type_engine_import_ugen_begin(env, desc->name, desc->parent, env->global(),
+                                                 ctor, dtor, tick, desc->pmsg, desc->ins,
+                                                 desc->outs);
   if (!type) return nullptr;
   for (size_t i = 0; i < desc->var_count; i++) {
     const Frame_Var& var = desc->vars[i];

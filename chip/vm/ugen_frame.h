@@ -62,6 +62,25 @@
 // A message that a bad parameter would repeat every sample is printed once
 // per object with slot.warn_once(bit, ...).
 //
+// Analysers. A row with a `tock` declares a unit analyser (parent UAna or
+// one of its descendants): the class is opened with the import interface's
+// analyser begin, with the analysis counts ins_ana / outs_ana, and the
+// frame's tock trampoline calls the row's tock with the slot, the analyser
+// node (whose upstream blobs it reads: numIncomingUAnae, getIncomingBlob)
+// and the analyser's own blob, inside the guard (a failing tock answers 0
+// and leaves the blob as it was). The analysis itself belongs to the plain
+// class, which takes and fills arrays and so tests without a machine; the
+// row only fetches the blobs. A class without state tocks with an empty
+// slot, as it ticks.
+//
+// Static functions. A frame_static member is a native static function
+// (shape f_sfun) registered as it is, with up to four arguments: the
+// `compute` functions of the analysers, which act on arrays alone.
+//
+// Halting. A member whose Frame_Error has haltShred() set answers 0 and
+// ends the shred that called it after the current instruction (an invalid
+// transform size, a null array where one is required).
+//
 // Lower level. frame_member(), frame_state() and friends read and write an
 // object's members at the offsets the import interface returned (checked:
 // an offset that was never registered, or one outside the object's data,
@@ -200,6 +219,9 @@ typedef void (*Frame_Method)(Frame_Slot& slot, void* args, Chip_DL_Return* ret);
 typedef Frame_Obj* (*Frame_Make)(Chip_Object* self);
 // One output sample from the input sample.
 typedef SAMPLE (*Frame_Tick)(Frame_Slot& slot, SAMPLE in);
+// One analysis frame: upstream results read through uana, the analyser's
+// own into blob (never null when called).
+typedef void (*Frame_Tock)(Frame_Slot& slot, Chip_UAna* uana, Chip_UAnaBlobProxy* blob);
 
 struct Frame_Member {
   const char* name;    // language name
@@ -209,6 +231,7 @@ struct Frame_Member {
   Frame_Method method; // a method, or null
   f_mfun native;       // a native member registered as it is, or null
   Frame_Arg args[4];   // the method's arguments ({nullptr, nullptr} ends them)
+  f_sfun sfun = nullptr;  // a native static function registered as it is, or null
 };
 
 // A setter/getter pair `type name(type value)` and `type name()`; either
@@ -228,6 +251,13 @@ constexpr Frame_Member frame_native(const char* name, const char* type, f_mfun f
                                     Frame_Arg a0 = {}, Frame_Arg a1 = {}, Frame_Arg a2 = {},
                                     Frame_Arg a3 = {}) {
   return Frame_Member{name, type, nullptr, nullptr, nullptr, fn, {a0, a1, a2, a3}};
+}
+
+// A native static function `type name(args...)` registered as it is.
+constexpr Frame_Member frame_static(const char* name, const char* type, f_sfun fn,
+                                    Frame_Arg a0 = {}, Frame_Arg a1 = {}, Frame_Arg a2 = {},
+                                    Frame_Arg a3 = {}) {
+  return Frame_Member{name, type, nullptr, nullptr, nullptr, nullptr, {a0, a1, a2, a3}, fn};
 }
 
 // A member variable `type name` the class declares, with the global that
@@ -257,6 +287,11 @@ struct Frame_Class_Desc {
   // Member variables the class declares before its functions.
   const Frame_Var* vars = nullptr;
   size_t var_count = 0;
+  // Set: the class is an analyser with this tock (see Analysers above), and
+  // its analysis inputs and outputs (CHIP_IMPORT_KEEP: the parent's).
+  Frame_Tock tock = nullptr;
+  unsigned long ins_ana = CHIP_IMPORT_KEEP;
+  unsigned long outs_ana = CHIP_IMPORT_KEEP;
 };
 
 #define FRAME_MEMBERS(table) table, sizeof(table) / sizeof((table)[0])
@@ -274,7 +309,7 @@ Frame_Slot* frame_slot(Chip_Object* self, t_CPWORD offset);
 Frame_Obj* frame_object(Chip_Object* self, t_CPWORD offset);
 
 // Registers one declared class on env's global namespace: the class (with
-// its constructor, destructor and tick trampolines), its member variables,
+// its constructor, destructor, tick and tock trampolines), its member variables,
 // its hidden member (offset into *desc->offset), its members. The class's
 // type, or null after the import interface's message (an opened class is
 // closed again).
