@@ -709,7 +709,7 @@ const float* WaveLoop::tickFrame() {
     const float y = d[c] + alpha * (d[c + channels] - d[c]);
     lastOutput[c] = chunking ? y * gain : y;
   }
-  time += rate;
+  time = wrap(time + rate);
   return lastOutput.data();
 }
 
