@@ -187,7 +187,9 @@ bool WvOut::create(const char* path, const char* kind) {
 }
 
 bool WvOut::writeHeader(const std::vector<unsigned char>& header, const char* kind) {
-  if (std::fwrite(header.data(), 1, header.size(), file) != header.size()) {
+  // Flushed at once: the file holds a valid (empty) sound from its start.
+  if (std::fwrite(header.data(), 1, header.size(), file) != header.size() ||
+      std::fflush(file) != 0) {
     std::snprintf(message, sizeof message,
                   SYN_PREFIX_WVOUT "Could not write %s header for file %s", kind, name_);
     return false;
