@@ -941,4 +941,23 @@ TEST_F(SoundFileTest, PlaybackPast2To24FramesKeepsAdvancing) {
   EXPECT_EQ(r.getTime(), double(base + 20));
 }
 
+// The fuzz target's seeds are the valid headers these tests start from.
+TEST_F(SoundFileTest, FuzzSeedsAreTheValidHeaders) {
+  std::string folder = __FILE__;
+  folder = folder.substr(0, folder.rfind("/chip/syn/")) + "/fuzz/corpus/syn_wvin";
+  std::vector<Bytes> seeds;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    seeds.push_back(read_file(entry.path().string()));
+  }
+  const std::vector<Bytes> valid = valid_sound_files();
+  EXPECT_EQ(seeds.size(), valid.size());
+  for (const Bytes& b : valid) {
+    EXPECT_NE(std::find(seeds.begin(), seeds.end(), b), seeds.end());
+    ASSERT_TRUE(write_file(dir.file("seed"), b));
+    WvIn r;
+    open(r, dir.file("seed"));
+    EXPECT_TRUE(r.isLoaded());
+  }
+}
+
 }  // namespace
