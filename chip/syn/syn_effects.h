@@ -32,7 +32,7 @@ class Chorus : public Syn {
  public:
   // A line for baseDelay samples at depth 4; base length baseDelay, depth
   // 0.5, modulator 0.25 Hz, mix 0.5.
-  explicit Chorus(float baseDelay = 6000.0f);
+  explicit Chorus(float baseDelay);
   ~Chorus() override = default;
 
   // A new, silent line of delay baseDelay and room for baseDelay (1 +

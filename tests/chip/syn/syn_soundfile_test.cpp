@@ -925,6 +925,35 @@ TEST_F(SoundFileTest, WindowedReadsEqualWholeReads) {
   EXPECT_TRUE(windows.isFinished());
 }
 
+// A loop over a windowed source wraps its interpolation to the source's
+// first frame, not the last window's.
+TEST_F(SoundFileTest, AWindowedLoopWrapsToTheFirstFrame) {
+  sparse_wav(dir.file("loop.wav"), 5000001, {0, 5000000});
+  WaveLoop loop;
+  open(loop, dir.file("loop.wav"));
+  ASSERT_TRUE(loop.chunking);
+  loop.setRate(0.5);
+  loop.addTime(5000000.5);
+  const float first = 1.0f, last = float(1 + 5000000 % 30000);
+  EXPECT_EQ(loop.tick(), last + 0.5f * (first - last));
+  EXPECT_EQ(loop.tick(), first);
+}
+
+// A source whose buffer would pass the cap is refused, not allocated.
+TEST_F(SoundFileTest, BuffersPastTheCapAreRefused) {
+  const uint32_t channels = 65535, frames = 1024;  // 1025 x 65535 floats > 2^26
+  Bytes header = wav_header(1, channels, 8000, 8, channels * frames);
+  ASSERT_TRUE(write_file(dir.file("wide.wav"), header));
+  ASSERT_EQ(truncate(dir.file("wide.wav").c_str(), off_t(44 + uint64_t(channels) * frames)), 0);
+  WvIn r;
+  auto lines = open(r, dir.file("wide.wav"));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "[chip](via WvIn): File (" + dir.file("wide.wav") +
+                          ") needs a larger buffer than the reader allows (67173375 samples).");
+  EXPECT_FALSE(r.isLoaded());
+  EXPECT_EQ(r.fd, -1);
+}
+
 // Past 2^24 frames the read position still moves one frame per tick.
 TEST_F(SoundFileTest, PlaybackPast2To24FramesKeepsAdvancing) {
   const uint64_t base = uint64_t(1) << 24;

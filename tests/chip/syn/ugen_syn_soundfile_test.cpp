@@ -215,6 +215,12 @@ TEST_F(SoundFileProgramTest, AutomaticNames) {
     EXPECT_TRUE(std::filesystem::exists(m[1].str())) << m[1].str();
   }
   EXPECT_EQ(syn_open_writer_count(), 1u);
+  // A prefix that leaves no room in the automatic name's buffer is refused.
+  printed = run("WvOut b; b.autoPrefix(\"" + std::string(1100, 'q') +
+                "\"); <<< b.wavFilename(\"special:auto\") >>>;\n");
+  const Lines refused = {"[chip](via WvOut): Automatic file name too long for its prefix.",
+                         quoted("")};
+  EXPECT_EQ(printed, refused);
 }
 
 // The shutdown hook finishes every file scripts left open: their headers
