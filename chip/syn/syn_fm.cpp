@@ -86,8 +86,9 @@ void FM::setRatio(int waveIndex, float ratio) {
     return;
   }
   if (waveIndex >= nOperators) {
-    syn_warn(SYN_PREFIX "FM: setRatio waveIndex parameter is greater than the number of "
-                        "operators!");
+    syn_warn(SYN_PREFIX
+             "FM: setRatio waveIndex parameter is greater than the number of "
+             "operators!");
     return;
   }
   ratios[waveIndex] = ratio;

@@ -32,7 +32,7 @@ float formant(const char* accessor, int index, int partial, int field) {
     syn_warn(SYN_PREFIX "Phonemes: %s partial is greater than 3!", accessor);
     return 0.0f;
   }
-  return r->formant[partial][field];
+  return static_cast<float>(r->formant[partial][field]);
 }
 
 }  // namespace
@@ -51,12 +51,12 @@ int Phonemes::find(const char* name) {
 
 float Phonemes::voiceGain(int index) {
   const Syn_Phoneme_Row* r = row("voiceGain", index);
-  return r ? r->voiceGain : 0.0f;
+  return r ? static_cast<float>(r->voiceGain) : 0.0f;
 }
 
 float Phonemes::noiseGain(int index) {
   const Syn_Phoneme_Row* r = row("noiseGain", index);
-  return r ? r->noiseGain : 0.0f;
+  return r ? static_cast<float>(r->noiseGain) : 0.0f;
 }
 
 float Phonemes::formantFrequency(int index, int partial) {

@@ -8,9 +8,9 @@
 #include <cstddef>
 
 struct Syn_Builtin_Table {
-  const char* name;    // "special:..."
-  float rate;          // Hz
-  size_t size;         // samples
+  const char* name;  // "special:..."
+  float rate;        // Hz
+  size_t size;       // samples
   const float* data;
 };
 

@@ -29,12 +29,17 @@ uint32_t get32(const unsigned char* p, bool big) {
 // Bytes per sample of a format code (0 for an unknown code).
 unsigned width_of(int format) {
   switch (format) {
-    case WvIn::SINT8: return 1;
-    case WvIn::SINT16: return 2;
+    case WvIn::SINT8:
+      return 1;
+    case WvIn::SINT16:
+      return 2;
     case WvIn::SINT32:
-    case WvIn::FLOAT32: return 4;
-    case WvIn::FLOAT64: return 8;
-    default: return 0;
+    case WvIn::FLOAT32:
+      return 4;
+    case WvIn::FLOAT64:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -113,10 +118,18 @@ void WvIn::openFile(const char* name, bool raw, bool doNormalize, bool generate)
   if (doNormalize) {
     if (chunking) {
       switch (format) {
-        case SINT8: gain = 1.0f / 128.0f; break;
-        case SINT16: gain = 1.0f / 32768.0f; break;
-        case SINT32: gain = 1.0f / 2147483648.0f; break;
-        default: gain = 1.0f; break;
+        case SINT8:
+          gain = 1.0f / 128.0f;
+          break;
+        case SINT16:
+          gain = 1.0f / 32768.0f;
+          break;
+        case SINT32:
+          gain = 1.0f / 2147483648.0f;
+          break;
+        default:
+          gain = 1.0f;
+          break;
       }
     } else {
       float peak = 0.0f;
@@ -169,8 +182,8 @@ void WvIn::openSoundFile(const char* name, bool raw) {
   // to be a regular file before anything is read.
   fd = ::open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    std::snprintf(message, sizeof message,
-                  SYN_PREFIX_WVIN "Could not open or find file (%s).", name);
+    std::snprintf(message, sizeof message, SYN_PREFIX_WVIN "Could not open or find file (%s).",
+                  name);
     fail(message, SynError::FILE_NOT_FOUND);
   }
   struct stat info;
@@ -200,8 +213,7 @@ void WvIn::openSoundFile(const char* name, bool raw) {
     } else {
       unsigned char mark[2];
       if (!readAt(126, mark, sizeof mark)) {
-        std::snprintf(message, sizeof message, SYN_PREFIX_WVIN "Error reading file (%s).",
-                      name);
+        std::snprintf(message, sizeof message, SYN_PREFIX_WVIN "Error reading file (%s).", name);
         fail(message, SynError::FILE_ERROR);
       }
       if ((mark[0] == 'M' && mark[1] == 'I') || (mark[0] == 'I' && mark[1] == 'M')) {
@@ -222,7 +234,8 @@ void WvIn::openSoundFile(const char* name, bool raw) {
   const uint64_t samples = (bufferFrames + 1) * channels;
   if (samples > kMaxSamples) {
     std::snprintf(message, sizeof message,
-                  SYN_PREFIX_WVIN "File (%s) needs a larger buffer than the reader allows (%llu "
+                  SYN_PREFIX_WVIN
+                  "File (%s) needs a larger buffer than the reader allows (%llu "
                   "samples).",
                   name, static_cast<unsigned long long>(samples));
     fail(message, SynError::FILE_ERROR);
@@ -259,7 +272,8 @@ bool WvIn::finishHeader(uint64_t declaredBytes, uint64_t availableBytes, const c
   if (bytes > availableBytes) {
     char warning[256];
     std::snprintf(warning, sizeof warning,
-                  SYN_PREFIX_WVIN "File (%s) holds less data than its header gives: reading the "
+                  SYN_PREFIX_WVIN
+                  "File (%s) holds less data than its header gives: reading the "
                   "%llu frames present.",
                   path.c_str(), static_cast<unsigned long long>(availableBytes / frameBytes));
     Syn::handleError(warning, SynError::WARNING);
@@ -312,7 +326,8 @@ bool WvIn::readHeaderWav(uint64_t size) {
       if (formatTag == 3 && bits == 64) format = FLOAT64;
       if (!format) {
         std::snprintf(message, sizeof message,
-                      SYN_PREFIX_WVIN "%u bits per sample with data format %u are not supported "
+                      SYN_PREFIX_WVIN
+                      "%u bits per sample with data format %u are not supported "
                       "(%.160s).",
                       bits, formatTag, path.c_str());
         return false;
@@ -341,11 +356,21 @@ bool WvIn::readHeaderSnd(uint64_t size) {
     return false;
   }
   switch (get32(h + 12, true)) {
-    case 2: format = SINT8; break;
-    case 3: format = SINT16; break;
-    case 5: format = SINT32; break;
-    case 6: format = FLOAT32; break;
-    case 7: format = FLOAT64; break;
+    case 2:
+      format = SINT8;
+      break;
+    case 3:
+      format = SINT16;
+      break;
+    case 5:
+      format = SINT32;
+      break;
+    case 6:
+      format = FLOAT32;
+      break;
+    case 7:
+      format = FLOAT64;
+      break;
     default:
       std::snprintf(message, sizeof message,
                     SYN_PREFIX_WVIN "data format in file %s is not supported.", path.c_str());
@@ -390,17 +415,17 @@ bool WvIn::readHeaderAif(uint64_t size) {
       const double r = extended_rate(c + 8);
       fileRate = r > 0.0 && r <= kMaxRate ? static_cast<float>(r) : 0.0f;
       format = 0;
-      const bool integer = !aifc || !std::memcmp(c + 18, "NONE", 4) ||
-                           !std::memcmp(c + 18, "twos", 4);
+      const bool integer =
+          !aifc || !std::memcmp(c + 18, "NONE", 4) || !std::memcmp(c + 18, "twos", 4);
       if (integer) {
         if (bits == 8) format = SINT8;
         if (bits == 16) format = SINT16;
         if (bits == 32) format = SINT32;
-      } else if (bits == 32 && (!std::memcmp(c + 18, "fl32", 4) ||
-                                !std::memcmp(c + 18, "FL32", 4))) {
+      } else if (bits == 32 &&
+                 (!std::memcmp(c + 18, "fl32", 4) || !std::memcmp(c + 18, "FL32", 4))) {
         format = FLOAT32;
-      } else if (bits == 64 && (!std::memcmp(c + 18, "fl64", 4) ||
-                                !std::memcmp(c + 18, "FL64", 4))) {
+      } else if (bits == 64 &&
+                 (!std::memcmp(c + 18, "fl64", 4) || !std::memcmp(c + 18, "FL64", 4))) {
         format = FLOAT64;
       }
       if (!format) {
@@ -433,8 +458,8 @@ bool WvIn::readHeaderAif(uint64_t size) {
 
 bool WvIn::readHeaderMat(uint64_t size) {
   const char* bad = SYN_PREFIX_WVIN "Error reading MAT-file (%s).";
-  const char* notMatrix = SYN_PREFIX_WVIN
-      "The file does not contain a single Matlab array (or matrix) data element.";
+  const char* notMatrix =
+      SYN_PREFIX_WVIN "The file does not contain a single Matlab array (or matrix) data element.";
   unsigned char h[176];
   if (!readAt(0, h, 4)) {
     std::snprintf(message, sizeof message, bad, path.c_str());
@@ -442,7 +467,8 @@ bool WvIn::readHeaderMat(uint64_t size) {
   }
   if (!h[0] || !h[1] || !h[2] || !h[3]) {
     std::snprintf(message, sizeof message,
-                  SYN_PREFIX_WVIN "%s appears to be a Version 4 MAT-file, which is not currently "
+                  SYN_PREFIX_WVIN
+                  "%s appears to be a Version 4 MAT-file, which is not currently "
                   "supported.",
                   path.c_str());
     return false;
@@ -486,11 +512,21 @@ bool WvIn::readHeaderMat(uint64_t size) {
     dataOffset = next + 8;
   }
   switch (type) {
-    case 1: format = SINT8; break;
-    case 3: format = SINT16; break;
-    case 5: format = SINT32; break;
-    case 7: format = FLOAT32; break;
-    case 9: format = FLOAT64; break;
+    case 1:
+      format = SINT8;
+      break;
+    case 3:
+      format = SINT16;
+      break;
+    case 5:
+      format = SINT32;
+      break;
+    case 7:
+      format = FLOAT32;
+      break;
+    case 9:
+      format = FLOAT64;
+      break;
     default:
       std::snprintf(message, sizeof message,
                     SYN_PREFIX_WVIN "The MAT-file array data format (%u) is not supported.", type);
@@ -498,7 +534,8 @@ bool WvIn::readHeaderMat(uint64_t size) {
   }
   if (rows >= columns) {
     std::snprintf(message, sizeof message,
-                  SYN_PREFIX_WVIN "Transpose the MAT-file array so that audio channels fill "
+                  SYN_PREFIX_WVIN
+                  "Transpose the MAT-file array so that audio channels fill "
                   "matrix rows (not columns).");
     return false;
   }
@@ -536,8 +573,12 @@ bool WvIn::readFrames(uint64_t first, uint64_t count, uint64_t at) {
       case SINT8:
         out[i] = unsignedBytes ? float(int(v) - 128) : float(int8_t(uint8_t(v)));
         break;
-      case SINT16: out[i] = float(int16_t(uint16_t(v))); break;
-      case SINT32: out[i] = float(int32_t(uint32_t(v))); break;
+      case SINT16:
+        out[i] = float(int16_t(uint16_t(v)));
+        break;
+      case SINT32:
+        out[i] = float(int32_t(uint32_t(v)));
+        break;
       case FLOAT32: {
         const uint32_t b = uint32_t(v);
         float f;
@@ -653,10 +694,14 @@ void WvIn::reset() {
 float WvIn::outputScale() const {
   if (builtin) return 1.0f / 32767.0f;
   switch (format) {
-    case SINT8: return 1.0f / 127.0f;
-    case SINT16: return 1.0f / 32767.0f;
-    case SINT32: return 1.0f / 2147483647.0f;
-    default: return 1.0f;
+    case SINT8:
+      return 1.0f / 127.0f;
+    case SINT16:
+      return 1.0f / 32767.0f;
+    case SINT32:
+      return 1.0f / 2147483647.0f;
+    default:
+      return 1.0f;
   }
 }
 

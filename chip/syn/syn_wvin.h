@@ -109,8 +109,8 @@ class WvIn : public Syn {
 
   char message[256];
   std::string path;
-  int fd = -1;                 // open while reading a header or a chunked source
-  std::vector<float> data;     // (bufferFrames + 1) x channels, interleaved
+  int fd = -1;              // open while reading a header or a chunked source
+  std::vector<float> data;  // (bufferFrames + 1) x channels, interleaved
   std::vector<float> lastOutput;
   bool chunking = false;
   bool finished = true;

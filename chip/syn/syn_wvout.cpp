@@ -14,12 +14,17 @@ namespace {
 
 unsigned width_of(int format) {
   switch (format) {
-    case WvOut::SINT8: return 1;
-    case WvOut::SINT16: return 2;
+    case WvOut::SINT8:
+      return 1;
+    case WvOut::SINT16:
+      return 2;
     case WvOut::SINT32:
-    case WvOut::FLOAT32: return 4;
-    case WvOut::FLOAT64: return 8;
-    default: return 0;
+    case WvOut::FLOAT32:
+      return 4;
+    case WvOut::FLOAT64:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -59,21 +64,31 @@ int64_t saturate(float s, double scale) {
 
 const char* type_name(int type) {
   switch (type) {
-    case WvOut::RAW: return "RAW";
-    case WvOut::WAV: return "WAV";
-    case WvOut::SND: return "SND";
-    case WvOut::AIF: return "AIF";
-    default: return "MAT";
+    case WvOut::RAW:
+      return "RAW";
+    case WvOut::WAV:
+      return "WAV";
+    case WvOut::SND:
+      return "SND";
+    case WvOut::AIF:
+      return "AIF";
+    default:
+      return "MAT";
   }
 }
 
 const char* extension_of(int type) {
   switch (type) {
-    case WvOut::RAW: return ".raw";
-    case WvOut::WAV: return ".wav";
-    case WvOut::SND: return ".snd";
-    case WvOut::AIF: return ".aif";
-    default: return ".mat";
+    case WvOut::RAW:
+      return ".raw";
+    case WvOut::WAV:
+      return ".wav";
+    case WvOut::SND:
+      return ".snd";
+    case WvOut::AIF:
+      return ".aif";
+    default:
+      return ".mat";
   }
 }
 
@@ -125,14 +140,16 @@ void WvOut::openFile(const char* name, unsigned int nChannels, int type, int nFo
   }
   if (type == RAW && nChannels > 1) {
     std::snprintf(message, sizeof message,
-                  SYN_PREFIX_WVOUT "SYN RAW files are, by definition, always monaural (channels = "
+                  SYN_PREFIX_WVOUT
+                  "SYN RAW files are, by definition, always monaural (channels = "
                   "%d not supported)!",
                   int(nChannels));
     fail(SynError::FUNCTION_ARGUMENT);
   }
   if (nChannels > kMaxChannels) {
     std::snprintf(message, sizeof message,
-                  SYN_PREFIX_WVOUT "%s files hold at most 65535 channels (channels = %u not "
+                  SYN_PREFIX_WVOUT
+                  "%s files hold at most 65535 channels (channels = %u not "
                   "supported)!",
                   type_name(type), nChannels);
     fail(SynError::FUNCTION_ARGUMENT);
@@ -141,7 +158,8 @@ void WvOut::openFile(const char* name, unsigned int nChannels, int type, int nFo
   const size_t length = std::strlen(name) + (std::strstr(name, extension) ? 0 : 4);
   if (length + 1 > kNameBytes) {
     std::snprintf(message, sizeof message,
-                  SYN_PREFIX_WVOUT "File name too long for a %s file (%zu characters, at most "
+                  SYN_PREFIX_WVOUT
+                  "File name too long for a %s file (%zu characters, at most "
                   "%zu): %s",
                   type_name(type), length, kNameBytes - 1, name);
     fail(SynError::FUNCTION_ARGUMENT);
@@ -154,11 +172,21 @@ void WvOut::openFile(const char* name, unsigned int nChannels, int type, int nFo
   limitReported_ = false;
   bool ok = false;
   switch (type) {
-    case RAW: ok = openRaw(); break;
-    case WAV: ok = openWav(); break;
-    case SND: ok = openSnd(); break;
-    case AIF: ok = openAif(); break;
-    case MAT: ok = openMat(); break;
+    case RAW:
+      ok = openRaw();
+      break;
+    case WAV:
+      ok = openWav();
+      break;
+    case SND:
+      ok = openSnd();
+      break;
+    case AIF:
+      ok = openAif();
+      break;
+    case MAT:
+      ok = openMat();
+      break;
   }
   if (!ok) fail(SynError::FILE_ERROR);
   data.assign(size_t(channels) * kBufferFrames, 0.0f);
@@ -190,8 +218,8 @@ bool WvOut::writeHeader(const std::vector<unsigned char>& header, const char* ki
   // Flushed at once: the file holds a valid (empty) sound from its start.
   if (std::fwrite(header.data(), 1, header.size(), file) != header.size() ||
       std::fflush(file) != 0) {
-    std::snprintf(message, sizeof message,
-                  SYN_PREFIX_WVOUT "Could not write %s header for file %s", kind, name_);
+    std::snprintf(message, sizeof message, SYN_PREFIX_WVOUT "Could not write %s header for file %s",
+                  kind, name_);
     return false;
   }
   return true;
@@ -238,11 +266,21 @@ bool WvOut::openSnd() {
   if (!create(name_, "SND")) return false;
   uint32_t encoding = 3;
   switch (format) {
-    case SINT8: encoding = 2; break;
-    case SINT16: encoding = 3; break;
-    case SINT32: encoding = 5; break;
-    case FLOAT32: encoding = 6; break;
-    case FLOAT64: encoding = 7; break;
+    case SINT8:
+      encoding = 2;
+      break;
+    case SINT16:
+      encoding = 3;
+      break;
+    case SINT32:
+      encoding = 5;
+      break;
+    case FLOAT32:
+      encoding = 6;
+      break;
+    case FLOAT64:
+      encoding = 7;
+      break;
   }
   std::vector<unsigned char> h;
   put_text(h, ".snd", 4);
@@ -312,8 +350,10 @@ bool WvOut::openMat() {
 
   const bool big = !little_endian;  // host order
   std::vector<unsigned char> h;
-  put_text(h, "Level 5 MAT-file of recorded sound: one double-precision array, one row per "
-              "channel, one column per frame.", 116);
+  put_text(h,
+           "Level 5 MAT-file of recorded sound: one double-precision array, one row per "
+           "channel, one column per frame.",
+           116);
   while (h.size() < 124) h.push_back(' ');
   for (size_t i = 0; i < 116; i++) {
     if (h[i] == 0) h[i] = ' ';
@@ -387,7 +427,8 @@ void WvOut::writeData(unsigned long frames) {
       limitReported_ = true;
       char warning[256];
       std::snprintf(warning, sizeof warning,
-                    SYN_PREFIX_WVOUT "File %s reached the largest size its header can hold: "
+                    SYN_PREFIX_WVOUT
+                    "File %s reached the largest size its header can hold: "
                     "recording stops there.",
                     name_);
       Syn::handleError(warning, SynError::WARNING);
@@ -411,8 +452,12 @@ void WvOut::writeData(unsigned long frames) {
           bits = uint8_t(int8_t(saturate(s, 127.0)));
         }
         break;
-      case SINT16: bits = uint16_t(int16_t(saturate(s, 32767.0))); break;
-      case SINT32: bits = uint32_t(int32_t(saturate(s, 2147483647.0))); break;
+      case SINT16:
+        bits = uint16_t(int16_t(saturate(s, 32767.0)));
+        break;
+      case SINT32:
+        bits = uint32_t(int32_t(saturate(s, 2147483647.0)));
+        break;
       case FLOAT32: {
         uint32_t b;
         std::memcpy(&b, &s, sizeof b);
@@ -451,21 +496,22 @@ bool WvOut::finishHeader() {
   const uint64_t d = totalFrames * width_of(format) * channels;
   const uint32_t bytes = static_cast<uint32_t>(d);  // within the limit: fits
   switch (fileType) {
-    case WAV: return patch32(4, 36 + bytes, false) && patch32(40, bytes, false);
-    case SND: return patch32(8, bytes, true);
+    case WAV:
+      return patch32(4, 36 + bytes, false) && patch32(40, bytes, false);
+    case SND:
+      return patch32(8, bytes, true);
     case AIF: {
       const bool aifc = format == FLOAT32 || format == FLOAT64;
       return patch32(4, bytes + (aifc ? 52 : 46), true) &&
-             patch32(22, uint32_t(totalFrames), true) &&
-             patch32(aifc ? 48 : 42, bytes + 8, true);
+             patch32(22, uint32_t(totalFrames), true) && patch32(aifc ? 48 : 42, bytes + 8, true);
     }
     case MAT: {
       const bool big = !little_endian;
-      return patch32(164, uint32_t(totalFrames), big) &&
-             patch32(132, matElement_ + bytes, big) &&
+      return patch32(164, uint32_t(totalFrames), big) && patch32(132, matElement_ + bytes, big) &&
              patch32(132 + long(matElement_), bytes, big);
     }
-    default: return true;
+    default:
+      return true;
   }
 }
 

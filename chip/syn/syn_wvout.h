@@ -100,9 +100,9 @@ class WvOut : public Syn {
   bool patch32(long offset, uint32_t value, bool big);
 
   char name_[kNameBytes];
-  uint64_t dataLimit_ = 0;      // the most data bytes the header can hold
+  uint64_t dataLimit_ = 0;  // the most data bytes the header can hold
   bool limitReported_ = false;
-  uint32_t matElement_ = 0;     // MAT: the matrix element's size at creation
+  uint32_t matElement_ = 0;  // MAT: the matrix element's size at creation
   std::vector<unsigned char> bytes_;
 };
 

@@ -77,12 +77,12 @@ const Frame_Member kFMVoicesMembers[] = {
           return voice_control(s, 2, v);
         },
         [](Frame_Slot& s) { return double(s.as<FMVoices>().vowelSetting); }),
-    frame_prop("spectralTilt", "float",
-               [](Frame_Slot& s, double v) { return voice_control(s, 4, v); },
-               [](Frame_Slot& s) { return s.as<FMVoices>().currentVowel / 128.0; }),
-    frame_prop("adsrTarget", "float",
-               [](Frame_Slot& s, double v) { return voice_control(s, 128, v); },
-               [](Frame_Slot& s) { return double(s.as<FMVoices>().tilt[0]); }),
+    frame_prop(
+        "spectralTilt", "float", [](Frame_Slot& s, double v) { return voice_control(s, 4, v); },
+        [](Frame_Slot& s) { return s.as<FMVoices>().currentVowel / 128.0; }),
+    frame_prop(
+        "adsrTarget", "float", [](Frame_Slot& s, double v) { return voice_control(s, 128, v); },
+        [](Frame_Slot& s) { return double(s.as<FMVoices>().tilt[0]); }),
 };
 
 SAMPLE tick_voice(Frame_Slot& s, SAMPLE) { return s.as<Instrmnt>().tick(); }

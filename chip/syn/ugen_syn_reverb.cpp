@@ -72,7 +72,8 @@ const Frame_Member kChorusMembers[] = {
         },
         [](Frame_Slot& s) { return double(s.as<Chorus>().baseLength); }),
     frame_prop(
-        "mix", "float", [](Frame_Slot& s, double v) { return double(s.as<Chorus>().setEffectMix(v)); },
+        "mix", "float",
+        [](Frame_Slot& s, double v) { return double(s.as<Chorus>().setEffectMix(v)); },
         [](Frame_Slot& s) { return double(s.as<Chorus>().effectMix); }),
     frame_method(
         "max", "void",
@@ -91,7 +92,8 @@ double get_pitshift_mix(Frame_Slot& s) { return double(s.as<PitShift>().effectMi
 
 const Frame_Member kPitShiftMembers[] = {
     frame_prop(
-        "shift", "float", [](Frame_Slot& s, double v) { return double(s.as<PitShift>().setShift(v)); },
+        "shift", "float",
+        [](Frame_Slot& s, double v) { return double(s.as<PitShift>().setShift(v)); },
         [](Frame_Slot& s) { return double(s.as<PitShift>().getShift()); }),
     frame_prop("mix", "float", set_pitshift_mix, get_pitshift_mix),
     frame_prop("effectMix", "float", set_pitshift_mix, get_pitshift_mix),

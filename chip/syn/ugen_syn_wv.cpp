@@ -79,18 +79,17 @@ const Frame_Member kWvInMembers[] = {
           return double(in.rate);
         },
         [](Frame_Slot& s) { return double(s.as<WvIn>().rate); }),
-    frame_method(
-        "path", "string",
-        [](Frame_Slot& s, void* args, Chip_DL_Return* ret) {
-          WvIn& in = s.as<WvIn>();
-          try {
-            in.openFile(text_arg(args).c_str(), false, false, true);
-          } catch (const SynError&) {
-            // printed; the reader stays empty
-          }
-          ret->v_object = new_text(in.getPath());
-        },
-        {"string", "value"}),
+    frame_method("path", "string",
+                 [](Frame_Slot& s, void* args, Chip_DL_Return* ret) {
+                   WvIn& in = s.as<WvIn>();
+                   try {
+                     in.openFile(text_arg(args).c_str(), false, false, true);
+                   } catch (const SynError&) {
+                     // printed; the reader stays empty
+                   }
+                   ret->v_object = new_text(in.getPath());
+                 },
+                 {"string", "value"}),
     frame_method("path", "string",
                  [](Frame_Slot& s, void*, Chip_DL_Return* ret) {
                    ret->v_object = new_text(s.as<WvIn>().getPath());
@@ -143,8 +142,8 @@ std::string automatic_name(const WvOut& out, const char* extension) {
     if (*c == ':' && colons < 2) *c = colons++ == 0 ? 'h' : 'm';
   }
   char name[1024];
-  const int n = std::snprintf(name, sizeof name, "%s(%s)%s", out.autoPrefix.c_str(), when,
-                              extension);
+  const int n =
+      std::snprintf(name, sizeof name, "%s(%s)%s", out.autoPrefix.c_str(), when, extension);
   if (n < 0 || size_t(n) >= sizeof name) {
     Syn::handleError(SYN_PREFIX_WVOUT "Automatic file name too long for its prefix.",
                      SynError::FUNCTION_ARGUMENT);
@@ -212,14 +211,13 @@ const Frame_Member kWvOutMembers[] = {
         [](Frame_Slot& s) { return double(s.as<WvOut>().record); }),
     frame_method("closeFile", "string", close_named, {"string", "value"}),
     frame_method("closeFile", "string", close_named),
-    frame_method(
-        "autoPrefix", "string",
-        [](Frame_Slot& s, void* args, Chip_DL_Return* ret) {
-          WvOut& out = s.as<WvOut>();
-          out.autoPrefix = text_arg(args);
-          ret->v_object = new_text(out.autoPrefix);
-        },
-        {"string", "value"}),
+    frame_method("autoPrefix", "string",
+                 [](Frame_Slot& s, void* args, Chip_DL_Return* ret) {
+                   WvOut& out = s.as<WvOut>();
+                   out.autoPrefix = text_arg(args);
+                   ret->v_object = new_text(out.autoPrefix);
+                 },
+                 {"string", "value"}),
     frame_method("autoPrefix", "string",
                  [](Frame_Slot& s, void*, Chip_DL_Return* ret) {
                    ret->v_object = new_text(s.as<WvOut>().autoPrefix);
@@ -250,8 +248,8 @@ const Frame_Class_Desc kSoundFileClasses[] = {
      [](Chip_Object*) -> Frame_Obj* { return new WaveLoop; }, tick_reader, frame_pmsg_true,
      FRAME_MEMBERS(kWaveLoopMembers)},
     {"WvOut", "UGen", "@WvOut_data", &WvOut_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new Language_WvOut; }, tick_writer,
-     frame_pmsg_true, FRAME_MEMBERS(kWvOutMembers)},
+     [](Chip_Object*) -> Frame_Obj* { return new Language_WvOut; }, tick_writer, frame_pmsg_true,
+     FRAME_MEMBERS(kWvOutMembers)},
 };
 
 }  // namespace

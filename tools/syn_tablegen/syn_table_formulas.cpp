@@ -103,8 +103,8 @@ std::vector<double> struck(int n, const std::vector<Mode>& modes, int burst, dou
   for (int i = 0; i < n; i++) {
     const double t = i / fs;
     double sum = 0.0;
-    for (const Mode& m : modes) sum += m.amplitude * std::exp(-t / m.tau) *
-                                       std::sin(2.0 * kPi * m.frequency * t);
+    for (const Mode& m : modes)
+      sum += m.amplitude * std::exp(-t / m.tau) * std::sin(2.0 * kPi * m.frequency * t);
     if (i < burst) sum += noise * (1.0 - double(i) / burst) * random.next();
     x[i] = sum;
   }
@@ -139,7 +139,8 @@ const Syn_Table_Formula kFormulas[] = {
      [] {
        std::vector<double> x(256);
        for (int i = 0; i < 256; i++) {
-         for (int k = 1; k <= 32; k++) x[i] += std::pow(0.85, k) * std::cos(2.0 * kPi * k * i / 256.0);
+         for (int k = 1; k <= 32; k++)
+           x[i] += std::pow(0.85, k) * std::cos(2.0 * kPi * k * i / 256.0);
        }
        return x;
      }},
@@ -164,8 +165,8 @@ const Syn_Table_Formula kFormulas[] = {
      "0.08/m s) plus a 48-sample noise burst",
      [] {
        std::vector<Mode> modes;
-       for (int m = 1; m <= 8; m++) modes.push_back({196.0 * m * (1.0 + 0.0005 * m), 1.0 / m,
-                                                     0.08 / m});
+       for (int m = 1; m <= 8; m++)
+         modes.push_back({196.0 * m * (1.0 + 0.0005 * m), 1.0 / m, 0.08 / m});
        return struck(1024, modes, 48, 0.5, 0x6d616e6431ULL);
      }},
     {"special:mandpluk", 22050.0f,
@@ -173,16 +174,16 @@ const Syn_Table_Formula kFormulas[] = {
      "0.12/m s) plus a 96-sample noise burst",
      [] {
        std::vector<Mode> modes;
-       for (int m = 1; m <= 12; m++) modes.push_back({220.0 * m, 1.0 / std::sqrt(double(m)),
-                                                      0.12 / m});
+       for (int m = 1; m <= 12; m++)
+         modes.push_back({220.0 * m, 1.0 / std::sqrt(double(m)), 0.12 / m});
        return struck(2048, modes, 96, 0.8, 0x6d706c756bULL);
      }},
     {"special:marmsyn1", 22050.0f,
      "1024 samples: a bar's modes (ratios 1, 3.99, 10.65 at 330 Hz) plus a 32-sample noise "
      "burst",
      [] {
-       return struck(1024, {{330.0, 1.0, 0.05}, {330.0 * 3.99, 0.5, 0.02},
-                            {330.0 * 10.65, 0.25, 0.008}},
+       return struck(1024,
+                     {{330.0, 1.0, 0.05}, {330.0 * 3.99, 0.5, 0.02}, {330.0 * 10.65, 0.25, 0.008}},
                      32, 0.3, 0x6d61726d31ULL);
      }},
     {"special:ooo", 22050.0f, "one period of the vowel of phoneme row \"ooo\"",
@@ -204,7 +205,8 @@ const Syn_Table_Formula kFormulas[] = {
      "256 samples: exp(-((i - 64) / 10)^2) + 0.7 exp(-((i - 176) / 10)^2)",
      [] {
        std::vector<double> x(256);
-       for (int i = 0; i < 256; i++) x[i] = gaussian(i, 64.0, 10.0) + 0.7 * gaussian(i, 176.0, 10.0);
+       for (int i = 0; i < 256; i++)
+         x[i] = gaussian(i, 64.0, 10.0) + 0.7 * gaussian(i, 176.0, 10.0);
        return x;
      }},
     {"special:glot_pop", 44100.0f, "a Rosenberg pulse, open 0.30, closing 0.10 of the period",

@@ -18,9 +18,9 @@
 #include <vector>
 
 struct Syn_Table_Formula {
-  const char* name;  // the table's name, "special:..."
-  float rate;        // its sample rate in Hz
-  const char* what;  // the formula in words
+  const char* name;               // the table's name, "special:..."
+  float rate;                     // its sample rate in Hz
+  const char* what;               // the formula in words
   std::vector<double> (*make)();  // the unscaled samples
 };
 

@@ -48,7 +48,8 @@ inline Bytes read_file(const std::string& path) {
   if (!f) return bytes;
   unsigned char buffer[65536];
   size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+    bytes.insert(bytes.end(), buffer, buffer + n);
   std::fclose(f);
   return bytes;
 }
@@ -56,7 +57,7 @@ inline Bytes read_file(const std::string& path) {
 inline bool write_file(const std::string& path, const Bytes& bytes) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return std::fclose(f) == 0 && ok;
 }
 
@@ -90,7 +91,9 @@ inline void put32(Bytes& b, uint32_t v, bool big) {
   }
 }
 
-inline void put_text(Bytes& b, const char* text) { b.insert(b.end(), text, text + std::strlen(text)); }
+inline void put_text(Bytes& b, const char* text) {
+  b.insert(b.end(), text, text + std::strlen(text));
+}
 
 inline uint32_t get32(const Bytes& b, size_t at, bool big) {
   return big ? uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 |

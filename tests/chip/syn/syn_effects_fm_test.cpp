@@ -208,8 +208,9 @@ TEST_F(EffectsTest, PhonemeTableAndItsAccessors) {
              {0, 4, "formantFrequency partial is greater than 3!"},
              {0, -1, "formantFrequency partial is less than zero!"}};
   for (const auto& b : bad) {
-    EXPECT_EQ(printed_lines([&] { EXPECT_EQ(Phonemes::formantFrequency(b.index, b.partial), 0.0f); }),
-              std::vector<std::string>{"[chip](via SYN): Phonemes: " + b.message});
+    EXPECT_EQ(
+        printed_lines([&] { EXPECT_EQ(Phonemes::formantFrequency(b.index, b.partial), 0.0f); }),
+        std::vector<std::string>{"[chip](via SYN): Phonemes: " + b.message});
   }
   const std::vector<std::string> five = {
       "[chip](via SYN): Phonemes: formantRadius index is less than zero!",
@@ -236,9 +237,9 @@ TEST_F(EffectsTest, FmTablesFollowTheirFormulas) {
   const struct {
     int index;
     double value;
-  } listed[] = {{99, 1.0},       {95, 0.757858}, {94, 0.707107}, {93, 0.659754}, {92, 0.615572},
-                {91, 0.574349},  {90, 0.535887}, {85, 0.378929}, {82, 0.307786}, {80, 0.267943},
-                {76, 0.203063},  {71, 0.143587}, {68, 0.116629}, {67, 0.108819}};
+  } listed[] = {{99, 1.0},      {95, 0.757858}, {94, 0.707107}, {93, 0.659754}, {92, 0.615572},
+                {91, 0.574349}, {90, 0.535887}, {85, 0.378929}, {82, 0.307786}, {80, 0.267943},
+                {76, 0.203063}, {71, 0.143587}, {68, 0.116629}, {67, 0.108819}};
   for (const auto& l : listed) EXPECT_NEAR(fm.fmGains[l.index], l.value, 1e-6) << l.index;
   const double sustain[] = {1.0,       0.707101,  0.4999918, 0.3535447, 0.2499918, 0.1767695,
                             0.1249939, 0.0883833, 0.0624959, 0.0441909, 0.0312474, 0.0220951,

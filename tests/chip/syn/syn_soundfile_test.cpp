@@ -5,10 +5,9 @@
 // read in windows and played past 2^24 frames, and the looping reader's
 // wrap under hostile parameters.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
@@ -129,13 +128,13 @@ TEST_F(SoundFileTest, TableShapesFollowTheirNames) {
 
 TEST_F(SoundFileTest, UnknownTablesAndUngeneratedNamesAreRefused) {
   WvIn r;
-  EXPECT_EQ(open(r, "special:nosuchtable"),
-            std::vector<std::string>{"[chip](via WvIn): Error reading file (special:nosuchtable)."});
+  EXPECT_EQ(
+      open(r, "special:nosuchtable"),
+      std::vector<std::string>{"[chip](via WvIn): Error reading file (special:nosuchtable)."});
   EXPECT_FALSE(r.isLoaded());
   WvIn g;
-  auto lines = printed_lines([&] {
-    EXPECT_THROW(g.openFile("special:sinewave", false, false, false), SynError);
-  });
+  auto lines = printed_lines(
+      [&] { EXPECT_THROW(g.openFile("special:sinewave", false, false, false), SynError); });
   EXPECT_EQ(lines, std::vector<std::string>{
                        "[chip](via WvIn): Could not open or find file (special:sinewave)."});
 }
@@ -155,18 +154,18 @@ double read_back(const WvIn& r, size_t i) { return r.data[i] * double(r.outputSc
 // sample values come back exactly, or within one step of the format.
 TEST_F(SoundFileTest, EveryFormatRoundTrips) {
   const Layout layouts[] = {
-      {WvOut::WAV, WvOut::SINT8},  {WvOut::WAV, WvOut::SINT16}, {WvOut::WAV, WvOut::SINT32},
+      {WvOut::WAV, WvOut::SINT8},   {WvOut::WAV, WvOut::SINT16},  {WvOut::WAV, WvOut::SINT32},
       {WvOut::WAV, WvOut::FLOAT32}, {WvOut::WAV, WvOut::FLOAT64}, {WvOut::SND, WvOut::SINT8},
-      {WvOut::SND, WvOut::SINT16}, {WvOut::SND, WvOut::SINT32}, {WvOut::SND, WvOut::FLOAT32},
-      {WvOut::SND, WvOut::FLOAT64}, {WvOut::AIF, WvOut::SINT8},  {WvOut::AIF, WvOut::SINT16},
-      {WvOut::AIF, WvOut::SINT32}, {WvOut::AIF, WvOut::FLOAT32}, {WvOut::AIF, WvOut::FLOAT64},
+      {WvOut::SND, WvOut::SINT16},  {WvOut::SND, WvOut::SINT32},  {WvOut::SND, WvOut::FLOAT32},
+      {WvOut::SND, WvOut::FLOAT64}, {WvOut::AIF, WvOut::SINT8},   {WvOut::AIF, WvOut::SINT16},
+      {WvOut::AIF, WvOut::SINT32},  {WvOut::AIF, WvOut::FLOAT32}, {WvOut::AIF, WvOut::FLOAT64},
       {WvOut::MAT, WvOut::FLOAT64}, {WvOut::RAW, WvOut::SINT16}};
   const double full[] = {0, 127.0, 32767.0, 0, 0, 0, 0, 0, 2147483647.0};
   for (const Layout& l : layouts) {
     for (unsigned channels : {1u, 2u, 5u}) {
       if (l.type == WvOut::RAW && channels > 1) continue;
-      SCOPED_TRACE(testing::Message() << "type " << l.type << " format " << l.format << " x"
-                                      << channels);
+      SCOPED_TRACE(testing::Message()
+                   << "type " << l.type << " format " << l.format << " x" << channels);
       const bool integer = l.format <= WvOut::SINT32;
       const double step = integer ? 1.0 / full[l.format] : 0.0;
       std::vector<double> values = {1.0, -1.0, 0.0, 0.5, -0.25};
@@ -192,12 +191,14 @@ TEST_F(SoundFileTest, EveryFormatRoundTrips) {
       ASSERT_TRUE(r.isLoaded()) << (lines.empty() ? "" : lines[0]);
       ASSERT_EQ(r.getSize(), frames);
       ASSERT_EQ(r.getChannels(), channels);
-      EXPECT_EQ(r.fileRate, l.type == WvOut::RAW ? 22050.0f : l.type == WvOut::MAT ? 44100.0f
-                                                                                   : 44100.0f);
+      EXPECT_EQ(r.fileRate, l.type == WvOut::RAW   ? 22050.0f
+                            : l.type == WvOut::MAT ? 44100.0f
+                                                   : 44100.0f);
       for (size_t i = 0; i < samples.size(); i++) {
         const double want = samples[i];
         ASSERT_NEAR(read_back(r, i), want, step + 1e-7 * std::fabs(want)) << i;
-        if (integer && std::fabs(want * full[l.format] - std::round(want * full[l.format])) < 1e-6 &&
+        if (integer &&
+            std::fabs(want * full[l.format] - std::round(want * full[l.format])) < 1e-6 &&
             !(l.type == WvOut::WAV && l.format == WvOut::SINT8 && want != std::round(want))) {
           ASSERT_NEAR(read_back(r, i), want, 1e-6) << i;
         }
@@ -341,7 +342,8 @@ TEST_F(SoundFileTest, MatHeaderNamesItsArray) {
       for (int i = 0; i < 3; i++) w.tickFrame(frame, 1);
     }
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "[chip](via WvOut): Using 64-bit floating-point data format for file " + path);
+    EXPECT_EQ(lines[0],
+              "[chip](via WvOut): Using 64-bit floating-point data format for file " + path);
     EXPECT_EQ(lines[1], "[chip]:(via SYN): creating MAT-file (" + path +
                             ") containing MATLAB array: " + c.array);
     Bytes b = read_file(path);
@@ -409,9 +411,8 @@ TEST_F(SoundFileTest, WriterRefusesBadArgumentsAndLongNames) {
   ASSERT_EQ(mkfifo(dir.file("fifo.aif").c_str(), 0600), 0);
   for (const auto& c : cases) {
     WvOut w;
-    auto lines = printed_lines([&] {
-      EXPECT_THROW(w.openFile(c.name.c_str(), c.channels, c.type, c.format), SynError);
-    });
+    auto lines = printed_lines(
+        [&] { EXPECT_THROW(w.openFile(c.name.c_str(), c.channels, c.type, c.format), SynError); });
     EXPECT_EQ(lines, std::vector<std::string>{c.message.substr(0, 255)});
     EXPECT_FALSE(w.isOpen());
     EXPECT_EQ(w.getFilename(), "");
@@ -426,9 +427,8 @@ TEST_F(SoundFileTest, WriterRefusesBadArgumentsAndLongNames) {
   }
   EXPECT_TRUE(std::filesystem::exists(fits + ".wav"));
   WvOut w;
-  auto lines = printed_lines([&] {
-    EXPECT_THROW(w.openFile(longName.c_str(), 1, WvOut::WAV, WvOut::SINT16), SynError);
-  });
+  auto lines = printed_lines(
+      [&] { EXPECT_THROW(w.openFile(longName.c_str(), 1, WvOut::WAV, WvOut::SINT16), SynError); });
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("[chip](via WvOut): File name too long for a WAV file", 0), 0u);
   EXPECT_LE(lines[0].size(), 255u);
@@ -437,9 +437,11 @@ TEST_F(SoundFileTest, WriterRefusesBadArgumentsAndLongNames) {
 
 TEST_F(SoundFileTest, RawIsAlways16BitWithAWarning) {
   WvOut w;
-  auto lines = printed_lines([&] { w.openFile(dir.file("r").c_str(), 1, WvOut::RAW, WvOut::FLOAT32); });
+  auto lines =
+      printed_lines([&] { w.openFile(dir.file("r").c_str(), 1, WvOut::RAW, WvOut::FLOAT32); });
   EXPECT_EQ(lines, std::vector<std::string>{"[chip](via WvOut): Using 16-bit signed integer data "
-                                            "format for file " + dir.file("r.raw") + "."});
+                                            "format for file " +
+                                            dir.file("r.raw") + "."});
   EXPECT_EQ(w.format, WvOut::SINT16);
 }
 
@@ -465,9 +467,11 @@ TEST_F(SoundFileTest, WriterStopsWhereTheHeaderCanHoldNoMore) {
     WvIn r;
     open(r, path + ext[type]);
     EXPECT_EQ(r.getSize(), 1000u) << type;
-    EXPECT_EQ(read_file(path + ext[type]).size(),
-              (type == WvOut::WAV ? 44u : type == WvOut::SND ? 40u : type == WvOut::AIF ? 54u : 192u) +
-                  1000u * 2u * (type == WvOut::MAT ? 8u : 2u));
+    EXPECT_EQ(read_file(path + ext[type]).size(), (type == WvOut::WAV   ? 44u
+                                                   : type == WvOut::SND ? 40u
+                                                   : type == WvOut::AIF ? 54u
+                                                                        : 192u) +
+                                                      1000u * 2u * (type == WvOut::MAT ? 8u : 2u));
   }
 }
 
@@ -707,7 +711,8 @@ TEST_F(SoundFileTest, PadBytesOffsetsAndSignedBytes) {
   const struct {
     const Bytes* file;
     const float* want;
-  } cases[] = {{&snd, signedValues}, {&aif8, signedValues}, {&mat8, signedValues}, {&wav8, wavValues}};
+  } cases[] = {
+      {&snd, signedValues}, {&aif8, signedValues}, {&mat8, signedValues}, {&wav8, wavValues}};
   for (const auto& c : cases) {
     ASSERT_TRUE(write_file(dir.file("eight"), *c.file));
     open(r, dir.file("eight"));
@@ -719,8 +724,8 @@ TEST_F(SoundFileTest, PadBytesOffsetsAndSignedBytes) {
 
 // The AIFF rate is the 80-bit number decoded, for any exponent.
 TEST_F(SoundFileTest, AiffRatesDecodeForEveryExponent) {
-  for (uint32_t rate : {1u, 2u, 3u, 8000u, 11025u, 22050u, 44100u, 48000u, 96000u, 192000u,
-                        1000000u}) {
+  for (uint32_t rate :
+       {1u, 2u, 3u, 8000u, 11025u, 22050u, 44100u, 48000u, 96000u, 192000u, 1000000u}) {
     ASSERT_TRUE(write_file(dir.file("r.aif"), with_samples(aif_header(1, 2, 16, rate, 4), 4)));
     WvIn r;
     open(r, dir.file("r.aif"));

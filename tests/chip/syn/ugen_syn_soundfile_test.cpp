@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "chip/lib/ugen_osc.h"
 #include "chip/syn/syn.h"
 #include "chip/syn/syn_wvin.h"
 #include "chip/syn/syn_wvout.h"
 #include "chip/syn/ugen_syn.h"
-#include "chip/lib/ugen_osc.h"
 #include "chip/types/chip_type.h"
 #include "chip/vm/chip_ugen.h"
 #include "chip/vm/chip_vm.h"
@@ -85,10 +85,10 @@ TEST_F(SoundFileProgramTest, ClassesAreRegisteredUnderTheirParents) {
   const struct {
     const char* name;
     const char* parent;
-  } cases[] = {{"WvIn", "UGen"},      {"WaveLoop", "WvIn"}, {"WvOut", "UGen"},
-               {"Chorus", "UGen"},    {"PitShift", "UGen"}, {"FM", "SynInstrument"},
-               {"BeeThree", "FM"},    {"FMVoices", "FM"},   {"HevyMetl", "FM"},
-               {"PercFlut", "FM"},    {"Rhodey", "FM"},     {"TubeBell", "FM"},
+  } cases[] = {{"WvIn", "UGen"},   {"WaveLoop", "WvIn"}, {"WvOut", "UGen"},
+               {"Chorus", "UGen"}, {"PitShift", "UGen"}, {"FM", "SynInstrument"},
+               {"BeeThree", "FM"}, {"FMVoices", "FM"},   {"HevyMetl", "FM"},
+               {"PercFlut", "FM"}, {"Rhodey", "FM"},     {"TubeBell", "FM"},
                {"Wurley", "FM"}};
   for (const auto& c : cases) {
     Chip_Type* t = type(c.name);
@@ -144,8 +144,8 @@ TEST_F(SoundFileProgramTest, EveryFormatPlaysAtFullScaleOne) {
       w.openFile(name.c_str(), 1, files[i].type, files[i].format);
       for (float s : {1.0f, -1.0f, 0.5f, 0.0f}) w.tick(s);
     });
-    source += "WvIn r" + std::to_string(i) + " => blackhole; r" + std::to_string(i) +
-              ".path(\"" + name + files[i].ext + "\"); 1.0 => r" + std::to_string(i) + ".rate;\n";
+    source += "WvIn r" + std::to_string(i) + " => blackhole; r" + std::to_string(i) + ".path(\"" +
+              name + files[i].ext + "\"); 1.0 => r" + std::to_string(i) + ".rate;\n";
   }
   auto out = render(source + "1::second => now;\n", 5, nullptr);
   ASSERT_EQ(out.size(), sizeof files / sizeof files[0]);
@@ -246,15 +246,13 @@ TEST_F(SoundFileProgramTest, ShutdownClosesEveryOpenWriter) {
 
 // The same at the end of the chip program (its shutdown calls the hook).
 TEST_F(SoundFileProgramTest, TheChipProgramClosesFilesAtShutdown) {
-  ASSERT_TRUE(write_file(
-      dir.file("two.chip"),
-      [] {
-        const std::string s =
-            "SinOsc s => WvOut a => blackhole; s => WvOut b => blackhole;\n"
-            "a.sndFilename(\"one\"); b.wavFilename(\"special:auto\");\n"
-            "1000::samp => now;\n";
-        return Bytes(s.begin(), s.end());
-      }()));
+  ASSERT_TRUE(write_file(dir.file("two.chip"), [] {
+    const std::string s =
+        "SinOsc s => WvOut a => blackhole; s => WvOut b => blackhole;\n"
+        "a.sndFilename(\"one\"); b.wavFilename(\"special:auto\");\n"
+        "1000::samp => now;\n";
+    return Bytes(s.begin(), s.end());
+  }()));
   CommandRun run = run_command("cd '" + dir.path() + "' && FLUVANE_HOME='" + dir.path() + "' '" +
                                chip_program() + "' --silent --srate16000 two.chip 2>&1");
   EXPECT_EQ(run.status, 0) << run.out;
@@ -275,13 +273,13 @@ TEST_F(SoundFileProgramTest, TheChipProgramClosesFilesAtShutdown) {
 }
 
 TEST_F(SoundFileProgramTest, EffectMembersFromAProgram) {
-  Lines printed = run(
-      "Chorus c; PitShift p;\n"
-      "<<< c.modFreq(), c.modDepth(), c.baseDelay() / samp, c.mix() >>>;\n"
-      "<<< c.mix(-0.5), c.mix(1.5), c.modFreq(2.0), c.modDepth(0.25) >>>;\n"
-      "c.max(4000::samp, 0.5); <<< c.baseDelay(10000::samp) / samp >>>;\n"
-      "<<< p.shift(), p.shift(1.0), p.shift(2.0), p.mix(0.25), p.effectMix() >>>;\n"
-      "<<< p.effectMix(2.0), p.mix() >>>;\n");
+  Lines printed =
+      run("Chorus c; PitShift p;\n"
+          "<<< c.modFreq(), c.modDepth(), c.baseDelay() / samp, c.mix() >>>;\n"
+          "<<< c.mix(-0.5), c.mix(1.5), c.modFreq(2.0), c.modDepth(0.25) >>>;\n"
+          "c.max(4000::samp, 0.5); <<< c.baseDelay(10000::samp) / samp >>>;\n"
+          "<<< p.shift(), p.shift(1.0), p.shift(2.0), p.mix(0.25), p.effectMix() >>>;\n"
+          "<<< p.effectMix(2.0), p.mix() >>>;\n");
   const Lines want = {floats({0.25, 0.5, 3000.0, 0.5}),
                       "[chip](via SYN): Chorus: setEffectMix parameter is less than zero!",
                       "[chip](via SYN): Chorus: setEffectMix parameter is greater than 1.0!",
@@ -304,16 +302,15 @@ TEST_F(SoundFileProgramTest, FmMembersFromAProgram) {
       "<<< r.afterTouch(1.5) >>>;\n"
       "r.noteOn(0.8); 1::second => now;\n",
       200, &printed);
-  const Lines want = {
-      floats({0.5, 0.5, 0.5, 440.0, 220.0, 220.0, 110.0}),
-      floats({5.0, 5.0, 0.25, 0.5}),
-      "[chip](via SYN): Phonemes: formantFrequency index is greater than 31!",
-      "[chip](via SYN): Phonemes: formantFrequency index is greater than 31!",
-      "[chip](via SYN): Phonemes: formantFrequency index is greater than 31!",
-      "1.000000 :(float)",
-      "[chip](via SYN): FM: Control value greater than 128.0!",
-      "1.000000 :(float)",
-      "[chip](via SYN): error : FM tick is virtual!"};
+  const Lines want = {floats({0.5, 0.5, 0.5, 440.0, 220.0, 220.0, 110.0}),
+                      floats({5.0, 5.0, 0.25, 0.5}),
+                      "[chip](via SYN): Phonemes: formantFrequency index is greater than 31!",
+                      "[chip](via SYN): Phonemes: formantFrequency index is greater than 31!",
+                      "[chip](via SYN): Phonemes: formantFrequency index is greater than 31!",
+                      "1.000000 :(float)",
+                      "[chip](via SYN): FM: Control value greater than 128.0!",
+                      "1.000000 :(float)",
+                      "[chip](via SYN): error : FM tick is virtual!"};
   EXPECT_EQ(printed, want);
   ASSERT_EQ(out.size(), 2u);
   double energy = 0.0;
