@@ -77,8 +77,9 @@ const Frame_Class_Desc* instrument_classes(size_t* count) {
 // The families syn_query asks for descriptors.
 typedef const Frame_Class_Desc* (*Syn_Family)(size_t* count);
 const Syn_Family kFamilies[] = {
-    instrument_classes, syn_envelope_classes, syn_noise_classes,  syn_tables_classes,
-    syn_filter_classes, syn_delay_classes,    syn_reverb_classes,
+    instrument_classes, syn_envelope_classes, syn_noise_classes,     syn_tables_classes,
+    syn_filter_classes, syn_delay_classes,    syn_reverb_classes,    syn_soundfile_classes,
+    syn_fm_classes,
 };
 
 }  // namespace
@@ -125,6 +126,6 @@ t_CPBOOL syn_detach(t_CPUINT type, void* data) {
   (void)type;
   (void)data;
   EM_log(CP_LOG_INFO, "(via SYN): detaching file handles...");
-  // TODO(sound-file output): close every writer scripts left open.
+  syn_close_open_writers();
   return TRUE;
 }

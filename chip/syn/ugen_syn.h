@@ -40,8 +40,18 @@ const Frame_Class_Desc* syn_tables_classes(size_t* count);
 const Frame_Class_Desc* syn_filter_classes(size_t* count);
 // Delay, DelayA, DelayL, Echo.
 const Frame_Class_Desc* syn_delay_classes(size_t* count);
-// JCRev, NRev, KestRev (and the effects Chorus, PitShift when built).
+// JCRev, NRev, KestRev and the effects Chorus, PitShift.
 const Frame_Class_Desc* syn_reverb_classes(size_t* count);
+// WvIn, WaveLoop, WvOut (chip/syn/ugen_syn_wv.cpp).
+const Frame_Class_Desc* syn_soundfile_classes(size_t* count);
+// FM and its voices BeeThree, FMVoices, HevyMetl, PercFlut, Rhodey,
+// TubeBell, Wurley (chip/syn/ugen_syn_fm.cpp).
+const Frame_Class_Desc* syn_fm_classes(size_t* count);
+
+// The open-file map of WvOut: the writers scripts opened and have not
+// closed. syn_close_open_writers closes each and empties the map.
+size_t syn_open_writer_count();
+void syn_close_open_writers();
 
 // Offset globals of the classes with a hidden member (FRAME_NO_OFFSET until
 // registered). Families declare the rest as `t_CPWORD Foo_offset_data`.
@@ -49,6 +59,8 @@ extern t_CPWORD Instrmnt_offset_data;
 extern t_CPWORD Envelope_offset_data;
 extern t_CPWORD SubNoise_offset_data;
 extern t_CPWORD JetTabl_offset_data;
+extern t_CPWORD WvIn_offset_data;
+extern t_CPWORD WvOut_offset_data;
 
 // ---------------------------------------------------------------------------
 // The module.
@@ -59,7 +71,8 @@ extern t_CPWORD JetTabl_offset_data;
 // registered; FALSE at the first failure (classes before it stay).
 t_CPBOOL syn_query(Chip_DL_Query* QUERY);
 // The module's shutdown hook: closes the sound files scripts left open
-// (none until WvOut is built). Ignores its arguments; TRUE.
+// (their headers get their final sizes) and empties the open-file map; a
+// second call finds it empty. Ignores its arguments; TRUE.
 t_CPBOOL syn_detach(t_CPUINT type, void* data);
 
 // The names of the module's classes in registration order, and their count.
