@@ -79,7 +79,6 @@ std::unique_ptr<Application> Application::create(const HostOptions& options,
   Application* raw = app.get();
   animator->setClock([raw] { return raw->now(); });
   app->window_ = std::make_shared<Window>(Rect(0, 0, kScreenWidth, kScreenHeight));
-  app->window_->setBackgroundColor(Color::black());
   app->previousPresenter_ = AlertPresenter::install(std::make_shared<KitAlertPresenter>());
   if (app->gl_) {
     const std::uint32_t wake = app->wakeEvent_;
