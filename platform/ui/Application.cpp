@@ -259,10 +259,16 @@ std::optional<Point> Application::windowToPoints(double x, double y) const {
   int ww = 0, wh = 0, dw = 0, dh = 0;
   SDL_GetWindowSize(window, &ww, &wh);
   SDL_GL_GetDrawableSize(window, &dw, &dh);
+  return letterboxToPoints(x, y, ww, wh, dw, dh);
+}
+
+std::optional<Point> Application::letterboxToPoints(double x, double y, int ww, int wh, int dw,
+                                                    int dh) {
+  // A minimised window has no size: nothing to map onto (and no dividing by
+  // it).
   if (ww <= 0 || wh <= 0 || dw <= 0 || dh <= 0) return std::nullopt;
   const double px = x * dw / ww, py = y * dh / wh;
   const double s = std::min(dw / kScreenWidth, dh / kScreenHeight);
-  if (s <= 0) return std::nullopt;
   const double ox = (dw - kScreenWidth * s) / 2, oy = (dh - kScreenHeight * s) / 2;
   const Point p{(px - ox) / s, (py - oy) / s};
   if (p.x < 0 || p.y < 0 || p.x >= kScreenWidth || p.y >= kScreenHeight) return std::nullopt;

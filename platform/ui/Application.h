@@ -159,6 +159,9 @@ class Application {
   // Window coordinates (the window system's, not pixels) to points;
   // none outside the content or while the window has no size.
   std::optional<Point> windowToPoints(double x, double y) const;
+  // The same for a window of ww x wh (the window system's units) whose
+  // drawable is dw x dh pixels; none when any size is 0.
+  static std::optional<Point> letterboxToPoints(double x, double y, int ww, int wh, int dw, int dh);
   // The tap count of a mouse press at a point and time (see above).
   int tapCountForPress(Point p, double time);
   // An SDL event (const SDL_Event*).

@@ -179,24 +179,33 @@ TEST_F(HostTest, MouseEventsAreOneTouch) {
 }
 
 TEST_F(HostTest, TheContentIsLetterboxedAndAnEmptyWindowTakesNoInput) {
-  auto* sdl = static_cast<SDL_Window*>(app_->glHost()->sdlWindow());
-  // As made: one window pixel per point.
+  struct Case {
+    double x, y;
+    int ww, wh, dw, dh;
+    std::optional<Point> expected;
+  };
+  const Case cases[] = {
+      {10, 20, 320, 480, 320, 480, Point{10, 20}},
+      {10, 20, 320, 480, 640, 960, Point{10, 20}},     // two pixels per window unit
+      {160, 0, 640, 480, 640, 480, Point{0, 0}},       // bars left and right
+      {100, 10, 640, 480, 640, 480, std::nullopt},     // on the bar
+      {20, 250, 320, 960, 320, 960, Point{20, 10}},    // bars above and below
+      {10, 10, 0, 0, 0, 0, std::nullopt},              // minimised
+      {10, 10, 320, 480, 0, 480, std::nullopt},
+      {10, 10, 320, 0, 320, 480, std::nullopt},
+  };
+  for (const Case& k : cases) {
+    EXPECT_EQ(Application::letterboxToPoints(k.x, k.y, k.ww, k.wh, k.dw, k.dh), k.expected)
+        << k.x << "," << k.y << " in " << k.ww << "x" << k.wh;
+  }
+  // As made: one window unit per point; a resized window still draws the
+  // whole content.
   EXPECT_EQ(app_->windowToPoints(10, 20), (std::optional<Point>(Point{10, 20})));
-  SDL_SetWindowSize(sdl, 640, 480);  // wider: bars left and right
-  int w = 0, h = 0;
-  SDL_GetWindowSize(sdl, &w, &h);
-  if (w == 640 && h == 480) {
-    EXPECT_EQ(app_->windowToPoints(160, 0), (std::optional<Point>(Point{0, 0})));
-    EXPECT_EQ(app_->windowToPoints(100, 10), std::nullopt);
-    window().addSubview(filled(Rect(0, 0, 320, 480), Color::white()));
-    EXPECT_EQ(ui().frame().size(), 320u * 480 * 4);
-  }
-  SDL_SetWindowSize(sdl, 0, 0);
-  SDL_GetWindowSize(sdl, &w, &h);
-  if (w == 0 || h == 0) {
-    EXPECT_EQ(app_->windowToPoints(10, 10), std::nullopt);
-    EXPECT_FALSE(app_->render());
-  }
+  SDL_SetWindowSize(static_cast<SDL_Window*>(app_->glHost()->sdlWindow()), 640, 480);
+  window().addSubview(filled(Rect(0, 0, 320, 480), Color::white()));
+  const auto frame = ui().frame();
+  ASSERT_EQ(frame.size(), 320u * 480 * 4);
+  EXPECT_EQ(Automation::pixel(frame, 320, 5, 5), (std::array<int, 4>{255, 255, 255, 255}));
 }
 
 TEST_F(HostTest, FocusAndCloseReachTheDelegate) {

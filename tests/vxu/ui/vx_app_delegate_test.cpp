@@ -335,3 +335,59 @@ TEST_F(AppDelegateTest, LifeCycleCountsTimeAndSavesOnTermination) {
                                                         "stats.plist")));
   EXPECT_TRUE(app_->terminated());
 }
+
+TEST_F(AppDelegateTest, TheSplashImageIsWrittenBehindItsFlag) {
+  ConfiguredService service;
+  service.stub.on("/fluvane/splashscreen/", stub::Reply::text("splash bytes"));
+  delegate = std::make_unique<TestAppDelegate>();
+  delegate->splashView = makeSplashView();
+  platform::Paths::mkdirs(platform::Paths::documents());
+  UserDefaults::standard().setBool(VXPreferencesUseServerSplashScreen, true);
+  std::mutex mutex;
+  std::vector<bool> readyAtWrite;
+  platform::Paths::setWriteProbe([&](const char* stage) {
+    if (std::string(stage) != "written") return;
+    std::lock_guard<std::mutex> lock(mutex);
+    readyAtWrite.push_back(UserDefaults::standard().boolForKey(VXPreferencesUseServerSplashScreen));
+  });
+  delegate->launchBackGroundThreads(2);
+  settle();
+  platform::Paths::setWriteProbe(nullptr);
+  EXPECT_EQ(readyAtWrite, (std::vector<bool>{false, false, true}));
+  EXPECT_EQ(platform::Paths::readFile(VXSplashView::splashScreenFilePath()), "splash bytes");
+  std::string body;
+  for (const auto& request : service.stub.requests()) {
+    if (request.path == "/fluvane/splashscreen/") body = request.body;
+  }
+  EXPECT_NE(body.find("&lasttime="), std::string::npos) << body;
+  UserDefaults::standard().removeObject(VXPreferencesUseServerSplashScreen);
+}
+
+TEST_F(AppDelegateTest, TheBridgeFallsBackToTheApplicationDelegate) {
+  ScopedEnv none("FLUVANE_SERVICE_URL", nullptr);
+  delegate = std::make_unique<TestAppDelegate>();
+  window().addSubview(delegate->mainView);
+  {
+    VXChipBridge bridge;  // no delegate of its own
+    bridge.chipReady();
+    ui().advance(0);
+  }
+  EXPECT_TRUE(delegate->m_chipReady);
+  // A second application delegate is refused.
+  const auto lines = printed_lines([] { TestAppDelegate second; });
+  EXPECT_TRUE(contains(lines, "gAppDelegate == nil"));
+  EXPECT_EQ(VXAppDelegate::getAppDelegate(), delegate.get());
+}
+
+TEST_F(AppDelegateTest, AServerMessageLinkThatIsNotWebIsNotOpened) {
+  ConfiguredService service;
+  service.stub.on("/fluvane/motd/",
+                  stub::Reply::text("###TITLE###T###BODY###B###URL###file:///etc/passwd?###ID###m9"
+                                    "###OK_B###No###CANCEL_B###Open###"));
+  launch();
+  settle();
+  ASSERT_EQ(ui().alerts().size(), 1u);
+  const auto lines = printed_lines([&] { ui().answer(0); });
+  EXPECT_TRUE(opener->urls().empty());
+  EXPECT_TRUE(contains(lines, "opening url 'file:///etc/passwd?deviceid=dev-1'"));
+}
