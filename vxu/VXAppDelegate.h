@@ -17,7 +17,7 @@
 // on the main run loop's timers while it is not 0. Button indexes follow
 // the platform's numbering (see platform/ui/AlertView.h).
 //
-// Where this delegate differs from a plain reading of its design:
+// Choices made for safety:
 //  - "Quit" in the audio alert ends the application through the host: the
 //    termination steps run (the engine is stopped and its thread joined,
 //    statistics, preferences and user defaults saved, the log flushed),
