@@ -54,11 +54,30 @@ RunLoop* RunLoop::current() { return t_current; }
 bool RunLoop::isCurrent() const { return t_current == this; }
 
 void RunLoop::post(Call call) {
+  std::shared_ptr<Call> hook;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     posted_.push_back(std::move(call));
+    hook = wakeHook_;
   }
   wake_.notify_one();
+  if (hook) (*hook)();
+}
+
+void RunLoop::setWakeHook(Call hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  wakeHook_ = hook ? std::make_shared<Call>(std::move(hook)) : nullptr;
+}
+
+double RunLoop::secondsUntilNextTimer() const {
+  Clock::time_point due;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (timers_.empty()) return -1.0;
+    due = timers_.begin()->first.first;
+  }
+  const double left = std::chrono::duration<double>(due - now()).count();
+  return left > 0 ? left : 0.0;
 }
 
 bool RunLoop::postAndWait(Call call) {
@@ -92,13 +111,16 @@ RunLoop::TimerId RunLoop::addTimer(double delaySeconds, bool repeat, Call call) 
   timer.interval = repeat ? toTicks(std::max(delay, kShortestInterval)) : Clock::duration::zero();
   timer.call = std::make_shared<Call>(std::move(call));
   TimerId id;
+  std::shared_ptr<Call> hook;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     id = nextId_++;
     dueById_[id] = timer.due;
     timers_.emplace(std::make_pair(timer.due, id), std::move(timer));
+    hook = wakeHook_;
   }
   wake_.notify_one();
+  if (hook) (*hook)();
   return id;
 }
 

@@ -80,6 +80,14 @@ class RunLoop {
   // when none is in progress, the next one returns at once.
   void stop();
 
+  // Called (on the posting thread, outside the loop's lock) after every
+  // post and new timer: a thread that waits on something else as well (the
+  // UI host waits on window events) wakes up to serve the loop. Empty: none.
+  void setWakeHook(Call hook);
+  // Seconds until the earliest timer is due (0 when overdue), or a negative
+  // number when there is none.
+  double secondsUntilNextTimer() const;
+
   // Tests only, before the loop is used: the loop's time in seconds (any
   // origin) comes from source instead of the steady clock.
   void setTimeSourceForTesting(std::function<double()> source);
@@ -108,6 +116,7 @@ class RunLoop {
   TimerId nextId_ = 1;
   bool stopRequested_ = false;
   std::function<double()> timeSource_;
+  std::shared_ptr<Call> wakeHook_;
 };
 
 }  // namespace platform

@@ -8,7 +8,7 @@ packages=(
   g++ make cmake ninja-build pkg-config
   bison flex
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libsdl2-dev
+  libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri libstb-dev
   libcurl4-openssl-dev libssl-dev libplist-dev ca-certificates
   libcpp-httplib-dev

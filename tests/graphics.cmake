@@ -30,3 +30,10 @@ fluvane_gl_gtest(vg_tests VexelGraphics VexelGraphics)
 # The demonstration program is run by its test.
 add_dependencies(vg_tests vg_demo)
 target_compile_definitions(vg_tests PRIVATE VG_DEMO_PROGRAM="$<TARGET_FILE:vg_demo>")
+
+# The UI kit and the framework's screens, on the offscreen driver.
+fluvane_gl_gtest(ui_tests platform/ui platform_ui)
+fluvane_gl_gtest(vxu_ui_tests vxu/ui vxu_ui service_stub)
+# The framework's demonstration is run by its test.
+add_dependencies(vxu_ui_tests vx_demo vx_demo_resources)
+target_compile_definitions(vxu_ui_tests PRIVATE VX_DEMO_PROGRAM="$<TARGET_FILE:vx_demo>")

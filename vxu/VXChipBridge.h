@@ -13,7 +13,8 @@
 //   "iPhone: to receiver and mic" -> category play-and-record
 //   "iPhone: Mic power" (set)     -> micPower(value), on the writer's thread
 // The delegate (not owned) hears chipReady and chipFinished on the main run
-// loop; without one, the fallback delegate (the application's) does.
+// loop; without one, the fallback delegate does: the application delegate
+// (VXAppDelegate puts itself in place while it lives).
 //
 // A name the embedded-file registry does not know is skipped, logged, never
 // handed to the engine. shutdownChip() asks a running engine to stop (see
@@ -52,7 +53,7 @@ class VXChipBridge {
   // The bridge of the process, or null before one exists.
   static VXChipBridge* getChipBridge();
   // Who hears chipReady/chipFinished when a bridge has no delegate (the
-  // application delegate); not owned.
+  // application delegate, VXAppDelegate); not owned.
   static void setFallbackDelegate(VXChipBridgeDelegate* delegate);
 
   // Starts the engine on its thread with the scripts of names, then

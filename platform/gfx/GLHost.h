@@ -85,6 +85,8 @@ class GLHost {
   int width() const { return width_; }
   int height() const { return height_; }
   bool isWindow() const { return window_ != nullptr; }
+  // The SDL_Window of a window host (null for a pbuffer).
+  void* sdlWindow() const { return window_; }
 
   // The whole drawable (frame buffer 0), top-down RGBA8.
   std::vector<std::uint8_t> readPixels() const;

@@ -145,3 +145,24 @@ TEST(RunLoop, PostAndWaitAcrossThreads) {
 TEST(RunLoop, MainLoopIsOneObject) { EXPECT_EQ(&RunLoop::main(), &RunLoop::main()); }
 
 }  // namespace
+
+TEST(RunLoop, TheWakeHookHearsPostsAndNewTimers) {
+  RunLoop loop;
+  double now = 100.0;
+  loop.setTimeSourceForTesting([&] { return now; });
+  std::atomic<int> wakes{0};
+  loop.setWakeHook([&] { wakes++; });
+  EXPECT_LT(loop.secondsUntilNextTimer(), 0);  // no timer
+  loop.post([] {});
+  std::thread other([&] { loop.post([] {}); });
+  other.join();
+  loop.addTimer(2.5, false, [] {});
+  EXPECT_EQ(wakes, 3);
+  EXPECT_DOUBLE_EQ(loop.secondsUntilNextTimer(), 2.5);
+  now += 3;
+  EXPECT_EQ(loop.secondsUntilNextTimer(), 0);  // overdue
+  loop.setWakeHook(nullptr);
+  loop.post([] {});
+  EXPECT_EQ(wakes, 3);
+  EXPECT_EQ(loop.runUntilIdle(), 4u);
+}

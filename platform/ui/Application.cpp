@@ -1,0 +1,483 @@
+#include "platform/ui/Application.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/Clock.h"
+#include "platform/RunLoop.h"
+#include "platform/gfx/GLHost.h"
+#include "platform/ui/Animation.h"
+#include "platform/ui/Compositor.h"
+
+namespace platform::ui {
+
+namespace {
+
+Application* g_shared = nullptr;
+// The testing hosts' clock (seconds); only ever moves forward.
+std::atomic<double> g_testTime{0.0};
+std::once_flag g_testClockInstalled;
+
+// The root view: while an alert is shown only the topmost one is reached.
+class Window : public View {
+ public:
+  using View::View;
+  std::string className() const override { return "Window"; }
+  View* hitTest(Point p) override {
+    for (auto it = subviews().rbegin(); it != subviews().rend(); ++it) {
+      if (auto* alert = dynamic_cast<AlertView*>(it->get()); alert && !alert->hidden()) {
+        return alert->hitTest(alert->fromSuperview(p));
+      }
+    }
+    return View::hitTest(p);
+  }
+};
+
+double hostScale(double asked) {
+  if (asked >= 1 && asked <= 3) return asked;
+  if (const char* text = std::getenv("FLUVANE_SCALE")) {
+    char* end = nullptr;
+    const double s = std::strtod(text, &end);
+    if (end != text && s >= 1 && s <= 3) return s;
+  }
+  return 2;
+}
+
+}  // namespace
+
+std::unique_ptr<Application> Application::create(const HostOptions& options,
+                                                 std::string* error) {
+  if (g_shared) {
+    if (error) *error = "a host exists already";
+    return nullptr;
+  }
+  std::unique_ptr<Application> app(new Application());
+  app->testing_ = options.testing;
+  app->scale_ = hostScale(options.scale);
+  if (options.compositing) {
+    const int w = static_cast<int>(std::lround(kScreenWidth * app->scale_));
+    const int h = static_cast<int>(std::lround(kScreenHeight * app->scale_));
+    app->gl_ = gfx::GLHost::openWindow(options.title, w, h, error);
+    if (!app->gl_) return nullptr;
+    app->compositor_ = std::make_unique<Compositor>();
+    SDL_DisableScreenSaver();
+    app->wakeEvent_ = SDL_RegisterEvents(1);
+  }
+  if (app->testing_) {
+    std::call_once(g_testClockInstalled, [] {
+      g_testTime = Clock::monotonic();
+      RunLoop::main().setTimeSourceForTesting([] { return g_testTime.load(); });
+    });
+  }
+  Animator::shared().reset();
+  Animator* animator = &Animator::shared();
+  Application* raw = app.get();
+  animator->setClock([raw] { return raw->now(); });
+  app->window_ = std::make_shared<Window>(Rect(0, 0, kScreenWidth, kScreenHeight));
+  app->previousPresenter_ = AlertPresenter::install(std::make_shared<KitAlertPresenter>());
+  if (app->gl_) {
+    const std::uint32_t wake = app->wakeEvent_;
+    RunLoop::main().setWakeHook([wake] {
+      SDL_Event event{};
+      event.type = wake;
+      SDL_PushEvent(&event);
+    });
+  }
+  g_shared = app.get();
+  View::markScreenChanged();
+  return app;
+}
+
+Application* Application::shared() { return g_shared; }
+
+Application::~Application() {
+  RunLoop::main().setWakeHook(nullptr);
+  if (TextField* field = TextField::firstResponder()) field->resignFirstResponder();
+  Animator::shared().reset();
+  Animator::shared().setClock(nullptr);
+  AlertPresenter::install(previousPresenter_);
+  touches_.clear();
+  if (gl_) gl_->makeCurrent();
+  compositor_.reset();
+  // The views go before the window system.
+  while (!window_->subviews().empty()) window_->subviews().back()->removeFromSuperview();
+  window_.reset();
+  gl_.reset();
+  g_shared = nullptr;
+}
+
+double Application::now() const { return testing_ ? g_testTime.load() : Clock::monotonic(); }
+
+void Application::advanceClock(double seconds) {
+  if (testing_ && seconds > 0) g_testTime = g_testTime.load() + seconds;
+}
+
+void Application::launch() {
+  if (launched_) return;
+  launched_ = true;
+  if (delegate_) delegate_->applicationDidFinishLaunching(*this);
+}
+
+void Application::terminate() {
+  quit_ = true;
+  if (!terminated_) {
+    terminated_ = true;
+    if (delegate_) delegate_->applicationWillTerminate(*this);
+  }
+  wakeLoop();
+}
+
+void Application::wakeLoop() {
+  if (!gl_) return;
+  SDL_Event event{};
+  event.type = wakeEvent_;
+  SDL_PushEvent(&event);
+}
+
+void Application::setActive(bool active) {
+  if (active_ == active) return;
+  active_ = active;
+  if (!active) cancelAllTouches();
+  if (!delegate_) return;
+  if (active) {
+    delegate_->applicationDidBecomeActive(*this);
+  } else {
+    delegate_->applicationWillResignActive(*this);
+  }
+}
+
+void Application::showAlert(std::shared_ptr<AlertView> alert) {
+  if (!alert || alert->answered()) return;
+  cancelAllTouches();
+  window_->addSubview(std::move(alert));
+}
+
+std::vector<AlertView*> Application::alerts() const {
+  std::vector<AlertView*> shown;
+  for (const auto& view : window_->subviews()) {
+    if (auto* alert = dynamic_cast<AlertView*>(view.get())) shown.push_back(alert);
+  }
+  return shown;
+}
+
+AlertView* Application::topAlert() const {
+  auto shown = alerts();
+  return shown.empty() ? nullptr : shown.back();
+}
+
+void Application::step() {
+  RunLoop::main().runUntilIdle();
+  Animator::shared().tick(now());
+  window_->layoutIfNeeded();
+}
+
+void Application::drawFrameContent() {
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  if (glDrawer_) glDrawer_();
+  compositor_->draw(*window_, scale_);
+}
+
+bool Application::render() {
+  if (!gl_ || !compositor_) return false;
+  int dw = 0, dh = 0;
+  SDL_GL_GetDrawableSize(static_cast<SDL_Window*>(gl_->sdlWindow()), &dw, &dh);
+  if (dw <= 0 || dh <= 0) return false;  // minimised: nothing to draw into
+  gl_->makeCurrent();
+  window_->layoutIfNeeded();
+  // The whole drawable black, the content letterboxed in it.
+  glViewport(0, 0, dw, dh);
+  glDisable(GL_SCISSOR_TEST);
+  glClearColor(0, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  const double s = std::min(dw / kScreenWidth, dh / kScreenHeight);
+  const int cw = static_cast<int>(std::lround(kScreenWidth * s));
+  const int ch = static_cast<int>(std::lround(kScreenHeight * s));
+  const int ox = (dw - cw) / 2, oy = (dh - ch) / 2;
+  glViewport(ox, dh - oy - ch, cw, ch);
+  glEnable(GL_SCISSOR_TEST);
+  glScissor(ox, dh - oy - ch, cw, ch);
+  drawFrameContent();
+  glDisable(GL_SCISSOR_TEST);
+  View::takeScreenChanged();
+  lastFrame_ = now();
+  return true;
+}
+
+std::vector<std::uint8_t> Application::frame() {
+  if (!render()) return {};
+  int dw = 0, dh = 0;
+  SDL_GL_GetDrawableSize(static_cast<SDL_Window*>(gl_->sdlWindow()), &dw, &dh);
+  const double s = std::min(dw / kScreenWidth, dh / kScreenHeight);
+  const int cw = static_cast<int>(std::lround(kScreenWidth * s));
+  const int ch = static_cast<int>(std::lround(kScreenHeight * s));
+  const int ox = (dw - cw) / 2, oy = (dh - ch) / 2;
+  return gfx::readPixelsTopDown(ox, dh - oy - ch, cw, ch);
+}
+
+int Application::run() {
+  launch();
+  while (!quit_) {
+    step();
+    if (quit_) break;
+    const bool animating = Animator::shared().running();
+    const bool due = continuous_ && (lastFrame_ < 0 || now() - lastFrame_ >= 1.0 / 30);
+    if (View::takeScreenChanged() || animating || due) {
+      View::markScreenChanged();
+      if (render()) gl_->present();
+    }
+    // Wait for input, a post, the next timer or the next frame.
+    double wait = 1.0;
+    const double timer = RunLoop::main().secondsUntilNextTimer();
+    if (timer >= 0) wait = std::min(wait, timer);
+    if (animating) wait = std::min(wait, 1.0 / 60);
+    if (continuous_) wait = std::min(wait, 1.0 / 30);
+    if (!gl_) {
+      // No window: nothing to wait on but the run loop.
+      RunLoop::main().runFor(std::max(wait, 0.001));
+      continue;
+    }
+    SDL_Event event;
+    const int ms = static_cast<int>(std::ceil(std::max(0.0, wait) * 1000));
+    if (SDL_WaitEventTimeout(&event, ms)) {
+      handleEvent(&event);
+      while (!quit_ && SDL_PollEvent(&event)) handleEvent(&event);
+    }
+  }
+  if (!terminated_) terminate();
+  return 0;
+}
+
+std::optional<Point> Application::windowToPoints(double x, double y) const {
+  if (!gl_) return Point{x, y};
+  auto* window = static_cast<SDL_Window*>(gl_->sdlWindow());
+  int ww = 0, wh = 0, dw = 0, dh = 0;
+  SDL_GetWindowSize(window, &ww, &wh);
+  SDL_GL_GetDrawableSize(window, &dw, &dh);
+  return letterboxToPoints(x, y, ww, wh, dw, dh);
+}
+
+std::optional<Point> Application::letterboxToPoints(double x, double y, int ww, int wh, int dw,
+                                                    int dh) {
+  // A minimised window has no size: nothing to map onto (and no dividing by
+  // it).
+  if (ww <= 0 || wh <= 0 || dw <= 0 || dh <= 0) return std::nullopt;
+  const double px = x * dw / ww, py = y * dh / wh;
+  const double s = std::min(dw / kScreenWidth, dh / kScreenHeight);
+  const double ox = (dw - kScreenWidth * s) / 2, oy = (dh - kScreenHeight * s) / 2;
+  const Point p{(px - ox) / s, (py - oy) / s};
+  if (p.x < 0 || p.y < 0 || p.x >= kScreenWidth || p.y >= kScreenHeight) return std::nullopt;
+  return p;
+}
+
+int Application::tapCountForPress(Point p, double time) {
+  if (lastPressTime_ >= 0 && time - lastPressTime_ <= kTapInterval &&
+      std::hypot(p.x - lastPress_.x, p.y - lastPress_.y) <= kTapDistance) {
+    lastTapCount_++;
+  } else {
+    lastTapCount_ = 1;
+  }
+  lastPressTime_ = time;
+  lastPress_ = p;
+  return lastTapCount_;
+}
+
+void Application::dispatchTouches(const std::vector<TouchInput>& inputs) {
+  // Touches grouped by the view they belong to, in order of first mention.
+  std::vector<std::pair<std::shared_ptr<View>, std::vector<int>>> groups;
+  auto groupFor = [&](const std::shared_ptr<View>& view) -> std::vector<int>& {
+    for (auto& g : groups) {
+      if (g.first == view) return g.second;
+    }
+    groups.push_back({view, {}});
+    return groups.back().second;
+  };
+  TouchPhase phase = TouchPhase::Began;
+  const double time = now();
+  for (const TouchInput& input : inputs) {
+    phase = input.phase;
+    if (input.phase == TouchPhase::Began) {
+      if (touches_.count(input.id)) continue;  // that finger is down already
+      View* hit = window_->hitTest(input.location);
+      if (!hit) continue;
+      std::shared_ptr<View> view = hit->weak_from_this().lock();
+      if (!view) continue;
+      bool refused = false;
+      for (const auto& [id, t] : touches_) {
+        std::shared_ptr<View> other = t.view.lock();
+        if (!other) continue;
+        if (other == view && !view->multipleTouchEnabled()) refused = true;
+        if (other != view && (other->exclusiveTouch() || view->exclusiveTouch())) refused = true;
+      }
+      if (refused) continue;
+      Touch touch;
+      touch.id = input.id;
+      touch.phase = TouchPhase::Began;
+      touch.location = touch.previousLocation = input.location;
+      touch.tapCount = input.tapCount;
+      touch.timestamp = time;
+      touch.view = view;
+      touches_[input.id] = touch;
+      groupFor(view).push_back(input.id);
+    } else {
+      auto found = touches_.find(input.id);
+      if (found == touches_.end()) continue;
+      Touch& touch = found->second;
+      touch.previousLocation = touch.location;
+      touch.location = input.location;
+      touch.phase = input.phase;
+      touch.timestamp = time;
+      std::shared_ptr<View> view = touch.view.lock();
+      if (!view) {
+        touches_.erase(found);
+        continue;
+      }
+      groupFor(view).push_back(input.id);
+    }
+  }
+  // Each view hears its touches; ended and cancelled ones go afterwards.
+  std::vector<Touch> finished;
+  for (auto& [view, ids] : groups) {
+    std::vector<Touch> copies;
+    for (int id : ids) copies.push_back(touches_[id]);
+    Touches list;
+    for (const Touch& t : copies) list.push_back(&t);
+    const TouchPhase p = copies.front().phase;
+    switch (p) {
+      case TouchPhase::Began:
+        view->touchesBegan(list);
+        break;
+      case TouchPhase::Moved:
+      case TouchPhase::Stationary:
+        view->touchesMoved(list);
+        break;
+      case TouchPhase::Ended:
+        view->touchesEnded(list);
+        break;
+      case TouchPhase::Cancelled:
+        view->touchesCancelled(list);
+        break;
+    }
+    for (int id : ids) {
+      auto found = touches_.find(id);
+      if (found != touches_.end() && (found->second.phase == TouchPhase::Ended ||
+                                      found->second.phase == TouchPhase::Cancelled)) {
+        touches_.erase(found);
+      }
+    }
+  }
+  (void)phase;
+}
+
+void Application::cancelAllTouches() {
+  std::vector<TouchInput> cancel;
+  for (const auto& [id, t] : touches_) cancel.push_back({id, TouchPhase::Cancelled, t.location, 1});
+  if (!cancel.empty()) dispatchTouches(cancel);
+  touches_.clear();
+  mouseDown_ = false;
+}
+
+void Application::keyEscape() {
+  if (AlertView* alert = topAlert()) alert->handleEscape();
+}
+
+void Application::keyReturn() {
+  if (AlertView* alert = topAlert()) {
+    alert->handleReturn();
+    return;
+  }
+  if (TextField* field = TextField::firstResponder()) field->returnPressed();
+}
+
+void Application::keyBackspace() {
+  if (TextField* field = TextField::firstResponder()) field->deleteBackward();
+}
+
+void Application::textInput(const std::string& text) {
+  if (topAlert()) return;
+  if (TextField* field = TextField::firstResponder()) field->insertText(text);
+}
+
+void Application::handleEvent(const void* raw) {
+  const SDL_Event& e = *static_cast<const SDL_Event*>(raw);
+  switch (e.type) {
+    case SDL_QUIT:
+      terminate();
+      break;
+    case SDL_WINDOWEVENT:
+      switch (e.window.event) {
+        case SDL_WINDOWEVENT_CLOSE:
+          terminate();
+          break;
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+        case SDL_WINDOWEVENT_MINIMIZED:
+          setActive(false);
+          break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+        case SDL_WINDOWEVENT_RESTORED:
+          setActive(true);
+          break;
+        case SDL_WINDOWEVENT_LEAVE:
+          if (mouseDown_) cancelAllTouches();
+          break;
+        default:
+          break;
+      }
+      View::markScreenChanged();
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+      if (e.button.button == SDL_BUTTON_LEFT && !mouseDown_) {
+        if (auto p = windowToPoints(e.button.x, e.button.y)) {
+          mouseDown_ = true;
+          dispatchTouches({{1, TouchPhase::Began, *p, tapCountForPress(*p, now())}});
+        }
+      }
+      break;
+    case SDL_MOUSEMOTION:
+      if (mouseDown_) {
+        if (auto p = windowToPoints(e.motion.x, e.motion.y)) {
+          dispatchTouches({{1, TouchPhase::Moved, *p, lastTapCount_}});
+        }
+      }
+      break;
+    case SDL_MOUSEBUTTONUP:
+      if (e.button.button == SDL_BUTTON_LEFT && mouseDown_) {
+        mouseDown_ = false;
+        auto p = windowToPoints(e.button.x, e.button.y);
+        if (p) {
+          dispatchTouches({{1, TouchPhase::Ended, *p, lastTapCount_}});
+        } else {
+          cancelAllTouches();
+        }
+      }
+      break;
+    case SDL_KEYDOWN:
+      switch (e.key.keysym.sym) {
+        case SDLK_ESCAPE:
+          keyEscape();
+          break;
+        case SDLK_RETURN:
+        case SDLK_KP_ENTER:
+          keyReturn();
+          break;
+        case SDLK_BACKSPACE:
+          keyBackspace();
+          break;
+        default:
+          break;
+      }
+      break;
+    case SDL_TEXTINPUT:
+      textInput(e.text.text);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace platform::ui

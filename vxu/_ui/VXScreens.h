@@ -1,0 +1,33 @@
+// The framework's screens, laid out in code: one builder per screen sets
+// frames, tags, titles and images and connects the parts the way an
+// interface file would, then runs the parts' awakeFromNib.
+//
+//  - makeMainToolbar: a 320 x 44 toolbar at the bottom of the screen; its
+//    collapsed button "Menu" (102) expands a bar of "Info" (1004), "Help"
+//    (1006), "Settings" (1007) and "Close" (103).
+//  - makeInfoScreen: the information text in a scrolling text view, the
+//    rich-content panel (image button, title, body), and buttons "Report
+//    Issue", "Tutorial", "Web" and "Done" (1005).
+//  - makeHelpScreen: the help page filling the screen and the help toolbar
+//    at the top: "Back" (1100), "Next" (1101), "Done" (200).
+//  - makeSettingsScreen: a title, a picker and "Done" (3001).
+//  - makeSplashView: the splash image over the whole screen.
+//
+// Threads: main thread only.
+#ifndef VXU_UI_VXSCREENS_H
+#define VXU_UI_VXSCREENS_H
+
+#include <memory>
+
+#include "vxu/VXInfoAddView.h"
+#include "vxu/_ui/VXImageSequenceController.h"
+#include "vxu/_ui/VXMainToolbar.h"
+#include "vxu/_ui/VXUIViewController.h"
+
+std::shared_ptr<VXMainToolbar> makeMainToolbar();
+std::unique_ptr<VXInfoViewControler> makeInfoScreen();
+std::unique_ptr<VXImageSequenceController> makeHelpScreen();
+std::unique_ptr<VXUIViewController> makeSettingsScreen();
+std::shared_ptr<VXSplashView> makeSplashView();
+
+#endif
