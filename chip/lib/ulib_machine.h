@@ -37,7 +37,7 @@ struct Chip_Compiler;
 // The request handler: (machine, compiler, packet, immediate flag,
 // connection or null) -> the request's result.
 typedef t_CPUINT (*f_otf_handler)(Chip_VM* vm, Chip_Compiler* compiler, Net_Msg* msg,
-                                   t_CPUINT immediate, void* data);
+                                  t_CPUINT immediate, void* data);
 
 t_CPBOOL machine_query(Chip_DL_Query* QUERY);
 // Stores the process's machine (g_vm as it is now), the compiler and the

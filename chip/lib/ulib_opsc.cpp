@@ -71,8 +71,7 @@ void OscSend_startMsg(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chi
   RETURN->v_int = 0;
 }
 
-void OscSend_startMsg_spec(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                           Chip_VM_Shred*) {
+void OscSend_startMsg_spec(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred*) {
   sender_of(SELF)->startMessage(text_of(GET_NEXT_STRING(ARGS)));
   RETURN->v_int = 0;
 }
@@ -217,8 +216,7 @@ void OscRecv_add_address(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, 
   RETURN->v_int = 0;
 }
 
-void OscRecv_remove_address(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN,
-                            Chip_VM_Shred*) {
+void OscRecv_remove_address(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred*) {
   OSC_Address_Space* space = space_of(GET_NEXT_OBJECT(ARGS));
   if (space) receiver_of(SELF)->remove_address(space);
   RETURN->v_int = 0;
@@ -339,8 +337,8 @@ t_CPBOOL import_funcs(Chip_Env* env, const Osc_Func (&funcs)[N]) {
 }
 
 // Begins a class with its hidden member; FALSE as the query must answer.
-t_CPBOOL import_class(Chip_Env* env, const char* name, const char* parent, f_ctor ctor,
-                      f_dtor dtor, const char* member, t_CPWORD* offset, Chip_Type** type,
+t_CPBOOL import_class(Chip_Env* env, const char* name, const char* parent, f_ctor ctor, f_dtor dtor,
+                      const char* member, t_CPWORD* offset, Chip_Type** type,
                       t_CPBOOL (*funcs)(Chip_Env*)) {
   Chip_Type* begun = type_engine_import_class_begin(env, name, parent, env->global(), ctor, dtor);
   if (!begun) return FALSE;

@@ -118,8 +118,8 @@ int cp_send(ck_socket sock, const char* buffer, int len) {
   }
   int sent = 0;
   while (sent < len) {
-    ssize_t n = send(sock->descriptor, buffer + sent, static_cast<size_t>(len - sent),
-                     MSG_NOSIGNAL);
+    ssize_t n =
+        send(sock->descriptor, buffer + sent, static_cast<size_t>(len - sent), MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -129,8 +129,7 @@ int cp_send(ck_socket sock, const char* buffer, int len) {
   return sent;
 }
 
-int cp_sendto(ck_socket sock, const char* buffer, int len, const struct sockaddr* to,
-              int tolen) {
+int cp_sendto(ck_socket sock, const char* buffer, int len, const struct sockaddr* to, int tolen) {
   if (!sock || sock->kind == CP_SOCKET_TCP) return 0;
   if (!buffer || len < 0 || !to || tolen <= 0) return -1;
   ssize_t n;

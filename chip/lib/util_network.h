@@ -61,8 +61,7 @@ t_CPBOOL cp_connect(ck_socket sock, const char* host, int port);
 int cp_send(ck_socket sock, const char* buffer, int len);
 // Datagram send to a destination; 0 without sending on a TCP handle.
 // Never blocks when the socket was made non-blocking (cp_nonblocking).
-int cp_sendto(ck_socket sock, const char* buffer, int len, const struct sockaddr* to,
-              int tolen);
+int cp_sendto(ck_socket sock, const char* buffer, int len, const struct sockaddr* to, int tolen);
 // Stream: reads until exactly len bytes arrived: len, the bytes received
 // before the peer closed, or 0 on an error or time-out. Datagram: one
 // receive (its result).

@@ -113,8 +113,10 @@ bool OSC_isPacketReady(const OSCbuf* buf) {
 }
 
 int OSC_openBundle(OSCbuf* buf, OSCTimeTag tt) {
-  if (buf->packet_state == 1) return fail("Can't open a bundle in a one-message packet", OSC_ERR_BUNDLE_IN_MSG);
-  if (buf->packet_state == 4) return fail("This packet is finished; can't open a new bundle", OSC_ERR_DONE_BUNDLE);
+  if (buf->packet_state == 1)
+    return fail("Can't open a bundle in a one-message packet", OSC_ERR_BUNDLE_IN_MSG);
+  if (buf->packet_state == 4)
+    return fail("This packet is finished; can't open a new bundle", OSC_ERR_DONE_BUNDLE);
   if (buf->bundle_depth + 1 >= OSC_MAX_BUNDLE_NESTING) {
     return fail("Bundles nested too deeply; change MAX_BUNDLE_NESTING in OpenSoundControl.h",
                 OSC_ERR_NESTING);
@@ -143,7 +145,8 @@ int OSC_openBundle(OSCbuf* buf, OSCTimeTag tt) {
 }
 
 int OSC_closeBundle(OSCbuf* buf) {
-  if (buf->bundle_depth == 0) return fail("Can't close bundle; no bundle is open!", OSC_ERR_NO_BUNDLE);
+  if (buf->bundle_depth == 0)
+    return fail("Can't close bundle; no bundle is open!", OSC_ERR_NO_BUNDLE);
   int rc = check_type(buf, '\0', '\0');
   if (rc) return rc;
   if (buf->packet_state == 3) close_size_field(buf, buf->message_size_field);
@@ -177,7 +180,8 @@ int check_address(OSCbuf* buf, const char* name, size_t extra) {
   if (rc) return rc;
   size_t need = padded(std::strlen(name)) + extra;
   if (buf->packet_state == 2 || buf->packet_state == 3) need += 4;
-  if (need > static_cast<size_t>(OSC_freeSpace(buf))) return fail("buffer overflow", OSC_ERR_OVERFLOW);
+  if (need > static_cast<size_t>(OSC_freeSpace(buf)))
+    return fail("buffer overflow", OSC_ERR_OVERFLOW);
   return OSC_OK;
 }
 
@@ -316,7 +320,9 @@ OSC_Transmitter::OSC_Transmitter() : m_udp(new UDP_Transmitter), m_hold(false), 
 
 OSC_Transmitter::~OSC_Transmitter() { delete m_udp; }
 
-t_CPBOOL OSC_Transmitter::setHost(const char* host, int port) { return m_udp->set_host(host, port); }
+t_CPBOOL OSC_Transmitter::setHost(const char* host, int port) {
+  return m_udp->set_host(host, port);
+}
 
 t_CPBOOL OSC_Transmitter::startMessage(const char* address, const char* types) {
   if (!address || !types) {
@@ -330,8 +336,9 @@ t_CPBOOL OSC_Transmitter::startMessage(const char* address, const char* types) {
   // Address, terminator, the tags and theirs in a 512-byte working buffer.
   size_t chars = std::strlen(address) + tags.size() - 1;
   if (chars > OSC_MAX_SPEC) {
-    EM_printf("[chip](via OSC): message address and type tags too long (%zu characters, at most %d)\n",
-              chars, OSC_MAX_SPEC);
+    EM_printf(
+        "[chip](via OSC): message address and type tags too long (%zu characters, at most %d)\n",
+        chars, OSC_MAX_SPEC);
     return FALSE;
   }
   t_CPBOOL ok = OSC_writeAddressAndTypes(&m_state, address, tags.c_str()) == OSC_OK;
@@ -445,7 +452,8 @@ bool OSC_Pattern::compile(const char* pattern) {
         std::bitset<256> set;
         for (const char* c = start; c < end;) {
           if (c + 2 < end && c[1] == '-') {
-            for (int v = static_cast<unsigned char>(c[0]); v <= static_cast<unsigned char>(c[2]); v++) {
+            for (int v = static_cast<unsigned char>(c[0]); v <= static_cast<unsigned char>(c[2]);
+                 v++) {
               set.set(static_cast<size_t>(v));
             }
             c += 3;
@@ -569,7 +577,8 @@ bool OSC_Pattern::match(const char* test, size_t len) const {
           }
           break;
         case SET:
-          if (pos < n && m_sets[static_cast<size_t>(t.index)][static_cast<unsigned char>(test[pos])]) {
+          if (pos < n &&
+              m_sets[static_cast<size_t>(t.index)][static_cast<unsigned char>(test[pos])]) {
             ti++;
             pos++;
           } else {
@@ -637,8 +646,8 @@ bool OSC_Pattern::match(const char* test, size_t len) const {
         }
         if (!done && c.token + 1 < ntok && m_tokens[c.token + 1].kind == LIT) {
           // The rest begins with a literal: only its occurrences can start it.
-          const void* found = next < n ? std::memchr(test + next, m_tokens[c.token + 1].c, n - next)
-                                       : nullptr;
+          const void* found =
+              next < n ? std::memchr(test + next, m_tokens[c.token + 1].c, n - next) : nullptr;
           if (found) {
             next = static_cast<size_t>(static_cast<const char*>(found) - test);
           } else {
@@ -658,7 +667,8 @@ bool OSC_Pattern::match(const char* test, size_t len) const {
         const std::vector<std::string>& alts = m_alts[static_cast<size_t>(t.index)];
         for (size_t a = static_cast<size_t>(c.alt + 1); a < alts.size(); a++) {
           const std::string& alt = alts[a];
-          if (alt.size() <= n - c.start && std::memcmp(test + c.start, alt.data(), alt.size()) == 0) {
+          if (alt.size() <= n - c.start &&
+              std::memcmp(test + c.start, alt.data(), alt.size()) == 0) {
             c.alt = static_cast<long>(a);
             ti = c.token + 1;
             pos = c.start + alt.size();
@@ -979,8 +989,8 @@ void opsc_detach() { UDP_Port_Manager::instance()->detach_all(); }
 
 namespace {
 
-const char* const kKindNames[] = {"untyped", "no arguments", "integer", "float",
-                                  "string",  "blob",         "ERROR: num types exceeded"};
+const char* const kKindNames[] = {
+    "untyped", "no arguments", "integer", "float", "string", "blob", "ERROR: num types exceeded"};
 
 const char* kind_name(int kind) { return kKindNames[kind >= 0 && kind < 6 ? kind : 6]; }
 
@@ -1001,12 +1011,9 @@ OSC_Address_Space::OSC_Address_Space()
   setSpec("/undefined/default,i");
 }
 
-OSC_Address_Space::OSC_Address_Space(const char* spec) : OSC_Address_Space() {
-  setSpec(spec);
-}
+OSC_Address_Space::OSC_Address_Space(const char* spec) : OSC_Address_Space() { setSpec(spec); }
 
-OSC_Address_Space::OSC_Address_Space(const char* address, const char* types)
-    : OSC_Address_Space() {
+OSC_Address_Space::OSC_Address_Space(const char* address, const char* types) : OSC_Address_Space() {
   setSpec(address, types);
 }
 
@@ -1231,8 +1238,8 @@ bool OSC_Address_Space::check_read(int kind, const char* request) {
   }
   int have = m_current[static_cast<size_t>(m_read_position)].kind;
   if (have != kind) {
-    EM_log(CP_LOG_SEVERE, "OscEvent: error -> message type %s != request type %s",
-           kind_name(have), request);
+    EM_log(CP_LOG_SEVERE, "OscEvent: error -> message type %s != request type %s", kind_name(have),
+           request);
     return false;
   }
   return true;

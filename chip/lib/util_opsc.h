@@ -85,15 +85,15 @@ enum {
 // Results of the buffer functions.
 enum {
   OSC_OK = 0,
-  OSC_ERR_OVERFLOW = 1,        // "buffer overflow"
-  OSC_ERR_NESTING = 2,         // bundles nested too deeply
-  OSC_ERR_BUNDLE_IN_MSG = 3,   // bundle in a one-message packet
-  OSC_ERR_DONE_BUNDLE = 4,     // packet finished (bundle)
-  OSC_ERR_NO_BUNDLE = 5,       // closing with no bundle open
-  OSC_ERR_BAD_TEXT = 6,        // a null string or address
-  OSC_ERR_NOT_BUNDLE = 7,      // second address in a one-message packet
-  OSC_ERR_DONE_ADDRESS = 8,    // packet finished (address)
-  OSC_ERR_TYPE = 9             // type-tag mismatch
+  OSC_ERR_OVERFLOW = 1,       // "buffer overflow"
+  OSC_ERR_NESTING = 2,        // bundles nested too deeply
+  OSC_ERR_BUNDLE_IN_MSG = 3,  // bundle in a one-message packet
+  OSC_ERR_DONE_BUNDLE = 4,    // packet finished (bundle)
+  OSC_ERR_NO_BUNDLE = 5,      // closing with no bundle open
+  OSC_ERR_BAD_TEXT = 6,       // a null string or address
+  OSC_ERR_NOT_BUNDLE = 7,     // second address in a one-message packet
+  OSC_ERR_DONE_ADDRESS = 8,   // packet finished (address)
+  OSC_ERR_TYPE = 9            // type-tag mismatch
 };
 
 // The reason of the last writer failure (machine thread).
@@ -107,15 +107,15 @@ struct OSCTimeTag {
 OSCTimeTag OSCTT_Immediately();
 
 struct OSCbuf_struct {
-  char* buffer;       // start of the packet storage
-  int size;           // its size
-  char* write_pos;    // next byte to write
-  int packet_state;   // 0 empty, 1 message, 2 in a bundle, 3 message in a bundle, 4 done
+  char* buffer;              // start of the packet storage
+  int size;                  // its size
+  char* write_pos;           // next byte to write
+  int packet_state;          // 0 empty, 1 message, 2 in a bundle, 3 message in a bundle, 4 done
   char* message_size_field;  // size word of the message being written in a bundle
   char* bundle_size_fields[OSC_MAX_BUNDLE_NESTING];  // of nested bundles, by depth
-  int bundle_depth;   // bundles open
-  char* type_cursor;  // next expected tag in the packet's tag string; null: none
-  int types_complete; // the message's every tag has been written
+  int bundle_depth;                                  // bundles open
+  char* type_cursor;   // next expected tag in the packet's tag string; null: none
+  int types_complete;  // the message's every tag has been written
   int awaiting_first_untyped_arg;
 };
 typedef OSCbuf_struct OSCbuf;
@@ -218,11 +218,11 @@ class OSC_Pattern {
   enum Kind : uint8_t { LIT, ANY, STAR, SET, ALT, FAIL };
   struct Token {
     Kind kind;
-    unsigned char c;   // LIT
-    int index;         // SET: into m_sets; ALT: into m_alts
-    int next_star;     // STAR: token index of the next star, -1 when none
-    long fixed_len;    // STAR: characters the tokens up to the next star take, -1 if they vary
-    long min_len;      // STAR: the fewest characters they take
+    unsigned char c;  // LIT
+    int index;        // SET: into m_sets; ALT: into m_alts
+    int next_star;    // STAR: token index of the next star, -1 when none
+    long fixed_len;   // STAR: characters the tokens up to the next star take, -1 if they vary
+    long min_len;     // STAR: the fewest characters they take
   };
   std::vector<Token> m_tokens;
   std::vector<std::bitset<256>> m_sets;

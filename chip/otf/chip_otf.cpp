@@ -36,7 +36,8 @@ t_CPUINT otf_process_msg(Chip_VM* vm, Chip_Compiler* compiler, Net_Msg* msg, t_C
     }
     if (!args.empty()) {
       std::memset(msg->buffer, 0, NET_BUFFER_SIZE);
-      std::memcpy(msg->buffer, filename.c_str(), std::min(filename.size(), size_t(NET_BUFFER_SIZE - 1)));
+      std::memcpy(msg->buffer, filename.c_str(),
+                  std::min(filename.size(), size_t(NET_BUFFER_SIZE - 1)));
       request->args = new std::vector<std::string>(args);
     }
     if (msg->param2 != 0 && msg->param2 != -1) {
@@ -47,7 +48,8 @@ t_CPUINT otf_process_msg(Chip_VM* vm, Chip_Compiler* compiler, Net_Msg* msg, t_C
     }
     Chip_VM_Code* code = nullptr;
     if (!g_compile || !g_compile(compiler, filename, nullptr, &code) || !code) {
-      if (!g_compile) EM_printf("[chip]: no compiler for incoming source '%s'...\n", filename.c_str());
+      if (!g_compile)
+        EM_printf("[chip]: no compiler for incoming source '%s'...\n", filename.c_str());
       delete request;
       return 0;
     }

@@ -41,9 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // One receiver and its spaces for the whole run (as a listener keeps
   // them); each input's messages are all read back before the next.
-  static const char* const kSpecs[] = {"/a,i",    "/a,if",   "/s,s", "/blob,bi",
-                                       "/x,ifsb", "/n,",     "/a/b,f", "/q,T",
-                                       "/foo/bar,i"};
+  static const char* const kSpecs[] = {"/a,i", "/a,if",  "/s,s", "/blob,bi",  "/x,ifsb",
+                                       "/n,",  "/a/b,f", "/q,T", "/foo/bar,i"};
   static OSC_Receiver receiver;
   // Destroyed before the receiver: each space leaves it.
   static std::vector<std::unique_ptr<OSC_Address_Space>> spaces = [] {

@@ -52,7 +52,8 @@ bool reference(std::string_view p, std::string_view t) {
       bool in = false;
       for (size_t i = start; i < end;) {
         if (i + 2 < end && p[i + 1] == '-') {
-          if (x >= static_cast<unsigned char>(p[i]) && x <= static_cast<unsigned char>(p[i + 2])) in = true;
+          if (x >= static_cast<unsigned char>(p[i]) && x <= static_cast<unsigned char>(p[i + 2]))
+            in = true;
           i += 3;
         } else {
           if (x == static_cast<unsigned char>(p[i])) in = true;

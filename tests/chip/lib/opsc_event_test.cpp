@@ -18,9 +18,9 @@ TEST_F(OscEventFlood, RequestsWhileOneIsPendingAreOne) {
   auto* event = static_cast<Chip_Event*>(instantiate_and_initialize_object(&t_event, nullptr));
   event->add_ref();
   vmtest::Trace trace;
-  Chip_VM_Shred* waiter =
-      hold_spork(vm, code("w", {new vmtest::WaitOn(event), new vmtest::Mark(&trace, "woke"),
-                                new vmtest::End()}));
+  Chip_VM_Shred* waiter = hold_spork(
+      vm,
+      code("w", {new vmtest::WaitOn(event), new vmtest::Mark(&trace, "woke"), new vmtest::End()}));
   ASSERT_NE(waiter, nullptr);
   vm->compute();
   ASSERT_EQ(event->num_waiting(), 1u);

@@ -2,9 +2,8 @@
 // port, failed binds, datagrams that must not end a listener, the driver's
 // detach, and (OscThreads, also run under ThreadSanitizer) a flood while
 // the reader takes messages, stops and listens again.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -2,9 +2,8 @@
 // program prints a line once it listens, the test then starts a sending
 // program (or sends a datagram itself), and reads what the receiver
 // printed. Ports are picked free by the test and passed as arguments.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -111,7 +110,8 @@ e => now;
   run("send_int.chip:" + std::to_string(port) + ":5");
   const std::string& out = receiver.finish();
   EXPECT_EQ(receiver.exit_status(), 0) << out;
-  std::vector<std::string> want = {kListening, "\"woke\" : (string)", "1 5 ", "0 :(int)", "0 :(int)"};
+  std::vector<std::string> want = {kListening, "\"woke\" : (string)", "1 5 ", "0 :(int)",
+                                   "0 :(int)"};
   EXPECT_EQ(lines(out), want) << out;
   EXPECT_NE(out.find("OscEvent: read position 1 outside message ..."), std::string::npos) << out;
 }
@@ -148,8 +148,8 @@ forever => now;
   ck_socket probe = cp_udp_create();
   EXPECT_TRUE(cp_bind(probe, port, nullptr));
   cp_close(probe);
-  std::vector<std::string> want = {kListening, "1 1 1 1 ", "\"stopped one\" : (string)",
-                                   "1 2 0 ", "\"stopped both\" : (string)"};
+  std::vector<std::string> want = {kListening, "1 1 1 1 ", "\"stopped one\" : (string)", "1 2 0 ",
+                                   "\"stopped both\" : (string)"};
   EXPECT_EQ(lines(receiver.output()), want) << receiver.output();
 }
 
@@ -266,7 +266,8 @@ xmit.closeBundle();
   const std::string f("/f\0\0,f\0\0\x3d\xcc\xcc\xcd", 12);
   EXPECT_EQ(receive(fd), f);
   // The bundle's time tag is (0, 1) whatever time was given.
-  const std::string bundle = std::string("#bundle\0\0\0\0\0\0\0\0\x01\0\0\0\x0c/a\0\0,i\0\0\0\0\0\x01", 32);
+  const std::string bundle =
+      std::string("#bundle\0\0\0\0\0\0\0\0\x01\0\0\0\x0c/a\0\0,i\0\0\0\0\0\x01", 32);
   EXPECT_EQ(receive(fd), bundle);
   close(fd);
   std::vector<std::string> want = {"0.000000 :(float)", "0 :(int)", "1 :(int)", "0 :(int)"};

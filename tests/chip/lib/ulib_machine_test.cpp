@@ -1,14 +1,14 @@
 // The Machine class where scripts cannot show it: the crash of the whole
 // program, and calls made when no machine was there to store.
-#include <gtest/gtest.h>
+#include "chip/lib/ulib_machine.h"
 
+#include <gtest/gtest.h>
 #include <signal.h>
 
 #include <cstring>
 #include <fstream>
 #include <string>
 
-#include "chip/lib/ulib_machine.h"
 #include "chip/vm/chip_vm.h"
 #include "log_capture.h"
 #include "process_support.h"
@@ -54,8 +54,9 @@ TEST(MachineModule, CallsWithoutAMachineAnswerZero) {
     EXPECT_EQ(r.v_int, 0);
   });
   EXPECT_EQ(g_handled, 0u);
-  EXPECT_EQ(printed, (std::vector<std::string>{"[chip]: Machine.add: no virtual machine to ask...",
-                                               "[chip]: Machine.status: no virtual machine to ask..."}));
+  EXPECT_EQ(printed,
+            (std::vector<std::string>{"[chip]: Machine.add: no virtual machine to ask...",
+                                      "[chip]: Machine.status: no virtual machine to ask..."}));
   g_vm = saved;
 }
 

@@ -1,9 +1,10 @@
 // Socket functions on loopback sockets, and the on-the-fly packet's byte
 // order.
-#include <gtest/gtest.h>
+#include "chip/lib/util_network.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -15,8 +16,6 @@
 #include <fstream>
 #include <string>
 #include <thread>
-
-#include "chip/lib/util_network.h"
 
 namespace {
 
@@ -119,7 +118,8 @@ TEST(SocketTest, SendingToAClosedPeerIsAnErrorNotASignal) {
   std::string big(1 << 16, 'x');
   int result = 0;
   // The first send may still be accepted; a later one meets the reset.
-  for (int i = 0; i < 50 && result >= 0; i++) result = cp_send(c.client, big.data(), (int)big.size());
+  for (int i = 0; i < 50 && result >= 0; i++)
+    result = cp_send(c.client, big.data(), (int)big.size());
   EXPECT_EQ(result, -1);
 }
 
@@ -130,7 +130,8 @@ TEST(SocketTest, StreamSendsSendEverything) {
     std::string got;
     char buffer[65536];
     ssize_t n;
-    while (got.size() < big.size() && (n = read(c.peer, buffer, sizeof buffer)) > 0) got.append(buffer, (size_t)n);
+    while (got.size() < big.size() && (n = read(c.peer, buffer, sizeof buffer)) > 0)
+      got.append(buffer, (size_t)n);
     EXPECT_EQ(got.size(), big.size());
   });
   EXPECT_EQ(cp_send(c.client, big.data(), (int)big.size()), (int)big.size());
@@ -146,7 +147,8 @@ TEST(SocketTest, KindsDecideWhatSendtoAndRecvfromDo) {
   char buffer[8];
   std::memset(buffer, 'z', sizeof buffer);
   int len = sizeof to;
-  EXPECT_EQ(cp_recvfrom(tcp, buffer, sizeof buffer, reinterpret_cast<struct sockaddr*>(&to), &len), 0);
+  EXPECT_EQ(cp_recvfrom(tcp, buffer, sizeof buffer, reinterpret_cast<struct sockaddr*>(&to), &len),
+            0);
   EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(8, '\0'));
   cp_close(tcp);
   cp_close(nullptr);

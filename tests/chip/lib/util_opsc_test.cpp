@@ -1,16 +1,16 @@
 // Open Sound Control without sockets: the writer's bytes against hand-
 // computed packets, the decoder on those packets and on a table of
 // malformed datagrams, address patterns, and the address spaces' queues.
-#include <gtest/gtest.h>
+#include "chip/lib/util_opsc.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "chip/lib/util_opsc.h"
 #include "chip/util/chip_errmsg.h"
 #include "log_capture.h"
 
@@ -116,9 +116,8 @@ TEST(OscWriter, MessagesHaveTheHandComputedBytes) {
          o.addInt(2);
          o.closeBundle();
        },
-       {std::string(kBundleHead) +
-        " 00000010 2f610000 2c666900 3f000000 00000001"
-        " 0000000c 2f620000 2c690000 00000002"}},
+       {std::string(kBundleHead) + " 00000010 2f610000 2c666900 3f000000 00000001"
+                                   " 0000000c 2f620000 2c690000 00000002"}},
       {"nested bundle: inner size counts its header and messages",
        [](OSC_Transmitter& o) {
          o.openBundle(OSCTT_Immediately());
@@ -162,7 +161,9 @@ TEST(OscWriter, NothingLeavesBeforeTheLastArgument) {
 
 TEST(OscWriter, ThirtySecondBundleIsRefused) {
   Writer w;
-  for (int i = 0; i < 31; i++) ASSERT_EQ(OSC_openBundle(const_cast<OSCbuf*>(&w.osc.state()), OSCTT_Immediately()), OSC_OK) << i;
+  for (int i = 0; i < 31; i++)
+    ASSERT_EQ(OSC_openBundle(const_cast<OSCbuf*>(&w.osc.state()), OSCTT_Immediately()), OSC_OK)
+        << i;
   OSCbuf* buf = const_cast<OSCbuf*>(&w.osc.state());
   int size = OSC_packetSize(buf);
   EXPECT_EQ(OSC_openBundle(buf, OSCTT_Immediately()), OSC_ERR_NESTING);
@@ -453,15 +454,32 @@ TEST(OscPattern, MatchesAsTheTableSays) {
     bool match;
   };
   const Case cases[] = {
-      {"/a/[!b]c", "/a/ac", true},    {"/a/[!b]c", "/a/!c", true},  {"/a/[!b]c", "/a/bc", false},
-      {"/a/{x,yz}", "/a/x", true},    {"/a/{x,yz}", "/a/yz", true}, {"/a/{x,yz}", "/a/", false},
-      {"/a/[a-c]", "/a/b", true},     {"/a/[a-c]", "/a/-", false},  {"/a/[x-]", "/a/-", true},
-      {"/foo/*", "/foo/bar", true},   {"/foo/bar", "/foo/*", false}, {"*", "", true},
-      {"", "", true},                 {"", "/a", false},            {"/a?", "/ab", true},
-      {"/a?", "/a", false},           {"/a*b", "/a/x/b", true},     {"/a*b", "/a/x/c", false},
-      {"\\*", "*", true},             {"\\*", "x", false},          {"/a\\", "/a", false},
-      {"/{ab,a}c", "/ac", true},      {"/{a,ab}c", "/abc", true},   {"**/z", "/y/z", true},
-      {"/[]x", "/x", false},          {"*{a,b}*{c,d}", "xxbyyd", true},
+      {"/a/[!b]c", "/a/ac", true},
+      {"/a/[!b]c", "/a/!c", true},
+      {"/a/[!b]c", "/a/bc", false},
+      {"/a/{x,yz}", "/a/x", true},
+      {"/a/{x,yz}", "/a/yz", true},
+      {"/a/{x,yz}", "/a/", false},
+      {"/a/[a-c]", "/a/b", true},
+      {"/a/[a-c]", "/a/-", false},
+      {"/a/[x-]", "/a/-", true},
+      {"/foo/*", "/foo/bar", true},
+      {"/foo/bar", "/foo/*", false},
+      {"*", "", true},
+      {"", "", true},
+      {"", "/a", false},
+      {"/a?", "/ab", true},
+      {"/a?", "/a", false},
+      {"/a*b", "/a/x/b", true},
+      {"/a*b", "/a/x/c", false},
+      {"\\*", "*", true},
+      {"\\*", "x", false},
+      {"/a\\", "/a", false},
+      {"/{ab,a}c", "/ac", true},
+      {"/{a,ab}c", "/abc", true},
+      {"**/z", "/y/z", true},
+      {"/[]x", "/x", false},
+      {"*{a,b}*{c,d}", "xxbyyd", true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(PatternMatch(c.pattern, c.test), c.match) << c.pattern << " vs " << c.test;
@@ -481,7 +499,8 @@ TEST(OscPattern, MalformedPatternsPrintAndFail) {
   };
   for (const Case& c : cases) {
     bool matched = true;
-    std::vector<std::string> printed = printed_lines([&] { matched = PatternMatch(c.pattern, "/ab"); });
+    std::vector<std::string> printed =
+        printed_lines([&] { matched = PatternMatch(c.pattern, "/ab"); });
     EXPECT_FALSE(matched) << c.pattern;
     EXPECT_EQ(printed, std::vector<std::string>{c.line}) << c.pattern;
   }
@@ -547,8 +566,8 @@ TEST(OscSpace, SpecsAreNormalised) {
     size_t space_notes;
   };
   const Case cases[] = {
-      {"/x  i f", "/x", "if", 2}, {"/x,i,f", "/x", "if", 0}, {"/x", "/x", "", 0},
-      {"", "", "", 0},            {"/a/b,", "/a/b", "", 0},  {" /x", "", "/x", 0},
+      {"/x  i f", "/x", "if", 2}, {"/x,i,f", "/x", "if", 0}, {"/x", "/x", "", 0}, {"", "", "", 0},
+      {"/a/b,", "/a/b", "", 0},   {" /x", "", "/x", 0},
   };
   int saved = g_loglevel;
   g_loglevel = CP_LOG_INFO;
@@ -559,7 +578,8 @@ TEST(OscSpace, SpecsAreNormalised) {
     EXPECT_EQ(space.types(), c.types) << c.spec;
     size_t notes = 0;
     for (const std::string& line : printed) {
-      if (line.find("OSC-Address-Space: spaces in OSC type tag string! ignoring") != std::string::npos) {
+      if (line.find("OSC-Address-Space: spaces in OSC type tag string! ignoring") !=
+          std::string::npos) {
         notes++;
       }
     }

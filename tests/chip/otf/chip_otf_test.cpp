@@ -1,6 +1,8 @@
 // The on-the-fly request processing in process, on a machine and compiler
 // of the test's own: packets as the Machine class builds them, and the
 // packets that must be refused.
+#include "chip/otf/chip_otf.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 #include <string>
 
 #include "chip/driver/chip_compile.h"
-#include "chip/otf/chip_otf.h"
 #include "chip/vm/chip_vm.h"
 #include "log_capture.h"
 
