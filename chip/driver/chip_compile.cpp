@@ -11,8 +11,11 @@
 #include "chip/lib/ugen_filter.h"
 #include "chip/lib/ugen_osc.h"
 #include "chip/lib/ugen_xxx.h"
+#include "chip/lib/ulib_machine.h"
 #include "chip/lib/ulib_math.h"
+#include "chip/lib/ulib_opsc.h"
 #include "chip/lib/ulib_std.h"
+#include "chip/otf/chip_otf.h"
 #include "chip/syn/ugen_syn.h"
 #include "chip/types/chip_import.h"
 #include "chip/types/chip_scan.h"
@@ -200,20 +203,36 @@ t_CPBOOL load_module(Chip_Compiler* compiler, Chip_Env* env, f_ck_query query, c
 
 namespace {
 
+// The on-the-fly processing compiles through this entry.
+t_CPBOOL compile_for_otf(Chip_Compiler* compiler, const std::string& filename, FILE* fd,
+                         Chip_VM_Code** code) {
+  if (!compiler || !compiler->go(filename, fd, nullptr)) return FALSE;
+  *code = compiler->output();
+  return *code != nullptr;
+}
+
+// The Machine class adds and replaces shreds through the on-the-fly
+// processing, which compiles with this compiler.
+void machine_loaded(Chip_Compiler* compiler) {
+  otf_set_compile(compile_for_otf);
+  machine_init(compiler, otf_process_msg);
+}
+
 // One built-in module in the load order: the log line announcing it, its
-// name, its query, and whether a failure stops the start (the unit-generator
-// modules are optional; the library classes are not). A null query marks a
-// place the host fills (chip_provide_module).
+// name, its query, whether a failure stops the start (the unit-generator
+// modules are optional; the library classes are not), and what to do once
+// it loaded. A null query marks a place the host fills
+// (chip_provide_module).
 struct Chip_Builtin_Module {
   const char* log_line;
   const char* name;
   f_ck_query query;
   bool required;
+  void (*loaded)(Chip_Compiler* compiler) = nullptr;
 };
 
 // The load order. Modules not built in this system yet are left out of
-// their place: "Machine" (between "extract" and "Std"),
-// "opsc" (after "Math"), "srate" (after "VCR").
+// their place: "srate" (after "VCR").
 const Chip_Builtin_Module k_builtin_modules[] = {
     // -- unit-generator modules (a failure is ignored) --
     {"module osc...", "osc", osc_query, false},
@@ -223,8 +242,10 @@ const Chip_Builtin_Module k_builtin_modules[] = {
     {"module xform...", "xform", xform_query, false},
     {"module extract...", "extract", extract_query, false},
     // -- library classes (a failure rolls back) --
+    {"class 'machine'...", "Machine", machine_query, true, machine_loaded},
     {"class 'std'...", "Std", libstd_query, true},
     {"class 'math'...", "Math", libmath_query, true},
+    {"class 'opsc'...", "opsc", opensoundcontrol_query, true},
     // -- the host's modules: the recorder and the integration class --
     {"class 'VCR'...", "VCR", nullptr, true},
     {"class 'VXIgn'...", "VXIgn", nullptr, true},
@@ -261,10 +282,12 @@ t_CPBOOL load_internal_modules(Chip_Compiler* compiler) {
     f_ck_query query = module.query ? module.query : g_host_queries[i];
     if (!query) continue;  // a host place left empty
     EM_log(CP_LOG_SEVERE, "%s", module.log_line);
-    if (!load_module(compiler, env, query, module.name, "global") && module.required) {
+    if (!load_module(compiler, env, query, module.name, "global")) {
+      if (!module.required) continue;
       ok = FALSE;
       break;
     }
+    if (module.loaded) module.loaded(compiler);
   }
   if (ok) ok = init_class_HID(env);
 

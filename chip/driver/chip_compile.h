@@ -10,10 +10,12 @@
 // rolled back, so a failed file leaves nothing behind.
 //
 // Modules not built in this system yet are skipped; those that are (osc,
-// xxx, filter, syn, Std, Math, HID; the language's own classes come with
-// type_engine_init) load in their place in the order. The order also has
-// places for the host's modules, the recorder "VCR" and the integration
-// class "VXIgn": the host hands their query functions in with
+// xxx, filter, syn, Machine, Std, Math, opsc, HID; the language's own
+// classes come with type_engine_init) load in their place in the order.
+// Once Machine has loaded, machine_init receives this compiler and the
+// on-the-fly processing (otf_process_msg), which compiles through it. The
+// order also has places for the host's modules, the recorder "VCR" and the
+// integration class "VXIgn": the host hands their query functions in with
 // chip_provide_module before the compiler initialises, and a place left
 // empty is skipped.
 //

@@ -23,6 +23,7 @@
 #include "chip/emit/chip_emit.h"
 #include "chip/front/chip_parse.h"
 #include "chip/lib/ulib_std.h"
+#include "chip/lib/util_opsc.h"
 #include "chip/syn/ugen_syn.h"
 #include "chip/types/chip_type.h"
 #include "chip/util/chip_errmsg.h"
@@ -344,6 +345,8 @@ void all_detach() {
   EM_pushlog();
   // The toolkit module closes what scripts left open.
   syn_detach(0, nullptr);
+  // Open Sound Control listeners stop and are joined.
+  opsc_detach();
   EM_poplog();
 }
 

@@ -496,6 +496,13 @@ void Chip_Event::queue_broadcast() {
     m_queue_lock.release();
     return;
   }
+  if (m_queued > 0) {
+    // One is pending already: its delivery wakes every shred waiting then,
+    // so a flood of requests takes one slot of the machine's queue, never
+    // more (the queue has no full state and would be lapped).
+    m_queue_lock.release();
+    return;
+  }
   // Read under the lock: the machine takes a shred off the queue (under the
   // lock) before it can free it.
   Chip_VM* vm = m_queue.front()->vm_ref;

@@ -334,7 +334,9 @@ class Chip_Event : public Chip_Object {
   // here. Machine thread (the shreduler's remove_blocked).
   t_CPBOOL remove(Chip_VM_Shred* shred);
   // Asks the machine of the oldest waiter to broadcast this event on its own
-  // thread; nothing happens (now or later) when no shred waits. Any thread.
+  // thread; nothing happens (now or later) when no shred waits, nor while a
+  // requested broadcast is still undelivered (that one wakes every waiter).
+  // Any thread.
   void queue_broadcast();
   // The machine's delivery of a queued broadcast: broadcast(), then give
   // back the pin (see above) once no queued broadcast is outstanding.
