@@ -452,7 +452,15 @@ void uanablob_cval(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_V
 
 void uana_ctor(Chip_Object* SELF, void*, Chip_VM_Shred* SHRED) {
   Chip_Object* blob = instantiate_and_initialize_object(&t_uanablob, SHRED);
-  CHIP_CHECK(blob != NULL);
+  if (!blob) {
+    // Out of memory, reported by the instantiation: the shred ends; the
+    // node stays without a blob (its members answer as for no analysis).
+    if (SHRED) {
+      SHRED->is_running = FALSE;
+      SHRED->is_done = TRUE;
+    }
+    return;
+  }
   Chip_UAnaBlobProxy* proxy = new Chip_UAnaBlobProxy(blob);
   store_member<Chip_UAnaBlobProxy*>(SELF, uana_offset_blob, proxy);
   uanablob_ctor(blob, nullptr, SHRED);

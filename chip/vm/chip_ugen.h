@@ -21,9 +21,15 @@
 // node per channel in `multi_chan`; links into and out of it go channel to
 // channel (see add). A mono node is its own single channel.
 //
-// References: a link holds two, the destination's source list on the source
-// and the source's destination list on the destination; the analyser lists
-// hold none. A multichannel node holds one reference on each channel node;
+// References: a link holds one, the destination's source list on the
+// source: a node keeps what feeds it alive (dac and blackhole keep every
+// node that reaches them), while the source's destination list and the
+// analyser lists hold none. So a pair linked to each other and to nothing
+// else is freed as soon as the script drops it, instead of holding each
+// other until the shred that made them ends; a node that drops out frees
+// nothing downstream of it. (A cycle of links, feedback, still holds
+// itself until its shred ends.) A multichannel node holds one reference on
+// each channel node;
 // a channel node points back at its `owner` WITHOUT holding a reference
 // (a counted back-reference would make a cycle that never frees): when the
 // owner is destroyed it clears each channel's `owner` and releases it, so a

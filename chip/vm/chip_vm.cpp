@@ -29,6 +29,7 @@ Chip_VM_Code::Chip_VM_Code()
       num_instr(0),
       stack_depth(0),
       frame_depth(0),
+      reg_depth(0),
       need_this(FALSE),
       native_func(nullptr),
       native_func_type(NATIVE_NONE) {}
@@ -836,6 +837,13 @@ void Chip_VM::run_shred(Chip_VM_Shred* shred) {
   shred->now = shred->wake_time;
   shred->instr = shred->code->instr;
   shred->is_running = TRUE;
+  // A shred's first run enters its code: what the code pushes must fit on
+  // the register stack (above what a spork put there), as for a call.
+  if (shred->pc == 0 && shred->code == shred->start_code && !chip_reg_fits(shred, shred->code)) {
+    chip_stack_overflow(shred);
+    return;
+  }
+  m_executing = shred;
 
   while (!m_stop_requested) {
     if (shred->is_abort) {
@@ -854,6 +862,7 @@ void Chip_VM::run_shred(Chip_VM_Shred* shred) {
     shred->is_done = TRUE;
     shred->is_running = FALSE;
   }
+  m_executing = nullptr;
 }
 
 t_CPBOOL Chip_VM::compute() {
@@ -864,6 +873,9 @@ t_CPBOOL Chip_VM::compute() {
       run_shred(shred);
       if (shred->is_done) {
         free(shred, TRUE, TRUE);
+        // Freed while it ran (its parent was ended from inside it): what it
+        // holds goes now that it has stopped.
+        shred->shutdown();
         if (m_num_shreds == 0 && m_halt) {
           m_shreduler->current_shred = nullptr;
           return FALSE;
@@ -959,6 +971,11 @@ t_CPBOOL Chip_VM::free(Chip_VM_Shred* shred, t_CPBOOL cascade, t_CPBOOL dec) {
   shred->is_dumped = TRUE;
   shred->id = 0;
   m_num_dumped_shreds++;
+  // Its stacks, frames, temporaries and unit generators go at once: a
+  // finished shred holds no memory while it waits to be released (which
+  // may be long: the dumped shreds are released only when no shred is due).
+  // The shred that is executing an instruction keeps them until it stops.
+  if (shred != m_executing) shred->shutdown();
 
   if (dec && m_num_shreds > 0) {
     m_num_shreds--;

@@ -90,6 +90,11 @@ struct Chip_VM_Code : Chip_Object {
   std::string name;
   t_CPUWORD stack_depth;         // bytes of the arguments, `this` included
   t_CPUWORD frame_depth;         // bytes of the whole frame: arguments and locals
+  // At most this many bytes are pushed on the register stack by the code's
+  // own instructions above the depth at its entry (0 for native code). A
+  // call, and a shred's start, refuses to enter the code when they would
+  // not fit, so that no expression writes past the end of the stack.
+  t_CPUWORD reg_depth;
   t_CPBOOL need_this;            // member function: takes the object pointer
   // Byte offsets in the frame of the local variables that hold objects.
   // Each holds one reference (or null); a call clears them on entry and the
@@ -367,7 +372,10 @@ class Chip_VM : public Chip_Object {
   Chip_VM_Shred* spork(Chip_VM_Code* code, Chip_VM_Shred* parent);
   // Gives an initialised shred its id and schedules it now.
   Chip_VM_Shred* spork(Chip_VM_Shred* shred);
-  // Frees a shred and, first, its children; cascade must be TRUE.
+  // Frees a shred and, first, its children; cascade must be TRUE. A freed
+  // shred is shut down at once (stacks, frames, unit generators), unless it
+  // is the one executing, which is shut down when it stops; the machine's
+  // reference goes with the dumped shreds.
   t_CPBOOL free(Chip_VM_Shred* shred, t_CPBOOL cascade, t_CPBOOL dec = TRUE);
   // Asks the running shred to stop before its next instruction.
   t_CPBOOL abort_current_shred();
@@ -453,6 +461,8 @@ class Chip_VM : public Chip_Object {
   // Set by stop() (any thread) and shutdown, cleared by run(): shreds stop
   // before their next instruction and run(frames) returns.
   std::atomic<t_CPBOOL> m_stop_requested;
+  // The shred inside run_shred, or null: free() leaves its stacks alone.
+  Chip_VM_Shred* m_executing = nullptr;
 };
 
 // The one machine of the process: set by the driver right after construction
