@@ -158,13 +158,17 @@ void EM_log(int level, c_constr fmt, ...) {
   std::string message = vformat(fmt, args);
   va_end(args);
 
-  logmutex().acquire();
+  // Released however the line ends: a line that cannot be made (memory
+  // short) must not leave the lock taken.
+  struct Held {
+    Held() { logmutex().acquire(); }
+    ~Held() { logmutex().release(); }
+  } held;
   std::string line = "[chip]:(" + std::to_string(level) + ":" + levelNames[level] + "): ";
   for (int i = 0; i < g_logstack; i++) line += " | ";
   line += message;
   line += "\n";
   emit(line);
-  logmutex().release();
 }
 
 void EM_printf(c_constr fmt, ...) {

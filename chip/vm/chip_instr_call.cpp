@@ -312,14 +312,18 @@ void Chip_Instr_Spork::execute(Chip_VM* vm, Chip_VM_Shred* shred) {
   start->add_ref();
   Chip_VM_Shred* child = vm->spork(start, shred);
   start->release();
-
-  if (child) {
-    Chip_Shred_Stack* to = child->reg;
-    std::memcpy(to->sp, args, m_val);
-    to->sp += m_val;
-    if (member) chip_push_ptr(to, self);
-    chip_push_ptr(to, func);
+  if (!child) {
+    // Its stacks could not be allocated (reported): the shred that asked
+    // for it runs out of memory.
+    chip_out_of_memory(shred);
+    return;
   }
+
+  Chip_Shred_Stack* to = child->reg;
+  std::memcpy(to->sp, args, m_val);
+  to->sp += m_val;
+  if (member) chip_push_ptr(to, self);
+  chip_push_ptr(to, func);
   // Held by the statement: the child may run and end (and be released)
   // before the statement is done with it.
   chip_hold_temp(shred, child);

@@ -2,6 +2,7 @@
 // strings and events.
 #include "chip/vm/chip_oo.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -462,15 +463,25 @@ void Chip_Event::wait(Chip_VM_Shred* shred, Chip_VM* vm) {
     return;
   }
 
-  shred->is_running = FALSE;
-  m_queue_lock.acquire();
-  m_queue.push_back(shred);
-  m_queue_lock.release();
   CHIP_CHECK(shred->event == NULL);
+  // Both entries may need memory: the blocked map's first, taken back when
+  // the queue's cannot be made, so that a shred running out of memory here
+  // is left waiting in neither.
+  Chip_VM_Shreduler* shreduler = vm->shreduler();
+  shreduler->add_blocked(shred);
+  m_queue_lock.acquire();
+  try {
+    m_queue.push_back(shred);
+  } catch (...) {
+    m_queue_lock.release();
+    shreduler->remove_blocked(shred);
+    throw;
+  }
+  m_queue_lock.release();
+  shred->is_running = FALSE;
   shred->event = this;
   // The waiter's reference: the event outlives every shred waiting on it.
   add_ref();
-  vm->shreduler()->add_blocked(shred);
 }
 
 void Chip_Event::signal() {
@@ -510,17 +521,12 @@ void Chip_Event::broadcast() {
 }
 
 t_CPBOOL Chip_Event::remove(Chip_VM_Shred* shred) {
-  size_t dropped = 0;
+  // In place, keeping the others' order: nothing to allocate (a shred
+  // leaves its event when it is freed, memory short or not).
   m_queue_lock.acquire();
-  std::deque<Chip_VM_Shred*> kept;
-  for (Chip_VM_Shred* waiter : m_queue) {
-    if (waiter == shred) {
-      dropped++;
-    } else {
-      kept.push_back(waiter);
-    }
-  }
-  m_queue.swap(kept);
+  auto kept_end = std::remove(m_queue.begin(), m_queue.end(), shred);
+  size_t dropped = static_cast<size_t>(m_queue.end() - kept_end);
+  m_queue.erase(kept_end, m_queue.end());
   m_queue_lock.release();
   if (!dropped) return FALSE;
   shred->event = nullptr;

@@ -474,15 +474,28 @@ t_CPBOOL Chip_UGen::is_connected_from(Chip_UGen* src) {
   return FALSE;
 }
 
-void Chip_UGen::disconnect_owned(const std::vector<Chip_UGen*>& owned) {
+namespace {
+
+template <typename List, typename Node>
+void disconnect_all(const List& owned, Node node_of) {
   // Held first: disconnecting one node may drop the last link reference on
   // another node of the list.
-  for (Chip_UGen* node : owned) node->add_ref();
+  for (const auto& entry : owned) node_of(entry)->add_ref();
   // The shred is going away: no node may reach it again, not even when its
   // destruction (below or much later) takes it out of the shred's registry.
-  for (Chip_UGen* node : owned) node->shred = nullptr;
-  for (Chip_UGen* node : owned) node->disconnect(TRUE);
-  for (Chip_UGen* node : owned) node->release();
+  for (const auto& entry : owned) node_of(entry)->shred = nullptr;
+  for (const auto& entry : owned) node_of(entry)->disconnect(TRUE);
+  for (const auto& entry : owned) node_of(entry)->release();
+}
+
+}  // namespace
+
+void Chip_UGen::disconnect_owned(const std::vector<Chip_UGen*>& owned) {
+  disconnect_all(owned, [](Chip_UGen* node) { return node; });
+}
+
+void Chip_UGen::disconnect_owned(const std::map<Chip_UGen*, Chip_UGen*>& owned) {
+  disconnect_all(owned, [](const std::pair<Chip_UGen* const, Chip_UGen*>& e) { return e.first; });
 }
 
 // ---------------------------------------------------------------------------

@@ -7,11 +7,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <new>
+#include <stdexcept>
 
 #include "chip/types/chip_type.h"
 #include "chip/util/chip_errmsg.h"
 #include "chip/vm/chip_instr.h"
 #include "chip/vm/chip_instr_call.h"
+#include "chip/vm/chip_instr_stack.h"
 #include "chip/vm/chip_ugen.h"
 #include "chip/vm/digiio_device.h"
 #include "chip/vm/ugen_multi.h"
@@ -159,14 +162,13 @@ void release_temps_from(Chip_VM_Shred* shred, const unsigned char* frame) {
 
 t_CPBOOL Chip_VM_Shred::shutdown() {
   if (!ugens.empty()) {
-    // Copy first: the graph work below frees nodes, and a node's destruction
-    // would otherwise edit the registry being walked (or, for a shred
-    // already gone, reach through a dangling back-pointer).
-    std::vector<Chip_UGen*> owned;
-    owned.reserve(ugens.size());
-    for (auto& entry : ugens) owned.push_back(entry.first);
+    // Taken out first (a swap, which needs no memory: a shred ends even when
+    // memory is short): the graph work below frees nodes, and a node's
+    // destruction would otherwise edit the registry being walked (or, for a
+    // shred already gone, reach through a dangling back-pointer).
+    std::map<Chip_UGen*, Chip_UGen*> owned;
+    owned.swap(ugens);
     Chip_UGen::disconnect_owned(owned);
-    ugens.clear();
   }
   // Frames still open (a shred ended inside a call) give back what they hold,
   // then the temporaries of the statements cut short.
@@ -566,6 +568,8 @@ t_CPBOOL Chip_VM::initialize(t_CPBOOL audio, t_CPBOOL halt, t_CPUINT srate, t_CP
   EM_log(CP_LOG_SYSTEM, "initializing virtual machine...");
   EM_pushlog();
   EM_log(CP_LOG_SYSTEM, "behavior: %s", halt ? "HALT" : "LOOP");
+  // The memory a shortage's report will need, set aside while there is some.
+  chip_memory_reserve();
 
   // From here on the locked global objects cannot be freed by a release.
   Chip_VM_Object::lock_all();
@@ -845,17 +849,25 @@ void Chip_VM::run_shred(Chip_VM_Shred* shred) {
   }
   m_executing = shred;
 
-  while (!m_stop_requested) {
-    if (shred->is_abort) {
-      EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
-      shred->is_done = TRUE;
-      shred->is_running = FALSE;
-      break;
+  try {
+    while (!m_stop_requested) {
+      if (shred->is_abort) {
+        EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
+        shred->is_done = TRUE;
+        shred->is_running = FALSE;
+        break;
+      }
+      shred->instr[shred->pc]->execute(this, shred);
+      shred->pc = shred->next_pc;
+      shred->next_pc = shred->pc + 1;
+      if (!shred->is_running) break;
     }
-    shred->instr[shred->pc]->execute(this, shred);
-    shred->pc = shred->next_pc;
-    shred->next_pc = shred->pc + 1;
-    if (!shred->is_running) break;
+  } catch (const std::bad_alloc&) {
+    // Whatever the instruction was making could not be made: the shred
+    // ends (its stacks go with it), the machine goes on.
+    chip_out_of_memory(shred);
+  } catch (const std::length_error&) {
+    chip_out_of_memory(shred);
   }
   if (shred->is_abort && !shred->is_done) {
     EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
@@ -876,6 +888,9 @@ t_CPBOOL Chip_VM::compute() {
         // Freed while it ran (its parent was ended from inside it): what it
         // holds goes now that it has stopped.
         shred->shutdown();
+        // A shred that ran out of memory gave back the reserve for its
+        // report; with the shred gone there may be room to set it aside.
+        chip_memory_reserve();
         if (m_num_shreds == 0 && m_halt) {
           m_shreduler->current_shred = nullptr;
           return FALSE;
@@ -902,7 +917,12 @@ t_CPBOOL Chip_VM::compute() {
     }
     Chip_Msg* msg = nullptr;
     while (m_msg_buffer->get(&msg, 1)) {
-      process_msg(msg);
+      try {
+        process_msg(msg);
+      } catch (const std::bad_alloc&) {
+        // A shred to add or to put in place could not be made.
+        EM_printf("[chip](VM): OutOfMemory: while processing a message\n");
+      }
       handled = TRUE;
     }
     if (m_num_dumped_shreds > 0) release_dump();
@@ -925,13 +945,25 @@ Chip_VM_Shred* Chip_VM::spork(Chip_VM_Code* code, Chip_VM_Shred* parent) {
   return spork(shred);
 }
 
+void Chip_VM::make_room_to_dump(t_CPUINT more) {
+  // Every shred alive (and each that replaces one) may end up dumped before
+  // the next release: room for all of them is made here, where running out
+  // of memory ends the shred that asked, so that freeing never needs any.
+  const size_t wanted = m_dumped.size() + m_num_shreds + more;
+  if (m_dumped.capacity() < wanted) m_dumped.reserve(wanted + wanted / 2 + 16);
+}
+
 Chip_VM_Shred* Chip_VM::spork(Chip_VM_Shred* shred) {
+  // What needs memory comes first, before anything changes: a shortage
+  // leaves the machine as it was.
+  make_room_to_dump(1);
+  const t_CPUINT id = m_last_shred_id + 1;
+  if (shred->parent) shred->parent->children[id] = shred;
   shred->start = shred->wake_time = shred->now = m_shreduler->now;
-  shred->id = ++m_last_shred_id;
+  shred->id = m_last_shred_id = id;
   shred->vm_ref = this;
   // The machine's reference, released with the dumped shreds.
   shred->add_ref();
-  if (shred->parent) shred->parent->children[shred->id] = shred;
   m_shreduler->shredule(shred);
   m_num_shreds++;
   return shred;
@@ -1152,6 +1184,8 @@ t_CPUINT Chip_VM::process_msg(Chip_Msg* msg) {
     }
 
     case Chip_Msg::MSG_REPLACE: {
+      // The old shred is dumped without leaving the count.
+      make_room_to_dump(1);
       Chip_VM_Shred* old = m_shreduler->lookup(msg->param);
       if (!old) {
         EM_error3("[chip](VM): error replacing shred: no shred with id %i...", (int)msg->param);

@@ -26,9 +26,17 @@
 //
 // Ownership: the machine holds one reference on each shred it sporked, from
 // spork until the shred has been freed and then released with the dumped
-// shreds. A shred holds one reference on the code it started with. The
-// shred's ugen registry holds no references; when the shred is destroyed it
-// clears each generator's back-pointer and disconnects it from the graph.
+// shreds. A freed shred is shut down at once (its stacks, open frames and
+// temporaries given back, its unit generators taken out of the graph): only
+// the small shred object waits in the dumped list. A shred holds one
+// reference on the code it started with. The shred's ugen registry holds no
+// references; when the shred is shut down it clears each generator's
+// back-pointer and disconnects it from the graph.
+//
+// Limits a script can reach end its own shred, never the machine: a code is
+// entered only when its register-stack bound (reg_depth) fits, and an
+// instruction that runs out of memory ends its shred with OutOfMemory
+// (chip_out_of_memory). Freeing a shred needs no memory.
 #ifndef CHIP_CHIP_VM_H
 #define CHIP_CHIP_VM_H
 
@@ -434,6 +442,9 @@ class Chip_VM : public Chip_Object {
   t_CPBOOL unschedule(Chip_VM_Shred* shred);
   // Runs one ready shred until it yields, ends or is aborted.
   void run_shred(Chip_VM_Shred* shred);
+  // Makes room in the dumped list for every shred alive and `more`, so that
+  // free() needs no memory; throws std::bad_alloc when there is none.
+  void make_room_to_dump(t_CPUINT more);
 
   Chip_UGen* m_adc;
   Chip_UGen* m_dac;
