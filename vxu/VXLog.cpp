@@ -402,6 +402,7 @@ void VXLog::writeLine(const std::string& message, bool syncNow, bool detail) {
     }
     entries_.push_back(std::move(line));
   } catch (const std::bad_alloc&) {
+    // Left out of the file and the list (see above).
   }
 }
 

@@ -548,11 +548,26 @@ t_CPBOOL emit_engine_emit_stmt_list(Chip_Emitter* emit, a_Stmt_List list) {
   return TRUE;
 }
 
+namespace {
+
+t_CPBOOL emit_stmt_kind(Chip_Emitter* emit, a_Stmt stmt, t_CPBOOL pop);
+
+}  // namespace
+
 // stmt: one statement of any kind.
 t_CPBOOL emit_engine_emit_stmt(Chip_Emitter* emit, a_Stmt stmt, t_CPBOOL pop) {
   if (!stmt) return TRUE;
-  // Every statement starts with nothing of its own on the register stack.
+  // Every statement starts with nothing of its own on the register stack,
+  // and what follows it (a loop's step or condition) starts afresh too.
   emit->reg_at(0);
+  const t_CPBOOL ok = emit_stmt_kind(emit, stmt, pop);
+  if (emit->code) emit->code->reg_live = 0;
+  return ok;
+}
+
+namespace {
+
+t_CPBOOL emit_stmt_kind(Chip_Emitter* emit, a_Stmt stmt, t_CPBOOL pop) {
   switch (stmt->s_type) {
     case ae_stmt_exp:
       return emit_stmt_exp(emit, stmt, pop);
@@ -586,3 +601,5 @@ t_CPBOOL emit_engine_emit_stmt(Chip_Emitter* emit, a_Stmt stmt, t_CPBOOL pop) {
       return FALSE;
   }
 }
+
+}  // namespace

@@ -361,8 +361,9 @@ t_CPBOOL emit_engine_emit_exp_decl(Chip_Emitter* emit, a_Exp_Decl_* decl, t_CPBO
   const t_CPBOOL is_target = decl->self && decl->self->emit_var;
   // Each variable is made above the words the ones before it left.
   t_CPUWORD live = emit->code->reg_live;
-  for (a_Var_Decl_List list = decl->var_decl_list; list; list = list->next, live += CHIP_WORD_SIZE) {
+  for (a_Var_Decl_List list = decl->var_decl_list; list; list = list->next) {
     emit->reg_at(live);
+    live += CHIP_WORD_SIZE;
     a_Var_Decl var_decl = list->var_decl;
     Chip_Value* value = var_decl->value;
     CHIP_CHECK(value != NULL);

@@ -154,9 +154,9 @@ class Chip_Instr_Pre_Constructor : public Chip_Instr {
 // of them), `this` (member functions only), the Chip_Func*, the child's code
 // on top. The child gets the arguments, `this` and the function on its
 // register stack and the parent gets the child (a Chip_VM_Shred*); a child
-// that cannot be made ends the parent with OutOfMemory. obj_offsets: byte offsets, among the argument
-// bytes, of the object arguments; the child holds a reference on each of
-// them and on `this` until it ends.
+// that cannot be made ends the parent with OutOfMemory. obj_offsets: byte
+// offsets, among the argument bytes, of the object arguments; the child
+// holds a reference on each of them and on `this` until it ends.
 class Chip_Instr_Spork : public Chip_Instr_Unary_Op {
  public:
   explicit Chip_Instr_Spork(t_CPUWORD arg_bytes = 0, Chip_Obj_Offsets obj_offsets = {})

@@ -412,7 +412,8 @@ TEST(VXLogConsole, AClosedPipeEndsConsoleWritingWithoutSigpipe) {
   }
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal "
+                                 << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
   if (WIFEXITED(status)) {
     EXPECT_EQ(WEXITSTATUS(status), 7);
   }

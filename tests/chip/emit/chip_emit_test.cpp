@@ -388,7 +388,8 @@ TEST_F(EmitTest, ExpressionsPastTheRegisterStackOverflowCleanly) {
                                "spork ~ f();\n1::samp => now;\n<<< \"main goes on\" >>>;";
     Lines lines = run(source);
     ASSERT_EQ(lines.size(), 2u) << (lines.empty() ? "" : lines[0]);
-    EXPECT_EQ(lines[0].rfind("[chip](VM): Exception StackOverflow in shred[id=", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[0].rfind("[chip](VM): Exception StackOverflow in shred[id=", 0), 0u)
+        << lines[0];
     EXPECT_EQ(lines[1], "\"main goes on\" : (string)");
   }
 }

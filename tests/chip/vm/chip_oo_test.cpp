@@ -182,7 +182,8 @@ void fault_after_a_line() {
 TEST(ObjectModelDeathTest, AnInternalErrorFlushesTheLogFirst) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(fault_after_a_line(),
-               "the line before the fault\n\\[chip\\]: internal error: .*assertion '1 == 2' failed");
+               "the line before the fault\n"
+               "\\[chip\\]: internal error: .*assertion '1 == 2' failed");
 }
 
 }  // namespace

@@ -67,13 +67,16 @@ ChildRun run_chip(const std::string& script, long address_space_kb = 0) {
       limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(address_space_kb) * 1024;
       setrlimit(RLIMIT_AS, &limit);
     }
-    execl(program.c_str(), program.c_str(), "--silent", script.c_str(), static_cast<char*>(nullptr));
+    execl(program.c_str(), program.c_str(), "--silent", script.c_str(),
+          static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);
   char buffer[4096];
   ssize_t n;
-  while ((n = read(fds[0], buffer, sizeof buffer)) > 0) run.out.append(buffer, static_cast<size_t>(n));
+  while ((n = read(fds[0], buffer, sizeof buffer)) > 0) {
+    run.out.append(buffer, static_cast<size_t>(n));
+  }
   close(fds[0]);
   // A fresh home's first run notes that it creates the log directory.
   const std::string note = "log directory doesn't exist, creating...\n";
