@@ -110,9 +110,12 @@ Chip_Array* new_array(t_CPWORD kind, t_CPBOOL is_obj, t_CPWORD size) {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  // As for every array: the outcome is not examined (an array without its
-  // table still holds its elements).
-  initialize_object(array, &t_array);
+  // An array without its table or type could not answer its members: one
+  // that cannot be initialised is one that could not be made.
+  if (!initialize_object(array, &t_array)) {
+    delete array;
+    return nullptr;
+  }
   return array;
 }
 

@@ -140,8 +140,12 @@ t_CPBOOL Chip_VM_Shred::initialize(Chip_VM_Code* c, t_CPUWORD mem_st_size,
   instr = c->instr;
   id = 0;
 
-  // The shred is also the language's Shred object.
-  initialize_object(this, &t_shred);
+  // The shred is also the language's Shred object; without its table it
+  // could not answer its members (memory short: reported).
+  if (!initialize_object(this, &t_shred)) {
+    shutdown();
+    return FALSE;
+  }
   return TRUE;
 }
 

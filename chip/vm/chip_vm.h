@@ -147,7 +147,8 @@ struct Chip_VM_Shred : Chip_Object {
   // code's own frame), takes a reference on code and sets up the program
   // counter and flags; then initialises the shred as an object of the
   // language's Shred type. FALSE when the stacks exist already or cannot be
-  // allocated ("[chip](VM): OutOfMemory: while allocating stack '%s'\n").
+  // allocated ("[chip](VM): OutOfMemory: while allocating stack '%s'\n"), or
+  // when the object cannot be initialised (the shred is then shut down).
   t_CPBOOL initialize(Chip_VM_Code* code, t_CPUWORD mem_st_size = CHIP_VM_MEM_STACK_SIZE,
                       t_CPUWORD reg_st_size = CHIP_VM_REG_STACK_SIZE);
   // Detaches and disconnects the unit generators it owns (each generator's
