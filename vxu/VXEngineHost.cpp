@@ -73,6 +73,7 @@ void flushSharedLog() { VXLog::sharedVXLog().flushLog(); }
 
 void VXEngineHost::install() {
   static const EM_Sink sink{VX_vlogf, flushSharedLog};
+  VXLog::sharedVXLog().prepareThread();
   EM_set_sink(&sink);
   Digitalio::set_device(&device());
   chip_provide_module("VXIgn", vxign_query);

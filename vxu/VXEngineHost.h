@@ -4,6 +4,11 @@
 // device, and the integration class VXIgn as the module for its place in the
 // compiler's load order.
 //
+// The log is started here, before the engine prints anything, and the
+// installing thread (which runs the machine itself when audio is off) gets
+// its line buffer at once: a first line that reports memory running out
+// must not be the one that needs memory to start the log.
+//
 // The host's audio device also lets the application stop a running engine
 // from another thread without touching the engine's globals: between a
 // successful start of the audio and its stop (both on the engine thread,

@@ -1,13 +1,17 @@
 #include "vxu/VXLog.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -28,21 +32,28 @@ struct ThreadLines {
   struct Pending {
     std::uint64_t serial;
     std::string text;
+    bool prepared;  // set up ahead of need (VXLog::prepareThread): kept
   };
   std::vector<Pending> pending;
 
-  std::string& forLog(std::uint64_t serial) {
+  std::string& forLog(std::uint64_t serial, bool prepare = false) {
     for (Pending& p : pending) {
-      if (p.serial == serial) return p.text;
+      if (p.serial == serial) {
+        p.prepared = p.prepared || prepare;
+        return p.text;
+      }
     }
-    pending.push_back({serial, std::string()});
+    pending.push_back({serial, std::string(), prepare});
     return pending.back().text;
   }
 
-  // Forgets empty buffers so that a thread keeps none for logs long gone.
+  // Forgets empty buffers so that a thread keeps none for logs long gone
+  // (a prepared one stays, with its room).
   void prune() {
     for (size_t i = pending.size(); i-- > 0;) {
-      if (pending[i].text.empty()) pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+      if (pending[i].text.empty() && !pending[i].prepared) {
+        pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+      }
     }
   }
 
@@ -141,11 +152,61 @@ VXLog::ConsoleSink orStderr(VXLog::ConsoleSink console) {
 
 // ---- start and shared log ----
 
-void VXLog::printToStderr(const std::string& line) {
-  std::string text = line;
-  text += '\n';
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
+namespace {
+
+// Set once standard error's reader has gone away (a closed pipe).
+std::atomic<bool> g_stderrClosed{false};
+
+// Writes the line and a newline on standard error without allocating (a
+// report of memory running out goes this way too); false when it failed.
+bool writeLineToStderr(const char* line, size_t length) {
+  struct iovec parts[2];
+  parts[0].iov_base = const_cast<char*>(line);
+  parts[0].iov_len = length;
+  parts[1].iov_base = const_cast<char*>("\n");
+  parts[1].iov_len = 1;
+  int first = 0;
+  while (first < 2) {
+    ssize_t n = ::writev(STDERR_FILENO, parts + first, 2 - first);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    size_t done = static_cast<size_t>(n);
+    while (first < 2 && done >= parts[first].iov_len) done -= parts[first++].iov_len;
+    if (first < 2) {
+      parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + done;
+      parts[first].iov_len -= done;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void VXLog::printToStderr(const std::string& line) { printTextToStderr(line.data(), line.size()); }
+
+void VXLog::printTextToStderr(const char* line, size_t length) {
+  if (g_stderrClosed.load(std::memory_order_relaxed)) return;
+  // A write to a pipe whose reader is gone raises SIGPIPE on this thread;
+  // blocked here, the write fails with EPIPE instead, and the signal it left
+  // pending is taken back before the mask is restored. From then on nothing
+  // more is written to the console: every later line would fail the same
+  // way, and a handler that itself reports on the console would only raise
+  // the signal again. The file and the entries still get every line.
+  sigset_t pipeSignal, previous;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+  if (!writeLineToStderr(line, length) && errno == EPIPE) {
+    g_stderrClosed.store(true);
+    if (!sigismember(&previous, SIGPIPE)) {
+      struct timespec noWait {};
+      while (sigtimedwait(&pipeSignal, nullptr, &noWait) == SIGPIPE) {
+      }
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void VXLog::rotateLogs(const std::string& logDirectory, const ConsoleSink& console) {
@@ -257,6 +318,29 @@ void VXLog::logWithCStringSync(bool sync, const char* format, ...) {
 }
 
 void VXLog::logWithCStringSyncArgs(bool sync, const char* format, va_list args) {
+  try {
+    collectLines(sync, format, args);
+  } catch (const std::bad_alloc&) {
+    // No memory to collect or queue the text: it goes straight to the
+    // console, cut to a fixed buffer (lines still queued may follow it).
+    char text[1024];
+    va_list copy;
+    va_copy(copy, args);
+    int length = format ? std::vsnprintf(text, sizeof text, format, copy) : 0;
+    va_end(copy);
+    if (length <= 0) return;
+    size_t size = std::min(static_cast<size_t>(length), sizeof text - 1);
+    if (text[size - 1] == '\n') size--;
+    printTextToStderr(text, size);
+  }
+}
+
+void VXLog::prepareThread() {
+  std::string& line = t_lines.forLog(serial_, true);
+  line.reserve(kPreparedLine);
+}
+
+void VXLog::collectLines(bool sync, const char* format, va_list args) {
   std::string text = formatText(format, args);
   if (text.empty()) return;
   std::vector<std::string> lines;
@@ -302,15 +386,24 @@ void VXLog::handOn(std::string message, bool sync, bool detail) {
 
 void VXLog::writeLine(const std::string& message, bool syncNow, bool detail) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!detail || detailsToConsole_.load()) console_(message);
-  std::string line = "[" + platform::formatDate(platform::kDateLogLine, platform::Clock::now()) + "] " + message;
-  if (file_.fd >= 0) {
-    std::string bytes = validUtf8(line);
-    bytes += '\n';
-    // A line that cannot be written is still on the console and in the list.
-    if (Paths::writeAll(file_.fd, bytes) && syncNow) ::fdatasync(file_.fd);
+  // The console first: the default one needs no memory, so a line still gets
+  // out when memory has run short. The dated line for the file and the list
+  // does; when it cannot be made the line is left out of both (it must not
+  // end the log's thread, nor the caller).
+  try {
+    if (!detail || detailsToConsole_.load()) console_(message);
+    std::string line =
+        "[" + platform::formatDate(platform::kDateLogLine, platform::Clock::now()) + "] " + message;
+    if (file_.fd >= 0) {
+      std::string bytes = validUtf8(line);
+      bytes += '\n';
+      // A line that cannot be written is still on the console and in the list.
+      if (Paths::writeAll(file_.fd, bytes) && syncNow) ::fdatasync(file_.fd);
+    }
+    entries_.push_back(std::move(line));
+  } catch (const std::bad_alloc&) {
+    // Left out of the file and the list (see above).
   }
-  entries_.push_back(std::move(line));
 }
 
 void VXLog::syncFile() {

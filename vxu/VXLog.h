@@ -25,6 +25,8 @@
 //    buffer, so lines from different threads never mix. A line that grows to
 //    kLongestLine bytes without a newline is handed on as it is; text a
 //    thread leaves unfinished when it ends is handed on as a last line.
+//    When memory is too short to collect or queue the text, it goes straight
+//    to the console instead (cut to 1023 bytes).
 //
 // Details (logDetail, VX_detailf): lines for the record, such as the audio
 // layer's configuration, that go to the file and logEntries() but reach the
@@ -71,7 +73,9 @@ class VXLog {
   // The process-wide log, in Documents/log; started on first use.
   static VXLog& sharedVXLog();
 
-  // The default console: the line and "\n" on standard error.
+  // The default console: the line and "\n" on standard error. When the
+  // reader of standard error has gone away (a closed pipe: EPIPE), console
+  // writing ends for the rest of the process, without SIGPIPE being raised.
   static void printToStderr(const std::string& line);
 
   // The start of a run: when "current.log" exists in the directory, it
@@ -111,6 +115,12 @@ class VXLog {
   void logWithCStringSync(bool sync, const char* format, ...) VX_PRINTF_LIKE(3, 4);
   void logWithCStringSyncArgs(bool sync, const char* format, va_list args) VX_PRINTF_LIKE(3, 0);
 
+  // Sets up the calling thread's line buffer for this log now, with room
+  // for a line of kPreparedLine bytes, and keeps it: a later line (the report
+  // of memory running out, say) finds it ready.
+  void prepareThread();
+  static constexpr std::size_t kPreparedLine = 1024;
+
   // Waits until every line posted before the call is on the console and in
   // the file, and the file is synced to disk.
   void flushLog();
@@ -141,6 +151,11 @@ class VXLog {
   };
 
   void handOn(std::string message, bool sync, bool detail = false);
+  // printToStderr for `length` bytes of text; allocates nothing.
+  static void printTextToStderr(const char* line, std::size_t length);
+  // Collects formatted text into the calling thread's line buffer and hands
+  // on the lines it completes; throws std::bad_alloc when memory is short.
+  void collectLines(bool sync, const char* format, va_list args) VX_PRINTF_LIKE(3, 0);
   // Console (unless a detail the console does not take), entries and file,
   // under the lock.
   void writeLine(const std::string& message, bool syncFile, bool detail);

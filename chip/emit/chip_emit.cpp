@@ -365,7 +365,12 @@ void emit_pending_goto(Chip_Emitter* emit, std::vector<Chip_Instr_Goto*>& pendin
 // ---------------------------------------------------------------------------
 // Code, emitter
 
-Chip_Code::Chip_Code() : arg_bytes(0), needs_this(FALSE), frame(new Chip_Frame) {}
+Chip_Code::Chip_Code()
+    : arg_bytes(0),
+      reg_live(0),
+      reg_need(CHIP_EMIT_REG_MARGIN),
+      needs_this(FALSE),
+      frame(new Chip_Frame) {}
 
 Chip_Code::~Chip_Code() { delete frame; }
 
@@ -404,6 +409,12 @@ void Chip_Emitter::pop_scope() {
   for (Chip_Local* local : popped_locals) delete local;
   popped_locals.clear();
   code->frame->pop_scope(popped_locals);
+}
+
+void Chip_Emitter::reg_at(t_CPUWORD live) {
+  CHIP_CHECK(code != NULL);
+  code->reg_live = live;
+  if (live + CHIP_EMIT_REG_MARGIN > code->reg_need) code->reg_need = live + CHIP_EMIT_REG_MARGIN;
 }
 
 t_CPBOOL Chip_Emitter::find_dur(const std::string& name, t_CPDUR* out) {
@@ -506,6 +517,7 @@ Chip_VM_Code* emit_to_code(Chip_Code* code, Chip_VM_Code* target, t_CPBOOL dump)
   vm_code->instr = new Chip_Instr*[vm_code->num_instr];
   for (t_CPUINT i = 0; i < vm_code->num_instr; i++) vm_code->instr[i] = code->instructions[i];
   vm_code->stack_depth = code->arg_bytes;
+  vm_code->reg_depth = code->reg_need;
   vm_code->need_this = code->needs_this;
   vm_code->name = code->name;
   vm_code->obj_locals = code->obj_locals;
@@ -536,9 +548,26 @@ t_CPBOOL emit_engine_emit_stmt_list(Chip_Emitter* emit, a_Stmt_List list) {
   return TRUE;
 }
 
+namespace {
+
+t_CPBOOL emit_stmt_kind(Chip_Emitter* emit, a_Stmt stmt, t_CPBOOL pop);
+
+}  // namespace
+
 // stmt: one statement of any kind.
 t_CPBOOL emit_engine_emit_stmt(Chip_Emitter* emit, a_Stmt stmt, t_CPBOOL pop) {
   if (!stmt) return TRUE;
+  // Every statement starts with nothing of its own on the register stack,
+  // and what follows it (a loop's step or condition) starts afresh too.
+  emit->reg_at(0);
+  const t_CPBOOL ok = emit_stmt_kind(emit, stmt, pop);
+  if (emit->code) emit->code->reg_live = 0;
+  return ok;
+}
+
+namespace {
+
+t_CPBOOL emit_stmt_kind(Chip_Emitter* emit, a_Stmt stmt, t_CPBOOL pop) {
   switch (stmt->s_type) {
     case ae_stmt_exp:
       return emit_stmt_exp(emit, stmt, pop);
@@ -572,3 +601,5 @@ t_CPBOOL emit_engine_emit_stmt(Chip_Emitter* emit, a_Stmt stmt, t_CPBOOL pop) {
       return FALSE;
   }
 }
+
+}  // namespace

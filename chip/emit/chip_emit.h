@@ -44,6 +44,20 @@ struct Chip_VM_Code;
 class Chip_Instr_Pre_Constructor;
 class Chip_Instr_Unary_Op;
 
+// Register-stack depth. Each code records an upper bound of the bytes its
+// own instructions push on the register stack above the depth at its entry
+// (reg_need), which the machine checks once when the code is entered (a call,
+// a shred's start) instead of on every push. The bound follows the values
+// that wait on the stack while an expression is evaluated: reg_live is the
+// depth, in bytes, at which the expression being emitted starts (0 at every
+// statement), each item of an expression list adds the bytes it leaves, and
+// wherever values can pile up (after each item of a list, before each
+// variable of a declaration) the depth plus CHIP_EMIT_REG_MARGIN counts
+// towards reg_need. The margin covers what any one construct pushes on top
+// of the values of its operands (the call words, an object under
+// construction with its pre-constructor call, the array-building words).
+enum { CHIP_EMIT_REG_MARGIN = 128 };
+
 struct Chip_Code {
   // Everything zeroed; a new frame with an empty name.
   Chip_Code();
@@ -59,6 +73,8 @@ struct Chip_Code {
 
   std::string name;        // the VM code's name and the title of its dump
   t_CPUINT arg_bytes;      // bytes of `this` and the arguments (functions)
+  t_CPUWORD reg_live;      // register bytes below the expression being emitted
+  t_CPUWORD reg_need;      // the bound of the register bytes the code pushes
   t_CPBOOL needs_this;     // program code, member functions, class bodies
   Chip_Frame* frame;       // locals, owned
   std::vector<t_CPUWORD> obj_locals;  // offsets of the locals holding objects
@@ -91,6 +107,9 @@ struct Chip_Emitter : Chip_VM_Object {
   // A global value `name` of type dur: its constant into *out, TRUE;
   // otherwise *out = 0, FALSE.
   t_CPBOOL find_dur(const std::string& name, t_CPDUR* out);
+  // The register-stack bound (see above): the current code's reg_live
+  // becomes `live`, and its reg_need covers it plus the margin.
+  void reg_at(t_CPUWORD live);
 
   Chip_Env* env;                    // the environment it was made for
   Chip_Code* code;                  // the code being filled, or null

@@ -202,13 +202,31 @@ t_CPBOOL emit_name(Chip_Emitter* emit, a_Exp_Primary_* exp) {
   return TRUE;
 }
 
+// The register-stack bytes an item of an expression list leaves: a word per
+// variable of a declaration, a word for an address, the printed values of a
+// debug print, otherwise its (converted) value.
+t_CPUWORD item_bytes(a_Exp exp) {
+  if (exp->s_type == ae_exp_decl) return exp->decl.num_var_decls * CHIP_WORD_SIZE;
+  if (exp->emit_var) return CHIP_WORD_SIZE;
+  if (exp->s_type == ae_exp_primary && exp->primary.s_type == ae_primary_hack) {
+    t_CPUWORD bytes = 0;
+    for (a_Exp e = exp->primary.exp; e; e = e->next) bytes += item_bytes(e);
+    return bytes;
+  }
+  Chip_Type* type = pushed_type(exp);
+  return type ? chip_slot_width(chip_slot_kind(type)) : 0;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // exp (, exp)*: each expression of a list by kind, then its implicit
-// conversion.
+// conversion. The items' values pile up on the register stack: each item
+// starts above those before it (the code's register-stack bound).
 t_CPBOOL emit_engine_emit_exp(Chip_Emitter* emit, a_Exp exp) {
+  t_CPUWORD live = emit->code->reg_live;
   for (; exp; exp = exp->next) {
+    emit->reg_at(live);
     t_CPBOOL ok = FALSE;
     switch (exp->s_type) {
       case ae_exp_binary: ok = emit_engine_emit_exp_binary(emit, &exp->binary); break;
@@ -229,6 +247,8 @@ t_CPBOOL emit_engine_emit_exp(Chip_Emitter* emit, a_Exp exp) {
     }
     if (!ok) return FALSE;
     if (exp->cast_to && !emit_engine_emit_cast(emit, exp->cast_to, exp->type)) return FALSE;
+    live += item_bytes(exp);
+    emit->reg_at(live);
   }
   return TRUE;
 }
@@ -339,7 +359,11 @@ t_CPBOOL emit_engine_emit_exp_decl(Chip_Emitter* emit, a_Exp_Decl_* decl, t_CPBO
   (void)first_exp;
   const t_CPBOOL is_ref = decl->type && decl->type->ref;
   const t_CPBOOL is_target = decl->self && decl->self->emit_var;
+  // Each variable is made above the words the ones before it left.
+  t_CPUWORD live = emit->code->reg_live;
   for (a_Var_Decl_List list = decl->var_decl_list; list; list = list->next) {
+    emit->reg_at(live);
+    live += CHIP_WORD_SIZE;
     a_Var_Decl var_decl = list->var_decl;
     Chip_Value* value = var_decl->value;
     CHIP_CHECK(value != NULL);
@@ -677,14 +701,19 @@ t_CPBOOL emit_engine_emit_exp_unary(Chip_Emitter* emit, a_Exp_Unary_* unary) {
 
 // cond ? a : b.
 t_CPBOOL emit_engine_emit_exp_if(Chip_Emitter* emit, a_Exp_If_* exp_if) {
+  // The test takes the condition off the stack: either branch starts where
+  // the condition did.
+  const t_CPUWORD live = emit->code->reg_live;
   emit->push_scope();
   if (!emit_engine_emit_exp(emit, exp_if->cond)) return FALSE;
   Chip_Instr_Branch_Op* branch = emit_zero_test(emit, exp_if->cond);
   if (!branch) return FALSE;
+  emit->reg_at(live);
   if (!emit_engine_emit_exp(emit, exp_if->if_exp)) return FALSE;
   auto* skip = new Chip_Instr_Goto(0);
   emit->append(skip);
   branch->set(emit->next_index());
+  emit->reg_at(live);
   if (!emit_engine_emit_exp(emit, exp_if->else_exp)) return FALSE;
   emit->pop_scope();
   skip->set(emit->next_index());

@@ -278,7 +278,11 @@ t_CPBOOL emit_engine_emit_exp_binary(Chip_Emitter* emit, a_Exp_Binary_* binary) 
   // value is the result.
   if (binary->op == ae_op_and || binary->op == ae_op_or) {
     const t_CPBOOL is_and = binary->op == ae_op_and;
+    // The left operand is evaluated above the pushed constant, the right
+    // one where the expression started (the constant is dropped first).
+    const t_CPUWORD live = emit->code->reg_live;
     emit->append(new Chip_Instr_Reg_Push_Imm(is_and ? 0 : 1));
+    emit->reg_at(live + CHIP_WORD_SIZE);
     if (!emit_engine_emit_exp(emit, binary->lhs)) return FALSE;
     emit->append(new Chip_Instr_Reg_Push_Imm(0));
     Chip_Instr_Branch_Op* branch;
@@ -288,6 +292,7 @@ t_CPBOOL emit_engine_emit_exp_binary(Chip_Emitter* emit, a_Exp_Binary_* binary) 
       branch = new Chip_Instr_Branch_Neq_int(0);
     emit->append(branch);
     emit->append(new Chip_Instr_Reg_Pop_Word);
+    emit->reg_at(live);
     if (!emit_engine_emit_exp(emit, binary->rhs)) return FALSE;
     branch->set(emit->next_index());
     return TRUE;
@@ -458,7 +463,8 @@ t_CPBOOL emit_engine_emit_op_upchip(Chip_Emitter* emit, a_Exp lhs, a_Exp rhs) {
 
 // cast_to and `exp $ type`: the conversion of the top value from `from` to
 // `to`. Numbers convert by instruction; an object becomes its text; a
-// reference cast up or down the class tree changes nothing.
+// reference cast up the class tree changes nothing, one down the tree is
+// checked at run time.
 t_CPBOOL emit_engine_emit_cast(Chip_Emitter* emit, Chip_Type* to, Chip_Type* from) {
   if (equals(to, from)) return TRUE;
 
@@ -475,8 +481,10 @@ t_CPBOOL emit_engine_emit_cast(Chip_Emitter* emit, Chip_Type* to, Chip_Type* fro
   else if (f == te_polar && t == te_complex) instr = new Chip_Instr_Cast_polar2complex;
   else if (isa(from, &t_object) && !isa(from, &t_string) && equals(to, &t_string))
     instr = new Chip_Instr_Cast_object2string;
-  else if (isa(to, from) || isa(from, to))
-    return TRUE;  // a reference cast
+  else if (isa(from, to))
+    return TRUE;  // up the class tree: nothing to check
+  else if (isa(to, from))
+    instr = new Chip_Instr_Cast_Down(to);  // down: checked at run time
 
   if (!instr) {
     EM_error2(0, "(emit): internal error: cannot cast type '%s' to '%s'",

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -142,10 +143,16 @@ void EM_error2(int line, c_constr fmt, ...) {
 void EM_error3(c_constr fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  std::string text = vformat(fmt, args);
+  try {
+    std::string text = vformat(fmt, args);
+    set_text(g_lasterror, text.c_str());
+    emit(text + "\n");
+  } catch (const std::bad_alloc&) {
+    // The machine reports through here too: memory running short must not
+    // end it. The message goes out unformatted.
+    sink_printf("%s\n", fmt);
+  }
   va_end(args);
-  set_text(g_lasterror, text.c_str());
-  emit(text + "\n");
 }
 
 void EM_log(int level, c_constr fmt, ...) {
@@ -155,16 +162,22 @@ void EM_log(int level, c_constr fmt, ...) {
 
   va_list args;
   va_start(args, fmt);
-  std::string message = vformat(fmt, args);
+  try {
+    std::string message = vformat(fmt, args);
+    struct Held {
+      Held() { logmutex().acquire(); }
+      ~Held() { logmutex().release(); }
+    } held;
+    std::string line = "[chip]:(" + std::to_string(level) + ":" + levelNames[level] + "): ";
+    for (int i = 0; i < g_logstack; i++) line += " | ";
+    line += message;
+    line += "\n";
+    emit(line);
+  } catch (const std::bad_alloc&) {
+    // A line that cannot be made (memory short) is left out: it must neither
+    // end the machine, which logs through here, nor leave the lock taken.
+  }
   va_end(args);
-
-  logmutex().acquire();
-  std::string line = "[chip]:(" + std::to_string(level) + ":" + levelNames[level] + "): ";
-  for (int i = 0; i < g_logstack; i++) line += " | ";
-  line += message;
-  line += "\n";
-  emit(line);
-  logmutex().release();
 }
 
 void EM_printf(c_constr fmt, ...) {

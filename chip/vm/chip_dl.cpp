@@ -3,6 +3,8 @@
 #include "chip/vm/chip_dl.h"
 
 #include <exception>
+#include <new>
+#include <stdexcept>
 
 #include "chip/types/chip_type.h"
 #include "chip/util/chip_errmsg.h"
@@ -289,8 +291,26 @@ const char* fault_text() {
   }
 }
 
-// A throwing function of a shred: reported, the shred stopped.
+// Whether the exception being handled is a failed allocation.
+bool out_of_memory() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return true;
+  } catch (const std::length_error&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+// A throwing function of a shred: reported, the shred stopped. A failed
+// allocation is the shred's OutOfMemory.
 void shred_fault(Chip_VM_Shred* shred, const char* what) {
+  if (shred && out_of_memory()) {
+    chip_out_of_memory(shred);
+    return;
+  }
   if (shred) {
     chip_runtime_exception(shred, "[chip](VM): NativeException: shred[id=%d:%s], PC=[%d]: %s\n",
                            static_cast<int>(shred->id), shred->name.c_str(),

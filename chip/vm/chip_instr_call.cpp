@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "chip/types/chip_type.h"
 #include "chip/vm/chip_dl.h"
@@ -34,12 +33,6 @@ inline void set_header_word(unsigned char* base, t_CPUWORD which, t_CPWORD value
 
 inline Chip_Object* object_at(const unsigned char* addr) {
   return reinterpret_cast<Chip_Object*>(chip_load<t_CPWORD>(addr));
-}
-
-void stack_overflow(Chip_VM_Shred* shred) {
-  chip_runtime_exception(shred, "[chip](VM): Exception StackOverflow in shred[id=%d:%s], PC=[%d]\n",
-                         static_cast<int>(shred->id), shred->name.c_str(),
-                         static_cast<int>(shred->pc));
 }
 
 // Whether a frame whose base lies `offset` bytes above the bottom of the
@@ -94,9 +87,12 @@ void call_compiled(Chip_VM_Shred* shred, const Chip_Obj_Offsets* held) {
   const t_CPUWORD skip = words(local_depth) + words(below);
   const t_CPUWORD args = words(code->stack_depth);
   const t_CPUWORD offset = static_cast<t_CPUWORD>(mem->sp - mem->stack) + (skip + HEADER_WORDS) * W;
-  // The whole frame must fit: its locals lie past its arguments.
-  if (overflows(shred, offset, std::max(args * W, code->frame_depth))) {
-    stack_overflow(shred);
+  // The whole frame must fit: its locals lie past its arguments. So must
+  // the callee's pushes, above the register stack as the call leaves it.
+  const t_CPUWORD reg_left = static_cast<t_CPUWORD>(reg->sp - reg->stack) - (2 + args) * W;
+  if (overflows(shred, offset, std::max(args * W, code->frame_depth)) ||
+      code->reg_depth > reg->size - reg_left) {
+    chip_stack_overflow(shred);
     return;
   }
   unsigned char* base = mem->stack + offset;
@@ -134,7 +130,7 @@ void call_native(Chip_VM_Shred* shred, bool member, t_CPUWORD ret_size, bool ret
   const t_CPUWORD args = words(code->stack_depth);
   const t_CPUWORD offset = static_cast<t_CPUWORD>(mem->sp - mem->stack) + lift;
   if (overflows(shred, offset, args * W)) {
-    stack_overflow(shred);
+    chip_stack_overflow(shred);
     return;
   }
   unsigned char* base = mem->stack + offset;
@@ -175,6 +171,22 @@ void call_native(Chip_VM_Shred* shred, bool member, t_CPUWORD ret_size, bool ret
   }
 }
 
+}  // namespace
+
+t_CPBOOL chip_reg_fits(Chip_VM_Shred* shred, Chip_VM_Code* code) {
+  const Chip_Shred_Stack* reg = shred->reg;
+  const t_CPUWORD used = static_cast<t_CPUWORD>(reg->sp - reg->stack);
+  return used <= reg->size && code->reg_depth <= reg->size - used;
+}
+
+void chip_stack_overflow(Chip_VM_Shred* shred) {
+  chip_runtime_exception(shred, "[chip](VM): Exception StackOverflow in shred[id=%d:%s], PC=[%d]\n",
+                         static_cast<int>(shred->id), shred->name.c_str(),
+                         static_cast<int>(shred->pc));
+}
+
+namespace {
+
 // The two calls the pre-constructor instruction makes, built at program
 // start.
 Chip_Instr_Func_Call g_pre_ctor_call;
@@ -193,6 +205,7 @@ struct Chip_Spork_Code : Chip_VM_Code {
     name = code->name;
     stack_depth = code->stack_depth;
     frame_depth = code->frame_depth;
+    reg_depth = code->reg_depth;
     need_this = code->need_this;
     obj_locals = code->obj_locals;
     native_func = code->native_func;
@@ -276,6 +289,12 @@ void Chip_Instr_Spork::execute(Chip_VM* vm, Chip_VM_Shred* shred) {
   Chip_Object* self = member ? chip_pop_ptr<Chip_Object>(reg) : nullptr;
   reg->sp -= m_val;
   const unsigned char* args = reg->sp;
+  // The child's register stack must take the arguments, `this` and the
+  // function: too many of them is this shred's overflow.
+  if (m_val + 2 * W > CHIP_VM_REG_STACK_SIZE) {
+    chip_stack_overflow(shred);
+    return;
+  }
 
   // The child's start code holds its object arguments and `this` (a plain
   // start when there are none).
@@ -293,28 +312,34 @@ void Chip_Instr_Spork::execute(Chip_VM* vm, Chip_VM_Shred* shred) {
   start->add_ref();
   Chip_VM_Shred* child = vm->spork(start, shred);
   start->release();
-
-  if (child) {
-    Chip_Shred_Stack* to = child->reg;
-    CHIP_CHECK(m_val + 2 * W <= to->size);
-    std::memcpy(to->sp, args, m_val);
-    to->sp += m_val;
-    if (member) chip_push_ptr(to, self);
-    chip_push_ptr(to, func);
+  if (!child) {
+    // Its stacks could not be allocated (reported): the shred that asked
+    // for it runs out of memory.
+    chip_out_of_memory(shred);
+    return;
   }
+
+  Chip_Shred_Stack* to = child->reg;
+  std::memcpy(to->sp, args, m_val);
+  to->sp += m_val;
+  if (member) chip_push_ptr(to, self);
+  chip_push_ptr(to, func);
+  // Held by the statement: the child may run and end (and be released)
+  // before the statement is done with it.
+  chip_hold_temp(shred, child);
   chip_push_ptr(reg, child);
 }
 
 void Chip_Instr_Time_Advance::execute(Chip_VM* vm, Chip_VM_Shred* shred) {
   t_CPTIME when = chip_pop_float(shred->reg);
-  // A time that is not a number never comes, like an infinite one (the
-  // shred would otherwise run on with `now` not a number, and every later
-  // advance would return at once).
-  if (std::isnan(when)) when = std::numeric_limits<t_CPTIME>::infinity();
-  if (when < shred->now) {
+  // A time that is not a number (a NaN time or duration) is no time to wake
+  // at, as one in the past is not: the same exception. Its sign is dropped
+  // so that the message reads "nan" however the NaN was made.
+  if (std::isnan(when) || when < shred->now) {
     chip_runtime_exception(
-        shred, "[chip](VM): DestTimeNegativeException: '%.6f' in shred[id=%d:%s], PC=[%d]\n", when,
-        static_cast<int>(shred->id), shred->name.c_str(), static_cast<int>(shred->pc));
+        shred, "[chip](VM): DestTimeNegativeException: '%.6f' in shred[id=%d:%s], PC=[%d]\n",
+        std::isnan(when) ? std::fabs(when) : when, static_cast<int>(shred->id),
+        shred->name.c_str(), static_cast<int>(shred->pc));
     return;
   }
   vm->shreduler()->shredule(shred, when);

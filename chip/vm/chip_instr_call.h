@@ -42,9 +42,12 @@
 //
 // Overflow: every call checks both stacks before writing anything: the new
 // frame base (or native argument block) against the memory stack's sp_max,
-// the whole frame against the end of the memory stack, and the register
-// stack's sp against its sp_max (expressions between calls push at most a
-// few words each; the margin above sp_max absorbs them). Overflow raises
+// the whole frame against the end of the memory stack, the register stack's
+// sp against its sp_max, and, for compiled code, what the callee's own
+// instructions may push (its reg_depth) against the end of the register
+// stack; a shred's first run checks its code in the same way, and a spork
+// the child's stack. Native calls push no more than their result, which the
+// caller's bound counts. Overflow raises
 // "[chip](VM): Exception StackOverflow in shred[id=%d:%s], PC=[%d]\n".
 //
 // Everything here runs on the machine's thread.
@@ -150,15 +153,17 @@ class Chip_Instr_Pre_Constructor : public Chip_Instr {
 // Sporks a call as a child shred. Register stack: the argument bytes (m_val
 // of them), `this` (member functions only), the Chip_Func*, the child's code
 // on top. The child gets the arguments, `this` and the function on its
-// register stack and the parent gets the child (a Chip_VM_Shred*, null if the
-// shred could not be made). obj_offsets: byte offsets, among the argument
-// bytes, of the object arguments; the child holds a reference on each of
-// them and on `this` until it ends.
+// register stack and the parent gets the child (a Chip_VM_Shred*); a child
+// that cannot be made ends the parent with OutOfMemory. obj_offsets: byte
+// offsets, among the argument bytes, of the object arguments; the child
+// holds a reference on each of them and on `this` until it ends.
 class Chip_Instr_Spork : public Chip_Instr_Unary_Op {
  public:
   explicit Chip_Instr_Spork(t_CPUWORD arg_bytes = 0, Chip_Obj_Offsets obj_offsets = {})
       : Chip_Instr_Unary_Op(arg_bytes), m_obj_offsets(std::move(obj_offsets)) {}
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  // The child is a temporary of the statement.
+  bool makes_temps() const override { return true; }
 
   const Chip_Obj_Offsets& obj_offsets() const { return m_obj_offsets; }
 
@@ -166,8 +171,9 @@ class Chip_Instr_Spork : public Chip_Instr_Unary_Op {
   Chip_Obj_Offsets m_obj_offsets;
 };
 
-// `=> now` with a time: pops t; t before the shred's now raises
-// "[chip](VM): DestTimeNegativeException: '%.6f' in shred[id=%d:%s], PC=[%d]\n";
+// `=> now` with a time: pops t; t before the shred's now, or not a number,
+// raises "[chip](VM): DestTimeNegativeException: '%.6f' in shred[id=%d:%s],
+// PC=[%d]\n" (a NaN shows as "nan");
 // otherwise the shred sleeps until t, with t pushed back as the expression's
 // value (t equal to now only yields).
 class Chip_Instr_Time_Advance : public Chip_Instr {
@@ -182,6 +188,12 @@ class Chip_Instr_Event_Wait : public Chip_Instr {
  public:
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
 };
+
+// Whether code's own pushes (its reg_depth) fit on shred's register stack
+// above its current depth.
+t_CPBOOL chip_reg_fits(Chip_VM_Shred* shred, Chip_VM_Code* code);
+// Ends shred with the StackOverflow exception, at its current pc.
+void chip_stack_overflow(Chip_VM_Shred* shred);
 
 // Releases the held object arguments of every compiled-code frame still open
 // on shred's memory stack, innermost first (an object only such a frame held

@@ -110,9 +110,12 @@ Chip_Array* new_array(t_CPWORD kind, t_CPBOOL is_obj, t_CPWORD size) {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  // As for every array: the outcome is not examined (an array without its
-  // table still holds its elements).
-  initialize_object(array, &t_array);
+  // An array without its table or type could not answer its members: one
+  // that cannot be initialised is one that could not be made.
+  if (!initialize_object(array, &t_array)) {
+    delete array;
+    return nullptr;
+  }
   return array;
 }
 
@@ -499,4 +502,26 @@ void Chip_Instr_Array_Append::execute(Chip_VM*, Chip_VM_Shred* shred) {
       CHIP_CHECK(FALSE);
   }
   chip_push_ptr(reg, array);
+}
+
+// ---------------------------------------------------------------------------
+// Chip_Instr_Cast_Down
+
+t_CPBOOL chip_object_isa(Chip_Object* object, Chip_Type* type) {
+  if (!object || !type || !object->type_ref) return FALSE;
+  return isa(object->type_ref, type);
+}
+
+void Chip_Instr_Cast_Down::execute(Chip_VM*, Chip_VM_Shred* shred) {
+  Chip_Object* object = chip_top<Chip_Object*>(shred->reg);
+  if (!object || chip_object_isa(object, m_type_ref)) return;
+  chip_runtime_exception(
+      shred, "[chip](VM): ClassCastException: (%s to %s) in shred[id=%d:%s], PC=[%d]\n",
+      object->type_ref ? type_text(object->type_ref).c_str() : "[unknown]",
+      type_text(m_type_ref).c_str(), static_cast<int>(shred->id), shred->name.c_str(),
+      static_cast<int>(shred->pc));
+}
+
+const char* Chip_Instr_Cast_Down::params() const {
+  return chip_params_text("%s", type_text(m_type_ref).c_str());
 }

@@ -24,6 +24,8 @@
 // slot. Element addresses pushed for assignment hold none (the assignment
 // instruction releases the old element and references the new one).
 //
+// Casts down the class tree are checked here too (Chip_Instr_Cast_Down).
+//
 // Run-time errors print their message, end the shred (is_running cleared,
 // is_done set) and leave the rest of the machine running.
 #ifndef CHIP_CHIP_INSTR_OBJECT_H
@@ -194,6 +196,28 @@ class Chip_Instr_Array_Append : public Chip_Instr_Unary_Op {
   // kind: the array's kind tag (4, 8 or 16).
   explicit Chip_Instr_Array_Append(t_CPUWORD kind) : Chip_Instr_Unary_Op(kind) {}
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+};
+
+// ---------------------------------------------------------------------------
+// Checked casts.
+
+// Whether object is a `type`: an instance of that class or of one below it
+// (its run-time type isa type). FALSE for null.
+t_CPBOOL chip_object_isa(Chip_Object* object, Chip_Type* type);
+
+// `exp $ T` down the class tree (T below the operand's type): the object on
+// top of the register stack stays there when it is a T (chip_object_isa) or
+// null. Otherwise the shred ends with
+// "[chip](VM): ClassCastException: (<its type> to <T>) in shred[id=%d:%s], PC=[%d]\n".
+class Chip_Instr_Cast_Down : public Chip_Instr {
+ public:
+  explicit Chip_Instr_Cast_Down(Chip_Type* type) : m_type_ref(type) {}
+  void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
+  // The type's text: its name with "[]" per array dimension.
+  const char* params() const override;
+
+ protected:
+  Chip_Type* m_type_ref;  // not referenced: the type outlives the code
 };
 
 #endif

@@ -1,5 +1,8 @@
 #include "chip/vm/chip_instr_stack.h"
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +24,41 @@ void chip_runtime_exception(Chip_VM_Shred* shred, c_constr fmt, ...) {
   std::vsnprintf(text, sizeof text, fmt, args);
   va_end(args);
   EM_printf("%s", text);
+  shred->is_running = FALSE;
+  shred->is_done = TRUE;
+}
+
+namespace {
+
+// The memory set aside for reporting a shortage (see the header): large
+// enough for the report's formatting and queueing, and allocated apart from
+// the small blocks (it is returned to the system when freed).
+const size_t kReserveBytes = 1 << 20;
+std::atomic<void*> g_reserve{nullptr};
+
+}  // namespace
+
+t_CPBOOL chip_memory_reserve() {
+  if (g_reserve.load()) return TRUE;
+  void* block = std::malloc(kReserveBytes);
+  if (!block) return FALSE;
+  void* none = nullptr;
+  if (!g_reserve.compare_exchange_strong(none, block)) std::free(block);
+  return TRUE;
+}
+
+void chip_out_of_memory(Chip_VM_Shred* shred) {
+  std::free(g_reserve.exchange(nullptr));
+  try {
+    chip_runtime_exception(shred, "[chip](VM): OutOfMemory: in shred[id=%d:%s], PC=[%d]\n",
+                           static_cast<int>(shred->id), shred->name.c_str(),
+                           static_cast<int>(shred->pc));
+  } catch (...) {
+    // Not even the report could be made: a fixed text, unformatted.
+    static const char kText[] = "[chip](VM): OutOfMemory\n";
+    ssize_t written = ::write(STDERR_FILENO, kText, sizeof kText - 1);
+    (void)written;
+  }
   shred->is_running = FALSE;
   shred->is_done = TRUE;
 }

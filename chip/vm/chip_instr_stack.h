@@ -121,6 +121,17 @@ inline t_CPPOLAR chip_pop_polar(Chip_Shred_Stack* stack) { return chip_pop<t_CPP
 void chip_runtime_exception(Chip_VM_Shred* shred, c_constr fmt, ...)
     __attribute__((format(printf, 2, 3)));
 
+// Out of memory. An allocation a script causes that fails (std::bad_alloc
+// thrown by an instruction or a native function) ends the shred with
+// "[chip](VM): OutOfMemory: in shred[id=%d:%s], PC=[%d]\n". Reporting needs
+// memory of its own (the log formats and queues the line), so a reserve set
+// aside while memory is plentiful is given back first; the machine sets it
+// aside again (chip_memory_reserve) once the shred is gone. Should the
+// report still fail, a fixed text goes straight to standard error.
+void chip_out_of_memory(Chip_VM_Shred* shred);
+// Sets the reserve aside unless it is already; FALSE when memory is short.
+t_CPBOOL chip_memory_reserve();
+
 // Kind tags of values that are copied by kind.
 enum Chip_Slot_Kind : t_CPUWORD {
   CHIP_SLOT_VOID = 0,     // nothing

@@ -10,6 +10,7 @@
 #include "chip/util/chip_errmsg.h"
 #include "chip/util/util_string.h"
 #include "chip/vm/chip_instr.h"
+#include "chip/vm/chip_instr_stack.h"
 #include "chip/vm/chip_oo.h"
 #include "chip/vm/chip_ugen.h"
 #include "chip/vm/chip_vm.h"
@@ -83,11 +84,17 @@ Chip_Object** slot_at(Chip_Object* object, t_CPWORD offset) {
   return reinterpret_cast<Chip_Object**>(object->data + offset);
 }
 
-// An engine fault reached through a member that must never run.
-[[noreturn]] void abstract_reached(c_constr first_line, c_constr condition) {
-  EM_error3("%s", first_line);
-  EM_error3("    please report this fault to the engine's developers...");
-  chip_internal_error(__FILE__, __LINE__, condition);
+// A member a script may call but that has nothing to do: the script's
+// mistake ends the calling shred with "[chip](VM): <kind>: (<what>) in
+// shred[...]"; without a shred (a host's direct call) only the report.
+void refuse_call(Chip_VM_Shred* shred, c_constr kind, c_constr what) {
+  if (!shred) {
+    EM_printf("[chip](VM): %s: (%s)\n", kind, what);
+    return;
+  }
+  chip_runtime_exception(shred, "[chip](VM): %s: (%s) in shred[id=%d:%s], PC=[%d]\n", kind, what,
+                         static_cast<int>(shred->id), shred->name.c_str(),
+                         static_cast<int>(shred->pc));
 }
 
 inline Chip_String* self_string(Chip_Object* self) { return static_cast<Chip_String*>(self); }
@@ -291,9 +298,8 @@ t_CPBOOL init_class_array(Chip_Env* env, Chip_Type* type) {
 // ---------------------------------------------------------------------------
 // IO
 
-void io_dummy(Chip_Object*, void*, Chip_DL_Return*, Chip_VM_Shred*) {
-  abstract_reached("(IO): internal error! inside an abstract function! help!",
-                   "IO member functions are abstract");
+void io_dummy(Chip_Object*, void*, Chip_DL_Return*, Chip_VM_Shred* SHRED) {
+  refuse_call(SHRED, "AbstractMethodException", "IO member function");
 }
 
 t_CPBOOL init_class_io(Chip_Env* env, Chip_Type* type) {
@@ -408,9 +414,8 @@ void event_broadcast(Chip_Object* SELF, void*, Chip_DL_Return*, Chip_VM_Shred*) 
   static_cast<Chip_Event*>(SELF)->broadcast();
 }
 
-void event_wait(Chip_Object*, void*, Chip_DL_Return*, Chip_VM_Shred*) {
-  abstract_reached("(Event): internal error! Event.wait() is not to be called as a method...",
-                   "Event.wait() is never called");
+void event_wait(Chip_Object*, void*, Chip_DL_Return*, Chip_VM_Shred* SHRED) {
+  refuse_call(SHRED, "InvalidMethodException", "Event.wait: chip the event to now instead");
 }
 
 void event_can_wait(Chip_Object*, void*, Chip_DL_Return* RETURN, Chip_VM_Shred*) {

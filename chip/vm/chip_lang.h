@@ -90,8 +90,9 @@ void array_find(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_S
 void array_erase(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
 
 // ---------------------------------------------------------------------------
-// IO: every member is this one abstract function (an engine fault when
-// reached).
+// IO: every member is this one abstract function. Calling one is the
+// script's mistake: the calling shred ends with
+// "[chip](VM): AbstractMethodException: (IO member function) in shred[id=%d:%s], PC=[%d]\n".
 void io_dummy(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
 
 // ---------------------------------------------------------------------------
@@ -111,8 +112,9 @@ void shred_getArg(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM
 // Event
 void event_signal(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
 void event_broadcast(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
-// Waiting is done by chipping the event to now: reaching this is an engine
-// fault.
+// Waiting is done by chipping the event to now; calling wait as a method
+// ends the calling shred with "[chip](VM): InvalidMethodException:
+// (Event.wait: chip the event to now instead) in shred[id=%d:%s], PC=[%d]\n".
 void event_wait(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
 void event_can_wait(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 
 #include "chip/types/chip_import.h"
 #include "chip/types/chip_type.h"
@@ -405,13 +406,21 @@ t_CPBOOL init_class_HID(Chip_Env* env) {
 void uanablob_ctor(Chip_Object* SELF, void*, Chip_VM_Shred*) {
   store_member<t_CPTIME>(SELF, uanablob_offset_when, 0.0);
 
+  // An array that cannot be initialised could not answer its members: the
+  // blob fails as out of memory (the calling shred's OutOfMemory).
   Chip_Array8* fvals = new Chip_Array8(8);
-  if (g_float_array_type) initialize_object(fvals, g_float_array_type);
+  if (g_float_array_type && !initialize_object(fvals, g_float_array_type)) {
+    delete fvals;
+    throw std::bad_alloc();
+  }
   fvals->add_ref();
   store_member<Chip_Array8*>(SELF, uanablob_offset_fvals, fvals);
 
   Chip_Array16* cvals = new Chip_Array16(8);
-  if (g_complex_array_type) initialize_object(cvals, g_complex_array_type);
+  if (g_complex_array_type && !initialize_object(cvals, g_complex_array_type)) {
+    delete cvals;
+    throw std::bad_alloc();
+  }
   cvals->add_ref();
   store_member<Chip_Array16*>(SELF, uanablob_offset_cvals, cvals);
 }
@@ -452,7 +461,15 @@ void uanablob_cval(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_V
 
 void uana_ctor(Chip_Object* SELF, void*, Chip_VM_Shred* SHRED) {
   Chip_Object* blob = instantiate_and_initialize_object(&t_uanablob, SHRED);
-  CHIP_CHECK(blob != NULL);
+  if (!blob) {
+    // Out of memory, reported by the instantiation: the shred ends; the
+    // node stays without a blob (its members answer as for no analysis).
+    if (SHRED) {
+      SHRED->is_running = FALSE;
+      SHRED->is_done = TRUE;
+    }
+    return;
+  }
   Chip_UAnaBlobProxy* proxy = new Chip_UAnaBlobProxy(blob);
   store_member<Chip_UAnaBlobProxy*>(SELF, uana_offset_blob, proxy);
   uanablob_ctor(blob, nullptr, SHRED);
@@ -680,7 +697,10 @@ void HidIn_can_wait(Chip_Object* SELF, void*, Chip_DL_Return* RETURN, Chip_VM_Sh
 
 void HidIn_read_tilt_sensor(void*, Chip_DL_Return* RETURN, Chip_VM_Shred*) {
   Chip_Array4* result = new Chip_Array4(FALSE, 3);
-  if (g_int_array_type) initialize_object(result, g_int_array_type);
+  if (g_int_array_type && !initialize_object(result, g_int_array_type)) {
+    delete result;
+    throw std::bad_alloc();
+  }
   result->add_ref();
   RETURN->v_object = result;
 

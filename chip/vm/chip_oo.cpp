@@ -2,6 +2,8 @@
 // strings and events.
 #include "chip/vm/chip_oo.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,8 +15,12 @@
 #include "chip/vm/chip_vm.h"
 
 void chip_internal_error(c_constr file, int line, c_constr condition) {
-  // The process stops at once: the message goes straight to standard error,
-  // where it cannot be lost in the log's queue.
+  // Everything printed before the fault is still in the log's queue: it is
+  // written out first, so that the lines leading up to the fault are not
+  // lost. A fault met while flushing (or on a second thread meanwhile) skips
+  // the flush. The message itself goes straight to standard error.
+  static std::atomic<bool> reported{false};
+  if (!reported.exchange(true)) EM_flush();
   std::fprintf(stderr, "[chip]: internal error: %s:%d: assertion '%s' failed\n", file, line,
                condition);
   std::abort();
@@ -94,12 +100,17 @@ Chip_VM_Alloc* Chip_VM_Alloc::instance() {
   return our_instance;
 }
 
-void Chip_VM_Alloc::free_object(Chip_VM_Object* obj) {
-  CHIP_CHECK(obj && obj->m_ref_count == 0);
-  if (g_loglevel >= CP_LOG_FINEST) {
-    EM_log(CP_LOG_FINEST, "freeing '%s' (0x%lx)...", class_name(obj),
-           static_cast<unsigned long>(reinterpret_cast<t_CPUWORD>(obj)));
-  }
+namespace {
+
+// The objects let go of while an object is being freed on this thread,
+// oldest first, linked through m_next_free; freeing is under way while
+// t_freeing is set.
+thread_local bool t_freeing = false;
+thread_local Chip_VM_Object* t_queue_head = nullptr;
+thread_local Chip_VM_Object* t_queue_tail = nullptr;
+
+// Runs the destructors of one object whose count reached 0.
+void destroy(Chip_VM_Object* obj) {
   if (Chip_Object* object = dynamic_cast<Chip_Object*>(obj)) {
     // The destructors may take and drop references to the object (an event
     // leaving a queue, say): a count of 1 while they run keeps such a pair
@@ -109,6 +120,37 @@ void Chip_VM_Alloc::free_object(Chip_VM_Object* obj) {
     object->m_ref_count = 0;
   }
   delete obj;
+}
+
+}  // namespace
+
+void Chip_VM_Alloc::free_object(Chip_VM_Object* obj) {
+  CHIP_CHECK(obj && obj->m_ref_count == 0);
+  if (g_loglevel >= CP_LOG_FINEST) {
+    EM_log(CP_LOG_FINEST, "freeing '%s' (0x%lx)...", class_name(obj),
+           static_cast<unsigned long>(reinterpret_cast<t_CPUWORD>(obj)));
+  }
+  if (t_freeing) {
+    // Freed by the outermost free_object, once the destructors running now
+    // have returned.
+    obj->m_next_free = nullptr;
+    if (t_queue_tail) {
+      t_queue_tail->m_next_free = obj;
+    } else {
+      t_queue_head = obj;
+    }
+    t_queue_tail = obj;
+    return;
+  }
+  t_freeing = true;
+  destroy(obj);
+  while (t_queue_head) {
+    Chip_VM_Object* next = t_queue_head;
+    t_queue_head = next->m_next_free;
+    if (!t_queue_head) t_queue_tail = nullptr;
+    destroy(next);
+  }
+  t_freeing = false;
 }
 
 void chip_run_native_dtors(Chip_Object* obj) {
@@ -421,15 +463,25 @@ void Chip_Event::wait(Chip_VM_Shred* shred, Chip_VM* vm) {
     return;
   }
 
-  shred->is_running = FALSE;
-  m_queue_lock.acquire();
-  m_queue.push_back(shred);
-  m_queue_lock.release();
   CHIP_CHECK(shred->event == NULL);
+  // Both entries may need memory: the blocked map's first, taken back when
+  // the queue's cannot be made, so that a shred running out of memory here
+  // is left waiting in neither.
+  Chip_VM_Shreduler* shreduler = vm->shreduler();
+  shreduler->add_blocked(shred);
+  m_queue_lock.acquire();
+  try {
+    m_queue.push_back(shred);
+  } catch (...) {
+    m_queue_lock.release();
+    shreduler->remove_blocked(shred);
+    throw;
+  }
+  m_queue_lock.release();
+  shred->is_running = FALSE;
   shred->event = this;
   // The waiter's reference: the event outlives every shred waiting on it.
   add_ref();
-  vm->shreduler()->add_blocked(shred);
 }
 
 void Chip_Event::signal() {
@@ -469,17 +521,12 @@ void Chip_Event::broadcast() {
 }
 
 t_CPBOOL Chip_Event::remove(Chip_VM_Shred* shred) {
-  size_t dropped = 0;
+  // In place, keeping the others' order: nothing to allocate (a shred
+  // leaves its event when it is freed, memory short or not).
   m_queue_lock.acquire();
-  std::deque<Chip_VM_Shred*> kept;
-  for (Chip_VM_Shred* waiter : m_queue) {
-    if (waiter == shred) {
-      dropped++;
-    } else {
-      kept.push_back(waiter);
-    }
-  }
-  m_queue.swap(kept);
+  auto kept_end = std::remove(m_queue.begin(), m_queue.end(), shred);
+  size_t dropped = static_cast<size_t>(m_queue.end() - kept_end);
+  m_queue.erase(kept_end, m_queue.end());
   m_queue_lock.release();
   if (!dropped) return FALSE;
   shred->event = nullptr;

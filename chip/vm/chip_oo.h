@@ -44,8 +44,9 @@ struct Chip_Type;
 struct Chip_VM_Shred;
 class Chip_VM;
 
-// Reports a failed internal-error check ("file:line: condition") through the
-// error channel and aborts.
+// Reports a failed internal-error check ("file:line: condition") on standard
+// error and aborts, after flushing the log (EM_flush) so that what was
+// printed before the fault comes out first.
 [[noreturn]] void chip_internal_error(c_constr file, int line, c_constr condition);
 
 // Stops the engine when an internal invariant does not hold.
@@ -77,6 +78,8 @@ struct Chip_VM_Object {
   t_CPUWORD m_locked;
   // The vector of the compilation context that created this object, if any.
   std::vector<Chip_VM_Object*>* registry;
+  // Link of the allocator's queue of objects waiting to be freed.
+  Chip_VM_Object* m_next_free = nullptr;
 
   static t_CPUWORD our_locks_in_effect;
 };
@@ -86,7 +89,12 @@ struct Chip_VM_Object {
 struct Chip_VM_Alloc {
   static Chip_VM_Alloc* instance();
   // Deletes obj, whose count must be 0, after running the native
-  // destructors of a language object's classes (see above).
+  // destructors of a language object's classes (see above). An object freed
+  // while another is being freed on the same thread (a member, an element,
+  // a linked node let go by a destructor) waits in a queue until that free
+  // is done: freeing a long chain of objects takes no deeper a native stack
+  // than freeing one. When the outermost free_object returns, everything
+  // it let go of is freed.
   void free_object(Chip_VM_Object* obj);
 
  private:

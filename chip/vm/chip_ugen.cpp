@@ -175,8 +175,9 @@ void Chip_UGen::done() {
     shred = nullptr;
   }
   CHIP_CHECK(this->m_ref_count == 0);
-  // With every link holding a reference on both ends, a node nothing holds
-  // has no links left; the loops cut whatever an inconsistent graph kept.
+  // A node nothing holds is no node's source any more (each destination
+  // holds its sources); it still holds its own sources, given back here.
+  // The first loop cuts whatever an inconsistent graph kept.
   while (m_num_dest > 0) {
     Chip_UGen* dest = dest_list[0];
     if (!dest->remove(this) && m_num_dest > 0 && dest_list[0] == dest) {
@@ -380,8 +381,8 @@ t_CPBOOL Chip_UGen::add(Chip_UGen* src, unsigned long upchip) {
     if (num_src >= static_cast<unsigned long>(max_src)) return FALSE;
     list_append(src_list, src_cap, num_src, src);
     src->add_ref();
+    // The source's entry for this node holds nothing: see the header.
     list_append(src->dest_list, src->dest_cap, src->m_num_dest, this);
-    add_ref();
     if (upchip) {
       list_append(src->dest_uana_list, src->dest_uana_cap, src->num_dest_uana, this);
       list_append(src_uana_list, src_uana_cap, num_src_uana, src);
@@ -412,7 +413,8 @@ t_CPBOOL Chip_UGen::remove(Chip_UGen* src) {
 
   if (ins == 1 && outs != 0) {
     if (num_src == 0) return FALSE;
-    // Dropping the links may drop the last references on either end.
+    // Dropping the links may drop the last reference on the source, whose
+    // destruction may in turn drop references on this node.
     Hold hold_this(this);
     Hold hold_src(src);
     list_remove_all(src_uana_list, num_src_uana, src);
@@ -421,8 +423,7 @@ t_CPBOOL Chip_UGen::remove(Chip_UGen* src) {
     while ((i = list_find(src_list, num_src, src)) < num_src) {
       list_remove_at(src_list, num_src, i);
       list_remove_all(src->dest_uana_list, src->num_dest_uana, this);
-      unsigned long dropped = list_remove_all(src->dest_list, src->m_num_dest, this);
-      for (unsigned long k = 0; k < dropped; k++) release();
+      list_remove_all(src->dest_list, src->m_num_dest, this);
       src->release();
       found = TRUE;
     }
@@ -473,15 +474,28 @@ t_CPBOOL Chip_UGen::is_connected_from(Chip_UGen* src) {
   return FALSE;
 }
 
-void Chip_UGen::disconnect_owned(const std::vector<Chip_UGen*>& owned) {
+namespace {
+
+template <typename List, typename Node>
+void disconnect_all(const List& owned, Node node_of) {
   // Held first: disconnecting one node may drop the last link reference on
   // another node of the list.
-  for (Chip_UGen* node : owned) node->add_ref();
+  for (const auto& entry : owned) node_of(entry)->add_ref();
   // The shred is going away: no node may reach it again, not even when its
   // destruction (below or much later) takes it out of the shred's registry.
-  for (Chip_UGen* node : owned) node->shred = nullptr;
-  for (Chip_UGen* node : owned) node->disconnect(TRUE);
-  for (Chip_UGen* node : owned) node->release();
+  for (const auto& entry : owned) node_of(entry)->shred = nullptr;
+  for (const auto& entry : owned) node_of(entry)->disconnect(TRUE);
+  for (const auto& entry : owned) node_of(entry)->release();
+}
+
+}  // namespace
+
+void Chip_UGen::disconnect_owned(const std::vector<Chip_UGen*>& owned) {
+  disconnect_all(owned, [](Chip_UGen* node) { return node; });
+}
+
+void Chip_UGen::disconnect_owned(const std::map<Chip_UGen*, Chip_UGen*>& owned) {
+  disconnect_all(owned, [](const std::pair<Chip_UGen* const, Chip_UGen*>& e) { return e.first; });
 }
 
 // ---------------------------------------------------------------------------

@@ -21,9 +21,16 @@
 // node per channel in `multi_chan`; links into and out of it go channel to
 // channel (see add). A mono node is its own single channel.
 //
-// References: a link holds two, the destination's source list on the source
-// and the source's destination list on the destination; the analyser lists
-// hold none. A multichannel node holds one reference on each channel node;
+// References: a link holds one, the destination's source list on the
+// source: a node keeps what feeds it alive (dac and blackhole keep every
+// node that reaches them), while the source's destination list and the
+// analyser lists hold none. So a pair linked only to each other is freed as
+// soon as the script drops it, instead of the two holding each other until
+// the shred that made them ends; a destination that is freed lets go of its
+// sources (a node it alone held goes with it), and nothing downstream of a
+// source needs the source's holders. (A cycle of links, feedback, still
+// holds itself until its shred ends.) A multichannel node holds one
+// reference on each channel node;
 // a channel node points back at its `owner` WITHOUT holding a reference
 // (a counted back-reference would make a cycle that never frees): when the
 // owner is destroyed it clears each channel's `owner` and releases it, so a
@@ -40,6 +47,7 @@
 #ifndef CHIP_CHIP_UGEN_H
 #define CHIP_CHIP_UGEN_H
 
+#include <map>
 #include <vector>
 
 #include "chip/util/chip_def.h"
@@ -97,6 +105,9 @@ struct Chip_UGen : Chip_Object {
   // dropped last, which frees the nodes nothing else holds. Neither the
   // registry nor the shred is touched.
   static void disconnect_owned(const std::vector<Chip_UGen*>& owned);
+  // The same for the registry itself, taken out of the shred (the nodes are
+  // its keys); needs no memory.
+  static void disconnect_owned(const std::map<Chip_UGen*, Chip_UGen*>& owned);
 
   // Class behaviour (copied from the class's Chip_UGen_Info).
   f_tick tick;

@@ -7,11 +7,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <new>
+#include <stdexcept>
 
 #include "chip/types/chip_type.h"
 #include "chip/util/chip_errmsg.h"
 #include "chip/vm/chip_instr.h"
 #include "chip/vm/chip_instr_call.h"
+#include "chip/vm/chip_instr_stack.h"
 #include "chip/vm/chip_ugen.h"
 #include "chip/vm/digiio_device.h"
 #include "chip/vm/ugen_multi.h"
@@ -29,6 +32,7 @@ Chip_VM_Code::Chip_VM_Code()
       num_instr(0),
       stack_depth(0),
       frame_depth(0),
+      reg_depth(0),
       need_this(FALSE),
       native_func(nullptr),
       native_func_type(NATIVE_NONE) {}
@@ -136,8 +140,12 @@ t_CPBOOL Chip_VM_Shred::initialize(Chip_VM_Code* c, t_CPUWORD mem_st_size,
   instr = c->instr;
   id = 0;
 
-  // The shred is also the language's Shred object.
-  initialize_object(this, &t_shred);
+  // The shred is also the language's Shred object; without its table it
+  // could not answer its members (memory short: reported).
+  if (!initialize_object(this, &t_shred)) {
+    shutdown();
+    return FALSE;
+  }
   return TRUE;
 }
 
@@ -158,14 +166,13 @@ void release_temps_from(Chip_VM_Shred* shred, const unsigned char* frame) {
 
 t_CPBOOL Chip_VM_Shred::shutdown() {
   if (!ugens.empty()) {
-    // Copy first: the graph work below frees nodes, and a node's destruction
-    // would otherwise edit the registry being walked (or, for a shred
-    // already gone, reach through a dangling back-pointer).
-    std::vector<Chip_UGen*> owned;
-    owned.reserve(ugens.size());
-    for (auto& entry : ugens) owned.push_back(entry.first);
+    // Taken out first (a swap, which needs no memory: a shred ends even when
+    // memory is short): the graph work below frees nodes, and a node's
+    // destruction would otherwise edit the registry being walked (or, for a
+    // shred already gone, reach through a dangling back-pointer).
+    std::map<Chip_UGen*, Chip_UGen*> owned;
+    owned.swap(ugens);
     Chip_UGen::disconnect_owned(owned);
-    ugens.clear();
   }
   // Frames still open (a shred ended inside a call) give back what they hold,
   // then the temporaries of the statements cut short.
@@ -565,6 +572,8 @@ t_CPBOOL Chip_VM::initialize(t_CPBOOL audio, t_CPBOOL halt, t_CPUINT srate, t_CP
   EM_log(CP_LOG_SYSTEM, "initializing virtual machine...");
   EM_pushlog();
   EM_log(CP_LOG_SYSTEM, "behavior: %s", halt ? "HALT" : "LOOP");
+  // The memory a shortage's report will need, set aside while there is some.
+  chip_memory_reserve();
 
   // From here on the locked global objects cannot be freed by a release.
   Chip_VM_Object::lock_all();
@@ -836,24 +845,40 @@ void Chip_VM::run_shred(Chip_VM_Shred* shred) {
   shred->now = shred->wake_time;
   shred->instr = shred->code->instr;
   shred->is_running = TRUE;
+  // A shred's first run enters its code: what the code pushes must fit on
+  // the register stack (above what a spork put there), as for a call.
+  if (shred->pc == 0 && shred->code == shred->start_code && !chip_reg_fits(shred, shred->code)) {
+    chip_stack_overflow(shred);
+    return;
+  }
+  m_executing = shred;
 
-  while (!m_stop_requested) {
-    if (shred->is_abort) {
-      EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
-      shred->is_done = TRUE;
-      shred->is_running = FALSE;
-      break;
+  try {
+    while (!m_stop_requested) {
+      if (shred->is_abort) {
+        EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
+        shred->is_done = TRUE;
+        shred->is_running = FALSE;
+        break;
+      }
+      shred->instr[shred->pc]->execute(this, shred);
+      shred->pc = shred->next_pc;
+      shred->next_pc = shred->pc + 1;
+      if (!shred->is_running) break;
     }
-    shred->instr[shred->pc]->execute(this, shred);
-    shred->pc = shred->next_pc;
-    shred->next_pc = shred->pc + 1;
-    if (!shred->is_running) break;
+  } catch (const std::bad_alloc&) {
+    // Whatever the instruction was making could not be made: the shred
+    // ends (its stacks go with it), the machine goes on.
+    chip_out_of_memory(shred);
+  } catch (const std::length_error&) {
+    chip_out_of_memory(shred);
   }
   if (shred->is_abort && !shred->is_done) {
     EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
     shred->is_done = TRUE;
     shred->is_running = FALSE;
   }
+  m_executing = nullptr;
 }
 
 t_CPBOOL Chip_VM::compute() {
@@ -864,6 +889,12 @@ t_CPBOOL Chip_VM::compute() {
       run_shred(shred);
       if (shred->is_done) {
         free(shred, TRUE, TRUE);
+        // Freed while it ran (its parent was ended from inside it): what it
+        // holds goes now that it has stopped.
+        shred->shutdown();
+        // A shred that ran out of memory gave back the reserve for its
+        // report; with the shred gone there may be room to set it aside.
+        chip_memory_reserve();
         if (m_num_shreds == 0 && m_halt) {
           m_shreduler->current_shred = nullptr;
           return FALSE;
@@ -890,7 +921,12 @@ t_CPBOOL Chip_VM::compute() {
     }
     Chip_Msg* msg = nullptr;
     while (m_msg_buffer->get(&msg, 1)) {
-      process_msg(msg);
+      try {
+        process_msg(msg);
+      } catch (const std::bad_alloc&) {
+        // A shred to add or to put in place could not be made.
+        EM_printf("[chip](VM): OutOfMemory: while processing a message\n");
+      }
       handled = TRUE;
     }
     if (m_num_dumped_shreds > 0) release_dump();
@@ -913,13 +949,25 @@ Chip_VM_Shred* Chip_VM::spork(Chip_VM_Code* code, Chip_VM_Shred* parent) {
   return spork(shred);
 }
 
+void Chip_VM::make_room_to_dump(t_CPUINT more) {
+  // Every shred alive (and each that replaces one) may end up dumped before
+  // the next release: room for all of them is made here, where running out
+  // of memory ends the shred that asked, so that freeing never needs any.
+  const size_t wanted = m_dumped.size() + m_num_shreds + more;
+  if (m_dumped.capacity() < wanted) m_dumped.reserve(wanted + wanted / 2 + 16);
+}
+
 Chip_VM_Shred* Chip_VM::spork(Chip_VM_Shred* shred) {
+  // What needs memory comes first, before anything changes: a shortage
+  // leaves the machine as it was.
+  make_room_to_dump(1);
+  const t_CPUINT id = m_last_shred_id + 1;
+  if (shred->parent) shred->parent->children[id] = shred;
   shred->start = shred->wake_time = shred->now = m_shreduler->now;
-  shred->id = ++m_last_shred_id;
+  shred->id = m_last_shred_id = id;
   shred->vm_ref = this;
   // The machine's reference, released with the dumped shreds.
   shred->add_ref();
-  if (shred->parent) shred->parent->children[shred->id] = shred;
   m_shreduler->shredule(shred);
   m_num_shreds++;
   return shred;
@@ -959,6 +1007,11 @@ t_CPBOOL Chip_VM::free(Chip_VM_Shred* shred, t_CPBOOL cascade, t_CPBOOL dec) {
   shred->is_dumped = TRUE;
   shred->id = 0;
   m_num_dumped_shreds++;
+  // Its stacks, frames, temporaries and unit generators go at once: a
+  // finished shred holds no memory while it waits to be released (which
+  // may be long: the dumped shreds are released only when no shred is due).
+  // The shred that is executing an instruction keeps them until it stops.
+  if (shred != m_executing) shred->shutdown();
 
   if (dec && m_num_shreds > 0) {
     m_num_shreds--;
@@ -1137,6 +1190,8 @@ t_CPUINT Chip_VM::process_msg(Chip_Msg* msg) {
     }
 
     case Chip_Msg::MSG_REPLACE: {
+      // The old shred is dumped without leaving the count.
+      make_room_to_dump(1);
       Chip_VM_Shred* old = m_shreduler->lookup(msg->param);
       if (!old) {
         EM_error3("[chip](VM): error replacing shred: no shred with id %i...", (int)msg->param);

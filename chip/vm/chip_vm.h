@@ -26,9 +26,17 @@
 //
 // Ownership: the machine holds one reference on each shred it sporked, from
 // spork until the shred has been freed and then released with the dumped
-// shreds. A shred holds one reference on the code it started with. The
-// shred's ugen registry holds no references; when the shred is destroyed it
-// clears each generator's back-pointer and disconnects it from the graph.
+// shreds. A freed shred is shut down at once (its stacks, open frames and
+// temporaries given back, its unit generators taken out of the graph): only
+// the small shred object waits in the dumped list. A shred holds one
+// reference on the code it started with. The shred's ugen registry holds no
+// references; when the shred is shut down it clears each generator's
+// back-pointer and disconnects it from the graph.
+//
+// Limits a script can reach end its own shred, never the machine: a code is
+// entered only when its register-stack bound (reg_depth) fits, and an
+// instruction that runs out of memory ends its shred with OutOfMemory
+// (chip_out_of_memory). Freeing a shred needs no memory.
 #ifndef CHIP_CHIP_VM_H
 #define CHIP_CHIP_VM_H
 
@@ -90,6 +98,11 @@ struct Chip_VM_Code : Chip_Object {
   std::string name;
   t_CPUWORD stack_depth;         // bytes of the arguments, `this` included
   t_CPUWORD frame_depth;         // bytes of the whole frame: arguments and locals
+  // At most this many bytes are pushed on the register stack by the code's
+  // own instructions above the depth at its entry (0 for native code). A
+  // call, and a shred's start, refuses to enter the code when they would
+  // not fit, so that no expression writes past the end of the stack.
+  t_CPUWORD reg_depth;
   t_CPBOOL need_this;            // member function: takes the object pointer
   // Byte offsets in the frame of the local variables that hold objects.
   // Each holds one reference (or null); a call clears them on entry and the
@@ -134,7 +147,8 @@ struct Chip_VM_Shred : Chip_Object {
   // code's own frame), takes a reference on code and sets up the program
   // counter and flags; then initialises the shred as an object of the
   // language's Shred type. FALSE when the stacks exist already or cannot be
-  // allocated ("[chip](VM): OutOfMemory: while allocating stack '%s'\n").
+  // allocated ("[chip](VM): OutOfMemory: while allocating stack '%s'\n"), or
+  // when the object cannot be initialised (the shred is then shut down).
   t_CPBOOL initialize(Chip_VM_Code* code, t_CPUWORD mem_st_size = CHIP_VM_MEM_STACK_SIZE,
                       t_CPUWORD reg_st_size = CHIP_VM_REG_STACK_SIZE);
   // Detaches and disconnects the unit generators it owns (each generator's
@@ -367,7 +381,10 @@ class Chip_VM : public Chip_Object {
   Chip_VM_Shred* spork(Chip_VM_Code* code, Chip_VM_Shred* parent);
   // Gives an initialised shred its id and schedules it now.
   Chip_VM_Shred* spork(Chip_VM_Shred* shred);
-  // Frees a shred and, first, its children; cascade must be TRUE.
+  // Frees a shred and, first, its children; cascade must be TRUE. A freed
+  // shred is shut down at once (stacks, frames, unit generators), unless it
+  // is the one executing, which is shut down when it stops; the machine's
+  // reference goes with the dumped shreds.
   t_CPBOOL free(Chip_VM_Shred* shred, t_CPBOOL cascade, t_CPBOOL dec = TRUE);
   // Asks the running shred to stop before its next instruction.
   t_CPBOOL abort_current_shred();
@@ -426,6 +443,9 @@ class Chip_VM : public Chip_Object {
   t_CPBOOL unschedule(Chip_VM_Shred* shred);
   // Runs one ready shred until it yields, ends or is aborted.
   void run_shred(Chip_VM_Shred* shred);
+  // Makes room in the dumped list for every shred alive and `more`, so that
+  // free() needs no memory; throws std::bad_alloc when there is none.
+  void make_room_to_dump(t_CPUINT more);
 
   Chip_UGen* m_adc;
   Chip_UGen* m_dac;
@@ -453,6 +473,8 @@ class Chip_VM : public Chip_Object {
   // Set by stop() (any thread) and shutdown, cleared by run(): shreds stop
   // before their next instruction and run(frames) returns.
   std::atomic<t_CPBOOL> m_stop_requested;
+  // The shred inside run_shred, or null: free() leaves its stacks alone.
+  Chip_VM_Shred* m_executing = nullptr;
 };
 
 // The one machine of the process: set by the driver right after construction

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "chip_program_support.h"
 #include "log_test_support.h"
 #include "platform/Clock.h"
 #include "platform/DateFormat.h"
@@ -383,6 +388,51 @@ TEST(SharedVXLog, CEntriesReachTheSharedLogPerThread) {
   EXPECT_EQ(mine, (std::vector<std::string>{tag + " main line", tag + " other line", tag + " unfinished"}));
   std::string file = Paths::readFile(shared.currentLogFilePath()).value_or("");
   EXPECT_NE(file.find("] " + tag + " main line\n"), std::string::npos);
+}
+
+// ---- a console whose reader has gone away ----
+
+// Writing to standard error after its reader closed the pipe raises no
+// SIGPIPE (which by default would end the process, and which a handler that
+// reports on the console would only raise again): the write fails quietly
+// and console writing ends.
+TEST(VXLogConsole, AClosedPipeEndsConsoleWritingWithoutSigpipe) {
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int fds[2];
+    if (pipe(fds) != 0) _exit(2);
+    close(fds[0]);
+    dup2(fds[1], STDERR_FILENO);
+    close(fds[1]);
+    signal(SIGPIPE, SIG_DFL);
+    VXLog::printToStderr("nobody reads this");
+    VXLog::printToStderr("nor this");
+    _exit(7);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal "
+                                 << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  if (WIFEXITED(status)) {
+    EXPECT_EQ(WEXITSTATUS(status), 7);
+  }
+}
+
+// The chip program whose console reader goes away after the first line (as
+// with `| head -1`) finishes its script instead of spinning for ever.
+TEST(VXLogConsole, TheChipProgramFinishesWhenItsConsoleReaderLeaves) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string script = Paths::join(dir.path(), "many_lines.chip");
+  ASSERT_TRUE(Paths::writeAtomic(script, "repeat (20000) { <<< \"line\", now >>>; }\n"));
+  // A first run makes the log directory, so that its note is not the first
+  // line of the run under test.
+  run_command("'" + chip_program() + "' --silent '" + script + "' >/dev/null 2>&1");
+  CommandRun run = run_command("timeout 60 sh -c \"'" + chip_program() + "' --silent '" + script +
+                               "' 2>&1 | head -1\"");
+  EXPECT_EQ(run.status, 0);  // 124: the timeout ended it
+  EXPECT_EQ(run.out, "line 0.000000 \n");
 }
 
 }  // namespace

@@ -317,4 +317,81 @@ TEST_F(EmitTest, DeepCallsWithLargeFramesOverflowCleanly) {
   }
 }
 
+// Each code bounds what its own instructions push on the register stack:
+// the values that wait while an expression is evaluated, plus a margin for
+// what one construct pushes on top of its operands.
+TEST_F(EmitTest, ACodesRegisterBoundFollowsTheValuesThatPileUp) {
+  const t_CPUWORD M = CHIP_EMIT_REG_MARGIN;
+  const struct {
+    const char* source;
+    t_CPUWORD bytes;  // above the margin
+  } cases[] = {
+      {";", 0},
+      {"1;", 8},
+      // Every item of a list waits for the others.
+      {"#(1.0, 2.0), #(1.0, 2.0), 1;", 40},
+      {"<<< 1, 2.5, #(1.0, 2.0) >>>;", 32},
+      {"[1.0, 2.0, 3.0] @=> float a[];", 24},
+      {"int a, b, c;", 24},
+      // A right operand waits on its left one, level after level.
+      {"1 + (1 + (1 + 1));", 32},
+      // The left operand of && and || waits on a pushed constant.
+      {"((1 && 1) && 1) && 1;", 32},
+      // Either branch of a conditional starts where the condition did.
+      {"1 ? 2 : (3 ? 4 : 5);", 8},
+      // Statements start afresh: the deepest one counts.
+      {"1; 1 + (1 + 1); 1;", 24},
+  };
+  for (const auto& c : cases) {
+    Chip_VM_Code* code = compile(c.source);
+    ASSERT_NE(code, nullptr) << c.source;
+    EXPECT_EQ(code->reg_depth, M + c.bytes) << c.source;
+  }
+}
+
+// Expressions whose values pile up past the register stack (an array
+// literal, a print, a call's or a spork's arguments, nested calls) end their
+// shred with StackOverflow before anything is written past the stack, and
+// the other shreds go on.
+TEST_F(EmitTest, ExpressionsPastTheRegisterStackOverflowCleanly) {
+  // Complex values take 16 bytes: 1030 of them are more than the 16 KB
+  // register stack holds.
+  auto values = [](int n) {
+    std::string list;
+    for (int i = 0; i < n; i++) list += i ? ", c" : "c";
+    return list;
+  };
+  auto params = [](int n) {
+    std::string list;
+    for (int i = 0; i < n; i++) list += (i ? ", complex p" : "complex p") + std::to_string(i);
+    return list;
+  };
+  // Nested calls: each level's hundred arguments wait for the next level.
+  std::string nested = "c";
+  for (int level = 0; level < 11; level++) nested = "h(" + values(99) + ", " + nested + ")";
+  const struct {
+    const char* label;
+    std::string body;
+  } cases[] = {
+      {"array literal", "[" + values(1030) + "] @=> complex a[];"},
+      {"print", "<<< " + values(1030) + " >>>;"},
+      {"call", "g(" + values(1030) + ");"},
+      {"spork", "spork ~ g(" + values(1030) + ");"},
+      {"nested calls", nested + ";"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string source = "fun void g(" + params(1030) + ") { <<< \"g\" >>>; }\n" +
+                               "fun complex h(" + params(100) + ") { return p0; }\n" +
+                               "fun void f() { #(1.0, 2.0) => complex c; " + c.body +
+                               " <<< \"never\" >>>; }\n" +
+                               "spork ~ f();\n1::samp => now;\n<<< \"main goes on\" >>>;";
+    Lines lines = run(source);
+    ASSERT_EQ(lines.size(), 2u) << (lines.empty() ? "" : lines[0]);
+    EXPECT_EQ(lines[0].rfind("[chip](VM): Exception StackOverflow in shred[id=", 0), 0u)
+        << lines[0];
+    EXPECT_EQ(lines[1], "\"main goes on\" : (string)");
+  }
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,19 @@ struct OoCounted : Chip_VM_Object {
   explicit OoCounted(int* deaths) : deaths(deaths) {}
   ~OoCounted() override { (*deaths)++; }
   int* deaths;
+};
+
+// A link of a chain: holds the next object and lets go of it when freed.
+struct OoLink : Chip_VM_Object {
+  OoLink(int* deaths, Chip_VM_Object* next) : deaths(deaths), next(next) {
+    if (next) next->add_ref();
+  }
+  ~OoLink() override {
+    (*deaths)++;
+    if (next) next->release();
+  }
+  int* deaths;
+  Chip_VM_Object* next;
 };
 
 namespace {
@@ -124,6 +139,51 @@ TEST(ObjectModelTest, ARecordOfAContextIsFreedByItsContextOnly) {
   EXPECT_EQ(type->id, te_null);
   context->add_ref();
   context->release();  // frees the context and its records
+}
+
+// Freeing the head of a long chain frees every link, one after the other:
+// the native stack does not grow with the chain's length.
+TEST(ObjectModelTest, FreeingALongChainDoesNotNest) {
+  int deaths = 0;
+  const int length = 1000000;
+  Chip_VM_Object* head = nullptr;
+  for (int i = 0; i < length; i++) {
+    Chip_VM_Object* link = new OoLink(&deaths, head);
+    if (head) head->release();
+    link->add_ref();
+    head = link;
+  }
+  EXPECT_EQ(deaths, 0);
+  head->release();
+  EXPECT_EQ(deaths, length);
+}
+
+// A log that writes only when it is flushed.
+std::string g_pending;
+void pending_vlogf(c_constr fmt, va_list args) {
+  char text[256];
+  std::vsnprintf(text, sizeof text, fmt, args);
+  g_pending += text;
+}
+void pending_flush() {
+  std::fputs(g_pending.c_str(), stderr);
+  g_pending.clear();
+}
+
+void fault_after_a_line() {
+  static const EM_Sink sink{pending_vlogf, pending_flush};
+  EM_set_sink(&sink);
+  EM_printf("the line before the fault\n");
+  CHIP_CHECK(1 == 2);
+}
+
+// An internal-error abort first writes out what the log still holds, so
+// the lines before the fault are not lost.
+TEST(ObjectModelDeathTest, AnInternalErrorFlushesTheLogFirst) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(fault_after_a_line(),
+               "the line before the fault\n"
+               "\\[chip\\]: internal error: .*assertion '1 == 2' failed");
 }
 
 }  // namespace

@@ -291,15 +291,15 @@ TEST_F(GraphTest, FeedbackLoopReadsThePreviousSample) {
 // ---------------------------------------------------------------------------
 // Links and references
 
-TEST_F(GraphTest, LinksHoldBothEndsAndUnlinkRemovesEveryOccurrence) {
+TEST_F(GraphTest, LinksHoldTheirSourceAndUnlinkRemovesEveryOccurrence) {
   GraphTestNode* src = node(1.0f);
   GraphTestNode* sink = wire();
   ASSERT_TRUE(sink->add(src, 0));
   ASSERT_TRUE(sink->add(src, 0));
   EXPECT_EQ(sink->num_src, 2u);
   EXPECT_EQ(src->m_num_dest, 2u);
-  EXPECT_EQ(src->m_ref_count, 3u);
-  EXPECT_EQ(sink->m_ref_count, 3u);
+  EXPECT_EQ(src->m_ref_count, 3u);   // the test and each link
+  EXPECT_EQ(sink->m_ref_count, 1u);  // the test only
   sink->system_tick(1.0);
   EXPECT_FLOAT_EQ(sink->current, 2.0f);  // summed twice
 
@@ -375,8 +375,9 @@ TEST_F(GraphTest, NodesLiveThroughTheirLinksAndDieWithTheLast) {
   EXPECT_TRUE(sink->remove(src));
   EXPECT_EQ(deaths, 1);
 
-  // A destination held only through a link may be freed by its own unlink
-  // (asked by the source), which must not touch it afterwards.
+  // A node is held by the nodes it feeds, not by those feeding it: a pair
+  // linked only to each other goes as soon as nothing else holds its
+  // destination, and the destination lets go of what only it held.
   GraphTestNode* a = node(1.0f);
   GraphTestNode* b = wire();
   GraphTestNode* c = wire();
@@ -384,14 +385,41 @@ TEST_F(GraphTest, NodesLiveThroughTheirLinksAndDieWithTheLast) {
   b->add(a, 0);
   c->add(b, 0);
   drop(b);
+  EXPECT_EQ(deaths, 1);  // b lives through c's link
   drop(c);
-  EXPECT_EQ(deaths, 1);
-  a->disconnect(FALSE);
+  EXPECT_EQ(deaths, 3);  // c, and with it b
   EXPECT_EQ(a->m_num_dest, 0u);
   EXPECT_EQ(a->m_ref_count, 1u);
-  EXPECT_EQ(deaths, 1);  // b still held by c, c by b's destination list
-  b->disconnect(TRUE);   // c's unlink frees c; b lives on until the call ends
-  EXPECT_EQ(deaths, 3);
+
+  // A source held only through its link is freed by the unlink its own
+  // disconnect asks for, and the disconnect does not touch it afterwards.
+  GraphTestNode* d = node(1.0f);
+  GraphTestNode* e = wire();
+  e->add(d, 0);
+  drop(d);
+  d->disconnect(TRUE);
+  EXPECT_EQ(deaths, 4);
+  EXPECT_EQ(e->num_src, 0u);
+}
+
+// Freeing a long chain of nodes, each held only by the next, takes no
+// deeper a native stack than freeing one: the last release frees them all.
+TEST_F(GraphTest, FreeingALongChainDoesNotNest) {
+  const int length = 200000;
+  // Held here, not in the test's list: each is let go of as the next one
+  // takes it as its source.
+  GraphTestNode* last = new GraphTestNode(&deaths);
+  last->add_ref();
+  for (int i = 1; i < length; i++) {
+    GraphTestNode* next = new GraphTestNode(&deaths);
+    next->add_ref();
+    next->add(last, 0);
+    last->release();
+    last = next;
+  }
+  EXPECT_EQ(deaths, 0);
+  last->release();
+  EXPECT_EQ(deaths, length);
 }
 
 TEST_F(GraphTest, UpchipLinksListAnalysersWithoutReferences) {
@@ -405,12 +433,13 @@ TEST_F(GraphTest, UpchipLinksListAnalysersWithoutReferences) {
   EXPECT_FALSE(up->is_up_connected_from(down));
   EXPECT_EQ(up->num_dest_uana, 1u);
   EXPECT_EQ(up->m_ref_count, 2u);  // the test and the audio link
-  EXPECT_EQ(down->m_ref_count, 3u);
+  EXPECT_EQ(down->m_ref_count, 1u);  // the test only
   EXPECT_EQ(down->getIncomingBlob(down->numIncomingUAnae()), nullptr);
   EXPECT_TRUE(down->remove(up));
   EXPECT_EQ(down->numIncomingUAnae(), 0u);
   EXPECT_EQ(up->num_dest_uana, 0u);
-  EXPECT_EQ(down->m_ref_count, 2u);
+  EXPECT_EQ(up->m_ref_count, 1u);
+  EXPECT_EQ(down->m_ref_count, 1u);
 }
 
 // ---------------------------------------------------------------------------
@@ -526,8 +555,8 @@ TEST_F(GraphTest, ChannelsOutliveTheirOwnerOnlyThroughLinks) {
   drop(n);
   EXPECT_EQ(deaths, 3);  // the node and both channels
 
-  // A linked channel lives on without its owner, and is freed when its last
-  // link goes.
+  // A channel feeding another node lives on without its owner, and is
+  // freed when that link goes.
   GraphTestNode* sink = wire();
   GraphTestNode* m = multi(2, 2);
   GraphTestNode* src = node(0.5f);
@@ -540,10 +569,9 @@ TEST_F(GraphTest, ChannelsOutliveTheirOwnerOnlyThroughLinks) {
   sink->system_tick(1.0);
   EXPECT_FLOAT_EQ(sink->current, 0.5f);
   EXPECT_TRUE(sink->remove(chan));
-  EXPECT_EQ(deaths, 5);
-  EXPECT_EQ(chan->m_ref_count, 1u);  // its source's destination list
-  EXPECT_TRUE(chan->remove(src));
   EXPECT_EQ(deaths, 6);
+  EXPECT_EQ(src->m_num_dest, 0u);  // the channel let go of its source
+  EXPECT_EQ(src->m_ref_count, 1u);
 }
 
 // ---------------------------------------------------------------------------
