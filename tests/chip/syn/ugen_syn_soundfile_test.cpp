@@ -195,10 +195,14 @@ TEST_F(SoundFileProgramTest, RecordSwitchesWritingNotThePassThrough) {
 
 // "special:auto" becomes "<prefix>(<ctime with h and m>)<extension>".
 TEST_F(SoundFileProgramTest, AutomaticNames) {
-  Lines printed = run_in_dir(
+  // The shred stays alive, so its writer does: each new name closes the file
+  // of the one before, leaving one open.
+  Lines printed;
+  render(
       "WvOut a; <<< a.autoPrefix() >>>; a.autoPrefix(\"$DIR/take\");\n"
       "<<< a.wavFilename(\"special:auto\") >>>; <<< a.aifFilename(\"x special:auto\") >>>;\n"
-      "<<< a.matFilename(\"special:auto\") >>>;\n");
+      "<<< a.matFilename(\"special:auto\") >>>; 1::second => now;\n",
+      1, &printed);
   ASSERT_GE(printed.size(), 4u);
   EXPECT_EQ(printed[0], quoted("chip-session"));
   const std::string stamp =
