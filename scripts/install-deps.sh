@@ -9,6 +9,7 @@ packages=(
   bison flex
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -160,8 +160,8 @@ void set_host(const char* host) {
       "[chip]: malloc: damage after normal block...",
       "[chip]: virtual machine panic!!!",
       "[chip]: confused by earlier errors, bailing out...",
-      "[chip]: lack of destructors have forced the garbage collector to delete all files...\n"
-      "[chip]: (this may take a while)",
+      ("[chip]: lack of destructors have forced the garbage collector to delete all files...\n"
+       "[chip]: (this may take a while)"),
       "[chip]: calling machine.crash()...",
       "[chip]: an unknown fatal error has occured.  please restart your computer...",
       "[chip]: an unknown fatal error has occured.  please reinstall your operating system...",
