@@ -667,7 +667,8 @@ void defined_classes(a_Class_Def class_def, std::vector<a_Class_Def>& out) {
 t_CPBOOL check_construction_cycles(a_Program program) {
   std::vector<a_Class_Def> classes;
   for (a_Program prog = program; prog; prog = prog->next) {
-    if (prog->section->s_type == ae_section_class) defined_classes(prog->section->class_def, classes);
+    a_Section section = prog->section;
+    if (section->s_type == ae_section_class) defined_classes(section->class_def, classes);
   }
   std::map<Chip_Type*, std::vector<Construction>> made;
   for (a_Class_Def class_def : classes) made[class_def->type] = constructions(class_def);

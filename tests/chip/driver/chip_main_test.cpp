@@ -339,7 +339,8 @@ TEST(ChipAudioTest, AMissingFileIsReportedBeforeTheDeviceOpens) {
 // program says why it stops and exits with 1 instead of waiting for
 // callbacks that never come.
 TEST(ChipAudioTest, AnOutputThatCannotStartEndsTheRun) {
-  std::string file = script("no_device.chip", "<<< \"before\" >>>;\n1::second => now;\n<<< \"after\" >>>;\n");
+  std::string file = script("no_device.chip",
+                            "<<< \"before\" >>>;\n1::second => now;\n<<< \"after\" >>>;\n");
   ChipRun run = run_chip(file, disk_env(::testing::TempDir() + "no/such/dir/out.raw"));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out.rfind("\"before\" : (string)\n", 0), 0u) << run.out;
