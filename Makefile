@@ -2,16 +2,20 @@
 #   make        optimised build into build/, programs in build/bin/
 #   make run    build, then run the main job
 #   make test   install what is missing, build the optimised and the
-#               sanitizer (ASan + UBSan) configurations, run every test of both
+#               sanitizer (ASan + UBSan) configurations, run every test of both,
+#               then fuzz the engine for a bounded time (make test-fuzz)
 #   make bench  build and run the benchmarks
 
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD     := build
 SANBUILD  := build-san
 TSANBUILD := build-tsan
+FUZZBUILD := build-fuzz
+# Seconds each fuzz target runs in make test.
+FUZZ_SECONDS ?= 60
 CMAKE_GEN := -G Ninja
 
-.PHONY: all build run test test-release test-san test-tsan bench deps clean
+.PHONY: all build run test test-release test-san test-tsan test-fuzz bench deps clean
 
 all: build
 
@@ -35,6 +39,7 @@ test: deps
 	$(MAKE) test-release
 	$(MAKE) test-san
 	$(MAKE) test-tsan
+	$(MAKE) test-fuzz
 
 test-release: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -61,9 +66,20 @@ test-tsan: $(TSANBUILD)/build.ninja
 	cd $(TSANBUILD) && TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/support/tsan.supp" \
 	    ctest -j $(JOBS) --output-on-failure -R '$(TSAN_TESTS)'
 
+# The engine's libFuzzer targets (clang, ASan + UBSan, engine libraries
+# only), each run for FUZZ_SECONDS from the test scripts (scripts/fuzz.sh).
+$(FUZZBUILD)/build.ninja:
+	cmake -S . -B $(FUZZBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	      -DFLUVANE_FUZZ=ON -DFLUVANE_SANITIZE=ON -DFLUVANE_TESTS=OFF -DFLUVANE_BENCH=OFF
+
+test-fuzz: $(FUZZBUILD)/build.ninja
+	cmake --build $(FUZZBUILD) -j $(JOBS)
+	bash scripts/fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
+
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
 	@bash bench/chip_programs.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD) $(FUZZBUILD)

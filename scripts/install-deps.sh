@@ -12,6 +12,7 @@ packages=(
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri libstb-dev
   libcurl4-openssl-dev libssl-dev libplist-dev ca-certificates
   libcpp-httplib-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()

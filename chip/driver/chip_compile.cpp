@@ -90,13 +90,16 @@ t_CPBOOL chip_finish_compile(Chip_Env* env, t_CPBOOL ok) {
   return ok;
 }
 
-Chip_Compiler::Chip_Compiler() : env(nullptr), emitter(nullptr), code(nullptr), auto_depend(FALSE) {}
+Chip_Compiler::Chip_Compiler()
+    : env(nullptr), emitter(nullptr), code(nullptr), auto_depend(FALSE), init_pool(nullptr) {}
 
 Chip_Compiler::~Chip_Compiler() { shutdown(); }
 
 t_CPBOOL Chip_Compiler::initialize(Chip_VM* vm) {
   EM_log(CP_LOG_SYSTEM, "initializing compiler...");
   EM_pushlog();
+  if (!init_pool) init_pool = new_pool();
+  a_Pool previous = set_current_pool(init_pool);
   env = type_engine_init(vm ? vm->srate() : 44100);
   if (env) env->add_ref();
   emitter = env ? emit_engine_init(env) : nullptr;
@@ -104,13 +107,14 @@ t_CPBOOL Chip_Compiler::initialize(Chip_VM* vm) {
   auto_depend = FALSE;
 
   t_CPBOOL ok = env && emitter && load_internal_modules(this);
+  set_current_pool(previous);
   if (!ok) shutdown();
   EM_poplog();
   return ok;
 }
 
 void Chip_Compiler::shutdown() {
-  if (!env && !emitter && trees.empty() && dlls.empty()) return;
+  if (!env && !emitter && trees.empty() && dlls.empty() && !init_pool) return;
   EM_log(CP_LOG_SYSTEM, "shutting down compiler...");
   EM_pushlog();
   // Drops the compiler's reference: the emitter goes with it.
@@ -123,6 +127,8 @@ void Chip_Compiler::shutdown() {
   trees.clear();
   for (Chip_DLL* dll : dlls) dll->release();
   dlls.clear();
+  if (init_pool) delete_pool(init_pool);
+  init_pool = nullptr;
   env = nullptr;
   emitter = nullptr;
   code = nullptr;

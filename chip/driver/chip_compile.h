@@ -22,7 +22,10 @@
 // Syntax trees: the records of a compiled file point into its tree (function
 // and class definitions), and committed classes outlive the compilation, so
 // the compiler keeps every tree it parsed and frees them at shutdown, after
-// the environment.
+// the environment. The records that the environment and the built-in modules
+// build at initialisation (declarations of imported functions and variables)
+// go to a pool of the compiler's own, freed at shutdown too, so that a
+// process may make and free compilers without holding on to their memory.
 //
 // Threads: a compiler is used by one thread at a time (the driver's at
 // start-up, the machine's for run-time compilations); nothing is locked.
@@ -76,6 +79,8 @@ struct Chip_Compiler {
 
   // Every syntax tree parsed, freed at shutdown.
   std::vector<a_Program> trees;
+  // The syntax records made while initialising, freed at shutdown.
+  a_Pool init_pool;
   // The module records the built-in modules registered through (referenced).
   std::vector<Chip_DLL*> dlls;
 };

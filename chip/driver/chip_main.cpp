@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -91,6 +93,33 @@ bool is_count(const char* arg, const char** rest) {
   return true;
 }
 
+// Largest values the numeric options accept. Smaller ones than these still
+// keep their documented meaning (0 or less keeps a default); larger ones,
+// or numbers beyond the range of a 32-bit integer, are refused rather than
+// wrapped around or turned into allocations the machine cannot make.
+const long kMaxSrate = 1000000;        // samples per second
+const long kMaxBufferFrames = 65536;   // buffer size and adaptive block size
+const long kMaxChannels = CHIP_VM_MAX_FRAME_CHANNELS;
+const long kMaxSporkCount = 1000;      // shreds sporked from one file argument
+const long kNoLimit = INT_MAX;
+
+// Reads an option's number from v the way the options are written: the
+// leading decimal digits with an optional sign, whatever follows ignored,
+// no digits meaning 0. A number above max, or one that does not fit in 32
+// bits, is reported with the whole argument and refused.
+bool option_number(const char* arg, const char* v, long max, long& out) {
+  errno = 0;
+  char* end = nullptr;
+  long long n = std::strtoll(v, &end, 10);
+  if (end == v) n = 0;
+  if (errno == ERANGE || n < INT_MIN || n > max) {
+    EM_printf("[chip]: value out of range in '%s' (largest accepted: %ld)...\n", arg, max);
+    return false;
+  }
+  out = (long)n;
+  return true;
+}
+
 // The settings of the first pass.
 struct Settings {
   t_CPBOOL audio = TRUE;
@@ -132,8 +161,8 @@ void set_host(const char* host) {
       "[chip]: malloc: damage after normal block...",
       "[chip]: virtual machine panic!!!",
       "[chip]: confused by earlier errors, bailing out...",
-      "[chip]: lack of destructors have forced the garbage collector to delete all files...\n"
-      "[chip]: (this may take a while)",
+      ("[chip]: lack of destructors have forced the garbage collector to delete all files...\n"
+       "[chip]: (this may take a while)"),
       "[chip]: calling machine.crash()...",
       "[chip]: an unknown fatal error has occured.  please restart your computer...",
       "[chip]: an unknown fatal error has occured.  please reinstall your operating system...",
@@ -155,8 +184,10 @@ void set_host(const char* host) {
 // One argument of the first pass.
 Parsed first_pass_option(const char* arg, Settings& s) {
   const char* rest = nullptr;
+  long n = 0;
   if (same(arg, "--dump") || same(arg, "+d") || same(arg, "--nodump") || same(arg, "-d")) {
   } else if (is_count(arg, &rest)) {
+    if (!option_number(arg, rest, kMaxSporkCount, n)) return Parsed::error;
   } else if (same(arg, "--audio") || same(arg, "-a")) {
     s.audio = TRUE;
   } else if (same(arg, "--silent") || same(arg, "-s")) {
@@ -181,31 +212,32 @@ Parsed first_pass_option(const char* arg, Settings& s) {
   } else if (same(arg, "--empty")) {
     s.empty = TRUE;
   } else if (const char* v = option_value(arg, {"--srate", "-r"})) {
-    int n = std::atoi(v);
+    if (!option_number(arg, v, kMaxSrate, n)) return Parsed::error;
     if (n > 0) s.srate = (t_CPUINT)n;
   } else if (const char* v = option_value(arg, {"--bufsize", "-b"})) {
-    int n = std::atoi(v);
+    if (!option_number(arg, v, kMaxBufferFrames, n)) return Parsed::error;
     if (n > 0) s.buffer_size = (t_CPUINT)n;
   } else if (const char* v = option_value(arg, {"--bufnum", "-n"})) {
-    int n = std::atoi(v);
+    if (!option_number(arg, v, kNoLimit, n)) return Parsed::error;
     if (n > 0) s.num_buffers = (t_CPUINT)n;
   } else if (const char* v = option_value(arg, {"--dac"})) {
-    int n = std::atoi(v);
+    if (!option_number(arg, v, kNoLimit, n)) return Parsed::error;
     s.dac = n < 1 ? 0 : (t_CPUINT)n;
   } else if (const char* v = option_value(arg, {"--adc"})) {
-    int n = std::atoi(v);
+    if (!option_number(arg, v, kNoLimit, n)) return Parsed::error;
     s.adc = n < 1 ? 0 : (t_CPUINT)n;
   } else if (const char* v = option_value(arg, {"--channels", "-c"})) {
-    int n = std::atoi(v);
+    if (!option_number(arg, v, kMaxChannels, n)) return Parsed::error;
     s.dac_chans = s.adc_chans = n < 1 ? 2 : (t_CPUINT)n;
   } else if (const char* v = option_value(arg, {"--out", "-o"})) {
-    int n = std::atoi(v);
+    if (!option_number(arg, v, kMaxChannels, n)) return Parsed::error;
     s.dac_chans = n < 1 ? 2 : (t_CPUINT)n;
   } else if (const char* v = option_value(arg, {"--in", "-i"})) {
-    int n = std::atoi(v);
+    if (!option_number(arg, v, kMaxChannels, n)) return Parsed::error;
     s.adc_chans = n < 1 ? 2 : (t_CPUINT)n;
   } else if (const char* v = option_value(arg, {"--level"})) {
-    g_priority = std::atoi(v);
+    if (!option_number(arg, v, kNoLimit, n)) return Parsed::error;
+    g_priority = (t_CPINT)n;
     s.set_priority = TRUE;
   } else if (const char* v = option_value(arg, {"--watchdog"})) {
     s.watchdog = TRUE;
@@ -218,13 +250,16 @@ Parsed first_pass_option(const char* arg, Settings& s) {
   } else if (arg[0] == '@') {
     set_host(arg + 1);
   } else if (const char* v = option_value(arg, {"--port", "-p"})) {
-    g_port = std::atoi(v);
+    if (!option_number(arg, v, kNoLimit, n)) return Parsed::error;
+    g_port = (t_CPINT)n;
   } else if (prefix(arg, "--auto") || prefix(arg, "-u")) {
     s.auto_depend = TRUE;
   } else if (const char* v = option_value(arg, {"--log", "--verbose", "-v"})) {
-    s.log_level = *v ? std::atoi(v) : CP_LOG_INFO;
+    if (!option_number(arg, v, kNoLimit, n)) return Parsed::error;
+    s.log_level = *v ? (int)n : CP_LOG_INFO;
   } else if (const char* v = option_value(arg, {"--adaptive"})) {
-    s.adaptive = *v ? std::atoi(v) : -1;
+    if (!option_number(arg, v, kMaxBufferFrames, n)) return Parsed::error;
+    s.adaptive = *v ? n : -1;
   } else if (const char* what = option_value(arg, {"--deprecate"})) {
     if (same(what, ":stop")) {
       s.deprecate_level = 0;
@@ -475,7 +510,7 @@ int chip_main(int argc, const char** argv) {
       } else if (same(arg, "--nodump") || same(arg, "-d")) {
         compiler->emitter->dump_code = FALSE;
       } else if (is_count(arg, &rest)) {
-        count = std::atoi(rest);
+        count = (int)std::strtol(rest, nullptr, 10);  // in range: the first pass checked
       }
       continue;
     }
@@ -523,7 +558,10 @@ int chip_main(int argc, const char** argv) {
   // With halt on and nothing sporked (every count 0) there is nothing to run:
   // the machine only stops when a shred ends.
   bool nothing_to_run = s.halt && vm->num_shreds() == 0;
-  if (status == 0 && !g_interrupted && !nothing_to_run) vm->run();
+  if (status == 0 && !g_interrupted && !nothing_to_run && !vm->run()) {
+    EM_printf("[chip]: %s\n", vm->last_error().c_str());
+    status = 1;
+  }
 
   // Shutdown in order: no new interrupt handling, resources, machine,
   // compiler.

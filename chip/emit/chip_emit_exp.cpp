@@ -522,7 +522,10 @@ t_CPBOOL emit_engine_emit_exp_dot_member(Chip_Emitter* emit, a_Exp_Dot_Member_* 
     if (value->addr) {
       emit->append(new Chip_Instr_Dot_Static_Import_Data(value->addr, kind, emit_var));
     } else {
-      emit->append(new Chip_Instr_Reg_Push_Imm(ptr_imm(the_class)));
+      // The static data lives with the class that declared the variable,
+      // which may be an ancestor of the class named or of the object's.
+      Chip_Type* owner = value->owner_class ? value->owner_class : the_class;
+      emit->append(new Chip_Instr_Reg_Push_Imm(ptr_imm(owner)));
       emit->append(new Chip_Instr_Dot_Static_Data(value->offset, kind, emit_var));
     }
     return TRUE;

@@ -13,12 +13,27 @@
  * Scanner faults (flex's fatal errors) are reported through EM_error2 at
  * line 0 and end the source: yylex gives the parser end of input from then on
  * and chip_lex_failed() tells the caller.
+ *
+ * Scanning is linear in the length of the source, whatever its tokens:
+ *   - A refill reads as much as the buffer holds, and the buffer doubles
+ *     when one token fills it. (flex rescans the token begun so far on every
+ *     refill; with reads of a fixed size a token of n bytes would cost n^2.)
+ *   - A double quote that opens no complete string is an illegal token and
+ *     scanning resumes just after it. Instead of letting the automaton find
+ *     that out by reading ahead and backing up at every such quote, the
+ *     unclosed text is matched once as a token of its own, ending where the
+ *     string fails (a backslash before a newline, or the end of input). Every
+ *     quote up to that point would fail at the same place (inside the unclosed
+ *     text each of them stands escaped), so until the scan passes it, in the
+ *     start condition NO_STRING, a quote is at once an illegal token.
  */
 
 %option noyywrap nounput noinput nodefault
+%s NO_STRING
 
 %{
 #include <charconv>
+#include <climits>
 #include <cstring>
 
 #include "chip/front/chip_absyn.h"
@@ -27,7 +42,8 @@
 #include "chip/util/chip_errmsg.h"
 
 #define YY_BUF_SIZE 16384
-#define YY_READ_BUF_SIZE 8192
+// No cap of our own on a read: flex reads as much as fits in the buffer.
+#define YY_READ_BUF_SIZE INT_MAX
 
 namespace {
 struct ChipLexFault {};
@@ -40,9 +56,15 @@ c_str scan_string(const char* text, int len);
 
 #define YY_FATAL_ERROR(msg) chip_lex_fault(msg)
 #define YY_DECL static int chip_scan_token(void)
-#define YY_USER_ACTION { EM_tokPos = char_pos; char_pos += yyleng; }
+#define YY_USER_ACTION { EM_tokPos = char_pos; char_pos += yyleng; leave_no_string(); }
 
 int char_pos = 1;
+
+namespace {
+// Where the latest unclosed string fails (a position as char_pos counts).
+int g_no_string_end = 0;
+void leave_no_string();
+}
 %}
 
 %%
@@ -146,17 +168,30 @@ int char_pos = 1;
 [0-9]+[uUlL]*               { yylval.ival = scan_int(yytext, 10); return T_INT; }
 [0-9]+"."[0-9]*|"."[0-9]+   { yylval.fval = scan_float(yytext, yyleng); return T_FLOAT; }
 [A-Za-z_][A-Za-z0-9_]*      { yylval.sval = checked_strdup(yytext); return T_ID; }
-\"(\\.|[^\\"])*\"           { yylval.sval = scan_string(yytext, yyleng); return T_STRING; }
+<INITIAL>\"(\\.|[^\\"])*\"  { yylval.sval = scan_string(yytext, yyleng); return T_STRING; }
+<INITIAL>\"(\\.|[^\\"])*     {
+                            EM_error(EM_tokPos, "illegal token");
+                            g_no_string_end = EM_tokPos + yyleng;
+                            yyless(1);
+                            char_pos = EM_tokPos + 1;
+                            if (char_pos < g_no_string_end) BEGIN(NO_STRING);
+                          }
 
 .                       { EM_error(EM_tokPos, "illegal token"); }
 
-<<EOF>>                 { EM_tokPos = char_pos; char_pos = 1; yyterminate(); }
+<<EOF>>                 { EM_tokPos = char_pos; char_pos = 1; BEGIN(INITIAL); yyterminate(); }
 
 %%
 
 namespace {
 
 t_CPBOOL lex_failed = FALSE;
+
+// After each token: once the scan reaches the place where the latest
+// unclosed string fails, quotes open strings again.
+void leave_no_string() {
+  if (YY_START == NO_STRING && char_pos >= g_no_string_end) BEGIN(INITIAL);
+}
 
 void chip_lex_fault(const char* msg) {
   EM_error2(0, "%s", msg);
@@ -214,6 +249,7 @@ void chip_lex_begin(FILE* stream) {
   char_pos = 1;
   EM_tokPos = 0;
   yyrestart(stream);
+  BEGIN(INITIAL);
 }
 
 void chip_lex_end() { yylex_destroy(); }

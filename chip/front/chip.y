@@ -2,18 +2,22 @@
  *
  * An LALR(1) grammar without error productions: the first syntax error
  * ends the parse. Every node records the scanner's current line (POS) at the
- * moment of its reduction. Lists are right-recursive and built by prepending,
- * so they come out in source order. Expression levels run from the loosest
+ * moment of its reduction. Lists are left-recursive, so that the parser's
+ * stack holds one list however long it grows (only nesting is limited by
+ * the stack), and are built by appending to their last node (the reductions
+ * carry the first and the last node), so they come out in source order.
+ * Expression levels run from the loosest
  * binding (comma lists) to the tightest (postfix and primary expressions);
  * every binary level is left-associative.
  *
- * The grammar has 37 shift/reduce conflicts, all resolved by shifting, which
+ * The grammar has 74 shift/reduce conflicts, all resolved by shifting, which
  * is the intended reading:
- *   - 34 (one per token that can start a statement): a statement list
- *     followed by another statement keeps growing rather than closing its
- *     section (at the top level and in class bodies);
+ *   - 68, 34 at the top level and 34 in class bodies (one per token that can
+ *     start a statement): a statement list followed by another statement
+ *     keeps growing rather than closing its section;
  *   - 1: "else" binds to the nearest "if";
- *   - 1: in "int a, b" the comma continues the declaration list;
+ *   - 4 (one per form of declaration): in "int a, b" the comma continues
+ *     the declaration list;
  *   - 1: "[a][b]" is one subscript of two pairs, not a subscript of "[a]".
  * %expect pins their number so that a new conflict breaks the build.
  */
@@ -32,28 +36,58 @@ void yyerror(const char* msg);
 
 %code requires {
 #include "chip/front/chip_absyn.h"
+
+// A list being read: its first and its last node.
+template <class Node>
+struct Chip_List_Build {
+  Node head;
+  Node tail;
+};
 }
 
-%expect 37
+%code {
+namespace {
+
+template <class Node>
+Chip_List_Build<Node> list_start(Node node) {
+  return Chip_List_Build<Node>{node, node};
+}
+
+// Links node after the list's last node. The node's own `next` is kept, as
+// prepending kept it (a parenthesised comma list stays whole).
+template <class Node>
+Chip_List_Build<Node> list_append(Chip_List_Build<Node> list, Node node) {
+  list.tail->next = node;
+  list.tail = node;
+  return list;
+}
+
+}  // namespace
+}
+
+%expect 74
 
 %union {
   t_CPINT ival;
   t_CPFLOAT fval;
   c_str sval;
-  a_Program program;
+  Chip_List_Build<a_Program> program;
   a_Section section;
-  a_Stmt_List stmt_list;
+  Chip_List_Build<a_Stmt_List> stmt_list;
   a_Class_Def class_def;
   a_Class_Ext class_ext;
   a_Class_Body class_body;
+  Chip_List_Build<a_Class_Body> class_sections;
   a_Stmt stmt;
   a_Exp exp;
+  Chip_List_Build<a_Exp> exp_list;
   a_Func_Def func_def;
-  a_Var_Decl_List var_decl_list;
+  Chip_List_Build<a_Var_Decl_List> var_decl_list;
   a_Var_Decl var_decl;
   a_Type_Decl type_decl;
-  a_Arg_List arg_list;
-  a_Id_List id_list;
+  Chip_List_Build<a_Arg_List> arg_list;
+  a_Id_List id_name;
+  Chip_List_Build<a_Id_List> id_list;
   a_Array_Sub array_sub;
   a_Complex complex_exp;
   a_Polar polar_exp;
@@ -94,8 +128,10 @@ void yyerror(const char* msg);
 %type <stmt_list> statement_list
 %type <class_def> class_def
 %type <class_ext> class_ext iface_ext
-%type <class_body> class_body class_sections
-%type <id_list> id_list dotted_name
+%type <class_body> class_body
+%type <class_sections> class_sections
+%type <id_list> id_list
+%type <id_name> dotted_name
 %type <func_def> func_def
 %type <ival> class_access func_keyword static_keyword
 %type <ival> chip_operator arrow_operator unary_operator
@@ -103,7 +139,8 @@ void yyerror(const char* msg);
 %type <arg_list> arg_list
 %type <stmt> statement jump_statement selection_statement loop_statement
 %type <stmt> code_block expression_statement
-%type <exp> expression chip_expression arrow_expression decl_expression
+%type <exp_list> expression
+%type <exp> chip_expression arrow_expression decl_expression
 %type <exp> conditional_expression logical_or logical_and inclusive_or
 %type <exp> exclusive_or and_expression equality relational shift additive
 %type <exp> multiplicative tilde_expression cast_expression unary_expression
@@ -121,57 +158,57 @@ void yyerror(const char* msg);
 /* ---- program and classes ---- */
 
 program
-  : section                 { $$ = g_program = new_program($1, POS); }
-  | section program         { $$ = g_program = prepend_program($1, $2, POS); }
+  : section                 { $$ = list_start(new_program($1, POS)); g_program = $$.head; }
+  | program section         { $$ = list_append($1, new_program($2, POS)); g_program = $$.head; }
   ;
 
 section
-  : statement_list          { $$ = new_section_stmt($1, POS); }
+  : statement_list          { $$ = new_section_stmt($1.head, POS); }
   | func_def                { $$ = new_section_func_def($1, POS); }
   | class_def               { $$ = new_section_class_def($1, POS); }
   ;
 
 class_def
   : class_access "class" id_list "{" class_body "}"
-      { $$ = new_class_def($1, $3, NULL, $5, POS); }
+      { $$ = new_class_def($1, $3.head, NULL, $5, POS); }
   | class_access "class" id_list class_ext "{" class_body "}"
-      { $$ = new_class_def($1, $3, $4, $6, POS); }
+      { $$ = new_class_def($1, $3.head, $4, $6, POS); }
   | class_access "interface" id_list "{" class_body "}"
-      { $$ = new_iface_def($1, $3, NULL, $5, POS); }
+      { $$ = new_iface_def($1, $3.head, NULL, $5, POS); }
   | class_access "interface" id_list iface_ext "{" class_body "}"
-      { $$ = new_iface_def($1, $3, $4, $6, POS); }
+      { $$ = new_iface_def($1, $3.head, $4, $6, POS); }
   ;
 
 class_ext
-  : "implements" id_list                          { $$ = new_class_ext(NULL, $2, POS); }
-  | "implements" id_list "extends" dotted_name    { $$ = new_class_ext($4, $2, POS); }
+  : "implements" id_list                          { $$ = new_class_ext(NULL, $2.head, POS); }
+  | "implements" id_list "extends" dotted_name    { $$ = new_class_ext($4, $2.head, POS); }
   | "extends" dotted_name                         { $$ = new_class_ext($2, NULL, POS); }
-  | "extends" dotted_name "implements" id_list    { $$ = new_class_ext($2, $4, POS); }
+  | "extends" dotted_name "implements" id_list    { $$ = new_class_ext($2, $4.head, POS); }
   ;
 
 iface_ext
-  : "extends" id_list       { $$ = new_class_ext(NULL, $2, POS); }
+  : "extends" id_list       { $$ = new_class_ext(NULL, $2.head, POS); }
   ;
 
 class_body
-  : class_sections          { $$ = $1; }
+  : class_sections          { $$ = $1.head; }
   | %empty                  { $$ = NULL; }
   ;
 
 class_sections
-  : class_section                   { $$ = new_class_body($1, POS); }
-  | class_section class_sections    { $$ = prepend_class_body($1, $2, POS); }
+  : class_section                   { $$ = list_start(new_class_body($1, POS)); }
+  | class_sections class_section    { $$ = list_append($1, new_class_body($2, POS)); }
   ;
 
 class_section
-  : statement_list          { $$ = new_section_stmt($1, POS); }
+  : statement_list          { $$ = new_section_stmt($1.head, POS); }
   | func_def                { $$ = new_section_func_def($1, POS); }
   | class_def               { $$ = new_section_class_def($1, POS); }
   ;
 
 id_list
-  : T_ID                    { $$ = new_id_list($1, POS); }
-  | T_ID "," id_list        { $$ = prepend_id_list($1, $3, POS); }
+  : T_ID                    { $$ = list_start(new_id_list($1, POS)); }
+  | id_list "," T_ID        { $$ = list_append($1, new_id_list($3, POS)); }
   ;
 
 dotted_name
@@ -181,11 +218,11 @@ dotted_name
 
 func_def
   : func_keyword static_keyword return_type T_ID "(" arg_list ")" code_block
-      { $$ = new_func_def($1, $2, $3, $4, $6, $8, POS); }
+      { $$ = new_func_def($1, $2, $3, $4, $6.head, $8, POS); }
   | func_keyword static_keyword return_type T_ID "(" ")" code_block
       { $$ = new_func_def($1, $2, $3, $4, NULL, $7, POS); }
   | func_keyword static_keyword return_type T_ID "(" arg_list ")" ";"
-      { $$ = new_func_def($1, $2, $3, $4, $6, NULL, POS); }
+      { $$ = new_func_def($1, $2, $3, $4, $6.head, NULL, POS); }
   | func_keyword static_keyword return_type T_ID "(" ")" ";"
       { $$ = new_func_def($1, $2, $3, $4, NULL, NULL, POS); }
   ;
@@ -230,15 +267,15 @@ return_type
   ;
 
 arg_list
-  : type_decl var_decl                  { $$ = new_arg_list($1, $2, POS); }
-  | type_decl var_decl "," arg_list     { $$ = prepend_arg_list($1, $2, $4, POS); }
+  : type_decl var_decl                  { $$ = list_start(new_arg_list($1, $2, POS)); }
+  | arg_list "," type_decl var_decl     { $$ = list_append($1, new_arg_list($3, $4, POS)); }
   ;
 
 /* ---- statements ---- */
 
 statement_list
-  : statement                   { $$ = new_stmt_list($1, POS); }
-  | statement statement_list    { $$ = prepend_stmt_list($1, $2, POS); }
+  : statement                   { $$ = list_start(new_stmt_list($1, POS)); }
+  | statement_list statement    { $$ = list_append($1, new_stmt_list($2, POS)); }
   ;
 
 statement
@@ -251,50 +288,50 @@ statement
 
 jump_statement
   : "return" ";"                { $$ = new_stmt_from_return(NULL, POS); }
-  | "return" expression ";"     { $$ = new_stmt_from_return($2, POS); }
+  | "return" expression ";"     { $$ = new_stmt_from_return($2.head, POS); }
   | "break" ";"                 { $$ = new_stmt_from_break(POS); }
   | "continue" ";"              { $$ = new_stmt_from_continue(POS); }
   ;
 
 selection_statement
   : "if" "(" expression ")" statement
-      { $$ = new_stmt_from_if($3, $5, NULL, POS); }
+      { $$ = new_stmt_from_if($3.head, $5, NULL, POS); }
   | "if" "(" expression ")" statement "else" statement
-      { $$ = new_stmt_from_if($3, $5, $7, POS); }
+      { $$ = new_stmt_from_if($3.head, $5, $7, POS); }
   ;
 
 loop_statement
   : "while" "(" expression ")" statement
-      { $$ = new_stmt_from_while($3, $5, POS); }
+      { $$ = new_stmt_from_while($3.head, $5, POS); }
   | "do" statement "while" "(" expression ")" ";"
-      { $$ = new_stmt_from_do_while($5, $2, POS); }
+      { $$ = new_stmt_from_do_while($5.head, $2, POS); }
   | "for" "(" expression_statement expression_statement ")" statement
       { $$ = new_stmt_from_for($3, $4, NULL, $6, POS); }
   | "for" "(" expression_statement expression_statement expression ")" statement
-      { $$ = new_stmt_from_for($3, $4, $5, $7, POS); }
+      { $$ = new_stmt_from_for($3, $4, $5.head, $7, POS); }
   | "until" "(" expression ")" statement
-      { $$ = new_stmt_from_until($3, $5, POS); }
+      { $$ = new_stmt_from_until($3.head, $5, POS); }
   | "do" statement "until" "(" expression ")" ";"
-      { $$ = new_stmt_from_do_until($5, $2, POS); }
+      { $$ = new_stmt_from_do_until($5.head, $2, POS); }
   | "repeat" "(" expression ")" statement
-      { $$ = new_stmt_from_loop($3, $5, POS); }
+      { $$ = new_stmt_from_loop($3.head, $5, POS); }
   ;
 
 code_block
   : "{" "}"                     { $$ = new_stmt_from_code(NULL, POS); }
-  | "{" statement_list "}"      { $$ = new_stmt_from_code($2, POS); }
+  | "{" statement_list "}"      { $$ = new_stmt_from_code($2.head, POS); }
   ;
 
 expression_statement
   : ";"                         { $$ = NULL; }
-  | expression ";"              { $$ = new_stmt_from_expression($1, POS); }
+  | expression ";"              { $$ = new_stmt_from_expression($1.head, POS); }
   ;
 
 /* ---- expressions, loosest binding first ---- */
 
 expression
-  : chip_expression                     { $$ = $1; }
-  | chip_expression "," expression      { $$ = prepend_expression($1, $3, POS); }
+  : chip_expression                     { $$ = list_start($1); }
+  | expression "," chip_expression      { $$ = list_append($1, $3); }
   ;
 
 chip_expression
@@ -333,15 +370,15 @@ arrow_operator
 
 decl_expression
   : conditional_expression
-  | type_decl var_decl_list                 { $$ = new_exp_decl($1, $2, 0, POS); }
-  | "static" type_decl var_decl_list        { $$ = new_exp_decl($2, $3, 1, POS); }
-  | "same" var_decl_list                    { $$ = new_exp_decl(NULL, $2, 0, POS); }
-  | "static" "same" var_decl_list           { $$ = new_exp_decl(NULL, $3, 1, POS); }
+  | type_decl var_decl_list                 { $$ = new_exp_decl($1, $2.head, 0, POS); }
+  | "static" type_decl var_decl_list        { $$ = new_exp_decl($2, $3.head, 1, POS); }
+  | "same" var_decl_list                    { $$ = new_exp_decl(NULL, $2.head, 0, POS); }
+  | "static" "same" var_decl_list           { $$ = new_exp_decl(NULL, $3.head, 1, POS); }
   ;
 
 var_decl_list
-  : var_decl                        { $$ = new_var_decl_list($1, POS); }
-  | var_decl "," var_decl_list      { $$ = prepend_var_decl_list($1, $3, POS); }
+  : var_decl                        { $$ = list_start(new_var_decl_list($1, POS)); }
+  | var_decl_list "," var_decl      { $$ = list_append($1, new_var_decl_list($3, POS)); }
   ;
 
 var_decl
@@ -351,8 +388,8 @@ var_decl
   ;
 
 array_sub
-  : "[" expression "]"              { $$ = new_array_sub($2, POS); }
-  | "[" expression "]" array_sub    { $$ = prepend_array_sub($4, $2, POS); }
+  : "[" expression "]"              { $$ = new_array_sub($2.head, POS); }
+  | "[" expression "]" array_sub    { $$ = prepend_array_sub($4, $2.head, POS); }
   ;
 
 empty_brackets
@@ -361,17 +398,17 @@ empty_brackets
   ;
 
 complex_literal
-  : "#(" expression ")"     { $$ = new_complex($2, POS); }
+  : "#(" expression ")"     { $$ = new_complex($2.head, POS); }
   ;
 
 polar_literal
-  : "%(" expression ")"     { $$ = new_polar($2, POS); }
+  : "%(" expression ")"     { $$ = new_polar($2.head, POS); }
   ;
 
 conditional_expression
   : logical_or
   | logical_or "?" expression ":" conditional_expression
-      { $$ = new_exp_from_if($1, $3, $5, POS); }
+      { $$ = new_exp_from_if($1, $3.head, $5, POS); }
   ;
 
 logical_or
@@ -472,7 +509,7 @@ postfix_expression
   : primary_expression
   | postfix_expression array_sub            { $$ = new_exp_from_array($1, $2, POS); }
   | postfix_expression "(" ")"              { $$ = new_exp_from_func_call($1, NULL, POS); }
-  | postfix_expression "(" expression ")"   { $$ = new_exp_from_func_call($1, $3, POS); }
+  | postfix_expression "(" expression ")"   { $$ = new_exp_from_func_call($1, $3.head, POS); }
   | postfix_expression "." T_ID             { $$ = new_exp_from_member_dot($1, $3, POS); }
   | postfix_expression "++"                 { $$ = new_exp_from_postfix($1, ae_op_plusplus, POS); }
   | postfix_expression "--"                 { $$ = new_exp_from_postfix($1, ae_op_minusminus, POS); }
@@ -486,8 +523,8 @@ primary_expression
   | array_sub               { $$ = new_exp_from_array_lit($1, POS); }
   | complex_literal         { $$ = new_exp_from_complex($1, POS); }
   | polar_literal           { $$ = new_exp_from_polar($1, POS); }
-  | "<<<" expression ">>>"  { $$ = new_exp_from_hack($2, POS); }
-  | "(" expression ")"      { $$ = $2; }
+  | "<<<" expression ">>>"  { $$ = new_exp_from_hack($2.head, POS); }
+  | "(" expression ")"      { $$ = $2.head; }
   | "(" ")"                 { $$ = new_exp_from_nil(POS); }
   ;
 

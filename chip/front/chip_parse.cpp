@@ -46,6 +46,113 @@ FILE* open_named(c_constr fname) {
   return std::fopen(g_filename, "r");
 }
 
+// Measures how deep a tree nests, stopping at the first node deeper than
+// CHIP_MAX_NESTING (its own recursion is bounded the same way), which it
+// reports.
+class Nesting_Check {
+ public:
+  t_CPBOOL program(a_Program prog) {
+    for (; prog; prog = prog->next) {
+      if (!section(prog->section, 1)) return FALSE;
+    }
+    return TRUE;
+  }
+
+ private:
+  static t_CPBOOL within(int depth, int line, c_constr what) {
+    if (depth <= CHIP_MAX_NESTING) return TRUE;
+    EM_error2(line, "%s nested too deeply", what);
+    return FALSE;
+  }
+
+  t_CPBOOL section(a_Section sec, int depth) {
+    switch (sec->s_type) {
+      case ae_section_stmt: return stmt_list(sec->stmt_list, depth);
+      case ae_section_func: return !sec->func_def->code || stmt(sec->func_def->code, depth);
+      case ae_section_class: return class_def(sec->class_def, depth);
+      default: return TRUE;
+    }
+  }
+
+  t_CPBOOL class_def(a_Class_Def def, int depth) {
+    if (!within(depth, def->line_no, "class definition")) return FALSE;
+    for (a_Class_Body body = def->body; body; body = body->next) {
+      if (!section(body->section, depth + 1)) return FALSE;
+    }
+    return TRUE;
+  }
+
+  t_CPBOOL stmt_list(a_Stmt_List list, int depth) {
+    for (; list; list = list->next) {
+      if (!stmt(list->stmt, depth)) return FALSE;
+    }
+    return TRUE;
+  }
+
+  t_CPBOOL stmt(a_Stmt s, int depth) {
+    if (!s) return TRUE;
+    if (!within(depth, s->line_no, "statement")) return FALSE;
+    const int in = depth + 1;
+    switch (s->s_type) {
+      case ae_stmt_exp: return exp(s->stmt_exp, depth);  // the statement is its expression
+      case ae_stmt_while: return exp(s->stmt_while.cond, in) && stmt(s->stmt_while.body, in);
+      case ae_stmt_until: return exp(s->stmt_until.cond, in) && stmt(s->stmt_until.body, in);
+      case ae_stmt_for:
+        return stmt(s->stmt_for.c1, in) && stmt(s->stmt_for.c2, in) &&
+               exp(s->stmt_for.c3, in) && stmt(s->stmt_for.body, in);
+      case ae_stmt_loop: return exp(s->stmt_loop.cond, in) && stmt(s->stmt_loop.body, in);
+      case ae_stmt_if:
+        return exp(s->stmt_if.cond, in) && stmt(s->stmt_if.if_body, in) &&
+               stmt(s->stmt_if.else_body, in);
+      case ae_stmt_code: return stmt_list(s->stmt_code.stmt_list, in);
+      case ae_stmt_return: return exp(s->stmt_return.val, in);
+      default: return TRUE;
+    }
+  }
+
+  t_CPBOOL array_sub(a_Array_Sub sub, int depth) { return !sub || exp(sub->exp_list, depth); }
+
+  // Every expression of a list, at the same depth.
+  t_CPBOOL exp(a_Exp e, int depth) {
+    for (; e; e = e->next) {
+      if (!within(depth, e->line_no, "expression")) return FALSE;
+      if (!exp_parts(e, depth + 1)) return FALSE;
+    }
+    return TRUE;
+  }
+
+  t_CPBOOL exp_parts(a_Exp e, int in) {
+    switch (e->s_type) {
+      case ae_exp_binary: return exp(e->binary.lhs, in) && exp(e->binary.rhs, in);
+      case ae_exp_unary:
+        return exp(e->unary.exp, in) && array_sub(e->unary.array, in) && stmt(e->unary.code, in);
+      case ae_exp_cast: return exp(e->cast.exp, in);
+      case ae_exp_postfix: return exp(e->postfix.exp, in);
+      case ae_exp_dur: return exp(e->dur.base, in) && exp(e->dur.unit, in);
+      case ae_exp_array: return exp(e->array.base, in) && array_sub(e->array.indices, in);
+      case ae_exp_func_call: return exp(e->func_call.func, in) && exp(e->func_call.args, in);
+      case ae_exp_dot_member: return exp(e->dot_member.base, in);
+      case ae_exp_if:
+        return exp(e->exp_if.cond, in) && exp(e->exp_if.if_exp, in) &&
+               exp(e->exp_if.else_exp, in);
+      case ae_exp_decl:
+        for (a_Var_Decl_List list = e->decl.var_decl_list; list; list = list->next) {
+          if (!array_sub(list->var_decl->array, in)) return FALSE;
+        }
+        return TRUE;
+      case ae_exp_primary:
+        switch (e->primary.s_type) {
+          case ae_primary_array: return array_sub(e->primary.array, in);
+          case ae_primary_hack: return exp(e->primary.exp, in);
+          case ae_primary_complex: return exp(e->primary.complex->re, in);
+          case ae_primary_polar: return exp(e->primary.polar->mod, in);
+          default: return TRUE;
+        }
+      default: return TRUE;
+    }
+  }
+};
+
 }  // namespace
 
 FILE* open_cat_chip(c_str path, size_t capacity) {
@@ -100,6 +207,7 @@ t_CPBOOL chip_parse(c_constr fname, FILE* fd, c_constr code) {
   t_CPBOOL ok = result == 0 && !chip_lex_failed() && g_program != nullptr;
   chip_lex_end();
   set_current_pool(previous);
+  if (ok) ok = Nesting_Check().program(g_program);
 
   if (ok) {
     g_program->pool = pool;

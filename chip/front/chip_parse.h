@@ -23,6 +23,16 @@
 // Capacity of g_filename, terminator included.
 enum { CHIP_FILENAME_MAX = 1024 };
 
+// Deepest nesting a source may have: expressions inside expressions (a
+// chain `a + b + c ...` nests one level per operator), statements inside
+// statements, class definitions inside class definitions, counted together
+// from the top of the file. The passes after the parser recurse once per
+// level, so a deeper tree could exhaust the native stack; it is refused
+// with "expression nested too deeply" (or "statement ...", "class
+// definition ...") at the line where the limit is passed. The parser's own
+// stack (10000 entries) limits some nestings earlier ("memory exhausted").
+enum { CHIP_MAX_NESTING = 2000 };
+
 // Root of the tree of the last successful parse (null before each parse and
 // after a failed one).
 extern a_Program g_program;
@@ -34,7 +44,8 @@ extern char g_filename[CHIP_FILENAME_MAX];
 // Parses one source. fname is always given; fd is an open stream (rewound
 // before parsing, not closed) or null; code is the source text or null. With
 // neither, the file fname is opened (see open_cat_chip). Returns TRUE when the
-// source parsed, with the tree in g_program.
+// source parsed, and nests no deeper than CHIP_MAX_NESTING, with the tree in
+// g_program.
 t_CPBOOL chip_parse(c_constr fname, FILE* fd, c_constr code);
 
 // Whether the file fname can be opened as chip_parse would open it; FALSE

@@ -357,8 +357,10 @@ t_CPBOOL type_engine_scan0_class_def(Chip_Env* env, a_Class_Def_* class_def) {
     the_class->info->add_ref();
     the_class->info->name = the_class->name;
     the_class->info->parent = env->curr;
-    // TODO(vm): the class's pre-constructor code object is made here once the
-    // virtual machine's code type exists; the emitter fills it.
+    // The pre-constructor exists from now on, empty, so that code emitted
+    // before the class's own definition (an instance made earlier in the
+    // file) can refer to it; the emitter fills it when it reaches the class.
+    the_class->info->pre_ctor = context->new_Chip_VM_Code();
     env->curr->type.add(name, the_class);
 
     // The class as a value (so the class name can stand in expressions, for

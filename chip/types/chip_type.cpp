@@ -3,11 +3,15 @@
 
 #include <cctype>
 #include <cstring>
+#include <map>
+#include <set>
+#include <vector>
 
 #include "chip/types/chip_type_stmt.h"
 #include "chip/util/chip_errmsg.h"
 #include "chip/vm/chip_lang.h"
 #include "chip/vm/chip_lang_uana.h"
+#include "chip/vm/chip_vm.h"
 
 // ---------------------------------------------------------------------------
 // Built-in types, constructed in this order before main and destroyed in
@@ -224,6 +228,13 @@ Chip_Namespace* Chip_Context::new_Chip_Namespace() {
   n->registry = &new_nspc;
   new_nspc.push_back(n);
   return n;
+}
+
+Chip_VM_Code* Chip_Context::new_Chip_VM_Code() {
+  Chip_VM_Code* code = new Chip_VM_Code();
+  code->registry = &new_funcs;
+  new_funcs.push_back(code);
+  return code;
 }
 
 void Chip_Context::teardown() {
@@ -583,6 +594,119 @@ t_CPBOOL type_engine_unload_context(Chip_Env* env) {
   return TRUE;
 }
 
+namespace {
+
+// One object that constructing a class constructs, every time: its parent
+// class's part, or a member that its pre-constructor instantiates (declared
+// without @, or an array with sizes whose elements are made with it).
+struct Construction {
+  Chip_Type* type;
+  a_Var_Decl member;  // null: the parent
+  int line;
+};
+
+// The members a class-level declaration instantiates, as the emitter makes
+// them (a declaration that is an assignment target makes no object).
+void member_constructions(a_Exp_Decl_* decl, std::vector<Construction>& out) {
+  const t_CPBOOL is_ref = decl->type && decl->type->ref;
+  if (is_ref || (decl->self && decl->self->emit_var)) return;
+  for (a_Var_Decl_List list = decl->var_decl_list; list; list = list->next) {
+    a_Var_Decl var = list->var_decl;
+    Chip_Value* value = var->value;
+    if (!value || !value->is_member || !isobj(value->type)) continue;
+    Chip_Type* made = value->type;
+    if (var->array) {
+      if (!var->array->exp_list) continue;
+      made = made->array_type;
+    }
+    if (made && isobj(made)) out.push_back({made, var, var->line_no});
+  }
+}
+
+// What constructing a class of this file constructs. Declarations stand at
+// the top of class-level statements, alone, in a list or as an operand.
+std::vector<Construction> constructions(a_Class_Def class_def) {
+  std::vector<Construction> out;
+  Chip_Type* the_class = class_def->type;
+  if (the_class->parent) out.push_back({the_class->parent, nullptr, class_def->line_no});
+  for (a_Class_Body body = class_def->body; body; body = body->next) {
+    if (body->section->s_type != ae_section_stmt) continue;
+    for (a_Stmt_List list = body->section->stmt_list; list; list = list->next) {
+      if (!list->stmt || list->stmt->s_type != ae_stmt_exp) continue;
+      std::vector<a_Exp> pending{list->stmt->stmt_exp};
+      while (!pending.empty()) {
+        a_Exp exp = pending.back();
+        pending.pop_back();
+        for (; exp; exp = exp->next) {
+          if (exp->s_type == ae_exp_decl) member_constructions(&exp->decl, out);
+          if (exp->s_type == ae_exp_binary) {
+            pending.push_back(exp->binary.lhs);
+            pending.push_back(exp->binary.rhs);
+          }
+        }
+      }
+    }
+  }
+  return out;
+}
+
+// The classes a program defines, nested ones included, in source order.
+void defined_classes(a_Class_Def class_def, std::vector<a_Class_Def>& out) {
+  if (!class_def->type) return;
+  out.push_back(class_def);
+  for (a_Class_Body body = class_def->body; body; body = body->next) {
+    if (body->section->s_type == ae_section_class)
+      defined_classes(body->section->class_def, out);
+  }
+}
+
+// A class whose construction constructs, through members and parents, an
+// object of the class itself would construct without end (the case of a
+// class declaring a member of its own type is refused when it is
+// declared). Refused at the first such construction, with a hint.
+t_CPBOOL check_construction_cycles(a_Program program) {
+  std::vector<a_Class_Def> classes;
+  for (a_Program prog = program; prog; prog = prog->next) {
+    a_Section section = prog->section;
+    if (section->s_type == ae_section_class) defined_classes(section->class_def, classes);
+  }
+  std::map<Chip_Type*, std::vector<Construction>> made;
+  for (a_Class_Def class_def : classes) made[class_def->type] = constructions(class_def);
+
+  for (a_Class_Def class_def : classes) {
+    Chip_Type* the_class = class_def->type;
+    for (const Construction& first : made[the_class]) {
+      // Does constructing `first.type` lead back to the class?
+      std::vector<Chip_Type*> pending{first.type};
+      std::set<Chip_Type*> seen;
+      t_CPBOOL cycle = FALSE;
+      while (!pending.empty() && !cycle) {
+        Chip_Type* t = pending.back();
+        pending.pop_back();
+        if (t == the_class) cycle = TRUE;
+        if (cycle || !seen.insert(t).second) continue;
+        auto it = made.find(t);
+        if (it == made.end()) continue;
+        for (const Construction& next : it->second) pending.push_back(next.type);
+      }
+      if (!cycle) continue;
+      if (first.member) {
+        EM_error2(first.line, "class '%s' contains itself through member '%s' of type '%s'...",
+                  the_class->name.c_str(), S_name(first.member->name),
+                  first.type->display_name().c_str());
+      } else {
+        EM_error2(first.line, "class '%s' contains itself through its parent class '%s'...",
+                  the_class->name.c_str(), first.type->name.c_str());
+      }
+      EM_error2(first.line, "...(hint: declare the member as a reference (@))");
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+}  // namespace
+
 // Type-checks the sections of a context's program that how_much selects.
 t_CPBOOL type_engine_check_context(Chip_Env* env, Chip_Context* context, te_HowMuch how_much) {
   EM_log(CP_LOG_FINER, "(pass 3) type-checking context '%s'...", context->filename.c_str());
@@ -625,6 +749,8 @@ t_CPBOOL type_engine_check_context(Chip_Env* env, Chip_Context* context, te_HowM
         break;
     }
   }
+
+  if (ret && how_much != te_do_no_classes) ret = check_construction_cycles(context->parse_tree);
 
   CHIP_CHECK(env->contexts.size() != 0);
   if (!ret) env->context->has_error = TRUE;

@@ -306,6 +306,9 @@ struct Chip_Context : Chip_VM_Object {
   Chip_Value* new_Chip_Value(Chip_Type* type, const std::string& name);
   Chip_Func* new_Chip_Func();
   Chip_Namespace* new_Chip_Namespace();
+  // An empty code object (no instructions yet), registered like the above
+  // among the functions' records.
+  Chip_VM_Code* new_Chip_VM_Code();
 
   // Deletes every record this context created (done by the destructor).
   void teardown();

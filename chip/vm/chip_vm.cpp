@@ -545,6 +545,7 @@ Chip_VM::Chip_VM()
       m_block(TRUE),
       m_init(FALSE),
       m_audio_started(FALSE),
+      m_audio_failed(FALSE),
       m_num_shreds(0),
       m_last_shred_id(0),
       m_shreduler(nullptr),
@@ -805,7 +806,7 @@ t_CPBOOL Chip_VM::run() {
 
   if (m_block) {
     run(-1);
-    return TRUE;
+    return m_audio_failed ? FALSE : TRUE;
   }
 
   // Callback mode: the command-line files' shreds run here until they first
@@ -815,7 +816,7 @@ t_CPBOOL Chip_VM::run() {
     EM_log(CP_LOG_SYSTEM, "virtual machine stopped...");
     return TRUE;
   }
-  start_audio();
+  if (!start_audio()) return FALSE;
   while (m_is_running) sleep(1);
   return TRUE;
 }
@@ -830,7 +831,7 @@ t_CPBOOL Chip_VM::run(t_CPWORD num_samps) {
       EM_log(CP_LOG_SYSTEM, "virtual machine stopped...");
       return TRUE;
     }
-    if (!m_audio_started) start_audio();
+    if (!m_audio_started && !start_audio()) return TRUE;
     if (m_shreduler->adaptive) {
       m_shreduler->advance_v(num_samps);
     } else {
@@ -1049,15 +1050,23 @@ t_CPBOOL Chip_VM::stop() {
   return TRUE;
 }
 
-void Chip_VM::start_audio() {
-  if (m_audio_started) return;
-  // Marked before the device runs: its first callbacks already read it.
-  m_audio_started = TRUE;
-  if (m_audio) {
+t_CPBOOL Chip_VM::start_audio() {
+  if (m_audio && !m_audio_started) {
     EM_log(CP_LOG_SEVERE, "starting real-time audio...");
-    m_bbq->digi_out()->start();
+    m_audio_started = TRUE;
+    // Without a running device no callback would ever come: nothing could
+    // end the run, so the machine stops here instead.
+    if (!m_bbq->digi_out()->start()) {
+      m_last_error = "cannot open audio output (option: use --silent/-s)";
+      m_audio_failed = TRUE;
+      m_is_running = FALSE;
+      EM_log(CP_LOG_SYSTEM, "virtual machine stopped...");
+      return FALSE;
+    }
     m_bbq->digi_in()->start();
   }
+  m_audio_started = TRUE;
+  return TRUE;
 }
 
 t_CPUINT Chip_VM::srate() const { return Digitalio::sampling_rate(); }

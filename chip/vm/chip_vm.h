@@ -407,8 +407,10 @@ class Chip_VM : public Chip_Object {
   Chip_VM_Shreduler* shreduler() const { return m_shreduler; }
   // Sample rate of the audio facade.
   t_CPUINT srate() const;
-  // Starts the audio units once (marks audio started in every case).
-  void start_audio();
+  // Starts the audio units once (marks audio started in every case). FALSE
+  // when the output side does not start: the last error says so and the
+  // machine stops.
+  t_CPBOOL start_audio();
 
   // Sets the calling thread's real-time priority (round-robin).
   static t_CPBOOL set_priority(t_CPINT priority, Chip_VM* vm);
@@ -457,6 +459,7 @@ class Chip_VM : public Chip_Object {
   t_CPBOOL m_block;
   t_CPBOOL m_init;
   t_CPBOOL m_audio_started;
+  t_CPBOOL m_audio_failed;  // the output side did not start
   std::string m_last_error;
   std::vector<Chip_VM_Shred*> m_shreds;  // never filled; emptied by shutdown
   t_CPUINT m_num_shreds;

@@ -4,7 +4,7 @@
 // a loop; whatever opens is played forwards, backwards and wrapped. A
 // failure to open is a message, never a fault.
 //
-// Seeds: corpus/syn_wvin/, the valid headers of every format that the
+// Seeds: seeds/syn_wvin/, the valid headers of every format that the
 // hostile-file tests start from (tests/chip/support/sound_file_support.h).
 #include <unistd.h>
 

@@ -95,6 +95,42 @@ TEST(ChipMainTest, RefusedSettings) {
   EXPECT_EQ(shell.status, 1);
 }
 
+// A number the machine cannot honour is refused rather than wrapped around
+// or turned into an allocation that cannot be made: one line naming the
+// argument and the largest value the option accepts, status 1, before any
+// file is read. Values at the limits run.
+TEST(ChipMainTest, OutOfRangeOptionValuesAreRefused) {
+  struct Case {
+    const char* arg;
+    long largest;
+  } cases[] = {
+      {"--bufsize2147483647", 65536}, {"-b65537", 65536},
+      {"--out2147483647", 128},       {"-o129", 128},
+      {"--in4294967297", 128},        {"--channels200", 128},
+      {"--srate99999999999999", 1000000},
+      {"-r-99999999999999", 1000000},  // beyond 32 bits either way
+      {"--adaptive2147483647", 65536},
+      {"--bufnum4294967296", 2147483647},
+      {"--dac99999999999", 2147483647},
+      {"--level2147483648", 2147483647},
+      {"--port-2147483649", 2147483647},
+      {"--verbose99999999999999999999", 2147483647},
+      {"--1001", 1000},               // a spork count
+  };
+  for (const Case& c : cases) {
+    ChipRun run = run_chip(std::string("--silent ") + c.arg + " nowhere.chip");
+    EXPECT_EQ(run.status, 1) << c.arg;
+    EXPECT_EQ(run.out, std::string("[chip]: value out of range in '") + c.arg +
+                           "' (largest accepted: " + std::to_string(c.largest) + ")...\n")
+        << c.arg;
+  }
+  std::string file = script("limits.chip", "1::samp => now;\n");
+  ChipRun run = run_chip("--silent --bufsize65536 --adaptive65536 --out128 --in128 --srate1000000 "
+                         "--1000 " + file);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.out, "");
+}
+
 // The buffer size is raised to a power of two; 0 keeps the default. A
 // program reads it back as the length of one buffer.
 TEST(ChipMainTest, BufsizeIsRoundedUpToAPowerOfTwo) {
@@ -168,6 +204,27 @@ TEST(ChipMainTest, AFailingFileStopsTheFilesBesideIt) {
     EXPECT_EQ(run.out.find("good ran"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("1 :(int)"), std::string::npos) << run.out;
   }
+}
+
+// A program is limited in how deeply it nests, never in how long it is:
+// 20,000 statements and 12,000 functions in one file run; an expression
+// nested past the limit is a compile error.
+TEST(ChipMainTest, LongProgramsRunAndOverlyDeepOnesAreRefused) {
+  std::string text = "0 => int x;\n";
+  for (int i = 0; i < 20000; i++) text += "x++;\n";
+  for (int i = 0; i < 12000; i++) {
+    text += "fun int f" + std::to_string(i) + "() { return " + std::to_string(i) + "; }\n";
+  }
+  text += "<<< x, f11999() >>>;\n";
+  ChipRun run = run_chip("--silent " + script("long_program.chip", text));
+  EXPECT_EQ(run.status, 0) << run.out.substr(0, 300);
+  EXPECT_EQ(run.out, "20000 11999 \n");
+
+  std::string deep = "<<< \"never\" >>>;\n1";
+  for (int i = 0; i < 100000; i++) deep += " + 1";
+  run = run_chip("--silent " + script("deep_program.chip", deep + ";\n"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "[deep_program.chip]:line(2): expression nested too deeply\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -275,6 +332,22 @@ TEST(ChipAudioTest, AMissingFileIsReportedBeforeTheDeviceOpens) {
   ChipRun run = run_chip("--verbose1 " + good + " nowhere/missing.chip", disk_env(out));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "[missing.chip]: no such file or directory\n");
+}
+
+// A device that cannot be started (here the disk driver cannot create its
+// file) ends the run: the file's shred runs until it first waits, then the
+// program says why it stops and exits with 1 instead of waiting for
+// callbacks that never come.
+TEST(ChipAudioTest, AnOutputThatCannotStartEndsTheRun) {
+  std::string file = script("no_device.chip",
+                            "<<< \"before\" >>>;\n1::second => now;\n<<< \"after\" >>>;\n");
+  ChipRun run = run_chip(file, disk_env(::testing::TempDir() + "no/such/dir/out.raw"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out.rfind("\"before\" : (string)\n", 0), 0u) << run.out;
+  const std::string last = "[chip]: cannot open audio output (option: use --silent/-s)\n";
+  ASSERT_GE(run.out.size(), last.size()) << run.out;
+  EXPECT_EQ(run.out.substr(run.out.size() - last.size()), last) << run.out;
+  EXPECT_EQ(run.out.find("after"), std::string::npos) << run.out;
 }
 
 // The audio layer's configuration (route, gains, device generation) is kept

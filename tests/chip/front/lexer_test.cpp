@@ -165,12 +165,36 @@ TEST_F(LexerTest, IllegalCharactersAreReportedAndSkipped) {
       {"\"open", "id:open", "[lex.chip]:line(1).char(1): illegal token"},
       {"ok\\", "id:ok", "[lex.chip]:line(1).char(3): illegal token"},
       {"\"bad\\\nx\"", "id:bad id:x", "[lex.chip]:line(2).char(2): illegal token"},
+      // an unclosed string whose quotes stand escaped: each quote is illegal
+      // up to the backslash where the string fails; after it strings open again
+      {"\"\\\"\\\"x\\\n\"ok\"", "id:x str:ok", "[lex.chip]:line(1).char(7): illegal token"},
   };
   for (const Case& c : cases) {
     std::snprintf(g_lasterror, sizeof(g_lasterror), "(none)");
     EXPECT_EQ(lex(c.source), c.tokens) << c.source;
     EXPECT_STREQ(g_lasterror, c.error) << c.source;
     EXPECT_TRUE(anyErrors) << c.source;
+  }
+}
+
+// Tokens far longer than the scanner's buffer (comments, strings,
+// identifiers of megabytes) come out whole, and so does what follows them.
+// (How the time grows with their length is measured in bench/.)
+TEST_F(LexerTest, TokensLongerThanTheBufferComeOutWhole) {
+  const std::string body(1 << 20, 'x');
+  struct Case {
+    std::string source;
+    std::string tokens;
+  } cases[] = {
+      {"a /*" + body + "*/ b", "id:a id:b"},
+      {"a //" + body + "\nb", "id:a id:b"},
+      {"\"" + body + "\" b", "str:" + body + " id:b"},
+      {"a " + body + " b", "id:a id:" + body + " id:b"},
+      {"a /*" + body, "id:a"},
+  };
+  for (const Case& c : cases) {
+    std::string out = lex(c.source);
+    EXPECT_TRUE(out == c.tokens) << c.source.substr(0, 8) << ": " << out.size() << " bytes";
   }
 }
 

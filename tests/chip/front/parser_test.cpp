@@ -197,6 +197,98 @@ TEST_F(ParserTest, DeepNestingGrowsTheStacksUpToTheirLimit) {
   g_program = nullptr;
 }
 
+// The tree may nest CHIP_MAX_NESTING levels (a chain of n terms as a
+// statement of its own reaches level n); one more is refused at its line.
+TEST_F(ParserTest, NestingDeeperThanTheLimitIsRefused) {
+  auto chain = [](int terms) {
+    std::string s = "\n1";
+    for (int i = 1; i < terms; i++) s += " + 1";
+    return s + ";";
+  };
+  auto blocks = [](int depth) { return "\n" + std::string(depth, '{') + std::string(depth, '}'); };
+  struct Case {
+    std::string source;
+    const char* error;  // null: parses
+  } cases[] = {
+      {chain(CHIP_MAX_NESTING), nullptr},
+      {chain(CHIP_MAX_NESTING + 1), "[test.chip]:line(2): expression nested too deeply"},
+      {"x;" + chain(100000), "[test.chip]:line(2): expression nested too deeply"},
+      {blocks(CHIP_MAX_NESTING), nullptr},
+      {blocks(CHIP_MAX_NESTING + 1), "[test.chip]:line(2): statement nested too deeply"},
+      {"fun void f() {" + chain(CHIP_MAX_NESTING) + "}",
+       "[test.chip]:line(2): expression nested too deeply"},
+  };
+  for (const Case& c : cases) {
+    // (Not printed: the printer recurses far deeper per level than the
+    // compiler's passes.)
+    t_CPBOOL ok = chip_parse("test.chip", nullptr, c.source.c_str());
+    if (c.error) {
+      EXPECT_FALSE(ok) << c.source.substr(0, 40);
+      EXPECT_STREQ(g_lasterror, c.error) << c.source.substr(0, 40);
+    } else {
+      EXPECT_TRUE(ok) << g_lasterror;
+    }
+    if (g_program) delete_program(g_program);
+    g_program = nullptr;
+  }
+}
+
+// Lists are read without growing the parser's stacks: only nesting is
+// limited, never length.
+TEST_F(ParserTest, ListsOfAnyLengthParseInOrder) {
+  const int n = 30000;
+  std::string statements, functions, members, names, elements, args, params;
+  for (int i = 0; i < n; i++) {
+    std::string k = std::to_string(i);
+    statements += k + ";\n";
+    functions += "fun void f" + k + "() {}\n";
+    members += "int m" + k + ";\n";
+    names += (i ? ", v" : "v") + k;
+    elements += (i ? ", " : "") + k;
+    args += (i ? ", " : "") + k;
+    params += (i ? ", int p" : "int p") + k;
+  }
+  auto count_sections = [](a_Program p) {
+    int count = 0;
+    for (; p; p = p->next) count++;
+    return count;
+  };
+  auto parsed = [](const std::string& source) {
+    bool ok = chip_parse("long.chip", nullptr, source.c_str());
+    EXPECT_TRUE(ok) << g_lasterror;
+    return ok;
+  };
+
+  ASSERT_TRUE(parsed(statements));
+  a_Stmt_List list = g_program->section->stmt_list;
+  for (int i = 0; i < n; i++, list = list->next) {
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->stmt->stmt_exp->primary.num, i);
+  }
+  EXPECT_EQ(list, nullptr);
+  delete_program(g_program);
+
+  ASSERT_TRUE(parsed(functions));
+  EXPECT_EQ(count_sections(g_program), n);
+  EXPECT_STREQ(S_name(g_program->next->section->func_def->name), "f1");
+  delete_program(g_program);
+
+  ASSERT_TRUE(parsed("class C {\n" + members + "}"));
+  int count = 0;
+  for (a_Stmt_List l = g_program->section->class_def->body->section->stmt_list; l; l = l->next) {
+    count++;
+  }
+  EXPECT_EQ(count, n);
+  delete_program(g_program);
+
+  for (const std::string& source : {"int " + names + ";", "[" + elements + "];", "f(" + args + ");",
+                                    "fun void g(" + params + ") {}"}) {
+    ASSERT_TRUE(parsed(source)) << source.substr(0, 20);
+    delete_program(g_program);
+  }
+  g_program = nullptr;
+}
+
 TEST_F(ParserTest, TheTreeOwnsEverythingItsParseAllocated) {
   size_t process_blocks = pool_block_count(nullptr);
   ASSERT_TRUE(chip_parse("own.chip", nullptr, "\"text\" => string s; fun void f(int a) { a++; }"));

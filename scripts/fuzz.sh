@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Runs the engine's fuzz targets for a bounded time each, under
+# AddressSanitizer and UndefinedBehaviorSanitizer (tests/fuzz/CMakeLists.txt
+# lists them): the compiling and running targets seeded from the test
+# scripts (tests/chip/**/*.chip), the decoders from their tests' tables
+# (tests/fuzz/seeds/<target>/).
+# Fails when a target crashes, aborts, leaks or a sanitizer reports; the
+# input that did it is left as <build>/fuzz/crash-* (or leak-*) and the run
+# prints it. An input that runs out of memory or time is a script's right
+# (a huge array, a long computation), not an engine fault: such inputs are
+# passed over (libFuzzer's fork mode with -ignore_ooms and -ignore_timeouts).
+#
+# Usage: scripts/fuzz.sh [build-dir] [seconds per target]
+set -euo pipefail
+build=${1:-build-fuzz}
+seconds=${2:-60}
+here="$(cd "$(dirname "$0")/.." && pwd)"
+bin="$(cd "$build" && pwd)/fuzz"
+
+seeds="$bin/seeds"
+rm -rf "$seeds"
+mkdir -p "$seeds"
+# One seed per script, named after its path (names repeat across areas).
+(cd "$here/tests/chip" && find . -name '*.chip' | while read -r f; do
+  name=${f#./}
+  cp "$f" "$seeds/${name//\//_}"
+done)
+
+# Scripts may write files (sound files, logs): a scratch folder of their own.
+work="$bin/work"
+rm -rf "$work"
+mkdir -p "$work"
+export FLUVANE_HOME="$work"
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:allocator_may_return_null=1:${ASAN_OPTIONS:-}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
+
+# run_target <program> <dictionary or ""> <seed folder>
+status=0
+run_target() {
+  local program=$1 dict=$2 seed=$3
+  local corpus="$bin/corpus/$program"
+  mkdir -p "$corpus"
+  local extra=()
+  [ -n "$dict" ] && extra+=(-dict="$dict")
+  echo "fuzz: $program for $seconds s"
+  if ! (cd "$work" && "$bin/$program" -fork=1 -ignore_ooms=1 -ignore_timeouts=1 \
+        -ignore_crashes=0 -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+        -max_len=8192 "${extra[@]}" -artifact_prefix="$bin/" \
+        "$corpus" "$seed" > "$bin/$program.log" 2>&1); then
+    status=1
+    echo "fuzz: $program failed; the end of its log ($bin/$program.log):"
+    tail -n 60 "$bin/$program.log"
+  fi
+}
+
+run_target chip_fuzz_compile "$here/tests/fuzz/chip.dict" "$seeds"
+run_target chip_fuzz_run "$here/tests/fuzz/chip.dict" "$seeds"
+run_target osc_decode_fuzz "" "$here/tests/fuzz/seeds/osc_decode"
+run_target osc_pattern_fuzz "" "$here/tests/fuzz/seeds/osc_pattern"
+run_target syn_wvin_fuzz "" "$here/tests/fuzz/seeds/syn_wvin"
+exit $status
