@@ -369,8 +369,15 @@ void signal_int(int) {
 
 void signal_pipe(int) {
   static const char note[] = "[chip]: sigpipe handled - broken pipe (no connection)...\n";
-  ssize_t n = write(STDERR_FILENO, note, sizeof note - 1);
-  (void)n;
+  // The note is written once: when standard error itself is the broken
+  // pipe, writing it raises the signal again, and a note per signal would
+  // keep the process busy forever.
+  static volatile sig_atomic_t noted = 0;
+  if (!noted) {
+    noted = 1;
+    ssize_t n = write(STDERR_FILENO, note, sizeof note - 1);
+    (void)n;
+  }
   // No command client exists here, so g_sigpipe_mode is never set and
   // nothing is detached from inside the handler.
 }

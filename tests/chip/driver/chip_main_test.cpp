@@ -11,12 +11,15 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "chip/driver/chip_main.h"
 #include "chip_program_support.h"
 
 namespace {
@@ -369,6 +372,36 @@ TEST(ChipAudioTest, TheAudioConfigurationReachesTheConsoleOnlyWhenVerbose) {
   EXPECT_EQ(verbose.status, 0);
   EXPECT_NE(verbose.out.find(kConfiguration), std::string::npos) << verbose.out;
   EXPECT_NE(verbose.out.find("route = "), std::string::npos) << verbose.out;
+}
+
+}  // namespace
+
+namespace {
+
+// The broken-pipe handler notes the signal once. With standard error itself
+// the broken pipe, each note raises the signal again; noting every one would
+// keep the process busy forever (the child's alarm would then end it).
+TEST(ChipSignalTest, ABrokenStandardErrorIsNotedOnce) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(10);
+    int fds[2];
+    if (pipe(fds) != 0) _exit(3);
+    close(fds[0]);
+    dup2(fds[1], STDERR_FILENO);
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = signal_pipe;
+    sigaction(SIGPIPE, &action, nullptr);
+    raise(SIGPIPE);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the handler kept the process busy";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
