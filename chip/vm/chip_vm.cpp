@@ -1065,7 +1065,8 @@ t_CPBOOL Chip_VM::start_audio() {
     }
     m_bbq->digi_in()->start();
   }
-  m_audio_started = TRUE;
+  // Set before the device started, when audio is on; set here for a silent run.
+  if (!m_audio_started) m_audio_started = TRUE;
   return TRUE;
 }
 

@@ -458,7 +458,8 @@ class Chip_VM : public Chip_Object {
   t_CPBOOL m_audio;
   t_CPBOOL m_block;
   t_CPBOOL m_init;
-  t_CPBOOL m_audio_started;
+  // Read by the audio callback, written by the thread that starts the device.
+  std::atomic<t_CPBOOL> m_audio_started;
   t_CPBOOL m_audio_failed;  // the output side did not start
   std::string m_last_error;
   std::vector<Chip_VM_Shred*> m_shreds;  // never filled; emptied by shutdown
