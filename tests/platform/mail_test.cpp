@@ -12,6 +12,7 @@
 #include "platform/MailComposer.h"
 #include "platform/Paths.h"
 #include "platform/UrlOpener.h"
+#include "support/mailto_fields.h"
 
 using namespace platform;
 
@@ -25,47 +26,10 @@ class MailTest : public ::testing::Test {
   std::shared_ptr<UrlOpener> previous;
 };
 
-// The value of a field of a mailto: URL ("" when absent).
-std::string field(const std::string& url, const std::string& name) {
-  std::size_t query = url.find('?');
-  std::string rest = url.substr(query + 1);
-  std::size_t at = 0;
-  while (at <= rest.size()) {
-    std::size_t end = rest.find('&', at);
-    std::string part = rest.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    if (part.rfind(name + "=", 0) == 0) return part.substr(name.size() + 1);
-    if (end == std::string::npos) break;
-    at = end + 1;
-  }
-  return "";
-}
-
-std::string unescape(const std::string& text) {
-  std::string plain;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      plain += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      plain += text[i];
-    }
-  }
-  return plain;
-}
-
-std::vector<std::string> fieldNames(const std::string& url) {
-  std::vector<std::string> names;
-  std::string rest = url.substr(url.find('?') + 1);
-  std::size_t at = 0;
-  for (;;) {
-    std::size_t end = rest.find('&', at);
-    std::string part = rest.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    names.push_back(part.substr(0, part.find('=')));
-    if (end == std::string::npos) break;
-    at = end + 1;
-  }
-  return names;
-}
+using mailto::fieldNames;
+using mailto::unescape;
+// The value of a field as sent, still escaped.
+const auto field = mailto::rawField;
 
 TEST(UrlOpener, OnlyWebAndMailUrlsOfOneArgumentAreOpened) {
   RecordingUrlOpener opener;

@@ -11,6 +11,7 @@
 #include "platform/Digest.h"
 #include "platform/Paths.h"
 #include "platform/UrlOpener.h"
+#include "support/mailto_fields.h"
 #include "vx_service_support.h"
 #include "vxu/VXHttp.h"
 #include "vxu/VXLog.h"
@@ -22,43 +23,8 @@ using platform::Paths;
 
 namespace {
 
-// The decoded value of a field of a mailto: URL.
-std::string field(const std::string& url, const std::string& name) {
-  std::string rest = url.substr(url.find('?') + 1);
-  std::string value;
-  std::size_t at = 0;
-  for (;;) {
-    std::size_t end = rest.find('&', at);
-    std::string part = rest.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    if (part.rfind(name + "=", 0) == 0) value = part.substr(name.size() + 1);
-    if (end == std::string::npos) break;
-    at = end + 1;
-  }
-  std::string plain;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == '%' && i + 2 < value.size()) {
-      plain += static_cast<char>(std::stoi(value.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      plain += value[i];
-    }
-  }
-  return plain;
-}
-
-std::vector<std::string> fieldNames(const std::string& url) {
-  std::vector<std::string> names;
-  std::string rest = url.substr(url.find('?') + 1);
-  std::size_t at = 0;
-  for (;;) {
-    std::size_t end = rest.find('&', at);
-    std::string part = rest.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    names.push_back(part.substr(0, part.find('=')));
-    if (end == std::string::npos) break;
-    at = end + 1;
-  }
-  return names;
-}
+using mailto::field;
+using mailto::fieldNames;
 
 std::string newestMail() {
   std::string dir = Paths::join(Paths::documents(), "mail");

@@ -16,23 +16,12 @@
 #include <vector>
 
 #include "chip/lib/util_network.h"
+#include "loopback_port.h"
 #include "chip/lib/util_opsc.h"
 
 namespace {
 
-// A UDP port free on the loopback interface right now.
-int free_port() {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  struct sockaddr_in a;
-  std::memset(&a, 0, sizeof a);
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<struct sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
+int free_port() { return free_loopback_port(SOCK_DGRAM); }
 
 // Sends raw datagrams to a loopback port.
 class Sender {

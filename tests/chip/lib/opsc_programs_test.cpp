@@ -15,24 +15,14 @@
 #include <vector>
 
 #include "chip/lib/util_network.h"
+#include "loopback_port.h"
 #include "process_support.h"
 
 namespace {
 
 const char kListening[] = "\"listening\" : (string)";
 
-int free_port() {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  struct sockaddr_in a;
-  std::memset(&a, 0, sizeof a);
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<struct sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
+int free_port() { return free_loopback_port(SOCK_DGRAM); }
 
 // A script in the test's temporary folder; its name.
 std::string script(const std::string& name, const std::string& text) {
