@@ -180,7 +180,7 @@ void VoicForm::controlChange(int number, float value) {
     case 4: {
       // The raw value's integer part; a value that is not a finite number
       // in the int range selects no row (every formant then reads 0).
-      int i = 32;
+      int i = 1000;  // no row
       if (value > -2147483648.0f && value < 2147483648.0f) i = static_cast<int>(value);
       else if (value < 0.0f) i = -1;
       if (i >= 0 && i <= 31) setRow(i, 0.9f);
