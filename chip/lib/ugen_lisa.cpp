@@ -270,8 +270,8 @@ float LiSa_Obj::tick(float in) {
   if (!buffer) return 0.0f;
   const double x = std::isfinite(in) ? in : 0.0;
 
-  if (record) {
-    if (recordIndex >= loopEndRec) {
+  if (record && size > 0) {  // an empty buffer has no room to record
+    if (recordIndex >= loopEndRec || recordIndex >= size) {
       if (loopRec) {
         recordIndex = 0;
       } else {
@@ -285,7 +285,7 @@ float LiSa_Obj::tick(float in) {
       } else if (recordIndex > loopEndRec - recRampLength) {
         s *= (loopEndRec - recordIndex) * recRampInverse;
       }
-      const int32_t i = std::clamp(recordIndex, 0, size);
+      const int32_t i = std::clamp(recordIndex, 0, size - 1);
       buffer[i] = std::isfinite(s) ? static_cast<float>(s) : 0.0f;
       recordIndex = i + 1;
     }
