@@ -97,9 +97,11 @@ VoicForm::VoicForm() : voiced("special:impuls20", true) {
 
 void VoicForm::setRow(int row, float factor) {
   for (int j = 0; j < 4; j++) {
-    filters[j].setTargets(factor * Phonemes::formantFrequency(row, j),
-                          Phonemes::formantRadius(row, j),
-                          std::pow(10.0f, Phonemes::formantGain(row, j) / 20.0f));
+    // One accessor after the other, so their messages come in this order.
+    const float frequency = Phonemes::formantFrequency(row, j);
+    const float radius = Phonemes::formantRadius(row, j);
+    const float gain = std::pow(10.0f, Phonemes::formantGain(row, j) / 20.0f);
+    filters[j].setTargets(factor * frequency, radius, gain);
   }
   voiced.setGainTarget(Phonemes::voiceGain(row));
   noiseEnvelope.setTarget(Phonemes::noiseGain(row) * 0.01f);
