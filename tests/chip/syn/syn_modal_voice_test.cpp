@@ -126,6 +126,8 @@ TEST_F(ModalVoiceTest, ModalBarPresetsAndControls) {
   EXPECT_EQ(bar.ratios[1], 1.217f);
   bar.setPreset(-10);  // row 8 again
   EXPECT_EQ(bar.ratios[1], 1.217f);
+  bar.setPreset(1000000000);  // 10^9 = 9 x 111111111 + 1: row 1
+  EXPECT_EQ(bar.ratios[1], 2.01f);
   bar.controlChange(16, 3.7f);  // row 3
   EXPECT_EQ(bar.ratios[1], 2.777f);
   EXPECT_EQ(bar.radii[3], 0.99f);
