@@ -10,6 +10,7 @@
 #include "chip/lib/uana_xform.h"
 #include "chip/lib/ugen_filter.h"
 #include "chip/lib/ugen_osc.h"
+#include "chip/lib/ugen_srate.h"
 #include "chip/lib/ugen_xxx.h"
 #include "chip/lib/ulib_machine.h"
 #include "chip/lib/ulib_math.h"
@@ -237,8 +238,8 @@ struct Chip_Builtin_Module {
   void (*loaded)(Chip_Compiler* compiler) = nullptr;
 };
 
-// The load order. Modules not built in this system yet are left out of
-// their place: "srate" (after "VCR").
+// The load order. The sample-rate converter's module loads after the
+// recorder's place; like the unit-generator modules its failure is ignored.
 const Chip_Builtin_Module k_builtin_modules[] = {
     // -- unit-generator modules (a failure is ignored) --
     {"module osc...", "osc", osc_query, false},
@@ -254,6 +255,7 @@ const Chip_Builtin_Module k_builtin_modules[] = {
     {"class 'opsc'...", "opsc", opensoundcontrol_query, true},
     // -- the host's modules: the recorder and the integration class --
     {"class 'VCR'...", "VCR", nullptr, true},
+    {"module srate...", "srate", srate_query, false},
     {"class 'VXIgn'...", "VXIgn", nullptr, true},
 };
 constexpr size_t k_builtin_count = sizeof k_builtin_modules / sizeof k_builtin_modules[0];

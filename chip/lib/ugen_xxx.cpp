@@ -2,6 +2,8 @@
 // the moving-head delay and the dynamics processor.
 #include "chip/lib/ugen_xxx.h"
 
+#include "chip/lib/ugen_lisa.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -481,12 +483,12 @@ t_CPBOOL xxx_query(Chip_DL_Query* QUERY) {
   if (!multi_import_classes(env)) return FALSE;
   if (!frame_import_classes(env, kXxxClasses, std::size(kXxxClasses))) return FALSE;
 
-  // TODO(looping sampler): `return lisa_query(QUERY);` once LiSa exists.
-  return TRUE;
+  return lisa_query(QUERY);
 }
 
 void xxx_forget_types() {
   multi_forget_types();
   cnoise_offset_data = impulse_offset_data = step_offset_data = FRAME_NO_OFFSET;
   delayp_offset_data = dyno_offset_data = FRAME_NO_OFFSET;
+  LiSaMulti_offset_data = FRAME_NO_OFFSET;
 }

@@ -73,9 +73,8 @@ extern t_CPWORD dyno_offset_data;
 // above in the global namespace of the environment (Chip_Env::instance) and
 // sets the offsets. TRUE on success; FALSE (the import interface printed
 // why) when a class cannot be registered.
-//
-// TODO(looping sampler): the query ends by returning lisa_query's result
-// once LiSa exists.
+// It ends by registering LiSa (lisa_query, chip/lib/ugen_lisa.h) and
+// returns that result.
 t_CPBOOL xxx_query(Chip_DL_Query* QUERY);
 // Clears the multichannel types and every offset (for an environment that
 // is shut down).

@@ -80,6 +80,8 @@ const Syn_Family kFamilies[] = {
     instrument_classes, syn_envelope_classes, syn_noise_classes,     syn_tables_classes,
     syn_filter_classes, syn_delay_classes,    syn_reverb_classes,    syn_soundfile_classes,
     syn_fm_classes,
+    // modal, sampler, formant and shaker classes
+    syn_modal_classes,
 };
 
 }  // namespace

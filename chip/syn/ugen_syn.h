@@ -47,6 +47,9 @@ const Frame_Class_Desc* syn_soundfile_classes(size_t* count);
 // FM and its voices BeeThree, FMVoices, HevyMetl, PercFlut, Rhodey,
 // TubeBell, Wurley (chip/syn/ugen_syn_fm.cpp).
 const Frame_Class_Desc* syn_fm_classes(size_t* count);
+// ModalBar, Moog, Shakers, VoicForm and Modulate
+// (chip/syn/ugen_syn_modal.cpp).
+const Frame_Class_Desc* syn_modal_classes(size_t* count);
 
 // The open-file map of WvOut: the writers scripts opened and have not
 // closed. syn_close_open_writers closes each and empties the map.
@@ -61,6 +64,7 @@ extern t_CPWORD SubNoise_offset_data;
 extern t_CPWORD JetTabl_offset_data;
 extern t_CPWORD WvIn_offset_data;
 extern t_CPWORD WvOut_offset_data;
+extern t_CPWORD Modulate_offset_data;
 
 // ---------------------------------------------------------------------------
 // The module.
