@@ -5,10 +5,12 @@
 # scripts (tests/chip/**/*.chip), the decoders from their tests' tables
 # (tests/fuzz/seeds/<target>/).
 # Fails when a target crashes, aborts, leaks or a sanitizer reports; the
-# input that did it is left as <build>/fuzz/crash-* (or leak-*) and the run
-# prints it. An input that runs out of memory or time is a script's right
-# (a huge array, a long computation), not an engine fault: such inputs are
-# passed over (libFuzzer's fork mode with -ignore_ooms and -ignore_timeouts).
+# input that did it is left as <build>/fuzz/<target>-crash-* (or -leak-*) and
+# the run prints the end of the target's log. Targets run side by side, as
+# many as there are cores, each in a scratch folder of its own.
+# An input that runs out of memory or time is a script's right (a huge
+# array, a long computation), not an engine fault: such inputs are passed
+# over (libFuzzer's fork mode with -ignore_ooms and -ignore_timeouts).
 #
 # Usage: scripts/fuzz.sh [build-dir] [seconds per target]
 set -euo pipefail
@@ -26,37 +28,55 @@ mkdir -p "$seeds"
   cp "$f" "$seeds/${name//\//_}"
 done)
 
-# Scripts may write files (sound files, logs): a scratch folder of their own.
+# Scripts may write files (sound files, logs): scratch folders of their own.
 work="$bin/work"
 rm -rf "$work"
-mkdir -p "$work"
-export FLUVANE_HOME="$work"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:allocator_may_return_null=1:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 
-# run_target <program> <dictionary or ""> <seed folder>
-status=0
+# run_target <program> <dictionary or ""> <seed folder>: one target, its log
+# in <build>/fuzz/<program>.log; a failure is marked by <program>.failed.
 run_target() {
   local program=$1 dict=$2 seed=$3
   local corpus="$bin/corpus/$program"
-  mkdir -p "$corpus"
+  mkdir -p "$corpus" "$work/$program"
+  rm -f "$bin/$program.failed"
   local extra=()
   [ -n "$dict" ] && extra+=(-dict="$dict")
-  echo "fuzz: $program for $seconds s"
-  if ! (cd "$work" && "$bin/$program" -fork=1 -ignore_ooms=1 -ignore_timeouts=1 \
+  if ! (cd "$work/$program" && FLUVANE_HOME="$work/$program" \
+        "$bin/$program" -fork=1 -ignore_ooms=1 -ignore_timeouts=1 \
         -ignore_crashes=0 -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
-        -max_len=8192 "${extra[@]}" -artifact_prefix="$bin/" \
+        -max_len=8192 "${extra[@]}" -artifact_prefix="$bin/$program-" \
         "$corpus" "$seed" > "$bin/$program.log" 2>&1); then
+    touch "$bin/$program.failed"
+  fi
+}
+
+# The targets, as many at once as there are cores.
+targets=(
+  "chip_fuzz_compile|$here/tests/fuzz/chip.dict|$seeds"
+  "chip_fuzz_run|$here/tests/fuzz/chip.dict|$seeds"
+  "osc_decode_fuzz||$here/tests/fuzz/seeds/osc_decode"
+  "osc_pattern_fuzz||$here/tests/fuzz/seeds/osc_pattern"
+  "syn_wvin_fuzz||$here/tests/fuzz/seeds/syn_wvin"
+)
+jobs_max=$(nproc 2>/dev/null || echo 2)
+for entry in "${targets[@]}"; do
+  IFS='|' read -r program dict seed <<< "$entry"
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs_max" ]; do wait -n || true; done
+  echo "fuzz: $program for $seconds s"
+  run_target "$program" "$dict" "$seed" &
+done
+wait
+
+status=0
+for entry in "${targets[@]}"; do
+  program=${entry%%|*}
+  if [ -e "$bin/$program.failed" ]; then
     status=1
     echo "fuzz: $program failed; the end of its log ($bin/$program.log):"
     tail -n 60 "$bin/$program.log"
   fi
-}
-
-run_target chip_fuzz_compile "$here/tests/fuzz/chip.dict" "$seeds"
-run_target chip_fuzz_run "$here/tests/fuzz/chip.dict" "$seeds"
-run_target osc_decode_fuzz "" "$here/tests/fuzz/seeds/osc_decode"
-run_target osc_pattern_fuzz "" "$here/tests/fuzz/seeds/osc_pattern"
-run_target syn_wvin_fuzz "" "$here/tests/fuzz/seeds/syn_wvin"
+done
 exit $status
