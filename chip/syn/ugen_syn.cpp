@@ -82,6 +82,8 @@ const Syn_Family kFamilies[] = {
     syn_fm_classes,
     // modal, sampler, formant and shaker classes
     syn_modal_classes,
+    // wind instruments
+    syn_wind_classes,
 };
 
 }  // namespace

@@ -50,6 +50,9 @@ const Frame_Class_Desc* syn_fm_classes(size_t* count);
 // ModalBar, Moog, Shakers, VoicForm and Modulate
 // (chip/syn/ugen_syn_modal.cpp).
 const Frame_Class_Desc* syn_modal_classes(size_t* count);
+// BlowBotl, BlowHole, Brass, Clarinet, Flute, Saxofony
+// (chip/syn/ugen_syn_winds.cpp).
+const Frame_Class_Desc* syn_wind_classes(size_t* count);
 
 // The open-file map of WvOut: the writers scripts opened and have not
 // closed. syn_close_open_writers closes each and empties the map.

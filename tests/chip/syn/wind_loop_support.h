@@ -1,0 +1,62 @@
+// The loop delays of the wind instruments, computed from their delay lines'
+// and loop filters' coefficients, and the pitch they give: a waveguide
+// loop of total phase delay D(w) samples resonates where w D(w) reaches a
+// multiple of 2 pi (a loop that keeps its sign) or an odd multiple of pi
+// (an inverting loop). The instruments' tests compare the pitch they
+// measure with these.
+#ifndef TESTS_CHIP_SYN_WIND_LOOP_SUPPORT_H
+#define TESTS_CHIP_SYN_WIND_LOOP_SUPPORT_H
+
+#include <cmath>
+#include <complex>
+#include <functional>
+#include <vector>
+
+#include "chip/syn/syn_delay.h"
+#include "chip/syn/syn_filter.h"
+
+namespace windloop {
+
+// The phase delay in samples, -arg H / w, of b(z) / a(z) at w radians per
+// sample (the phase unwrapped around the low-frequency delay).
+inline double phase_delay(const std::vector<float>& b, const std::vector<float>& a, double w) {
+  auto poly = [w](const std::vector<float>& c) {
+    std::complex<double> sum = 0.0;
+    for (size_t k = 0; k < c.size(); k++) sum += double(c[k]) * std::polar(1.0, -w * double(k));
+    return sum;
+  };
+  return -std::arg(poly(b) / poly(a)) / w;
+}
+
+// A filter's phase delay (its gain's sign is the loop's business).
+inline double phase_delay(const FilterSyn& f, double w) { return phase_delay(f.b, f.a, w); }
+
+// DelayL: x[n - N] (1 - alpha) + x[n - N + 1] alpha with N = delay + alpha.
+inline double phase_delay(const DelayL& line, double w) {
+  return double(line.delay) + double(line.alpha) - 1.0 +
+         phase_delay(std::vector<float>{line.alpha, line.omAlpha}, {1.0f}, w);
+}
+
+// DelayA: x[n - M] through (c + z^-1) / (1 + c z^-1) with M = delay - alpha.
+inline double phase_delay(const DelayA& line, double w) {
+  return double(line.delay) - double(line.alpha) +
+         phase_delay(std::vector<float>{line.coeff, 1.0f}, {1.0f, line.coeff}, w);
+}
+
+// The frequency (Hz) where w D(w) = pi x halfTurns, found from `guess` by
+// fixed-point iteration; D is the loop's phase delay in samples at w.
+inline double resonance(const std::function<double(double)>& loopDelay, double halfTurns,
+                        double guess, double srate) {
+  double f = guess;
+  for (int i = 0; i < 100; i++) {
+    const double w = 2.0 * M_PI * f / srate;
+    const double next = halfTurns * M_PI / loopDelay(w) * srate / (2.0 * M_PI);
+    if (std::fabs(next - f) < 1e-9 * f) return next;
+    f = next;
+  }
+  return f;
+}
+
+}  // namespace windloop
+
+#endif
