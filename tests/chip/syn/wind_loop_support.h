@@ -57,6 +57,34 @@ inline double resonance(const std::function<double(double)>& loopDelay, double h
   return f;
 }
 
+// A filter's response b(z) / a(z) x gain at w.
+inline std::complex<double> response(const FilterSyn& f, double w) {
+  std::complex<double> num = 0.0, den = 0.0;
+  for (size_t k = 0; k < f.b.size(); k++) num += double(f.b[k]) * std::polar(1.0, -w * double(k));
+  for (size_t k = 0; k < f.a.size(); k++) den += double(f.a[k]) * std::polar(1.0, -w * double(k));
+  return double(f.gain) * num / den;
+}
+
+// The frequency (Hz) between 0.7 and 1.4 x guess where the loop gain
+// L(w) is real and positive (its phase falls through 0) with the largest
+// magnitude: the loop's strongest resonance near the guess. 0 when none.
+inline double strongest_resonance(const std::function<std::complex<double>(double)>& loop,
+                                  double guess, double srate) {
+  const double step = guess * 1e-4;
+  double best = 0.0, bestGain = -1.0, previous = 0.0;
+  for (double f = 0.7 * guess; f < 1.4 * guess; f += step) {
+    const std::complex<double> l = loop(2.0 * M_PI * f / srate);
+    const double phase = std::arg(l);
+    if (f > 0.7 * guess && previous > 0.0 && phase <= 0.0 && previous - phase < 1.0 &&
+        std::abs(l) > bestGain) {
+      bestGain = std::abs(l);
+      best = f - step * phase / (phase - previous);  // where the phase line meets 0
+    }
+    previous = phase;
+  }
+  return best;
+}
+
 }  // namespace windloop
 
 #endif
