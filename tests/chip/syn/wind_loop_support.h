@@ -33,14 +33,15 @@ inline double phase_delay(const FilterSyn& f, double w) { return phase_delay(f.b
 
 // DelayL: x[n - N] (1 - alpha) + x[n - N + 1] alpha with N = delay + alpha.
 inline double phase_delay(const DelayL& line, double w) {
-  return double(line.delay) + double(line.alpha) - 1.0 +
-         phase_delay(std::vector<float>{line.alpha, line.omAlpha}, {1.0f}, w);
+  const std::complex<double> h = double(line.alpha) + double(line.omAlpha) * std::polar(1.0, -w);
+  return double(line.delay) + double(line.alpha) - 1.0 - std::arg(h) / w;
 }
 
 // DelayA: x[n - M] through (c + z^-1) / (1 + c z^-1) with M = delay - alpha.
 inline double phase_delay(const DelayA& line, double w) {
-  return double(line.delay) - double(line.alpha) +
-         phase_delay(std::vector<float>{line.coeff, 1.0f}, {1.0f, line.coeff}, w);
+  const std::complex<double> z = std::polar(1.0, -w);
+  const std::complex<double> h = (double(line.coeff) + z) / (1.0 + double(line.coeff) * z);
+  return double(line.delay) - double(line.alpha) - std::arg(h) / w;
 }
 
 // The frequency (Hz) where w D(w) = pi x halfTurns, found from `guess` by
@@ -65,17 +66,17 @@ inline std::complex<double> response(const FilterSyn& f, double w) {
   return double(f.gain) * num / den;
 }
 
-// The frequency (Hz) between 0.7 and 1.4 x guess where the loop gain
+// The frequency (Hz) between 0.85 and 1.2 x guess where the loop gain
 // L(w) is real and positive (its phase falls through 0) with the largest
 // magnitude: the loop's strongest resonance near the guess. 0 when none.
 inline double strongest_resonance(const std::function<std::complex<double>(double)>& loop,
                                   double guess, double srate) {
   const double step = guess * 1e-4;
   double best = 0.0, bestGain = -1.0, previous = 0.0;
-  for (double f = 0.7 * guess; f < 1.4 * guess; f += step) {
+  for (double f = 0.85 * guess; f < 1.2 * guess; f += step) {
     const std::complex<double> l = loop(2.0 * M_PI * f / srate);
     const double phase = std::arg(l);
-    if (f > 0.7 * guess && previous > 0.0 && phase <= 0.0 && previous - phase < 1.0 &&
+    if (f > 0.85 * guess && previous > 0.0 && phase <= 0.0 && previous - phase < 1.0 &&
         std::abs(l) > bestGain) {
       bestGain = std::abs(l);
       best = f - step * phase / (phase - previous);  // where the phase line meets 0
