@@ -359,6 +359,15 @@ TEST_F(WindsTest, ControlTablesSetTheSignalParameters) {
   s.setBlowPosition(1.5f);
   EXPECT_EQ(s.position, 1.0f);
   EXPECT_FLOAT_EQ(s.delays[0].getDelay(), 0.0f);
+  // The same position again (compared before the clamp) leaves the lines.
+  s.delays[0].setDelay(3.0f);
+  s.delays[1].setDelay(7.0f);
+  s.setBlowPosition(1.0f);
+  EXPECT_EQ(s.delays[0].getDelay(), 3.0f);
+  EXPECT_EQ(s.delays[1].getDelay(), 7.0f);
+  s.setBlowPosition(1.5f);  // differs before the clamp: the total is divided again
+  EXPECT_EQ(s.delays[0].getDelay(), 0.0f);
+  EXPECT_EQ(s.delays[1].getDelay(), 10.0f);
 
   BlowHole h(20.0f);
   h.controlChange(1, 64.0f);
