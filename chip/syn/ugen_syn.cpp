@@ -82,6 +82,8 @@ const Syn_Family kFamilies[] = {
     syn_fm_classes,
     // modal, sampler, formant and shaker classes
     syn_modal_classes,
+    // strings, banded waveguide, mesh and band-limited oscillators
+    syn_strings_classes,
 };
 
 }  // namespace

@@ -50,6 +50,9 @@ const Frame_Class_Desc* syn_fm_classes(size_t* count);
 // ModalBar, Moog, Shakers, VoicForm and Modulate
 // (chip/syn/ugen_syn_modal.cpp).
 const Frame_Class_Desc* syn_modal_classes(size_t* count);
+// Bowed, BandedWG, Mandolin, Sitar, StifKarp, BLT, Blit, BlitSaw,
+// BlitSquare and Mesh2D (chip/syn/ugen_syn_strings.cpp).
+const Frame_Class_Desc* syn_strings_classes(size_t* count);
 
 // The open-file map of WvOut: the writers scripts opened and have not
 // closed. syn_close_open_writers closes each and empties the map.
@@ -65,6 +68,8 @@ extern t_CPWORD JetTabl_offset_data;
 extern t_CPWORD WvIn_offset_data;
 extern t_CPWORD WvOut_offset_data;
 extern t_CPWORD Modulate_offset_data;
+extern t_CPWORD BLT_offset_data;
+extern t_CPWORD Mesh2D_offset_data;
 
 // ---------------------------------------------------------------------------
 // The module.
