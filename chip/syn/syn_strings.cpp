@@ -510,8 +510,10 @@ float Bowed::tick() {
   const float stringVelocity = bridgeReflection + nutReflection;
   const float deltaV = velocity - stringVelocity;
   const float newVelocity = deltaV * bowTable.tick(deltaV);
-  neckDelay.tick(bridgeReflection + newVelocity);
-  bridgeDelay.tick(nutReflection + newVelocity);
+  // The lines feed each other: what they store is flushed, so a NaN or a
+  // runaway value from an extreme bow cannot stay in the string.
+  neckDelay.tick(syn_flush(bridgeReflection + newVelocity));
+  bridgeDelay.tick(syn_flush(nutReflection + newVelocity));
   if (vibratoGain > 0.0f) {
     neckDelay.setDelay(baseDelay * (1.0f - betaRatio) +
                        baseDelay * vibratoGain * vibrato.tick());

@@ -49,7 +49,7 @@ Chip_String* new_text(const std::string& text) {
   return string;
 }
 
-float arg(void* args) { return syn_float(GET_NEXT_FLOAT(args)); }
+float arg(void*& args) { return syn_float(GET_NEXT_FLOAT(args)); }
 
 // ---------------------------------------------------------------------------
 // Bowed
