@@ -13,7 +13,7 @@
 // and it outputs 0, saying once "BLT is virtual!". The oscillators' `freq`
 // answers the frequency in force (the previous one when the value was
 // refused); `harmonics` takes the absolute value in unsigned arithmetic.
-// Mesh2D's sizes are held to 2..12 before they are narrowed.
+// Mesh2D's sizes are checked against 2..12 whole, never narrowed first.
 #include <climits>
 #include <cmath>
 #include <string>
@@ -341,13 +341,9 @@ const Frame_Member kBLTMembers[] = {
 
 Mesh2D& mesh(Frame_Slot& s) { return s.as<Mesh2D>(); }
 
-// A size from the language's int, held to the mesh's range before it is
-// narrowed (a message for values outside it, as setNX gives).
-int mesh_size(t_CPINT n) {
-  if (n < -32768) return -32768;
-  if (n > 32767) return 32767;
-  return static_cast<int>(n);
-}
+// A size from the language's int (32 bits), whole: the range check sees
+// the value itself, not a 16-bit remainder of it.
+int mesh_size(t_CPINT n) { return static_cast<int>(n); }
 
 const Frame_Member kMeshMembers[] = {
     frame_method("nx", "int",
