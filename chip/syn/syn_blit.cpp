@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "chip/syn/syn_filter.h"
+
 namespace {
 
 const double kPi = 3.141592653589793;
@@ -89,7 +91,7 @@ float Blit::tick() {
     y = std::sin(mf * phase) / (mf * denominator);
   }
   phase = advance(phase, rate, kPi);
-  return y;
+  return syn_finite(y);
 }
 
 // ---------------------------------------------------------------------------
@@ -132,9 +134,11 @@ float BlitSaw::tick() {
     t = std::sin(static_cast<float>(m) * phase) / (p * denominator);
   }
   t += state - c2;
-  state = static_cast<float>(t * 0.995);
+  // The integrator is a recursion: stored flushed, so a frequency beyond
+  // the rate (a period below one sample) cannot leave inf or NaN in it.
+  state = syn_flush(static_cast<float>(t * 0.995));
   phase = advance(phase, rate, kPi);
-  return t;
+  return syn_finite(t);
 }
 
 // ---------------------------------------------------------------------------
@@ -177,8 +181,9 @@ float BlitSquare::tick() {
   } else {
     b = std::sin(static_cast<float>(m) * phase) / (p * denominator);
   }
-  lastBlitOutput = b + previous;
-  lastOutput = static_cast<float>(lastBlitOutput - dcbState + 0.999 * lastOutput);
+  // The integrator and the DC blocker are recursions: stored flushed.
+  lastBlitOutput = syn_flush(b + previous);
+  lastOutput = syn_flush(static_cast<float>(lastBlitOutput - dcbState + 0.999 * lastOutput));
   dcbState = lastBlitOutput;
   phase = advance(phase, rate, kTwoPi);
   return lastOutput;

@@ -20,7 +20,9 @@
 // to kMaxPeriod samples, so the order stays within 32 bits. A phase is
 // reduced into the oscillator's cycle (NaN and infinities keep the phase,
 // with the message). Harmonic counts are unsigned: a huge count wraps the
-// order as 32-bit arithmetic does.
+// order as 32-bit arithmetic does. The integrators' states are stored
+// flushed (see syn_flush) and no sample is inf or NaN, so a frequency beyond
+// the sample rate cannot leave an oscillator stuck.
 //
 // Single precision on the signal path; the constants pi, 2 pi, 0.995 and
 // 0.999 are double and the steps using them are computed in double.
