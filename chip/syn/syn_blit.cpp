@@ -30,9 +30,8 @@ float advance(float phase, float increment, double cycle) {
 
 bool BLT::periodFor(float frequency, double scale, const char* who, float* period) {
   if (!(frequency > 0.0f) || !std::isfinite(frequency)) {
-    badFrequency_.warn(SYN_PREFIX "%s: setFrequency(%g) needs a positive finite frequency, "
-                                  "the frequency stays!",
-                       who, double(frequency));
+    badFrequency_.warn(SYN_PREFIX "%s: setFrequency(%g) is not a positive finite number!", who,
+                       double(frequency));
     return false;
   }
   double p = scale * double(Syn::srate) / double(frequency);
@@ -43,8 +42,7 @@ bool BLT::periodFor(float frequency, double scale, const char* who, float* perio
 
 bool BLT::phaseFor(float x, double cycle, const char* who, float* phase) {
   if (!std::isfinite(x)) {
-    badPhase_.warn(SYN_PREFIX "%s: setPhase(%g) is not a finite number, the phase stays!", who,
-                   double(x));
+    badPhase_.warn(SYN_PREFIX "%s: setPhase(%g) is not a finite number!", who, double(x));
     return false;
   }
   double ph = std::fmod(kPi * double(x), cycle);

@@ -145,7 +145,9 @@ std::function<double(double)> mandolin_loop(const Mandolin& m, int which) {
 }
 
 std::function<double(double)> sitar_loop(const Sitar& s) {
-  return [&s](double w) { return -w + delay_a_phase(s.delayLine, w) + one_zero_phase(s.loopFilter, w); };
+  return [&s](double w) {
+    return -w + delay_a_phase(s.delayLine, w) + one_zero_phase(s.loopFilter, w);
+  };
 }
 
 // Neck and bridge lines, each read a sample later, and the string filter.
