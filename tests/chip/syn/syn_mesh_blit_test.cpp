@@ -75,7 +75,7 @@ TEST_F(MeshBlitTest, EveryJunctionConservesEnergy) {
   std::srand(7);
   for (auto& direction : mesh.waves[0]) {
     for (auto& row : direction) {
-      for (float& w : row) w = float(std::rand()) / RAND_MAX - 0.5f;
+      for (float& w : row) w = float(double(std::rand()) / RAND_MAX - 0.5);
     }
   }
   const auto before = mesh.waves[0];
