@@ -189,6 +189,8 @@ TEST_F(StringsTest, StifKarpPlaysTheLoopPitch) {
     Syn::srate = c.srate;
     StifKarp s(20.0f);
     s.noteOn(c.note, 0.8f);
+    // The line: one period less half a sample (the averaging filter's).
+    EXPECT_NEAR(s.delayLine.getDelay(), c.srate / c.note - 0.5, 1e-3);
     play(s, 2000);
     const double expected = loop_frequency(stifkarp_loop(s), 1);
     expect_pitch("StifKarp", c, play(s, 8192), expected);
@@ -200,6 +202,9 @@ TEST_F(StringsTest, MandolinPlaysBetweenItsTwoLoopPitches) {
     Syn::srate = c.srate;
     Mandolin m(20.0f);
     m.noteOn(c.note, 0.8f);
+    const double period = double(c.srate) / c.note;
+    EXPECT_NEAR(m.delayLine.getDelay(), period / 0.995 - 0.5, 1e-3);
+    EXPECT_NEAR(m.delayLine2.getDelay(), period * 0.995 - 0.5, 1e-3);
     play(m, 2000);  // past the body wave
     const double f1 = loop_frequency(mandolin_loop(m, 0), 1);
     const double f2 = loop_frequency(mandolin_loop(m, 1), 1);
@@ -213,6 +218,8 @@ TEST_F(StringsTest, SitarGlidesToTheLoopPitch) {
     Syn::srate = c.srate;
     Sitar s(20.0f);
     s.noteOn(c.note, 1.0f);
+    EXPECT_NEAR(s.targetDelay, c.srate / c.note, 1e-3);
+    EXPECT_NEAR(s.delay, s.targetDelay, 0.05 * s.targetDelay);  // a random start within 5 %
     play(s, size_t(c.srate * 0.4));  // the glide covers 5 % in about 4900 samples
     // The glide stops within 0.001 of the target, or hunts around it in
     // steps of 0.001 %.
@@ -227,6 +234,10 @@ TEST_F(StringsTest, BowedPlaysTheLoopPitch) {
     Syn::srate = c.srate;
     Bowed b(40.0f);
     b.noteOn(c.note, 0.8f);
+    // Four samples less than a period, split at the bow 12.7 % : 87.3 %.
+    const double base = double(c.srate) / c.note - 4.0;
+    EXPECT_NEAR(b.bridgeDelay.getDelay(), base * 0.127236, 1e-3);
+    EXPECT_NEAR(b.neckDelay.getDelay(), base * (1.0 - 0.127236), 1e-3);
     play(b, size_t(c.srate * 0.3));
     const double expected = loop_frequency(bowed_loop(b), 1);
     const std::vector<float> y = play(b, 8192);
