@@ -84,6 +84,8 @@ const Syn_Family kFamilies[] = {
     syn_modal_classes,
     // wind instruments
     syn_wind_classes,
+    // strings, banded waveguide, mesh and band-limited oscillators
+    syn_strings_classes,
 };
 
 }  // namespace

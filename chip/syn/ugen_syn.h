@@ -53,6 +53,9 @@ const Frame_Class_Desc* syn_modal_classes(size_t* count);
 // BlowBotl, BlowHole, Brass, Clarinet, Flute, Saxofony
 // (chip/syn/ugen_syn_winds.cpp).
 const Frame_Class_Desc* syn_wind_classes(size_t* count);
+// Bowed, BandedWG, Mandolin, Sitar, StifKarp, BLT, Blit, BlitSaw,
+// BlitSquare and Mesh2D (chip/syn/ugen_syn_strings.cpp).
+const Frame_Class_Desc* syn_strings_classes(size_t* count);
 
 // The open-file map of WvOut: the writers scripts opened and have not
 // closed. syn_close_open_writers closes each and empties the map.
@@ -68,6 +71,8 @@ extern t_CPWORD JetTabl_offset_data;
 extern t_CPWORD WvIn_offset_data;
 extern t_CPWORD WvOut_offset_data;
 extern t_CPWORD Modulate_offset_data;
+extern t_CPWORD BLT_offset_data;
+extern t_CPWORD Mesh2D_offset_data;
 
 // ---------------------------------------------------------------------------
 // The module.
