@@ -67,6 +67,10 @@ constexpr float kBreathLeak = 0.9f;
 constexpr int kBreathTimerFrames = 45;
 constexpr int kRipplePause = 16;
 constexpr int kLargestSide = 4096;
+// No SGI file of at most 4096 x 4096 one-byte pixels, with its row tables
+// and worst-case packets, is larger.
+constexpr std::size_t kLargestImageFile =
+    512 + 8u * kLargestSide + 2u * kLargestSide * kLargestSide + kLargestSide;
 
 // A textured quad: a breath ripple, or one of the three parts of a hole.
 struct Ripple {
