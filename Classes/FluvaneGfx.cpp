@@ -113,7 +113,7 @@ void countDownBreathTimer() {
   }
 }
 
-void frame(bool draw);
+void frame(bool draw, bool advance);
 
 }  // namespace
 
@@ -277,7 +277,7 @@ Luminance loadLuminance(const std::string& path) {
 
 namespace {
 
-void frame(bool draw) {
+void frame(bool draw, bool advance) {
   State& s = g();
   if (draw) {
     glEnable(GL_TEXTURE_2D);
@@ -296,7 +296,7 @@ void frame(bool draw) {
   for (int i = 0; i < holes; i++) {
     FingerHole& h = s.holes[i];
     h.setColor(s.holeColour.r, s.holeColour.g, s.holeColour.b);
-    h.currentScale += (h.targetScale - h.currentScale) * h.rate;
+    if (advance) h.currentScale += (h.targetScale - h.currentScale) * h.rate;
     h.centre.size = 2 * h.baseSize * h.currentScale;
     if (draw) {
       glPushMatrix();
@@ -308,28 +308,27 @@ void frame(bool draw) {
     }
   }
 
-  // Breath.
-  if (s.breathPause > 0) {
-    s.breathPause--;
-  } else if (g_breathIntegral.load(std::memory_order_relaxed) > kBreathThreshold) {
-    RippleCache& cache = s.cache;
-    Ripple ripple;
-    ripple.texture = 5;
-    ripple.size = 0.08f;
-    ripple.setColor(s.rippleColour.r, s.rippleColour.g, s.rippleColour.b, 1);
-    ripple.x = 0;
-    ripple.y = -1.35f;
-    cache.lists[cache.current].push_back(ripple);
-    s.breathPause = kRipplePause;
-    if (g_breathTimer.load(std::memory_order_relaxed) > 1) sendMessage(kMsgBreathRipple);
-  }
-  if (g_breathTimer.load(std::memory_order_relaxed) == 1) sendMessage(kMsgBreathRanDown);
-  countDownBreathTimer();
-  decayBreath(kBreathLeak);
+  RippleCache& cache = s.cache;
+  if (advance) {
+    // Breath.
+    if (s.breathPause > 0) {
+      s.breathPause--;
+    } else if (g_breathIntegral.load(std::memory_order_relaxed) > kBreathThreshold) {
+      Ripple ripple;
+      ripple.texture = 5;
+      ripple.size = 0.08f;
+      ripple.setColor(s.rippleColour.r, s.rippleColour.g, s.rippleColour.b, 1);
+      ripple.x = 0;
+      ripple.y = -1.35f;
+      cache.lists[cache.current].push_back(ripple);
+      s.breathPause = kRipplePause;
+      if (g_breathTimer.load(std::memory_order_relaxed) > 1) sendMessage(kMsgBreathRipple);
+    }
+    if (g_breathTimer.load(std::memory_order_relaxed) == 1) sendMessage(kMsgBreathRanDown);
+    countDownBreathTimer();
+    decayBreath(kBreathLeak);
 
-  // Ripples.
-  {
-    RippleCache& cache = s.cache;
+    // Ripples: grown and drawn; the ones still on screen go to the next list.
     std::vector<Ripple>& now = cache.lists[cache.current];
     std::vector<Ripple>& next = cache.lists[1 - cache.current];
     next.clear();
@@ -341,17 +340,21 @@ void frame(bool draw) {
     }
     now.clear();
     cache.current = 1 - cache.current;
+  } else if (draw) {
+    for (const Ripple& r : cache.lists[cache.current]) r.draw();
   }
 
   // Recording indicator.
   if (s.showRecordingIndicator) {
-    s.recordingPhase += 0.1f;
-    if (s.recordingPhase > kTwoPi) s.recordingPhase -= kTwoPi;
-    s.recordingDot.size = 0.2f + 0.05f * std::sin(s.recordingPhase);
-    s.recordingWave.size = 0.2f * s.recordingPhase;
-    const float size = s.recordingWave.size;
-    s.recordingWave.setColor(kRecordingColour.r, kRecordingColour.g, kRecordingColour.b,
-                             size <= 0.1f ? 1.0f : std::max(0.0f, 1 - (size - 0.1f) * 1.2f));
+    if (advance) {
+      s.recordingPhase += 0.1f;
+      if (s.recordingPhase > kTwoPi) s.recordingPhase -= kTwoPi;
+      s.recordingDot.size = 0.2f + 0.05f * std::sin(s.recordingPhase);
+      s.recordingWave.size = 0.2f * s.recordingPhase;
+      const float size = s.recordingWave.size;
+      s.recordingWave.setColor(kRecordingColour.r, kRecordingColour.g, kRecordingColour.b,
+                               size <= 0.1f ? 1.0f : std::max(0.0f, 1 - (size - 0.1f) * 1.2f));
+    }
     if (draw) {
       s.recordingDot.draw();
       s.recordingWave.draw();
@@ -362,13 +365,15 @@ void frame(bool draw) {
     glDisable(GL_TEXTURE_2D);
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
   }
-  // The breath marker asks for breath while it is the way to play.
+  // The breath marker asks for breath while breath is the way to play.
   if (!s.touchMode) {
     Triforce& t = s.triforce;
-    t.phase += 0.16f;
-    const float c = std::fabs(std::sin(t.phase));
-    t.size = 0.1f + 0.1f * c;
-    t.alpha = 1 - 0.5f * c;
+    if (advance) {
+      t.phase += 0.16f;
+      const float c = std::fabs(std::sin(t.phase));
+      t.size = 0.1f + 0.1f * c;
+      t.alpha = 1 - 0.5f * c;
+    }
     if (draw) t.draw();
   }
   if (draw) {
@@ -379,8 +384,9 @@ void frame(bool draw) {
 
 }  // namespace
 
-void render() { frame(true); }
-void advanceFrame() { frame(false); }
+void render() { frame(true, true); }
+void advanceFrame() { frame(false, true); }
+void drawFrame() { frame(true, false); }
 
 // --- Layout and input ---
 

@@ -49,6 +49,8 @@ class FluvaneGfxBridge {
   virtual void setState(int mask) = 0;
   virtual void setVibratoRate(float rate) = 0;
   virtual void setVibratoDepth(float depth) = 0;
+  // 1 instrument, 2 globe or playback (the instrument screen sets it).
+  virtual void setFluvaneMode(int mode) = 0;
 };
 
 namespace FluvaneGfx {
@@ -139,6 +141,9 @@ void render();
 // The same steps without drawing (the state advances exactly as in
 // render()).
 void advanceFrame();
+// Draws the current state without advancing it (a host that draws more
+// often than the 30 Hz frame, or again after a resize).
+void drawFrame();
 
 // --- Layout and input ---
 void updateLayout();

@@ -21,6 +21,8 @@ struct RecordingBridge : FluvaneGfxBridge {
   void setState(int mask) override { states.push_back(mask); }
   void setVibratoRate(float rate) override { rates.push_back(rate); }
   void setVibratoDepth(float depth) override { depths.push_back(depth); }
+  void setFluvaneMode(int mode) override { modes.push_back(mode); }
+  std::vector<int> modes;
 };
 
 struct RecordingHandler : MessageHandlerDelegate {
