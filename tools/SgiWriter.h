@@ -34,7 +34,9 @@ inline std::vector<std::uint8_t> header(bool rle, unsigned width, unsigned heigh
   put32(out, 12, 0);
   put32(out, 16, 255);
   const char name[] = "fluvane";
-  for (std::size_t i = 0; i < sizeof name - 1; i++) out[24 + i] = static_cast<std::uint8_t>(name[i]);
+  for (std::size_t i = 0; i < sizeof name - 1; i++) {
+    out[24 + i] = static_cast<std::uint8_t>(name[i]);
+  }
   return out;
 }
 
