@@ -94,12 +94,9 @@ double FluvaneAppDelegate::getWaitTimeBeforeVexelMessage() {
 }
 
 void FluvaneAppDelegate::launchBackGroundThreads(int launchPoint) {
-  if (launchPoint == 2) {
-    // The upload reads a copy taken here, never the statistics themselves.
-    FluvaneStats::Upload copy = FluvaneStats::defaultFluvaneStats().uploadCopy();
-    VXBackgroundThread::sharedBackgroundThread().performSelectorInBackground(
-        [copy] { uploadStats(copy); });
-  }
+  // Launch point 2 gains the statistics upload (uploadStats, posted with a
+  // copy taken here) and the recording policy's download together with the
+  // instrument's web-service calls; until then only the framework's tasks.
   VXAppDelegate::launchBackGroundThreads(launchPoint);
 }
 

@@ -290,8 +290,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<FluvaneAutomationRunner> runner;
     if (commands) {
       target = std::make_unique<Target>(*app, delegate, input, outputFolder);
-      runner = std::make_unique<FluvaneAutomationRunner>(std::move(*commands), *target,
-                                                         [] { return platform::Clock::monotonic(); });
+      runner = std::make_unique<FluvaneAutomationRunner>(
+          std::move(*commands), *target, [] { return platform::Clock::monotonic(); });
     }
     app->launch();
     if (delegate.glView) {

@@ -139,8 +139,9 @@ TEST(FluvaneProgram, TwoFingeringsByKeysThroughTheProcess) {
 TEST(FluvaneProgram, AFailedExpectationExitsWithOne) {
   const std::string folder = Paths::join(Paths::home(), "program-fail");
   Paths::mkdirs(folder);
-  const int status = runFluvane(folder, "key E down\nwait 0.2\nexpect int Fluvane: Finger state 9\n",
-                                "/dev/null", "/nonexistent");
+  const int status = runFluvane(
+      folder, "key E down\nwait 0.2\nexpect int Fluvane: Finger state 9\n", "/dev/null",
+      "/nonexistent");
   EXPECT_EQ(status, 1);
   std::ifstream err(Paths::join(folder, "stderr.txt"));
   std::string text((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
