@@ -1,16 +1,15 @@
 #include "Classes/FluvaneAppDelegate.h"
 
-#include "Classes/FluvaneChipBridge.h"
 #include "Classes/FluvaneGfx.h"
 #include "Classes/FluvanePreferences.h"
 #include "Classes/FluvaneStats.h"
 #include "platform/Clock.h"
 #include "platform/UserDefaults.h"
 #include "platform/ui/Animation.h"
+#include "platform/ui/Application.h"
 #include "vxu/VXBackgroundThread.h"
 #include "vxu/VXConfig.h"
 #include "vxu/VXLog.h"
-#include "vxu/VXOB_File.h"
 #include "vxu/VXUtils.h"
 #include "vxu/_ui/VXScreens.h"
 
@@ -23,8 +22,7 @@ namespace {
 
 constexpr double kViewFadeSeconds = 0.5;
 
-// Seconds on the system's clock (the engine-ready time).
-double absoluteTime() { return platform::Clock::now(); }
+VXLog& vxlog() { return VXLog::sharedVXLog(); }
 
 // A full-screen background of one of the screens, holding its content.
 std::shared_ptr<VXTapView> backgroundFor(const std::shared_ptr<View>& content) {
@@ -60,21 +58,12 @@ void BlowableView::setupBlowableView() {
 // --- The delegate ---
 
 FluvaneAppDelegate::FluvaneAppDelegate() {
-  glView = std::make_shared<EAGLView>(Rect(0, 0, 320, 480));
-  // The tagged view: the instrument's name, faded out while the
-  // information screen shows.
-  auto tagged = std::make_shared<platform::ui::Label>(Rect(0, 8, 320, 28));
-  tagged->setTag(kTaggedViewTag);
-  tagged->setText(product_name());
-  tagged->setTextColor(platform::ui::Color::white(0.5));
-  tagged->setTextAlignment(platform::ui::TextAlignment::Center);
-  tagged->setUserInteractionEnabled(false);
-  glView->addSubview(tagged);
-
-  vexelBar = makeMainToolbar();
+  mainToolbar = makeMainToolbar();
+  vexelBar = mainToolbar;  // the framework's steps reach the same toolbar
   infoControler = makeInfoScreen();
   settingsControler = makeSettingsScreen();
   helpController = makeHelpScreen();
+  m_helpScreens = kHelpPages;
   settingsView = backgroundFor(settingsControler ? settingsControler->view() : nullptr);
   infoView = backgroundFor(infoControler ? infoControler->view() : nullptr);
   tutorialView = backgroundFor(nullptr);
@@ -82,6 +71,8 @@ FluvaneAppDelegate::FluvaneAppDelegate() {
 }
 
 FluvaneAppDelegate::~FluvaneAppDelegate() {
+  // The engine stops (and its thread ends) before the objects it reaches go.
+  if (m_chipBridge) m_chipBridge->shutdownChip();
   FluvaneGfx::fluvaneGfxSetMessageHandler(nullptr);
   if (glView) glView->stopAnimation();
 }
@@ -93,37 +84,49 @@ std::optional<std::string> FluvaneAppDelegate::infoAddDefaultURL() {
 void FluvaneAppDelegate::applicationDidFinishLaunching(Application& app) {
   FluvaneStats& stats = FluvaneStats::defaultFluvaneStats();
   FluvanePreferences& prefs = FluvanePreferences::standardFluvanePreferences();
+  // 1-2: application time, the framework's launch steps.
   stats.startCountingAppTime();
   VXBackgroundThread::sharedBackgroundThread().setPriority(0);
   VXAppDelegate::applicationDidFinishLaunching(app);
-  VXLog::sharedVXLog().log("product: %s", product_name().c_str());
-  VXLog::sharedVXLog().log("build: %s", build_id().c_str());
+  // 3-5
+  vxlog().log("product: %s", product_name().c_str());
+  vxlog().log("build: %s", build_id().c_str());
   stats.incrementAppLaunches();
-  stats.setAppLaunchesSince1_2(stats.appLaunchesSince1_2() + 1);
+  stats.incrementAppLaunchesSince1_2();
   chipReadyTime = -1.0;
   totalRipplesCount = 0;
   helpBlownAway = false;
   needsGpsInit = true;
-
-  // The screens.
-  app.window().addSubview(glView);
-  app.setGLFrameDrawer([view = glView.get()] { view->drawGL(); });
+  // 6-8: the screen (the host's GL frame draws it), the screens' backgrounds
+  // on it, the toolbar on top.
+  glView = std::make_shared<EAGLView>();
+  auto tagged = std::make_shared<platform::ui::Label>(Rect(0, 8, 320, 28));
+  tagged->setTag(kTaggedViewTag);
+  tagged->setText(product_name());
+  tagged->setTextColor(platform::ui::Color::white(0.5));
+  tagged->setTextAlignment(platform::ui::TextAlignment::Center);
+  tagged->setUserInteractionEnabled(false);
+  glView->addSubview(tagged);
   FluvaneGfx::fluvaneGfxSetMessageHandler(this);
   glView->msgDelegate = this;
+  app.window().addSubview(glView);
+  app.setGLFrameDrawer([view = std::weak_ptr<EAGLView>(glView)] {
+    if (std::shared_ptr<EAGLView> v = view.lock()) v->drawGL();
+  });
   glView->addSubview(settingsView);
   glView->addSubview(tutorialView);
   glView->addSubview(infoView);
-  if (vexelBar) {
-    glView->addSubview(vexelBar);
-    glView->bringSubviewToFront(vexelBar.get());
-    vexelBar->msgDelegate = glView.get();
-    vexelBar->centerMainButton();
-  }
   settingsView->setAlpha(0);
+  if (mainToolbar) {
+    glView->addSubview(mainToolbar);
+    glView->bringSubviewToFront(mainToolbar.get());
+    mainToolbar->msgDelegate = glView.get();
+    mainToolbar->centerMainButton();
+    mainToolbar->nameForStats = "mainTB";
+  }
   if (settingsControler) settingsControler->msgDelegate = this;
   if (infoControler) infoControler->msgDelegate = this;
-
-  // What the settings chose.
+  // 9-10: touch mode, layout and colours from the preferences.
   FluvaneGfx::fluvaneGFXsetTouchMode(prefs.enableTouchMode());
   FluvaneGfx::setLayoutMode(prefs.getLayoutMode());
   if (auto c = FluvanePreferences::fingerColorForFingerColorName(prefs.fingerColor())) {
@@ -134,16 +137,13 @@ void FluvaneAppDelegate::applicationDidFinishLaunching(Application& app) {
     FluvaneGfx::setRippleColor(static_cast<float>(c->r), static_cast<float>(c->g),
                                static_cast<float>(c->b));
   }
-
+  // 11-12
   launchBackGroundThreads(1);
-  if (helpController) {
-    helpController->msgDelegate = this;
-    helpController->setImages("help", ".png", kHelpPages);
-  }
+  if (helpController) helpController->msgDelegate = this;
+  // 14-15: the bridge and its keys' start values.
   m_chipReady = false;
-  m_appActive = false;
+  m_appActive = true;
   m_chipFinished = false;
-
   m_chipBridge = std::make_unique<FluvaneChipBridge>();
   m_chipBridge->setAppDelegate(this);
   m_chipBridge->setDelegate(this);
@@ -151,77 +151,101 @@ void FluvaneAppDelegate::applicationDidFinishLaunching(Application& app) {
   m_chipBridge->setMode(prefs.mode());
   m_chipBridge->setEnableTouchMode(prefs.enableTouchMode());
   glView->setChipBridge(m_chipBridge.get());
+  // 17: the engine on its own thread.
+  chipActive = true;
   startEngine();
 }
 
-void FluvaneAppDelegate::startEngine() {
-  VXLog::sharedVXLog().log("starting chip...");
-  m_chipBridge->launchEngine();
+void FluvaneAppDelegate::startEngine() { m_chipBridge->launchEngine(); }
+
+bool FluvaneAppDelegate::askUserToWatchTutorial() {
+  if (!offersTutorial_) return false;
+  return FluvaneStats::defaultFluvaneStats().appLaunchesSince1_2() < 3;
+}
+
+double FluvaneAppDelegate::getWaitTimeBeforeVexelMessage() {
+  if (glView && glView->currentAppState() == EAGLView::kStateInstrument) {
+    if (chipReadyTime < 0 || platform::Clock::monotonic() - chipReadyTime <= 1.0) return 0;
+    return 1;
+  }
+  return VXAppDelegate::getWaitTimeBeforeVexelMessage();
+}
+
+void FluvaneAppDelegate::launchBackGroundThreads(int launchPoint) {
+  if (launchPoint == 2) {
+    // The upload reads a copy taken here, never the statistics themselves.
+    FluvaneStats::Upload copy = FluvaneStats::defaultFluvaneStats().uploadCopy();
+    VXBackgroundThread::sharedBackgroundThread().performSelectorInBackground(
+        [copy] { uploadStats(copy); });
+  }
+  VXAppDelegate::launchBackGroundThreads(launchPoint);
+}
+
+void FluvaneAppDelegate::uploadStats(const FluvaneStats::Upload& stats) {
+  vxlog().log("uploading stats");
+  // The instrument's statistics call comes with its web-service calls.
+  (void)stats;
+}
+
+void FluvaneAppDelegate::chipReady() {
+  if (m_chipReady) return;
+  chipReadyTime = platform::Clock::monotonic();
+  if (glView) {
+    blowableHelp->setupBlowableView();
+    glView->insertSubviewBelow(blowableHelp, mainToolbar.get());
+    glView->startAnimation();
+  }
+  VXAppDelegate::chipReady();
+}
+
+void FluvaneAppDelegate::showHelp() {
+  if (glView) {
+    glView->ToFluvaneView();
+    glView->setPlayback(true);
+  }
+  VXAppDelegate::showHelp();
 }
 
 void FluvaneAppDelegate::applicationWillResignActive(Application&) {
+  m_appActive = false;
   FluvaneStats::defaultFluvaneStats().stopCountingAppTime();
-  if (FluvanePreferences::standardFluvanePreferences().enableAudioWhenSleeping() &&
+  if (FluvanePreferences::standardFluvanePreferences().enableAudioWhenSleeping() && glView &&
       glView->currentAppState() == EAGLView::kStateGlobe) {
     glView->setEnableRender(false);
     return;
   }
   if (m_chipBridge) m_chipBridge->pauseChip();
-  glView->stopAnimation();
+  if (glView) glView->stopAnimation();
 }
 
 void FluvaneAppDelegate::applicationDidBecomeActive(Application&) {
+  m_appActive = true;
   FluvaneStats::defaultFluvaneStats().startCountingAppTime();
   if (m_chipBridge) m_chipBridge->resumeChip();
-  if (m_chipReady) {
+  if (m_chipReady && glView) {
     glView->setEnableRender(true);
     glView->startAnimation();
   }
 }
 
 void FluvaneAppDelegate::applicationWillTerminate(Application&) {
-  glView->stopAnimation();
-  // The engine stops and its thread is joined before the scripts' files go.
-  if (m_chipBridge) m_chipBridge->shutdownChip();
-  VXOB_cleanUpTempfiles();
+  markTerminating();
+  if (glView) glView->stopAnimation();
+  // Stop the engine and wait for its thread before its scripts go.
+  if (m_chipBridge) m_chipBridge->shutdownChip(kEngineStopSeconds);
   FluvaneStats& stats = FluvaneStats::defaultFluvaneStats();
   stats.stopCountingAppTime();
   stats.serializeToDisk();
+  FluvanePreferences::standardFluvanePreferences().synchronize();
   platform::UserDefaults::standard().synchronize();
-  VXLog::sharedVXLog().flushLog();
-}
-
-bool FluvaneAppDelegate::askUserToWatchTutorial() {
-  // The statistics hook is not overridden, so only the launch count counts.
-  return FluvaneStats::defaultFluvaneStats().appLaunchesSince1_2() < 3;
-}
-
-double FluvaneAppDelegate::getWaitTimeBeforeVexelMessage() {
-  if (glView->currentAppState() == EAGLView::kStateInstrument) {
-    if (chipReadyTime < 0 || absoluteTime() - chipReadyTime <= 1.0) return 0;
-    return 1;
-  }
-  return VXAppDelegate::getWaitTimeBeforeVexelMessage();
-}
-
-void FluvaneAppDelegate::showHelp() {
-  glView->ToFluvaneView();
-  glView->setPlayback(true);
-  VXAppDelegate::showHelp();
-}
-
-void FluvaneAppDelegate::chipReady() {
-  if (m_chipReady) return;
-  chipReadyTime = absoluteTime();
-  blowableHelp->setupBlowableView();
-  glView->insertSubviewBelow(blowableHelp, vexelBar.get());
-  glView->startAnimation();
-  VXAppDelegate::chipReady();
+  vxlog().flushLog();
 }
 
 // --- Views ---
 
-View* FluvaneAppDelegate::taggedView() const { return glView->viewWithTag(kTaggedViewTag); }
+View* FluvaneAppDelegate::taggedView() const {
+  return glView ? glView->viewWithTag(kTaggedViewTag) : nullptr;
+}
 
 void FluvaneAppDelegate::openView(View* view) {
   if (!view) return;
@@ -233,7 +257,7 @@ void FluvaneAppDelegate::openView(View* view) {
   view->setAlpha(1);
   animator.commitAnimations();
   glView->bringSubviewToFront(view);
-  if (vexelBar) glView->bringSubviewToFront(vexelBar.get());
+  if (mainToolbar) glView->bringSubviewToFront(mainToolbar.get());
 }
 
 void FluvaneAppDelegate::closeView(View* view) {
@@ -248,7 +272,7 @@ void FluvaneAppDelegate::closeView(View* view) {
 }
 
 void FluvaneAppDelegate::openHelp() {
-  ::openSubView(blowableHelp, glView.get(), vexelBar.get(), false);
+  ::openSubView(blowableHelp, glView.get(), mainToolbar.get(), false);
   blowableHelp->setUserInteractionEnabled(false);
 }
 
@@ -270,12 +294,14 @@ void FluvaneAppDelegate::resetBlowableHelp() {
 // --- Messages ---
 
 void FluvaneAppDelegate::receiveMsg(int code) {
+  // Before launch there is no screen to change.
+  if (!glView && (code < 100 || code > 103)) return;
   switch (code) {
     case 100:
     case 101:
     case 102:
     case 103:
-      if (vexelBar) vexelBar->receiveMsg(code);
+      if (mainToolbar) mainToolbar->receiveMsg(code);
       break;
     case 300:
       glView->setPlayback(false);
@@ -286,7 +312,7 @@ void FluvaneAppDelegate::receiveMsg(int code) {
     case 301:
       if (helpController && helpController->currentImageIndex() == 4) {
         receiveMsg(1005);
-        if (vexelBar) vexelBar->receiveMsg(103);
+        if (mainToolbar) mainToolbar->receiveMsg(103);
       } else if (helpController && helpController->currentImageIndex() > 0) {
         glView->setPlayback(true);
       }
@@ -313,7 +339,7 @@ void FluvaneAppDelegate::receiveMsg(int code) {
                                infoAddDefaultURL());
       }
       openView(infoView.get());
-      if (vexelBar) vexelBar->receiveMsg(102);
+      if (mainToolbar) mainToolbar->receiveMsg(102);
       break;
     case 1005:
       openView(taggedView());

@@ -1,45 +1,55 @@
-// The instrument's application delegate: launch, life cycle and the hub of
-// the message codes.
+// The instrument's application delegate: the launch, the engine's thread,
+// the life cycle, the hooks that tailor the framework's delegate, and the
+// hub of the message codes.
 //
-// Launch (applicationDidFinishLaunching): counts application time, runs the
-// framework's launch steps, counts the launch, wires the screens (the
-// instrument screen EAGLView fills the window; the settings, information
-// and tutorial backgrounds and the main toolbar lie on it), gives the
-// graphics the touch mode, layout and colours of the preferences, runs
-// launch point 1, makes the engine bridge and starts the engine with the
-// instrument's scripts. When the scripts report ready (chipReady, once) the
-// blow hint shows, the 30 Hz frames start and launch point 2 runs.
+// Launch (applicationDidFinishLaunching): counts application time, the
+// framework's launch steps, the launch counters, the instrument screen
+// (EAGLView, the host's GL frame) with the settings, information and
+// tutorial backgrounds and the toolbar on it, touch mode, layout and colours
+// from the preferences, launch point 1, the engine bridge (its keys' start
+// values), and last the engine on a thread of its own with the four scripts
+// (startEngine: FluvaneChipBridge::launchEngine).
 //
-// Life cycle: resigning active stops counting application time and pauses
-// the engine and the frames, except in the globe with audio while asleep,
-// where only the globe's drawing stops. Becoming active resumes them.
-// Terminating shuts the engine down (its thread stopped and joined before
-// its script files are deleted), saves the statistics and the preferences.
+// Engine ready ("iPhone: chip ready", once): the ready time, the blow hint,
+// the screen's animation, then the framework's ready steps (tutorial offer,
+// launch point 2: the statistics upload and the framework's tasks).
 //
-// Messages (receiveMsg), each as the instrument's screens send them:
+// Life cycle: resigning active stops counting time and pauses the engine
+// and the animation, except in the globe with audio while sleeping on (then
+// only drawing stops); becoming active resumes them. Terminating stops the
+// engine and waits for its thread (at most kEngineStopSeconds) before the
+// temporary scripts are deleted, then saves statistics and preferences. An
+// engine thread that does not end in time keeps its scripts (logged); the
+// host ends the process without waiting for it.
+//
+// Messages (receiveMsg), as the toolbar, the screen, the graphics and the
+// help send them:
 //   100-103  forwarded to the main toolbar (hide, show, expand, collapse)
-//   300      help finished: close it, start the location, show the blow hint
-//   301      help page changed: page 4 closes the information screen and
-//            collapses the toolbar; the help stays in front
+//   300      help finished: playback off, the help closes, location starts,
+//            the blow hint shows
+//   301      help page changed: on page 4 the information screen closes and
+//            the toolbar collapses; on later pages the holes show playback;
+//            the help stays in front
 //   1001     left the globe: the blow hint again unless it was blown away
 //   1002     went to the globe: the blow hint closes
-//   1004     information: the other screens and the hint close, the add-in
-//            loads, the information screen opens, the toolbar expands
-//   1005     information closed: the tagged view (1337) back, info and
-//            tutorial closed
+//   1004     information: settings, tutorial, the tagged view (1337) and the
+//            hint close, the add-in loads, the information screen opens,
+//            the toolbar expands
+//   1005     information closed: the tagged view back, info and tutorial
+//            closed
 //   1006     how to play: the help
-//   4000     settings: the tagged view, settings open, info, tutorial and
-//            hint closed
-//   4001     settings closed: saved when they were visible; back to the
-//            tagged view
+//   4000     settings: the tagged view, info and tutorial closed, the hint
+//            closed, settings open
+//   4001     settings closed: the tagged view back, info, settings and
+//            tutorial closed
 //   4002     a breath ripple: after four while the hint shows, it is blown
-//            away (closed, and stays closed)
-//   4007     breath ran down
+//            away (closed, and stays closed until resetBlowableHelp)
+//   4007     breath ran down (for the recording controller)
 //   4008     help tune ended: the help turns to its next page
 // Recording-controller calls (stop playback, hide its views, play the help
 // tune, ...) do nothing until the recording controller exists.
 //
-// Threads: main thread.
+// Threads: main thread; the engine's own thread runs in the bridge.
 #ifndef CLASSES_FLUVANEAPPDELEGATE_H
 #define CLASSES_FLUVANEAPPDELEGATE_H
 
@@ -48,11 +58,11 @@
 #include <string>
 
 #include "Classes/EAGLView.h"
+#include "Classes/FluvaneChipBridge.h"
+#include "Classes/FluvaneStats.h"
 #include "platform/ui/Controls.h"
 #include "vxu/VXAppDelegate.h"
 #include "vxu/_ui/VXTapView.h"
-
-class FluvaneChipBridge;
 
 // The hint that asks the player to blow (or, in touch mode, to touch the
 // blow area). It takes no touches, so fingers reach the holes beneath.
@@ -70,10 +80,13 @@ class BlowableView : public platform::ui::View {
 
 class FluvaneAppDelegate : public VXAppDelegate {
  public:
-  static constexpr int kTaggedViewTag = 1337;
+  static constexpr double kEngineStopSeconds = 5.0;
+  static constexpr int kAppID = 4;
   static constexpr int kHelpPages = 6;
+  static constexpr int kTaggedViewTag = 1337;
 
-  // Builds the screens (the interface of the application).
+  // Builds the screens other than the instrument screen (made at launch,
+  // when the host's GL context exists).
   FluvaneAppDelegate();
   ~FluvaneAppDelegate() override;
 
@@ -83,16 +96,25 @@ class FluvaneAppDelegate : public VXAppDelegate {
   void applicationDidBecomeActive(platform::ui::Application& app) override;
   void applicationWillTerminate(platform::ui::Application& app) override;
 
-  // --- Hooks of the base delegate ---
-  int getAppID() override { return 4; }
+  // --- Hooks ---
+  int getAppID() override { return kAppID; }
   platform::ui::View* getTutorialParentView() override { return glView.get(); }
   bool hasAddInInfoScreen() override { return true; }
   std::optional<std::string> infoAddDefaultURL() override;
   int getCheckForVexelMessageLaunchPoint() override { return 1; }
   bool askUserToWatchTutorial() override;
   double getWaitTimeBeforeVexelMessage() override;
-  void showHelp() override;
   void chipReady() override;
+  void showHelp() override;
+  // Launch point 2 adds the instrument's statistics upload.
+  void launchBackGroundThreads(int launchPoint) override;
+
+  // The statistics upload's body (background thread): works on the copy.
+  static void uploadStats(const FluvaneStats::Upload& stats);
+
+  // Automated runs (the demo, --automate) play the instrument, not the
+  // first start's tutorial: with this off the tutorial is never offered.
+  void setOffersTutorial(bool on) { offersTutorial_ = on; }
 
   // --- Views and messages ---
   void openView(platform::ui::View* view);
@@ -102,25 +124,28 @@ class FluvaneAppDelegate : public VXAppDelegate {
   void resetBlowableHelp();
   bool hasUnsavedRecording() const { return false; }
   void receiveMsg(int code) override;
-
-  // The view tagged 1337 on the instrument screen.
+  // The view tagged 1337 on the instrument screen (null before launch).
   platform::ui::View* taggedView() const;
+
   FluvaneChipBridge* chipBridge() const { return m_chipBridge.get(); }
 
   std::shared_ptr<EAGLView> glView;
+  std::shared_ptr<VXMainToolbar> mainToolbar;
   std::shared_ptr<VXTapView> settingsView;
   std::shared_ptr<VXTapView> infoView;
   std::shared_ptr<VXTapView> tutorialView;
   std::shared_ptr<BlowableView> blowableHelp;
+  std::unique_ptr<FluvaneChipBridge> m_chipBridge;
   double chipReadyTime = -1.0;
   int totalRipplesCount = 0;
   bool helpBlownAway = false;
 
  protected:
-  // Starts the engine (the bridge's scripts); tests replace it.
+  // Starts the engine with the bridge's scripts; tests replace it.
   virtual void startEngine();
 
-  std::unique_ptr<FluvaneChipBridge> m_chipBridge;
+ private:
+  bool offersTutorial_ = true;
 };
 
 #endif
