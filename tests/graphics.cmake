@@ -37,3 +37,10 @@ fluvane_gl_gtest(vxu_ui_tests vxu/ui vxu_ui service_stub)
 # The framework's demonstration is run by its test.
 add_dependencies(vxu_ui_tests vx_demo vx_demo_resources)
 target_compile_definitions(vxu_ui_tests PRIVATE VX_DEMO_PROGRAM="$<TARGET_FILE:vx_demo>")
+
+# The earth's halves as the build made them, checked against the map they
+# were cut from.
+target_link_libraries(gfx_tests PRIVATE earth_halves)
+add_dependencies(gfx_tests globe_resources)
+target_compile_definitions(gfx_tests PRIVATE FLUVANE_EARTH_MAP="${FLUVANE_EARTH_MAP}"
+                           FLUVANE_BUILT_RESOURCES="${CMAKE_BINARY_DIR}/share/fluvane")
