@@ -44,3 +44,9 @@ target_link_libraries(gfx_tests PRIVATE earth_halves)
 add_dependencies(gfx_tests globe_resources)
 target_compile_definitions(gfx_tests PRIVATE FLUVANE_EARTH_MAP="${FLUVANE_EARTH_MAP}"
                            FLUVANE_BUILT_RESOURCES="${CMAKE_BINARY_DIR}/share/fluvane")
+
+# The instrument's drawn parts (the globe, its screens), once it has classes.
+if(TARGET fluvane_classes)
+  fluvane_gl_gtest(classes_ui_tests Classes/ui fluvane_classes service_stub)
+  add_dependencies(classes_ui_tests globe_resources)
+endif()
