@@ -83,6 +83,29 @@ std::shared_ptr<FluvaneVCR> FluvaneVCR_recorder() {
   return g_recordVCR;
 }
 
+bool FluvaneVCR_usePlayback(const std::shared_ptr<FluvaneVCR>& vcr) {
+  std::lock_guard<std::mutex> lock(g_vcrMutex);
+  if (g_playVCR) {
+    if (g_playVCR != vcr) VX_logf("VCR: a playback VCR exists already; keeping the first\n");
+    return g_playVCR == vcr;
+  }
+  g_playVCR = vcr;
+  return true;
+}
+
+bool FluvaneVCR_useRecord(const std::shared_ptr<FluvaneVCR>& vcr) {
+  {
+    std::lock_guard<std::mutex> lock(g_vcrMutex);
+    if (g_recordVCR) {
+      if (g_recordVCR != vcr) VX_logf("VCR: a record VCR exists already; keeping the first\n");
+      return g_recordVCR == vcr;
+    }
+    g_recordVCR = vcr;
+  }
+  vcr->startUploadThread();
+  return true;
+}
+
 void FluvaneVCR_shutdown() {
   std::shared_ptr<FluvaneVCR> recorder;
   {
@@ -394,29 +417,12 @@ void vcr_dtor(Chip_Object* SELF, Chip_VM_Shred* SHRED) {
 
 VCR_MFUN(vcr_use4playback) {
   (void)ARGS, (void)RETURN, (void)SHRED;
-  Holder* holder = frame_state<Holder>(SELF, g_offsetMe);
-  if (!holder) return;
-  std::lock_guard<std::mutex> lock(g_vcrMutex);
-  if (g_playVCR) {
-    if (g_playVCR != *holder) VX_logf("VCR: a playback VCR exists already; keeping the first\n");
-    return;
-  }
-  g_playVCR = *holder;
+  if (Holder* holder = frame_state<Holder>(SELF, g_offsetMe)) FluvaneVCR_usePlayback(*holder);
 }
 
 VCR_MFUN(vcr_use4record) {
   (void)ARGS, (void)RETURN, (void)SHRED;
-  Holder* holder = frame_state<Holder>(SELF, g_offsetMe);
-  if (!holder) return;
-  {
-    std::lock_guard<std::mutex> lock(g_vcrMutex);
-    if (g_recordVCR) {
-      if (g_recordVCR != *holder) VX_logf("VCR: a record VCR exists already; keeping the first\n");
-      return;
-    }
-    g_recordVCR = *holder;
-  }
-  (*holder)->startUploadThread();
+  if (Holder* holder = frame_state<Holder>(SELF, g_offsetMe)) FluvaneVCR_useRecord(*holder);
 }
 
 VCR_MFUN(vcr_more) {

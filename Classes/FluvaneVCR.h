@@ -172,6 +172,11 @@ const FluvaneVCRHost& FluvaneVCR_host();
 // the one it got alive.
 std::shared_ptr<FluvaneVCR> FluvaneVCR_playback();
 std::shared_ptr<FluvaneVCR> FluvaneVCR_recorder();
+// use4playback / use4record: makes vcr the process's playback (record) VCR;
+// a second one is refused with a message and the first stays. The record
+// VCR's upload thread starts here. True when vcr holds the place.
+bool FluvaneVCR_usePlayback(const std::shared_ptr<FluvaneVCR>& vcr);
+bool FluvaneVCR_useRecord(const std::shared_ptr<FluvaneVCR>& vcr);
 // Forgets both VCRs, stopping the upload thread (the engine's end).
 void FluvaneVCR_shutdown();
 

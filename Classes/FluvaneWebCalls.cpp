@@ -83,6 +83,7 @@ std::optional<double> finiteNumber(std::string_view text) {
 std::mutex g_hooksMutex;
 std::function<std::string()> g_nameSource;
 std::function<void()> g_uploadCounter;
+SnippetUploadHelper::LocationSource g_locationSource;
 
 }  // namespace
 
@@ -276,9 +277,20 @@ std::string SnippetUploadHelper::uploadBody(const std::string& device, double la
          VXFormField("fluvaneName", name) + "&mode=" + flag;
 }
 
+void SnippetUploadHelper::setLocationSource(LocationSource source) {
+  std::lock_guard<std::mutex> lock(g_hooksMutex);
+  g_locationSource = std::move(source);
+}
+
 bool SnippetUploadHelper::prepareSnippetUpload(const FluvaneSnippet& snippet, bool needLocation,
                                                bool manualRecording) {
-  std::optional<platform::LocationFix> fix = vexelLocation::sharedInstance().getLocation(3000);
+  LocationSource source;
+  {
+    std::lock_guard<std::mutex> lock(g_hooksMutex);
+    source = g_locationSource;
+  }
+  std::optional<platform::LocationFix> fix =
+      source ? source() : vexelLocation::sharedInstance().getLocation(3000);
   vxlog().log("preparing snippet upload of size: %zu", snippet.packet.size());
   if (needLocation && !fix) {
     vxlog().log("no gps, no upload...");

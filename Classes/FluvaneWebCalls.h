@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "Classes/FluvaneSnippet.h"
+#include "platform/LocationManager.h"
 #include "vxu/VXHttp.h"
 
 // The recording policy: six ints, in this order.
@@ -110,6 +111,10 @@ class SnippetUploadHelper : public VXHttpPostHelper {
   // application at start.
   static void setPlayerNameSource(std::function<std::string()> source);
   static void setUploadCounter(std::function<void()> counter);
+  // Where a fix comes from: the shared location service asked for 3000 m by
+  // default; tests (and hosts without one) put their own.
+  using LocationSource = std::function<std::optional<platform::LocationFix>()>;
+  static void setLocationSource(LocationSource source);
 
   // Builds URL and body for the snippet's packet (prepared). False, with
   // "no gps, no upload..." and nothing set, when needLocation and there is no
