@@ -18,6 +18,7 @@
 #include "VexelGraphics/VGTexture.h"
 #include "platform/gfx/GLHost.h"
 #include "vxu/VXBackgroundThread.h"
+#include "vxu/VXHttp.h"
 #include "vxu/VXLog.h"
 
 namespace {
@@ -104,6 +105,22 @@ struct FlameGlobe::Lights {
   bool downloading = false;
   std::atomic<bool> abort{false};
 };
+
+FlameGlobeServices FlameGlobeServices::standard() {
+  FlameGlobeServices s;
+  s.configured = [] { return VXServiceBase().has_value(); };
+  s.reachable = [] { return isVexelReachable(); };
+  s.getSnippet = [](int filter, double latitude, double longitude, double radius,
+                    const std::atomic<bool>* abort) {
+    return getFluvaneSnippet(filter, latitude, longitude, radius, abort);
+  };
+  s.getMap = [](int maxCount, const std::atomic<bool>* abort) {
+    int count = maxCount, value = 0;
+    return getFluvaneMap(&count, &value, abort);
+  };
+  s.uploadVote = [](int snippetId, bool love) { ::uploadVote(snippetId, love); };
+  return s;
+}
 
 Vector3 FlameGlobe::placeNormal(double latitude, double longitude) {
   const double theta = (90.0 - latitude) / 90.0 * kPi / 2;

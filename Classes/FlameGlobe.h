@@ -99,6 +99,11 @@ struct FlameGlobeServices {
   std::function<void()> stopTune;
   // A snippet was listened to (statistics).
   std::function<void()> snippetListened;
+
+  // The service calls of the instrument (FluvaneWebCalls) against the
+  // configured service; the player and the statistics are left to the
+  // caller.
+  static FlameGlobeServices standard();
 };
 
 class FlameGlobe {

@@ -1,5 +1,6 @@
 #include "Classes/FluvaneWebCalls.h"
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <mutex>
@@ -18,10 +19,11 @@ std::optional<std::string> endpoint(const char* path) {
   return VXServiceUrl(std::string(APP_SERVER_LOCATION) + path);
 }
 
-VXHttpPostResult post(const char* path, const std::string& body) {
+VXHttpPostResult post(const char* path, const std::string& body,
+                      const std::atomic<bool>* abortFlag = nullptr) {
   std::optional<std::string> url = endpoint(path);
   if (!url) return VXHttpPostResult{};
-  return VXHttpPost(*url, body);
+  return VXHttpPost(*url, body, abortFlag);
 }
 
 std::string_view trimNewlines(std::string_view text) {
@@ -214,12 +216,13 @@ int getFluvanePreference(VXFluvanePref* pref) {
 }
 
 std::unique_ptr<FluvaneSnippetInfo> getFluvaneSnippet(int mode, double latitude, double longitude,
-                                                      double radius) {
+                                                      double radius,
+                                                      const std::atomic<bool>* abortFlag) {
   vxlog().log("requesting fluvane snippet");
   std::string body = VXFormField("device", VXDeviceIdentifier()) +
                      "&mode=" + std::to_string(mode) + "&lat=" + formatFixed6(latitude) +
                      "&long=" + formatFixed6(longitude) + "&radius=" + formatFixed6(radius);
-  VXHttpPostResult result = post("/getsnippet/", body);
+  VXHttpPostResult result = post("/getsnippet/", body, abortFlag);
   std::unique_ptr<FluvaneSnippetInfo> info;
   if (result.status == 200 && result.body) {
     if (std::optional<FluvaneSnippetInfo> parsed = parseFluvaneSnippet(*result.body)) {
@@ -232,13 +235,14 @@ std::unique_ptr<FluvaneSnippetInfo> getFluvaneSnippet(int mode, double latitude,
   return info;
 }
 
-std::vector<FluvaneLightPoint> getFluvaneMap(int* count, int* value) {
+std::vector<FluvaneLightPoint> getFluvaneMap(int* count, int* value,
+                                             const std::atomic<bool>* abortFlag) {
   vxlog().log("requesting light map");
   int asked = count ? *count : 0;
   if (count) *count = 0;
   std::string body =
       "count=" + std::to_string(asked) + "&" + VXFormField("device", VXDeviceIdentifier());
-  VXHttpPostResult result = post("/fluvanemapcolor/", body);
+  VXHttpPostResult result = post("/fluvanemapcolor/", body, abortFlag);
   if (result.status == -1 && !result.body) {
     vxlog().log("VXHttpPostResult returned nil. No lightmap data available.");
     return {};

@@ -26,6 +26,7 @@
 #ifndef CLASSES_FLUVANEWEBCALLS_H
 #define CLASSES_FLUVANEWEBCALLS_H
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -98,10 +99,13 @@ VXHttpPostResult uploadFluvaneStats(const std::string& deviceId, const FluvaneSt
 void uploadVote(int snippetId, bool vote);
 // 0, kPolicyNoReply, kPolicyFailed or kPolicyRefused.
 int getFluvanePreference(VXFluvanePref* pref);
+// The globe's two downloads give up when *abortFlag turns true (exit).
 std::unique_ptr<FluvaneSnippetInfo> getFluvaneSnippet(int mode, double latitude, double longitude,
-                                                      double radius);
+                                                      double radius,
+                                                      const std::atomic<bool>* abortFlag = nullptr);
 // count: points asked for in, points returned out; value: the first line.
-std::vector<FluvaneLightPoint> getFluvaneMap(int* count, int* value);
+std::vector<FluvaneLightPoint> getFluvaneMap(int* count, int* value,
+                                             const std::atomic<bool>* abortFlag = nullptr);
 
 // The upload of one recorded snippet.
 class SnippetUploadHelper : public VXHttpPostHelper {
