@@ -961,14 +961,18 @@ void FlameGlobe::renderFluvaneLights() {
 void FlameGlobe::processDoubleTapEvent() {
   float qx, qy, qz;
   if (!gluUnProjectCurrent(tapX_, tapY_, 0, &qx, &qy, &qz)) return;
-  const Vector3 o(0, 0, 350 + 2 * zoomFactor_);
+  // The line from the eye through the tapped point meets the sphere where
+  // it is drawn: 350 before the camera, moved by the zoom's translation.
+  const Vector3 o(0, 0, 350);
+  const Vector3 centre(0, 0, 250.0f * zoomFactor_ - 130.0f);
   Vector3 direction = Vector3(qx, qy, qz) - o;
   direction.normalise();
   const VGLine line(o, direction);
   Vector3 hits[2];
-  if (line.findIntersectionSphere(Vector3::ZERO, kRadius, hits) != 2) return;
-  const Vector3 p = hits[0];
-  Vector3 v(p.x, -p.y, -p.z);
+  if (line.findIntersectionSphere(centre, kRadius, hits) != 2) return;
+  const Vector3 p = hits[0] - centre;
+  // Screen y runs down, GL's window y up: the unprojected y is mirrored.
+  Vector3 v(p.x, -p.y, p.z);
   v.normalise();
   v = aroundAxis(-rotationAngle_, Vector3::UNIT_Y) * (aroundAxis(-tiltAngle_, Vector3::UNIT_X) * v);
   if (!v.isFinite()) return;
