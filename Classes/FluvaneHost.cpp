@@ -294,6 +294,9 @@ int main(int argc, char** argv) {
           std::move(*commands), *target, [] { return platform::Clock::monotonic(); });
     }
     app->launch();
+    input.setWheelSink([&delegate](double notches) {
+      if (delegate.glView) delegate.glView->scrollWheel(notches);
+    });
     if (delegate.glView) {
       delegate.glView->setAccelerometerSource([&input, &target]() -> std::array<float, 3> {
         FluvaneHostInput::Tilt t = input.tilt();
