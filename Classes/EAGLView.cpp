@@ -42,7 +42,9 @@ EAGLView::EAGLView(const Rect& frame) : VXMainView(frame) {
   services.stopTune = [this] {
     if (auto* bridge = dynamic_cast<FluvaneChipBridge*>(chipBridge_)) bridge->stopTune();
   };
-  services.snippetListened = [] { FluvaneStats::defaultFluvaneStats().incrementSnippetsListened(); };
+  services.snippetListened = [] {
+    FluvaneStats::defaultFluvaneStats().incrementSnippetsListened();
+  };
   flameGlobe_ = std::make_unique<FlameGlobe>(std::move(services), gl);
   tuneListener_ = std::make_shared<TuneListener>(flameGlobe_.get());
   flameGlobe_->setUnreachableHandler([] {

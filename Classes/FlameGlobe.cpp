@@ -92,7 +92,9 @@ Quaternion aroundAxis(float degrees, const Vector3& axis) {
   return q;
 }
 
-float wrapAnimation(float value) { return value >= float(2 * kPi) ? value - float(2 * kPi) : value; }
+float wrapAnimation(float value) {
+  return value >= float(2 * kPi) ? value - float(2 * kPi) : value;
+}
 
 }  // namespace
 
@@ -418,7 +420,9 @@ void FlameGlobe::update(float f) {
             otherFlames_ = std::move(newOtherFlames_);
           }
         } else {
-          if (downloadCooldown_ > 0) downloadCooldown_ = std::max(0.0f, downloadCooldown_ - kUpdateStep);
+          if (downloadCooldown_ > 0) {
+            downloadCooldown_ = std::max(0.0f, downloadCooldown_ - kUpdateStep);
+          }
           if (downloadCooldown_ == 0) download = true;
         }
       }

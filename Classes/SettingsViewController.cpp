@@ -228,7 +228,8 @@ void SettingsViewController::awakeFromNib() {
   modeTextField_->setText(prefs.mode());
   colourField(*fingerColorTextField_, prefs.fingerColor());
   colourField(*breathColorTextField_, prefs.breathColor());
-  const ui::Color hole = rgb(FluvanePreferences::fingerColorForFingerColorName(prefs.fingerColor()));
+  const ui::Color hole =
+      rgb(FluvanePreferences::fingerColorForFingerColorName(prefs.fingerColor()));
   FluvaneGfx::setHoleColor(float(hole.r), float(hole.g), float(hole.b));
   const ui::Color breath =
       rgb(FluvanePreferences::breathColorForBreathColorName(prefs.breathColor()));
@@ -345,7 +346,9 @@ int SettingsViewController::numberOfRowsInComponent(ui::PickerView& picker, int 
   const bool rootMode = &picker == rootModePicker_.get();
   const bool colours = &picker == colorPicker_.get();
   if (rootMode) return static_cast<int>(component == 0 ? roots_.size() : modes_.size());
-  if (colours) return static_cast<int>(component == 0 ? fingerColors_.size() : breathColors_.size());
+  if (colours) {
+    return static_cast<int>(component == 0 ? fingerColors_.size() : breathColors_.size());
+  }
   return 0;
 }
 
@@ -440,4 +443,6 @@ void SettingsViewController::loginButtonPressed() {
   settingsView_->addSubview(loginViewController_->view());
 }
 
-void SettingsViewController::hideLoginView() { loginViewController_->view()->removeFromSuperview(); }
+void SettingsViewController::hideLoginView() {
+  loginViewController_->view()->removeFromSuperview();
+}

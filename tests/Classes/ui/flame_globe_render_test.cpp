@@ -55,7 +55,8 @@ struct TestEarth {
     }
     std::array<GLuint, 2> names{};
     for (int half = 0; half < 2; half++) {
-      const std::vector<std::uint8_t> texels = earth::cutHalf(map.data(), width, height, half, side);
+      const std::vector<std::uint8_t> texels =
+          earth::cutHalf(map.data(), width, height, half, side);
       names[1 - half] = VGTexture::createRGBATextureFromData(texels.data(), side, side);
     }
     return names;
