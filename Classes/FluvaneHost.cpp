@@ -119,7 +119,15 @@ class Target : public FluvaneAutomationTarget {
     t.y = static_cast<float>(y);
     tilt_ = t;
   }
-  void message(int code) override { delegate_.receiveMsg(code); }
+  // As the toolbar's buttons do: through the instrument screen, which turns
+  // to and from the globe and hands every other code to the delegate.
+  void message(int code) override {
+    if (delegate_.glView) {
+      delegate_.glView->receiveMsg(code);
+    } else {
+      delegate_.receiveMsg(code);
+    }
+  }
   std::optional<std::int32_t> integer(const std::string& key) override {
     return Vexel_Integration::instance().get_int(key);
   }
