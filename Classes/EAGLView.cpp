@@ -5,7 +5,10 @@
 #include <cmath>
 #include <memory>
 
+#include "Classes/FluvaneChipBridge.h"
+#include "Classes/FluvaneStats.h"
 #include "platform/gfx/GLHost.h"
+#include "platform/ui/AlertView.h"
 
 using platform::ui::Point;
 using platform::ui::Rect;
@@ -13,12 +16,53 @@ using platform::ui::Touch;
 using platform::ui::TouchPhase;
 using platform::ui::Touches;
 
+// Hears the played tune for the globe (the bridge keeps it weakly).
+class EAGLView::TuneListener : public FluvaneChipBridgeCallback {
+ public:
+  explicit TuneListener(FlameGlobe* globe) : globe_(globe) {}
+  void finishedPlayingTune() override {
+    if (globe_) globe_->finishedPlayingTune();
+  }
+  void playedNote(int note) override {
+    if (globe_) globe_->playedNote(note);
+  }
+  FlameGlobe* globe_;
+};
+
 EAGLView::EAGLView(const Rect& frame) : VXMainView(frame) {
   setMultipleTouchEnabled(true);
-  if (platform::gfx::hasCurrentContext()) FluvaneGfx::initialize();
+  const bool gl = platform::gfx::hasCurrentContext();
+  if (gl) FluvaneGfx::initialize();
+  FlameGlobeServices services = FlameGlobeServices::standard();
+  services.playTune = [this](const std::string& packet) {
+    if (auto* bridge = dynamic_cast<FluvaneChipBridge*>(chipBridge_)) {
+      bridge->playTune(std::vector<std::uint8_t>(packet.begin(), packet.end()), tuneListener_);
+    }
+  };
+  services.stopTune = [this] {
+    if (auto* bridge = dynamic_cast<FluvaneChipBridge*>(chipBridge_)) bridge->stopTune();
+  };
+  services.snippetListened = [] {
+    FluvaneStats::defaultFluvaneStats().incrementSnippetsListened();
+  };
+  flameGlobe_ = std::make_unique<FlameGlobe>(std::move(services), gl);
+  tuneListener_ = std::make_shared<TuneListener>(flameGlobe_.get());
+  flameGlobe_->setUnreachableHandler([] {
+    auto alert = std::make_shared<platform::ui::AlertView>(
+        platform::ui::AlertStyle::Alert, "Network Error",
+        "Unable to connect to the Vexel Globe. Please check your network settings.",
+        std::nullopt, std::vector<std::string>{"Ok"}, [](int) {});
+    alert->show();
+  });
+  snippetViewController_ = std::make_unique<SnippetGlobeViewController>();
 }
 
-EAGLView::~EAGLView() { stopAnimation(); }
+EAGLView::~EAGLView() {
+  stopAnimation();
+  removeGlobeOverlay();
+  tuneListener_->globe_ = nullptr;
+  flameGlobe_.reset();
+}
 
 void EAGLView::setChipBridge(FluvaneGfxBridge* bridge) {
   chipBridge_ = bridge;
@@ -68,11 +112,29 @@ void EAGLView::drawView() {
     accelerometer(a[0], a[1], a[2]);
   }
   if (currentAppState_ == kStateInstrument) FluvaneGfx::advanceFrame();
+  if (currentAppState_ == kStateGlobe) flameGlobe_->update(enableRender_ ? 1.0f : 30.0f);
   platform::ui::View::markScreenChanged();
 }
 
 void EAGLView::drawGL() {
-  if (currentAppState_ != kStateInstrument) return;  // the globe draws itself
+  if (currentAppState_ == kStateGlobe) {
+    if (!enableRender_) return;
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glFrontFace(GL_CCW);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glDisable(GL_ALPHA_TEST);
+    flameGlobe_->render();
+    // The kit composites its views after this frame in its own state.
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_LIGHTING);
+    return;
+  }
+  if (currentAppState_ != kStateInstrument) return;
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glMatrixMode(GL_PROJECTION);
   glPushMatrix();
@@ -99,21 +161,77 @@ void EAGLView::drawGL() {
 
 void EAGLView::transitionToEarth() {
   if (msgDelegate) msgDelegate->receiveMsg(103);
+  flameGlobe_->startZoomOut();
+  snippetViewController_->setGlobe(flameGlobe_.get());
+  flameGlobe_->setSnippetViewController(snippetViewController_.get());
+  if (snippetViewController_->view()->superview() != this) {
+    addSubview(snippetViewController_->view());
+  }
   currentAppState_ = kStateGlobe;
   setAnimationInterval(1.0 / 30);
+  FluvaneStats& stats = FluvaneStats::defaultFluvaneStats();
+  stats.setGlobeViews(stats.globeViews() + 1);
   if (chipBridge_) chipBridge_->setFluvaneMode(2);
 }
 
+void EAGLView::removeGlobeOverlay() {
+  if (snippetViewController_ && snippetViewController_->viewIfLoaded()) {
+    snippetViewController_->viewIfLoaded()->removeFromSuperview();
+  }
+}
+
 void EAGLView::transitionFromEarth() {
+  removeGlobeOverlay();
   if (msgDelegate) msgDelegate->receiveMsg(103);
+  flameGlobe_->globeExit();
   currentAppState_ = kStateInstrument;
   setAnimationInterval(1.0 / 30);
   if (chipBridge_) chipBridge_->setFluvaneMode(1);
 }
 
 void EAGLView::ToFluvaneView() {
+  removeGlobeOverlay();
+  flameGlobe_->globeExit();
   currentAppState_ = kStateInstrument;
   if (chipBridge_) chipBridge_->setFluvaneMode(1);
+}
+
+void EAGLView::scrollWheel(double notches) {
+  if (currentAppState_ != kStateGlobe || !std::isfinite(notches)) return;
+  flameGlobe_->scaleGlobe(static_cast<float>(notches * kPointsPerWheelNotch * kPinchScale));
+}
+
+void EAGLView::globeTouches(const Touches& touches, TouchPhase phase) {
+  if (touches.empty()) return;
+  const Touch* t = touches.front();
+  const float dx = static_cast<float>(t->previousLocation.x - t->location.x);
+  const float dy = static_cast<float>(t->previousLocation.y - t->location.y);
+  switch (phase) {
+    case TouchPhase::Began:
+      flameGlobe_->setRotationSpeedX(0, 0);
+      if (touches.size() == 1 && t->tapCount == 2) {
+        flameGlobe_->doubleTapEventAt(static_cast<float>(t->location.x),
+                                      static_cast<float>(t->location.y));
+      }
+      break;
+    case TouchPhase::Moved:
+      if (touches.size() == 1) {
+        flameGlobe_->setRotationSpeedX(0, 0);
+        flameGlobe_->rotateX(dx, dy);
+      } else if (touches.size() == 2) {
+        const Touch* u = touches[1];
+        const double now = std::hypot(t->location.x - u->location.x, t->location.y - u->location.y);
+        const double before = std::hypot(t->previousLocation.x - u->previousLocation.x,
+                                         t->previousLocation.y - u->previousLocation.y);
+        flameGlobe_->scaleGlobe(static_cast<float>((now - before) * kPinchScale));
+      }
+      break;
+    case TouchPhase::Ended:
+      if (touches.size() == 1) flameGlobe_->setRotationSpeedX(dx, dy);
+      break;
+    default:
+      break;
+  }
 }
 
 void EAGLView::receiveMsg(int code) {
@@ -177,6 +295,7 @@ void EAGLView::touchesTest(const Touches& touches) {
 
 void EAGLView::touchesBegan(const Touches& touches) {
   touchesTest(touches);
+  if (currentAppState_ == kStateGlobe) globeTouches(touches, TouchPhase::Began);
   if (msgDelegate) {
     for (const Touch* t : touches) {
       if (t->phase == TouchPhase::Began) msgDelegate->receiveMsg(103);
@@ -184,6 +303,12 @@ void EAGLView::touchesBegan(const Touches& touches) {
   }
 }
 
-void EAGLView::touchesMoved(const Touches& touches) { touchesTest(touches); }
-void EAGLView::touchesEnded(const Touches& touches) { touchesTest(touches); }
+void EAGLView::touchesMoved(const Touches& touches) {
+  touchesTest(touches);
+  if (currentAppState_ == kStateGlobe) globeTouches(touches, TouchPhase::Moved);
+}
+void EAGLView::touchesEnded(const Touches& touches) {
+  touchesTest(touches);
+  if (currentAppState_ == kStateGlobe) globeTouches(touches, TouchPhase::Ended);
+}
 void EAGLView::touchesCancelled(const Touches& touches) { touchesTest(touches); }

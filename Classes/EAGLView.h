@@ -21,6 +21,15 @@
 // from their covered state. Every touch-began sends 103 (collapse the
 // toolbar) to the message delegate.
 //
+// The globe (state 1): the view owns the globe (FlameGlobe) and its overlay
+// (SnippetGlobeViewController), advances the globe each frame (by 30
+// frames' worth while drawing is off) and draws it. Touches turn into
+// gestures: a drag rotates, a release while moving flicks, two fingers
+// pinch (0.002 of the change of their distance), a double tap picks a
+// region; the mouse wheel pinches too (scrollWheel, a notch being 20 points
+// of distance). A service that cannot be reached is told by an alert once
+// per entry; with no service configured the overlay's name says "offline".
+//
 // Threads: main thread only.
 #ifndef CLASSES_EAGLVIEW_H
 #define CLASSES_EAGLVIEW_H
@@ -30,7 +39,9 @@
 #include <functional>
 #include <map>
 
+#include "Classes/FlameGlobe.h"
 #include "Classes/FluvaneGfx.h"
+#include "Classes/SnippetGlobeViewController.h"
 #include "platform/RunLoop.h"
 #include "vxu/_ui/VXUIUtils.h"
 
@@ -84,6 +95,14 @@ class EAGLView : public VXMainView {
   void ToFluvaneView();
 
   void receiveMsg(int code) override;
+
+  // --- The globe ---
+  FlameGlobe& flameGlobe() { return *flameGlobe_; }
+  SnippetGlobeViewController& snippetViewController() { return *snippetViewController_; }
+  // Wheel notches (positive: away from the player, zooming in).
+  void scrollWheel(double notches);
+  static constexpr double kPinchScale = 0.002;
+  static constexpr double kPointsPerWheelNotch = 20;
   // Names of the touch phases (diagnostics).
   static const char* touchName(platform::ui::TouchPhase phase);
 
@@ -95,6 +114,9 @@ class EAGLView : public VXMainView {
 
  private:
   void touchesTest(const platform::ui::Touches& touches);
+  void globeTouches(const platform::ui::Touches& touches, platform::ui::TouchPhase phase);
+  void removeGlobeOverlay();
+  class TuneListener;
 
   FluvaneGfxBridge* chipBridge_ = nullptr;
   int currentAppState_ = kStateInstrument;
@@ -106,6 +128,9 @@ class EAGLView : public VXMainView {
   platform::RunLoop::TimerId timer_ = 0;
   // Fingers down on the view: id to position in the view.
   std::map<int, platform::ui::Point> fingers_;
+  std::shared_ptr<TuneListener> tuneListener_;
+  std::unique_ptr<FlameGlobe> flameGlobe_;
+  std::unique_ptr<SnippetGlobeViewController> snippetViewController_;
 };
 
 #endif

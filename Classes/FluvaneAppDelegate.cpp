@@ -60,11 +60,11 @@ void BlowableView::setupBlowableView() {
 FluvaneAppDelegate::FluvaneAppDelegate() {
   mainToolbar = makeMainToolbar();
   vexelBar = mainToolbar;  // the framework's steps reach the same toolbar
-  infoControler = makeInfoScreen();
-  settingsControler = makeSettingsScreen();
+  infoControler = std::make_unique<InfoViewController>();
+  fluvaneSettings = std::make_unique<SettingsViewController>();
   helpController = makeHelpScreen();
   m_helpScreens = kHelpPages;
-  settingsView = backgroundFor(settingsControler ? settingsControler->view() : nullptr);
+  settingsView = backgroundFor(fluvaneSettings->settingsView());
   infoView = backgroundFor(infoControler ? infoControler->view() : nullptr);
   tutorialView = backgroundFor(nullptr);
   blowableHelp = std::make_shared<BlowableView>();
@@ -124,7 +124,10 @@ void FluvaneAppDelegate::applicationDidFinishLaunching(Application& app) {
     mainToolbar->centerMainButton();
     mainToolbar->nameForStats = "mainTB";
   }
-  if (settingsControler) settingsControler->msgDelegate = this;
+  fluvaneSettings->setMsgDelegate(this);
+  fluvaneSettings->loginViewController().hasUnsavedRecording = [this] {
+    return hasUnsavedRecording();
+  };
   if (infoControler) infoControler->msgDelegate = this;
   // 9-10: touch mode, layout and colours from the preferences.
   FluvaneGfx::fluvaneGFXsetTouchMode(prefs.enableTouchMode());
@@ -151,6 +154,7 @@ void FluvaneAppDelegate::applicationDidFinishLaunching(Application& app) {
   m_chipBridge->setMode(prefs.mode());
   m_chipBridge->setEnableTouchMode(prefs.enableTouchMode());
   glView->setChipBridge(m_chipBridge.get());
+  fluvaneSettings->setChipBridge(m_chipBridge.get());
   // 17: the engine on its own thread.
   chipActive = true;
   startEngine();
@@ -230,6 +234,7 @@ void FluvaneAppDelegate::applicationWillTerminate(Application&) {
   if (glView) glView->stopAnimation();
   // Stop the engine and wait for its thread before its scripts go.
   if (m_chipBridge) m_chipBridge->shutdownChip(kEngineStopSeconds);
+  if (fluvaneSettings) fluvaneSettings->applicationWillTerminate();
   FluvaneStats& stats = FluvaneStats::defaultFluvaneStats();
   stats.stopCountingAppTime();
   stats.serializeToDisk();
@@ -336,6 +341,9 @@ void FluvaneAppDelegate::receiveMsg(int code) {
                                infoAddDefaultURL());
       }
       openView(infoView.get());
+      // The information screen's own view starts transparent, as its
+      // tutorial does; it shows with the screen.
+      static_cast<InfoViewController&>(*infoControler).infoView().setAlpha(1);
       if (mainToolbar) mainToolbar->receiveMsg(102);
       break;
     case 1005:
@@ -351,11 +359,12 @@ void FluvaneAppDelegate::receiveMsg(int code) {
       closeView(infoView.get());
       closeView(tutorialView.get());
       closeHelp();
+      fluvaneSettings->hideLoginView();
       openView(settingsView.get());
+      fluvaneSettings->activate();
       break;
     case 4001:
-      // The framework's settings screen keeps its values as they change;
-      // the instrument's own settings screen will save here when visible.
+      if (settingsView->alpha() > 0) fluvaneSettings->saveSettings();
       openView(taggedView());
       closeView(infoView.get());
       closeView(settingsView.get());
@@ -370,6 +379,9 @@ void FluvaneAppDelegate::receiveMsg(int code) {
       }
       break;
     case 4007:
+      break;
+    case kVXMsgOpenSettings:  // the framework toolbar's settings button
+      receiveMsg(4000);
       break;
     case 4008:
       if (helpController) helpController->receiveMsg(1101);

@@ -60,6 +60,8 @@
 #include "Classes/EAGLView.h"
 #include "Classes/FluvaneChipBridge.h"
 #include "Classes/FluvaneStats.h"
+#include "Classes/InfoViewController.h"
+#include "Classes/SettingsViewController.h"
 #include "platform/ui/Controls.h"
 #include "vxu/VXAppDelegate.h"
 #include "vxu/_ui/VXTapView.h"
@@ -136,6 +138,8 @@ class FluvaneAppDelegate : public VXAppDelegate {
   std::shared_ptr<VXTapView> tutorialView;
   std::shared_ptr<BlowableView> blowableHelp;
   std::unique_ptr<FluvaneChipBridge> m_chipBridge;
+  // The instrument's settings screen (in place of the framework's).
+  std::unique_ptr<SettingsViewController> fluvaneSettings;
   double chipReadyTime = -1.0;
   int totalRipplesCount = 0;
   bool helpBlownAway = false;

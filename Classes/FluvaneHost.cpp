@@ -119,7 +119,15 @@ class Target : public FluvaneAutomationTarget {
     t.y = static_cast<float>(y);
     tilt_ = t;
   }
-  void message(int code) override { delegate_.receiveMsg(code); }
+  // As the toolbar's buttons do: through the instrument screen, which turns
+  // to and from the globe and hands every other code to the delegate.
+  void message(int code) override {
+    if (delegate_.glView) {
+      delegate_.glView->receiveMsg(code);
+    } else {
+      delegate_.receiveMsg(code);
+    }
+  }
   std::optional<std::int32_t> integer(const std::string& key) override {
     return Vexel_Integration::instance().get_int(key);
   }
@@ -294,6 +302,9 @@ int main(int argc, char** argv) {
           std::move(*commands), *target, [] { return platform::Clock::monotonic(); });
     }
     app->launch();
+    input.setWheelSink([&delegate](double notches) {
+      if (delegate.glView) delegate.glView->scrollWheel(notches);
+    });
     if (delegate.glView) {
       delegate.glView->setAccelerometerSource([&input, &target]() -> std::array<float, 3> {
         FluvaneHostInput::Tilt t = input.tilt();

@@ -133,6 +133,12 @@ bool FluvaneHostInput::handleEvent(const void* raw, Application& app) {
       if (e.button.button == SDL_BUTTON_RIGHT) rightClick(*p);
       return true;
     }
+    case SDL_MOUSEWHEEL: {
+      double notches = e.wheel.y;
+      if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) notches = -notches;
+      if (wheel_ && notches != 0) wheel_(notches);
+      return true;
+    }
     case SDL_MOUSEMOTION: {
       if (e.motion.which == SDL_TOUCH_MOUSEID) return true;
       if (auto p = app.windowToPoints(e.motion.x, e.motion.y)) mouseMove(*p);

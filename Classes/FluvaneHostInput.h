@@ -20,6 +20,7 @@
 //  - Arrows or joystick axes: tilt. At rest the device stands upright,
 //    (0, -1, 0) g, which gives no vibrato depth; left and right tilt x to
 //    -1.2 and 1.2 g (vibrato rate 2 to 8 Hz), up raises y to 0.7 g.
+//  - Mouse wheel: notches to the wheel sink (the globe pinches with it).
 //  - Escape with no alert on screen, or closing the window: terminate.
 //  - Focus lost: fingers of the mouse and the keys are cancelled (a key
 //    released elsewhere never reports); latched ones stay.
@@ -70,6 +71,8 @@ class FluvaneHostInput {
   void joystickAxis(int axis, float value);
   // Cancels the mouse's and the keys' fingers.
   void focusLost();
+  // Hears the mouse wheel's notches (positive: away from the player).
+  void setWheelSink(std::function<void(double notches)> sink) { wheel_ = std::move(sink); }
 
   // The tilt now, in g.
   Tilt tilt() const;
@@ -94,6 +97,7 @@ class FluvaneHostInput {
 
   TouchSink sink_;
   BreathSink breath_;
+  std::function<void(double)> wheel_;
   std::map<int, platform::ui::Point> fingers_;
   bool left_ = false, right_ = false, up_ = false, down_ = false;
   float axisX_ = 0, axisY_ = 0;

@@ -1,8 +1,10 @@
 // The chip program: the language engine from the command line, hosted by
 // the application framework (its log, its audio layer, its integration
-// class).
+// class) and the instrument's recorder (the class VCR: what a script records
+// is kept under Documents/recordings and queued for playback).
 #include <cstring>
 
+#include "Classes/FluvaneRecorderHost.h"
 #include "chip/driver/chip_main.h"
 #include "chip/util/chip_errmsg.h"
 #include "vxu/VXEngineHost.h"
@@ -27,8 +29,10 @@ bool asks_for_detail(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   VXEngineHost::install();
+  installCommandLineRecorder();
   VXLog::sharedVXLog().setDetailsToConsole(asks_for_detail(argc, argv));
   int status = chip_main(argc, const_cast<const char**>(argv));
+  shutdownRecorder();
   // Everything the engine printed went through the application log: see it
   // all on the console before the process ends.
   EM_flush();

@@ -11,7 +11,7 @@ packages=(
   libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri libstb-dev
   libcurl4-openssl-dev libssl-dev libplist-dev ca-certificates
-  libcpp-httplib-dev
+  libcpp-httplib-dev xplanet-images
   clang libclang-rt-14-dev
 )
 

@@ -38,7 +38,16 @@ fluvane_gl_gtest(vxu_ui_tests vxu/ui vxu_ui service_stub)
 add_dependencies(vxu_ui_tests vx_demo vx_demo_resources)
 target_compile_definitions(vxu_ui_tests PRIVATE VX_DEMO_PROGRAM="$<TARGET_FILE:vx_demo>")
 
-# The instrument's screen, drawn off screen.
+# The earth's halves as the build made them, checked against the map they
+# were cut from.
+target_link_libraries(gfx_tests PRIVATE earth_halves)
+add_dependencies(gfx_tests globe_resources)
+target_compile_definitions(gfx_tests PRIVATE FLUVANE_EARTH_MAP="${FLUVANE_EARTH_MAP}"
+                           FLUVANE_BUILT_RESOURCES="${CMAKE_BINARY_DIR}/share/fluvane")
+
+# The instrument's drawn parts (the globe, its screens), once it has classes.
 if(TARGET fluvane_classes)
-  fluvane_gl_gtest(classes_ui_tests Classes/ui fluvane_classes)
+  fluvane_gl_gtest(classes_ui_tests Classes/ui fluvane_classes service_stub)
+  add_dependencies(classes_ui_tests globe_resources)
+  target_link_libraries(classes_ui_tests PRIVATE earth_halves)
 endif()

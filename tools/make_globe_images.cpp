@@ -1,18 +1,18 @@
 // make_globe_images: draws the globe's images from first principles, as
 // PNGs for pvrtc_encode.
 //
-//   make_globe_images output-directory
+//   make_globe_images output-directory [button-directory]
 //
-// Writes:
-//  - land_shallow_topo_2048_00.png, _01.png: the western and eastern
-//    halves of an imaginary earth (2048 x 2048 each; north at the top, the
-//    western half from longitude -180 to 0, the eastern from 0 to 180).
-//    Continents, mountains, shallow seas and ice come from fractal value
-//    noise on the unit sphere, so the halves meet without a seam.
+// Writes (the earth's halves come from a map: make_earth_halves):
 //  - earth_ping.png (64 x 64): a soft round glow for the note particles.
 //  - marker_texture_sq.png (64 x 64): a beam, bright along its middle.
 //  - marker2.png (64 x 64): a glowing ring for sprites and the base marker.
 //  - region_marker.png (128 x 128): a thin ring with a faint fill.
+//  - into the button directory (default: the output directory), the globe
+//    screen's name button: fluvanename.png (256 x 64, a rounded dark pill
+//    with a small arrow at its right end, where the title leaves room) and
+//    fluvanename_top.png (the same, rounded only at the top: the list of
+//    filters opens below it).
 // Everything is deterministic: the same files on every machine.
 #include <algorithm>
 #include <cmath>
@@ -26,47 +26,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
-std::uint32_t hash(int x, int y, int z) {
-  std::uint32_t h = static_cast<std::uint32_t>(x) * 0x8da6b343u ^
-                    static_cast<std::uint32_t>(y) * 0xd8163841u ^
-                    static_cast<std::uint32_t>(z) * 0xcb1ab31fu;
-  h ^= h >> 13;
-  h *= 0x5bd1e995u;
-  h ^= h >> 15;
-  return h;
-}
-
-double lattice(int x, int y, int z) { return (hash(x, y, z) & 0xFFFFFF) / double(0xFFFFFF); }
-
-double smooth(double t) { return t * t * (3 - 2 * t); }
-
-// Value noise in 0..1, continuous in 3D.
-double noise(double x, double y, double z) {
-  const int xi = static_cast<int>(std::floor(x)), yi = static_cast<int>(std::floor(y)),
-            zi = static_cast<int>(std::floor(z));
-  const double fx = smooth(x - xi), fy = smooth(y - yi), fz = smooth(z - zi);
-  double result = 0;
-  for (int corner = 0; corner < 8; corner++) {
-    const int dx = corner & 1, dy = (corner >> 1) & 1, dz = (corner >> 2) & 1;
-    const double w = (dx ? fx : 1 - fx) * (dy ? fy : 1 - fy) * (dz ? fz : 1 - fz);
-    result += w * lattice(xi + dx, yi + dy, zi + dz);
-  }
-  return result;
-}
-
-double fractal(double x, double y, double z, int octaves) {
-  double sum = 0, amplitude = 0.5, frequency = 1, total = 0;
-  for (int i = 0; i < octaves; i++) {
-    sum += amplitude * noise(x * frequency + 17.3 * i, y * frequency, z * frequency);
-    total += amplitude;
-    amplitude *= 0.5;
-    frequency *= 2.03;
-  }
-  return sum / total;
-}
-
 struct Rgb {
   double r, g, b;
 };
@@ -74,31 +33,6 @@ struct Rgb {
 Rgb mix(Rgb a, Rgb b, double t) {
   t = std::clamp(t, 0.0, 1.0);
   return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
-}
-
-// The colour of the imaginary earth at a latitude and longitude (degrees).
-Rgb earthAt(double latitude, double longitude) {
-  const double lat = latitude * kPi / 180, lon = longitude * kPi / 180;
-  const double x = std::cos(lat) * std::sin(lon), y = std::sin(lat),
-               z = std::cos(lat) * std::cos(lon);
-  const double height = fractal(1.6 * x + 4, 1.6 * y + 4, 1.6 * z + 4, 7);
-  const double detail = fractal(9 * x, 9 * y, 9 * z, 3);
-  const double sea = 0.52;
-  Rgb colour;
-  if (height < sea) {
-    const double depth = (sea - height) / sea;
-    colour = mix(Rgb{38, 96, 160}, Rgb{8, 26, 80}, std::pow(depth * 4, 0.6));
-  } else {
-    const double up = (height - sea) / (1 - sea);
-    const double dryness = fractal(3 * x + 9, 3 * y, 3 * z, 4);
-    const Rgb lowland = mix(Rgb{58, 110, 48}, Rgb{150, 130, 82}, (dryness - 0.4) * 3);
-    colour = mix(lowland, Rgb{120, 104, 90}, up * 2.2);
-    colour = mix(colour, Rgb{235, 235, 240}, (up - 0.55) * 4);
-  }
-  const double ice = std::fabs(latitude) + 8 * (detail - 0.5);
-  colour = mix(colour, Rgb{240, 244, 250}, (ice - 68) / 6);
-  const double shade = 0.9 + 0.2 * detail;
-  return {colour.r * shade, colour.g * shade, colour.b * shade};
 }
 
 using Pixels = std::vector<std::uint8_t>;
@@ -121,19 +55,6 @@ bool write(const std::string& directory, const std::string& name, int side, cons
   return true;
 }
 
-bool earthHalf(const std::string& directory, const std::string& name, double firstLongitude) {
-  const int side = 2048;
-  Pixels pixels(static_cast<std::size_t>(side) * side * 4);
-  for (int y = 0; y < side; y++) {
-    const double latitude = 90 - 180 * (y + 0.5) / side;
-    for (int x = 0; x < side; x++) {
-      const double longitude = firstLongitude + 180 * (x + 0.5) / side;
-      put(pixels, side, x, y, earthAt(latitude, longitude), 1);
-    }
-  }
-  return write(directory, name, side, pixels);
-}
-
 // A round image from a function of the distance to the centre (0 at the
 // centre, 1 at the edge) giving brightness and alpha.
 template <typename Fn>
@@ -151,21 +72,58 @@ bool round(const std::string& directory, const std::string& name, int side, Fn s
   return write(directory, name, side, pixels);
 }
 
+// The name button's background: a dark, translucent rounded rectangle with
+// a light rim and a small arrow near its right end (pointing down when
+// closed, up when the list is open).
+bool nameButton(const std::string& directory, const std::string& name, bool open) {
+  const int width = 256, height = 64;
+  const double radius = 24, rim = 2.5;
+  Pixels pixels(static_cast<std::size_t>(width) * height * 4);
+  for (int y = 0; y < height; y++) {
+    for (int x = 0; x < width; x++) {
+      const double px = x + 0.5, py = y + 0.5;
+      // Distance outside the rounded rectangle (negative inside).
+      const double cx = std::clamp(px, radius, width - radius);
+      const double cy = open ? std::max(py, radius) : std::clamp(py, radius, height - radius);
+      const double inside = radius - std::hypot(px - cx, py - cy);
+      const double coverage = std::clamp(inside + 0.5, 0.0, 1.0);
+      const double edge = std::clamp(rim - inside + 0.5, 0.0, 1.0);
+      Rgb colour = mix(Rgb{20, 24, 40}, Rgb{200, 210, 235}, edge);
+      double alpha = coverage * (0.7 + 0.3 * edge);
+      // The arrow: a small triangle centred 16 points from the right end.
+      const double ax = px - (width - 24), ay = (py - height / 2.0) * (open ? -1 : 1);
+      if (ay > -6 && ay < 6 && std::fabs(ax) < (6 - ay) * 0.8) {
+        colour = Rgb{230, 235, 250};
+        alpha = coverage;
+      }
+      put(pixels, width, x, y, colour, alpha);
+    }
+  }
+  std::string error;
+  if (!platform::gfx::writePng(platform::Paths::join(directory, name), width, height,
+                               pixels.data(), &error)) {
+    std::fprintf(stderr, "make_globe_images: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_globe_images output-directory\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: make_globe_images output-directory [button-directory]\n");
     return 2;
   }
   const std::string directory = argv[1];
-  if (!platform::Paths::mkdirs(directory)) {
-    std::fprintf(stderr, "make_globe_images: cannot make %s\n", directory.c_str());
-    return 1;
+  const std::string buttons = argc == 3 ? argv[2] : argv[1];
+  for (const std::string& folder : {directory, buttons}) {
+    if (!platform::Paths::mkdirs(folder)) {
+      std::fprintf(stderr, "make_globe_images: cannot make %s\n", folder.c_str());
+      return 1;
+    }
   }
-  bool ok = earthHalf(directory, "land_shallow_topo_2048_00.png", -180) &&
-            earthHalf(directory, "land_shallow_topo_2048_01.png", 0);
-  ok = ok && round(directory, "earth_ping.png", 64, [](double r, double, double* b, double* a) {
+  bool ok = round(directory, "earth_ping.png", 64, [](double r, double, double* b, double* a) {
          *b = 1;
          *a = std::pow(std::max(0.0, 1 - r), 1.5);
        });
@@ -185,5 +143,7 @@ int main(int argc, char** argv) {
          const double ring = std::exp(-std::pow((r - 0.85) / 0.05, 2));
          *a = r < 1 ? std::max(ring, 0.15) : ring;
        });
+  ok = ok && nameButton(buttons, "fluvanename.png", false) &&
+       nameButton(buttons, "fluvanename_top.png", true);
   return ok ? 0 : 1;
 }

@@ -400,6 +400,30 @@ void TextField::resignFirstResponder() {
 
 bool TextField::isFirstResponder() const { return g_firstResponder == this; }
 
+namespace {
+
+// Characters (code points) of UTF-8 text, and the byte offset of one.
+std::size_t utf8Length(const std::string& text) {
+  std::size_t n = 0;
+  for (char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) n++;
+  }
+  return n;
+}
+
+std::size_t utf8Offset(const std::string& text, std::size_t characters) {
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < text.size(); i++) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      if (seen == characters) return i;
+      seen++;
+    }
+  }
+  return text.size();
+}
+
+}  // namespace
+
 void TextField::insertText(const std::string& text) {
   // Control characters never enter a one-line field.
   std::string clean;
@@ -407,16 +431,29 @@ void TextField::insertText(const std::string& text) {
     if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) clean += c;
   }
   if (clean.empty()) return;
-  text_ += clean;
-  setNeedsDisplay();
-  if (onChange) onChange(*this);
+  replaceCharacters(utf8Length(text_), 0, clean);
 }
 
 void TextField::deleteBackward() {
-  if (text_.empty()) return;
-  std::size_t at = text_.size() - 1;
-  while (at > 0 && (static_cast<unsigned char>(text_[at]) & 0xC0) == 0x80) at--;
-  text_.erase(at);
+  const std::size_t length = utf8Length(text_);
+  if (length == 0) return;
+  replaceCharacters(length - 1, 1, "");
+}
+
+void TextField::replaceCharacters(std::size_t location, std::size_t length,
+                                  const std::string& text) {
+  std::string clean;
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) clean += c;
+  }
+  const std::size_t total = utf8Length(text_);
+  location = std::min(location, total);
+  length = std::min(length, total - location);
+  if (length == 0 && clean.empty()) return;
+  if (shouldChangeCharacters && !shouldChangeCharacters(*this, location, length, clean)) return;
+  const std::size_t from = utf8Offset(text_, location);
+  const std::size_t to = utf8Offset(text_, location + length);
+  text_.replace(from, to - from, clean);
   setNeedsDisplay();
   if (onChange) onChange(*this);
 }

@@ -216,9 +216,18 @@ class TextField : public Control {
   bool isFirstResponder() const;
   void insertText(const std::string& text);
   void deleteBackward();
+  // Replaces length characters from location (both counted in characters,
+  // clamped to the text) with text, as a paste into a selection does.
+  void replaceCharacters(std::size_t location, std::size_t length, const std::string& text);
   void returnPressed();
   std::function<void(TextField&)> onReturn;
   std::function<void(TextField&)> onChange;
+  // Asked before every change (typing appends at the end, a deletion takes
+  // the last character): the range in characters and the new text; false
+  // refuses the change.
+  std::function<bool(TextField&, std::size_t location, std::size_t length,
+                     const std::string& replacement)>
+      shouldChangeCharacters;
 
   // The field being edited now, or null.
   static TextField* firstResponder();

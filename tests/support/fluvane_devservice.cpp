@@ -4,20 +4,51 @@
 //   fluvane-devservice [--https]
 //
 // Listens on 127.0.0.1 (a free port), answers the framework's endpoints
-// with sample replies, prints each request's method, target and body, and
-// prints the lines to configure the program with (FLUVANE_SERVICE_URL, and
+// with sample replies and the instrument's in memory (seeded with one
+// tune), prints each request's method, target and body, and prints the lines to configure the program with (FLUVANE_SERVICE_URL, and
 // over HTTPS FLUVANE_CA_FILE for the certificate made at start). Ends on
 // Ctrl-C.
 #include <signal.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "fluvane_service.h"
 #include "service_stub.h"
+#include "vxu/VXSecrets.h"
 #include "test_certificate.h"
+
+namespace {
+
+// A packet of four snapshots: the four holes closed one after the other,
+// a quarter of a second apart, with steady breath.
+std::string seedTune() {
+  auto word = [](std::string& out, uint32_t v) {
+    for (int i = 0; i < 4; i++) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  auto bits = [](float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+  };
+  std::string packet;
+  word(packet, 0xFEED0101u);
+  word(packet, 60);
+  word(packet, 0);
+  word(packet, bits(16000.0f));
+  const uint32_t masks[4] = {1, 3, 7, 15};
+  for (int i = 0; i < 4; i++) {
+    word(packet, bits(i == 0 ? 0.0f : 4000.0f));
+    word(packet, masks[i] | 96u << 8);
+  }
+  return packet;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Blocked before the server's threads start, so they inherit it and the
@@ -55,6 +86,10 @@ int main(int argc, char** argv) {
   service.on("/vexel/login/", stub::Reply::text("1"));
   service.on("/vexel/logout/", stub::Reply::text("0"));
   service.on("/vexel/authstate/", stub::Reply::text("signed in"));
+  // The instrument's endpoints, in memory, seeded with one short tune so
+  // the globe has something to play before anything is uploaded.
+  stub::FluvaneService instrument(service, SHA_HASH_SECRET);
+  instrument.seed("48.856600", "2.352200", "Seed", seedTune());
 
   std::printf("export FLUVANE_SERVICE_URL=%s\n", service.baseUrl().c_str());
   if (certificate) std::printf("export FLUVANE_CA_FILE=%s\n", certificate->pemPath().c_str());

@@ -117,6 +117,16 @@ void ServiceStub::on(const std::string& path, Reply reply) {
   replies_[path] = std::move(reply);
 }
 
+void ServiceStub::handle(const std::string& path, Handler handler) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  handlers_[path] = std::move(handler);
+}
+
+void ServiceStub::clear(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  replies_.erase(path);
+}
+
 std::vector<Request> ServiceStub::requests() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return requests_;
@@ -157,15 +167,22 @@ void ServiceStub::answer(const void* requestPointer, void* responsePointer) {
   record.body = request.body;
 
   Reply reply;
+  Handler handler;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto it = replies_.find(request.path);
+    if (it != replies_.end()) {
+      reply = it->second;
+    } else if (auto h = handlers_.find(request.path); h != handlers_.end()) {
+      handler = h->second;
+    } else {
+      reply.status = 404;
+    }
+  }
+  if (handler) reply = handler(record);
   {
     std::unique_lock<std::mutex> lock(mutex_);
     requests_.push_back(record);
-    auto it = replies_.find(request.path);
-    if (it == replies_.end()) {
-      reply.status = 404;
-    } else {
-      reply = it->second;
-    }
   }
   changed_.notify_all();
 

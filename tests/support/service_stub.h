@@ -4,8 +4,8 @@
 // A ServiceStub listens on 127.0.0.1 on a free port, over HTTP or over HTTPS
 // with a TestCertificate. It records every request (method, path, raw
 // target and query, headers as received, raw body) and answers each path
-// from a table set with on(); a path not in the table gets 404 with an
-// empty body. A reply can:
+// from a table set with on(), or through a handler set with handle(); a
+// path with neither gets 404 with an empty body. A reply can:
 //  - carry a status, extra headers and a body;
 //  - wait before answering: for a time (delaySeconds) or until the test
 //    calls release() (hold), so a client can be caught mid-request;
@@ -23,6 +23,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,8 @@ struct Request {
 
 class ServiceStub {
  public:
+  using Handler = std::function<Reply(const Request&)>;
+
   // Over HTTPS with cert when given, else plain HTTP.
   explicit ServiceStub(const TestCertificate* cert = nullptr);
   ~ServiceStub();
@@ -82,6 +85,12 @@ class ServiceStub {
   std::string baseUrl() const;
 
   void on(const std::string& path, Reply reply);
+  // Answers the path by calling handler (on the server's thread, without
+  // the stub's lock); a reply set with on() for the same path wins, so a
+  // test can make a modelled endpoint fail.
+  void handle(const std::string& path, Handler handler);
+  // Forgets the on() reply of a path (a handler answers again).
+  void clear(const std::string& path);
   std::vector<Request> requests() const;
   std::size_t requestCount() const;
   // Waits until count requests have arrived (the last may still be held);
@@ -97,6 +106,7 @@ class ServiceStub {
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::map<std::string, Reply> replies_;
+  std::map<std::string, Handler> handlers_;
   std::vector<Request> requests_;
   bool released_ = false;
   bool stopping_ = false;

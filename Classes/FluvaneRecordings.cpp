@@ -1,0 +1,161 @@
+#include "Classes/FluvaneRecordings.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "Classes/FluvaneWebCalls.h"
+#include "platform/Clock.h"
+#include "platform/DateFormat.h"
+#include "platform/Paths.h"
+#include "vxu/VXLog.h"
+
+using platform::Clock;
+using platform::Paths;
+
+namespace {
+
+std::mutex g_outboxMutex;
+std::atomic<bool> g_draining{false};
+
+std::mutex g_uploadMutex;
+SnippetUploadHelper* g_upload = nullptr;
+bool g_uploadsStopped = false;  // under g_uploadMutex
+
+constexpr const char* kManualSuffix = "-manual";
+
+bool isManualName(const std::string& name) {
+  return name.size() > 7 && name.compare(name.size() - 7, 7, kManualSuffix) == 0;
+}
+
+// A free name in dir for the current time, with suffix.
+std::string freeName(const std::string& dir, const std::string& suffix) {
+  std::string stamp = platform::formatDate(platform::kDateFileStamp, Clock::now());
+  std::string name = stamp + suffix;
+  for (int i = 1; Paths::exists(Paths::join(dir, name)); i++) {
+    name = stamp + "-" + std::to_string(i) + suffix;
+  }
+  return name;
+}
+
+std::optional<std::string> writePacket(const std::string& dir, const FluvaneSnippet& snippet,
+                                       const std::string& suffix) {
+  std::string error;
+  if (!Paths::mkdirs(dir, &error)) {
+    VXLog::sharedVXLog().log("cannot make %s: %s", dir.c_str(), error.c_str());
+    return std::nullopt;
+  }
+  std::string path = Paths::join(dir, freeName(dir, suffix));
+  if (!Paths::writeAtomic(path, snippet.packet)) {
+    VXLog::sharedVXLog().log("cannot write %s", path.c_str());
+    return std::nullopt;
+  }
+  return path;
+}
+
+// Outbox names, oldest first (the stamps sort by time).
+std::vector<std::string> outboxNames() {
+  std::vector<std::string> names;
+  for (std::string& name : Paths::listDir(FluvaneRecordings::outboxDir())) {
+    if (name.empty() || name[0] == '.' || name.ends_with(".bad")) continue;
+    if (name.find(".tmp") != std::string::npos) continue;
+    names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+std::string FluvaneRecordings::recordingsDir() {
+  return Paths::join(Paths::documents(), "recordings");
+}
+
+std::string FluvaneRecordings::outboxDir() { return Paths::join(Paths::documents(), "outbox"); }
+
+std::optional<std::string> FluvaneRecordings::keep(const FluvaneSnippet& snippet) {
+  static std::mutex keepMutex;  // two recordings in the same millisecond
+  std::lock_guard<std::mutex> lock(keepMutex);
+  return writePacket(recordingsDir(), snippet, "");
+}
+
+std::optional<std::string> FluvaneRecordings::addToOutbox(const FluvaneSnippet& snippet) {
+  std::lock_guard<std::mutex> lock(g_outboxMutex);
+  std::optional<std::string> path =
+      writePacket(outboxDir(), snippet, snippet.manual ? kManualSuffix : "");
+  if (!path) return path;
+  std::vector<std::string> names = outboxNames();
+  for (size_t i = 0; names.size() - i > kOutboxCap; i++) {
+    VXLog::sharedVXLog().log("outbox full: dropping %s", names[i].c_str());
+    Paths::remove(Paths::join(outboxDir(), names[i]));
+  }
+  return path;
+}
+
+std::vector<std::string> FluvaneRecordings::outbox() {
+  std::lock_guard<std::mutex> lock(g_outboxMutex);
+  return outboxNames();
+}
+
+size_t FluvaneRecordings::drainOutbox(const Sender& send) {
+  if (g_draining.exchange(true)) return 0;
+  size_t sent = 0;
+  for (const std::string& name : outbox()) {
+    std::string path = Paths::join(outboxDir(), name);
+    std::optional<std::string> packet = Paths::readFile(path);
+    if (!packet) continue;  // gone meanwhile (the cap)
+    std::optional<FluvaneSnippet> snippet = snippetFromPacket(*packet);
+    if (!snippet) {
+      VXLog::sharedVXLog().log("outbox: %s is not a snippet packet; set aside", name.c_str());
+      std::lock_guard<std::mutex> lock(g_outboxMutex);
+      Paths::move(path, path + ".bad");
+      continue;
+    }
+    snippet->manual = isManualName(name);
+    if (!send(*snippet)) break;
+    {
+      std::lock_guard<std::mutex> lock(g_outboxMutex);
+      Paths::remove(path);
+    }
+    sent++;
+  }
+  g_draining = false;
+  return sent;
+}
+
+bool FluvaneRecordings::uploadSnippet(const FluvaneSnippet& snippet) {
+  SnippetUploadHelper helper;
+  if (!helper.prepareSnippetUpload(snippet, !snippet.manual, snippet.manual)) return false;
+  {
+    std::lock_guard<std::mutex> lock(g_uploadMutex);
+    if (g_uploadsStopped) return false;
+    g_upload = &helper;
+  }
+  bool ok = helper.uploadNow();
+  std::lock_guard<std::mutex> lock(g_uploadMutex);
+  g_upload = nullptr;
+  return ok;
+}
+
+void FluvaneRecordings::abortUpload() {
+  std::lock_guard<std::mutex> lock(g_uploadMutex);
+  g_uploadsStopped = true;
+  if (g_upload) g_upload->abort();
+}
+
+void FluvaneRecordings::allowUploads() {
+  std::lock_guard<std::mutex> lock(g_uploadMutex);
+  g_uploadsStopped = false;
+}
+
+std::optional<std::string> FluvaneRecordings::handleRecorded(
+    std::unique_ptr<FluvaneSnippet> snippet, const Sender& send) {
+  if (!snippet) return std::nullopt;
+  if (snippet->packet.empty() && !prepare(*snippet)) return std::nullopt;
+  std::optional<std::string> kept = keep(*snippet);
+  if (!send(*snippet)) {
+    addToOutbox(*snippet);
+    return kept;
+  }
+  drainOutbox(send);
+  return kept;
+}
