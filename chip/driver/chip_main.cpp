@@ -256,7 +256,7 @@ Parsed first_pass_option(const char* arg, Settings& s) {
   } else if (arg[0] == '@') {
     set_host(arg + 1);
   } else if (const char* v = option_value(arg, {"--port", "-p"})) {
-    if (!option_number(arg, v, 65535, n)) return Parsed::error;
+    if (!option_number(arg, v, kNoLimit, n)) return Parsed::error;
     g_port = (t_CPINT)n;
   } else if (const char* v = option_value(arg, {"--bind"})) {
     s.bind_address = *v ? v : "127.0.0.1";

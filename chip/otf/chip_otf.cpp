@@ -466,7 +466,7 @@ bool one_of(const char* arg, std::initializer_list<const char*> names) {
 
 }  // namespace
 
-int otf_send_cmd(int argc, const char** argv, long& i, const char* host, int port, int* is_otf,
+int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, int port, int* is_otf,
                  t_CPBOOL* accepted) {
   g_sigpipe_mode = TRUE;
   if (is_otf) *is_otf = 1;
@@ -727,6 +727,18 @@ void Chip_OTF_Listener::serve(int fd) {
     std::memcpy(reply.buffer, reason.data(), n);
   }
   send_packet_fd(fd, reply);
+  // A refused peer may still be sending: what it sent is read (a bounded
+  // amount, briefly) before the close, so that the close does not reset the
+  // connection and lose the reply on its way.
+  shutdown(fd, SHUT_WR);
+  char scratch[4096];
+  for (size_t drained = 0; drained < (1u << 20);) {
+    struct pollfd p[2] = {{fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+    if (poll(p, 2, 100) <= 0 || p[1].revents) break;
+    ssize_t n = recv(fd, scratch, sizeof scratch, 0);
+    if (n <= 0) break;
+    drained += static_cast<size_t>(n);
+  }
 }
 
 bool Chip_OTF_Listener::execute(Otf_Command& command, std::string& reason) {

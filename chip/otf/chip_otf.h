@@ -110,7 +110,7 @@ FILE* recv_file(const Net_Msg* msg, ck_socket sock);
 // option (*is_otf then 0), arguments are missing, the connection failed or
 // no file could be sent. *accepted (when given) is TRUE only when the
 // listener replied that every command succeeded.
-int otf_send_cmd(int argc, const char** argv, long& i, const char* host, int port,
+int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, int port,
                  int* is_otf = nullptr, t_CPBOOL* accepted = nullptr);
 // A connected socket with 2-second send and connect time-outs, or null.
 ck_socket otf_send_connect(const char* host, int port);

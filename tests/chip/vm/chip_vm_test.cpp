@@ -352,8 +352,6 @@ TEST_F(VMMachineTest, TimeResetIdAndOtherKinds) {
   EXPECT_EQ(vm->num_shreds(), 2u);
 }
 
-void report_detach() { std::fprintf(stderr, "all detached\n"); }
-
 TEST_F(VMMachineTest, TheKillMessageDetachesAndStopsTheMachine) {
   Chip_VM* vm = make_vm(FALSE);
   static int detached;
