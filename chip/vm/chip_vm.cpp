@@ -922,10 +922,6 @@ t_CPBOOL Chip_VM::compute() {
       event->deliver_queued_broadcast();
       handled = TRUE;
     }
-    // An abort asked for by another thread while no shred ran lapses.
-    if (m_abort_requested.exchange(FALSE, std::memory_order_relaxed)) {
-      EM_log(CP_LOG_SEVERE, "cannot abort shred: nothing currently running!");
-    }
     Chip_Msg* msg = nullptr;
     while (m_msg_buffer->get(&msg, 1)) {
       try {
@@ -935,6 +931,12 @@ t_CPBOOL Chip_VM::compute() {
         EM_printf("[chip](VM): OutOfMemory: while processing a message\n");
       }
       handled = TRUE;
+    }
+    // An abort asked for by another thread while no shred ran lapses (after
+    // the messages, so that a request that came before them cannot reach a
+    // shred they sporked).
+    if (m_abort_requested.exchange(FALSE)) {
+      EM_log(CP_LOG_SEVERE, "cannot abort shred: nothing currently running!");
     }
     if (m_num_dumped_shreds > 0) release_dump();
     if (!handled) return TRUE;

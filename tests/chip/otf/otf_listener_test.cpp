@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -93,7 +95,10 @@ class OtfListenerTest : public ::testing::Test {
     compiler = new Chip_Compiler;
     ASSERT_TRUE(compiler->initialize(vm));
     ASSERT_TRUE(vm->initialize_synthesis());
-    dir = ::testing::TempDir();
+    // A folder per test: tests run side by side and write the same names.
+    dir = ::testing::TempDir() + "otf_l_" +
+          ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+    mkdir(dir.c_str(), 0700);
     std::ofstream(dir + "otf_l_child.chip") << "while (true) 1::second => now;\n";
     std::ofstream(dir + "otf_l_bad.chip") << "this is not chip\n";
     ASSERT_TRUE(listener.start(vm, compiler, 0));
@@ -179,6 +184,9 @@ TEST_F(OtfListenerTest, ClientCommandsAreCarriedOutAndAnswered) {
       EXPECT_EQ(accepted, c.accepted);
     }
   });
+  if (HasFailure()) {
+    for (const std::string& l : lines) std::printf("printed: %s\n", l.c_str());
+  }
   finish();
   // Shred 1 was replaced (arguments "r"), 2 and 3 are gone.
   Chip_VM_Shred* shred = vm->shreduler()->lookup(1);
@@ -287,7 +295,7 @@ TEST_F(OtfListenerTest, HostilePeersAreRefused) {
 // at byte 511.
 TEST_F(OtfListenerTest, TheSourceComesFromTheConnectionOnly) {
   std::string unterminated(NET_BUFFER_SIZE, 'a');
-  const std::string source = "1::second => now;\n";
+  const std::string source = "while (true) 1::second => now;\n";
   Net_Msg first = packet(OTF_ADD, 1, unterminated, static_cast<t_CPINT>(source.size()));
   Net_Msg chunk = packet(OTF_ADD, 1, source, 0, static_cast<t_CPINT>(source.size()));
   Net_Msg named, cut;

@@ -1,6 +1,8 @@
 // Two chip programs: an engine that listens ("--loop") on a free loopback
 // port and clients that send it every command; the client's exit status
 // says whether the engine accepted.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -15,7 +17,10 @@ namespace {
 class OtfProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = ::testing::TempDir();
+    // A folder per test: tests run side by side and write the same names.
+    dir = ::testing::TempDir() + "otf_p_" +
+          ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+    mkdir(dir.c_str(), 0700);
     std::ofstream(dir + "otf_p_ready.chip")
         << "<<< \"listening\" >>>;\nwhile (true) 1::second => now;\n";
     std::ofstream(dir + "otf_p_song.chip")
