@@ -53,9 +53,10 @@ test-san: $(SANBUILD)/build.ninja
 
 # The cross-thread groups (the log, the integration store, the ring buffers,
 # the engine bridge, posts and their aborts, user defaults, the statistics'
-# snapshot, the Open Sound Control listeners and their flood) once more
+# snapshot, the Open Sound Control listeners and their flood, the on-the-fly
+# listener beside a running machine, the remote audio client) once more
 # under ThreadSanitizer.
-TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot|OscThreads|OscPorts|OscEventFlood)
+TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot|OscThreads|OscPorts|OscEventFlood|OtfListenerTest|OtfThreads|RemoteAudioClient)
 
 $(TSANBUILD)/build.ninja:
 	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \

@@ -42,8 +42,6 @@ t_CPINT g_priority = 80;
 t_CPINT g_priority_low = 60;
 char g_host[256] = "127.0.0.1";
 t_CPINT g_port = 8888;
-t_CPINT g_otf_log = 5;
-t_CPBOOL g_sigpipe_mode = FALSE;
 
 namespace {
 

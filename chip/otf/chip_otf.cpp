@@ -22,9 +22,8 @@
 #include "chip/util/util_string.h"
 #include "chip/vm/chip_vm.h"
 
-// The driver's settings the client shares (chip_main.cpp).
-extern t_CPINT g_otf_log;
-extern t_CPBOOL g_sigpipe_mode;
+t_CPINT g_otf_log = 5;
+t_CPBOOL g_sigpipe_mode = FALSE;
 
 namespace {
 

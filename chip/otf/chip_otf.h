@@ -87,6 +87,11 @@ typedef t_CPBOOL (*f_otf_compile)(Chip_Compiler* compiler, const std::string& fi
 // The compiler's entry (set by the compiler driver); null clears it.
 void otf_set_compile(f_otf_compile compile);
 
+// The log level of the client's connection line (the driver sets 1 before
+// it hands an option to the client), and whether a request was tried.
+extern t_CPINT g_otf_log;
+extern t_CPBOOL g_sigpipe_mode;
+
 // Held around every parse and compile that may meet another thread's.
 std::mutex& otf_parse_lock();
 

@@ -615,3 +615,36 @@ TEST(OtfClientWire, OptionsThatAreNoneOrLackArgumentsSendNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Requests over the network while shreds make objects and add shreds of
+// their own through Machine.add: parses and compiles never meet (run under
+// ThreadSanitizer too).
+class OtfThreads : public OtfListenerTest {};
+
+TEST_F(OtfThreads, NetworkAddsWhileShredsAddShreds) {
+  std::ofstream(dir + "otf_t_leaf.chip") << "new Object @=> Object o; \"a\" + \"b\" => string s;\n"
+                                            "10::ms => now;\n";
+  std::ofstream(dir + "otf_t_maker.chip")
+      << "for (0 => int k; k < 40; k++) {\n"
+      << "  new Object @=> Object o;\n"
+      << "  Machine.add(\"" << dir << "otf_t_leaf.chip\") => int id;\n"
+      << "  if (id == 0) <<< \"refused\" >>>;\n"
+      << "  5::ms => now;\n"
+      << "}\n"
+      << "while (true) 1::second => now;\n";
+  int accepted = 0;
+  std::vector<std::string> lines = printed_lines([&] {
+    for (int k = 0; k < 2; k++) accepted += client({"+", dir + "otf_t_maker.chip"}).second;
+    for (int k = 0; k < 20; k++) accepted += client({"+", dir + "otf_t_leaf.chip:" +
+                                                         std::to_string(k)}).second;
+  });
+  finish();
+  EXPECT_EQ(accepted, 22);
+  for (const std::string& l : lines) EXPECT_EQ(l.find("refused"), std::string::npos) << l;
+  // Both makers still wait: every compilation they asked for succeeded.
+  EXPECT_GE(vm->num_shreds(), 2u);
+}
+
+}  // namespace
