@@ -465,8 +465,8 @@ bool one_of(const char* arg, std::initializer_list<const char*> names) {
 
 }  // namespace
 
-int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, int port, int* is_otf,
-                 t_CPBOOL* accepted) {
+int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, int port,
+                 int* is_otf, t_CPBOOL* accepted) {
   g_sigpipe_mode = TRUE;
   if (is_otf) *is_otf = 1;
   if (accepted) *accepted = FALSE;
