@@ -624,7 +624,10 @@ struct Chip_OTF_Listener::Job {
   Compile_Job compile;
 };
 
-Chip_OTF_Listener::~Chip_OTF_Listener() { stop(); }
+Chip_OTF_Listener::~Chip_OTF_Listener() {
+  stop();
+  for (auto& pending : m_pending) delete pending.second;
+}
 
 bool Chip_OTF_Listener::start(Chip_VM* vm, Chip_Compiler* compiler, int port,
                               const std::string& address) {
@@ -677,10 +680,12 @@ void Chip_OTF_Listener::stop() {
     fd = -1;
   }
   // Replies the machine gave after their requests timed out; what it never
-  // took goes with the machine's queue.
+  // took goes with the machine's queue. Their compile jobs stay until the
+  // listener goes (after the machine): a pass that was under way when the
+  // machine stopped may still read them.
   drain_replies();
-  for (auto& pending : m_pending) delete pending.second;
-  m_pending.clear();
+  // The machine may be deleted from here on.
+  m_vm = nullptr;
 }
 
 void Chip_OTF_Listener::loop() {

@@ -159,7 +159,7 @@ bool otf_read_source(Otf_Packet_Source& source, const Net_Msg& first, std::strin
 class Chip_OTF_Listener {
  public:
   Chip_OTF_Listener() = default;
-  ~Chip_OTF_Listener();  // stop()
+  ~Chip_OTF_Listener();  // stop(), then frees what the machine never took
   Chip_OTF_Listener(const Chip_OTF_Listener&) = delete;
   Chip_OTF_Listener& operator=(const Chip_OTF_Listener&) = delete;
 
