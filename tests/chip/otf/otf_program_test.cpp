@@ -54,18 +54,17 @@ TEST_F(OtfProgramTest, EveryCommandReachesTheEngine) {
     int status;
     std::string engine_line;  // awaited in the engine's output ("" for none)
   } cases[] = {
-      {"+ otf_p_song.chip:2:x", 0, "song 2 2 "},
-      {"--add otf_p_song.chip:5", 0, "song 1 5 "},
+      // (Every other command is covered in process by the listener's tests;
+      // each client here is a whole program start.)
+      {"+ otf_p_song.chip:2:x otf_p_song.chip:5", 0, "song 1 5 "},
       {"+ otf_p_bad.chip", 1, ""},
       {"- 99", 1, "[chip](VM): cannot remove: no shred with id 99..."},
       {"= 2 otf_p_new.chip:b", 0, "new b "},
       {"^", 0, "    [shred id]: 2  [source]: otf_p_new.chip  [spork time]: "},
-      {"- 3", 0, "[chip](VM): removing shred: 3 (otf_p_song.chip)..."},
-      {"--", 0, "[chip](VM): removing recent shred: 2 (otf_p_new.chip)..."},
-      {"--time", 0, "[chip](VM): the values of now:"},
-      {"--rid", 0, ""},
-      {"--removeall", 0, "[chip](VM): removing all (1) shreds..."},
+      {"--", 0, "[chip](VM): removing recent shred: 3 (otf_p_song.chip)..."},
+      {"--removeall", 0, "[chip](VM): removing all (2) shreds..."},
   };
+
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
     std::string out;
@@ -79,6 +78,8 @@ TEST_F(OtfProgramTest, EveryCommandReachesTheEngine) {
       }
     }
   }
+  // Both files of the first add arrived, each with its arguments.
+  EXPECT_TRUE(engine.wait_for_line("song 2 2 ")) << engine.output();
   std::string out;
   EXPECT_EQ(client("--kill", &out), 0) << out;
   engine.finish();
