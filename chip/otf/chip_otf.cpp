@@ -423,7 +423,8 @@ int otf_send_file(const char* token, Net_Msg* msg, const char* op, ck_socket soc
   rewind(fd);
   long left = static_cast<long>(st.st_size);
   EM_log(CP_LOG_INFO, "sending TCP file %s, size=%d", path, static_cast<int>(left));
-  EM_pushlog();
+  // (No log indentation here: the client may run beside the machine, and the
+  // indentation depth is the machine's.)
   msg->param2 = static_cast<t_CPINT>(left);
   msg->param3 = 0;
   msg->length = 0;
@@ -448,7 +449,6 @@ int otf_send_file(const char* token, Net_Msg* msg, const char* op, ck_socket soc
     ok = send_packet(sock, *msg);
     if (last) break;
   }
-  EM_poplog();
   fclose(fd);
   std::memset(msg->buffer, 0, NET_BUFFER_SIZE);
   return ok ? 1 : 0;
@@ -516,7 +516,6 @@ int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, i
 
   ck_socket sock = otf_send_connect(host, port);
   if (!sock) return 0;
-  EM_pushlog();
   bool sent_all = true;
   auto send = [&](t_CPUINT type, t_CPINT param) {
     msg.type = type;
@@ -576,7 +575,6 @@ int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, i
       send(OTF_ABORT, 0);
       break;
   }
-  EM_poplog();
 
   msg.type = OTF_DONE;
   msg.param2 = msg.param3 = msg.length = 0;
