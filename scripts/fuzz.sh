@@ -62,6 +62,8 @@ targets=(
   "syn_wvin_fuzz||$here/tests/fuzz/seeds/syn_wvin"
   "fluvane_sgi_fuzz||$here/tests/fuzz/seeds/fluvane_sgi"
   "fluvane_automation_fuzz||$here/tests/fuzz/seeds/fluvane_automation"
+  "otf_request_fuzz||$here/tests/fuzz/seeds/otf_request"
+  "shell_lines_fuzz||$here/tests/fuzz/seeds/shell_lines"
 )
 jobs_max=$(nproc 2>/dev/null || echo 2)
 for entry in "${targets[@]}"; do

@@ -212,8 +212,8 @@ namespace {
 
 // The on-the-fly processing compiles through this entry.
 t_CPBOOL compile_for_otf(Chip_Compiler* compiler, const std::string& filename, FILE* fd,
-                         Chip_VM_Code** code) {
-  if (!compiler || !compiler->go(filename, fd, nullptr)) return FALSE;
+                         const char* text, Chip_VM_Code** code) {
+  if (!compiler || !compiler->go(filename, fd, text)) return FALSE;
   *code = compiler->output();
   return *code != nullptr;
 }

@@ -26,6 +26,9 @@
 #include "chip/front/chip_parse.h"
 #include "chip/lib/ulib_std.h"
 #include "chip/lib/util_opsc.h"
+#include "chip/otf/chip_otf.h"
+#include "chip/shell/chip_console.h"
+#include "chip/shell/chip_shell.h"
 #include "chip/syn/ugen_syn.h"
 #include "chip/types/chip_type.h"
 #include "chip/util/chip_errmsg.h"
@@ -39,8 +42,6 @@ t_CPINT g_priority = 80;
 t_CPINT g_priority_low = 60;
 char g_host[256] = "127.0.0.1";
 t_CPINT g_port = 8888;
-t_CPINT g_otf_log = 5;
-t_CPBOOL g_sigpipe_mode = FALSE;
 
 namespace {
 
@@ -143,6 +144,9 @@ struct Settings {
   t_CPBOOL empty = FALSE;
   t_CPBOOL probe = FALSE;
   int files = 0;
+  // Where the on-the-fly listener binds: loopback unless "--bind" names
+  // another address.
+  std::string bind_address = "127.0.0.1";
 };
 
 enum class Parsed { option, unmatched, error };
@@ -252,6 +256,8 @@ Parsed first_pass_option(const char* arg, Settings& s) {
   } else if (const char* v = option_value(arg, {"--port", "-p"})) {
     if (!option_number(arg, v, kNoLimit, n)) return Parsed::error;
     g_port = (t_CPINT)n;
+  } else if (const char* v = option_value(arg, {"--bind"})) {
+    s.bind_address = *v ? v : "127.0.0.1";
   } else if (prefix(arg, "--auto") || prefix(arg, "-u")) {
     s.auto_depend = TRUE;
   } else if (const char* v = option_value(arg, {"--log", "--verbose", "-v"})) {
@@ -333,6 +339,40 @@ class Watcher {
   bool done_ = false;
 };
 
+// Creates the console and the shell (in g_shell) for the machine vm, or for
+// none; FALSE after the message when either does not start.
+bool make_shell(Chip_VM* vm) {
+  Chip_Console* console = new Chip_Console;
+  if (!console->init()) {
+    EM_printf("[chip]: error starting shell UI...\n");
+    delete console;
+    return false;
+  }
+  Chip_Shell* shell = new Chip_Shell;
+  g_shell = shell;
+  if (!shell->init(vm, console)) {
+    EM_printf("[chip]: error starting shell...\n");
+    g_shell = nullptr;
+    delete shell;
+    delete console;
+    return false;
+  }
+  return true;
+}
+
+bool start_shell(Chip_VM* vm) { return make_shell(vm); }
+
+// "--shell --empty": a shell on this thread that drives other engines.
+int run_empty_shell() {
+  if (!make_shell(nullptr)) return 1;
+  Chip_Shell* shell = g_shell.load();
+  shell->run();
+  g_shell = nullptr;
+  delete shell;
+  io_reset();
+  return 0;
+}
+
 // Frees the machine and the compiler driver, clearing the globals first.
 void free_engine(Chip_VM* vm, Chip_Compiler* compiler) {
   g_vm = nullptr;
@@ -378,8 +418,10 @@ void signal_pipe(int) {
     ssize_t n = write(STDERR_FILENO, note, sizeof note - 1);
     (void)n;
   }
-  // No command client exists here, so g_sigpipe_mode is never set and
-  // nothing is detached from inside the handler.
+  // Every send of the engine and its command client uses MSG_NOSIGNAL, so a
+  // gone peer is an error result, never this signal; what raises it anyway
+  // (a closed standard output) must not close the scripts' sound files from
+  // inside a handler: nothing is detached here, whatever g_sigpipe_mode.
 }
 
 void all_detach() {
@@ -415,10 +457,17 @@ int chip_main(int argc, const char** argv) {
       version();
       return 2;
     }
-    // No command client in this system: every other argument is an
-    // invalid flag.
+    // Anything else may be a command for an engine that listens: the exit
+    // status says whether that engine accepted it.
     g_otf_log = 1;
     EM_setlog(s.log_level);
+    long index = i;
+    int is_otf = 0;
+    t_CPBOOL accepted = FALSE;
+    if (otf_send_cmd(argc, argv, index, g_host, g_port, &is_otf, &accepted)) {
+      return accepted ? 0 : 1;
+    }
+    if (is_otf) return 1;
     EM_printf("[chip]: invalid flag '%s'\n", arg);
     usage();
     return 1;
@@ -448,11 +497,7 @@ int chip_main(int argc, const char** argv) {
     EM_printf("[chip]: no input files... (try --help)\n");
     return 1;
   }
-  if (s.shell) {
-    EM_printf("[chip]: '%s' is not available: this engine has no shell yet...\n",
-              s.empty ? "--empty" : "--shell");
-    return 1;
-  }
+  if (s.shell && s.empty) return run_empty_shell();
 
   // Every file must be there before the audio device opens, so that a
   // mistyped name is the one thing the user sees.
@@ -492,6 +537,10 @@ int chip_main(int argc, const char** argv) {
   }
 
   Chip_VM::our_detach = all_detach;
+  if (s.shell && !start_shell(vm)) {
+    free_engine(vm, compiler);
+    return 1;
+  }
   Watcher watcher;
   bool watching = watcher.start();
   struct sigaction action;
@@ -560,7 +609,22 @@ int chip_main(int argc, const char** argv) {
       Chip_VM::our_priority = CHIP_VM_NO_PRIORITY;
     }
   }
-  if (!s.server) EM_log(CP_LOG_SYSTEM, "OTF server/listener: OFF");
+  // The listener: for an engine that keeps running (halt off) and serves.
+  Chip_OTF_Listener listener;
+  if (!s.server) {
+    EM_log(CP_LOG_SYSTEM, "OTF server/listener: OFF");
+  } else if (!s.halt && status == 0 && !g_interrupted) {
+    if (s.bind_address != "127.0.0.1") {
+      EM_printf("[chip]: warning: on-the-fly commands accepted on %s:%i: whoever reaches it "
+                "runs code here...\n",
+                s.bind_address.c_str(), (int)g_port);
+    }
+    listener.start(vm, compiler, (int)g_port, s.bind_address);
+  }
+  std::thread shell_thread;
+  if (s.shell && status == 0 && !g_interrupted) {
+    shell_thread = std::thread([] { shell_cb(g_shell.load()); });
+  }
 
   // With halt on and nothing sporked (every count 0) there is nothing to run:
   // the machine only stops when a shred ends.
@@ -570,13 +634,24 @@ int chip_main(int argc, const char** argv) {
     status = 1;
   }
 
-  // Shutdown in order: no new interrupt handling, resources, machine,
-  // compiler.
+  // Shutdown in order: no new interrupt handling, the shell (woken from
+  // its read), the listener, resources, machine, compiler.
   if (watching) {
     signal(SIGINT, SIG_DFL);
     watcher.finish();
   }
+  if (s.shell) {
+    io_interrupt();
+    if (shell_thread.joinable()) {
+      shell_thread.join();
+    } else if (Chip_Shell* shell = g_shell.exchange(nullptr)) {
+      delete shell;
+    }
+    io_reset();
+  }
+  listener.stop();
   if (g_interrupted && status == 0) status = 2;
+  if (vm->killed() && status == 0) status = 1;
   all_detach();
   free_engine(vm, compiler);
   return status;

@@ -15,9 +15,18 @@
 // shuts everything down in order (detach, machine, compiler) and returns 2.
 // A second interrupt before that ends the process at once with status 2.
 //
-// Not in this system: the shell ("--shell", "--empty" are refused with
-// status 1) and the on-the-fly command client (an unknown option is an
-// invalid flag).
+// With halt off ("--loop", "--shell") and unless "--standalone", an
+// on-the-fly listener serves 127.0.0.1:g_port ("--bind<address>" opens
+// another address, with a warning) on a thread of its own, joined before
+// the machine is deleted. A kill request stops the machine; the driver then
+// shuts down in order and returns 1.
+//
+// "--shell" runs the command shell on a thread beside the machine (woken
+// from its read and joined at shutdown); "--shell --empty" runs only the
+// shell, on this thread, returning 0. Any other option that is no setting
+// goes to the on-the-fly client: 0 when the engine accepted the command,
+// 1 when it refused, stayed silent or could not be reached; an option that
+// is no command either is an invalid flag (1).
 //
 // Everything the driver prints goes through the application log, like the
 // rest of the engine's output; the caller flushes the log before it exits.

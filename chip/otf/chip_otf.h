@@ -1,29 +1,50 @@
-// The on-the-fly request processing: one Net_Msg packet becomes one
-// request (Chip_Msg) of the virtual machine, carried out at once or queued.
+// The on-the-fly command protocol: requests that add, remove and replace
+// shreds in a running virtual machine, its client and its listener.
 //
-// otf_process_msg turns an add or replace packet into compiled code (the
-// packet's buffer is the source token "file:arg1:arg2"; the file is
-// compiled from its name), a remove, remove-all, status, kill, time or
-// reset-id packet into the matching request, and an abort packet into an
-// abort of the running shred. With `immediate` set the request is executed
-// now, on the calling thread, which must be the machine's own (the Machine
-// class calls from inside a shred), and its result is returned: the new
-// shred's id for add, the removed or replaced id, 0xFFFFFFF0 for requests
-// without a result, 0 for any failure. Without it the request is queued
-// for the machine's thread and the result is 1. A packet whose source is
-// streamed over the connection (param2 neither 0 nor -1) is refused: this
-// engine does not receive streamed sources yet.
+// A request is a short sequence of 536-byte packets (Net_Msg) on one TCP
+// connection, ended by a done packet (type 10), after which the listener
+// sends one reply packet: `param` 1 when every command of the request was
+// carried out, 0 otherwise with a text "<what>: <reason>" in the buffer.
+// Source files travel inside the request: a first packet whose `param2` is
+// the file's size and whose buffer is the source token "name:arg1:arg2",
+// then ceil(size / 512) chunk packets (`length` payload bytes, `param2` the
+// bytes still to come).
 //
-// Layering: this module sits below the compiler driver, which hands it the
-// compiler's entry (otf_set_compile) when it initialises; the compiler
-// argument of otf_process_msg is passed back to that entry unread.
+// The client (otf_send_cmd, otf_send_connect, otf_send_file) turns one
+// command-line option with its arguments into such a request.
 //
-// Threads: as the caller's (see `immediate`).
+// otf_process_msg turns one packet into a request (Chip_Msg) of the machine,
+// carried out at once (`immediate`, on the machine's own thread: the Machine
+// class calls it from inside a shred) or queued. An add or replace packet
+// from the Machine class (no connection) names a file the script may read;
+// one that came over a connection names nothing on this host: its source
+// is what the connection carried (recv_file), the name is only a label.
+//
+// Chip_OTF_Listener accepts connections on one TCP port, one at a time, and
+// carries each request out on the machine's thread: sources are compiled
+// there (Chip_Msg::prepare), so the compiler and the type system never see
+// two threads. It waits for each command's reply (matched by the message)
+// before it answers the client.
+//
+// Parsing is one process-wide state: otf_parse_lock() is held around every
+// parse and compile made after start-up (the client's syntax check on the
+// shell's thread, compilations on the machine's thread).
+//
+// Safety rules: every packet must carry the header 0x8C8CC8C8; a chunk's
+// length lies in 0..512 and never beyond the announced size; a file is at
+// most OTF_MAX_FILE bytes and must arrive exactly as announced; a token is
+// read up to byte 511 at most; every packet must arrive within 2 s of the
+// previous one; sends never raise SIGPIPE.
 #ifndef CHIP_OTF_CHIP_OTF_H
 #define CHIP_OTF_CHIP_OTF_H
 
+#include <atomic>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "chip/lib/util_network.h"
 #include "chip/util/chip_def.h"
@@ -46,15 +67,134 @@ enum {
   OTF_ABORT = 11
 };
 
-// Compiles one source (from fd when given, else from the file filename)
-// and hands over the code; FALSE after the compiler's own message.
+// Limits of what a peer may send.
+enum {
+  OTF_MAX_FILE = 16 * 1024 * 1024,  // bytes of one request's sources together
+  OTF_MAX_COMMANDS = 256,           // commands in one request
+  OTF_PACKET_TIMEOUT_MS = 2000,     // between two packets of a request
+  OTF_REPLY_TIMEOUT_MS = 1500       // for the machine's answer to one command
+};
+
+// The default port of the protocol.
+enum { OTF_DEFAULT_PORT = 8888 };
+
+// Compiles one source (from fd when given, else the text code when given,
+// else the file filename) and hands over the code; FALSE after the
+// compiler's own message.
 typedef t_CPBOOL (*f_otf_compile)(Chip_Compiler* compiler, const std::string& filename, FILE* fd,
-                                  Chip_VM_Code** code);
+                                  const char* code, Chip_VM_Code** code_out);
 
 // The compiler's entry (set by the compiler driver); null clears it.
 void otf_set_compile(f_otf_compile compile);
 
+// The log level of the client's connection line (the driver sets 1 before
+// it hands an option to the client), and whether a request was tried.
+extern t_CPINT g_otf_log;
+extern t_CPBOOL g_sigpipe_mode;
+
+// Held around every parse and compile that may meet another thread's.
+std::mutex& otf_parse_lock();
+
+// ---------------------------------------------------------------------------
+// Processing one packet.
+
+// data: the connection (ck_socket) a streamed source is read from, or null.
 t_CPUINT otf_process_msg(Chip_VM* vm, Chip_Compiler* compiler, Net_Msg* msg, t_CPUINT immediate,
                          void* data);
+
+// Receives the file announced by msg (host order) from sock: an anonymous
+// temporary file holding exactly msg->param2 bytes, positioned at its end,
+// or null (with a message) when the peer breaks any rule above.
+FILE* recv_file(const Net_Msg* msg, ck_socket sock);
+
+// ---------------------------------------------------------------------------
+// The client.
+
+// Examines argv[i]; see the source for the options. Returns 1 when the
+// request and its done packet were sent, 0 when argv[i] is no on-the-fly
+// option (*is_otf then 0), arguments are missing, the connection failed or
+// no file could be sent. *accepted (when given) is TRUE only when the
+// listener replied that every command succeeded.
+int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, int port,
+                 int* is_otf = nullptr, t_CPBOOL* accepted = nullptr);
+// A connected socket with 2-second send and connect time-outs, or null.
+ck_socket otf_send_connect(const char* host, int port);
+// Checks (parses) and streams the source of token; 1 when it was sent.
+int otf_send_file(const char* token, Net_Msg* msg, const char* op, ck_socket sock);
+
+// ---------------------------------------------------------------------------
+// Reading a request. The packets come from a source (a connection, or a
+// byte string for tests and fuzzing), already in host order.
+
+struct Otf_Command {
+  t_CPUINT type = 0;
+  t_CPINT param = 0;
+  std::string filename;           // add, replace: the label of the source
+  std::vector<std::string> args;  // add, replace: the shred's arguments
+  std::string source;             // add, replace: the received text
+};
+
+class Otf_Packet_Source {
+ public:
+  virtual ~Otf_Packet_Source() = default;
+  // The next whole packet in host order; FALSE (with reason set) when none
+  // arrived in time or the connection ended.
+  virtual bool next(Net_Msg* msg, std::string& reason) = 0;
+};
+
+// Reads one request up to its done packet. FALSE with the reason when the
+// peer broke a rule; commands holds what was read.
+bool otf_read_request(Otf_Packet_Source& source, std::vector<Otf_Command>& commands,
+                      std::string& reason);
+
+// Reads the chunks of a source announced by first (param2 = its size) into
+// out, which may already hold `budget_used` bytes of the request. FALSE with
+// the reason on any broken rule.
+bool otf_read_source(Otf_Packet_Source& source, const Net_Msg& first, std::string& out,
+                     size_t budget_used, std::string& reason);
+
+// ---------------------------------------------------------------------------
+// The listener.
+
+class Chip_OTF_Listener {
+ public:
+  Chip_OTF_Listener() = default;
+  ~Chip_OTF_Listener();  // stop(), then frees what the machine never took
+  Chip_OTF_Listener(const Chip_OTF_Listener&) = delete;
+  Chip_OTF_Listener& operator=(const Chip_OTF_Listener&) = delete;
+
+  // Binds address:port (address a dotted quad; "127.0.0.1" unless the user
+  // asked for another) and starts the thread. FALSE with a warning when the
+  // port cannot be had.
+  bool start(Chip_VM* vm, Chip_Compiler* compiler, int port,
+             const std::string& address = "127.0.0.1");
+  // Wakes the thread, waits for it and answers what the machine still owes
+  // (call it after the machine has stopped, before it is deleted).
+  void stop();
+  bool running() const { return m_thread.joinable(); }
+  // The port bound (the one asked for, or the system's choice for 0).
+  int port() const { return m_port; }
+
+ private:
+  void loop();
+  void serve(int fd);
+  // Carries one command out on the machine; FALSE with the reason.
+  bool execute(Otf_Command& command, std::string& reason);
+  // Collects the machine's replies; the one for `wanted` (if any) is
+  // returned instead of deleted.
+  struct Job;
+  bool await(struct Chip_Msg* wanted, t_CPUINT& value);
+  void drain_replies();
+
+  Chip_VM* m_vm = nullptr;
+  Chip_Compiler* m_compiler = nullptr;
+  int m_listen = -1;
+  int m_wake[2] = {-1, -1};
+  int m_port = 0;
+  std::atomic<bool> m_stopping{false};
+  std::thread m_thread;
+  // Requests queued whose replies have not come back, with their jobs.
+  std::vector<std::pair<struct Chip_Msg*, Job*>> m_pending;
+};
 
 #endif

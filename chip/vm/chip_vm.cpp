@@ -524,7 +524,9 @@ Chip_Msg::Chip_Msg()
       reply_value(0),
       reserved_a(0),
       reserved_b(0),
-      args(nullptr) {}
+      args(nullptr),
+      prepare(nullptr),
+      prepare_data(nullptr) {}
 
 Chip_Msg::~Chip_Msg() {
   delete args;
@@ -856,7 +858,7 @@ void Chip_VM::run_shred(Chip_VM_Shred* shred) {
 
   try {
     while (!m_stop_requested) {
-      if (shred->is_abort) {
+      if (shred->is_abort || m_abort_requested.exchange(FALSE, std::memory_order_relaxed)) {
         EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
         shred->is_done = TRUE;
         shred->is_running = FALSE;
@@ -929,6 +931,12 @@ t_CPBOOL Chip_VM::compute() {
         EM_printf("[chip](VM): OutOfMemory: while processing a message\n");
       }
       handled = TRUE;
+    }
+    // An abort asked for by another thread while no shred ran lapses (after
+    // the messages, so that a request that came before them cannot reach a
+    // shred they sporked).
+    if (m_abort_requested.exchange(FALSE)) {
+      EM_log(CP_LOG_SEVERE, "cannot abort shred: nothing currently running!");
     }
     if (m_num_dumped_shreds > 0) release_dump();
     if (!handled) return TRUE;
@@ -1042,6 +1050,11 @@ t_CPBOOL Chip_VM::abort_current_shred() {
   return shred != nullptr;
 }
 
+void Chip_VM::request_abort() {
+  EM_log(CP_LOG_SEVERE, "requesting abort of the current shred...");
+  m_abort_requested = TRUE;
+}
+
 t_CPBOOL Chip_VM::stop() {
   EM_log(CP_LOG_SEVERE, "requesting STOP virtual machine...");
   m_stop_requested = TRUE;
@@ -1142,7 +1155,13 @@ t_CPUINT Chip_VM::remove_latest() {
 t_CPUINT Chip_VM::process_msg(Chip_Msg* msg) {
   t_CPUINT retval = Chip_Msg::DONE;
 
-  switch (msg->kind) {
+  // A message whose preparation fails is answered with 0 and not carried out.
+  t_CPUINT kind = msg->kind;
+  if (msg->prepare && !msg->prepare(msg)) {
+    kind = 0;
+    retval = 0;
+  }
+  switch (kind) {
     case Chip_Msg::MSG_ADD: {
       Chip_VM_Shred* shred = nullptr;
       if (msg->shred) {
@@ -1257,10 +1276,15 @@ t_CPUINT Chip_VM::process_msg(Chip_Msg* msg) {
       break;
 
     case Chip_Msg::MSG_KILL:
+      // The machine stops here and whoever runs it shuts down in order
+      // (ending the process from the audio thread would tear resources out
+      // from under the other threads).
       EM_error3("[chip](VM): KILL received....");
       if (our_detach) our_detach();
       EM_log(CP_LOG_INFO, "(VM): exiting...");
-      std::exit(1);
+      m_killed = TRUE;
+      stop();
+      break;
 
     case Chip_Msg::MSG_TIME: {
       t_CPTIME now = m_shreduler->now;

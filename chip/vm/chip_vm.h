@@ -343,6 +343,12 @@ struct Chip_Msg {
   t_CPUINT reserved_a;             // not read by the machine
   t_CPUINT reserved_b;             // not read by the machine
   std::vector<std::string>* args;  // arguments of a new shred (owned)
+  // Run on the machine's thread before the message is carried out (null:
+  // nothing); FALSE refuses the message with the reply value 0. A request
+  // from another thread compiles its source here, where the compiler and
+  // the type system are the machine's own.
+  t_CPBOOL (*prepare)(Chip_Msg* msg);
+  void* prepare_data;              // for prepare; not owned
 };
 
 // ---------------------------------------------------------------------------
@@ -386,8 +392,13 @@ class Chip_VM : public Chip_Object {
   // is the one executing, which is shut down when it stops; the machine's
   // reference goes with the dumped shreds.
   t_CPBOOL free(Chip_VM_Shred* shred, t_CPBOOL cascade, t_CPBOOL dec = TRUE);
-  // Asks the running shred to stop before its next instruction.
+  // Asks the running shred to stop before its next instruction (machine's
+  // thread).
   t_CPBOOL abort_current_shred();
+  // The same from any thread: the shred running when the machine next looks
+  // (before an instruction, or between shreds) is aborted; with none running
+  // the request lapses.
+  void request_abort();
   // Asks the machine to stop (any thread).
   t_CPBOOL stop();
 
@@ -416,9 +427,11 @@ class Chip_VM : public Chip_Object {
   static t_CPBOOL set_priority(t_CPINT priority, Chip_VM* vm);
   // Priority of the engine's real-time threads; CHIP_VM_NO_PRIORITY: none.
   static t_CPINT our_priority;
-  // Called by the kill message before the process ends (the driver sets it
-  // to its all_detach); may be null.
+  // Called by the kill message before the machine stops (the driver sets
+  // it to its all_detach); may be null.
   static void (*our_detach)();
+  // Whether a kill message stopped the machine (any thread).
+  t_CPBOOL killed() const { return m_killed; }
 
   // Accessors.
   Chip_UGen* dac() const { return m_dac; }
@@ -477,6 +490,9 @@ class Chip_VM : public Chip_Object {
   // Set by stop() (any thread) and shutdown, cleared by run(): shreds stop
   // before their next instruction and run(frames) returns.
   std::atomic<t_CPBOOL> m_stop_requested;
+  // Set by request_abort (any thread), taken by the machine's thread.
+  std::atomic<t_CPBOOL> m_abort_requested{FALSE};
+  std::atomic<t_CPBOOL> m_killed{FALSE};
   // The shred inside run_shred, or null: free() leaves its stacks alone.
   Chip_VM_Shred* m_executing = nullptr;
 };

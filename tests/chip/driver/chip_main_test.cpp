@@ -94,8 +94,6 @@ TEST(ChipMainTest, RefusedSettings) {
     EXPECT_EQ(run.status, 1) << c.args;
     EXPECT_EQ(run.out.rfind(c.first_line, 0), 0u) << c.args << ": " << run.out;
   }
-  ChipRun shell = run_chip("--shell");
-  EXPECT_EQ(shell.status, 1);
 }
 
 // A number the machine cannot honour is refused rather than wrapped around

@@ -66,6 +66,20 @@ class ChipProcess {
     }
   }
 
+  // Reads until text appears anywhere in the output; false when the program
+  // ended or the deadline passed first.
+  bool wait_for_text(const std::string& text, int seconds = 30) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+      if (m_output.find(text) != std::string::npos) return true;
+      if (m_closed) return false;
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      read_some(static_cast<int>(left.count()));
+    }
+  }
+
   // Waits for the end (killing the program after the deadline); the whole
   // output.
   const std::string& finish(int seconds = 30) {

@@ -352,19 +352,39 @@ TEST_F(VMMachineTest, TimeResetIdAndOtherKinds) {
   EXPECT_EQ(vm->num_shreds(), 2u);
 }
 
-void report_detach() { std::fprintf(stderr, "all detached\n"); }
-
-TEST_F(VMMachineTest, TheKillMessageDetachesAndEndsTheProcess) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+TEST_F(VMMachineTest, TheKillMessageDetachesAndStopsTheMachine) {
   Chip_VM* vm = make_vm(FALSE);
-  Chip_VM::our_detach = report_detach;
-  EXPECT_EXIT(
-      {
-        skip_leak_check_at_exit();
-        vm->process_msg(message(Chip_Msg::MSG_KILL));
-      },
-      ::testing::ExitedWithCode(1), "all detached");
+  static int detached;
+  detached = 0;
+  Chip_VM::our_detach = [] { detached++; };
+  EXPECT_FALSE(vm->killed());
+  t_CPUINT reply = 0;
+  printed_lines([&] { reply = vm->process_msg(message(Chip_Msg::MSG_KILL)); });
   Chip_VM::our_detach = nullptr;
+  EXPECT_EQ(reply, Chip_Msg::DONE);
+  EXPECT_EQ(detached, 1);
+  EXPECT_TRUE(vm->killed());
+  // Stopped: the machine computes nothing more.
+  EXPECT_TRUE(vm->run(16));
+}
+
+TEST_F(VMMachineTest, AFailedPreparationRefusesTheMessage) {
+  Chip_VM* vm = make_vm(FALSE);
+  Chip_VM_Code* c = sleeper("prepared", 1000);
+  for (bool ok : {false, true}) {
+    SCOPED_TRACE(ok);
+    Chip_Msg* msg = message(Chip_Msg::MSG_ADD, 0, ok ? c : nullptr);
+    msg->prepare_data = ok ? c : nullptr;
+    msg->prepare = [](Chip_Msg* m) -> t_CPBOOL {
+      if (!m->prepare_data) return FALSE;
+      m->code = static_cast<Chip_VM_Code*>(m->prepare_data);
+      return TRUE;
+    };
+    t_CPUINT reply = 0;
+    printed_lines([&] { reply = vm->process_msg(msg); });
+    EXPECT_EQ(reply, ok ? 1u : 0u);
+  }
+  EXPECT_EQ(vm->num_shreds(), 1u);
 }
 
 // ---------------------------------------------------------------------------
