@@ -208,7 +208,6 @@ void uploadVote(int snippetId, bool vote) {
 int getFluvanePreference(VXFluvanePref* pref) {
   vxlog().log("requesting fluvane preference");
   VXHttpPostResult result = post("/getpreference1.2/", VXFormField("device", VXDeviceIdentifier()));
-  if (!result.body && result.status == -1) return kPolicyNoReply;
   if (result.status != 200) return kPolicyFailed;
   return parseFluvanePreference(result.body.value_or(""), pref);
 }
