@@ -53,16 +53,18 @@ test-san: $(SANBUILD)/build.ninja
 
 # The cross-thread groups (the log, the integration store, the ring buffers,
 # the engine bridge, posts and their aborts, user defaults, the statistics'
-# snapshot, the Open Sound Control listeners and their flood) once more
-# under ThreadSanitizer.
-TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot|OscThreads|OscPorts|OscEventFlood)
+# snapshot, the Open Sound Control listeners and their flood, the
+# instrument's breath shared by the audio and main threads) once more under
+# ThreadSanitizer.
+TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot|OscThreads|OscPorts|OscEventFlood|FluvaneGfxSharedBreath)
 
 $(TSANBUILD)/build.ninja:
 	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
 	      -DFLUVANE_SANITIZE_THREAD=ON -DFLUVANE_BENCH=OFF
 
 test-tsan: $(TSANBUILD)/build.ninja
-	cmake --build $(TSANBUILD) -j $(JOBS) --target chip_tests vxu_tests platform_tests
+	cmake --build $(TSANBUILD) -j $(JOBS) --target chip_tests vxu_tests platform_tests \
+	    classes_tests
 	cd $(TSANBUILD) && TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/support/tsan.supp" \
 	    ctest -j $(JOBS) --output-on-failure -R '$(TSAN_TESTS)'
 

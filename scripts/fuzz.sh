@@ -60,6 +60,8 @@ targets=(
   "osc_decode_fuzz||$here/tests/fuzz/seeds/osc_decode"
   "osc_pattern_fuzz||$here/tests/fuzz/seeds/osc_pattern"
   "syn_wvin_fuzz||$here/tests/fuzz/seeds/syn_wvin"
+  "fluvane_sgi_fuzz||$here/tests/fuzz/seeds/fluvane_sgi"
+  "fluvane_automation_fuzz||$here/tests/fuzz/seeds/fluvane_automation"
 )
 jobs_max=$(nproc 2>/dev/null || echo 2)
 for entry in "${targets[@]}"; do

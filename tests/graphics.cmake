@@ -37,3 +37,8 @@ fluvane_gl_gtest(vxu_ui_tests vxu/ui vxu_ui service_stub)
 # The framework's demonstration is run by its test.
 add_dependencies(vxu_ui_tests vx_demo vx_demo_resources)
 target_compile_definitions(vxu_ui_tests PRIVATE VX_DEMO_PROGRAM="$<TARGET_FILE:vx_demo>")
+
+# The instrument's screen, drawn off screen.
+if(TARGET fluvane_classes)
+  fluvane_gl_gtest(classes_ui_tests Classes/ui fluvane_classes)
+endif()

@@ -2,6 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #include "chip/driver/chip_main.h"
 #include "platform/AudioSession.h"
 #include "platform/Paths.h"
@@ -50,6 +55,10 @@ void onMicPower(void* user, const char* key) {
 // What the main run loop's calls reach after the bridge may be gone.
 struct VXChipBridge::Shared {
   std::atomic<VXChipBridgeDelegate*> delegate{nullptr};
+  // Whether the engine thread's body has ended, for a time-limited wait.
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool running = false;
 };
 
 VXChipBridge::VXChipBridge() : shared_(std::make_shared<Shared>()) {
@@ -115,9 +124,27 @@ void VXChipBridge::startChipWithFiles(const std::vector<std::string>& names) {
   if (engine_.joinable()) engine_.join();
   std::vector<std::string> list = names;
   list.push_back("iPhone.chip");
+  startChipWithScripts(list);
+}
+
+void VXChipBridge::startChipWithScripts(const std::vector<std::string>& names) {
+  if (alive_) {
+    vxlog().log("chip already running");
+    return;
+  }
+  if (engine_.joinable()) engine_.join();
   VXEngineHost::clearStopRequest();
   alive_ = true;
-  engine_ = std::thread([this, list] { runChip(list); });
+  {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->running = true;
+  }
+  engine_ = std::thread([this, names, shared = shared_] {
+    runChip(names);
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    shared->running = false;
+    shared->ended.notify_all();
+  });
 }
 
 std::vector<std::string> VXChipBridge::engineArguments(
@@ -179,6 +206,28 @@ void VXChipBridge::resumeChip() {
 }
 
 void VXChipBridge::muteChip(bool mute) { VXALL::m_isMute = mute; }
+
+bool VXChipBridge::shutdownChip(double timeoutSeconds) {
+  if (alive_) {
+    vxlog().log("stopping chip");
+    VXEngineHost::requestStop();
+  }
+  if (engine_.joinable() && engine_.get_id() != std::this_thread::get_id()) {
+    std::unique_lock<std::mutex> lock(shared_->mutex);
+    const bool ended = shared_->ended.wait_for(
+        lock, std::chrono::duration<double>(std::max(0.0, timeoutSeconds)),
+        [&] { return !shared_->running; });
+    lock.unlock();
+    if (!ended) {
+      vxlog().log("the engine did not stop within %.1f s; its scripts are kept", timeoutSeconds);
+      return false;
+    }
+    engine_.join();
+  }
+  paused_ = false;
+  VXOB_cleanUpTempfiles();
+  return true;
+}
 
 void VXChipBridge::shutdownChip() {
   if (alive_) {

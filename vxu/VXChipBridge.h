@@ -59,6 +59,9 @@ class VXChipBridge {
   // Starts the engine on its thread with the scripts of names, then
   // "iPhone.chip"; nothing (logged) while an engine runs.
   void startChipWithFiles(const std::vector<std::string>& names);
+  // Starts the engine with exactly the scripts of names, in that order;
+  // nothing (logged) while an engine runs.
+  void startChipWithScripts(const std::vector<std::string>& names);
   // The engine thread's body (public for subclasses that start it otherwise).
   void runChip(const std::vector<std::string>& names);
   // The argument list runChip hands to the engine for those paths.
@@ -68,6 +71,10 @@ class VXChipBridge {
   void resumeChip();
   void muteChip(bool mute);
   void shutdownChip();
+  // The same, waiting at most timeoutSeconds for the engine thread to end:
+  // true when it ended (joined, temporary scripts deleted); false when it
+  // still runs, logged, and its scripts are left in place for it.
+  bool shutdownChip(double timeoutSeconds);
 
   // Key answers; subclasses extend them.
   virtual void chipReady();

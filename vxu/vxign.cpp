@@ -113,6 +113,16 @@ int32_t Vexel_Integration::get_int(const std::string& key) const {
   return it == m_ints.end() ? 0 : it->second;
 }
 
+bool Vexel_Integration::has_float(const std::string& key) const {
+  std::shared_lock<std::shared_mutex> lock(m_lock);
+  return m_floats.count(key) != 0;
+}
+
+bool Vexel_Integration::has_int(const std::string& key) const {
+  std::shared_lock<std::shared_mutex> lock(m_lock);
+  return m_ints.count(key) != 0;
+}
+
 bool Vexel_Integration::callback_for(const std::map<std::string, VXIgn_Callback>& table,
                                      const std::string& key, VXIgn_Callback* out) const {
   auto it = table.find(key);

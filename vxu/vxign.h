@@ -132,6 +132,9 @@ class Vexel_Integration {
   void set_float(const std::string& key, double value);
   int32_t get_int(const std::string& key) const;
   void set_int(const std::string& key, int32_t value);
+  // Whether a value was ever written under the key (tests, diagnostics).
+  bool has_float(const std::string& key) const;
+  bool has_int(const std::string& key) const;
 
   // Callbacks: a later registration for a key replaces the earlier. Any
   // thread.

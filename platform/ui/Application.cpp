@@ -405,6 +405,7 @@ void Application::textInput(const std::string& text) {
 
 void Application::handleEvent(const void* raw) {
   const SDL_Event& e = *static_cast<const SDL_Event*>(raw);
+  if (eventFilter_ && eventFilter_(raw)) return;
   switch (e.type) {
     case SDL_QUIT:
       terminate();

@@ -164,8 +164,14 @@ class Application {
   static std::optional<Point> letterboxToPoints(double x, double y, int ww, int wh, int dw, int dh);
   // The tap count of a mouse press at a point and time (see above).
   int tapCountForPress(Point p, double time);
-  // An SDL event (const SDL_Event*).
+  // An SDL event (const SDL_Event*): first to the event filter, then (unless
+  // the filter took it) to the kit's own handling.
   void handleEvent(const void* event);
+  // The application's own input (keys, joysticks): called with each SDL
+  // event (const SDL_Event*) before the kit; true when it took the event.
+  void setEventFilter(std::function<bool(const void* event)> filter) {
+    eventFilter_ = std::move(filter);
+  }
 
  private:
   Application() = default;
@@ -178,6 +184,7 @@ class Application {
   std::shared_ptr<AlertPresenter> previousPresenter_;
   ApplicationDelegate* delegate_ = nullptr;
   std::function<void()> glDrawer_;
+  std::function<bool(const void*)> eventFilter_;
   bool testing_ = false;
   bool continuous_ = false;
   double scale_ = 2;
