@@ -54,9 +54,9 @@ test-san: $(SANBUILD)/build.ninja
 # The cross-thread groups (the log, the integration store, the ring buffers,
 # the engine bridge, posts and their aborts, user defaults, the statistics'
 # snapshot, the Open Sound Control listeners and their flood, the
-# instrument's breath shared by the audio and main threads) once more under
-# ThreadSanitizer.
-TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot|OscThreads|OscPorts|OscEventFlood|FluvaneGfxSharedBreath)
+# instrument's breath shared by the audio and main threads, the recorder's
+# queues, upload thread and skip) once more under ThreadSanitizer.
+TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot|OscThreads|OscPorts|OscEventFlood|FluvaneGfxSharedBreath|FluvaneVCRTest)
 
 $(TSANBUILD)/build.ninja:
 	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \

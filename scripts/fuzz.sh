@@ -62,6 +62,7 @@ targets=(
   "syn_wvin_fuzz||$here/tests/fuzz/seeds/syn_wvin"
   "fluvane_sgi_fuzz||$here/tests/fuzz/seeds/fluvane_sgi"
   "fluvane_automation_fuzz||$here/tests/fuzz/seeds/fluvane_automation"
+  "fluvane_snippet_fuzz||$here/tests/fuzz/seeds/fluvane_snippet"
 )
 jobs_max=$(nproc 2>/dev/null || echo 2)
 for entry in "${targets[@]}"; do
