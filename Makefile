@@ -54,9 +54,10 @@ test-san: $(SANBUILD)/build.ninja
 # The cross-thread groups (the log, the integration store, the ring buffers,
 # the engine bridge, posts and their aborts, user defaults, the statistics'
 # snapshot, the Open Sound Control listeners and their flood, the
-# instrument's breath shared by the audio and main threads, the recorder's
+# instrument's breath shared by the audio and main threads, its statistics'
+# upload copy, the tune reports from the audio thread, the recorder's
 # queues, upload thread and skip) once more under ThreadSanitizer.
-TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot|OscThreads|OscPorts|OscEventFlood|FluvaneGfxSharedBreath|FluvaneVCRTest)
+TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot|OscThreads|OscPorts|OscEventFlood|FluvaneGfxSharedBreath|FluvaneStatsTest.TheUploadCopy|FluvaneChipBridgeTest.TuneReports|FluvaneVCRTest)
 
 $(TSANBUILD)/build.ninja:
 	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \

@@ -101,7 +101,6 @@ class EAGLView : public VXMainView {
   bool enableRender_ = true;
   bool isPlaying_ = false;
   double animationInterval_ = 1.0 / 30;
-  double lastRenderTime_ = 0;
   std::array<float, 3> accel_{0, 0, 0};
   std::function<std::array<float, 3>()> accelerometerSource_;
   platform::RunLoop::TimerId timer_ = 0;

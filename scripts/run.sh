@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# The main job: plays a short demo from examples/ through the sound card.
-# Without a sound card it says so and renders the demo silently (as fast as
-# the machine can), so the run always ends.
+# The main job: the instrument. With a display and a sound card it opens the
+# window (keys in the README); otherwise it plays the demo off screen into
+# SDL's disk audio driver and prints the paths of the sound (WAV) and of the
+# picture it made.
 set -euo pipefail
 build=${1:-build}
 cd "$(dirname "$0")/.."
-demo=examples/osc_filter.chip
-if [ -d /dev/snd ] || [ "$(uname)" = Darwin ]; then
-  echo "fluvane: playing $demo through the sound card"
-  exec "$build/bin/chip" "$demo"
+has_display=false
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then has_display=true; fi
+has_sound=false
+if [ -d /dev/snd ] || [ "$(uname)" = Darwin ]; then has_sound=true; fi
+if $has_display && $has_sound; then
+  echo "fluvane: opening the instrument (E D I K: holes, Space: breath, arrows: tilt, Esc: quit)"
+  exec "$build/bin/fluvane"
 fi
-echo "fluvane: no sound card found; rendering $demo silently"
-exec "$build/bin/chip" --silent "$demo"
+echo "fluvane: no display or no sound card; playing the demo off screen"
+exec "$build/bin/fluvane" --demo

@@ -120,7 +120,7 @@ class VXAppDelegate : public platform::ui::ApplicationDelegate,
   void resetCurrentSubView();
   void closeViewAnimationDidStop(const std::string& name, bool finished, void* context);
   void hideMenubar(bool hide);
-  void launchBackGroundThreads(int launchPoint);
+  virtual void launchBackGroundThreads(int launchPoint);
   void showVexelMessage(std::shared_ptr<VXServerMessage> message);
   void handleServerMessageAlertResult(bool accepted);
   void alertNoNetwork();
@@ -170,6 +170,9 @@ class VXAppDelegate : public platform::ui::ApplicationDelegate,
   TaskContext taskContext();
   // Runs call on the main loop after seconds, while this delegate lives.
   void after(double seconds, std::function<void(VXAppDelegate&)> call);
+  // For subclasses with termination steps of their own: the engine is
+  // being stopped on purpose, so its end is no failure.
+  void markTerminating() { terminating_ = true; }
 
  private:
   struct Token;

@@ -4,7 +4,9 @@
 // which reach only listeners that still live.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -192,6 +194,29 @@ TEST_F(FluvaneChipBridgeTest, TuneReportsReachALivingListenerOnTheMainLoop) {
   bridge.playTune({}, nullptr);
   bridge.tuneCallback(1);
   EXPECT_EQ(RunLoop::main().runUntilIdle(), 0u);
+}
+
+TEST_F(FluvaneChipBridgeTest, TuneReportsFromTheAudioThreadWhileListenersChange) {
+  FluvaneChipBridge bridge;
+  auto listener = std::make_shared<TuneListener>();
+  bridge.playTune({}, listener);
+  std::atomic<bool> done{false};
+  // The player reports on its own thread; it never waits for the main one.
+  std::thread audio([&] {
+    for (int i = 0; i < 2000; i++) bridge.tuneCallback(i % 5 == 4 ? -1 : i);
+    done = true;
+  });
+  int rounds = 0;
+  while (!done) {
+    // Meanwhile the main thread replaces the listener and serves the loop.
+    listener = std::make_shared<TuneListener>();
+    bridge.playTune({}, listener);
+    RunLoop::main().runUntilIdle();
+    rounds++;
+  }
+  audio.join();
+  RunLoop::main().runUntilIdle();
+  EXPECT_GT(rounds, 0);
 }
 
 TEST_F(FluvaneChipBridgeTest, MaxRecordingReachedRunsTheHandlerOnTheMainLoop) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Classes/FluvaneChipBridge.h"
+#include "Classes/fluvane_pitch_support.h"
 #include "Classes/FluvaneGfx.h"
 #include "platform/RemoteIOUnit.h"
 #include "platform/RunLoop.h"
@@ -26,7 +27,6 @@ using platform::TestAudioHardware;
 
 namespace {
 
-constexpr double kRate = 16000.0;
 constexpr std::uint32_t kBuffer = 256;
 
 // The chart: the degree each open hole adds.
@@ -43,62 +43,6 @@ int expectedNote(int mask, int root, const std::vector<int>& scale) {
 const std::vector<int> kIonian = {0, 2, 4, 5, 7, 9, 11};
 const std::vector<int> kDorian = {0, 2, 3, 5, 7, 9, 10};
 const std::vector<int> kValorian = {0, 2, 3, 6, 7, 9, 10};
-
-// The fundamental of a steady tone (Hz), or 0 when there is none: the
-// first autocorrelation peak near the strongest one gives the period
-// roughly; a peak at many periods, interpolated, gives it finely.
-double fundamental(const std::vector<double>& x) {
-  const int n = static_cast<int>(x.size());
-  const int maxLag = 600;
-  if (n < 2 * maxLag) return 0;
-  std::vector<double> r(maxLag + 2, 0.0);
-  const int span = n - maxLag - 1;
-  for (int lag = 0; lag <= maxLag + 1; lag++) {
-    double sum = 0;
-    for (int i = 0; i < span; i++) sum += x[i] * x[i + lag];
-    r[lag] = sum;
-  }
-  if (r[0] <= 0) return 0;
-  const int minLag = 4;  // 4 kHz down to 160 Hz (lag 100)
-  double best = 0;
-  for (int lag = minLag; lag <= 100; lag++) best = std::max(best, r[lag]);
-  int coarse = 0;
-  for (int lag = minLag; lag <= 100; lag++) {
-    if (r[lag] >= 0.9 * best && r[lag] >= r[lag - 1] && r[lag] >= r[lag + 1]) {
-      coarse = lag;
-      break;
-    }
-  }
-  if (coarse == 0 || best < 0.5 * r[0]) return 0;
-  // The peak at about m periods, with m periods near 500 samples.
-  const int m = std::max(1, 500 / coarse);
-  double period = coarse;
-  for (int k = 1; k <= m; k *= 2) {
-    const int centre = static_cast<int>(std::lround(period * k));
-    int peak = centre;
-    for (int lag = std::max(minLag, centre - 2); lag <= std::min(maxLag, centre + 2); lag++) {
-      if (r[lag] > r[peak]) peak = lag;
-    }
-    if (peak <= 0 || peak >= maxLag + 1) break;
-    const double a = r[peak - 1], b = r[peak], c = r[peak + 1];
-    const double denominator = a - 2 * b + c;
-    const double offset = denominator != 0 ? 0.5 * (a - c) / denominator : 0;
-    period = (peak + offset) / k;
-  }
-  return kRate / period;
-}
-
-double cents(double frequency, int midi) {
-  const double wanted = 440.0 * std::pow(2.0, (midi - 69) / 12.0);
-  return 1200.0 * std::log2(frequency / wanted);
-}
-
-double rmsDbfs(const std::vector<double>& x) {
-  double sum = 0;
-  for (double v : x) sum += v * v;
-  const double rms = std::sqrt(sum / std::max<std::size_t>(1, x.size()));
-  return rms > 0 ? 20 * std::log10(rms) : -400;
-}
 
 struct Ready : VXChipBridgeDelegate {
   int ready = 0;
@@ -152,7 +96,7 @@ class FluvaneFingeringTest : public ::testing::Test {
   // microphone (0: silence); answers the output's left channel.
   std::vector<double> play(double seconds, double breath) {
     std::vector<double> out;
-    const auto buffers = static_cast<int>(std::ceil(seconds * kRate / kBuffer));
+    const auto buffers = static_cast<int>(std::ceil(seconds * kPitchRate / kBuffer));
     std::vector<std::int32_t> input(kBuffer * 2);
     const double gain = VXALL::m_outputGain.load();
     for (int b = 0; b < buffers; b++) {
@@ -169,7 +113,7 @@ class FluvaneFingeringTest : public ::testing::Test {
 
   // The last 200 ms of a held note.
   static std::vector<double> steady(const std::vector<double>& x) {
-    const std::size_t n = static_cast<std::size_t>(0.2 * kRate) + 700;
+    const std::size_t n = static_cast<std::size_t>(0.2 * kPitchRate) + 700;
     return std::vector<double>(x.end() - static_cast<long>(std::min(n, x.size())), x.end());
   }
 

@@ -1,0 +1,380 @@
+#include "Classes/FluvaneAppDelegate.h"
+
+#include "Classes/FluvaneGfx.h"
+#include "Classes/FluvanePreferences.h"
+#include "Classes/FluvaneStats.h"
+#include "platform/Clock.h"
+#include "platform/UserDefaults.h"
+#include "platform/ui/Animation.h"
+#include "platform/ui/Application.h"
+#include "vxu/VXBackgroundThread.h"
+#include "vxu/VXConfig.h"
+#include "vxu/VXLog.h"
+#include "vxu/VXUtils.h"
+#include "vxu/_ui/VXScreens.h"
+
+using platform::ui::Animator;
+using platform::ui::Application;
+using platform::ui::Rect;
+using platform::ui::View;
+
+namespace {
+
+constexpr double kViewFadeSeconds = 0.5;
+
+VXLog& vxlog() { return VXLog::sharedVXLog(); }
+
+// A full-screen background of one of the screens, holding its content.
+std::shared_ptr<VXTapView> backgroundFor(const std::shared_ptr<View>& content) {
+  auto view = std::make_shared<VXTapView>(Rect(0, 0, 320, 480));
+  if (content) view->addSubview(content);
+  view->setAlpha(0);
+  return view;
+}
+
+}  // namespace
+
+// --- The blow hint ---
+
+BlowableView::BlowableView(const Rect& frame) : View(frame) {
+  setTag(kTag);
+  windView =
+      std::make_shared<platform::ui::ImageView>(platform::ui::resourceImage("hint_blow.png"));
+  windView->setFrame(Rect(60, 330, 200, 120));
+  touchView =
+      std::make_shared<platform::ui::ImageView>(platform::ui::resourceImage("hint_touch.png"));
+  touchView->setFrame(Rect(20, 20, 200, 120));
+  addSubview(windView);
+  addSubview(touchView);
+}
+
+void BlowableView::setupBlowableView() {
+  const bool touchMode = FluvanePreferences::standardFluvanePreferences().enableTouchMode();
+  touchView->setHidden(!touchMode);
+  windView->setHidden(touchMode);
+  setUserInteractionEnabled(false);
+}
+
+// --- The delegate ---
+
+FluvaneAppDelegate::FluvaneAppDelegate() {
+  mainToolbar = makeMainToolbar();
+  vexelBar = mainToolbar;  // the framework's steps reach the same toolbar
+  infoControler = makeInfoScreen();
+  settingsControler = makeSettingsScreen();
+  helpController = makeHelpScreen();
+  m_helpScreens = kHelpPages;
+  settingsView = backgroundFor(settingsControler ? settingsControler->view() : nullptr);
+  infoView = backgroundFor(infoControler ? infoControler->view() : nullptr);
+  tutorialView = backgroundFor(nullptr);
+  blowableHelp = std::make_shared<BlowableView>();
+}
+
+FluvaneAppDelegate::~FluvaneAppDelegate() {
+  // The engine stops (and its thread ends) before the objects it reaches go.
+  if (m_chipBridge) m_chipBridge->shutdownChip();
+  FluvaneGfx::fluvaneGfxSetMessageHandler(nullptr);
+  if (glView) glView->stopAnimation();
+}
+
+std::optional<std::string> FluvaneAppDelegate::infoAddDefaultURL() {
+  return std::string(APP_HOME_PAGE);
+}
+
+void FluvaneAppDelegate::applicationDidFinishLaunching(Application& app) {
+  FluvaneStats& stats = FluvaneStats::defaultFluvaneStats();
+  FluvanePreferences& prefs = FluvanePreferences::standardFluvanePreferences();
+  // 1-2: application time, the framework's launch steps.
+  stats.startCountingAppTime();
+  VXBackgroundThread::sharedBackgroundThread().setPriority(0);
+  VXAppDelegate::applicationDidFinishLaunching(app);
+  // 3-5
+  vxlog().log("product: %s", product_name().c_str());
+  vxlog().log("build: %s", build_id().c_str());
+  stats.incrementAppLaunches();
+  stats.incrementAppLaunchesSince1_2();
+  chipReadyTime = -1.0;
+  totalRipplesCount = 0;
+  helpBlownAway = false;
+  needsGpsInit = true;
+  // 6-8: the screen (the host's GL frame draws it), the screens' backgrounds
+  // on it, the toolbar on top.
+  glView = std::make_shared<EAGLView>();
+  auto tagged = std::make_shared<platform::ui::Label>(Rect(0, 8, 320, 28));
+  tagged->setTag(kTaggedViewTag);
+  tagged->setText(product_name());
+  tagged->setTextColor(platform::ui::Color::white(0.5));
+  tagged->setTextAlignment(platform::ui::TextAlignment::Center);
+  tagged->setUserInteractionEnabled(false);
+  glView->addSubview(tagged);
+  FluvaneGfx::fluvaneGfxSetMessageHandler(this);
+  glView->msgDelegate = this;
+  app.window().addSubview(glView);
+  app.setGLFrameDrawer([view = std::weak_ptr<EAGLView>(glView)] {
+    if (std::shared_ptr<EAGLView> v = view.lock()) v->drawGL();
+  });
+  glView->addSubview(settingsView);
+  glView->addSubview(tutorialView);
+  glView->addSubview(infoView);
+  settingsView->setAlpha(0);
+  if (mainToolbar) {
+    glView->addSubview(mainToolbar);
+    glView->bringSubviewToFront(mainToolbar.get());
+    mainToolbar->msgDelegate = glView.get();
+    mainToolbar->centerMainButton();
+    mainToolbar->nameForStats = "mainTB";
+  }
+  if (settingsControler) settingsControler->msgDelegate = this;
+  if (infoControler) infoControler->msgDelegate = this;
+  // 9-10: touch mode, layout and colours from the preferences.
+  FluvaneGfx::fluvaneGFXsetTouchMode(prefs.enableTouchMode());
+  FluvaneGfx::setLayoutMode(prefs.getLayoutMode());
+  if (auto c = FluvanePreferences::fingerColorForFingerColorName(prefs.fingerColor())) {
+    FluvaneGfx::setHoleColor(static_cast<float>(c->r), static_cast<float>(c->g),
+                             static_cast<float>(c->b));
+  }
+  if (auto c = FluvanePreferences::breathColorForBreathColorName(prefs.breathColor())) {
+    FluvaneGfx::setRippleColor(static_cast<float>(c->r), static_cast<float>(c->g),
+                               static_cast<float>(c->b));
+  }
+  // 11-12
+  launchBackGroundThreads(1);
+  if (helpController) helpController->msgDelegate = this;
+  // 14-15: the bridge and its keys' start values.
+  m_chipReady = false;
+  m_appActive = true;
+  m_chipFinished = false;
+  m_chipBridge = std::make_unique<FluvaneChipBridge>();
+  m_chipBridge->setAppDelegate(this);
+  m_chipBridge->setDelegate(this);
+  m_chipBridge->setRoot(prefs.root());
+  m_chipBridge->setMode(prefs.mode());
+  m_chipBridge->setEnableTouchMode(prefs.enableTouchMode());
+  glView->setChipBridge(m_chipBridge.get());
+  // 17: the engine on its own thread.
+  chipActive = true;
+  startEngine();
+}
+
+void FluvaneAppDelegate::startEngine() { m_chipBridge->launchEngine(); }
+
+bool FluvaneAppDelegate::askUserToWatchTutorial() {
+  if (!offersTutorial_) return false;
+  return FluvaneStats::defaultFluvaneStats().appLaunchesSince1_2() < 3;
+}
+
+double FluvaneAppDelegate::getWaitTimeBeforeVexelMessage() {
+  if (glView && glView->currentAppState() == EAGLView::kStateInstrument) {
+    if (chipReadyTime < 0 || platform::Clock::monotonic() - chipReadyTime <= 1.0) return 0;
+    return 1;
+  }
+  return VXAppDelegate::getWaitTimeBeforeVexelMessage();
+}
+
+void FluvaneAppDelegate::launchBackGroundThreads(int launchPoint) {
+  // Launch point 2 gains the statistics upload (uploadStats, posted with a
+  // copy taken here) and the recording policy's download together with the
+  // instrument's web-service calls; until then only the framework's tasks.
+  VXAppDelegate::launchBackGroundThreads(launchPoint);
+}
+
+void FluvaneAppDelegate::uploadStats(const FluvaneStats::Upload& stats) {
+  vxlog().log("uploading stats");
+  // The instrument's statistics call comes with its web-service calls.
+  (void)stats;
+}
+
+void FluvaneAppDelegate::chipReady() {
+  if (m_chipReady) return;
+  chipReadyTime = platform::Clock::monotonic();
+  if (glView) {
+    blowableHelp->setupBlowableView();
+    glView->insertSubviewBelow(blowableHelp, mainToolbar.get());
+    glView->startAnimation();
+  }
+  VXAppDelegate::chipReady();
+}
+
+void FluvaneAppDelegate::showHelp() {
+  if (glView) {
+    glView->ToFluvaneView();
+    glView->setPlayback(true);
+  }
+  VXAppDelegate::showHelp();
+}
+
+void FluvaneAppDelegate::applicationWillResignActive(Application&) {
+  m_appActive = false;
+  FluvaneStats::defaultFluvaneStats().stopCountingAppTime();
+  if (FluvanePreferences::standardFluvanePreferences().enableAudioWhenSleeping() && glView &&
+      glView->currentAppState() == EAGLView::kStateGlobe) {
+    glView->setEnableRender(false);
+    return;
+  }
+  if (m_chipBridge) m_chipBridge->pauseChip();
+  if (glView) glView->stopAnimation();
+}
+
+void FluvaneAppDelegate::applicationDidBecomeActive(Application&) {
+  m_appActive = true;
+  FluvaneStats::defaultFluvaneStats().startCountingAppTime();
+  if (m_chipBridge) m_chipBridge->resumeChip();
+  if (m_chipReady && glView) {
+    glView->setEnableRender(true);
+    glView->startAnimation();
+  }
+}
+
+void FluvaneAppDelegate::applicationWillTerminate(Application&) {
+  markTerminating();
+  if (glView) glView->stopAnimation();
+  // Stop the engine and wait for its thread before its scripts go.
+  if (m_chipBridge) m_chipBridge->shutdownChip(kEngineStopSeconds);
+  FluvaneStats& stats = FluvaneStats::defaultFluvaneStats();
+  stats.stopCountingAppTime();
+  stats.serializeToDisk();
+  FluvanePreferences::standardFluvanePreferences().synchronize();
+  platform::UserDefaults::standard().synchronize();
+  vxlog().flushLog();
+}
+
+// --- Views ---
+
+View* FluvaneAppDelegate::taggedView() const {
+  return glView ? glView->viewWithTag(kTaggedViewTag) : nullptr;
+}
+
+void FluvaneAppDelegate::openView(View* view) {
+  if (!view) return;
+  view->setExclusiveTouch(true);
+  Animator& animator = Animator::shared();
+  animator.beginAnimations("kFluvaneOpenView");
+  animator.setAnimationDuration(kViewFadeSeconds);
+  animator.setAnimationCurve(platform::ui::AnimationCurve::EaseInOut);
+  view->setAlpha(1);
+  animator.commitAnimations();
+  glView->bringSubviewToFront(view);
+  if (mainToolbar) glView->bringSubviewToFront(mainToolbar.get());
+}
+
+void FluvaneAppDelegate::closeView(View* view) {
+  if (!view) return;
+  view->setExclusiveTouch(false);
+  Animator& animator = Animator::shared();
+  animator.beginAnimations("kFluvaneCloseView");
+  animator.setAnimationDuration(kViewFadeSeconds);
+  animator.setAnimationCurve(platform::ui::AnimationCurve::EaseInOut);
+  view->setAlpha(0);
+  animator.commitAnimations();
+}
+
+void FluvaneAppDelegate::openHelp() {
+  ::openSubView(blowableHelp, glView.get(), mainToolbar.get(), false);
+  blowableHelp->setUserInteractionEnabled(false);
+}
+
+void FluvaneAppDelegate::closeHelp() {
+  if (!blowableHelp->superview()) return;
+  std::weak_ptr<View> weak = blowableHelp;
+  ::closeSubView(blowableHelp.get(), [weak](const std::string&, bool finished, void*) {
+    std::shared_ptr<View> hint = weak.lock();
+    // Removed at the end, unless it was opened again meanwhile.
+    if (hint && finished && hint->alpha() == 0) hint->removeFromSuperview();
+  });
+}
+
+void FluvaneAppDelegate::resetBlowableHelp() {
+  totalRipplesCount = 0;
+  helpBlownAway = false;
+}
+
+// --- Messages ---
+
+void FluvaneAppDelegate::receiveMsg(int code) {
+  // Before launch there is no screen to change.
+  if (!glView && (code < 100 || code > 103)) return;
+  switch (code) {
+    case 100:
+    case 101:
+    case 102:
+    case 103:
+      if (mainToolbar) mainToolbar->receiveMsg(code);
+      break;
+    case 300:
+      glView->setPlayback(false);
+      closeCurrentSubView();
+      initGpsIfNeeded();
+      openHelp();
+      break;
+    case 301:
+      if (helpController && helpController->currentImageIndex() == 4) {
+        receiveMsg(1005);
+        if (mainToolbar) mainToolbar->receiveMsg(103);
+      } else if (helpController && helpController->currentImageIndex() > 0) {
+        glView->setPlayback(true);
+      }
+      if (helpController && helpController->view) {
+        glView->bringSubviewToFront(helpController->view.get());
+      }
+      break;
+    case 1001:
+      if (!helpBlownAway) {
+        blowableHelp->setupBlowableView();
+        openHelp();
+      }
+      break;
+    case 1002:
+      closeHelp();
+      break;
+    case 1004:
+      closeView(settingsView.get());
+      closeView(tutorialView.get());
+      closeView(taggedView());
+      closeHelp();
+      if (infoControler) {
+        infoControler->loadAdd(infoAddFilesPath(), "VXPreferencesUseServerInfoAdd",
+                               infoAddDefaultURL());
+      }
+      openView(infoView.get());
+      if (mainToolbar) mainToolbar->receiveMsg(102);
+      break;
+    case 1005:
+      openView(taggedView());
+      closeView(infoView.get());
+      closeView(tutorialView.get());
+      break;
+    case 1006:
+      showHelp();
+      break;
+    case 4000:
+      openView(taggedView());
+      closeView(infoView.get());
+      closeView(tutorialView.get());
+      closeHelp();
+      openView(settingsView.get());
+      break;
+    case 4001:
+      // The framework's settings screen keeps its values as they change;
+      // the instrument's own settings screen will save here when visible.
+      openView(taggedView());
+      closeView(infoView.get());
+      closeView(settingsView.get());
+      closeView(tutorialView.get());
+      break;
+    case 4002:
+      totalRipplesCount++;
+      if (totalRipplesCount > 3 && blowableHelp->superview() && !blowableHelp->hidden() &&
+          blowableHelp->alpha() > 0) {
+        helpBlownAway = true;
+        closeHelp();
+      }
+      break;
+    case 4007:
+      break;
+    case 4008:
+      if (helpController) helpController->receiveMsg(1101);
+      break;
+    default:
+      break;
+  }
+}

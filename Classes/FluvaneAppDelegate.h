@@ -1,0 +1,151 @@
+// The instrument's application delegate: the launch, the engine's thread,
+// the life cycle, the hooks that tailor the framework's delegate, and the
+// hub of the message codes.
+//
+// Launch (applicationDidFinishLaunching): counts application time, the
+// framework's launch steps, the launch counters, the instrument screen
+// (EAGLView, the host's GL frame) with the settings, information and
+// tutorial backgrounds and the toolbar on it, touch mode, layout and colours
+// from the preferences, launch point 1, the engine bridge (its keys' start
+// values), and last the engine on a thread of its own with the four scripts
+// (startEngine: FluvaneChipBridge::launchEngine).
+//
+// Engine ready ("iPhone: chip ready", once): the ready time, the blow hint,
+// the screen's animation, then the framework's ready steps (tutorial offer,
+// launch point 2: the statistics upload and the framework's tasks).
+//
+// Life cycle: resigning active stops counting time and pauses the engine
+// and the animation, except in the globe with audio while sleeping on (then
+// only drawing stops); becoming active resumes them. Terminating stops the
+// engine and waits for its thread (at most kEngineStopSeconds) before the
+// temporary scripts are deleted, then saves statistics and preferences. An
+// engine thread that does not end in time keeps its scripts (logged); the
+// host ends the process without waiting for it.
+//
+// Messages (receiveMsg), as the toolbar, the screen, the graphics and the
+// help send them:
+//   100-103  forwarded to the main toolbar (hide, show, expand, collapse)
+//   300      help finished: playback off, the help closes, location starts,
+//            the blow hint shows
+//   301      help page changed: on page 4 the information screen closes and
+//            the toolbar collapses; on later pages the holes show playback;
+//            the help stays in front
+//   1001     left the globe: the blow hint again unless it was blown away
+//   1002     went to the globe: the blow hint closes
+//   1004     information: settings, tutorial, the tagged view (1337) and the
+//            hint close, the add-in loads, the information screen opens,
+//            the toolbar expands
+//   1005     information closed: the tagged view back, info and tutorial
+//            closed
+//   1006     how to play: the help
+//   4000     settings: the tagged view, info and tutorial closed, the hint
+//            closed, settings open
+//   4001     settings closed: the tagged view back, info, settings and
+//            tutorial closed
+//   4002     a breath ripple: after four while the hint shows, it is blown
+//            away (closed, and stays closed until resetBlowableHelp)
+//   4007     breath ran down (for the recording controller)
+//   4008     help tune ended: the help turns to its next page
+// Recording-controller calls (stop playback, hide its views, play the help
+// tune, ...) do nothing until the recording controller exists.
+//
+// Threads: main thread; the engine's own thread runs in the bridge.
+#ifndef CLASSES_FLUVANEAPPDELEGATE_H
+#define CLASSES_FLUVANEAPPDELEGATE_H
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Classes/EAGLView.h"
+#include "Classes/FluvaneChipBridge.h"
+#include "Classes/FluvaneStats.h"
+#include "platform/ui/Controls.h"
+#include "vxu/VXAppDelegate.h"
+#include "vxu/_ui/VXTapView.h"
+
+// The hint that asks the player to blow (or, in touch mode, to touch the
+// blow area). It takes no touches, so fingers reach the holes beneath.
+class BlowableView : public platform::ui::View {
+ public:
+  static constexpr int kTag = 4100;
+  explicit BlowableView(const platform::ui::Rect& frame = platform::ui::Rect(0, 0, 320, 480));
+  std::string className() const override { return "BlowableView"; }
+  // Shows the touch hint in touch mode, the blow hint otherwise.
+  void setupBlowableView();
+
+  std::shared_ptr<platform::ui::ImageView> touchView;
+  std::shared_ptr<platform::ui::ImageView> windView;
+};
+
+class FluvaneAppDelegate : public VXAppDelegate {
+ public:
+  static constexpr double kEngineStopSeconds = 5.0;
+  static constexpr int kAppID = 4;
+  static constexpr int kHelpPages = 6;
+  static constexpr int kTaggedViewTag = 1337;
+
+  // Builds the screens other than the instrument screen (made at launch,
+  // when the host's GL context exists).
+  FluvaneAppDelegate();
+  ~FluvaneAppDelegate() override;
+
+  // --- Life cycle ---
+  void applicationDidFinishLaunching(platform::ui::Application& app) override;
+  void applicationWillResignActive(platform::ui::Application& app) override;
+  void applicationDidBecomeActive(platform::ui::Application& app) override;
+  void applicationWillTerminate(platform::ui::Application& app) override;
+
+  // --- Hooks ---
+  int getAppID() override { return kAppID; }
+  platform::ui::View* getTutorialParentView() override { return glView.get(); }
+  bool hasAddInInfoScreen() override { return true; }
+  std::optional<std::string> infoAddDefaultURL() override;
+  int getCheckForVexelMessageLaunchPoint() override { return 1; }
+  bool askUserToWatchTutorial() override;
+  double getWaitTimeBeforeVexelMessage() override;
+  void chipReady() override;
+  void showHelp() override;
+  // Launch point 2 adds the instrument's statistics upload.
+  void launchBackGroundThreads(int launchPoint) override;
+
+  // The statistics upload's body (background thread): works on the copy.
+  static void uploadStats(const FluvaneStats::Upload& stats);
+
+  // Automated runs (the demo, --automate) play the instrument, not the
+  // first start's tutorial: with this off the tutorial is never offered.
+  void setOffersTutorial(bool on) { offersTutorial_ = on; }
+
+  // --- Views and messages ---
+  void openView(platform::ui::View* view);
+  void closeView(platform::ui::View* view);
+  void openHelp();
+  void closeHelp();
+  void resetBlowableHelp();
+  bool hasUnsavedRecording() const { return false; }
+  void receiveMsg(int code) override;
+  // The view tagged 1337 on the instrument screen (null before launch).
+  platform::ui::View* taggedView() const;
+
+  FluvaneChipBridge* chipBridge() const { return m_chipBridge.get(); }
+
+  std::shared_ptr<EAGLView> glView;
+  std::shared_ptr<VXMainToolbar> mainToolbar;
+  std::shared_ptr<VXTapView> settingsView;
+  std::shared_ptr<VXTapView> infoView;
+  std::shared_ptr<VXTapView> tutorialView;
+  std::shared_ptr<BlowableView> blowableHelp;
+  std::unique_ptr<FluvaneChipBridge> m_chipBridge;
+  double chipReadyTime = -1.0;
+  int totalRipplesCount = 0;
+  bool helpBlownAway = false;
+
+ protected:
+  // Starts the engine with the bridge's scripts; tests replace it.
+  virtual void startEngine();
+
+ private:
+  bool offersTutorial_ = true;
+};
+
+#endif

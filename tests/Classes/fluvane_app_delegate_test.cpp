@@ -1,0 +1,236 @@
+// The instrument's application delegate after launch: its message codes
+// open and close the screens, the blow hint and the help as the player's
+// presses and breath send them; readiness runs once; resigning active
+// stops what the state says. The engine is not started (the test delegate
+// leaves it out); everything else is the application's own.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "Classes/FluvaneAppDelegate.h"
+#include "Classes/FluvaneChipBridge.h"
+#include "Classes/FluvaneGfx.h"
+#include "Classes/FluvanePreferences.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Automation.h"
+
+using platform::ui::Application;
+using platform::ui::Automation;
+using platform::ui::View;
+
+namespace {
+
+class TestDelegate : public FluvaneAppDelegate {
+ public:
+  int engineStarts = 0;
+
+ protected:
+  void startEngine() override { engineStarts++; }
+};
+
+class FluvaneAppDelegateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FluvaneGfx::reset();
+    platform::ui::HostOptions options;
+    options.testing = true;
+    options.compositing = false;
+    std::string error;
+    app_ = Application::create(options, &error);
+    ASSERT_TRUE(app_) << error;
+    delegate_ = std::make_unique<TestDelegate>();
+    app_->setDelegate(delegate_.get());
+    app_->launch();
+    automation_ = std::make_unique<Automation>(*app_);
+    automation_->advance(0);
+  }
+  void TearDown() override {
+    if (app_ && !app_->terminated()) app_->terminate();
+    automation_.reset();
+    app_.reset();
+    delegate_.reset();
+    FluvaneGfx::reset();
+  }
+  // Runs the animations to their end.
+  void settle() { automation_->advance(1.0); }
+  bool shown(const View* view) const {
+    return view && view->alpha() > 0.99 && !view->hidden() && view->superview();
+  }
+  bool hintShown() const { return shown(delegate_->blowableHelp.get()); }
+
+  std::unique_ptr<Application> app_;
+  std::unique_ptr<TestDelegate> delegate_;
+  std::unique_ptr<Automation> automation_;
+};
+
+TEST_F(FluvaneAppDelegateTest, LaunchWiresTheScreenAndStartsTheEngineOnce) {
+  EXPECT_EQ(delegate_->engineStarts, 1);
+  ASSERT_TRUE(delegate_->chipBridge());
+  EXPECT_EQ(delegate_->glView->chipBridge(), delegate_->chipBridge());
+  EXPECT_EQ(delegate_->glView->superview(), &app_->window());
+  EXPECT_EQ(delegate_->glView->msgDelegate, delegate_.get());
+  EXPECT_EQ(delegate_->vexelBar->msgDelegate, delegate_->glView.get());
+  EXPECT_EQ(delegate_->glView->subviews().back(), delegate_->vexelBar);
+  EXPECT_DOUBLE_EQ(delegate_->settingsView->alpha(), 0);
+  EXPECT_DOUBLE_EQ(delegate_->chipReadyTime, -1.0);
+  EXPECT_FALSE(delegate_->glView->animating());
+  EXPECT_FALSE(hintShown());
+}
+
+TEST_F(FluvaneAppDelegateTest, ReadinessRunsOnceAndShowsTheBlowHint) {
+  delegate_->chipReady();
+  const double readyAt = delegate_->chipReadyTime;
+  EXPECT_GT(readyAt, 0);
+  EXPECT_TRUE(delegate_->m_chipReady);
+  EXPECT_TRUE(delegate_->glView->animating());
+  EXPECT_EQ(delegate_->blowableHelp->superview(), delegate_->glView.get());
+  delegate_->chipReady();
+  EXPECT_EQ(delegate_->chipReadyTime, readyAt);
+  int hints = 0;
+  for (const auto& v : delegate_->glView->subviews()) hints += v == delegate_->blowableHelp;
+  EXPECT_EQ(hints, 1);
+  // The hint lies below the toolbar and lets touches through.
+  EXPECT_EQ(delegate_->glView->subviews().back(), delegate_->vexelBar);
+  EXPECT_FALSE(delegate_->blowableHelp->userInteractionEnabled());
+}
+
+TEST_F(FluvaneAppDelegateTest, FourRipplesBlowTheHintAwayForGood) {
+  delegate_->chipReady();
+  delegate_->receiveMsg(1002);  // to the globe: the hint closes
+  settle();
+  EXPECT_FALSE(hintShown());
+  delegate_->receiveMsg(1001);  // back before blowing: the hint again
+  settle();
+  EXPECT_TRUE(hintShown());
+  for (int i = 0; i < 3; i++) delegate_->receiveMsg(4002);
+  EXPECT_FALSE(delegate_->helpBlownAway);
+  delegate_->receiveMsg(4002);
+  EXPECT_TRUE(delegate_->helpBlownAway);
+  settle();
+  EXPECT_FALSE(hintShown());
+  EXPECT_EQ(delegate_->blowableHelp->superview(), nullptr);  // removed at the end
+  delegate_->receiveMsg(1001);
+  settle();
+  EXPECT_FALSE(hintShown());
+  delegate_->resetBlowableHelp();
+  EXPECT_EQ(delegate_->totalRipplesCount, 0);
+  delegate_->receiveMsg(1001);
+  settle();
+  EXPECT_TRUE(hintShown());
+}
+
+TEST_F(FluvaneAppDelegateTest, InformationAndSettingsOpenAndCloseTheirViews) {
+  View* tagged = delegate_->taggedView();
+  ASSERT_NE(tagged, nullptr);
+  delegate_->chipReady();
+  delegate_->receiveMsg(1004);
+  settle();
+  EXPECT_TRUE(shown(delegate_->infoView.get()));
+  EXPECT_DOUBLE_EQ(tagged->alpha(), 0);
+  EXPECT_DOUBLE_EQ(delegate_->settingsView->alpha(), 0);
+  EXPECT_FALSE(hintShown());
+  EXPECT_TRUE(delegate_->vexelBar->isExpanded);
+  EXPECT_TRUE(delegate_->infoView->exclusiveTouch());
+
+  delegate_->receiveMsg(1005);
+  settle();
+  EXPECT_DOUBLE_EQ(delegate_->infoView->alpha(), 0);
+  EXPECT_FALSE(delegate_->infoView->exclusiveTouch());
+  EXPECT_DOUBLE_EQ(tagged->alpha(), 1);
+
+  delegate_->receiveMsg(4000);
+  settle();
+  EXPECT_TRUE(shown(delegate_->settingsView.get()));
+  // The settings lie in front of the screen, the toolbar in front of them.
+  const auto& subviews = delegate_->glView->subviews();
+  EXPECT_EQ(subviews.back(), delegate_->vexelBar);
+  EXPECT_EQ(subviews[subviews.size() - 2], delegate_->settingsView);
+
+  delegate_->receiveMsg(4001);
+  settle();
+  EXPECT_DOUBLE_EQ(delegate_->settingsView->alpha(), 0);
+  EXPECT_DOUBLE_EQ(tagged->alpha(), 1);
+}
+
+TEST_F(FluvaneAppDelegateTest, ToolbarCodesAreForwarded) {
+  delegate_->receiveMsg(102);
+  EXPECT_TRUE(delegate_->vexelBar->isExpanded);
+  delegate_->receiveMsg(103);
+  EXPECT_FALSE(delegate_->vexelBar->isExpanded);
+  delegate_->receiveMsg(12345);  // ignored
+  delegate_->receiveMsg(4007);
+  EXPECT_FALSE(delegate_->vexelBar->isExpanded);
+}
+
+TEST_F(FluvaneAppDelegateTest, TheHelpPlaysBackAndItsTuneTurnsThePage) {
+  delegate_->receiveMsg(1006);
+  settle();
+  EXPECT_TRUE(delegate_->glView->isPlaying());
+  EXPECT_TRUE(FluvaneGfx::isPlaying());
+  ASSERT_TRUE(delegate_->helpController);
+  EXPECT_EQ(delegate_->helpController->currentImageIndex(), 0);
+  delegate_->receiveMsg(4008);
+  EXPECT_EQ(delegate_->helpController->currentImageIndex(), 1);
+  // Finished: playback off, the hint shown.
+  delegate_->receiveMsg(300);
+  settle();
+  EXPECT_FALSE(delegate_->glView->isPlaying());
+  EXPECT_TRUE(hintShown());
+}
+
+TEST_F(FluvaneAppDelegateTest, ResigningActiveStopsWhatTheStateSays) {
+  delegate_->chipReady();
+  FluvanePreferences::standardFluvanePreferences().setEnableAudioWhenSleeping(true);
+  delegate_->glView->receiveMsg(1002);  // to the globe
+  EXPECT_EQ(delegate_->glView->currentAppState(), EAGLView::kStateGlobe);
+  app_->setActive(false);
+  EXPECT_FALSE(delegate_->glView->enableRender());
+  EXPECT_TRUE(delegate_->glView->animating());
+  app_->setActive(true);
+  EXPECT_TRUE(delegate_->glView->enableRender());
+  delegate_->glView->receiveMsg(1001);  // back to the instrument
+  app_->setActive(false);
+  EXPECT_FALSE(delegate_->glView->animating());
+  app_->setActive(true);
+  EXPECT_TRUE(delegate_->glView->animating());
+  FluvanePreferences::standardFluvanePreferences().setEnableAudioWhenSleeping(false);
+}
+
+// The instrument screen's own codes: leaving the globe sends 4001 then 1001
+// to its delegate after the transition.
+TEST(EAGLViewMessages, GlobeTransitionsTellTheDelegateInOrder) {
+  struct Recorder : MessageHandlerDelegate {
+    std::vector<int> codes;
+    std::vector<int> states;
+    EAGLView* view = nullptr;
+    void receiveMsg(int code) override {
+      codes.push_back(code);
+      states.push_back(view->currentAppState());
+    }
+  } recorder;
+  struct ModeBridge : FluvaneGfxBridge {
+    std::vector<int> modes;
+    void setState(int) override {}
+    void setVibratoRate(float) override {}
+    void setVibratoDepth(float) override {}
+    void setFluvaneMode(int mode) override { modes.push_back(mode); }
+  } bridge;
+  EAGLView view;
+  recorder.view = &view;
+  view.msgDelegate = &recorder;
+  view.setChipBridge(&bridge);
+  view.receiveMsg(1002);
+  view.receiveMsg(0);
+  view.receiveMsg(1001);
+  view.receiveMsg(4000);
+  view.transitionToEarth();
+  view.ToFluvaneView();
+  EXPECT_EQ(recorder.codes, (std::vector<int>{103, 4001, 1002, 103, 4001, 1001, 4000, 103}));
+  EXPECT_EQ(recorder.states, (std::vector<int>{0, 1, 1, 1, 0, 0, 0, 0}));
+  EXPECT_EQ(bridge.modes, (std::vector<int>{1, 2, 1, 2, 1}));
+  EXPECT_EQ(view.currentAppState(), 0);
+  EXPECT_STREQ(EAGLView::touchName(platform::ui::TouchPhase::Stationary), "Stat");
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// The instrument's launch and life cycle on a testing host (off screen) with
+// the real engine on the test audio hardware: the launch starts the engine
+// with the instrument's scripts and the preferences' key, the ready signal
+// sets the screen up once however often it comes, resigning active pauses
+// the engine by the screen's state, and terminating stops the engine, waits
+// for its thread and only then deletes its scripts.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "Classes/FluvaneAppDelegate.h"
+#include "Classes/FluvanePreferences.h"
+#include "Classes/FluvaneStats.h"
+#include "platform/Paths.h"
+#include "platform/RemoteIOUnit.h"
+#include "platform/RunLoop.h"
+#include "platform/ui/Application.h"
+#include "vxu/VXOB_File.h"
+#include "vxu/VXUtils.h"
+#include "vxu/vxall.h"
+#include "vxu/vxign.h"
+
+using platform::RunLoop;
+
+namespace {
+
+class FluvaneAppDelegateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("FLUVANE_MACHINE", "iPhone1,2", 1);
+    reset_device_facts();
+    VXALL::resetForTesting();
+    Vexel_Integration::instance().vxign_query_called = false;
+    platform::ui::HostOptions options;
+    options.testing = true;
+    options.scale = 1;
+    std::string error;
+    app = platform::ui::Application::create(options, &error);
+    ASSERT_TRUE(app) << error;
+    delegate = std::make_unique<FluvaneAppDelegate>();
+    delegate->setOffersTutorial(false);
+    app->setDelegate(delegate.get());
+  }
+  void TearDown() override {
+    if (app && !app->terminated()) app->terminate();
+    if (app) app->setDelegate(nullptr);
+    delegate.reset();
+    app.reset();
+    VXALL::resetForTesting();
+    unsetenv("FLUVANE_MACHINE");
+    reset_device_facts();
+  }
+
+  // Launches, then plays buffers until the scripts say the engine is ready.
+  void launchUntilReady() {
+    app->launch();
+    ASSERT_TRUE(hw.waitForRunning(true)) << "the engine did not start its audio";
+    unit = hw.unit();
+    for (int i = 0; i < 64 && !delegate->m_chipReady; i++) {
+      ASSERT_EQ(unit->pump(256), platform::kAudioOK);
+      RunLoop::main().runUntilIdle();
+    }
+    ASSERT_TRUE(delegate->m_chipReady);
+  }
+
+  platform::TestAudioHardware hw;
+  std::unique_ptr<platform::ui::Application> app;
+  std::unique_ptr<FluvaneAppDelegate> delegate;
+  std::shared_ptr<platform::TestRemoteIOUnit> unit;
+};
+
+TEST_F(FluvaneAppDelegateTest, LaunchStartsTheEngineInThePreferencesKey) {
+  FluvanePreferences::standardFluvanePreferences().setRoot("D");
+  FluvanePreferences::standardFluvanePreferences().setMode("Dorian");
+  const std::uint32_t launches = FluvaneStats::defaultFluvaneStats().appLaunchesSince1_2();
+  ASSERT_NO_FATAL_FAILURE(launchUntilReady());
+  EXPECT_EQ(FluvaneStats::defaultFluvaneStats().appLaunchesSince1_2(), launches + 1);
+  EXPECT_EQ(Vexel_Integration::instance().get_int("Fluvane: root"), 62);
+  EXPECT_EQ(Vexel_Integration::instance().get_int("Fluvane: mode"), 5);
+  EXPECT_EQ(Vexel_Integration::instance().get_int("Fluvane: App state"), 1);
+  ASSERT_TRUE(delegate->chipBridge());
+  EXPECT_TRUE(delegate->chipBridge()->alive());
+  // The four scripts were written out for the engine.
+  EXPECT_EQ(platform::Paths::listDir(VXOB_tmpDirectory()).size(), 4u);
+  EXPECT_TRUE(delegate->glView && delegate->glView->animating());
+}
+
+TEST_F(FluvaneAppDelegateTest, ReadyTwiceSetsUpOnce) {
+  ASSERT_NO_FATAL_FAILURE(launchUntilReady());
+  const double readyTime = delegate->chipReadyTime;
+  EXPECT_GE(readyTime, 0.0);
+  delegate->glView->stopAnimation();
+  delegate->chipReady();  // a second ready signal
+  RunLoop::main().runUntilIdle();
+  EXPECT_EQ(delegate->chipReadyTime, readyTime);
+  EXPECT_FALSE(delegate->glView->animating());  // not started again
+}
+
+TEST_F(FluvaneAppDelegateTest, ResigningPausesByTheScreensState) {
+  ASSERT_NO_FATAL_FAILURE(launchUntilReady());
+  FluvanePreferences::standardFluvanePreferences().setEnableAudioWhenSleeping(true);
+  // The instrument: the engine always pauses.
+  app->setActive(false);
+  EXPECT_TRUE(delegate->chipBridge()->paused());
+  EXPECT_FALSE(unit->isRunning());
+  EXPECT_FALSE(delegate->glView->animating());
+  app->setActive(true);
+  EXPECT_FALSE(delegate->chipBridge()->paused());
+  EXPECT_TRUE(unit->isRunning());
+  EXPECT_TRUE(delegate->glView->animating());
+  // The globe with audio while sleeping: only the drawing stops.
+  delegate->glView->transitionToEarth();
+  ASSERT_EQ(delegate->glView->currentAppState(), EAGLView::kStateGlobe);
+  app->setActive(false);
+  EXPECT_FALSE(delegate->chipBridge()->paused());
+  EXPECT_TRUE(unit->isRunning());
+  EXPECT_FALSE(delegate->glView->enableRender());
+  app->setActive(true);
+  EXPECT_TRUE(delegate->glView->enableRender());
+  // Without audio while sleeping the globe pauses too.
+  FluvanePreferences::standardFluvanePreferences().setEnableAudioWhenSleeping(false);
+  app->setActive(false);
+  EXPECT_TRUE(delegate->chipBridge()->paused());
+  app->setActive(true);
+}
+
+TEST_F(FluvaneAppDelegateTest, TerminatingStopsAndJoinsTheEngineBeforeItsScriptsGo) {
+  ASSERT_NO_FATAL_FAILURE(launchUntilReady());
+  ASSERT_FALSE(platform::Paths::listDir(VXOB_tmpDirectory()).empty());
+  app->terminate();
+  EXPECT_FALSE(delegate->chipBridge()->alive());
+  EXPECT_TRUE(platform::Paths::listDir(VXOB_tmpDirectory()).empty());
+  EXPECT_FALSE(unit->isRunning());
+  // The statistics were saved.
+  EXPECT_TRUE(platform::Paths::exists(
+      platform::Paths::join(platform::Paths::documents(), "stats.plist")));
+}
+
+}  // namespace
