@@ -6,6 +6,7 @@
 #include "Classes/FluvaneRecordings.h"
 #include "Classes/FluvaneStats.h"
 #include "Classes/FluvaneWebCalls.h"
+#include "Classes/RecordingController.h"
 #include "platform/Clock.h"
 #include "platform/UserDefaults.h"
 #include "platform/ui/Animation.h"
@@ -154,6 +155,13 @@ void FluvaneAppDelegate::applicationDidFinishLaunching(Application& app) {
   m_chipBridge->setMode(prefs.mode());
   m_chipBridge->setEnableTouchMode(prefs.enableTouchMode());
   glView->setChipBridge(m_chipBridge.get());
+  // The recording controller: manual recordings by the message codes
+  // 4003-4007; a manual recording's maximum time reaches it on the main loop.
+  recordingController =
+      std::make_unique<RecordingController>(m_chipBridge.get(), glView.get(), this);
+  m_chipBridge->setRecordingMaxTimeReachedHandler([this] {
+    if (recordingController) recordingController->recordingMaxTimeReached();
+  });
   // 16: the uploads take the player's name and count what the service took;
   // the stored recording policy goes into the keys.
   SnippetUploadHelper::setPlayerNameSource(
@@ -400,8 +408,14 @@ void FluvaneAppDelegate::receiveMsg(int code) {
         helpBlownAway = true;
         closeHelp();
       }
+      if (recordingController) recordingController->receiveMsg(code);
       break;
+    case 4003:
+    case 4004:
+    case 4005:
+    case 4006:
     case 4007:
+      if (recordingController) recordingController->receiveMsg(code);
       break;
     case 4008:
       if (helpController) helpController->receiveMsg(1101);
