@@ -185,6 +185,32 @@ TEST_F(FluvaneRecordingFlowTest, OfflineTheRecordingIsSavedAndWaits) {
   EXPECT_FALSE(std::filesystem::is_empty(FluvaneRecordings::recordingsDir()));
 }
 
+TEST_F(FluvaneRecordingFlowTest, ThePolicyRecordsAutomatically) {
+  ConfiguredService service;
+  stub::FluvaneService model(service.stub, SHA_HASH_SECRET);
+  // Every second, at least 0 and at most 1 s long, any key and mode.
+  bridge->setFluvaneRecordingConfiguration({1, 0, 1, -1, -1, 300});
+  finger(15 | 16);
+  pump(63);  // about one second: the first recording starts with the breath
+  finger(7 | 16);
+  pump(63);
+  finger(0);
+  pump(4);
+  ASSERT_TRUE(waitFor([&] { return !model.snippets().empty(); }));
+  std::optional<FluvaneSnippet> s = snippetFromPacket(model.snippets()[0].packet);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(model.snippets()[0].mode, "0");  // automatic
+  EXPECT_NEAR(s->duration, 16000.0, 64.0);
+  // Without upload enabled nothing more is recorded.
+  bridge->setEnableSnippetUpload(false);
+  size_t before = model.snippets().size();
+  finger(15 | 16);
+  pump(190);
+  finger(0);
+  pump(4);
+  EXPECT_LE(model.snippets().size(), before + 1);  // one may have been under way
+}
+
 TEST_F(FluvaneRecordingFlowTest, AMalformedTuneEndsAtOnce) {
   auto listener = std::make_shared<Listener>();
   bridge->playTune(std::vector<std::uint8_t>(23, 1), listener);
