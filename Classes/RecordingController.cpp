@@ -162,6 +162,13 @@ void RecordingController::playHelpTune() {
   startPlayback(helpSnippet_.get());
 }
 
+bool RecordingController::writeSnippet() const {
+  if (!recording_) return false;
+  platform::Paths::mkdirs(platform::Paths::documents());
+  return saveSnippet(*recording_,
+                     platform::Paths::join(platform::Paths::documents(), "snippet.txt"));
+}
+
 void RecordingController::uploadRecordedSnippet() {
   if (!recording_) return;
   isUploadingMelody_ = true;

@@ -67,6 +67,9 @@ class RecordingController : public VXHttpProgressListener {
   void cancelSnippetUpload();
   void deleteLastSnipet();
   void playHelpTune();
+  // Diagnostics: the recording's text form to Documents/snippet.txt; false
+  // without a recording or when it cannot be written.
+  bool writeSnippet() const;
   void updateToolbarIcons();
   void receiveMsg(int code);
   void currentHttpProgress(float progress) override;

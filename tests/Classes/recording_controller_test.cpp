@@ -13,6 +13,7 @@
 #include "Classes/FluvaneStats.h"
 #include "fluvane_service.h"
 #include "platform/AlertPresenter.h"
+#include "platform/Paths.h"
 #include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
 #include "vxu/VXSecrets.h"
@@ -88,6 +89,16 @@ TEST_F(RecordingControllerTest, RecordingsArriveThroughTheMainLoop) {
   EXPECT_TRUE(controller_->buttons().play);
   EXPECT_TRUE(controller_->buttons().upload);
   EXPECT_TRUE(controller_->hasUnsavedRecording());
+}
+
+TEST_F(RecordingControllerTest, TheRecordingsTextFormForDiagnostics) {
+  EXPECT_FALSE(controller_->writeSnippet());
+  controller_->recordedSnipet(aRecording());
+  ASSERT_TRUE(controller_->writeSnippet());
+  FluvaneSnippet back;
+  EXPECT_TRUE(loadSnippet(back, platform::Paths::join(platform::Paths::documents(),
+                                                      "snippet.txt")));
+  EXPECT_EQ(back.snapshots.size(), 2u);
 }
 
 TEST_F(RecordingControllerTest, RecordOverAnUnuploadedRecordingAsksFirst) {
