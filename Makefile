@@ -56,8 +56,9 @@ test-san: $(SANBUILD)/build.ninja
 # snapshot, the Open Sound Control listeners and their flood, the
 # instrument's breath shared by the audio and main threads, its statistics'
 # upload copy, the tune reports from the audio thread, the recorder's
-# queues, upload thread and skip) once more under ThreadSanitizer.
-TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot|OscThreads|OscPorts|OscEventFlood|FluvaneGfxSharedBreath|FluvaneStatsTest.TheUploadCopy|FluvaneChipBridgeTest.TuneReports|FluvaneVCRTest)
+# queues, upload thread and skip, recording end to end and the recording
+# controller's hand-overs) once more under ThreadSanitizer.
+TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot|OscThreads|OscPorts|OscEventFlood|FluvaneGfxSharedBreath|FluvaneStatsTest.TheUploadCopy|FluvaneChipBridgeTest.TuneReports|FluvaneVCRTest|FluvaneRecordingFlowTest|RecordingControllerTest)
 
 $(TSANBUILD)/build.ninja:
 	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
