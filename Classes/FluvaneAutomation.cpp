@@ -20,7 +20,7 @@ constexpr std::size_t kMaxLine = 4096;
 const char* const kKeys[] = {"E", "D", "I", "K", "Space", "Left", "Right", "Up", "Down"};
 
 std::string trim(const std::string& text) {
-  const char* space = " \t\r";
+  const char* space = " \t\r\v\f";
   std::size_t start = text.find_first_not_of(space);
   if (start == std::string::npos) return "";
   std::size_t end = text.find_last_not_of(space);
@@ -63,6 +63,10 @@ std::optional<int> integer(const std::string& text) {
 // Parses one line (not blank, not a comment) into command; the reason on failure.
 bool parseLine(const std::string& line, Command& command, std::string& why) {
   std::vector<std::string> w = words(line);
+  if (w.empty()) {
+    why = "not a line of text";
+    return false;
+  }
   const std::string& verb = w[0];
   auto arity = [&](std::size_t n) {
     if (w.size() == n + 1) return true;

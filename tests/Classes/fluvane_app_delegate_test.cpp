@@ -29,7 +29,7 @@ class TestDelegate : public FluvaneAppDelegate {
   void startEngine() override { engineStarts++; }
 };
 
-class FluvaneAppDelegateTest : public ::testing::Test {
+class FluvaneAppDelegateMessages : public ::testing::Test {
  protected:
   void SetUp() override {
     FluvaneGfx::reset();
@@ -64,7 +64,7 @@ class FluvaneAppDelegateTest : public ::testing::Test {
   std::unique_ptr<Automation> automation_;
 };
 
-TEST_F(FluvaneAppDelegateTest, LaunchWiresTheScreenAndStartsTheEngineOnce) {
+TEST_F(FluvaneAppDelegateMessages, LaunchWiresTheScreenAndStartsTheEngineOnce) {
   EXPECT_EQ(delegate_->engineStarts, 1);
   ASSERT_TRUE(delegate_->chipBridge());
   EXPECT_EQ(delegate_->glView->chipBridge(), delegate_->chipBridge());
@@ -78,7 +78,7 @@ TEST_F(FluvaneAppDelegateTest, LaunchWiresTheScreenAndStartsTheEngineOnce) {
   EXPECT_FALSE(hintShown());
 }
 
-TEST_F(FluvaneAppDelegateTest, ReadinessRunsOnceAndShowsTheBlowHint) {
+TEST_F(FluvaneAppDelegateMessages, ReadinessRunsOnceAndShowsTheBlowHint) {
   delegate_->chipReady();
   const double readyAt = delegate_->chipReadyTime;
   EXPECT_GT(readyAt, 0);
@@ -95,7 +95,7 @@ TEST_F(FluvaneAppDelegateTest, ReadinessRunsOnceAndShowsTheBlowHint) {
   EXPECT_FALSE(delegate_->blowableHelp->userInteractionEnabled());
 }
 
-TEST_F(FluvaneAppDelegateTest, FourRipplesBlowTheHintAwayForGood) {
+TEST_F(FluvaneAppDelegateMessages, FourRipplesBlowTheHintAwayForGood) {
   delegate_->chipReady();
   delegate_->receiveMsg(1002);  // to the globe: the hint closes
   settle();
@@ -120,7 +120,7 @@ TEST_F(FluvaneAppDelegateTest, FourRipplesBlowTheHintAwayForGood) {
   EXPECT_TRUE(hintShown());
 }
 
-TEST_F(FluvaneAppDelegateTest, InformationAndSettingsOpenAndCloseTheirViews) {
+TEST_F(FluvaneAppDelegateMessages, InformationAndSettingsOpenAndCloseTheirViews) {
   View* tagged = delegate_->taggedView();
   ASSERT_NE(tagged, nullptr);
   delegate_->chipReady();
@@ -153,7 +153,7 @@ TEST_F(FluvaneAppDelegateTest, InformationAndSettingsOpenAndCloseTheirViews) {
   EXPECT_DOUBLE_EQ(tagged->alpha(), 1);
 }
 
-TEST_F(FluvaneAppDelegateTest, ToolbarCodesAreForwarded) {
+TEST_F(FluvaneAppDelegateMessages, ToolbarCodesAreForwarded) {
   delegate_->receiveMsg(102);
   EXPECT_TRUE(delegate_->vexelBar->isExpanded);
   delegate_->receiveMsg(103);
@@ -163,7 +163,7 @@ TEST_F(FluvaneAppDelegateTest, ToolbarCodesAreForwarded) {
   EXPECT_FALSE(delegate_->vexelBar->isExpanded);
 }
 
-TEST_F(FluvaneAppDelegateTest, TheHelpPlaysBackAndItsTuneTurnsThePage) {
+TEST_F(FluvaneAppDelegateMessages, TheHelpPlaysBackAndItsTuneTurnsThePage) {
   delegate_->receiveMsg(1006);
   settle();
   EXPECT_TRUE(delegate_->glView->isPlaying());
@@ -179,7 +179,7 @@ TEST_F(FluvaneAppDelegateTest, TheHelpPlaysBackAndItsTuneTurnsThePage) {
   EXPECT_TRUE(hintShown());
 }
 
-TEST_F(FluvaneAppDelegateTest, ResigningActiveStopsWhatTheStateSays) {
+TEST_F(FluvaneAppDelegateMessages, ResigningActiveStopsWhatTheStateSays) {
   delegate_->chipReady();
   FluvanePreferences::standardFluvanePreferences().setEnableAudioWhenSleeping(true);
   delegate_->glView->receiveMsg(1002);  // to the globe

@@ -108,11 +108,23 @@ TEST(FluvaneProgram, TwoFingeringsByKeysThroughTheProcess) {
   ASSERT_EQ(status, 0) << "see " << folder << "/stderr.txt";
 
   // Root C (8va), Ionian: all covered is 72; holes 0 and 2 open add 1 + 2
-  // degrees, the fourth: 77.
-  const double first = fundamental(readOutput(output, 0.45, 0.95));
-  const double second = fundamental(readOutput(output, 1.45, 1.95));
-  EXPECT_NEAR(cents(first, 72), 0, 10) << first << " Hz";
-  EXPECT_NEAR(cents(second, 77), 0, 10) << second << " Hz";
+  // degrees, the fourth: 77. The keys reach the engine a little after the
+  // engine time the script names (the main loop's turn), so the notes are
+  // looked for in steady windows of the sound rather than at fixed times:
+  // first 72, later 77.
+  std::vector<double> all = readOutput(output, 0, 60);
+  std::vector<int> notes;
+  const std::size_t window = 4000;
+  for (std::size_t at = 0; at + window <= all.size(); at += window / 2) {
+    const double f = fundamental(std::vector<double>(all.begin() + static_cast<long>(at),
+                                                     all.begin() + static_cast<long>(at + window)));
+    for (int note : {72, 77}) {
+      if (f > 0 && std::fabs(cents(f, note)) <= 10 && (notes.empty() || notes.back() != note)) {
+        notes.push_back(note);
+      }
+    }
+  }
+  EXPECT_EQ(notes, (std::vector<int>{72, 77}));
 
   std::string error;
   std::optional<platform::gfx::Image> covered =

@@ -26,7 +26,7 @@ using platform::RunLoop;
 
 namespace {
 
-class FluvaneAppDelegateTest : public ::testing::Test {
+class FluvaneLaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("FLUVANE_MACHINE", "iPhone1,2", 1);
@@ -71,7 +71,7 @@ class FluvaneAppDelegateTest : public ::testing::Test {
   std::shared_ptr<platform::TestRemoteIOUnit> unit;
 };
 
-TEST_F(FluvaneAppDelegateTest, LaunchStartsTheEngineInThePreferencesKey) {
+TEST_F(FluvaneLaunchTest, LaunchStartsTheEngineInThePreferencesKey) {
   FluvanePreferences::standardFluvanePreferences().setRoot("D");
   FluvanePreferences::standardFluvanePreferences().setMode("Dorian");
   const std::uint32_t launches = FluvaneStats::defaultFluvaneStats().appLaunchesSince1_2();
@@ -87,7 +87,7 @@ TEST_F(FluvaneAppDelegateTest, LaunchStartsTheEngineInThePreferencesKey) {
   EXPECT_TRUE(delegate->glView && delegate->glView->animating());
 }
 
-TEST_F(FluvaneAppDelegateTest, ReadyTwiceSetsUpOnce) {
+TEST_F(FluvaneLaunchTest, ReadyTwiceSetsUpOnce) {
   ASSERT_NO_FATAL_FAILURE(launchUntilReady());
   const double readyTime = delegate->chipReadyTime;
   EXPECT_GE(readyTime, 0.0);
@@ -98,7 +98,7 @@ TEST_F(FluvaneAppDelegateTest, ReadyTwiceSetsUpOnce) {
   EXPECT_FALSE(delegate->glView->animating());  // not started again
 }
 
-TEST_F(FluvaneAppDelegateTest, ResigningPausesByTheScreensState) {
+TEST_F(FluvaneLaunchTest, ResigningPausesByTheScreensState) {
   ASSERT_NO_FATAL_FAILURE(launchUntilReady());
   FluvanePreferences::standardFluvanePreferences().setEnableAudioWhenSleeping(true);
   // The instrument: the engine always pauses.
@@ -126,7 +126,7 @@ TEST_F(FluvaneAppDelegateTest, ResigningPausesByTheScreensState) {
   app->setActive(true);
 }
 
-TEST_F(FluvaneAppDelegateTest, TerminatingStopsAndJoinsTheEngineBeforeItsScriptsGo) {
+TEST_F(FluvaneLaunchTest, TerminatingStopsAndJoinsTheEngineBeforeItsScriptsGo) {
   ASSERT_NO_FATAL_FAILURE(launchUntilReady());
   ASSERT_FALSE(platform::Paths::listDir(VXOB_tmpDirectory()).empty());
   app->terminate();
