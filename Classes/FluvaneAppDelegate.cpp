@@ -2,7 +2,11 @@
 
 #include "Classes/FluvaneGfx.h"
 #include "Classes/FluvanePreferences.h"
+#include "Classes/FluvaneRecordingConfiguration.h"
+#include "Classes/FluvaneRecordings.h"
 #include "Classes/FluvaneStats.h"
+#include "Classes/FluvaneWebCalls.h"
+#include "Classes/RecordingController.h"
 #include "platform/Clock.h"
 #include "platform/UserDefaults.h"
 #include "platform/ui/Animation.h"
@@ -155,6 +159,24 @@ void FluvaneAppDelegate::applicationDidFinishLaunching(Application& app) {
   m_chipBridge->setEnableTouchMode(prefs.enableTouchMode());
   glView->setChipBridge(m_chipBridge.get());
   fluvaneSettings->setChipBridge(m_chipBridge.get());
+  // The recording controller: manual recordings by the message codes
+  // 4003-4007; a manual recording's maximum time reaches it on the main loop.
+  recordingController =
+      std::make_unique<RecordingController>(m_chipBridge.get(), glView.get(), this);
+  m_chipBridge->setRecordingMaxTimeReachedHandler([this] {
+    if (recordingController) recordingController->recordingMaxTimeReached();
+  });
+  // 16: the uploads take the player's name and count what the service took;
+  // the stored recording policy goes into the keys.
+  SnippetUploadHelper::setPlayerNameSource(
+      [] { return FluvaneStats::defaultFluvaneStats().fluvaneName(); });
+  SnippetUploadHelper::setUploadCounter(
+      [] { FluvaneStats::defaultFluvaneStats().incrementSnippetsUploaded(); });
+  FluvaneRecordingConfiguration::loadFromDisk([bridge = m_chipBridge.get()](
+                                                  const VXFluvanePref& p) {
+    bridge->setFluvaneRecordingConfiguration(
+        {p.uploadFrequency, p.minLength, p.maxLength, p.root, p.mode, p.maxManualTime});
+  });
   // 17: the engine on its own thread.
   chipActive = true;
   startEngine();
@@ -177,15 +199,33 @@ double FluvaneAppDelegate::getWaitTimeBeforeVexelMessage() {
 
 void FluvaneAppDelegate::launchBackGroundThreads(int launchPoint) {
   // Launch point 2 gains the statistics upload (uploadStats, posted with a
-  // copy taken here) and the recording policy's download together with the
-  // instrument's web-service calls; until then only the framework's tasks.
+  // copy taken here), the recording policy's download and the recordings
+  // that wait in the outbox, oldest first.
+  if (launchPoint == 2) {
+    VXBackgroundThread& background = VXBackgroundThread::sharedBackgroundThread();
+    background.performSelectorInBackground(
+        [stats = FluvaneStats::defaultFluvaneStats().uploadCopy()] { uploadStats(stats); });
+    FluvaneRecordingConfiguration::launchUpdateThread();
+    background.performSelectorInBackground(
+        [] { FluvaneRecordings::drainOutbox(FluvaneRecordings::uploadSnippet); });
+  }
   VXAppDelegate::launchBackGroundThreads(launchPoint);
 }
 
 void FluvaneAppDelegate::uploadStats(const FluvaneStats::Upload& stats) {
   vxlog().log("uploading stats");
-  // The instrument's statistics call comes with its web-service calls.
-  (void)stats;
+  FluvaneStatsReport report;
+  report.applaunch = stats.app_launches;
+  report.apptime = stats.app_time;
+  report.model = device_model();
+  report.sysv = system_version();
+  report.name = stats.fluvaneName;
+  report.appv = build_id();
+  report.globeviews = stats.globeViews;
+  report.snippetsListened = stats.snippetsListened;
+  report.snippetsUploaded = stats.snippetsUploaded;
+  report.hardware = static_cast<int>(hardware_id());
+  uploadFluvaneStats(VXDeviceIdentifier(), report);
 }
 
 void FluvaneAppDelegate::chipReady() {
@@ -377,8 +417,14 @@ void FluvaneAppDelegate::receiveMsg(int code) {
         helpBlownAway = true;
         closeHelp();
       }
+      if (recordingController) recordingController->receiveMsg(code);
       break;
+    case 4003:
+    case 4004:
+    case 4005:
+    case 4006:
     case 4007:
+      if (recordingController) recordingController->receiveMsg(code);
       break;
     case kVXMsgOpenSettings:  // the framework toolbar's settings button
       receiveMsg(4000);

@@ -43,11 +43,12 @@
 //   4001     settings closed: the tagged view back, info, settings and
 //            tutorial closed
 //   4002     a breath ripple: after four while the hint shows, it is blown
-//            away (closed, and stays closed until resetBlowableHelp)
+//            away (closed, and stays closed until resetBlowableHelp); the
+//            recording controller hears it too
+//   4003-4006 the recording toolbar's record, play, upload and e-mail
+//            buttons, for the recording controller
 //   4007     breath ran down (for the recording controller)
 //   4008     help tune ended: the help turns to its next page
-// Recording-controller calls (stop playback, hide its views, play the help
-// tune, ...) do nothing until the recording controller exists.
 //
 // Threads: main thread; the engine's own thread runs in the bridge.
 #ifndef CLASSES_FLUVANEAPPDELEGATE_H
@@ -62,6 +63,7 @@
 #include "Classes/FluvaneStats.h"
 #include "Classes/InfoViewController.h"
 #include "Classes/SettingsViewController.h"
+#include "Classes/RecordingController.h"
 #include "platform/ui/Controls.h"
 #include "vxu/VXAppDelegate.h"
 #include "vxu/_ui/VXTapView.h"
@@ -140,6 +142,8 @@ class FluvaneAppDelegate : public VXAppDelegate {
   std::unique_ptr<FluvaneChipBridge> m_chipBridge;
   // The instrument's settings screen (in place of the framework's).
   std::unique_ptr<SettingsViewController> fluvaneSettings;
+  // Manual recording, playback, upload and mail (message codes 4003-4007).
+  std::unique_ptr<RecordingController> recordingController;
   double chipReadyTime = -1.0;
   int totalRipplesCount = 0;
   bool helpBlownAway = false;

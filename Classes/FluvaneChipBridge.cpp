@@ -3,6 +3,7 @@
 #include <map>
 
 #include "Classes/FluvanePreferences.h"
+#include "Classes/FluvaneRecorderHost.h"
 #include "platform/RunLoop.h"
 #include "vxu/VXLog.h"
 #include "vxu/VXUtils.h"
@@ -74,9 +75,26 @@ FluvaneChipBridge::FluvaneChipBridge() : listeners_(std::make_shared<Listeners>(
   FluvaneGfx::setChipBridge(this);
 }
 
+namespace {
+
+// The bridge that hears the played tune's notes: the player's callback is a
+// plain function, run on the audio thread.
+std::atomic<FluvaneChipBridge*> g_tuneBridge{nullptr};
+
+void relayTune(int value) {
+  if (FluvaneChipBridge* bridge = g_tuneBridge.load()) bridge->tuneCallback(value);
+}
+
+}  // namespace
+
 FluvaneChipBridge::~FluvaneChipBridge() {
   // Stop the engine while this object is still whole: its callbacks reach it.
   shutdownChip();
+  // The engine has ended: the recorder's upload thread goes, and what it had
+  // not handed on waits in the outbox.
+  shutdownRecorder();
+  FluvaneChipBridge* self = this;
+  g_tuneBridge.compare_exchange_strong(self, nullptr);
   store().register_set_callback(VXIGN_MAX_RECORDING_REACHED_KEY, {nullptr, nullptr});
   FluvaneGfx::setChipBridge(nullptr);
   listeners_->tuneHandle = 0;
@@ -87,6 +105,14 @@ void FluvaneChipBridge::launchEngine() {
   setNumberOfBuffers(6);
   setSampleRate(16000);
   setAdaptiveBufferSize(256);
+  // The recorder: the scripts' VCR class, finished recordings kept and
+  // uploaded (or handed to the recording controller), played states shown
+  // on the holes, a recording stopped at its snapshot limit reported as at
+  // the maximum time.
+  FluvaneVCRHost hooks;
+  hooks.playbackState = [](int state) { FluvaneGfx::gfxPlaybackStateChangedCallback(state); };
+  hooks.maxRecordingReached = [] { store().set_int(VXIGN_MAX_RECORDING_REACHED_KEY, 1); };
+  installApplicationRecorder(std::move(hooks));
   startChipWithScripts(scriptNames());
 }
 
@@ -156,11 +182,12 @@ void FluvaneChipBridge::playTune(const std::vector<std::uint8_t>& packet,
   l.tunes.clear();
   if (callback) l.tunes[handle] = callback;
   l.tuneHandle = callback ? handle : 0;
-  // The snippet player is not part of this build yet: the packet is not played.
-  VXLog::sharedVXLog().log("tune of %zu bytes: no player", packet.size());
+  g_tuneBridge = this;
+  downloadSnippet(std::string_view(reinterpret_cast<const char*>(packet.data()), packet.size()),
+                  relayTune);
 }
 
-void FluvaneChipBridge::stopTune() {}
+void FluvaneChipBridge::stopTune() { stopCurrentSnippet(); }
 
 void FluvaneChipBridge::tuneCallback(int value) {
   const std::uint64_t handle = listeners_->tuneHandle.load();

@@ -3,6 +3,7 @@
 #include <SDL2/SDL.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "Classes/FluvaneAutomation.h"
 #include "Classes/FluvaneHostInput.h"
 #include "Classes/FluvaneMicInput.h"
+#include "Classes/FluvaneRecordings.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
@@ -236,6 +238,7 @@ int main(int argc, char** argv) {
   std::string outputFolder = startFolder;
   std::string script;
   std::string rawPath, wavPath;
+  std::vector<std::string> recordingsBefore;
   if (options.demo) {
     options.automate = Paths::join(FLUVANE_SOURCE_DIR, "examples/demo.fluvane");
     outputFolder = Paths::join(FLUVANE_BUILD_DIR, "demo");
@@ -246,6 +249,7 @@ int main(int argc, char** argv) {
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", rawPath.c_str(), 1);
     setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    recordingsBefore = Paths::listDir(FluvaneRecordings::recordingsDir());
   }
   std::optional<std::vector<FluvaneAutomationCommand>> commands;
   if (!options.automate.empty()) {
@@ -264,6 +268,7 @@ int main(int argc, char** argv) {
   if (!std::getenv("SDL_VIDEODRIVER") && !std::getenv("DISPLAY") &&
       !std::getenv("WAYLAND_DISPLAY")) {
     setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    recordingsBefore = Paths::listDir(FluvaneRecordings::recordingsDir());
   }
   if (!std::getenv("SDL_AUDIODRIVER") && !Paths::exists("/dev/snd")) {
     setenv("SDL_AUDIODRIVER", "disk", 1);
@@ -350,6 +355,13 @@ int main(int argc, char** argv) {
     Paths::remove(rawPath);
     std::printf("%s\n%s\n", wavPath.c_str(),
                 Paths::join(outputFolder, "fluvane-demo.png").c_str());
+    // The phrase the demo recorded, as kept under Documents/recordings.
+    for (const std::string& name : Paths::listDir(FluvaneRecordings::recordingsDir())) {
+      if (std::find(recordingsBefore.begin(), recordingsBefore.end(), name) ==
+          recordingsBefore.end()) {
+        std::printf("%s\n", Paths::join(FluvaneRecordings::recordingsDir(), name).c_str());
+      }
+    }
   }
   return status;
 }

@@ -1,5 +1,7 @@
 #include "Classes/FluvaneRecorderHost.h"
 
+#include <mutex>
+
 #include "Classes/FluvaneRecordings.h"
 #include "chip/driver/chip_compile.h"
 #include "vxu/VXLog.h"
@@ -20,19 +22,34 @@ void installCommandLineRecorder() {
   FluvaneVCR_setHost(std::move(host));
 }
 
-void installApplicationRecorder(
-    std::function<bool()> wantsRecording,
-    std::function<void(std::unique_ptr<FluvaneSnippet>)> takeRecording,
-    FluvaneVCRHost playbackHooks) {
+namespace {
+
+std::mutex g_controllerMutex;
+RecordingControllerHooks g_controller;
+
+RecordingControllerHooks controller() {
+  std::lock_guard<std::mutex> lock(g_controllerMutex);
+  return g_controller;
+}
+
+}  // namespace
+
+void VCR_SetRecordingController(RecordingControllerHooks hooks) {
+  std::lock_guard<std::mutex> lock(g_controllerMutex);
+  g_controller = std::move(hooks);
+}
+
+void installApplicationRecorder(FluvaneVCRHost hooks) {
   installRecorderModule();
   FluvaneRecordings::allowUploads();
-  FluvaneVCRHost host = std::move(playbackHooks);
-  host.recorded = [wantsRecording, takeRecording](std::unique_ptr<FluvaneSnippet> snippet) {
-    if (wantsRecording && takeRecording && wantsRecording()) {
+  FluvaneVCRHost host = std::move(hooks);
+  host.recorded = [](std::unique_ptr<FluvaneSnippet> snippet) {
+    RecordingControllerHooks c = controller();
+    if (c.wantsRecordedSnipets && c.recordedSnipet && c.wantsRecordedSnipets()) {
       VX_logf("giving snipet to controller\n");
       snippet->manual = true;
       FluvaneRecordings::keep(*snippet);
-      takeRecording(std::move(snippet));
+      c.recordedSnipet(std::move(snippet));
       return;
     }
     FluvaneRecordings::handleRecorded(std::move(snippet));
@@ -41,6 +58,11 @@ void installApplicationRecorder(
   host.unsent = [](std::unique_ptr<FluvaneSnippet> snippet) {
     FluvaneRecordings::keep(*snippet);
     FluvaneRecordings::addToOutbox(*snippet);
+  };
+  host.playbackEnded = [] {
+    // Audio thread, once per tune: the controller posts to its main thread.
+    RecordingControllerHooks c = controller();
+    if (c.snippetPlabackEnded) c.snippetPlabackEnded();
   };
   FluvaneVCR_setHost(std::move(host));
 }

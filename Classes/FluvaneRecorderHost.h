@@ -10,11 +10,17 @@
 //    finished recording is kept under Documents/recordings and queued on
 //    the playback VCR, so a script can play back what it recorded.
 //  - installApplicationRecorder (the instrument): a finished recording goes
-//    to the recording controller when it wants it (manual recording);
-//    otherwise it is kept, uploaded (a location fix needed) and on failure
-//    left in the outbox. At shutdown the upload in flight is aborted and
-//    what is still queued goes to the outbox. The playback and
-//    maximum-recording hooks are the application's to add.
+//    to the recording controller when one is registered and wants it
+//    (manual recording; it is kept on disk first); otherwise it is kept,
+//    uploaded (a location fix needed) and on failure left in the outbox.
+//    At shutdown the upload in flight is aborted and what is still queued
+//    goes to the outbox. The playback-state and maximum-recording hooks are
+//    the caller's; the end of a played tune is told to the controller.
+//
+// The recording controller registers its hooks with
+// VCR_SetRecordingController (empty hooks unregister it). recordedSnipet
+// runs on the upload thread and snippetPlabackEnded on the audio thread:
+// the controller hands both over to its main thread itself.
 //
 // shutdownRecorder stops the upload thread and forgets the VCRs (after the
 // engine has stopped).
@@ -28,11 +34,14 @@
 
 void installRecorderModule();
 void installCommandLineRecorder();
-// wantsRecording/takeRecording: the recording controller (may be empty).
-void installApplicationRecorder(std::function<bool()> wantsRecording,
-                                std::function<void(std::unique_ptr<FluvaneSnippet>)>
-                                    takeRecording,
-                                FluvaneVCRHost playbackHooks = {});
+struct RecordingControllerHooks {
+  std::function<bool()> wantsRecordedSnipets;
+  std::function<void(std::unique_ptr<FluvaneSnippet>)> recordedSnipet;
+  std::function<void()> snippetPlabackEnded;
+};
+void VCR_SetRecordingController(RecordingControllerHooks hooks);
+
+void installApplicationRecorder(FluvaneVCRHost hooks = {});
 void shutdownRecorder();
 
 #endif

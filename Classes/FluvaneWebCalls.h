@@ -84,7 +84,6 @@ struct FluvaneStatsReport {
   int hardware = 0;
 };
 
-inline constexpr int kPolicyNoReply = -100;
 inline constexpr int kPolicyFailed = -200;
 inline constexpr int kPolicyRefused = -300;
 
@@ -97,7 +96,8 @@ std::vector<FluvaneLightPoint> parseFluvaneMap(std::string_view body, int* value
 
 VXHttpPostResult uploadFluvaneStats(const std::string& deviceId, const FluvaneStatsReport& stats);
 void uploadVote(int snippetId, bool vote);
-// 0, kPolicyNoReply, kPolicyFailed or kPolicyRefused.
+// 0, kPolicyFailed (no 200 reply, the connection's failure included) or
+// kPolicyRefused.
 int getFluvanePreference(VXFluvanePref* pref);
 // The globe's two downloads give up when *abortFlag turns true (exit).
 std::unique_ptr<FluvaneSnippetInfo> getFluvaneSnippet(int mode, double latitude, double longitude,

@@ -64,6 +64,7 @@ targets=(
   "fluvane_automation_fuzz||$here/tests/fuzz/seeds/fluvane_automation"
   "otf_request_fuzz||$here/tests/fuzz/seeds/otf_request"
   "shell_lines_fuzz||$here/tests/fuzz/seeds/shell_lines"
+  "fluvane_snippet_fuzz||$here/tests/fuzz/seeds/fluvane_snippet"
 )
 jobs_max=$(nproc 2>/dev/null || echo 2)
 for entry in "${targets[@]}"; do

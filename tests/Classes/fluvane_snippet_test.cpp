@@ -167,3 +167,25 @@ TEST(FluvaneSnippet, FilesSaveAndLoad) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FluvaneSnippet, TheHelpTuneLoads) {
+  FluvaneSnippet tune;
+  ASSERT_TRUE(loadSnippet(tune, FLUVANE_TUTORIAL));
+  EXPECT_EQ(tune.header, kSnippetHeader);
+  EXPECT_EQ(tune.root, 60u);
+  ASSERT_EQ(tune.snapshots.size(), 26u);
+  EXPECT_EQ(tune.packet.size(), 16u + 8u * 26u);
+  float total = 0.0f;
+  for (size_t i = 0; i < tune.snapshots.size(); i++) {
+    const FluvaneSnapshot& s = tune.snapshots[i];
+    EXPECT_LE(s.state & 0xFF, 15u);
+    // Notes sound with breath, the gaps between them without.
+    EXPECT_EQ((s.state >> 8) & 0xFF, i % 2 == 0 ? 89u : 0u) << i;
+    total += s.delta;
+  }
+  EXPECT_LT(total, tune.duration);
+}
+
+}  // namespace

@@ -95,6 +95,13 @@ ServiceStub::ServiceStub(const TestCertificate* cert) : server_(std::make_unique
   if (port <= 0) return;
   port_ = port;
   thread_ = std::thread([&http] { http.listen_after_bind(); });
+  // A stop() that comes before the listening loop has started is lost (the
+  // loop then waits in accept for ever): a stub is only handed out once its
+  // loop runs.
+  auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!http.is_running() && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::yield();
+  }
 }
 
 ServiceStub::~ServiceStub() {
