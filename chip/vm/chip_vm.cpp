@@ -251,6 +251,7 @@ Chip_VM_Shreduler::Chip_VM_Shreduler()
       rt_audio(FALSE),
       bbq(nullptr),
       shred_list(nullptr),
+      shred_tail(nullptr),
       current_shred(nullptr),
       dac(nullptr),
       adc(nullptr),
@@ -308,11 +309,11 @@ t_CPBOOL Chip_VM_Shreduler::shredule(Chip_VM_Shred* shred, t_CPTIME wake_time) {
 
   shred->wake_time = wake_time;
   // After every shred due at or before wake_time: first in, first out.
-  Chip_VM_Shred* before = nullptr;
-  Chip_VM_Shred* after = shred_list;
-  while (after && after->wake_time <= wake_time) {
-    before = after;
-    after = after->next;
+  Chip_VM_Shred* before = shred_tail;
+  Chip_VM_Shred* after = nullptr;
+  while (before && before->wake_time > wake_time) {
+    after = before;
+    before = before->prev;
   }
   shred->prev = before;
   shred->next = after;
@@ -321,7 +322,11 @@ t_CPBOOL Chip_VM_Shreduler::shredule(Chip_VM_Shred* shred, t_CPTIME wake_time) {
   } else {
     shred_list = shred;
   }
-  if (after) after->prev = shred;
+  if (after) {
+    after->prev = shred;
+  } else {
+    shred_tail = shred;
+  }
 
   samps_until_next_wake = until_head(shred_list, now);
   return TRUE;
@@ -331,7 +336,11 @@ Chip_VM_Shred* Chip_VM_Shreduler::get() {
   Chip_VM_Shred* shred = shred_list;
   if (!shred || shred->wake_time > now + CHIP_VM_WAKE_TOLERANCE) return nullptr;
   shred_list = shred->next;
-  if (shred_list) shred_list->prev = nullptr;
+  if (shred_list) {
+    shred_list->prev = nullptr;
+  } else {
+    shred_tail = nullptr;
+  }
   shred->next = shred->prev = nullptr;
   samps_until_next_wake = until_head(shred_list, now);
   return shred;
@@ -348,7 +357,11 @@ t_CPBOOL Chip_VM_Shreduler::remove(Chip_VM_Shred* shred) {
   } else {
     shred_list = shred->next;
   }
-  if (shred->next) shred->next->prev = shred->prev;
+  if (shred->next) {
+    shred->next->prev = shred->prev;
+  } else {
+    shred_tail = shred->prev;
+  }
   shred->prev = shred->next = nullptr;
   // Keeps the adaptive block bound true when the head leaves early.
   samps_until_next_wake = until_head(shred_list, now);

@@ -247,7 +247,8 @@ struct Chip_VM_Shreduler : Chip_Object {
   ~Chip_VM_Shreduler() override;
 
   // Inserts shred into the wake-time list after every shred due at or before
-  // wake_time. Refused (0, with two messages) when the shred is linked
+  // wake_time (found walking back from the tail: a shred rescheduled is
+  // mostly due no earlier than the last one, so this is mostly one step). Refused (0, with two messages) when the shred is linked
   // already or wake_time < now - 0.5.
   t_CPBOOL shredule(Chip_VM_Shred* shred);
   t_CPBOOL shredule(Chip_VM_Shred* shred, t_CPTIME wake_time);
@@ -293,6 +294,7 @@ struct Chip_VM_Shreduler : Chip_Object {
   t_CPBOOL rt_audio;             // read input and write output
   BBQ* bbq;                      // audio facade (not owned)
   Chip_VM_Shred* shred_list;     // head of the wake-time list
+  Chip_VM_Shred* shred_tail;     // its last shred (latest wake time)
   std::map<Chip_VM_Shred*, Chip_VM_Shred*> blocked;
   Chip_VM_Shred* current_shred;  // being executed, or null
   Chip_UGen* dac;                // not owned

@@ -38,6 +38,44 @@ TEST_F(ShredulerTest, EqualWakeTimesRunFirstInFirstOut) {
   EXPECT_EQ(trace, (Trace{"d@3", "a@5", "b@5", "c@5", "e@5"}));
 }
 
+TEST_F(ShredulerTest, TheWakeListStaysOrderedThroughInsertsAndRemovals) {
+  Chip_VM* vm = make_vm();
+  Chip_VM_Shreduler* s = vm->shreduler();
+  std::vector<Chip_VM_Shred*> shreds;
+  for (int i = 0; i < 6; i++) {
+    shreds.push_back(vm->spork(sleeper("x", 1), nullptr));
+    ASSERT_EQ(s->get(), shreds.back());
+  }
+  // The ids in list order, walked from the head and checked against the
+  // tail and the back links.
+  auto order = [&] {
+    std::vector<t_CPUINT> ids;
+    Chip_VM_Shred* last = nullptr;
+    for (Chip_VM_Shred* x = s->shred_list; x; x = x->next) {
+      EXPECT_EQ(x->prev, last);
+      ids.push_back(x->id);
+      last = x;
+    }
+    EXPECT_EQ(s->shred_tail, last);
+    return ids;
+  };
+  // Later, earlier, equal (after its equals), between, at the head.
+  const t_CPTIME times[] = {5, 3, 5, 4, 1, 5};
+  for (int i = 0; i < 6; i++) ASSERT_TRUE(s->shredule(shreds[i], times[i]));
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{5, 2, 4, 1, 3, 6}));
+  ASSERT_TRUE(s->remove(shreds[5]));  // the tail
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{5, 2, 4, 1, 3}));
+  ASSERT_TRUE(s->shredule(shreds[5], 4));
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{5, 2, 4, 6, 1, 3}));
+  ASSERT_TRUE(s->remove(shreds[4]));  // the head
+  ASSERT_TRUE(s->remove(shreds[2]));  // the new tail
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{2, 4, 6, 1}));
+  for (Chip_VM_Shred* x : {shreds[1], shreds[3], shreds[5], shreds[0]}) ASSERT_TRUE(s->remove(x));
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{}));
+  ASSERT_TRUE(s->shredule(shreds[0], 2));
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{1}));
+}
+
 TEST_F(ShredulerTest, AShredRunsInTheSampleWithinHalfASampleOfItsWakeTime) {
   struct Case {
     t_CPDUR dur;
