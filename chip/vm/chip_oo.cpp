@@ -177,7 +177,8 @@ void chip_run_native_dtors(Chip_Object* obj) {
 // ---------------------------------------------------------------------------
 // Chip_Object
 
-Chip_Object::Chip_Object() : vtable(nullptr), type_ref(nullptr), size(0), data(nullptr) {
+Chip_Object::Chip_Object()
+    : vtable(nullptr), owns_vtable(TRUE), type_ref(nullptr), size(0), data(nullptr) {
   Chip_VM_Alloc::instance();
   if (g_loglevel >= CP_LOG_ALL) {
     EM_log(CP_LOG_ALL, "adding '%s' (0x%lx)...", "Chip_Object",
@@ -201,8 +202,8 @@ Chip_Object::~Chip_Object() {
       if (offset + sizeof(t_CPWORD) <= size) chip_release_slot(data + offset);
     }
   }
-  // The functions belong to the class; only the table is the object's.
-  delete vtable;
+  // The table is the class's, unless one was given to this object alone.
+  if (owns_vtable) delete vtable;
   vtable = nullptr;
   if (type_ref) {
     type_ref->release();

@@ -868,17 +868,29 @@ void Chip_VM::run_shred(Chip_VM_Shred* shred) {
   m_executing = shred;
 
   try {
-    while (!m_stop_requested) {
-      if (shred->is_abort) {
-        EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
-        shred->is_done = TRUE;
-        shred->is_running = FALSE;
-        break;
+    // A stop or an abort is looked for when the shred starts running and at
+    // every jump back and call (next_pc not past pc: a call enters at 0):
+    // code that does neither runs straight to its end or to its next wait,
+    // so a request is seen as soon as anything could repeat, and the loop
+    // itself stays a call and a test.
+    t_CPBOOL check = TRUE;
+    for (;;) {
+      if (check) {
+        if (m_stop_requested) break;
+        if (shred->is_abort) {
+          EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
+          shred->is_done = TRUE;
+          shred->is_running = FALSE;
+          break;
+        }
       }
-      shred->instr[shred->pc]->execute(this, shred);
-      shred->pc = shred->next_pc;
-      shred->next_pc = shred->pc + 1;
+      const t_CPUINT pc = shred->pc;
+      shred->instr[pc]->execute(this, shred);
+      const t_CPUINT next = shred->next_pc;
+      shred->pc = next;
+      shred->next_pc = next + 1;
       if (!shred->is_running) break;
+      check = next <= pc;
     }
   } catch (const std::bad_alloc&) {
     // Whatever the instruction was making could not be made: the shred
