@@ -111,7 +111,7 @@ thread_local Chip_VM_Object* t_queue_tail = nullptr;
 
 // Runs the destructors of one object whose count reached 0.
 void destroy(Chip_VM_Object* obj) {
-  if (Chip_Object* object = dynamic_cast<Chip_Object*>(obj)) {
+  if (Chip_Object* object = obj->as_object()) {
     // The destructors may take and drop references to the object (an event
     // leaving a queue, say): a count of 1 while they run keeps such a pair
     // from freeing it a second time.

@@ -84,7 +84,7 @@ namespace {
 // and then *halt (when given) tells whether the error asks to stop the
 // calling shred.
 template <typename Fn>
-bool guarded(Fn&& fn, bool* halt = nullptr) {
+[[gnu::always_inline]] inline bool guarded(Fn&& fn, bool* halt = nullptr) {
   try {
     fn();
     return true;
