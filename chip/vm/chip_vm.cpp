@@ -3,6 +3,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,18 +53,36 @@ Chip_VM_Code::~Chip_VM_Code() {
 namespace {
 // Bytes allocated below each stack's usable area.
 const t_CPUWORD kStackLead = 16;
+
+// Stacks from this size on are mapped rather than allocated. Sanitizer
+// builds allocate every stack, so that their checks cover it.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+const t_CPUWORD kMapFrom = ~static_cast<t_CPUWORD>(0);
+#else
+const t_CPUWORD kMapFrom = 0x8000;
+#endif
 }  // namespace
 
 Chip_Shred_Stack::Chip_Shred_Stack()
-    : stack(nullptr), sp(nullptr), sp_max(nullptr), initialized(FALSE), size(0) {}
+    : stack(nullptr), sp(nullptr), sp_max(nullptr), initialized(FALSE), size(0), mapped(0) {}
 
 Chip_Shred_Stack::~Chip_Shred_Stack() { shutdown(); }
 
 t_CPBOOL Chip_Shred_Stack::initialize(t_CPUWORD bytes) {
   if (initialized) return FALSE;
   t_CPUWORD total = bytes + kStackLead;
-  unsigned char* block = static_cast<unsigned char*>(std::calloc(total, 1));
-  if (!block) return FALSE;
+  unsigned char* block = nullptr;
+  if (total >= kMapFrom) {
+    const t_CPUWORD page = static_cast<t_CPUWORD>(sysconf(_SC_PAGESIZE));
+    const t_CPUWORD length = (total + page - 1) / page * page;
+    void* area = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (area == MAP_FAILED) return FALSE;
+    block = static_cast<unsigned char*>(area);
+    mapped = length;
+  } else {
+    block = static_cast<unsigned char*>(std::calloc(total, 1));
+    if (!block) return FALSE;
+  }
   stack = sp = block + kStackLead;
   sp_max = stack + total - total / 16;
   size = bytes;
@@ -72,9 +91,16 @@ t_CPBOOL Chip_Shred_Stack::initialize(t_CPUWORD bytes) {
 }
 
 void Chip_Shred_Stack::shutdown() {
-  if (initialized) std::free(stack - kStackLead);
+  if (initialized) {
+    if (mapped) {
+      munmap(stack - kStackLead, mapped);
+    } else {
+      std::free(stack - kStackLead);
+    }
+  }
   stack = sp = sp_max = nullptr;
   size = 0;
+  mapped = 0;
   initialized = FALSE;
 }
 

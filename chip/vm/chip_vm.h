@@ -124,7 +124,9 @@ struct Chip_Shred_Stack {
 
   // Allocates size + 16 zeroed bytes: stack = sp = start + 16,
   // sp_max = stack + S - S/16 with S = size + 16. FALSE when already
-  // initialised or the allocation fails.
+  // initialised or the allocation fails. A large stack is mapped from the
+  // system (outside sanitizer builds): its pages come zeroed and cost
+  // memory only once used, so a shred pays for the depth it reaches.
   t_CPBOOL initialize(t_CPUWORD size);
   // Frees the allocation; the record can be initialised again.
   void shutdown();
@@ -134,6 +136,7 @@ struct Chip_Shred_Stack {
   unsigned char* sp_max;  // overflow limit of the call instructions
   t_CPBOOL initialized;
   t_CPUWORD size;         // usable bytes (the argument of initialize)
+  t_CPUWORD mapped;       // bytes mapped for a mapped stack, else 0
 };
 
 // ---------------------------------------------------------------------------
