@@ -3,6 +3,7 @@
 // and the status report.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -393,6 +394,33 @@ TEST_F(ShredulerTest, TheStatusSplitsNowIntoHoursMinutesAndSeconds) {
     EXPECT_EQ(record.t_minute, c.m);
     EXPECT_EQ(record.t_second, c.s);
     EXPECT_TRUE(record.list.empty());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ShredStackTest, StacksSmallAndLargeComeZeroedAndCanBeMadeAgain) {
+  // Below and above the size from which stacks are mapped rather than
+  // allocated: both behave alike.
+  for (t_CPUWORD bytes : {t_CPUWORD{256}, t_CPUWORD{CHIP_VM_MEM_STACK_SIZE}}) {
+    SCOPED_TRACE(bytes);
+    Chip_Shred_Stack s;
+    for (int round = 0; round < 2; round++) {
+      ASSERT_TRUE(s.initialize(bytes));
+      EXPECT_FALSE(s.initialize(bytes));
+      EXPECT_EQ(s.sp, s.stack);
+      EXPECT_EQ(s.size, bytes);
+      const t_CPUWORD total = bytes + 16;
+      EXPECT_EQ(s.sp_max, s.stack + total - total / 16);
+      for (t_CPUWORD i = 0; i < bytes; i++) ASSERT_EQ(s.stack[i], 0) << i;
+      // Written all over, then given back: the next stack is zeroed again.
+      std::fill(s.stack, s.stack + bytes, 0xAB);
+      s.shutdown();
+      EXPECT_EQ(s.stack, nullptr);
+      EXPECT_FALSE(s.initialized);
+    }
   }
 }
 
