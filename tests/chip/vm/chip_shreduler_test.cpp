@@ -75,6 +75,9 @@ TEST_F(ShredulerTest, TheWakeListStaysOrderedThroughInsertsAndRemovals) {
   EXPECT_EQ(order(), (std::vector<t_CPUINT>{}));
   ASSERT_TRUE(s->shredule(shreds[0], 2));
   EXPECT_EQ(order(), (std::vector<t_CPUINT>{1}));
+  // Listed again, so that the machine's shutdown frees them all.
+  for (int i = 1; i < 6; i++) ASSERT_TRUE(s->shredule(shreds[i], 3));
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{1, 2, 3, 4, 5, 6}));
 }
 
 TEST_F(ShredulerTest, AShredRunsInTheSampleWithinHalfASampleOfItsWakeTime) {
