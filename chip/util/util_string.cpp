@@ -1,5 +1,6 @@
 #include "chip/util/util_string.h"
 
+#include <charconv>
 #include <cstdio>
 #include <utility>
 
@@ -10,9 +11,10 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 }  // namespace
 
 std::string itoa(long val) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof(buffer), "%li", val);
-  return buffer;
+  // The same digits as printf's "%li", without parsing a format each time.
+  char buffer[24];
+  std::to_chars_result end = std::to_chars(buffer, buffer + sizeof(buffer), val);
+  return std::string(buffer, end.ptr);
 }
 
 std::string ftoa(double val, unsigned long digits) {

@@ -369,17 +369,7 @@ t_CPBOOL chip_dl_call_sfun(f_sfun fn, void* args, Chip_DL_Return* ret, Chip_VM_S
   }
 }
 
-t_CPBOOL chip_dl_call_tick(f_tick fn, Chip_Object* self, SAMPLE in, SAMPLE* out,
-                           Chip_VM_Shred* shred, unsigned long* result) {
-  try {
-    unsigned long r = fn(self, in, out, shred);
-    if (result) *result = r;
-    return TRUE;
-  } catch (...) {
-    ugen_fault(self, fault_text());
-    return FALSE;
-  }
-}
+void chip_dl_tick_fault(Chip_Object* self) { ugen_fault(self, fault_text()); }
 
 t_CPBOOL chip_dl_call_pmsg(f_pmsg fn, Chip_Object* self, const char* msg, void* args,
                            Chip_VM_Shred* shred, unsigned long* result) {

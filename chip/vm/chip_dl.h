@@ -332,8 +332,22 @@ t_CPBOOL chip_dl_call_dtor(f_dtor fn, Chip_Object* self, Chip_VM_Shred* shred);
 t_CPBOOL chip_dl_call_mfun(f_mfun fn, Chip_Object* self, void* args, Chip_DL_Return* ret,
                            Chip_VM_Shred* shred);
 t_CPBOOL chip_dl_call_sfun(f_sfun fn, void* args, Chip_DL_Return* ret, Chip_VM_Shred* shred);
-t_CPBOOL chip_dl_call_tick(f_tick fn, Chip_Object* self, SAMPLE in, SAMPLE* out,
-                           Chip_VM_Shred* shred, unsigned long* result);
+// Prints the tick fault of self for the exception being handled (called
+// only from inside a handler).
+void chip_dl_tick_fault(Chip_Object* self);
+// Inline: the graph calls it once per node and sample, and the guard costs
+// nothing until something throws.
+inline t_CPBOOL chip_dl_call_tick(f_tick fn, Chip_Object* self, SAMPLE in, SAMPLE* out,
+                                  Chip_VM_Shred* shred, unsigned long* result) {
+  try {
+    unsigned long r = fn(self, in, out, shred);
+    if (result) *result = r;
+    return TRUE;
+  } catch (...) {
+    chip_dl_tick_fault(self);
+    return FALSE;
+  }
+}
 t_CPBOOL chip_dl_call_pmsg(f_pmsg fn, Chip_Object* self, const char* msg, void* args,
                            Chip_VM_Shred* shred, unsigned long* result);
 t_CPBOOL chip_dl_call_tock(f_tock fn, Chip_Object* self, Chip_UAna* uana,

@@ -115,24 +115,11 @@ t_CPBOOL initialize_object(Chip_Object* object, Chip_Type* type) {
   CHIP_CHECK(type != NULL);
   CHIP_CHECK(type->info != NULL);
 
-  // The virtual table: the object's own copy of its class's.
-  Chip_VTable* vtable = new (std::nothrow) Chip_VTable;
-  if (vtable) {
-    try {
-      vtable->funcs = type->info->obj_v_table.funcs;
-    } catch (const std::bad_alloc&) {
-      delete vtable;
-      vtable = nullptr;
-    }
-  }
-  if (!vtable) {
-    report_out_of_memory(type);
-    return FALSE;
-  }
-  // An object initialised twice (a shred sporked from its type) keeps only
-  // the newer table and type.
-  delete object->vtable;
-  object->vtable = vtable;
+  // The virtual table: the class's own, shared by all its objects (the
+  // class is referenced below, so it outlives them).
+  if (object->owns_vtable) delete object->vtable;
+  object->vtable = &type->info->obj_v_table;
+  object->owns_vtable = FALSE;
 
   type->add_ref();
   if (object->type_ref) object->type_ref->release();
@@ -147,7 +134,6 @@ t_CPBOOL initialize_object(Chip_Object* object, Chip_Type* type) {
     if (!object->data) {
       report_out_of_memory(type);
       object->size = 0;
-      delete object->vtable;
       object->vtable = nullptr;
       return FALSE;
     }

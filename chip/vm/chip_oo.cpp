@@ -111,7 +111,7 @@ thread_local Chip_VM_Object* t_queue_tail = nullptr;
 
 // Runs the destructors of one object whose count reached 0.
 void destroy(Chip_VM_Object* obj) {
-  if (Chip_Object* object = dynamic_cast<Chip_Object*>(obj)) {
+  if (Chip_Object* object = obj->as_object()) {
     // The destructors may take and drop references to the object (an event
     // leaving a queue, say): a count of 1 while they run keeps such a pair
     // from freeing it a second time.
@@ -177,7 +177,8 @@ void chip_run_native_dtors(Chip_Object* obj) {
 // ---------------------------------------------------------------------------
 // Chip_Object
 
-Chip_Object::Chip_Object() : vtable(nullptr), type_ref(nullptr), size(0), data(nullptr) {
+Chip_Object::Chip_Object()
+    : vtable(nullptr), owns_vtable(TRUE), type_ref(nullptr), size(0), data(nullptr) {
   Chip_VM_Alloc::instance();
   if (g_loglevel >= CP_LOG_ALL) {
     EM_log(CP_LOG_ALL, "adding '%s' (0x%lx)...", "Chip_Object",
@@ -201,8 +202,8 @@ Chip_Object::~Chip_Object() {
       if (offset + sizeof(t_CPWORD) <= size) chip_release_slot(data + offset);
     }
   }
-  // The functions belong to the class; only the table is the object's.
-  delete vtable;
+  // The table is the class's, unless one was given to this object alone.
+  if (owns_vtable) delete vtable;
   vtable = nullptr;
   if (type_ref) {
     type_ref->release();

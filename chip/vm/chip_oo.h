@@ -61,6 +61,10 @@ struct Chip_VM_Object {
   Chip_VM_Object(const Chip_VM_Object&) = delete;
   Chip_VM_Object& operator=(const Chip_VM_Object&) = delete;
 
+  // The object as a language object, or null (what freeing asks of every
+  // object, without a dynamic cast).
+  virtual struct Chip_Object* as_object() { return nullptr; }
+
   // Zeroes the count, the lock flag and the registry.
   void init_ref();
   // One more holder; the first one announces the object to the allocator.
@@ -103,8 +107,8 @@ struct Chip_VM_Alloc {
 };
 
 // ---------------------------------------------------------------------------
-// The member functions of a class in slot order (a class's obj_v_table, and
-// each object's own copy).
+// The member functions of a class in slot order (a class's obj_v_table,
+// which its objects share).
 struct Chip_VTable {
   std::vector<Chip_Func*> funcs;
 };
@@ -113,8 +117,10 @@ struct Chip_VTable {
 struct Chip_Object : Chip_VM_Object {
   Chip_Object();
   ~Chip_Object() override;
+  Chip_Object* as_object() override { return this; }
 
-  Chip_VTable* vtable;  // owned copy of the class's virtual table, or null
+  Chip_VTable* vtable;  // the class's virtual table (shared), or null
+  t_CPBOOL owns_vtable;  // vtable is the object's own (deleted with it)
   Chip_Type* type_ref;  // the object's type, referenced
   t_CPUWORD size;       // bytes of data
   unsigned char* data;  // member variables, owned (calloc'd, freed with free)

@@ -3,6 +3,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,18 +53,36 @@ Chip_VM_Code::~Chip_VM_Code() {
 namespace {
 // Bytes allocated below each stack's usable area.
 const t_CPUWORD kStackLead = 16;
+
+// Stacks from this size on are mapped rather than allocated. Sanitizer
+// builds allocate every stack, so that their checks cover it.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+const t_CPUWORD kMapFrom = ~static_cast<t_CPUWORD>(0);
+#else
+const t_CPUWORD kMapFrom = 0x8000;
+#endif
 }  // namespace
 
 Chip_Shred_Stack::Chip_Shred_Stack()
-    : stack(nullptr), sp(nullptr), sp_max(nullptr), initialized(FALSE), size(0) {}
+    : stack(nullptr), sp(nullptr), sp_max(nullptr), initialized(FALSE), size(0), mapped(0) {}
 
 Chip_Shred_Stack::~Chip_Shred_Stack() { shutdown(); }
 
 t_CPBOOL Chip_Shred_Stack::initialize(t_CPUWORD bytes) {
   if (initialized) return FALSE;
   t_CPUWORD total = bytes + kStackLead;
-  unsigned char* block = static_cast<unsigned char*>(std::calloc(total, 1));
-  if (!block) return FALSE;
+  unsigned char* block = nullptr;
+  if (total >= kMapFrom) {
+    const t_CPUWORD page = static_cast<t_CPUWORD>(sysconf(_SC_PAGESIZE));
+    const t_CPUWORD length = (total + page - 1) / page * page;
+    void* area = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (area == MAP_FAILED) return FALSE;
+    block = static_cast<unsigned char*>(area);
+    mapped = length;
+  } else {
+    block = static_cast<unsigned char*>(std::calloc(total, 1));
+    if (!block) return FALSE;
+  }
   stack = sp = block + kStackLead;
   sp_max = stack + total - total / 16;
   size = bytes;
@@ -72,9 +91,16 @@ t_CPBOOL Chip_Shred_Stack::initialize(t_CPUWORD bytes) {
 }
 
 void Chip_Shred_Stack::shutdown() {
-  if (initialized) std::free(stack - kStackLead);
+  if (initialized) {
+    if (mapped) {
+      munmap(stack - kStackLead, mapped);
+    } else {
+      std::free(stack - kStackLead);
+    }
+  }
   stack = sp = sp_max = nullptr;
   size = 0;
+  mapped = 0;
   initialized = FALSE;
 }
 
@@ -251,6 +277,7 @@ Chip_VM_Shreduler::Chip_VM_Shreduler()
       rt_audio(FALSE),
       bbq(nullptr),
       shred_list(nullptr),
+      shred_tail(nullptr),
       current_shred(nullptr),
       dac(nullptr),
       adc(nullptr),
@@ -308,11 +335,11 @@ t_CPBOOL Chip_VM_Shreduler::shredule(Chip_VM_Shred* shred, t_CPTIME wake_time) {
 
   shred->wake_time = wake_time;
   // After every shred due at or before wake_time: first in, first out.
-  Chip_VM_Shred* before = nullptr;
-  Chip_VM_Shred* after = shred_list;
-  while (after && after->wake_time <= wake_time) {
-    before = after;
-    after = after->next;
+  Chip_VM_Shred* before = shred_tail;
+  Chip_VM_Shred* after = nullptr;
+  while (before && before->wake_time > wake_time) {
+    after = before;
+    before = before->prev;
   }
   shred->prev = before;
   shred->next = after;
@@ -321,7 +348,11 @@ t_CPBOOL Chip_VM_Shreduler::shredule(Chip_VM_Shred* shred, t_CPTIME wake_time) {
   } else {
     shred_list = shred;
   }
-  if (after) after->prev = shred;
+  if (after) {
+    after->prev = shred;
+  } else {
+    shred_tail = shred;
+  }
 
   samps_until_next_wake = until_head(shred_list, now);
   return TRUE;
@@ -331,7 +362,11 @@ Chip_VM_Shred* Chip_VM_Shreduler::get() {
   Chip_VM_Shred* shred = shred_list;
   if (!shred || shred->wake_time > now + CHIP_VM_WAKE_TOLERANCE) return nullptr;
   shred_list = shred->next;
-  if (shred_list) shred_list->prev = nullptr;
+  if (shred_list) {
+    shred_list->prev = nullptr;
+  } else {
+    shred_tail = nullptr;
+  }
   shred->next = shred->prev = nullptr;
   samps_until_next_wake = until_head(shred_list, now);
   return shred;
@@ -348,7 +383,11 @@ t_CPBOOL Chip_VM_Shreduler::remove(Chip_VM_Shred* shred) {
   } else {
     shred_list = shred->next;
   }
-  if (shred->next) shred->next->prev = shred->prev;
+  if (shred->next) {
+    shred->next->prev = shred->prev;
+  } else {
+    shred_tail = shred->prev;
+  }
   shred->prev = shred->next = nullptr;
   // Keeps the adaptive block bound true when the head leaves early.
   samps_until_next_wake = until_head(shred_list, now);
@@ -857,17 +896,29 @@ void Chip_VM::run_shred(Chip_VM_Shred* shred) {
   m_executing = shred;
 
   try {
-    while (!m_stop_requested) {
-      if (shred->is_abort || m_abort_requested.exchange(FALSE, std::memory_order_relaxed)) {
-        EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
-        shred->is_done = TRUE;
-        shred->is_running = FALSE;
-        break;
+    // A stop or an abort is looked for when the shred starts running and at
+    // every jump back and call (next_pc not past pc: a call enters at 0):
+    // code that does neither runs straight to its end or to its next wait,
+    // so a request is seen as soon as anything could repeat, and the loop
+    // itself stays a call and a test.
+    t_CPBOOL check = TRUE;
+    for (;;) {
+      if (check) {
+        if (m_stop_requested) break;
+        if (shred->is_abort || m_abort_requested.exchange(FALSE, std::memory_order_relaxed)) {
+          EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
+          shred->is_done = TRUE;
+          shred->is_running = FALSE;
+          break;
+        }
       }
-      shred->instr[shred->pc]->execute(this, shred);
-      shred->pc = shred->next_pc;
-      shred->next_pc = shred->pc + 1;
+      const t_CPUINT pc = shred->pc;
+      shred->instr[pc]->execute(this, shred);
+      const t_CPUINT next = shred->next_pc;
+      shred->pc = next;
+      shred->next_pc = next + 1;
       if (!shred->is_running) break;
+      check = next <= pc;
     }
   } catch (const std::bad_alloc&) {
     // Whatever the instruction was making could not be made: the shred

@@ -124,7 +124,9 @@ struct Chip_Shred_Stack {
 
   // Allocates size + 16 zeroed bytes: stack = sp = start + 16,
   // sp_max = stack + S - S/16 with S = size + 16. FALSE when already
-  // initialised or the allocation fails.
+  // initialised or the allocation fails. A large stack is mapped from the
+  // system (outside sanitizer builds): its pages come zeroed and cost
+  // memory only once used, so a shred pays for the depth it reaches.
   t_CPBOOL initialize(t_CPUWORD size);
   // Frees the allocation; the record can be initialised again.
   void shutdown();
@@ -134,6 +136,7 @@ struct Chip_Shred_Stack {
   unsigned char* sp_max;  // overflow limit of the call instructions
   t_CPBOOL initialized;
   t_CPUWORD size;         // usable bytes (the argument of initialize)
+  t_CPUWORD mapped;       // bytes mapped for a mapped stack, else 0
 };
 
 // ---------------------------------------------------------------------------
@@ -247,7 +250,8 @@ struct Chip_VM_Shreduler : Chip_Object {
   ~Chip_VM_Shreduler() override;
 
   // Inserts shred into the wake-time list after every shred due at or before
-  // wake_time. Refused (0, with two messages) when the shred is linked
+  // wake_time (found walking back from the tail: a shred rescheduled is
+  // mostly due no earlier than the last one, so this is mostly one step). Refused (0, with two messages) when the shred is linked
   // already or wake_time < now - 0.5.
   t_CPBOOL shredule(Chip_VM_Shred* shred);
   t_CPBOOL shredule(Chip_VM_Shred* shred, t_CPTIME wake_time);
@@ -293,6 +297,7 @@ struct Chip_VM_Shreduler : Chip_Object {
   t_CPBOOL rt_audio;             // read input and write output
   BBQ* bbq;                      // audio facade (not owned)
   Chip_VM_Shred* shred_list;     // head of the wake-time list
+  Chip_VM_Shred* shred_tail;     // its last shred (latest wake time)
   std::map<Chip_VM_Shred*, Chip_VM_Shred*> blocked;
   Chip_VM_Shred* current_shred;  // being executed, or null
   Chip_UGen* dac;                // not owned

@@ -66,7 +66,7 @@ TEST_F(InstantiateTest, EachKindOfTypeGetsItsRunTimeClass) {
   }
 }
 
-TEST_F(InstantiateTest, AnObjectGetsItsOwnTableAndZeroedMembers) {
+TEST_F(InstantiateTest, AnObjectSharesItsClassTableAndGetsZeroedMembers) {
   Chip_Type* foo = declared(
       "public class Foo { int a; float b; string s; fun void f() {} fun int g() { return 1; } }",
       "Foo");
@@ -79,15 +79,20 @@ TEST_F(InstantiateTest, AnObjectGetsItsOwnTableAndZeroedMembers) {
   ASSERT_NE(obj, nullptr);
   obj->add_ref();
   ASSERT_NE(obj->vtable, nullptr);
-  EXPECT_NE(obj->vtable, &foo->info->obj_v_table);
-  EXPECT_EQ(obj->vtable->funcs, foo->info->obj_v_table.funcs);
+  // The class's own table, shared by its objects.
+  EXPECT_EQ(obj->vtable, &foo->info->obj_v_table);
+  EXPECT_FALSE(obj->owns_vtable);
   EXPECT_EQ(obj->size, foo->obj_size);
   ASSERT_NE(obj->data, nullptr);
   for (t_CPUWORD i = 0; i < obj->size; i++) EXPECT_EQ(obj->data[i], 0) << i;
-  // The table is the object's: changing it leaves the class's alone.
-  obj->vtable->funcs.clear();
-  EXPECT_EQ(foo->info->obj_v_table.funcs.size(), inherited + 2);
+  // A second object uses the same table; freeing either leaves it alone.
+  Chip_Object* other = instantiate_and_initialize_object(foo, nullptr);
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(other->vtable, obj->vtable);
+  other->add_ref();
+  other->release();
   obj->release();
+  EXPECT_EQ(foo->info->obj_v_table.funcs.size(), inherited + 2);
 
   // A plain object has only Object's hidden string slot, null.
   Chip_Object* plain = instantiate_and_initialize_object(&t_object, nullptr);

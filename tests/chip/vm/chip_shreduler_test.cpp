@@ -3,6 +3,7 @@
 // and the status report.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -36,6 +37,47 @@ TEST_F(ShredulerTest, EqualWakeTimesRunFirstInFirstOut) {
   vm->spork(sleeper("e", 5), nullptr);
   EXPECT_TRUE(vm->run(100));
   EXPECT_EQ(trace, (Trace{"d@3", "a@5", "b@5", "c@5", "e@5"}));
+}
+
+TEST_F(ShredulerTest, TheWakeListStaysOrderedThroughInsertsAndRemovals) {
+  Chip_VM* vm = make_vm();
+  Chip_VM_Shreduler* s = vm->shreduler();
+  std::vector<Chip_VM_Shred*> shreds;
+  for (int i = 0; i < 6; i++) {
+    shreds.push_back(vm->spork(sleeper("x", 1), nullptr));
+    ASSERT_EQ(s->get(), shreds.back());
+  }
+  // The ids in list order, walked from the head and checked against the
+  // tail and the back links.
+  auto order = [&] {
+    std::vector<t_CPUINT> ids;
+    Chip_VM_Shred* last = nullptr;
+    for (Chip_VM_Shred* x = s->shred_list; x; x = x->next) {
+      EXPECT_EQ(x->prev, last);
+      ids.push_back(x->id);
+      last = x;
+    }
+    EXPECT_EQ(s->shred_tail, last);
+    return ids;
+  };
+  // Later, earlier, equal (after its equals), between, at the head.
+  const t_CPTIME times[] = {5, 3, 5, 4, 1, 5};
+  for (int i = 0; i < 6; i++) ASSERT_TRUE(s->shredule(shreds[i], times[i]));
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{5, 2, 4, 1, 3, 6}));
+  ASSERT_TRUE(s->remove(shreds[5]));  // the tail
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{5, 2, 4, 1, 3}));
+  ASSERT_TRUE(s->shredule(shreds[5], 4));
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{5, 2, 4, 6, 1, 3}));
+  ASSERT_TRUE(s->remove(shreds[4]));  // the head
+  ASSERT_TRUE(s->remove(shreds[2]));  // the new tail
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{2, 4, 6, 1}));
+  for (Chip_VM_Shred* x : {shreds[1], shreds[3], shreds[5], shreds[0]}) ASSERT_TRUE(s->remove(x));
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{}));
+  ASSERT_TRUE(s->shredule(shreds[0], 2));
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{1}));
+  // Listed again, so that the machine's shutdown frees them all.
+  for (int i = 1; i < 6; i++) ASSERT_TRUE(s->shredule(shreds[i], 3));
+  EXPECT_EQ(order(), (std::vector<t_CPUINT>{1, 2, 3, 4, 5, 6}));
 }
 
 TEST_F(ShredulerTest, AShredRunsInTheSampleWithinHalfASampleOfItsWakeTime) {
@@ -355,6 +397,33 @@ TEST_F(ShredulerTest, TheStatusSplitsNowIntoHoursMinutesAndSeconds) {
     EXPECT_EQ(record.t_minute, c.m);
     EXPECT_EQ(record.t_second, c.s);
     EXPECT_TRUE(record.list.empty());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ShredStackTest, StacksSmallAndLargeComeZeroedAndCanBeMadeAgain) {
+  // Below and above the size from which stacks are mapped rather than
+  // allocated: both behave alike.
+  for (t_CPUWORD bytes : {t_CPUWORD{256}, t_CPUWORD{CHIP_VM_MEM_STACK_SIZE}}) {
+    SCOPED_TRACE(bytes);
+    Chip_Shred_Stack s;
+    for (int round = 0; round < 2; round++) {
+      ASSERT_TRUE(s.initialize(bytes));
+      EXPECT_FALSE(s.initialize(bytes));
+      EXPECT_EQ(s.sp, s.stack);
+      EXPECT_EQ(s.size, bytes);
+      const t_CPUWORD total = bytes + 16;
+      EXPECT_EQ(s.sp_max, s.stack + total - total / 16);
+      for (t_CPUWORD i = 0; i < bytes; i++) ASSERT_EQ(s.stack[i], 0) << i;
+      // Written all over, then given back: the next stack is zeroed again.
+      std::fill(s.stack, s.stack + bytes, 0xAB);
+      s.shutdown();
+      EXPECT_EQ(s.stack, nullptr);
+      EXPECT_FALSE(s.initialized);
+    }
   }
 }
 

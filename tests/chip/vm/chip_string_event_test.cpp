@@ -187,6 +187,9 @@ struct CanWaitStub {
     func->code = code;
     // Any slot but 0 will do; the ones before it belong to other members.
     Chip_Event::our_can_wait = 2;
+    // A table of the event's own: the class's is shared by every event.
+    event->vtable = new Chip_VTable(*event->vtable);
+    event->owns_vtable = TRUE;
     event->vtable->funcs.resize(3, nullptr);
     event->vtable->funcs[2] = func;
   }

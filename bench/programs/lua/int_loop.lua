@@ -1,0 +1,4 @@
+-- Ten million turns of an integer loop, as int_loop.chip.
+local sum = 0
+for i = 0, 10000000 - 1 do sum = sum + i end
+print(sum)
