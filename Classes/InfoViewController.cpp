@@ -2,6 +2,7 @@
 
 #include "Classes/FluvaneConfig.h"
 #include "Classes/FluvanePreferences.h"
+#include "Classes/FluvaneScreenStyle.h"
 #include "platform/UrlOpener.h"
 #include "vxu/VXConfig.h"
 #include "vxu/VXInfoAddView.h"
@@ -11,25 +12,9 @@ namespace ui = platform::ui;
 
 namespace {
 
-const ui::Color kScreenColor{0.05, 0.08, 0.16, 0.96};
-
-std::shared_ptr<ui::Label> makeLabel(const ui::Rect& frame, const std::string& text,
-                                     const ui::Font& font) {
-  auto label = std::make_shared<ui::Label>(frame);
-  label->setText(text);
-  label->setFont(font);
-  label->setTextColor(ui::Color::white());
-  return label;
-}
-
-std::shared_ptr<ui::Button> makeButton(const ui::Rect& frame, const std::string& title, int tag) {
-  auto button = std::make_shared<ui::Button>(frame);
-  button->setTag(tag);
-  button->setTitle(title);
-  button->setTitleColor(ui::Color::white());
-  button->setBackgroundColor(ui::Color{0.2, 0.3, 0.55, 1});
-  return button;
-}
+using FluvaneScreenStyle::kScreenColor;
+using FluvaneScreenStyle::makeButton;
+using FluvaneScreenStyle::makeLabel;
 
 void open(const std::string& url) { platform::UrlOpener::installed()->open(url); }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Classes/FluvanePreferences.h"
+#include "Classes/FluvaneScreenStyle.h"
 #include "platform/RunLoop.h"
 #include "platform/ui/AlertView.h"
 #include "vxu/VXBackgroundThread.h"
@@ -14,25 +15,9 @@ namespace ui = platform::ui;
 
 namespace {
 
-const ui::Color kScreenColor{0.05, 0.08, 0.16, 0.96};
-
-std::shared_ptr<ui::Label> makeLabel(const ui::Rect& frame, const std::string& text,
-                                     const ui::Font& font) {
-  auto label = std::make_shared<ui::Label>(frame);
-  label->setText(text);
-  label->setFont(font);
-  label->setTextColor(ui::Color::white());
-  return label;
-}
-
-std::shared_ptr<ui::Button> makeButton(const ui::Rect& frame, const std::string& title, int tag) {
-  auto button = std::make_shared<ui::Button>(frame);
-  button->setTag(tag);
-  button->setTitle(title);
-  button->setTitleColor(ui::Color::white());
-  button->setBackgroundColor(ui::Color{0.2, 0.3, 0.55, 1});
-  return button;
-}
+using FluvaneScreenStyle::kScreenColor;
+using FluvaneScreenStyle::makeButton;
+using FluvaneScreenStyle::makeLabel;
 
 std::shared_ptr<ui::TextField> makeField(const ui::Rect& frame, int tag,
                                          const std::string& placeholder) {

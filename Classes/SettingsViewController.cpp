@@ -5,6 +5,7 @@
 
 #include "Classes/FluvaneChipBridge.h"
 #include "Classes/FluvaneGfx.h"
+#include "Classes/FluvaneScreenStyle.h"
 #include "Classes/FluvanePreferences.h"
 #include "Classes/FluvaneStats.h"
 #include "platform/ui/Animation.h"
@@ -14,7 +15,7 @@ namespace ui = platform::ui;
 
 namespace {
 
-const ui::Color kScreenColor{0.05, 0.08, 0.16, 0.96};
+using FluvaneScreenStyle::kScreenColor;
 
 std::size_t characters(const std::string& text) {
   return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
