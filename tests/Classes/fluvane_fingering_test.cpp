@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Classes/FluvaneChipBridge.h"
+#include "Classes/running_instrument_support.h"
 #include "Classes/fluvane_pitch_support.h"
 #include "Classes/FluvaneGfx.h"
 #include "platform/RemoteIOUnit.h"
@@ -27,7 +28,6 @@ using platform::TestAudioHardware;
 
 namespace {
 
-constexpr std::uint32_t kBuffer = 256;
 
 // The chart: the degree each open hole adds.
 constexpr int kWeights[4] = {1, 3, 2, 4};
@@ -44,52 +44,14 @@ const std::vector<int> kIonian = {0, 2, 4, 5, 7, 9, 11};
 const std::vector<int> kDorian = {0, 2, 3, 5, 7, 9, 10};
 const std::vector<int> kValorian = {0, 2, 3, 6, 7, 9, 10};
 
-struct Ready : VXChipBridgeDelegate {
-  int ready = 0;
-  void chipReady() override { ready++; }
-  void chipFinished() override {}
-};
 
-class FluvaneFingeringTest : public ::testing::Test {
+class FluvaneFingeringTest : public RunningInstrumentTest {
  protected:
   void SetUp() override {
-    setenv("FLUVANE_MACHINE", "iPhone1,2", 1);
-    reset_device_facts();
-    VXALL::resetForTesting();
-    Vexel_Integration::instance().vxign_query_called = false;
-    FluvaneGfx::reset();
-    bridge = std::make_unique<FluvaneChipBridge>();
-    bridge->setDelegate(&ready);
-    bridge->launchEngine();
-    // The scripts compile, then the audio starts; the device script says
-    // the engine is ready once the first buffer has played.
-    ASSERT_TRUE(hw.waitForRunning(true)) << "the scripts did not start";
-    unit = hw.unit();
-    for (int i = 0; i < 64 && ready.ready == 0; i++) {
-      ASSERT_EQ(unit->pump(kBuffer), platform::kAudioOK);
-      RunLoop::main().runUntilIdle();
-    }
-    ASSERT_EQ(ready.ready, 1);
+    ASSERT_NO_FATAL_FAILURE(startInstrument());
   }
   void TearDown() override {
-    if (bridge) bridge->shutdownChip();
-    bridge.reset();
-    FluvaneGfx::reset();
-    VXALL::resetForTesting();
-    unsetenv("FLUVANE_MACHINE");
-    reset_device_facts();
-  }
-
-  // Covers exactly the holes of mask (through the graphics, as touches do).
-  static void finger(int mask) {
-    for (int hole = 0; hole < 5; hole++) {
-      FluvaneGfx::FingerHole* h = FluvaneGfx::FingerHole::get(hole);
-      if (mask & (1 << hole)) {
-        h->keyOn();
-      } else {
-        h->keyOff();
-      }
-    }
+    stopInstrument();
   }
 
   // Plays seconds of sound with breath noise of peak level on the
@@ -125,10 +87,6 @@ class FluvaneFingeringTest : public ::testing::Test {
     EXPECT_NEAR(cents(f, note), 0.0, 10.0) << what << ": " << f << " Hz for note " << note;
   }
 
-  TestAudioHardware hw;
-  Ready ready;
-  std::unique_ptr<FluvaneChipBridge> bridge;
-  std::shared_ptr<platform::TestRemoteIOUnit> unit;
   std::uint32_t noise = 12345;
 };
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Classes/FluvaneChipBridge.h"
+#include "Classes/running_instrument_support.h"
 #include "Classes/FluvaneGfx.h"
 #include "Classes/FluvaneRecordings.h"
 #include "Classes/FluvaneWebCalls.h"
@@ -32,14 +33,8 @@ using platform::TestAudioHardware;
 
 namespace {
 
-constexpr std::uint32_t kBuffer = 256;
 const int kPhrase[] = {15, 7, 3, 1};
 
-struct Ready : VXChipBridgeDelegate {
-  int ready = 0;
-  void chipReady() override { ready++; }
-  void chipFinished() override {}
-};
 
 struct Listener : FluvaneChipBridgeCallback {
   std::vector<int> notes;
@@ -61,49 +56,19 @@ bool waitFor(Done done, double seconds = 20.0) {
   return true;
 }
 
-class FluvaneRecordingFlowTest : public ::testing::Test {
+class FluvaneRecordingFlowTest : public RunningInstrumentTest {
  protected:
   void SetUp() override {
     std::filesystem::remove_all(FluvaneRecordings::outboxDir());
     std::filesystem::remove_all(FluvaneRecordings::recordingsDir());
     SnippetUploadHelper::setLocationSource(
         [] { return platform::LocationFix{46.2, 6.1, 20.0, 0.0}; });
-    setenv("FLUVANE_MACHINE", "iPhone1,2", 1);
-    reset_device_facts();
-    VXALL::resetForTesting();
-    Vexel_Integration::instance().vxign_query_called = false;
-    FluvaneGfx::reset();
-    bridge = std::make_unique<FluvaneChipBridge>();
-    bridge->setDelegate(&ready);
-    bridge->launchEngine();
-    ASSERT_TRUE(hw.waitForRunning(true)) << "the scripts did not start";
-    unit = hw.unit();
-    for (int i = 0; i < 64 && ready.ready == 0; i++) {
-      ASSERT_EQ(unit->pump(kBuffer), platform::kAudioOK);
-      RunLoop::main().runUntilIdle();
-    }
-    ASSERT_EQ(ready.ready, 1);
+    ASSERT_NO_FATAL_FAILURE(startInstrument());
     bridge->setEnableTouchMode(true);
   }
   void TearDown() override {
-    if (bridge) bridge->shutdownChip();
-    bridge.reset();
-    FluvaneGfx::reset();
-    VXALL::resetForTesting();
-    unsetenv("FLUVANE_MACHINE");
-    reset_device_facts();
+    stopInstrument();
     SnippetUploadHelper::setLocationSource(nullptr);
-  }
-
-  static void finger(int mask) {
-    for (int hole = 0; hole < 5; hole++) {
-      FluvaneGfx::FingerHole* h = FluvaneGfx::FingerHole::get(hole);
-      if (mask & (1 << hole)) {
-        h->keyOn();
-      } else {
-        h->keyOff();
-      }
-    }
   }
 
   void pump(int buffers) {
@@ -126,10 +91,6 @@ class FluvaneRecordingFlowTest : public ::testing::Test {
     finger(0);
   }
 
-  TestAudioHardware hw;
-  Ready ready;
-  std::unique_ptr<FluvaneChipBridge> bridge;
-  std::shared_ptr<platform::TestRemoteIOUnit> unit;
 };
 
 void expectPhrase(const std::string& packet) {
