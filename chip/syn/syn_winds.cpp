@@ -67,6 +67,29 @@ void ReedBreath::stop(float rate) {
   envelope.setTarget(0.0f);
 }
 
+void ReedBreath::startBlowing(const char* who, float amplitude, float rate) {
+  if (!syn_is_number(who, "startBlowing parameter", amplitude) ||
+      !syn_is_number(who, "startBlowing rate", rate))
+    return;
+  start(amplitude, rate);
+}
+
+void ReedBreath::stopBlowing(const char* who, float rate) {
+  if (!syn_is_number(who, "stopBlowing parameter", rate)) return;
+  stop(rate);
+}
+
+bool ReedBreath::noteOn(const char* who, float amplitude) {
+  if (!syn_is_number(who, "noteOn amplitude", amplitude)) return false;
+  startBlowing(who, 0.55f + amplitude * 0.3f, amplitude * 0.005f);
+  return true;
+}
+
+void ReedBreath::noteOff(const char* who, float amplitude) {
+  if (!syn_is_number(who, "noteOff amplitude", amplitude)) return;
+  stopBlowing(who, amplitude * 0.01f);
+}
+
 // ---------------------------------------------------------------------------
 // Clarinet
 
@@ -95,28 +118,17 @@ void Clarinet::setFrequency(float frequency) {
 }
 
 void Clarinet::startBlowing(float amplitude, float rate) {
-  if (!syn_is_number("Clarinet", "startBlowing parameter", amplitude) ||
-      !syn_is_number("Clarinet", "startBlowing rate", rate))
-    return;
-  breath.start(amplitude, rate);
+  breath.startBlowing("Clarinet", amplitude, rate);
 }
 
-void Clarinet::stopBlowing(float rate) {
-  if (!syn_is_number("Clarinet", "stopBlowing parameter", rate)) return;
-  breath.stop(rate);
-}
+void Clarinet::stopBlowing(float rate) { breath.stopBlowing("Clarinet", rate); }
 
 void Clarinet::noteOn(float frequency, float amplitude) {
   setFrequency(frequency);
-  if (!syn_is_number("Clarinet", "noteOn amplitude", amplitude)) return;
-  startBlowing(0.55f + amplitude * 0.3f, amplitude * 0.005f);
-  outputGain = amplitude + 0.001f;
+  if (breath.noteOn("Clarinet", amplitude)) outputGain = amplitude + 0.001f;
 }
 
-void Clarinet::noteOff(float amplitude) {
-  if (!syn_is_number("Clarinet", "noteOff amplitude", amplitude)) return;
-  stopBlowing(amplitude * 0.01f);
-}
+void Clarinet::noteOff(float amplitude) { breath.noteOff("Clarinet", amplitude); }
 
 float Clarinet::tick() {
   const float b = breath.tick();
@@ -197,28 +209,17 @@ void Saxofony::setBlowPosition(float q) {
 }
 
 void Saxofony::startBlowing(float amplitude, float rate) {
-  if (!syn_is_number("Saxofony", "startBlowing parameter", amplitude) ||
-      !syn_is_number("Saxofony", "startBlowing rate", rate))
-    return;
-  breath.start(amplitude, rate);
+  breath.startBlowing("Saxofony", amplitude, rate);
 }
 
-void Saxofony::stopBlowing(float rate) {
-  if (!syn_is_number("Saxofony", "stopBlowing parameter", rate)) return;
-  breath.stop(rate);
-}
+void Saxofony::stopBlowing(float rate) { breath.stopBlowing("Saxofony", rate); }
 
 void Saxofony::noteOn(float frequency, float amplitude) {
   setFrequency(frequency);
-  if (!syn_is_number("Saxofony", "noteOn amplitude", amplitude)) return;
-  startBlowing(0.55f + amplitude * 0.3f, amplitude * 0.005f);
-  outputGain = amplitude + 0.001f;
+  if (breath.noteOn("Saxofony", amplitude)) outputGain = amplitude + 0.001f;
 }
 
-void Saxofony::noteOff(float amplitude) {
-  if (!syn_is_number("Saxofony", "noteOff amplitude", amplitude)) return;
-  stopBlowing(amplitude * 0.01f);
-}
+void Saxofony::noteOff(float amplitude) { breath.noteOff("Saxofony", amplitude); }
 
 float Saxofony::tick() {
   const float b = breath.tick();
@@ -337,28 +338,17 @@ void BlowHole::setTonehole(float v) {
 }
 
 void BlowHole::startBlowing(float amplitude, float rate) {
-  if (!syn_is_number("BlowHole", "startBlowing parameter", amplitude) ||
-      !syn_is_number("BlowHole", "startBlowing rate", rate))
-    return;
-  breath.start(amplitude, rate);
+  breath.startBlowing("BlowHole", amplitude, rate);
 }
 
-void BlowHole::stopBlowing(float rate) {
-  if (!syn_is_number("BlowHole", "stopBlowing parameter", rate)) return;
-  breath.stop(rate);
-}
+void BlowHole::stopBlowing(float rate) { breath.stopBlowing("BlowHole", rate); }
 
 void BlowHole::noteOn(float frequency, float amplitude) {
   setFrequency(frequency);
-  if (!syn_is_number("BlowHole", "noteOn amplitude", amplitude)) return;
-  startBlowing(0.55f + amplitude * 0.3f, amplitude * 0.005f);
-  outputGain = amplitude + 0.001f;
+  if (breath.noteOn("BlowHole", amplitude)) outputGain = amplitude + 0.001f;
 }
 
-void BlowHole::noteOff(float amplitude) {
-  if (!syn_is_number("BlowHole", "noteOff amplitude", amplitude)) return;
-  stopBlowing(amplitude * 0.01f);
-}
+void BlowHole::noteOff(float amplitude) { breath.noteOff("BlowHole", amplitude); }
 
 float BlowHole::tick() {
   const float b = breath.tick();

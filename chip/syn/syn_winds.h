@@ -64,6 +64,14 @@ struct ReedBreath {
   void start(float target, float rate);
   void stop(float rate);
 
+  // The reed instruments' blowing and note controls, alike for the three of
+  // them: a NaN argument changes nothing, with one message naming `who`.
+  void startBlowing(const char* who, float amplitude, float rate);
+  void stopBlowing(const char* who, float rate);
+  // Starts blowing for a note of amplitude; false (nothing changed) for NaN.
+  bool noteOn(const char* who, float amplitude);
+  void noteOff(const char* who, float amplitude);
+
   Envelope envelope;
   Noise noise;
   WaveLoop vibrato;
