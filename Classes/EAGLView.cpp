@@ -243,6 +243,9 @@ void EAGLView::receiveMsg(int code) {
       if (msgDelegate) msgDelegate->receiveMsg(4001);
       if (msgDelegate) msgDelegate->receiveMsg(1001);
       return;
+    case kMsgToggleGlobe:
+      receiveMsg(currentAppState_ == kStateGlobe ? 1001 : 1002);
+      return;
     case 1002:
       transitionToEarth();
       if (msgDelegate) msgDelegate->receiveMsg(4001);

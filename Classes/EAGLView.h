@@ -49,6 +49,9 @@ class EAGLView : public VXMainView {
  public:
   static constexpr int kStateInstrument = 0;
   static constexpr int kStateGlobe = 1;
+  // The instrument toolbar's globe button: to the globe from the instrument
+  // (as 1002), back to the instrument from the globe (as 1001).
+  static constexpr int kMsgToggleGlobe = 1010;
 
   // Sets up the instrument graphics when a GL context is current (the
   // host's); without one the state still works and nothing is drawn.

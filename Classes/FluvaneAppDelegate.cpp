@@ -62,7 +62,11 @@ void BlowableView::setupBlowableView() {
 // --- The delegate ---
 
 FluvaneAppDelegate::FluvaneAppDelegate() {
-  mainToolbar = makeMainToolbar();
+  mainToolbar = makeMainToolbar({{"Info", kVXMsgOpenInfo},
+                                 {"Help", kVXMsgShowHelp},
+                                 {"Settings", kVXMsgOpenSettings},
+                                 {"Globe", EAGLView::kMsgToggleGlobe},
+                                 {"Close", kVXMsgCollapseToolbar}});
   vexelBar = mainToolbar;  // the framework's steps reach the same toolbar
   infoControler = std::make_unique<InfoViewController>();
   fluvaneSettings = std::make_unique<SettingsViewController>();

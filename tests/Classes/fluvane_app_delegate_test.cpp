@@ -12,6 +12,7 @@
 #include "Classes/FluvaneChipBridge.h"
 #include "Classes/FluvaneGfx.h"
 #include "Classes/FluvanePreferences.h"
+#include "platform/ui/Toolbar.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Automation.h"
 
@@ -195,6 +196,23 @@ TEST_F(FluvaneAppDelegateMessages, ResigningActiveStopsWhatTheStateSays) {
   app_->setActive(true);
   EXPECT_TRUE(delegate_->glView->animating());
   FluvanePreferences::standardFluvanePreferences().setEnableAudioWhenSleeping(false);
+}
+
+// The toolbar's "Globe" item takes the player to the globe and, pressed
+// again there, back to the instrument.
+TEST_F(FluvaneAppDelegateMessages, TheToolbarsGlobeItemGoesToTheGlobeAndBack) {
+  delegate_->chipReady();
+  auto* bar = dynamic_cast<platform::ui::Toolbar*>(delegate_->mainToolbar->expandedToolBar.get());
+  ASSERT_NE(bar, nullptr);
+  std::shared_ptr<platform::ui::BarItem> globe;
+  for (const auto& item : bar->items()) {
+    if (item->title() == "Globe") globe = item;
+  }
+  ASSERT_TRUE(globe);
+  globe->trigger();
+  EXPECT_EQ(delegate_->glView->currentAppState(), EAGLView::kStateGlobe);
+  globe->trigger();
+  EXPECT_EQ(delegate_->glView->currentAppState(), EAGLView::kStateInstrument);
 }
 
 // The instrument screen's own codes: leaving the globe sends 4001 then 1001

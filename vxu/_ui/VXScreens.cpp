@@ -43,16 +43,20 @@ std::shared_ptr<Toolbar> barFor(VXMainToolbar* toolbar, const Rect& frame,
 }  // namespace
 
 std::shared_ptr<VXMainToolbar> makeMainToolbar() {
+  return makeMainToolbar({{"Info", kVXMsgOpenInfo},
+                          {"Help", kVXMsgShowHelp},
+                          {"Settings", kVXMsgOpenSettings},
+                          {"Close", kVXMsgCollapseToolbar}});
+}
+
+std::shared_ptr<VXMainToolbar> makeMainToolbar(
+    const std::vector<std::pair<std::string, int>>& items) {
   auto toolbar = std::make_shared<VXMainToolbar>(Rect(0, 436, 320, 44));
   VXMainToolbar* raw = toolbar.get();
   toolbar->collapsedButton = button(Rect(6, 6, 70, 32), "Menu", kVXMsgExpandToolbar);
   toolbar->collapsedButton->addTarget([raw](Control& c) { raw->toolbarButtonPressed(c.tag()); },
                                       kTouchUpInside);
-  toolbar->expandedToolBar = barFor(raw, Rect(0, 0, 320, 44),
-                                    {{"Info", kVXMsgOpenInfo},
-                                     {"Help", kVXMsgShowHelp},
-                                     {"Settings", kVXMsgOpenSettings},
-                                     {"Close", kVXMsgCollapseToolbar}});
+  toolbar->expandedToolBar = barFor(raw, Rect(0, 0, 320, 44), items);
   toolbar->addSubview(toolbar->expandedToolBar);
   toolbar->addSubview(toolbar->collapsedButton);
   toolbar->awakeFromNib();

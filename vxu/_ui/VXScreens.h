@@ -4,7 +4,8 @@
 //
 //  - makeMainToolbar: a 320 x 44 toolbar at the bottom of the screen; its
 //    collapsed button "Menu" (102) expands a bar of "Info" (1004), "Help"
-//    (1006), "Settings" (1007) and "Close" (103).
+//    (1006), "Settings" (1007) and "Close" (103); an application may give
+//    its own bar items (title and message code).
 //  - makeInfoScreen: the information text in a scrolling text view, the
 //    rich-content panel (image button, title, body), and buttons "Report
 //    Issue", "Tutorial", "Web" and "Done" (1005).
@@ -18,6 +19,9 @@
 #define VXU_UI_VXSCREENS_H
 
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "vxu/VXInfoAddView.h"
 #include "vxu/_ui/VXImageSequenceController.h"
@@ -25,6 +29,8 @@
 #include "vxu/_ui/VXUIViewController.h"
 
 std::shared_ptr<VXMainToolbar> makeMainToolbar();
+std::shared_ptr<VXMainToolbar> makeMainToolbar(
+    const std::vector<std::pair<std::string, int>>& items);
 std::unique_ptr<VXInfoViewControler> makeInfoScreen();
 std::unique_ptr<VXImageSequenceController> makeHelpScreen();
 std::unique_ptr<VXUIViewController> makeSettingsScreen();
