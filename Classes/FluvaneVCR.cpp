@@ -247,8 +247,11 @@ void FluvaneVCR::next() {
   if (current_ && cursor_ < end_) cursor_++;
 }
 
+// The accessors read the entry `more()` promised: a skip is honoured only
+// by `more()` and `next()`, so one that arrives between the check and the
+// reads cannot turn the entry the script is reading into nothing (a delta of
+// -1 would be a time in the past to the script).
 const unsigned char* FluvaneVCR::entry() {
-  honourSkip();
   if (!current_ || cursor_ >= end_) return nullptr;
   return reinterpret_cast<const unsigned char*>(current_->packet.data()) + SNIPPET_HEADER_SIZE +
          SNAPSHOT_PACKET_SIZE * cursor_;

@@ -23,8 +23,9 @@
 // Playback (audio thread): play takes the next queued snippet; its packet
 // is checked (length 16 + 8n, header 0xFEED with a version below 2) before a
 // field is read; more/next/getDelta/... walk its entries. skip (any thread)
-// is a request the audio thread honours at its next look at the cursor; next
-// stops at the end.
+// is a request the audio thread honours at its next more or next (never
+// between more and the reads of the entry it promised); next stops at the
+// end.
 //
 // Queues hold up to kQueueSlots owned snippets and refuse more: a refused
 // recording goes to the unsent hook, a refused snippet to play is freed with
