@@ -407,6 +407,22 @@ JetBreath::JetBreath(double vibratoHz) : vibrato("special:sinewave", true, true)
   vibrato.setFrequency(vibratoHz);
 }
 
+void JetBreath::startBlowing(const char* who, float amplitude, float rate,
+                             float pressureDivisor) {
+  if (!syn_is_number(who, "startBlowing parameter", amplitude) ||
+      !syn_is_number(who, "startBlowing rate", rate))
+    return;
+  envelope.setAttackRate(rate);
+  maxPressure = amplitude / pressureDivisor;
+  envelope.keyOn();
+}
+
+void JetBreath::stopBlowing(const char* who, float rate) {
+  if (!syn_is_number(who, "stopBlowing parameter", rate)) return;
+  envelope.setReleaseRate(rate);
+  envelope.keyOff();
+}
+
 // ---------------------------------------------------------------------------
 // Flute
 
@@ -469,19 +485,10 @@ void Flute::setEndReflection(float v) {
 }
 
 void Flute::startBlowing(float amplitude, float rate) {
-  if (!syn_is_number("Flute", "startBlowing parameter", amplitude) ||
-      !syn_is_number("Flute", "startBlowing rate", rate))
-    return;
-  breath.envelope.setAttackRate(rate);
-  breath.maxPressure = amplitude / 0.8f;
-  breath.envelope.keyOn();
+  breath.startBlowing("Flute", amplitude, rate, 0.8f);
 }
 
-void Flute::stopBlowing(float rate) {
-  if (!syn_is_number("Flute", "stopBlowing parameter", rate)) return;
-  breath.envelope.setReleaseRate(rate);
-  breath.envelope.keyOff();
-}
+void Flute::stopBlowing(float rate) { breath.stopBlowing("Flute", rate); }
 
 void Flute::noteOn(float frequency, float amplitude) {
   setFrequency(frequency);
@@ -567,19 +574,10 @@ void BlowBotl::setFrequency(float frequency) {
 }
 
 void BlowBotl::startBlowing(float amplitude, float rate) {
-  if (!syn_is_number("BlowBotl", "startBlowing parameter", amplitude) ||
-      !syn_is_number("BlowBotl", "startBlowing rate", rate))
-    return;
-  breath.envelope.setAttackRate(rate);
-  breath.maxPressure = amplitude;
-  breath.envelope.keyOn();
+  breath.startBlowing("BlowBotl", amplitude, rate);
 }
 
-void BlowBotl::stopBlowing(float rate) {
-  if (!syn_is_number("BlowBotl", "stopBlowing parameter", rate)) return;
-  breath.envelope.setReleaseRate(rate);
-  breath.envelope.keyOff();
-}
+void BlowBotl::stopBlowing(float rate) { breath.stopBlowing("BlowBotl", rate); }
 
 void BlowBotl::noteOn(float frequency, float amplitude) {
   setFrequency(frequency);
@@ -684,19 +682,10 @@ void Brass::setLip(float frequency) {
 }
 
 void Brass::startBlowing(float amplitude, float rate) {
-  if (!syn_is_number("Brass", "startBlowing parameter", amplitude) ||
-      !syn_is_number("Brass", "startBlowing rate", rate))
-    return;
-  breath.envelope.setAttackRate(rate);
-  breath.maxPressure = amplitude;
-  breath.envelope.keyOn();
+  breath.startBlowing("Brass", amplitude, rate);
 }
 
-void Brass::stopBlowing(float rate) {
-  if (!syn_is_number("Brass", "stopBlowing parameter", rate)) return;
-  breath.envelope.setReleaseRate(rate);
-  breath.envelope.keyOff();
-}
+void Brass::stopBlowing(float rate) { breath.stopBlowing("Brass", rate); }
 
 void Brass::noteOn(float frequency, float amplitude) {
   setFrequency(frequency);

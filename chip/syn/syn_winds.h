@@ -198,6 +198,12 @@ class BlowHole : public Instrmnt {
 struct JetBreath {
   explicit JetBreath(double vibratoHz);
 
+  // Blowing, alike for the flute, the bottle and the brass: a NaN argument
+  // changes nothing, with one message naming `who`. The peak pressure is
+  // amplitude / pressureDivisor.
+  void startBlowing(const char* who, float amplitude, float rate, float pressureDivisor = 1.0f);
+  void stopBlowing(const char* who, float rate);
+
   ADSR envelope;
   WaveLoop vibrato;
   float maxPressure = 0.0f;
