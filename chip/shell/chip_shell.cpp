@@ -19,6 +19,11 @@
 
 std::atomic<Chip_Shell*> g_shell{nullptr};
 
+Chip_Shell_VM* Chip_Shell::Command::attached_vm(const char* name, std::string& out) {
+  if (!caller->current_vm) out += std::string(name) + ": error: not attached to a VM\n";
+  return caller->current_vm;
+}
+
 namespace {
 
 // The loopback host of the shell's default VMs.
@@ -88,10 +93,7 @@ class Command_Group : public Chip_Shell::Command {
 class Command_Add : public Chip_Shell::Command {
  public:
   t_CPINT execute(std::vector<std::string>& args, std::string& out) override {
-    if (!caller->current_vm) {
-      out += "add: error: not attached to a VM\n";
-      return -1;
-    }
+    if (!attached_vm("add", out)) return -1;
     if (args.empty()) {
       out += "usage: " + usage() + "\n";
       return -1;
@@ -104,10 +106,7 @@ class Command_Add : public Chip_Shell::Command {
 class Command_Remove : public Chip_Shell::Command {
  public:
   t_CPINT execute(std::vector<std::string>& args, std::string& out) override {
-    if (!caller->current_vm) {
-      out += "remove: error: not attached to a VM\n";
-      return -1;
-    }
+    if (!attached_vm("remove", out)) return -1;
     if (args.empty()) {
       out += "usage: " + usage() + "\n";
       return -1;
@@ -120,10 +119,7 @@ class Command_Remove : public Chip_Shell::Command {
 class Command_Status : public Chip_Shell::Command {
  public:
   t_CPINT execute(std::vector<std::string>& args, std::string& out) override {
-    if (!caller->current_vm) {
-      out += "status: error: not attached to a VM\n";
-      return -1;
-    }
+    if (!attached_vm("status", out)) return -1;
     if (!args.empty()) {
       out += "usage: " + usage() + "\n";
       return -1;
@@ -136,10 +132,7 @@ class Command_Status : public Chip_Shell::Command {
 class Command_Removeall : public Chip_Shell::Command {
  public:
   t_CPINT execute(std::vector<std::string>& args, std::string& out) override {
-    if (!caller->current_vm) {
-      out += "removeall: error: not attached to a VM\n";
-      return -1;
-    }
+    if (!attached_vm("removeall", out)) return -1;
     if (!args.empty()) {
       out += "usage " + usage() + "\n";
       return -1;
@@ -153,11 +146,7 @@ class Command_Removelast : public Chip_Shell::Command {
  public:
   t_CPINT execute(std::vector<std::string>& args, std::string& out) override {
     t_CPINT result = -1;
-    if (!caller->current_vm) {
-      out += "removelast: error: not attached to a VM\n";
-    } else {
-      result = caller->current_vm->remove_last(out) ? 0 : -1;
-    }
+    if (Chip_Shell_VM* vm = attached_vm("removelast", out)) result = vm->remove_last(out) ? 0 : -1;
     if (!args.empty()) out += "removelast: warning: ignoring excess arguments...\n";
     return result;
   }
@@ -167,10 +156,7 @@ class Command_Removelast : public Chip_Shell::Command {
 class Command_Replace : public Chip_Shell::Command {
  public:
   t_CPINT execute(std::vector<std::string>& args, std::string& out) override {
-    if (!caller->current_vm) {
-      out += "replace: error: not attached to a VM\n";
-      return -1;
-    }
+    if (!attached_vm("replace", out)) return -1;
     caller->current_vm->replace_shred(args, out);
     return 0;
   }

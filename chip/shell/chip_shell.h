@@ -56,6 +56,11 @@ class Chip_Shell {
     virtual std::string long_usage() { return "no usage specified"; }
 
     Chip_Shell* caller = nullptr;
+
+   protected:
+    // The VM the shell is attached to; null, after "<name>: error: not
+    // attached to a VM" in out, when there is none.
+    Chip_Shell_VM* attached_vm(const char* name, std::string& out);
   };
 
   Chip_Shell() = default;

@@ -298,6 +298,31 @@ TEST_F(ShellTest, FilesAndSourcing) {
   EXPECT_EQ(before.substr(before.find('\n') + 1), "pwd: warning: ignoring excess arguments...\n");
 }
 
+// Without a VM every shred command says so and fails.
+TEST_F(ShellTest, ShredCommandsWithoutAVmFail) {
+  delete shell.current_vm;
+  shell.current_vm = nullptr;
+  const struct {
+    const char* line;
+    const char* reply;
+  } cases[] = {
+      {"add 1", "add: error: not attached to a VM\n"},
+      {"remove 1", "remove: error: not attached to a VM\n"},
+      {"status 1", "status: error: not attached to a VM\n"},
+      {"removeall 1", "removeall: error: not attached to a VM\n"},
+      {"-- 1",
+       "removelast: error: not attached to a VM\n"
+       "removelast: warning: ignoring excess arguments...\n"},
+      {"replace 1", "replace: error: not attached to a VM\n"},
+  };
+  for (const auto& c : cases) {
+    bool ok = true;
+    EXPECT_EQ(run(c.line, &ok), c.reply);
+    EXPECT_FALSE(ok) << c.line;
+  }
+  EXPECT_TRUE(calls.empty());
+}
+
 TEST_F(ShellTest, CloseAndExitStopTheShell) {
   bool ok = false;
   EXPECT_EQ(run("close foo", &ok),
