@@ -167,6 +167,7 @@ void FluvaneAppDelegate::applicationDidFinishLaunching(Application& app) {
   // 4003-4007; a manual recording's maximum time reaches it on the main loop.
   recordingController =
       std::make_unique<RecordingController>(m_chipBridge.get(), glView.get(), this);
+  showRecordingViewsIfManual();
   m_chipBridge->setRecordingMaxTimeReachedHandler([this] {
     if (recordingController) recordingController->recordingMaxTimeReached();
   });
@@ -339,6 +340,12 @@ void FluvaneAppDelegate::resetBlowableHelp() {
 
 // --- Messages ---
 
+void FluvaneAppDelegate::showRecordingViewsIfManual() {
+  if (!recordingController || !glView) return;
+  if (FluvanePreferences::standardFluvanePreferences().enableMelodyUpload() != 2) return;
+  recordingController->insertViewsInside(glView.get(), mainToolbar.get());
+}
+
 void FluvaneAppDelegate::receiveMsg(int code) {
   // Before launch there is no screen to change.
   if (!glView && (code < 100 || code > 103)) return;
@@ -350,17 +357,21 @@ void FluvaneAppDelegate::receiveMsg(int code) {
       if (mainToolbar) mainToolbar->receiveMsg(code);
       break;
     case 300:
+      if (recordingController) recordingController->stopPlayback();
       glView->setPlayback(false);
       closeCurrentSubView();
       initGpsIfNeeded();
       openHelp();
+      showRecordingViewsIfManual();
       break;
     case 301:
       if (helpController && helpController->currentImageIndex() == 4) {
         receiveMsg(1005);
         if (mainToolbar) mainToolbar->receiveMsg(103);
-      } else if (helpController && helpController->currentImageIndex() > 0) {
-        glView->setPlayback(true);
+        if (recordingController) recordingController->playHelpTune();
+      } else {
+        if (recordingController) recordingController->stopPlayback();
+        if (helpController && helpController->currentImageIndex() > 0) glView->setPlayback(true);
       }
       if (helpController && helpController->view) {
         glView->bringSubviewToFront(helpController->view.get());
@@ -371,15 +382,20 @@ void FluvaneAppDelegate::receiveMsg(int code) {
         blowableHelp->setupBlowableView();
         openHelp();
       }
+      showRecordingViewsIfManual();
       break;
     case 1002:
+      if (recordingController) recordingController->stopPlayback();
       closeHelp();
+      if (recordingController) recordingController->hideViews();
       break;
     case 1004:
+      if (recordingController) recordingController->stopPlayback();
       closeView(settingsView.get());
       closeView(tutorialView.get());
       closeView(taggedView());
       closeHelp();
+      if (recordingController) recordingController->hideViews();
       if (infoControler) {
         infoControler->loadAdd(infoAddFilesPath(), "VXPreferencesUseServerInfoAdd",
                                infoAddDefaultURL());
@@ -394,11 +410,14 @@ void FluvaneAppDelegate::receiveMsg(int code) {
       openView(taggedView());
       closeView(infoView.get());
       closeView(tutorialView.get());
+      // Back on the instrument: the recording toolbar returns with it.
+      showRecordingViewsIfManual();
       break;
     case 1006:
       showHelp();
       break;
     case 4000:
+      if (recordingController) recordingController->stopPlayback();
       openView(taggedView());
       closeView(infoView.get());
       closeView(tutorialView.get());
@@ -406,6 +425,7 @@ void FluvaneAppDelegate::receiveMsg(int code) {
       fluvaneSettings->hideLoginView();
       openView(settingsView.get());
       fluvaneSettings->activate();
+      if (recordingController) recordingController->hideViews();
       break;
     case 4001:
       if (settingsView->alpha() > 0) fluvaneSettings->saveSettings();
@@ -413,6 +433,11 @@ void FluvaneAppDelegate::receiveMsg(int code) {
       closeView(infoView.get());
       closeView(settingsView.get());
       closeView(tutorialView.get());
+      if (recordingController) recordingController->hideViews();
+      fluvaneSettings->hideLoginView();
+      // Back on the instrument: the recording toolbar returns when manual
+      // recording is (now) chosen.
+      showRecordingViewsIfManual();
       break;
     case 4002:
       totalRipplesCount++;

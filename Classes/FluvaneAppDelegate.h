@@ -26,22 +26,28 @@
 // help send them:
 //   100-103  forwarded to the main toolbar (hide, show, expand, collapse)
 //   300      help finished: playback off, the help closes, location starts,
-//            the blow hint shows
-//   301      help page changed: on page 4 the information screen closes and
-//            the toolbar collapses; on later pages the holes show playback;
+//            the blow hint shows, the recording toolbar shows (manual
+//            recording)
+//   301      help page changed: on page 4 the information screen closes,
+//            the toolbar collapses and the help tune plays; on other pages
+//            the tune stops and, after the first, the holes show playback;
 //            the help stays in front
-//   1001     left the globe: the blow hint again unless it was blown away
-//   1002     went to the globe: the blow hint closes
-//   1004     information: settings, tutorial, the tagged view (1337) and the
-//            hint close, the add-in loads, the information screen opens,
-//            the toolbar expands
+//   1001     left the globe: the blow hint again unless it was blown away;
+//            the recording toolbar shows (manual recording)
+//   1002     went to the globe: playback stops, the blow hint closes, the
+//            recording toolbar goes
+//   1004     information: playback stops; settings, tutorial, the tagged
+//            view (1337) and the hint close, the recording toolbar goes, the
+//            add-in loads, the information screen opens, the toolbar expands
 //   1005     information closed: the tagged view back, info and tutorial
-//            closed
+//            closed, the recording toolbar back (manual recording)
 //   1006     how to play: the help
-//   4000     settings: the tagged view, info and tutorial closed, the hint
-//            closed, settings open
+//   4000     settings: playback stops; the tagged view, info and tutorial
+//            closed, the hint closed, settings open, the recording toolbar
+//            goes
 //   4001     settings closed: the tagged view back, info, settings and
-//            tutorial closed
+//            tutorial closed, the recording toolbar goes (a recording
+//            stops) and comes back when manual recording is chosen
 //   4002     a breath ripple: after four while the hint shows, it is blown
 //            away (closed, and stays closed until resetBlowableHelp); the
 //            recording controller hears it too
@@ -126,7 +132,13 @@ class FluvaneAppDelegate : public VXAppDelegate {
   void openHelp();
   void closeHelp();
   void resetBlowableHelp();
-  bool hasUnsavedRecording() const { return false; }
+  // With manual recording chosen, the recording toolbar goes into the
+  // instrument screen below the main toolbar.
+  void showRecordingViewsIfManual();
+  // The recording controller's answer (the sign-in screen asks it).
+  bool hasUnsavedRecording() const {
+    return recordingController && recordingController->hasUnsavedRecording();
+  }
   void receiveMsg(int code) override;
   // The view tagged 1337 on the instrument screen (null before launch).
   platform::ui::View* taggedView() const;

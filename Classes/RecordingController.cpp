@@ -13,7 +13,11 @@
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
+#include "platform/ui/ActivityIndicator.h"
+#include "platform/ui/Animation.h"
+#include "platform/ui/Toolbar.h"
 #include "vxu/VXLog.h"
+#include "vxu/_ui/VXTransparentButton.h"
 #include "vxu/_ui/VXUIUtils.h"
 #include "vxu/vxall.h"
 
@@ -30,7 +34,84 @@ void onMain(const std::shared_ptr<RecordingController*>& self,
       });
 }
 
+constexpr double kPi = 3.14159265358979323846;
+
 }  // namespace
+
+void RecordingController::makeViews() {
+  using namespace platform::ui;
+  constexpr double kWidth = 320, kBarHeight = 44, kLabelHeight = 14;
+  // The toolbar is as tall as its bar and the captions under it, so that
+  // collapsing at the top edge takes both out of sight.
+  recordBar_ = std::make_shared<VXMainToolbar>(Rect(0, 0, kWidth, kBarHeight + kLabelHeight));
+  VXMainToolbar* bar = recordBar_.get();
+  struct Item {
+    const char* title;
+    int tag;
+    const char* image;
+  };
+  const Item items[] = {{"Record", 4003, "recording_tool.png"},
+                        {"Play", 4004, "play_tool.png"},
+                        {"Upload", 4005, "upload_tool.png"},
+                        {"Mail", 4006, "mail_tool.png"}};
+  std::vector<std::shared_ptr<BarItem>> list;
+  for (const Item& item : items) {
+    auto barItem = std::make_shared<BarItem>(
+        item.title, item.tag, [bar](BarItem& pressed) { bar->toolbarButtonPressed(pressed.tag()); });
+    if (ImageRef image = resourceImage(item.image)) barItem->setImage(image);
+    list.push_back(std::move(barItem));
+  }
+  auto toolbar = std::make_shared<Toolbar>(Rect(0, 0, kWidth, kBarHeight));
+  toolbar->setItems(std::move(list));
+  toolbar->setTintColor(Color{0.1, 0.1, 0.12, 1});  // opaque over the screen's title
+  // The top edge turns the expanded bar a half turn; the items are turned
+  // back inside it so that they read upright and in order.
+  toolbar->setTransform(AffineTransform::rotation(kPi));
+  auto holder = std::make_shared<View>(Rect(0, 0, kWidth, kBarHeight));
+  holder->addSubview(toolbar);
+  // The captions under the record and play items (a quarter of the width
+  // each).
+  auto labels = std::make_shared<View>(Rect(0, 0, kWidth, kLabelHeight));
+  labels->setUserInteractionEnabled(false);
+  auto caption = [&](double x) {
+    auto label = std::make_shared<Label>(Rect(x, 0, kWidth / 4, kLabelHeight));
+    label->setFont(Font::systemFont(11));
+    label->setTextColor(Color::white(0.85));
+    label->setTextAlignment(TextAlignment::Center);
+    label->setUserInteractionEnabled(false);
+    labels->addSubview(label);
+    return label;
+  };
+  recordLabel_ = caption(0);
+  playLabel_ = caption(kWidth / 4);
+  recordBar_->expandedToolBar = holder;
+  recordBar_->labels = labels;
+  recordBar_->addSubview(holder);
+  recordBar_->addSubview(labels);
+  recordBar_->awakeFromNib();
+  recordBar_->msgDelegate = this;
+
+  // The upload panel: a caption, the indicator and Cancel.
+  uploadView_ = std::make_shared<View>(Rect(70, 170, 180, 132));
+  uploadView_->setBackgroundColor(Color{0, 0, 0, 0.78});
+  auto title = std::make_shared<Label>(Rect(0, 10, 180, 20));
+  title->setText("Uploading melody");
+  title->setFont(Font::boldSystemFont(14));
+  title->setTextColor(Color::white());
+  title->setTextAlignment(TextAlignment::Center);
+  uploadView_->addSubview(title);
+  uploadIndicator_ = std::make_shared<ActivityIndicator>(Rect(71.5, 36, 37, 37));
+  uploadView_->addSubview(uploadIndicator_);
+  auto cancel = std::make_shared<VXTransparentButton>(Rect(40, 88, 100, 32));
+  cancel->setTitle(std::string("Cancel"));
+  cancel->setFont(Font::boldSystemFont(14));
+  cancel->addTarget(
+      [weak = std::weak_ptr<RecordingController*>(self_)](Control&) {
+        if (std::shared_ptr<RecordingController*> c = weak.lock()) (*c)->cancelButtonPressed();
+      },
+      kTouchUpInside);
+  uploadView_->addSubview(cancel);
+}
 
 RecordingController::RecordingController(FluvaneChipBridge* bridge, EAGLView* view,
                                          MessageHandlerDelegate* msgDelegate)
@@ -50,12 +131,19 @@ RecordingController::RecordingController(FluvaneChipBridge* bridge, EAGLView* vi
     onMain(self, [](RecordingController& c) { c.snippetPlabackEnded(); });
   };
   VCR_SetRecordingController(std::move(hooks));
+  makeViews();
   updateToolbarIcons();
 }
 
 RecordingController::~RecordingController() {
   VCR_SetRecordingController({});
   self_.reset();
+  // The views may outlive the controller in the screen: nothing of theirs
+  // reaches it any more.
+  recordBar_->msgDelegate = nullptr;
+  recordBar_->removeFromSuperview();
+  uploadIndicator_->stopAnimating();
+  uploadView_->removeFromSuperview();
   if (upload_) upload_->abort();
   uploadThread_.reset();  // joins: the aborted upload has ended
 }
@@ -183,6 +271,7 @@ void RecordingController::uploadRecordedSnippet() {
     updateToolbarIcons();
     return;
   }
+  openUploadView();
   if (!uploadThread_) uploadThread_ = std::make_unique<VXBackgroundThread>("SnippetUpload");
   uploadThread_->performSelectorInBackground([helper, copy] {
     bool ok = helper->uploadNow();
@@ -198,6 +287,7 @@ void RecordingController::uploadRecordedSnippet() {
 
 void RecordingController::currentHttpProgress(float progress) {
   if (progress != 1.0f) return;
+  closeUploadView();
   isUploadingMelody_ = false;
   getEmailDataForUploadedSnippet();
   vxlog().log("upload completed");
@@ -206,6 +296,7 @@ void RecordingController::currentHttpProgress(float progress) {
 
 void RecordingController::cancelSnippetUpload() {
   if (!isUploadingMelody_) return;
+  closeUploadView();
   if (upload_) upload_->abort();
   isUploadingMelody_ = false;
   updateToolbarIcons();
@@ -273,10 +364,54 @@ void RecordingController::alertView(int buttonIndex) {
   }
 }
 
-void RecordingController::fadeToolbar(bool fade) { fadedBar_ = fade; }
+void RecordingController::openUploadView() {
+  if (view_) openSubView(uploadView_, view_, nullptr, true);
+  uploadIndicator_->startAnimating();
+}
+
+void RecordingController::closeUploadView() {
+  uploadIndicator_->stopAnimating();
+  if (!uploadView_->superview()) return;
+  closeSubView(uploadView_.get(), [weak = std::weak_ptr<RecordingController*>(self_)](
+                                      const std::string&, bool finished, void* context) {
+    if (std::shared_ptr<RecordingController*> c = weak.lock()) {
+      (*c)->animationDidStop(static_cast<platform::ui::View*>(context), finished);
+    }
+  });
+}
+
+void RecordingController::animationDidStop(platform::ui::View* view, bool) {
+  if (view && view->alpha() == 0) view->removeFromSuperview();
+}
+
+void RecordingController::insertViewsInside(EAGLView* view, const platform::ui::View* sibling) {
+  view_ = view;
+  if (!view) return;
+  if (sibling && sibling->superview() == view) {
+    view->insertSubviewBelow(recordBar_, sibling);
+  } else {
+    view->addSubview(recordBar_);
+  }
+  recordBar_->setUILocation(1);
+  recordBar_->receiveMsg(kVXMsgExpandToolbar);
+  fadedBar_ = false;
+  updateToolbarIcons();
+}
+
+void RecordingController::hideViews() {
+  stopRecording();
+  recordBar_->removeFromSuperview();
+  if (view_) view_->setRecording(isRecording_);
+  updateToolbarIcons();
+}
+
+void RecordingController::fadeToolbar(bool fade) {
+  recordBar_->receiveMsg(fade ? kVXMsgCollapseToolbar : kVXMsgExpandToolbar);
+}
 
 void RecordingController::updateToolbarIcons() {
   const bool has = recording_ != nullptr;
+  const Buttons before = buttons_;
   buttons_.record = !isPlaying_ && !isUploadingMelody_;
   buttons_.play = !isRecording_ && has;
   buttons_.upload = !isRecording_ && !isPlaying_ && has && !hasUploadedMelody_;
@@ -285,6 +420,20 @@ void RecordingController::updateToolbarIcons() {
   buttons_.playImage = isPlaying_ ? "stop_tool.png" : "play_tool.png";
   buttons_.recordLabel = isRecording_ ? "stop" : "record";
   buttons_.playLabel = isPlaying_ ? "stop" : "play";
+  platform::ui::View* bar = recordBar_.get();
+  // An image is read from the resources only when it changes (the
+  // controller updates on every breath ripple).
+  auto changed = [this](const std::string& was, const std::string& now) {
+    return imagesShown_ && was == now ? std::nullopt : std::optional<std::string>(now);
+  };
+  updateUIBarItem(bar, 4003, buttons_.record, changed(before.recordImage, buttons_.recordImage));
+  updateUIBarItem(bar, 4004, buttons_.play, changed(before.playImage, buttons_.playImage));
+  imagesShown_ = true;
+  updateUIBarItem(bar, 4005, buttons_.upload);
+  updateUIBarItem(bar, 4006, buttons_.email);
+  recordLabel_->setText(buttons_.recordLabel);
+  playLabel_->setText(buttons_.playLabel);
+  bar->setNeedsDisplay();
 }
 
 void RecordingController::receiveMsg(int code) {
@@ -294,6 +443,7 @@ void RecordingController::receiveMsg(int code) {
       if (ripplesToSkip_ > 0) {
         ripplesToSkip_--;
       } else {
+        fadedBar_ = true;
         fadeToolbar(true);
       }
       break;
@@ -322,7 +472,10 @@ void RecordingController::receiveMsg(int code) {
       emailSnippet();
       break;
     case 4007:
-      if (fadedBar_) fadeToolbar(false);
+      if (fadedBar_) {
+        fadedBar_ = false;
+        fadeToolbar(false);
+      }
       break;
     default:
       break;

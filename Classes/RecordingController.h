@@ -4,7 +4,17 @@
 // of a recording with the service's reply kept for the mail, and the alerts
 // that go with them (erase warning, maximum length, upload error or done,
 // the mail offer). What the buttons may do is worked out by
-// updateToolbarIcons into buttons(); the toolbar shows that state.
+// updateToolbarIcons into buttons() and shown on the recording toolbar.
+//
+// Its views: recordBar, a collapsible toolbar (location 1, the top edge)
+// whose four items carry the codes 4003-4006 as tags and send them to the
+// controller, with a caption under the record and play items; and
+// uploadView, a panel with a spinning indicator and a Cancel button shown
+// over the instrument screen while an upload runs (faded in, and faded out
+// then removed when it ends). insertViewsInside puts the toolbar into the
+// instrument screen expanded; hideViews stops any recording and takes it
+// away; while the player blows the toolbar collapses (103) and it expands
+// (102) when the breath has run down.
 //
 // It registers with the recorder (VCR_SetRecordingController) while it
 // exists: a finished recording arrives on the upload thread and the end of
@@ -26,12 +36,17 @@
 #include "Classes/FluvaneWebCalls.h"
 #include "vxu/VXBackgroundThread.h"
 #include "vxu/VXHttp.h"
+#include "vxu/_ui/VXMainToolbar.h"
 
 class FluvaneChipBridge;
 class EAGLView;
-class MessageHandlerDelegate;
 
-class RecordingController : public VXHttpProgressListener {
+namespace platform::ui {
+class ActivityIndicator;
+class Label;
+}  // namespace platform::ui
+
+class RecordingController : public VXHttpProgressListener, public MessageHandlerDelegate {
  public:
   enum AlertState { kNone = 0, kEmailOffer, kEraseWarning, kMaxLength, kUploadError, kUploaded };
 
@@ -71,10 +86,27 @@ class RecordingController : public VXHttpProgressListener {
   // without a recording or when it cannot be written.
   bool writeSnippet() const;
   void updateToolbarIcons();
-  void receiveMsg(int code);
+  void receiveMsg(int code) override;
   void currentHttpProgress(float progress) override;
   void getEmailDataForUploadedSnippet();
   void alertView(int buttonIndex);
+  void cancelButtonPressed() { cancelSnippetUpload(); }
+
+  // The views. insertViewsInside: view becomes the instrument screen the
+  // controller works with; the toolbar goes into it below sibling (on top
+  // when sibling is not one of its subviews), at the top edge, expanded.
+  void insertViewsInside(EAGLView* view, const platform::ui::View* sibling);
+  void hideViews();
+  // YES collapses the toolbar (103), NO expands it (102).
+  void fadeToolbar(bool fade);
+  // The end of the upload view's fade: the view leaves its parent unless it
+  // was opened again meanwhile.
+  void animationDidStop(platform::ui::View* view, bool finished);
+  VXMainToolbar* recordBar() const { return recordBar_.get(); }
+  platform::ui::View* uploadView() const { return uploadView_.get(); }
+  platform::ui::ActivityIndicator* uploadIndicatorView() const { return uploadIndicator_.get(); }
+  const platform::ui::Label* recordLabel() const { return recordLabel_.get(); }
+  const platform::ui::Label* playLabel() const { return playLabel_.get(); }
 
   // State, for the toolbar and tests.
   const Buttons& buttons() const { return buttons_; }
@@ -91,7 +123,9 @@ class RecordingController : public VXHttpProgressListener {
  private:
   void showAlert(AlertState state, const std::string& title, const std::string& message,
                  const char* cancel, const char* other);
-  void fadeToolbar(bool fade);
+  void makeViews();
+  void openUploadView();
+  void closeUploadView();
 
   FluvaneChipBridge* bridge_;
   EAGLView* view_;
@@ -107,6 +141,11 @@ class RecordingController : public VXHttpProgressListener {
   AlertState alertState_ = kNone;
   int ripplesToSkip_ = 0;
   Buttons buttons_;
+  bool imagesShown_ = false;  // the bar shows buttons_'s images
+  std::shared_ptr<VXMainToolbar> recordBar_;
+  std::shared_ptr<platform::ui::Label> recordLabel_, playLabel_;
+  std::shared_ptr<platform::ui::View> uploadView_;
+  std::shared_ptr<platform::ui::ActivityIndicator> uploadIndicator_;
   std::shared_ptr<RecordingController*> self_;  // the posted calls hold it weakly
 };
 

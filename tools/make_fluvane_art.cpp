@@ -9,6 +9,9 @@
 //    the microphone at the bottom; touch the yellow area at the top left).
 //  - toolbar_globe.png, toolbar_info.png, toolbar_settings.png,
 //    toolbar_help.png: the toolbar's icons, white line art.
+//  - recording_tool.png, stop_tool.png, play_tool.png, upload_tool.png,
+//    mail_tool.png: the recording toolbar's icons (a red dot, a square, a
+//    triangle, an arrow up out of a tray, an envelope).
 //  - help0.png .. help5.png: the help pages: the instrument screen drawn off
 //    screen by the instrument graphics themselves (in the state each page
 //    explains), with a title and a caption over it.
@@ -222,6 +225,46 @@ bool writeToolbarIcons(const std::string& dir) {
          c.lineTo(22, 29);
          c.drawPath(PathMode::Stroke);
          c.fillRect(Rect(20, 33, 4, 4));
+       }},
+      {"recording_tool.png",
+       [](Canvas& c) {
+         c.setFillColor(Color{0.9, 0.12, 0.1, 1});
+         c.beginPath();
+         c.addRoundedRect(Rect(10, 10, 24, 24), 12);
+         c.drawPath(PathMode::Fill);
+       }},
+      {"stop_tool.png", [](Canvas& c) { c.fillRect(Rect(12, 12, 20, 20)); }},
+      {"play_tool.png",
+       [](Canvas& c) {
+         c.beginPath();
+         c.moveTo(14, 10);
+         c.lineTo(34, 22);
+         c.lineTo(14, 34);
+         c.closePath();
+         c.drawPath(PathMode::Fill);
+       }},
+      {"upload_tool.png",
+       [](Canvas& c) {
+         c.beginPath();
+         c.moveTo(22, 28);
+         c.lineTo(22, 8);
+         c.moveTo(14, 16);
+         c.lineTo(22, 8);
+         c.lineTo(30, 16);
+         c.moveTo(8, 26);
+         c.lineTo(8, 36);
+         c.lineTo(36, 36);
+         c.lineTo(36, 26);
+         c.drawPath(PathMode::Stroke);
+       }},
+      {"mail_tool.png",
+       [](Canvas& c) {
+         c.beginPath();
+         c.addRect(Rect(7, 12, 30, 20));
+         c.moveTo(7, 12);
+         c.lineTo(22, 24);
+         c.lineTo(37, 12);
+         c.drawPath(PathMode::Stroke);
        }},
   };
   for (const Icon& icon : icons) {

@@ -17,6 +17,7 @@
 #include "platform/RemoteIOUnit.h"
 #include "platform/RunLoop.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Selectors.h"
 #include "vxu/VXOB_File.h"
 #include "vxu/VXUtils.h"
 #include "vxu/vxall.h"
@@ -139,3 +140,85 @@ TEST_F(FluvaneLaunchTest, TerminatingStopsAndJoinsTheEngineBeforeItsScriptsGo) {
 }
 
 }  // namespace
+
+// With manual recording chosen the recording toolbar is on the instrument
+// below the main toolbar from the launch; it goes with the globe, the
+// information and the settings screens and comes back with the instrument,
+// and its record button reaches the scripts' manual record key.
+TEST_F(FluvaneLaunchTest, ManualRecordingPutsItsToolbarOnTheInstrument) {
+  FluvanePreferences& prefs = FluvanePreferences::standardFluvanePreferences();
+  const int upload = prefs.enableMelodyUpload();
+  prefs.setEnableMelodyUpload(2);
+  ASSERT_NO_FATAL_FAILURE(launchUntilReady());
+  RecordingController& recorder = *delegate->recordingController;
+  VXMainToolbar* bar = recorder.recordBar();
+  // In the instrument screen, under the main toolbar.
+  auto shown = [&] {
+    const auto& views = delegate->glView->subviews();
+    bool below = false;
+    for (const auto& v : views) {
+      if (v.get() == bar) below = true;
+      if (v == delegate->mainToolbar) return below;
+    }
+    return false;
+  };
+  EXPECT_TRUE(shown());
+  const char* key = "Fluvane: manual record command";
+  recorder.receiveMsg(4003);
+  EXPECT_EQ(Vexel_Integration::instance().get_int(key), 1);
+  const struct {
+    int code;
+    bool shownAfter;
+  } steps[] = {{1002, false}, {1001, true}, {1004, false}, {1005, true}, {4000, false}};
+  for (const auto& step : steps) {
+    delegate->receiveMsg(step.code);
+    EXPECT_EQ(shown(), step.shownAfter) << step.code;
+    EXPECT_FALSE(recorder.isRecording()) << step.code;
+  }
+  EXPECT_EQ(Vexel_Integration::instance().get_int(key), 2);  // the screen change stopped it
+  // In the settings the player chooses how melodies go; closing them shows
+  // the toolbar only for manual recording.
+  VXSubItem found = getSubItemWithTag(delegate->settingsView.get(),
+                                      SettingsViewController::kRecordModeTag);
+  auto* melodies = dynamic_cast<platform::ui::SegmentedControl*>(found.view);
+  ASSERT_NE(melodies, nullptr);
+  for (int segment : {2, 1, 2}) {
+    delegate->receiveMsg(4000);
+    melodies->setSelectedSegmentIndex(segment);
+    melodies->sendActionsForControlEvents(platform::ui::kValueChanged);
+    delegate->receiveMsg(4001);
+    EXPECT_EQ(shown(), segment == 2) << segment;
+  }
+  // The sign-in screen's question reaches the controller.
+  EXPECT_FALSE(delegate->hasUnsavedRecording());
+  recorder.recordedSnipet(std::make_unique<FluvaneSnippet>());
+  EXPECT_TRUE(delegate->hasUnsavedRecording());
+  prefs.setEnableMelodyUpload(upload);
+}
+
+TEST_F(FluvaneLaunchTest, AutomaticUploadLeavesTheRecordingToolbarOut) {
+  FluvanePreferences::standardFluvanePreferences().setEnableMelodyUpload(1);
+  ASSERT_NO_FATAL_FAILURE(launchUntilReady());
+  EXPECT_EQ(delegate->recordingController->recordBar()->superview(), nullptr);
+}
+
+// The help's fifth page plays the help tune; turning the page stops it, and
+// the tune's end turns to the next page.
+TEST_F(FluvaneLaunchTest, TheHelpTunePlaysOnItsPageAndItsEndTurnsThePage) {
+  ASSERT_NO_FATAL_FAILURE(launchUntilReady());
+  RecordingController& recorder = *delegate->recordingController;
+  VXImageSequenceController& help = *delegate->helpController;
+  delegate->receiveMsg(1006);
+  ASSERT_EQ(help.currentImageIndex(), 0);
+  for (int i = 0; i < 4; i++) help.nextImage();
+  ASSERT_EQ(help.currentImageIndex(), 4);
+  EXPECT_TRUE(recorder.isPlaying());
+  EXPECT_TRUE(delegate->glView->isPlaying());
+  help.nextImage();
+  EXPECT_FALSE(recorder.isPlaying());
+  help.previousImage();
+  ASSERT_TRUE(recorder.isPlaying());
+  recorder.snippetPlabackEnded();
+  EXPECT_FALSE(recorder.isPlaying());
+  EXPECT_EQ(help.currentImageIndex(), 5);
+}
