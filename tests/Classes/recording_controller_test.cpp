@@ -12,6 +12,7 @@
 #include "Classes/FluvaneRecordings.h"
 #include "Classes/FluvaneStats.h"
 #include "fluvane_service.h"
+#include "recording_test_support.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
@@ -23,13 +24,6 @@
 using platform::RunLoop;
 
 namespace {
-
-std::unique_ptr<FluvaneSnippet> aRecording() {
-  auto s = std::make_unique<FluvaneSnippet>();
-  s->snapshots = {{0.0f, 15}, {800.0f, 7}};
-  prepare(*s);
-  return s;
-}
 
 template <typename Done>
 bool waitFor(Done done) {

@@ -15,6 +15,7 @@
 #include "Classes/FluvaneStats.h"
 #include "Classes/RecordingController.h"
 #include "fluvane_service.h"
+#include "Classes/recording_test_support.h"
 #include "platform/AlertPresenter.h"
 #include "platform/ui/ActivityIndicator.h"
 #include "platform/ui/Controls.h"
@@ -28,13 +29,6 @@ using platform::ui::Rect;
 using platform::ui::View;
 
 namespace {
-
-std::unique_ptr<FluvaneSnippet> aRecording() {
-  auto s = std::make_unique<FluvaneSnippet>();
-  s->snapshots = {{0.0f, 15}, {800.0f, 7}};
-  prepare(*s);
-  return s;
-}
 
 // Where a view lies on the screen (its frame in window coordinates).
 Rect onScreen(const View& v) {
