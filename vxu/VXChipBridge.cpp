@@ -135,6 +135,7 @@ void VXChipBridge::startChipWithScripts(const std::vector<std::string>& names) {
   if (engine_.joinable()) engine_.join();
   VXEngineHost::clearStopRequest();
   alive_ = true;
+  purged_ = false;
   {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->running = true;
@@ -225,7 +226,7 @@ bool VXChipBridge::shutdownChip(double timeoutSeconds) {
     engine_.join();
   }
   paused_ = false;
-  VXOB_cleanUpTempfiles();
+  purgeScriptsOnce();
   return true;
 }
 
@@ -237,7 +238,13 @@ void VXChipBridge::shutdownChip() {
   // The engine thread frees its machine itself once it has stopped.
   if (engine_.joinable() && engine_.get_id() != std::this_thread::get_id()) engine_.join();
   paused_ = false;
+  purgeScriptsOnce();
+}
+
+void VXChipBridge::purgeScriptsOnce() {
+  if (purged_) return;
   VXOB_cleanUpTempfiles();
+  purged_ = true;
 }
 
 void VXChipBridge::chipReady() { announce(true); }

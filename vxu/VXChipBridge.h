@@ -19,7 +19,8 @@
 // A name the embedded-file registry does not know is skipped, logged, never
 // handed to the engine. shutdownChip() asks a running engine to stop (see
 // VXEngineHost), waits for its thread to end (the engine frees its machine
-// itself), then deletes the temporary scripts. alive and paused are read
+// itself), then deletes the temporary scripts (once after each start: the
+// application and its destructor may both shut down). alive and paused are read
 // and written across threads, so they are atomics.
 //
 // Threads: made, started, paused, resumed, muted and shut down on the main
@@ -101,11 +102,13 @@ class VXChipBridge {
   void setDelegate(VXChipBridgeDelegate* delegate);
 
  private:
+  void purgeScriptsOnce();
   struct Shared;
   void announce(bool ready);  // posts the delegate's call to the main loop
   bool setCategory(unsigned int category, const char* note);
 
   std::atomic<bool> alive_{false};
+  bool purged_ = false;  // main thread: the scripts were deleted since the last start
   std::atomic<bool> paused_{false};
   bool allowRouteSwitch_ = false;
   bool allowRouteSwitchIsSet_ = false;

@@ -149,9 +149,12 @@ TEST_F(VXChipBridgeTest, ReadyKeyMicPowerPauseResumeAndShutdownWhileRunning) {
   EXPECT_FALSE(unit->isRunning());
   RunLoop::main().runUntilIdle();
   EXPECT_EQ(delegate.finished, 1);
-  // After the engine, pause and resume do nothing.
+  // After the engine, pause and resume do nothing; a second shutdown has
+  // nothing left to delete.
   bridge.pauseChip();
   EXPECT_FALSE(bridge.paused());
+  lines = printed_lines([&] { bridge.shutdownChip(); });
+  EXPECT_FALSE(contains(lines, "purging tmp files"));
 }
 
 TEST_F(VXChipBridgeTest, AnUnknownScriptIsSkippedNotHandedOn) {
