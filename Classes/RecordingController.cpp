@@ -258,7 +258,9 @@ bool RecordingController::writeSnippet() const {
 }
 
 void RecordingController::uploadRecordedSnippet() {
-  if (!recording_) return;
+  // One upload at a time: a second would take the place of the first,
+  // whose reply would then be read from the second (none yet: an error).
+  if (!recording_ || isUploadingMelody_) return;
   isUploadingMelody_ = true;
   auto helper = std::make_shared<SnippetUploadHelper>();
   helper->setHttpProgressListener(this);

@@ -152,6 +152,25 @@ TEST_F(RecordingControllerTest, EmailBeforeUploadUploadsThenOffersTheMail) {
   EXPECT_EQ(FluvaneStats::defaultFluvaneStats().manualUploads(), 1u);
 }
 
+TEST_F(RecordingControllerTest, PressesDuringAnUploadWaitForIt) {
+  ConfiguredService service;
+  stub::FluvaneService model(service.stub, SHA_HASH_SECRET);
+  stub::Reply held = stub::Reply::text("Your melody\nhttp://example.org/1");
+  held.hold = true;
+  service.stub.on("/fluvane/uploadsnippet/", held);
+  controller_->recordedSnipet(aRecording());
+  controller_->receiveMsg(4005);
+  ASSERT_TRUE(service.stub.waitForRequests(1));
+  controller_->receiveMsg(4005);
+  controller_->receiveMsg(4006);  // mail once it is up
+  service.stub.release();
+  ASSERT_TRUE(waitFor([&] { return !controller_->isUploading(); }));
+  // The reply read is the first upload's own.
+  EXPECT_TRUE(controller_->hasUploadedMelody());
+  EXPECT_EQ(controller_->emailSubject(), "Your melody");
+  EXPECT_EQ(controller_->alertState(), RecordingController::kEmailOffer);
+}
+
 TEST_F(RecordingControllerTest, AReplyWithoutANewlineLeavesUploadEnabled) {
   ConfiguredService service;
   service.stub.on("/fluvane/uploadsnippet/", stub::Reply::text("just one line"));
