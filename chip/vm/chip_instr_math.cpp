@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "chip/vm/chip_instr_ops.h"
 #include "chip/vm/chip_instr_stack.h"
 #include "chip/vm/chip_vm.h"
 
@@ -11,19 +12,8 @@
 // the copies compile to single loads and stores).
 namespace {
 
-const size_t WORD = sizeof(t_CPWORD);
-const size_t FLOAT = sizeof(t_CPFLOAT);
+using namespace chip_ops;
 const size_t PAIR = 2 * sizeof(t_CPFLOAT);
-
-// An int's word holds it sign-extended; reading keeps the low 32 bits.
-inline t_CPINT word_int(t_CPWORD word) { return static_cast<t_CPINT>(word); }
-inline t_CPINT load_int(const unsigned char* p) { return word_int(chip_load<t_CPWORD>(p)); }
-inline void store_int(unsigned char* p, t_CPINT value) { chip_store<t_CPWORD>(p, value); }
-
-// The address of a variable, from its word.
-inline unsigned char* load_addr(const unsigned char* p) {
-  return reinterpret_cast<unsigned char*>(chip_load<t_CPUWORD>(p));
-}
 
 // Two doubles: complex (re, im) or polar (modulus, phase).
 struct Pair {
@@ -34,14 +24,8 @@ static_assert(sizeof(Pair) == 2 * sizeof(t_CPFLOAT));
 static_assert(sizeof(t_CPCOMPLEX) == sizeof(Pair) && sizeof(t_CPPOLAR) == sizeof(Pair));
 
 // ---------------------------------------------------------------------------
-// int arithmetic: 32-bit wrapping, computed on the unsigned patterns.
-
-inline t_CPINT wrap(uint32_t bits) { return static_cast<t_CPINT>(bits); }
-inline uint32_t bits(t_CPINT value) { return static_cast<uint32_t>(value); }
-
-inline t_CPINT add_int(t_CPINT l, t_CPINT r) { return wrap(bits(l) + bits(r)); }
-inline t_CPINT minus_int(t_CPINT l, t_CPINT r) { return wrap(bits(l) - bits(r)); }
-inline t_CPINT times_int(t_CPINT l, t_CPINT r) { return wrap(bits(l) * bits(r)); }
+// int arithmetic: 32-bit wrapping (add, minus and times are shared with the
+// machine's decoded loop, chip_instr_ops.h).
 
 // Division by zero gives 0 (and the remainder the left operand); a divisor
 // of -1 is a negation, which wraps INT_MIN to itself instead of trapping.
@@ -84,10 +68,7 @@ inline t_CPINT shift_right_arithmetic(t_CPINT l, t_CPINT r) {
 // Pops right, replaces left with op(left, right).
 template <typename Op>
 inline void int_binary(Chip_VM_Shred* shred, Op op) {
-  unsigned char*& sp = shred->reg->sp;
-  sp -= WORD;
-  t_CPINT right = load_int(sp);
-  store_int(sp - WORD, op(load_int(sp - WORD), right));
+  chip_ops::int_binary(shred->reg->sp, op);
 }
 
 // Pops the target's address and the value; stores and pushes
@@ -108,10 +89,7 @@ inline void int_assign(Chip_VM_Shred* shred, Op op) {
 
 template <typename Op>
 inline void float_binary(Chip_VM_Shred* shred, Op op) {
-  unsigned char*& sp = shred->reg->sp;
-  sp -= FLOAT;
-  t_CPFLOAT right = chip_load<t_CPFLOAT>(sp);
-  chip_store<t_CPFLOAT>(sp - FLOAT, op(chip_load<t_CPFLOAT>(sp - FLOAT), right));
+  chip_ops::float_binary(shred->reg->sp, op);
 }
 
 template <typename Op>
@@ -125,10 +103,6 @@ inline void float_assign(Chip_VM_Shred* shred, Op op) {
   chip_store<t_CPFLOAT>(value, result);
 }
 
-inline t_CPFLOAT add_float(t_CPFLOAT l, t_CPFLOAT r) { return l + r; }
-inline t_CPFLOAT minus_float(t_CPFLOAT l, t_CPFLOAT r) { return l - r; }
-inline t_CPFLOAT times_float(t_CPFLOAT l, t_CPFLOAT r) { return l * r; }
-inline t_CPFLOAT divide_float(t_CPFLOAT l, t_CPFLOAT r) { return l / r; }
 inline t_CPFLOAT mod_float(t_CPFLOAT l, t_CPFLOAT r) { return std::fmod(l, r); }
 
 // ---------------------------------------------------------------------------
@@ -183,23 +157,15 @@ inline Pair divide_polar(Pair l, Pair r) { return {l.a / r.a, l.b - r.b}; }
 // Pops right and left values of type T; pushes int 1 or 0.
 template <typename T, typename Test>
 inline void compare(Chip_VM_Shred* shred, Test test) {
-  unsigned char*& sp = shred->reg->sp;
-  sp -= 2 * sizeof(T);
-  t_CPINT result = test(chip_load<T>(sp), chip_load<T>(sp + sizeof(T))) ? 1 : 0;
-  store_int(sp, result);
-  sp += WORD;
+  chip_ops::compare<T>(shred->reg->sp, test);
 }
 
 // Pops right and left values of type T; jumps when test holds.
 template <typename T, typename Test>
 inline void branch(Chip_VM_Shred* shred, t_CPUWORD target, Test test) {
-  unsigned char*& sp = shred->reg->sp;
-  sp -= 2 * sizeof(T);
-  if (test(chip_load<T>(sp), chip_load<T>(sp + sizeof(T)))) shred->next_pc = static_cast<t_CPUINT>(target);
+  if (branch_taken<T>(shred->reg->sp, test)) shred->next_pc = static_cast<t_CPUINT>(target);
 }
 
-inline bool int_eq(t_CPWORD l, t_CPWORD r) { return word_int(l) == word_int(r); }
-inline bool int_neq(t_CPWORD l, t_CPWORD r) { return word_int(l) != word_int(r); }
 
 // ---------------------------------------------------------------------------
 // conversions
@@ -230,12 +196,7 @@ inline void push_zero(unsigned char*& sp) {
 // Steps the int variable whose address is on top by delta; pushes the new
 // value (pre) or the old one.
 inline void step_int(Chip_VM_Shred* shred, t_CPINT delta, bool pre) {
-  unsigned char* sp = shred->reg->sp - WORD;
-  unsigned char* target = load_addr(sp);
-  t_CPINT old = load_int(target);
-  t_CPINT stepped = add_int(old, delta);
-  store_int(target, stepped);
-  store_int(sp, pre ? stepped : old);
+  chip_ops::step_int(shred->reg->sp, delta, pre);
 }
 
 }  // namespace
@@ -356,41 +317,41 @@ void Chip_Instr_Or::execute(Chip_VM*, Chip_VM_Shred* shred) {
 // comparisons
 
 void Chip_Instr_Lt_int::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  int_binary(shred, [](t_CPINT l, t_CPINT r) -> t_CPINT { return l < r; });
+  int_binary(shred, lt<t_CPINT>);
 }
 void Chip_Instr_Gt_int::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  int_binary(shred, [](t_CPINT l, t_CPINT r) -> t_CPINT { return l > r; });
+  int_binary(shred, gt<t_CPINT>);
 }
 void Chip_Instr_Le_int::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  int_binary(shred, [](t_CPINT l, t_CPINT r) -> t_CPINT { return l <= r; });
+  int_binary(shred, le<t_CPINT>);
 }
 void Chip_Instr_Ge_int::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  int_binary(shred, [](t_CPINT l, t_CPINT r) -> t_CPINT { return l >= r; });
+  int_binary(shred, ge<t_CPINT>);
 }
 void Chip_Instr_Eq_int::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  int_binary(shred, [](t_CPINT l, t_CPINT r) -> t_CPINT { return l == r; });
+  int_binary(shred, eq<t_CPINT>);
 }
 void Chip_Instr_Neq_int::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  int_binary(shred, [](t_CPINT l, t_CPINT r) -> t_CPINT { return l != r; });
+  int_binary(shred, neq<t_CPINT>);
 }
 
 void Chip_Instr_Lt_double::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  compare<t_CPFLOAT>(shred, [](t_CPFLOAT l, t_CPFLOAT r) { return l < r; });
+  compare<t_CPFLOAT>(shred, lt<t_CPFLOAT>);
 }
 void Chip_Instr_Gt_double::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  compare<t_CPFLOAT>(shred, [](t_CPFLOAT l, t_CPFLOAT r) { return l > r; });
+  compare<t_CPFLOAT>(shred, gt<t_CPFLOAT>);
 }
 void Chip_Instr_Le_double::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  compare<t_CPFLOAT>(shred, [](t_CPFLOAT l, t_CPFLOAT r) { return l <= r; });
+  compare<t_CPFLOAT>(shred, le<t_CPFLOAT>);
 }
 void Chip_Instr_Ge_double::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  compare<t_CPFLOAT>(shred, [](t_CPFLOAT l, t_CPFLOAT r) { return l >= r; });
+  compare<t_CPFLOAT>(shred, ge<t_CPFLOAT>);
 }
 void Chip_Instr_Eq_double::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  compare<t_CPFLOAT>(shred, [](t_CPFLOAT l, t_CPFLOAT r) { return l == r; });
+  compare<t_CPFLOAT>(shred, eq<t_CPFLOAT>);
 }
 void Chip_Instr_Neq_double::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  compare<t_CPFLOAT>(shred, [](t_CPFLOAT l, t_CPFLOAT r) { return l != r; });
+  compare<t_CPFLOAT>(shred, neq<t_CPFLOAT>);
 }
 
 // ---------------------------------------------------------------------------

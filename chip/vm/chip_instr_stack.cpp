@@ -9,6 +9,7 @@
 
 #include "chip/types/chip_type.h"
 #include "chip/util/chip_errmsg.h"
+#include "chip/vm/chip_instr_ops.h"
 #include "chip/vm/chip_oo.h"
 #include "chip/vm/chip_ugen.h"
 
@@ -134,8 +135,7 @@ inline Chip_Object* this_of(Chip_VM_Shred* shred) {
 // Pops the address and stores the value of type T on top there.
 template <typename T>
 inline void assign_top(Chip_Shred_Stack* reg) {
-  void* addr = chip_pop_ptr<void>(reg);
-  chip_store<T>(addr, chip_top<T>(reg));
+  chip_ops::assign_top<T>(reg->sp);
 }
 
 }  // namespace

@@ -15,8 +15,10 @@
 #include "chip/util/chip_errmsg.h"
 #include "chip/vm/chip_instr.h"
 #include "chip/vm/chip_instr_call.h"
+#include "chip/vm/chip_instr_ops.h"
 #include "chip/vm/chip_instr_stack.h"
 #include "chip/vm/chip_ugen.h"
+#include "chip/vm/chip_vm_decode.h"
 #include "chip/vm/digiio_device.h"
 #include "chip/vm/ugen_multi.h"
 
@@ -36,9 +38,12 @@ Chip_VM_Code::Chip_VM_Code()
       reg_depth(0),
       need_this(FALSE),
       native_func(nullptr),
-      native_func_type(NATIVE_NONE) {}
+      native_func_type(NATIVE_NONE),
+      decoded(nullptr) {}
 
 Chip_VM_Code::~Chip_VM_Code() {
+  delete[] decoded;
+  decoded = nullptr;
   if (instr) {
     for (t_CPUINT i = 0; i < num_instr; i++) delete instr[i];
     delete[] instr;
@@ -896,30 +901,7 @@ void Chip_VM::run_shred(Chip_VM_Shred* shred) {
   m_executing = shred;
 
   try {
-    // A stop or an abort is looked for when the shred starts running and at
-    // every jump back and call (next_pc not past pc: a call enters at 0):
-    // code that does neither runs straight to its end or to its next wait,
-    // so a request is seen as soon as anything could repeat, and the loop
-    // itself stays a call and a test.
-    t_CPBOOL check = TRUE;
-    for (;;) {
-      if (check) {
-        if (m_stop_requested) break;
-        if (shred->is_abort || m_abort_requested.exchange(FALSE, std::memory_order_relaxed)) {
-          EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
-          shred->is_done = TRUE;
-          shred->is_running = FALSE;
-          break;
-        }
-      }
-      const t_CPUINT pc = shred->pc;
-      shred->instr[pc]->execute(this, shred);
-      const t_CPUINT next = shred->next_pc;
-      shred->pc = next;
-      shred->next_pc = next + 1;
-      if (!shred->is_running) break;
-      check = next <= pc;
-    }
+    run_decoded(shred);
   } catch (const std::bad_alloc&) {
     // Whatever the instruction was making could not be made: the shred
     // ends (its stacks go with it), the machine goes on.
@@ -933,6 +915,244 @@ void Chip_VM::run_shred(Chip_VM_Shred* shred) {
     shred->is_running = FALSE;
   }
   m_executing = nullptr;
+}
+
+void Chip_VM::run_decoded(Chip_VM_Shred* shred) {
+  using namespace chip_ops;
+  // Threaded: each operation ends by going straight to the next one's
+  // handler (one indirect jump per operation, each predicted on its own).
+  // The loop keeps the shred's place, the register stack's top and the
+  // frame's and the file's variables in locals; they go back to the shred
+  // before any instruction runs through its own execute (which may call,
+  // return, yield or fail) and are read again after it, and whenever the
+  // loop leaves.
+  static const void* const kHandlers[] = {
+      &&op_execute,
+      &&op_push_imm,
+      &&op_push_imm2,
+      &&op_push_mem,
+      &&op_push_mem2,
+      &&op_push_mem_addr,
+      &&op_push_base,
+      &&op_push_base2,
+      &&op_push_base_addr,
+      &&op_pop,
+      &&op_assign,
+      &&op_assign2,
+      &&op_add_int,
+      &&op_minus_int,
+      &&op_times_int,
+      &&op_lt_int,
+      &&op_gt_int,
+      &&op_le_int,
+      &&op_ge_int,
+      &&op_eq_int,
+      &&op_neq_int,
+      &&op_preinc_int,
+      &&op_postinc_int,
+      &&op_predec_int,
+      &&op_postdec_int,
+      &&op_add_float,
+      &&op_minus_float,
+      &&op_times_float,
+      &&op_divide_float,
+      &&op_lt_float,
+      &&op_gt_float,
+      &&op_le_float,
+      &&op_ge_float,
+      &&op_eq_float,
+      &&op_neq_float,
+      &&op_branch_eq_int,
+      &&op_branch_neq_int,
+      &&op_goto};
+  static_assert(sizeof kHandlers / sizeof *kHandlers == CHIP_OP_COUNT, "one handler per op");
+  Chip_VM_Code* code = shred->code;
+  const Chip_Decoded* ops = chip_decoded(code);
+  t_CPUINT pc = shred->pc;
+  t_CPUINT next = pc + 1;
+  const Chip_Decoded* d = nullptr;
+  unsigned char* sp = shred->reg->sp;
+  unsigned char* mem = shred->mem->sp;
+  unsigned char* base = shred->base_ref ? shred->base_ref->stack : nullptr;
+  auto keep = [&](t_CPUINT at) {
+    shred->pc = at;
+    shred->next_pc = at + 1;
+    shred->reg->sp = sp;
+  };
+
+// On to the instruction after this one.
+#define CHIP_NEXT()          \
+  do {                       \
+    pc = next;               \
+    d = &ops[pc];            \
+    next = pc + 1;           \
+    goto* kHandlers[d->op];  \
+  } while (0)
+// On to next after a jump or a call: going back, a stop or an abort is
+// looked for first.
+#define CHIP_JUMPED()      \
+  do {                     \
+    if (next <= pc) {      \
+      pc = next;           \
+      goto checkpoint;     \
+    }                      \
+    CHIP_NEXT();           \
+  } while (0)
+
+  // A stop or an abort is looked for when the shred starts running and at
+  // every jump back and call (a call enters at 0): code that does neither
+  // runs straight to its end or to its next wait, so a request is seen as
+  // soon as anything could repeat.
+checkpoint:
+  if (m_stop_requested) {
+    keep(pc);
+    return;
+  }
+  // The request is read before it is taken: an exchange at every jump back
+  // would cost a locked instruction per turn of a loop.
+  if (shred->is_abort || (m_abort_requested.load(std::memory_order_relaxed) &&
+                          m_abort_requested.exchange(FALSE, std::memory_order_relaxed))) {
+    EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
+    shred->is_done = TRUE;
+    shred->is_running = FALSE;
+    keep(pc);
+    return;
+  }
+  d = &ops[pc];
+  next = pc + 1;
+  goto* kHandlers[d->op];
+
+op_push_imm:
+  push<t_CPWORD>(sp, static_cast<t_CPWORD>(d->word));
+  CHIP_NEXT();
+op_push_imm2:
+  push<t_CPFLOAT>(sp, d->real);
+  CHIP_NEXT();
+op_push_mem:
+  push<t_CPWORD>(sp, chip_load<t_CPWORD>(mem + d->word));
+  CHIP_NEXT();
+op_push_mem2:
+  push<t_CPFLOAT>(sp, chip_load<t_CPFLOAT>(mem + d->word));
+  CHIP_NEXT();
+op_push_mem_addr:
+  push<t_CPWORD>(sp, reinterpret_cast<t_CPWORD>(mem + d->word));
+  CHIP_NEXT();
+op_push_base:
+  push<t_CPWORD>(sp, chip_load<t_CPWORD>(base + d->word));
+  CHIP_NEXT();
+op_push_base2:
+  push<t_CPFLOAT>(sp, chip_load<t_CPFLOAT>(base + d->word));
+  CHIP_NEXT();
+op_push_base_addr:
+  push<t_CPWORD>(sp, reinterpret_cast<t_CPWORD>(base + d->word));
+  CHIP_NEXT();
+op_pop:
+  sp -= d->word;
+  CHIP_NEXT();
+op_assign:
+  assign_top<t_CPWORD>(sp);
+  CHIP_NEXT();
+op_assign2:
+  assign_top<t_CPFLOAT>(sp);
+  CHIP_NEXT();
+op_add_int:
+  int_binary(sp, add_int);
+  CHIP_NEXT();
+op_minus_int:
+  int_binary(sp, minus_int);
+  CHIP_NEXT();
+op_times_int:
+  int_binary(sp, times_int);
+  CHIP_NEXT();
+op_lt_int:
+  int_binary(sp, lt<t_CPINT>);
+  CHIP_NEXT();
+op_gt_int:
+  int_binary(sp, gt<t_CPINT>);
+  CHIP_NEXT();
+op_le_int:
+  int_binary(sp, le<t_CPINT>);
+  CHIP_NEXT();
+op_ge_int:
+  int_binary(sp, ge<t_CPINT>);
+  CHIP_NEXT();
+op_eq_int:
+  int_binary(sp, eq<t_CPINT>);
+  CHIP_NEXT();
+op_neq_int:
+  int_binary(sp, neq<t_CPINT>);
+  CHIP_NEXT();
+op_preinc_int:
+  step_int(sp, 1, true);
+  CHIP_NEXT();
+op_postinc_int:
+  step_int(sp, 1, false);
+  CHIP_NEXT();
+op_predec_int:
+  step_int(sp, -1, true);
+  CHIP_NEXT();
+op_postdec_int:
+  step_int(sp, -1, false);
+  CHIP_NEXT();
+op_add_float:
+  float_binary(sp, add_float);
+  CHIP_NEXT();
+op_minus_float:
+  float_binary(sp, minus_float);
+  CHIP_NEXT();
+op_times_float:
+  float_binary(sp, times_float);
+  CHIP_NEXT();
+op_divide_float:
+  float_binary(sp, divide_float);
+  CHIP_NEXT();
+op_lt_float:
+  compare<t_CPFLOAT>(sp, lt<t_CPFLOAT>);
+  CHIP_NEXT();
+op_gt_float:
+  compare<t_CPFLOAT>(sp, gt<t_CPFLOAT>);
+  CHIP_NEXT();
+op_le_float:
+  compare<t_CPFLOAT>(sp, le<t_CPFLOAT>);
+  CHIP_NEXT();
+op_ge_float:
+  compare<t_CPFLOAT>(sp, ge<t_CPFLOAT>);
+  CHIP_NEXT();
+op_eq_float:
+  compare<t_CPFLOAT>(sp, eq<t_CPFLOAT>);
+  CHIP_NEXT();
+op_neq_float:
+  compare<t_CPFLOAT>(sp, neq<t_CPFLOAT>);
+  CHIP_NEXT();
+op_branch_eq_int:
+  if (branch_taken<t_CPWORD>(sp, int_eq)) next = static_cast<t_CPUINT>(d->word);
+  CHIP_JUMPED();
+op_branch_neq_int:
+  if (branch_taken<t_CPWORD>(sp, int_neq)) next = static_cast<t_CPUINT>(d->word);
+  CHIP_JUMPED();
+op_goto:
+  next = static_cast<t_CPUINT>(d->word);
+  CHIP_JUMPED();
+op_execute:
+  keep(pc);
+  d->instr->execute(this, shred);
+  next = shred->next_pc;
+  sp = shred->reg->sp;
+  mem = shred->mem->sp;
+  base = shred->base_ref ? shred->base_ref->stack : nullptr;
+  if (!shred->is_running || !shred->code) {
+    // Yielded, finished or failed: it resumes at the next instruction.
+    shred->pc = next;
+    shred->next_pc = next + 1;
+    return;
+  }
+  if (shred->code != code) {
+    code = shred->code;
+    ops = chip_decoded(code);
+  }
+  CHIP_JUMPED();
+#undef CHIP_NEXT
+#undef CHIP_JUMPED
 }
 
 t_CPBOOL Chip_VM::compute() {

@@ -51,6 +51,7 @@
 #include "chip/vm/chip_oo.h"
 
 class Chip_Instr;
+struct Chip_Decoded;
 class Chip_Event;
 class Chip_VM;
 class BBQ;
@@ -110,6 +111,9 @@ struct Chip_VM_Code : Chip_Object {
   std::vector<t_CPUWORD> obj_locals;
   void* native_func;             // native function of an imported function
   t_CPUINT native_func_type;     // a NativeKind
+  // The instructions decoded for the machine's loop (chip_vm_decode.h),
+  // made when the code first runs; owned.
+  Chip_Decoded* decoded;
 };
 
 // ---------------------------------------------------------------------------
@@ -463,6 +467,8 @@ class Chip_VM : public Chip_Object {
   t_CPBOOL unschedule(Chip_VM_Shred* shred);
   // Runs one ready shred until it yields, ends or is aborted.
   void run_shred(Chip_VM_Shred* shred);
+  // run_shred's loop over the shred's decoded code (chip_vm_decode.h).
+  void run_decoded(Chip_VM_Shred* shred);
   // Makes room in the dumped list for every shred alive and `more`, so that
   // free() needs no memory; throws std::bad_alloc when there is none.
   void make_room_to_dump(t_CPUINT more);
