@@ -56,10 +56,10 @@ std::string shortened(std::string_view text) {
 
 }  // namespace
 
-VXServerObject::VXServerObject(std::string name, std::map<std::string, int> specification,
+VXServerObject::VXServerObject(std::string name, std::map<std::string, int> fieldTypes,
                                platform::UserDefaults* defaults)
     : name_(std::move(name)),
-      specification_(std::move(specification)),
+      fieldTypes_(std::move(fieldTypes)),
       defaults_(defaults ? defaults : &platform::UserDefaults::standard()),
       userDefaultsKey_("VXServerObject-" + name_) {
   std::optional<plist::Dict> cache = defaults_->dictionaryForKey(userDefaultsKey_);
@@ -101,8 +101,8 @@ bool VXServerObject::parseData(std::string_view data) {
     if (slash == std::string_view::npos) return false;
     std::string key(data.substr(at, slash - at));
     vxlog().log("key = %s", shortened(key).c_str());
-    auto field = specification_.find(key);
-    if (field == specification_.end()) return false;
+    auto field = fieldTypes_.find(key);
+    if (field == fieldTypes_.end()) return false;
     at = slash + 1;
 
     std::size_t valueLength = 0, fileLength = 0;

@@ -1,7 +1,7 @@
 // Server objects: named sets of values that the web service keeps for the
 // application, fetched when they changed and cached.
 //
-// An object has a name and a specification (field name -> type: 4 text,
+// An object has a name and field types (field name -> type: 4 text,
 // 5 file; other types are read and skipped). update() asks the service's
 // server-object endpoint (base + "/fluvane/serverobject/") with the query
 // "device=<id>&objectname=<name>&lastmodified=<seconds>" (each part
@@ -10,7 +10,7 @@
 //   name "/" value-length [ "/" file-length ] ":" value [ file bytes ]
 // A text field's value is its text; a file's value is its file name, and
 // the file's bytes follow. Parsing ends, keeping the records before, at a
-// name not in the specification, a length that is empty, not all digits,
+// name not among the field types, a length that is empty, not all digits,
 // too large for a number or past the end of the data, a record cut off by
 // the end, or a file name that is not one plain path component.
 //
@@ -43,7 +43,7 @@ class VXServerObject {
   static constexpr int kFileField = 5;
 
   // defaults: the cache's home (null: the standard defaults).
-  VXServerObject(std::string name, std::map<std::string, int> specification,
+  VXServerObject(std::string name, std::map<std::string, int> fieldTypes,
                  platform::UserDefaults* defaults = nullptr);
 
   // Fetches, parses and keeps (see above); true when the object took new
@@ -73,7 +73,7 @@ class VXServerObject {
   void keep();
 
   const std::string name_;
-  const std::map<std::string, int> specification_;
+  const std::map<std::string, int> fieldTypes_;
   platform::UserDefaults* defaults_;
   const std::string userDefaultsKey_;
   bool cacheOnDisk_ = false;

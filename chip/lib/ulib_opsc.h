@@ -8,8 +8,8 @@
 // receiver stops listening and its spaces forget it, a destroyed event's
 // space leaves its receiver.
 //
-// OscRecv.event and OscRecv.address make a new OscEvent, set the spec on
-// the space its constructor made, add the space to the receiver and return
+// OscRecv.event and OscRecv.address make a new OscEvent, set the address
+// and tags of the space its constructor made, add the space to the receiver and return
 // the event (unreferenced: the caller takes it). A space belongs to one
 // receiver at a time.
 //

@@ -1029,7 +1029,7 @@ bool OSC_Address_Space::setSpec(const char* address, const char* types) {
 
 bool OSC_Address_Space::setSpec(const char* spec) {
   if (!spec) return false;
-  // The spec field holds 511 characters.
+  // The address-and-tags field holds 511 characters.
   std::string text(spec, strnlen(spec, 511));
   std::string normal;
   bool separated = false;
@@ -1051,7 +1051,7 @@ bool OSC_Address_Space::setSpec(const char* spec) {
     normal += ',';
   }
   // The receiver's matching reads the address and tags; the listener fills
-  // the ring: both wait while the spec changes.
+  // the ring: both wait while the address and tags change.
   OSC_Receiver* receiver = m_receiver;
   std::unique_lock<std::mutex> receiver_lock;
   if (receiver) receiver_lock = std::unique_lock<std::mutex>(receiver->m_lock);

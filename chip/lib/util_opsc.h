@@ -335,7 +335,7 @@ class OSC_Receiver;
 
 class OSC_Address_Space {
  public:
-  // The spec "/undefined/default,i".
+  // Address and tags "/undefined/default,i".
   OSC_Address_Space();
   explicit OSC_Address_Space(const char* spec);
   OSC_Address_Space(const char* address, const char* types);
@@ -344,8 +344,8 @@ class OSC_Address_Space {
   OSC_Address_Space(const OSC_Address_Space&) = delete;
   OSC_Address_Space& operator=(const OSC_Address_Space&) = delete;
 
-  // Normalises the spec (at most 511 characters: address, ',', tags) and
-  // empties the queue. FALSE for a null text (nothing changes).
+  // Normalises the address and tags (at most 511 characters: address, ',',
+  // tags) and empties the queue. FALSE for a null text (nothing changes).
   bool setSpec(const char* spec);
   bool setSpec(const char* address, const char* types);
 

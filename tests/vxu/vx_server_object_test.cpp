@@ -54,7 +54,7 @@ TEST_F(ServerObjectTest, RecordsOfTheGrammar) {
       // Other types are read and dropped; empty values are fine.
       {"other/3:abcheadline/0:", true, {{"headline", ""}}, {}},
       {"", true, {}, {}},
-      // A name outside the specification ends the parse; the records before stay.
+      // A name outside the field types ends the parse; the records before stay.
       {"headline/2:okunknown/1:xheadline/1:z", false, {{"headline", "ok"}}, {}},
       // Truncated: a value or a file longer than what is left.
       {"headline/2:okheadline/50:short", false, {{"headline", "ok"}}, {}},
