@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
 
 #include "VexelGraphics/VGGLU.h"
 #include "VexelGraphics/VGLine.h"
@@ -23,7 +24,7 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 constexpr float kUpdateStep = 1.0f / 30.0f;
 constexpr int kSphereFloats3 = 2 * FlameGlobe::kSphereVertices * 3;
 constexpr int kSphereFloats2 = 2 * FlameGlobe::kSphereVertices * 2;

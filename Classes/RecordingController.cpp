@@ -1,5 +1,7 @@
 #include "Classes/RecordingController.h"
 
+#include <numbers>
+
 #include "Classes/EAGLView.h"
 #include "Classes/FluvaneChipBridge.h"
 #include "Classes/FluvaneGfx.h"
@@ -34,7 +36,7 @@ void onMain(const std::shared_ptr<RecordingController*>& self,
       });
 }
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 //    explains), with a title and a caption over it.
 // Everything is drawn here from shapes and formulas; nothing is copied.
 #include <GLES/gl.h>
+#include <numbers>
 
 #include <cmath>
 #include <cstdio>
@@ -44,7 +45,7 @@ using platform::ui::Rect;
 namespace {
 
 constexpr int kFlareSide = 128;
-constexpr double kPi = 3.141592653589793;
+constexpr double kPi = std::numbers::pi;
 
 double smoothstep(double a, double b, double x) {
   const double t = std::clamp((x - a) / (b - a), 0.0, 1.0);

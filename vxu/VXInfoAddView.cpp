@@ -1,5 +1,7 @@
 #include "vxu/VXInfoAddView.h"
 
+#include <numbers>
+
 #include "platform/Paths.h"
 #include "platform/Plist.h"
 #include "platform/UrlOpener.h"
@@ -12,7 +14,7 @@ using namespace platform::ui;
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 
 bool startsWithNoCase(const std::string& text, const char* prefix) {
   std::size_t i = 0;

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 
 #include "chip/types/chip_import.h"
 #include "chip/types/chip_type.h"
@@ -19,7 +20,7 @@ namespace {
 // The module's sampling rate, copied from the registration.
 t_CPUINT g_srate = 44100;
 
-const double kPi = 3.141592653589793;
+const double kPi = std::numbers::pi;
 const double kTwoPi = 6.283185307179586;
 // The largest tangent argument: just below pi/2, where the poles of BPF,
 // BRF, LPF and HPF would reach the unit circle.

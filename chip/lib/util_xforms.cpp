@@ -1,13 +1,14 @@
 #include "chip/lib/util_xforms.h"
 
 #include <cmath>
+#include <numbers>
 #include <utility>
 
 namespace {
 
 // Constants from the start (never set on first use): cfft may be the first
 // routine a caller runs.
-const double kPi = 3.141592653589793;
+const double kPi = std::numbers::pi;
 const double kTwoPi = 6.283185307179586;
 
 // The recurrence step of the twiddle factor (wr, wi) by the angle whose

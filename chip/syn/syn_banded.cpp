@@ -2,12 +2,13 @@
 #include "chip/syn/syn_banded.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "chip/syn/syn_strings.h"
 
 namespace {
 
-const double kPi = 3.141592653589793;
+const double kPi = std::numbers::pi;
 
 struct Preset {
   int count;

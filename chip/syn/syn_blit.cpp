@@ -2,12 +2,13 @@
 #include "chip/syn/syn_blit.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "chip/syn/syn_filter.h"
 
 namespace {
 
-const double kPi = 3.141592653589793;
+const double kPi = std::numbers::pi;
 const double kTwoPi = 6.283185307179586;
 const float kEpsilon = 1.1920929e-7f;
 

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 
 namespace {
 
@@ -38,7 +39,7 @@ const Bar_Preset kBarPresets[9] = {
      {0.03f, 0.03f, 0.03f, 0.03f}, 0.390625f, 0.570312f, 0.078125f},
 };
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <numbers>
 #include <string>
 
 #include "chip/types/chip_type.h"
@@ -86,7 +87,7 @@ t_CPUWORD kind_size(Chip_Print_Kind kind) {
   return 0;
 }
 
-const double kPi = 3.141592653589793;
+const double kPi = std::numbers::pi;
 
 // One value with its type text, the value's bytes at where.
 void print_one(Chip_Print_Kind kind, const char* type_text, const unsigned char* where) {

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "platform/RunLoop.h"
 
 namespace platform::ui {
 
 namespace {
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 }
 
 ActivityIndicator::ActivityIndicator(const Rect& frame) : View(frame) {

@@ -1,6 +1,7 @@
 #include "platform/ui/Canvas.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "platform/ui/Font.h"
 
@@ -10,7 +11,7 @@ namespace {
 
 constexpr int kSamples = 4;  // per axis
 constexpr double kMiterLimit = 10.0;
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 
 double signedArea(const std::vector<Point>& polygon) {
   double area = 0;

@@ -4,12 +4,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 
 #include "chip/syn/syn_phoneme_data.h"
 
 namespace {
 
-const double kPi = 3.14159265358979323846;
+const double kPi = std::numbers::pi;
 
 // A fixed-seed 64-bit linear congruential generator; uniform in [-1, 1).
 class Lcg {

@@ -1,5 +1,7 @@
 #include "vxu/_ui/VXMainToolbar.h"
 
+#include <numbers>
+
 #include "platform/ui/Animation.h"
 #include "platform/ui/Application.h"
 #include "vxu/VXAppDelegate.h"
@@ -9,7 +11,7 @@ using namespace platform::ui;
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 
 int statusBarOrientation() {
   Application* app = Application::shared();

@@ -1,5 +1,7 @@
 #include "vxu/_ui/VXScreens.h"
 
+#include <numbers>
+
 #include "platform/ui/Toolbar.h"
 #include "vxu/_ui/VXButtonPicker.h"
 #include "vxu/_ui/VXTransparentButton.h"
@@ -8,7 +10,7 @@ using namespace platform::ui;
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 const Color kScreenColor{0.05, 0.08, 0.16, 0.96};
 
 std::shared_ptr<Label> label(const Rect& frame, const std::string& text, const Font& font) {

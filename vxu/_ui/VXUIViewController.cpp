@@ -1,5 +1,7 @@
 #include "vxu/_ui/VXUIViewController.h"
 
+#include <numbers>
+
 #include "platform/UrlOpener.h"
 #include "platform/UserDefaults.h"
 #include "platform/ui/AlertView.h"
@@ -14,7 +16,7 @@
 using namespace platform::ui;
 
 namespace {
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 }
 
 std::shared_ptr<View> VXUIViewController::view() {
