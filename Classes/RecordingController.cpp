@@ -1,7 +1,5 @@
 #include "Classes/RecordingController.h"
 
-#include <numbers>
-
 #include "Classes/EAGLView.h"
 #include "Classes/FluvaneChipBridge.h"
 #include "Classes/FluvaneGfx.h"
@@ -17,8 +15,8 @@
 #include "platform/UrlOpener.h"
 #include "platform/ui/ActivityIndicator.h"
 #include "platform/ui/Animation.h"
-#include "platform/ui/Toolbar.h"
 #include "vxu/VXLog.h"
+#include "vxu/_ui/VXScreens.h"
 #include "vxu/_ui/VXTransparentButton.h"
 #include "vxu/_ui/VXUIUtils.h"
 #include "vxu/vxall.h"
@@ -36,8 +34,6 @@ void onMain(const std::shared_ptr<RecordingController*>& self,
       });
 }
 
-constexpr double kPi = std::numbers::pi;
-
 }  // namespace
 
 void RecordingController::makeViews() {
@@ -46,31 +42,13 @@ void RecordingController::makeViews() {
   // The toolbar is as tall as its bar and the captions under it, so that
   // collapsing at the top edge takes both out of sight.
   recordBar_ = std::make_shared<VXMainToolbar>(Rect(0, 0, kWidth, kBarHeight + kLabelHeight));
-  VXMainToolbar* bar = recordBar_.get();
-  struct Item {
-    const char* title;
-    int tag;
-    const char* image;
-  };
-  const Item items[] = {{"Record", 4003, "recording_tool.png"},
-                        {"Play", 4004, "play_tool.png"},
-                        {"Upload", 4005, "upload_tool.png"},
-                        {"Mail", 4006, "mail_tool.png"}};
-  std::vector<std::shared_ptr<BarItem>> list;
-  for (const Item& item : items) {
-    auto barItem = std::make_shared<BarItem>(
-        item.title, item.tag, [bar](BarItem& pressed) { bar->toolbarButtonPressed(pressed.tag()); });
-    if (ImageRef image = resourceImage(item.image)) barItem->setImage(image);
-    list.push_back(std::move(barItem));
-  }
-  auto toolbar = std::make_shared<Toolbar>(Rect(0, 0, kWidth, kBarHeight));
-  toolbar->setItems(std::move(list));
+  auto toolbar = makeToolbarBar(recordBar_.get(), Rect(0, 0, kWidth, kBarHeight),
+                                {{"Record", 4003}, {"Play", 4004}, {"Upload", 4005}, {"Mail", 4006}});
   toolbar->setTintColor(Color{0.1, 0.1, 0.12, 1});  // opaque over the screen's title
-  // The top edge turns the expanded bar a half turn; the items are turned
-  // back inside it so that they read upright and in order.
-  toolbar->setTransform(AffineTransform::rotation(kPi));
-  auto holder = std::make_shared<View>(Rect(0, 0, kWidth, kBarHeight));
-  holder->addSubview(toolbar);
+  // Record and play take their images from updateToolbarIcons.
+  updateUIBarItem(toolbar.get(), 4005, true, "upload_tool.png");
+  updateUIBarItem(toolbar.get(), 4006, true, "mail_tool.png");
+  std::shared_ptr<View> holder = turnedBackForTopEdge(toolbar);
   // The captions under the record and play items (a quarter of the width
   // each).
   auto labels = std::make_shared<View>(Rect(0, 0, kWidth, kLabelHeight));

@@ -29,9 +29,10 @@ std::shared_ptr<VXTransparentButton> button(const Rect& frame, const std::string
   return b;
 }
 
-// A bar of items whose presses go to the toolbar.
-std::shared_ptr<Toolbar> barFor(VXMainToolbar* toolbar, const Rect& frame,
-                                const std::vector<std::pair<std::string, int>>& items) {
+}  // namespace
+
+std::shared_ptr<Toolbar> makeToolbarBar(VXMainToolbar* toolbar, const Rect& frame,
+                                        const std::vector<std::pair<std::string, int>>& items) {
   auto bar = std::make_shared<Toolbar>(frame);
   std::vector<std::shared_ptr<BarItem>> list;
   for (const auto& [title, tag] : items) {
@@ -42,7 +43,14 @@ std::shared_ptr<Toolbar> barFor(VXMainToolbar* toolbar, const Rect& frame,
   return bar;
 }
 
-}  // namespace
+std::shared_ptr<View> turnedBackForTopEdge(const std::shared_ptr<View>& bar) {
+  const Rect frame = bar->frame();
+  auto holder = std::make_shared<View>(frame);
+  bar->setFrame(Rect(0, 0, frame.width(), frame.height()));
+  bar->setTransform(AffineTransform::rotation(kPi));
+  holder->addSubview(bar);
+  return holder;
+}
 
 std::shared_ptr<VXMainToolbar> makeMainToolbar() {
   return makeMainToolbar({{"Info", kVXMsgOpenInfo},
@@ -58,7 +66,7 @@ std::shared_ptr<VXMainToolbar> makeMainToolbar(
   toolbar->collapsedButton = button(Rect(6, 6, 70, 32), "Menu", kVXMsgExpandToolbar);
   toolbar->collapsedButton->addTarget([raw](Control& c) { raw->toolbarButtonPressed(c.tag()); },
                                       kTouchUpInside);
-  toolbar->expandedToolBar = barFor(raw, Rect(0, 0, 320, 44), items);
+  toolbar->expandedToolBar = makeToolbarBar(raw, Rect(0, 0, 320, 44), items);
   toolbar->addSubview(toolbar->expandedToolBar);
   toolbar->addSubview(toolbar->collapsedButton);
   toolbar->awakeFromNib();
@@ -110,14 +118,10 @@ std::unique_ptr<VXImageSequenceController> makeHelpScreen() {
   controller->helpImageView->setFrame(Rect(0, 0, 320, 480));
   view->addSubview(controller->helpImageView);
   auto toolbar = std::make_shared<VXMainToolbar>(Rect(0, 0, 320, 44));
-  // The top location turns the bar a half turn; its items are turned back
-  // inside it so that they read upright.
-  auto holder = std::make_shared<View>(Rect(0, 0, 320, 44));
-  auto bar = barFor(toolbar.get(), Rect(0, 0, 320, 44),
-                    {{"Back", kVXMsgPreviousImage}, {"Next", kVXMsgNextImage},
-                     {"Done", kVXMsgFinishImageSequence}});
-  bar->setTransform(AffineTransform::rotation(kPi));
-  holder->addSubview(bar);
+  auto holder = turnedBackForTopEdge(
+      makeToolbarBar(toolbar.get(), Rect(0, 0, 320, 44),
+                     {{"Back", kVXMsgPreviousImage}, {"Next", kVXMsgNextImage},
+                      {"Done", kVXMsgFinishImageSequence}}));
   toolbar->expandedToolBar = holder;
   toolbar->addSubview(holder);
   view->addSubview(toolbar);

@@ -23,11 +23,21 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ui/Toolbar.h"
 #include "vxu/VXInfoAddView.h"
 #include "vxu/_ui/VXImageSequenceController.h"
 #include "vxu/_ui/VXMainToolbar.h"
 #include "vxu/_ui/VXUIViewController.h"
 
+// A bar of items (title and message code) whose presses go to the toolbar.
+std::shared_ptr<platform::ui::Toolbar> makeToolbarBar(
+    VXMainToolbar* toolbar, const platform::ui::Rect& frame,
+    const std::vector<std::pair<std::string, int>>& items);
+// For a toolbar at the top edge, whose location turns its expanded bar a
+// half turn: a holder of the bar's frame with the bar turned back inside
+// it, so that the items read upright and in order.
+std::shared_ptr<platform::ui::View> turnedBackForTopEdge(
+    const std::shared_ptr<platform::ui::View>& bar);
 std::shared_ptr<VXMainToolbar> makeMainToolbar();
 std::shared_ptr<VXMainToolbar> makeMainToolbar(
     const std::vector<std::pair<std::string, int>>& items);
