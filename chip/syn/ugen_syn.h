@@ -26,6 +26,22 @@
 #include "chip/vm/ugen_frame.h"
 
 // ---------------------------------------------------------------------------
+// A float property of an instrument that is set as its control change
+// `Number` (the value times 128, as a control message carries it) and
+// reads back the value the instrument stored (Stored, a pointer to a
+// double member of T or of its base).
+template <typename T, int Number, auto Stored>
+constexpr Frame_Member syn_control_prop(const char* name) {
+  return frame_prop(
+      name, "float",
+      [](Frame_Slot& s, double v) {
+        s.as<T>().controlChange(Number, syn_float(v * 128.0));
+        return s.as<T>().*Stored;
+      },
+      [](Frame_Slot& s) { return s.as<T>().*Stored; });
+}
+
+// ---------------------------------------------------------------------------
 // The families. Each returns its descriptors (any order) and their count;
 // syn_query registers them in the module's order. A family source defines
 // its function; syn_query calls those that exist.

@@ -75,13 +75,7 @@ const Frame_Member kModalBarMembers[] = {
           return double(bar(s).strikePosition);
         },
         [](Frame_Slot& s) { return double(bar(s).strikePosition); }),
-    frame_prop(
-        "vibratoGain", "float",
-        [](Frame_Slot& s, double v) {
-          bar(s).controlChange(11, syn_float(v * 128.0));
-          return bar(s).storedVibratoGain;
-        },
-        [](Frame_Slot& s) { return bar(s).storedVibratoGain; }),
+    syn_control_prop<ModalBar, 11, &ModalBar::storedVibratoGain>("vibratoGain"),
     frame_prop(
         "vibratoFreq", "float",
         [](Frame_Slot& s, double v) {
@@ -144,13 +138,7 @@ const Frame_Member kModalBarMembers[] = {
           return double(b.filters[b.mode].getGain());
         },
         [](Frame_Slot& s) { return double(bar(s).filters[bar(s).mode].getGain()); }),
-    frame_prop(
-        "volume", "float",
-        [](Frame_Slot& s, double v) {
-          bar(s).controlChange(128, syn_float(v * 128.0));
-          return bar(s).storedVolume;
-        },
-        [](Frame_Slot& s) { return bar(s).storedVolume; }),
+    syn_control_prop<ModalBar, 128, &ModalBar::storedVolume>("volume"),
 };
 
 Frame_Obj* make_bar(Chip_Object*) {
@@ -200,22 +188,10 @@ const Frame_Member kMoogMembers[] = {
                    moog(s).controlChange(128, syn_float(GET_NEXT_FLOAT(args) * 128.0));
                  },
                  {"float", "value"}),
-    frame_prop(
-        "volume", "float",
-        [](Frame_Slot& s, double v) {
-          moog(s).controlChange(128, syn_float(v * 128.0));
-          return moog(s).storedVolume;
-        },
-        [](Frame_Slot& s) { return moog(s).storedVolume; }),
+    syn_control_prop<Moog, 128, &Moog::storedVolume>("volume"),
     frame_prop("vibratoFreq", "float", set_mod_speed,
                [](Frame_Slot& s) { return moog(s).storedVibratoFreq; }),
-    frame_prop(
-        "vibratoGain", "float",
-        [](Frame_Slot& s, double v) {
-          moog(s).controlChange(1, syn_float(v * 128.0));
-          return moog(s).storedVibratoGain;
-        },
-        [](Frame_Slot& s) { return moog(s).storedVibratoGain; }),
+    syn_control_prop<Moog, 1, &Moog::storedVibratoGain>("vibratoGain"),
 };
 
 // ---------------------------------------------------------------------------

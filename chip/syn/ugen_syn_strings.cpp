@@ -65,20 +65,8 @@ const Frame_Member kBowedMembers[] = {
     frame_method("stopBowing", "float",
                  [](Frame_Slot& s, void* args, Chip_DL_Return*) { bowed(s).stopBowing(arg(args)); },
                  {"float", "value"}),
-    frame_prop(
-        "bowPressure", "float",
-        [](Frame_Slot& s, double v) {
-          bowed(s).controlChange(2, syn_float(v * 128.0));
-          return bowed(s).storedBowPressure;
-        },
-        [](Frame_Slot& s) { return bowed(s).storedBowPressure; }),
-    frame_prop(
-        "bowPosition", "float",
-        [](Frame_Slot& s, double v) {
-          bowed(s).controlChange(4, syn_float(v * 128.0));
-          return bowed(s).storedBowPosition;
-        },
-        [](Frame_Slot& s) { return bowed(s).storedBowPosition; }),
+    syn_control_prop<Bowed, 2, &Bowed::storedBowPressure>("bowPressure"),
+    syn_control_prop<Bowed, 4, &Bowed::storedBowPosition>("bowPosition"),
     frame_prop(
         "vibratoFreq", "float",
         [](Frame_Slot& s, double v) {
@@ -86,20 +74,8 @@ const Frame_Member kBowedMembers[] = {
           return bowed(s).storedVibratoFreq;
         },
         [](Frame_Slot& s) { return bowed(s).storedVibratoFreq; }),
-    frame_prop(
-        "vibratoGain", "float",
-        [](Frame_Slot& s, double v) {
-          bowed(s).controlChange(1, syn_float(v * 128.0));
-          return bowed(s).storedVibratoGain;
-        },
-        [](Frame_Slot& s) { return bowed(s).storedVibratoGain; }),
-    frame_prop(
-        "volume", "float",
-        [](Frame_Slot& s, double v) {
-          bowed(s).controlChange(128, syn_float(v * 128.0));
-          return bowed(s).storedVolume;
-        },
-        [](Frame_Slot& s) { return bowed(s).storedVolume; }),
+    syn_control_prop<Bowed, 1, &Bowed::storedVibratoGain>("vibratoGain"),
+    syn_control_prop<Bowed, 128, &Bowed::storedVolume>("volume"),
 };
 
 Frame_Obj* make_bowed(Chip_Object*) { return new Bowed(40.0f); }
@@ -130,20 +106,8 @@ const Frame_Member kBandedMembers[] = {
           return banded(s).storedBowRate;
         },
         [](Frame_Slot& s) { return banded(s).storedBowRate; }),
-    frame_prop(
-        "bowPressure", "float",
-        [](Frame_Slot& s, double v) {
-          banded(s).controlChange(2, syn_float(v * 128.0));
-          return banded(s).storedBowPressure;
-        },
-        [](Frame_Slot& s) { return banded(s).storedBowPressure; }),
-    frame_prop(
-        "bowMotion", "float",
-        [](Frame_Slot& s, double v) {
-          banded(s).controlChange(4, syn_float(v * 128.0));
-          return banded(s).storedBowMotion;
-        },
-        [](Frame_Slot& s) { return banded(s).storedBowMotion; }),
+    syn_control_prop<BandedWG, 2, &BandedWG::storedBowPressure>("bowPressure"),
+    syn_control_prop<BandedWG, 4, &BandedWG::storedBowMotion>("bowMotion"),
     frame_prop(
         "integrationConstant", "float",
         [](Frame_Slot& s, double v) {
@@ -151,13 +115,7 @@ const Frame_Member kBandedMembers[] = {
           return double(banded(s).integrationConstant);
         },
         [](Frame_Slot& s) { return double(banded(s).integrationConstant); }),
-    frame_prop(
-        "modesGain", "float",
-        [](Frame_Slot& s, double v) {
-          banded(s).controlChange(1, syn_float(v * 128.0));
-          return banded(s).storedModesGain;
-        },
-        [](Frame_Slot& s) { return banded(s).storedModesGain; }),
+    syn_control_prop<BandedWG, 1, &BandedWG::storedModesGain>("modesGain"),
     frame_prop(
         "preset", "int",
         [](Frame_Slot& s, double v) {
