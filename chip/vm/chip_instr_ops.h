@@ -1,6 +1,6 @@
 // What the commonest instructions do to the register stack, written once
 // over the stack's top pointer (the first free byte) so that the
-// instructions' execute and the machine's decoded loop (chip_vm_decode.h),
+// instructions' execute and the machine's decoded loop (chip_vm_exec.h),
 // which keeps that pointer in a register, run the very same operations.
 //
 // Values are read and written with memcpy (chip_load / chip_store): the

@@ -1,20 +1,11 @@
-// The virtual machine: compiled code, shreds, the shreduler and the machine.
+// The virtual machine: the machine, its messages and its queues.
 //
-// Chip_VM_Code is a compiled unit (a file's top level or one function): an
-// array of instructions plus what a call needs to know about it. A shred
-// (Chip_VM_Shred) is one thread of the language: it runs one code with a
-// program counter over two private stacks, has an id, a wake time, a parent
-// and children, and records the unit generators it created. The shreduler
-// (Chip_VM_Shreduler) keeps time ("now", a double count of samples) and the
-// shreds that wait: a list sorted by wake time (equal wake times first in,
-// first out) and a map of shreds blocked on events. Each sample, or each
-// adaptive block of samples, it advances now, feeds input into `adc` and
-// pulls the unit-generator graph from `dac` and `blackhole`.
-//
-// Chip_VM ties these together. compute() runs every shred whose wake time is
-// at most now + 0.5 samples, instruction by instruction, until it advances
-// time, waits on an event or ends; then it drains the event and message
-// queues. run(frames) alternates compute() with the shreduler's advance.
+// Chip_VM ties together compiled code (chip_vm_code.h), shreds
+// (chip_vm_shred.h) and the shreduler (chip_vm_shreduler.h). compute() runs
+// every shred whose wake time is at most now + 0.5 samples, instruction by
+// instruction (the loop is chip_vm_exec.h), until it advances time, waits on
+// an event or ends; then it drains the event and message queues. run(frames)
+// alternates compute() with the shreduler's advance.
 //
 // Threads: one thread runs the machine (the audio thread in callback mode,
 // the caller of run() with audio off); every shred, instruction, message and
@@ -28,10 +19,7 @@
 // spork until the shred has been freed and then released with the dumped
 // shreds. A freed shred is shut down at once (its stacks, open frames and
 // temporaries given back, its unit generators taken out of the graph): only
-// the small shred object waits in the dumped list. A shred holds one
-// reference on the code it started with. The shred's ugen registry holds no
-// references; when the shred is shut down it clears each generator's
-// back-pointer and disconnects it from the graph.
+// the small shred object waits in the dumped list.
 //
 // Limits a script can reach end its own shred, never the machine: a code is
 // entered only when its register-stack bound (reg_depth) fits, and an
@@ -41,7 +29,6 @@
 #define CHIP_CHIP_VM_H
 
 #include <atomic>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -49,271 +36,19 @@
 #include "chip/util/util_buffers.h"
 #include "chip/util/util_thread.h"
 #include "chip/vm/chip_oo.h"
+#include "chip/vm/chip_vm_code.h"
+#include "chip/vm/chip_vm_shred.h"
+#include "chip/vm/chip_vm_shreduler.h"
 
-class Chip_Instr;
-struct Chip_Decoded;
 class Chip_Event;
-class Chip_VM;
 class BBQ;
 struct Chip_UGen;
-struct Chip_VM_Shred;
-struct Chip_VM_Status;
-
-// Stack sizes of every shred the machine creates, in bytes.
-enum {
-  CHIP_VM_MEM_STACK_SIZE = 0x10000,  // 65,536: locals, frames, file-level variables
-  CHIP_VM_REG_STACK_SIZE = 0x4000    // 16,384: the instructions' operand stack
-};
 
 // Slots of each of the machine's three queues; a slot holds one pointer.
 enum { CHIP_VM_QUEUE_SIZE = 1024 };
 
-// A shred due at most this many samples in the future runs in this sample.
-#define CHIP_VM_WAKE_TOLERANCE 0.5
-
-// Largest channel count of one frame moved between the graph and the facade.
-enum { CHIP_VM_MAX_FRAME_CHANNELS = 128 };
-
 // The priority value that means "leave the thread's priority alone".
 enum : t_CPINT { CHIP_VM_NO_PRIORITY = 2147483647 };
-
-// ---------------------------------------------------------------------------
-// Compiled code.
-struct Chip_VM_Code : Chip_Object {
-  // Kind of the native function of an imported function (0 for compiled code).
-  enum NativeKind : t_CPUINT {
-    NATIVE_NONE = 0,
-    NATIVE_CTOR = 1,  // constructor (self, args, shred)
-    NATIVE_MFUN = 2,  // member function (self, args, return, shred)
-    NATIVE_SFUN = 3,  // static function (args, return, shred)
-    NATIVE_DTOR = 4   // destructor (self, shred), run when the object is freed
-  };
-
-  // No instructions, count 0, empty name, every other field 0.
-  Chip_VM_Code();
-  // Deletes every non-null instruction, then the array.
-  ~Chip_VM_Code() override;
-
-  Chip_Instr** instr;            // num_instr instructions, owned (new[])
-  t_CPUINT num_instr;
-  std::string name;
-  t_CPUWORD stack_depth;         // bytes of the arguments, `this` included
-  t_CPUWORD frame_depth;         // bytes of the whole frame: arguments and locals
-  // At most this many bytes are pushed on the register stack by the code's
-  // own instructions above the depth at its entry (0 for native code). A
-  // call, and a shred's start, refuses to enter the code when they would
-  // not fit, so that no expression writes past the end of the stack.
-  t_CPUWORD reg_depth;
-  t_CPBOOL need_this;            // member function: takes the object pointer
-  // Byte offsets in the frame of the local variables that hold objects.
-  // Each holds one reference (or null); a call clears them on entry and the
-  // frame gives their references back when it ends.
-  std::vector<t_CPUWORD> obj_locals;
-  void* native_func;             // native function of an imported function
-  t_CPUINT native_func_type;     // a NativeKind
-  // The instructions decoded for the machine's loop (chip_vm_decode.h),
-  // made when the code first runs; owned.
-  Chip_Decoded* decoded;
-};
-
-// ---------------------------------------------------------------------------
-// One of a shred's two stacks. The allocation begins 16 bytes below `stack`;
-// sp_max leaves a sixteenth of the allocation as a margin that the call
-// instructions' overflow check relies on.
-struct Chip_Shred_Stack {
-  Chip_Shred_Stack();
-  ~Chip_Shred_Stack();
-  Chip_Shred_Stack(const Chip_Shred_Stack&) = delete;
-  Chip_Shred_Stack& operator=(const Chip_Shred_Stack&) = delete;
-
-  // Allocates size + 16 zeroed bytes: stack = sp = start + 16,
-  // sp_max = stack + S - S/16 with S = size + 16. FALSE when already
-  // initialised or the allocation fails. A large stack is mapped from the
-  // system (outside sanitizer builds): its pages come zeroed and cost
-  // memory only once used, so a shred pays for the depth it reaches.
-  t_CPBOOL initialize(t_CPUWORD size);
-  // Frees the allocation; the record can be initialised again.
-  void shutdown();
-
-  unsigned char* stack;   // start of the usable area
-  unsigned char* sp;      // first free byte
-  unsigned char* sp_max;  // overflow limit of the call instructions
-  t_CPBOOL initialized;
-  t_CPUWORD size;         // usable bytes (the argument of initialize)
-  t_CPUWORD mapped;       // bytes mapped for a mapped stack, else 0
-};
-
-// ---------------------------------------------------------------------------
-// One thread of the language.
-struct Chip_VM_Shred : Chip_Object {
-  Chip_VM_Shred();
-  // Runs shutdown(), then drops its maps and arguments.
-  ~Chip_VM_Shred() override;
-
-  // Allocates both stacks (the memory stack with mem_st_size bytes above the
-  // code's own frame), takes a reference on code and sets up the program
-  // counter and flags; then initialises the shred as an object of the
-  // language's Shred type. FALSE when the stacks exist already or cannot be
-  // allocated ("[chip](VM): OutOfMemory: while allocating stack '%s'\n"), or
-  // when the object cannot be initialised (the shred is then shut down).
-  t_CPBOOL initialize(Chip_VM_Code* code, t_CPUWORD mem_st_size = CHIP_VM_MEM_STACK_SIZE,
-                      t_CPUWORD reg_st_size = CHIP_VM_REG_STACK_SIZE);
-  // Detaches and disconnects the unit generators it owns (each generator's
-  // back-pointer is cleared first), frees both stacks and releases its code.
-  // Safe to call more than once.
-  t_CPBOOL shutdown();
-
-  // The registry of unit generators created by this shred (no references).
-  // add: FALSE when ugen is registered already; remove: FALSE when it is not.
-  t_CPBOOL add(Chip_UGen* ugen);
-  t_CPBOOL remove(Chip_UGen* ugen);
-
-  Chip_Shred_Stack* mem;       // memory stack
-  Chip_Shred_Stack* reg;       // register stack
-  Chip_Shred_Stack* base_ref;  // stack holding the file-level variables
-  Chip_VM_Code* code;          // code being executed
-  Chip_VM_Code* start_code;    // code the shred started with (referenced)
-  Chip_Instr** instr;          // code->instr
-  Chip_VM_Shred* parent;       // the sporking shred, or null
-  std::map<t_CPUINT, Chip_VM_Shred*> children;  // by id, no references
-  t_CPUINT pc;                 // instruction to execute
-  Chip_VM* vm_ref;             // owning machine
-  t_CPTIME now;                // the shred's view of now (its wake time)
-  t_CPTIME start;              // when it was sporked
-  t_CPTIME wake_time;          // when it is to run next
-  t_CPUINT next_pc;            // becomes pc after the current instruction
-  t_CPBOOL is_done;            // finished, to be freed
-  t_CPBOOL is_running;         // executing; cleared when it yields
-  t_CPBOOL is_abort;           // asked to stop before its next instruction
-  t_CPBOOL is_dumped;          // freed, waiting in the dumped list
-  Chip_Event* event;           // event it waits on, or null
-  std::map<Chip_UGen*, Chip_UGen*> ugens;  // generators it created
-  t_CPUINT id;                 // 0 before spork and after freeing
-  std::string name;
-  std::vector<std::string> args;
-  Chip_VM_Shred* prev;         // links of the shreduler's wake-time list
-  Chip_VM_Shred* next;
-
-  // Statement temporaries. An object made while a statement runs (a new
-  // string or object, the value a function returns) is held here by one
-  // reference, tagged with the memory-stack base of the frame whose
-  // statement it belongs to, until that statement ends: whatever stored the
-  // object took its own reference by then, and what nothing stored is freed.
-  struct Temp {
-    Chip_VM_Object* object;
-    unsigned char* frame;
-  };
-  std::vector<Temp> temps;
-};
-
-// Holds object (if not null) as a temporary of the running frame's statement.
-void chip_hold_temp(Chip_VM_Shred* shred, Chip_VM_Object* object);
-// Takes over an existing reference on object as a temporary of the frame at
-// `frame` (no count changes).
-void chip_adopt_temp(Chip_VM_Shred* shred, Chip_VM_Object* object, unsigned char* frame);
-// Releases the temporaries of the running frame and of the frames above it.
-void chip_release_temps(Chip_VM_Shred* shred);
-// A frame at `from` ends: its temporaries become those of the frame at `to`
-// (the caller), whose statement is still using them.
-void chip_pass_temps(Chip_VM_Shred* shred, unsigned char* from, unsigned char* to);
-
-// ---------------------------------------------------------------------------
-// Snapshot of one shred, for the status message.
-struct Chip_VM_Shred_Status : Chip_Object {
-  Chip_VM_Shred_Status(t_CPUINT id, const std::string& name, t_CPTIME start, t_CPBOOL has_event);
-  ~Chip_VM_Shred_Status() override;
-
-  t_CPUINT id;
-  std::string name;
-  t_CPTIME start;      // spork time, in samples
-  t_CPBOOL has_event;  // blocked on an event
-};
-
-// Snapshot of the shreduler: the time and its shreds sorted by id.
-struct Chip_VM_Status : Chip_Object {
-  Chip_VM_Status();
-  ~Chip_VM_Status() override;  // clear()
-
-  // Deletes every shred entry and empties the list.
-  void clear();
-
-  t_CPUINT srate;
-  t_CPTIME now;          // samples
-  t_CPUINT t_second;
-  t_CPUINT t_minute;
-  t_CPUINT t_hour;
-  std::vector<Chip_VM_Shred_Status*> list;  // owned
-};
-
-// ---------------------------------------------------------------------------
-// The time keeper and scheduler. Created and deleted by Chip_VM; everything
-// here runs on the machine's thread.
-struct Chip_VM_Shreduler : Chip_Object {
-  Chip_VM_Shreduler();
-  // Frees the status record and the blocked map; no shred is touched.
-  ~Chip_VM_Shreduler() override;
-
-  // Inserts shred into the wake-time list after every shred due at or before
-  // wake_time (found walking back from the tail: a shred rescheduled is
-  // mostly due no earlier than the last one, so this is mostly one step). Refused (0, with two messages) when the shred is linked
-  // already or wake_time < now - 0.5.
-  t_CPBOOL shredule(Chip_VM_Shred* shred);
-  t_CPBOOL shredule(Chip_VM_Shred* shred, t_CPTIME wake_time);
-
-  // The head of the list if it is due (wake time <= now + 0.5), unlinked, or
-  // null. Updates samps_until_next_wake.
-  Chip_VM_Shred* get();
-
-  // Takes shred out of the wake-time list; FALSE when it is not linked.
-  // samps_until_next_wake follows the new head, so that an adaptive block
-  // never runs past the next shred's wake time.
-  t_CPBOOL remove(Chip_VM_Shred* shred);
-
-  // One sample: now + 1, input into adc, pull dac, output, pull blackhole.
-  void advance();
-  // One adaptive block; lowers frames_left by its length (see the source).
-  void advance_v(t_CPWORD& frames_left);
-
-  // The blocked map. remove_blocked also takes the shred off its event.
-  t_CPBOOL add_blocked(Chip_VM_Shred* shred);
-  t_CPBOOL remove_blocked(Chip_VM_Shred* shred);
-  t_CPBOOL is_blocked(Chip_VM_Shred* shred) const;
-
-  // Is shred in the wake-time list?
-  t_CPBOOL is_listed(Chip_VM_Shred* shred) const;
-
-  // The current shred, a listed shred or a blocked shred with this id.
-  Chip_VM_Shred* lookup(t_CPUINT id);
-  // The highest id in the list and the blocked map (0 if none).
-  t_CPUINT highest();
-
-  // Fills a record; status() fills status_record and prints it.
-  void status(Chip_VM_Status* record);
-  void status();
-
-  // Gives the shreduler the global generators and channel counts.
-  void set_adc_dac(Chip_UGen* dac, Chip_UGen* adc, Chip_UGen* blackhole, t_CPUINT num_outs,
-                   t_CPUINT num_ins);
-  // 0 or 1 turns adaptive processing off; 2 or more sets the largest block.
-  void set_adaptive(t_CPUINT max_block_size);
-
-  t_CPTIME now;                  // samples since the machine started
-  t_CPBOOL rt_audio;             // read input and write output
-  BBQ* bbq;                      // audio facade (not owned)
-  Chip_VM_Shred* shred_list;     // head of the wake-time list
-  Chip_VM_Shred* shred_tail;     // its last shred (latest wake time)
-  std::map<Chip_VM_Shred*, Chip_VM_Shred*> blocked;
-  Chip_VM_Shred* current_shred;  // being executed, or null
-  Chip_UGen* dac;                // not owned
-  Chip_UGen* adc;
-  Chip_UGen* blackhole;
-  t_CPUINT num_dac_channels;
-  t_CPUINT num_adc_channels;
-  Chip_VM_Status status_record;  // what status() prints
-  t_CPUINT max_block_size;       // 0 when adaptive processing is off
-  t_CPBOOL adaptive;
-  t_CPDUR samps_until_next_wake;  // -1.0 when no shred waits
-};
 
 // ---------------------------------------------------------------------------
 // A control request. Senders create it with new (every field zero) and hand
@@ -467,7 +202,7 @@ class Chip_VM : public Chip_Object {
   t_CPBOOL unschedule(Chip_VM_Shred* shred);
   // Runs one ready shred until it yields, ends or is aborted.
   void run_shred(Chip_VM_Shred* shred);
-  // run_shred's loop over the shred's decoded code (chip_vm_decode.h).
+  // run_shred's loop over the shred's decoded code (chip_vm_exec.h).
   void run_decoded(Chip_VM_Shred* shred);
   // Makes room in the dumped list for every shred alive and `more`, so that
   // free() needs no memory; throws std::bad_alloc when there is none.
