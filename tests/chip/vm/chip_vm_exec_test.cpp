@@ -1,0 +1,83 @@
+// The machine's quick operations against the script that runs them: every
+// operation of the list must appear in the decoded code of decoded_loops.chip,
+// whose printed lines its own script test compares, so that a handler that
+// does the wrong thing (two handlers swapped, a body under the wrong label)
+// changes what the script prints.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "chip/front/chip_absyn.h"
+#include "chip/lib/ulib_math.h"
+#include "chip/types/chip_import.h"
+#include "chip/types/chip_type.h"
+#include "chip/vm/chip_dl.h"
+#include "chip/vm/chip_vm_exec.h"
+#include "chip_program_support.h"
+#include "emit_test_support.h"
+
+namespace {
+
+class VMExecTest : public EmitProgramTest {
+ protected:
+  VMExecTest() : EmitProgramTest("decoded_loops.chip") {}
+
+  // The script takes its NaN from Math, imported as the driver imports it.
+  void SetUp() override {
+    EmitProgramTest::SetUp();
+    ASSERT_TRUE(math.load(libmath_query));
+    ASSERT_TRUE(type_engine_add_dll(env, &math, ""));
+    env->global()->commit();
+  }
+
+  // The script beside this file. A relative name of this file is relative
+  // to the build folder, the test program's folder's parent.
+  static std::string script_source() {
+    std::string path = __FILE__;
+    if (path[0] != '/') {
+      const std::string program = chip_program();  // <build>/bin/chip
+      path = program.substr(0, program.rfind("/bin/")) + "/" + path;
+    }
+    path = path.substr(0, path.rfind('/')) + "/decoded_loops.chip";
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  // The operations the file's code and its functions' codes decode to.
+  std::set<int> decoded_ops(Chip_VM_Code* file) {
+    std::vector<Chip_VM_Code*> codes{file};
+    for (a_Program p = trees.empty() ? nullptr : trees.back(); p; p = p->next) {
+      if (p->section->s_type == ae_section_func) codes.push_back(p->section->func_def->cp_func->code);
+    }
+    std::set<int> ops;
+    for (Chip_VM_Code* code : codes) {
+      const Chip_Decoded* decoded = chip_decoded(code);
+      for (t_CPUINT i = 0; i < code->num_instr; i++) ops.insert(decoded[i].op);
+    }
+    return ops;
+  }
+
+  Chip_DLL math{"Math"};
+};
+
+TEST_F(VMExecTest, TheDecodedLoopsScriptRunsEveryOperationOfTheList) {
+  const std::string source = script_source();
+  ASSERT_FALSE(source.empty()) << "decoded_loops.chip not found";
+  Lines errors;
+  Chip_VM_Code* file = compile(source, &errors);
+  ASSERT_NE(file, nullptr) << (errors.empty() ? "" : errors[0]);
+  const std::set<int> ops = decoded_ops(file);
+#define CHIP_VM_OP_SEEN(op, instr_class, operand) \
+  EXPECT_TRUE(ops.count(CHIP_OP_##op)) << "decoded_loops.chip does not run " #op;
+  CHIP_VM_OPS(CHIP_VM_OP_SEEN)
+#undef CHIP_VM_OP_SEEN
+  EXPECT_TRUE(ops.count(CHIP_OP_EXECUTE));
+}
+
+}  // namespace
