@@ -1,12 +1,11 @@
-// The toolkit module: the class order, the language class SynInstrument
-// and the module's query and shutdown hook.
+// The toolkit module: the classes in their order, the language class
+// SynInstrument and the module's query and shutdown hook.
 #include "chip/syn/ugen_syn.h"
 
 #include <array>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <utility>
 
 #include "chip/types/chip_import.h"
@@ -16,19 +15,6 @@
 t_CPWORD Instrmnt_offset_data = FRAME_NO_OFFSET;
 
 namespace {
-
-// The module's classes in registration order.
-const char* const kClassNames[] = {
-    "SynInstrument", "BandedWG", "BlowBotl",  "BlowHole", "Bowed",    "Brass",    "Clarinet",
-    "Flute",         "Mandolin", "ModalBar",  "Moog",     "Saxofony", "Shakers",  "Sitar",
-    "StifKarp",      "VoicForm", "FM",        "BeeThree", "FMVoices", "HevyMetl", "PercFlut",
-    "Rhodey",        "TubeBell", "Wurley",    "Delay",    "DelayA",   "DelayL",   "Echo",
-    "Envelope",      "ADSR",     "FilterSyn", "OnePole",  "TwoPole",  "OneZero",  "TwoZero",
-    "PoleZero",      "JCRev",    "NRev",      "KestRev",  "Chorus",   "Modulate", "PitShift",
-    "SubNoise",      "WvIn",     "WaveLoop",  "WvOut",    "BLT",      "Blit",     "BlitSaw",
-    "BlitSquare",    "JetTabl",  "Mesh2D"};
-constexpr size_t kClassCount = sizeof kClassNames / sizeof kClassNames[0];
-static_assert(kClassCount == 52, "the toolkit module has 52 classes");
 
 // ---------------------------------------------------------------------------
 // SynInstrument: the frame of every instrument (Instrmnt).
@@ -63,52 +49,32 @@ const Frame_Member kInstrumentMembers[] = {
                {"int", "ctrl"}, {"float", "value"}),
 };
 
-const Frame_Class_Desc kInstrument[] = {
-    {"SynInstrument", "UGen", "@Instrmnt_data", &Instrmnt_offset_data, nullptr,
-     [](Frame_Slot& s, SAMPLE) { return s.as<Instrmnt>().tick(); }, frame_pmsg_true,
-     FRAME_MEMBERS(kInstrumentMembers)},
-};
-
-const Frame_Class_Desc* instrument_classes(size_t* count) {
-  *count = sizeof kInstrument / sizeof kInstrument[0];
-  return kInstrument;
-}
-
-// The families syn_query asks for descriptors.
-typedef const Frame_Class_Desc* (*Syn_Family)(size_t* count);
-const Syn_Family kFamilies[] = {
-    instrument_classes, syn_envelope_classes, syn_noise_classes,     syn_tables_classes,
-    syn_filter_classes, syn_delay_classes,    syn_reverb_classes,    syn_soundfile_classes,
-    syn_fm_classes,
-    // modal, sampler, formant and shaker classes
-    syn_modal_classes,
-    // wind instruments
-    syn_wind_classes,
-    // strings, banded waveguide, mesh and band-limited oscillators
-    syn_strings_classes,
-};
-
 }  // namespace
+
+SYN_CLASS(SynInstrument) = {
+    "SynInstrument", "UGen", "@Instrmnt_data", &Instrmnt_offset_data, nullptr,
+    [](Frame_Slot& s, SAMPLE) { return s.as<Instrmnt>().tick(); }, frame_pmsg_true,
+    FRAME_MEMBERS(kInstrumentMembers)};
 
 namespace {
 
-// The descriptor of the named class among the families, or null.
-const Frame_Class_Desc* find_class(const char* name) {
-  for (Syn_Family family : kFamilies) {
-    size_t count = 0;
-    const Frame_Class_Desc* descs = family(&count);
-    for (size_t i = 0; i < count; i++) {
-      if (std::strcmp(descs[i].name, name) == 0) return &descs[i];
-    }
-  }
-  return nullptr;
-}
+// The module's classes in registration order.
+#define SYN_CLASS_ADDRESS(name) &syn_class_##name,
+const Frame_Class_Desc* const kClasses[] = {SYN_CLASSES(SYN_CLASS_ADDRESS)};
+#undef SYN_CLASS_ADDRESS
+constexpr size_t kClassCount = sizeof kClasses / sizeof kClasses[0];
 
 }  // namespace
 
 const char* const* syn_class_names(size_t* count) {
+  // Read from the descriptors on first use (they belong to other files).
+  static const std::array<const char*, kClassCount> names = [] {
+    std::array<const char*, kClassCount> out{};
+    for (size_t i = 0; i < kClassCount; i++) out[i] = kClasses[i]->name;
+    return out;
+  }();
   *count = kClassCount;
-  return kClassNames;
+  return names.data();
 }
 
 // ---------------------------------------------------------------------------
@@ -120,9 +86,7 @@ t_CPBOOL syn_query(Chip_DL_Query* QUERY) {
   if (QUERY->srate > 0) Syn::srate = static_cast<float>(QUERY->srate);
   little_endian = 1;
 
-  for (const char* name : kClassNames) {
-    const Frame_Class_Desc* desc = find_class(name);
-    if (!desc) continue;  // its family is not built yet
+  for (const Frame_Class_Desc* desc : kClasses) {
     if (!frame_import_class(env, desc)) return FALSE;
   }
   return TRUE;

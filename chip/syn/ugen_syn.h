@@ -2,11 +2,13 @@
 // the language as a unit generator declared through the binding frame
 // (chip/vm/ugen_frame.h).
 //
-// Each family source (ugen_syn_envelope.cpp ...) declares its classes as
-// Frame_Class_Desc rows and hands its table out through one function
-// declared below. syn_query walks the module's 52 class names in their
-// fixed order and registers each class that some family describes; the
-// rest wait for their families.
+// The module's classes are one list, SYN_CLASSES below, in the order they
+// are registered. Each family source (ugen_syn_envelope.cpp ...) defines
+// the descriptor of each of its classes as a Frame_Class_Desc row,
+// SYN_CLASS(Name) = {...}; syn_query registers the descriptors in the
+// list's order, and the class names and their count follow from it. A class
+// is added by one line in the list and its row: a listed class without a
+// row does not link, a row of a class not listed does not compile.
 //
 // Toolkit objects are Syn objects (Syn derives from Frame_Obj) and the
 // toolkit's SynError is a Frame_Error: the frame's guard catches it around
@@ -42,36 +44,73 @@ constexpr Frame_Member syn_control_prop(const char* name) {
 }
 
 // ---------------------------------------------------------------------------
-// The families. Each returns its descriptors (any order) and their count;
-// syn_query registers them in the module's order. A family source defines
-// its function; syn_query calls those that exist.
+// The classes, in registration order (the toolkit's language classes as the
+// loader registers them), each with the family source that defines its row.
 
-// Envelope, ADSR (chip/syn/ugen_syn_envelope.cpp).
-const Frame_Class_Desc* syn_envelope_classes(size_t* count);
-// SubNoise (chip/syn/ugen_syn_noise.cpp).
-const Frame_Class_Desc* syn_noise_classes(size_t* count);
-// JetTabl (chip/syn/ugen_syn_tables.cpp).
-const Frame_Class_Desc* syn_tables_classes(size_t* count);
-// FilterSyn, OnePole, TwoPole, OneZero, TwoZero, PoleZero.
-const Frame_Class_Desc* syn_filter_classes(size_t* count);
-// Delay, DelayA, DelayL, Echo.
-const Frame_Class_Desc* syn_delay_classes(size_t* count);
-// JCRev, NRev, KestRev and the effects Chorus, PitShift.
-const Frame_Class_Desc* syn_reverb_classes(size_t* count);
-// WvIn, WaveLoop, WvOut (chip/syn/ugen_syn_wv.cpp).
-const Frame_Class_Desc* syn_soundfile_classes(size_t* count);
-// FM and its voices BeeThree, FMVoices, HevyMetl, PercFlut, Rhodey,
-// TubeBell, Wurley (chip/syn/ugen_syn_fm.cpp).
-const Frame_Class_Desc* syn_fm_classes(size_t* count);
-// ModalBar, Moog, Shakers, VoicForm and Modulate
-// (chip/syn/ugen_syn_modal.cpp).
-const Frame_Class_Desc* syn_modal_classes(size_t* count);
-// BlowBotl, BlowHole, Brass, Clarinet, Flute, Saxofony
-// (chip/syn/ugen_syn_winds.cpp).
-const Frame_Class_Desc* syn_wind_classes(size_t* count);
-// Bowed, BandedWG, Mandolin, Sitar, StifKarp, BLT, Blit, BlitSaw,
-// BlitSquare and Mesh2D (chip/syn/ugen_syn_strings.cpp).
-const Frame_Class_Desc* syn_strings_classes(size_t* count);
+// clang-format off
+#define SYN_CLASSES(X)                                      \
+  X(SynInstrument) /* ugen_syn.cpp */                       \
+  X(BandedWG)     /* ugen_syn_strings.cpp */                \
+  X(BlowBotl)     /* ugen_syn_winds.cpp */                  \
+  X(BlowHole)     /* ugen_syn_winds.cpp */                  \
+  X(Bowed)        /* ugen_syn_strings.cpp */                \
+  X(Brass)        /* ugen_syn_winds.cpp */                  \
+  X(Clarinet)     /* ugen_syn_winds.cpp */                  \
+  X(Flute)        /* ugen_syn_winds.cpp */                  \
+  X(Mandolin)     /* ugen_syn_strings.cpp */                \
+  X(ModalBar)     /* ugen_syn_modal.cpp */                  \
+  X(Moog)         /* ugen_syn_modal.cpp */                  \
+  X(Saxofony)     /* ugen_syn_winds.cpp */                  \
+  X(Shakers)      /* ugen_syn_modal.cpp */                  \
+  X(Sitar)        /* ugen_syn_strings.cpp */                \
+  X(StifKarp)     /* ugen_syn_strings.cpp */                \
+  X(VoicForm)     /* ugen_syn_modal.cpp */                  \
+  X(FM)           /* ugen_syn_fm.cpp */                     \
+  X(BeeThree)     /* ugen_syn_fm.cpp */                     \
+  X(FMVoices)     /* ugen_syn_fm.cpp */                     \
+  X(HevyMetl)     /* ugen_syn_fm.cpp */                     \
+  X(PercFlut)     /* ugen_syn_fm.cpp */                     \
+  X(Rhodey)       /* ugen_syn_fm.cpp */                     \
+  X(TubeBell)     /* ugen_syn_fm.cpp */                     \
+  X(Wurley)       /* ugen_syn_fm.cpp */                     \
+  X(Delay)        /* ugen_syn_delay.cpp */                  \
+  X(DelayA)       /* ugen_syn_delay.cpp */                  \
+  X(DelayL)       /* ugen_syn_delay.cpp */                  \
+  X(Echo)         /* ugen_syn_delay.cpp */                  \
+  X(Envelope)     /* ugen_syn_envelope.cpp */               \
+  X(ADSR)         /* ugen_syn_envelope.cpp */               \
+  X(FilterSyn)    /* ugen_syn_filter.cpp */                 \
+  X(OnePole)      /* ugen_syn_filter.cpp */                 \
+  X(TwoPole)      /* ugen_syn_filter.cpp */                 \
+  X(OneZero)      /* ugen_syn_filter.cpp */                 \
+  X(TwoZero)      /* ugen_syn_filter.cpp */                 \
+  X(PoleZero)     /* ugen_syn_filter.cpp */                 \
+  X(JCRev)        /* ugen_syn_reverb.cpp */                 \
+  X(NRev)         /* ugen_syn_reverb.cpp */                 \
+  X(KestRev)      /* ugen_syn_reverb.cpp */                 \
+  X(Chorus)       /* ugen_syn_reverb.cpp */                 \
+  X(Modulate)     /* ugen_syn_modal.cpp */                  \
+  X(PitShift)     /* ugen_syn_reverb.cpp */                 \
+  X(SubNoise)     /* ugen_syn_noise.cpp */                  \
+  X(WvIn)         /* ugen_syn_wv.cpp */                     \
+  X(WaveLoop)     /* ugen_syn_wv.cpp */                     \
+  X(WvOut)        /* ugen_syn_wv.cpp */                     \
+  X(BLT)          /* ugen_syn_strings.cpp */                \
+  X(Blit)         /* ugen_syn_strings.cpp */                \
+  X(BlitSaw)      /* ugen_syn_strings.cpp */                \
+  X(BlitSquare)   /* ugen_syn_strings.cpp */                \
+  X(JetTabl)      /* ugen_syn_tables.cpp */                 \
+  X(Mesh2D)       /* ugen_syn_strings.cpp */
+// clang-format on
+
+// The descriptor of each listed class (syn_class_Name).
+#define SYN_CLASS_DECLARE(name) extern const Frame_Class_Desc syn_class_##name;
+SYN_CLASSES(SYN_CLASS_DECLARE)
+#undef SYN_CLASS_DECLARE
+
+// Defines the descriptor of a listed class: SYN_CLASS(Name) = {"Name", ...};
+// a class that is not in the list has no declaration to take its type from.
+#define SYN_CLASS(name) decltype(syn_class_##name) syn_class_##name
 
 // The open-file map of WvOut: the writers scripts opened and have not
 // closed. syn_close_open_writers closes each and empties the map.
@@ -94,8 +133,8 @@ extern t_CPWORD Mesh2D_offset_data;
 // The module.
 
 // Copies the query's sample rate into Syn::srate when it is above 0, sets
-// little_endian, and registers the classes in the module's order (the
-// language class SynInstrument first). TRUE when every described class was
+// little_endian, and registers the listed classes in order (the language
+// class SynInstrument first). TRUE when every listed class was
 // registered; FALSE at the first failure (classes before it stay).
 t_CPBOOL syn_query(Chip_DL_Query* QUERY);
 // The module's shutdown hook: closes the sound files scripts left open
@@ -103,7 +142,8 @@ t_CPBOOL syn_query(Chip_DL_Query* QUERY);
 // second call finds it empty. Ignores its arguments; TRUE.
 t_CPBOOL syn_detach(t_CPUINT type, void* data);
 
-// The names of the module's classes in registration order, and their count.
+// The names of the module's classes in registration order (the listed
+// classes' descriptors' names), and their count.
 const char* const* syn_class_names(size_t* count);
 
 #endif

@@ -106,25 +106,22 @@ const Frame_Member kEchoMembers[] = {
 
 SAMPLE tick_line(Frame_Slot& s, SAMPLE in) { return line(s).tick(in); }
 
-const Frame_Class_Desc kDelayClasses[] = {
-    {"Delay", "UGen", "@Delay_data", &Delay_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new Delay; }, tick_line, frame_pmsg_false,
-     FRAME_MEMBERS(kDelayMembers)},
-    {"DelayA", "UGen", "@DelayA_data", &DelayA_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new DelayA; }, tick_line, frame_pmsg_false,
-     FRAME_MEMBERS(kDelayAMembers)},
-    {"DelayL", "UGen", "@DelayL_data", &DelayL_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new DelayL; }, tick_line, frame_pmsg_false,
-     FRAME_MEMBERS(kDelayLMembers)},
-    {"Echo", "UGen", "@Echo_data", &Echo_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new Echo; },
-     [](Frame_Slot& s, SAMPLE in) { return echo(s).tick(in); }, frame_pmsg_false,
-     FRAME_MEMBERS(kEchoMembers)},
-};
-
 }  // namespace
 
-const Frame_Class_Desc* syn_delay_classes(size_t* count) {
-  *count = sizeof kDelayClasses / sizeof kDelayClasses[0];
-  return kDelayClasses;
-}
+SYN_CLASS(Delay) = {
+    "Delay", "UGen", "@Delay_data", &Delay_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new Delay; }, tick_line, frame_pmsg_false,
+    FRAME_MEMBERS(kDelayMembers)};
+SYN_CLASS(DelayA) = {
+    "DelayA", "UGen", "@DelayA_data", &DelayA_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new DelayA; }, tick_line, frame_pmsg_false,
+    FRAME_MEMBERS(kDelayAMembers)};
+SYN_CLASS(DelayL) = {
+    "DelayL", "UGen", "@DelayL_data", &DelayL_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new DelayL; }, tick_line, frame_pmsg_false,
+    FRAME_MEMBERS(kDelayLMembers)};
+SYN_CLASS(Echo) = {
+    "Echo", "UGen", "@Echo_data", &Echo_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new Echo; },
+    [](Frame_Slot& s, SAMPLE in) { return echo(s).tick(in); }, frame_pmsg_false,
+    FRAME_MEMBERS(kEchoMembers)};

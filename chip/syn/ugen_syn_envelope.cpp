@@ -167,19 +167,14 @@ const Frame_Member kAdsrMembers[] = {
     frame_prop("state", "int", nullptr, [](Frame_Slot& s) { return double(adsr(s).getState()); }),
 };
 
-const Frame_Class_Desc kEnvelopeClasses[] = {
-    {"Envelope", "UGen", "@Envelope_data", &Envelope_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new Envelope; },
-     [](Frame_Slot& s, SAMPLE in) { return env(s).tick() * in; }, frame_pmsg_false,
-     FRAME_MEMBERS(kEnvelopeMembers)},
-    {"ADSR", "Envelope", nullptr, &Envelope_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new ADSR; }, nullptr, frame_pmsg_false,
-     FRAME_MEMBERS(kAdsrMembers)},
-};
-
 }  // namespace
 
-const Frame_Class_Desc* syn_envelope_classes(size_t* count) {
-  *count = sizeof kEnvelopeClasses / sizeof kEnvelopeClasses[0];
-  return kEnvelopeClasses;
-}
+SYN_CLASS(Envelope) = {
+    "Envelope", "UGen", "@Envelope_data", &Envelope_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new Envelope; },
+    [](Frame_Slot& s, SAMPLE in) { return env(s).tick() * in; }, frame_pmsg_false,
+    FRAME_MEMBERS(kEnvelopeMembers)};
+SYN_CLASS(ADSR) = {
+    "ADSR", "Envelope", nullptr, &Envelope_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new ADSR; }, nullptr, frame_pmsg_false,
+    FRAME_MEMBERS(kAdsrMembers)};

@@ -171,30 +171,29 @@ const Frame_Member kPoleZeroMembers[] = {
 // Every filter ticks through FilterSyn's virtual slot.
 SAMPLE tick_filter(Frame_Slot& s, SAMPLE in) { return s.as<FilterSyn>().tick(in); }
 
-const Frame_Class_Desc kFilterClasses[] = {
-    {"FilterSyn", "UGen", "@FilterSyn_data", &FilterSyn_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new FilterSyn; }, tick_filter, frame_pmsg_false,
-     FRAME_MEMBERS(kFilterSynMembers)},
-    {"OnePole", "UGen", "@OnePole_data", &OnePole_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new OnePole; }, tick_filter, frame_pmsg_true,
-     FRAME_MEMBERS(kOnePoleMembers)},
-    {"TwoPole", "UGen", "@TwoPole_data", &TwoPole_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new TwoPole; }, tick_filter, frame_pmsg_true,
-     FRAME_MEMBERS(kTwoPoleMembers)},
-    {"OneZero", "UGen", "@OneZero_data", &OneZero_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new OneZero; }, tick_filter, frame_pmsg_true,
-     FRAME_MEMBERS(kOneZeroMembers)},
-    {"TwoZero", "UGen", "@TwoZero_data", &TwoZero_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new TwoZero; }, tick_filter, frame_pmsg_true,
-     FRAME_MEMBERS(kTwoZeroMembers)},
-    {"PoleZero", "UGen", "@PoleZero_data", &PoleZero_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new PoleZero; }, tick_filter, frame_pmsg_true,
-     FRAME_MEMBERS(kPoleZeroMembers)},
-};
-
 }  // namespace
 
-const Frame_Class_Desc* syn_filter_classes(size_t* count) {
-  *count = sizeof kFilterClasses / sizeof kFilterClasses[0];
-  return kFilterClasses;
-}
+SYN_CLASS(FilterSyn) = {
+    "FilterSyn", "UGen", "@FilterSyn_data", &FilterSyn_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new FilterSyn; }, tick_filter, frame_pmsg_false,
+    FRAME_MEMBERS(kFilterSynMembers)};
+SYN_CLASS(OnePole) = {
+    "OnePole", "UGen", "@OnePole_data", &OnePole_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new OnePole; }, tick_filter, frame_pmsg_true,
+    FRAME_MEMBERS(kOnePoleMembers)};
+SYN_CLASS(TwoPole) = {
+    "TwoPole", "UGen", "@TwoPole_data", &TwoPole_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new TwoPole; }, tick_filter, frame_pmsg_true,
+    FRAME_MEMBERS(kTwoPoleMembers)};
+SYN_CLASS(OneZero) = {
+    "OneZero", "UGen", "@OneZero_data", &OneZero_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new OneZero; }, tick_filter, frame_pmsg_true,
+    FRAME_MEMBERS(kOneZeroMembers)};
+SYN_CLASS(TwoZero) = {
+    "TwoZero", "UGen", "@TwoZero_data", &TwoZero_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new TwoZero; }, tick_filter, frame_pmsg_true,
+    FRAME_MEMBERS(kTwoZeroMembers)};
+SYN_CLASS(PoleZero) = {
+    "PoleZero", "UGen", "@PoleZero_data", &PoleZero_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new PoleZero; }, tick_filter, frame_pmsg_true,
+    FRAME_MEMBERS(kPoleZeroMembers)};

@@ -99,28 +99,29 @@ Frame_Obj* make_tuned_voice(Chip_Object*) {
   return voice;
 }
 
-const Frame_Class_Desc kFMClasses[] = {
-    {"FM", "SynInstrument", nullptr, &Instrmnt_offset_data, make_voice<BareFM>, tick_voice,
-     frame_pmsg_true, FRAME_MEMBERS(kFMMembers)},
-    {"BeeThree", "FM", nullptr, &Instrmnt_offset_data, make_voice<BeeThree>, tick_voice,
-     frame_pmsg_true, nullptr, 0},
-    {"FMVoices", "FM", nullptr, &Instrmnt_offset_data, make_voice<FMVoices>, tick_voice,
-     frame_pmsg_true, FRAME_MEMBERS(kFMVoicesMembers)},
-    {"HevyMetl", "FM", nullptr, &Instrmnt_offset_data, make_voice<HevyMetl>, tick_voice,
-     frame_pmsg_true, nullptr, 0},
-    {"PercFlut", "FM", nullptr, &Instrmnt_offset_data, make_tuned_voice<PercFlut>, tick_voice,
-     frame_pmsg_true, nullptr, 0},
-    {"Rhodey", "FM", nullptr, &Instrmnt_offset_data, make_voice<Rhodey>, tick_voice,
-     frame_pmsg_true, nullptr, 0},
-    {"TubeBell", "FM", nullptr, &Instrmnt_offset_data, make_tuned_voice<TubeBell>, tick_voice,
-     frame_pmsg_true, nullptr, 0},
-    {"Wurley", "FM", nullptr, &Instrmnt_offset_data, make_voice<Wurley>, tick_voice,
-     frame_pmsg_true, nullptr, 0},
-};
-
 }  // namespace
 
-const Frame_Class_Desc* syn_fm_classes(size_t* count) {
-  *count = sizeof kFMClasses / sizeof kFMClasses[0];
-  return kFMClasses;
-}
+SYN_CLASS(FM) = {
+    "FM", "SynInstrument", nullptr, &Instrmnt_offset_data, make_voice<BareFM>, tick_voice,
+    frame_pmsg_true, FRAME_MEMBERS(kFMMembers)};
+SYN_CLASS(BeeThree) = {
+    "BeeThree", "FM", nullptr, &Instrmnt_offset_data, make_voice<BeeThree>, tick_voice,
+    frame_pmsg_true, nullptr, 0};
+SYN_CLASS(FMVoices) = {
+    "FMVoices", "FM", nullptr, &Instrmnt_offset_data, make_voice<FMVoices>, tick_voice,
+    frame_pmsg_true, FRAME_MEMBERS(kFMVoicesMembers)};
+SYN_CLASS(HevyMetl) = {
+    "HevyMetl", "FM", nullptr, &Instrmnt_offset_data, make_voice<HevyMetl>, tick_voice,
+    frame_pmsg_true, nullptr, 0};
+SYN_CLASS(PercFlut) = {
+    "PercFlut", "FM", nullptr, &Instrmnt_offset_data, make_tuned_voice<PercFlut>, tick_voice,
+    frame_pmsg_true, nullptr, 0};
+SYN_CLASS(Rhodey) = {
+    "Rhodey", "FM", nullptr, &Instrmnt_offset_data, make_voice<Rhodey>, tick_voice,
+    frame_pmsg_true, nullptr, 0};
+SYN_CLASS(TubeBell) = {
+    "TubeBell", "FM", nullptr, &Instrmnt_offset_data, make_tuned_voice<TubeBell>, tick_voice,
+    frame_pmsg_true, nullptr, 0};
+SYN_CLASS(Wurley) = {
+    "Wurley", "FM", nullptr, &Instrmnt_offset_data, make_voice<Wurley>, tick_voice,
+    frame_pmsg_true, nullptr, 0};

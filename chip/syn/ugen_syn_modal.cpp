@@ -375,23 +375,21 @@ const Frame_Member kModulateMembers[] = {
         [](Frame_Slot& s) { return double(modulate(s).randomGain); }),
 };
 
-const Frame_Class_Desc kModalClasses[] = {
-    {"ModalBar", "SynInstrument", nullptr, &Instrmnt_offset_data, make_bar, tick_instrument,
-     frame_pmsg_true, FRAME_MEMBERS(kModalBarMembers)},
-    {"Moog", "SynInstrument", nullptr, &Instrmnt_offset_data, make<Moog>, tick_instrument,
-     frame_pmsg_true, FRAME_MEMBERS(kMoogMembers)},
-    {"Shakers", "SynInstrument", nullptr, &Instrmnt_offset_data, make<Shakers>,
-     tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kShakersMembers)},
-    {"VoicForm", "SynInstrument", nullptr, &Instrmnt_offset_data, make<VoicForm>,
-     tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kVoicFormMembers)},
-    {"Modulate", "UGen", "@Modulate_data", &Modulate_offset_data, make<Modulate>,
-     [](Frame_Slot& s, SAMPLE) { return modulate(s).tick(); }, frame_pmsg_true,
-     FRAME_MEMBERS(kModulateMembers)},
-};
-
 }  // namespace
 
-const Frame_Class_Desc* syn_modal_classes(size_t* count) {
-  *count = sizeof kModalClasses / sizeof kModalClasses[0];
-  return kModalClasses;
-}
+SYN_CLASS(ModalBar) = {
+    "ModalBar", "SynInstrument", nullptr, &Instrmnt_offset_data, make_bar, tick_instrument,
+    frame_pmsg_true, FRAME_MEMBERS(kModalBarMembers)};
+SYN_CLASS(Moog) = {
+    "Moog", "SynInstrument", nullptr, &Instrmnt_offset_data, make<Moog>, tick_instrument,
+    frame_pmsg_true, FRAME_MEMBERS(kMoogMembers)};
+SYN_CLASS(Shakers) = {
+    "Shakers", "SynInstrument", nullptr, &Instrmnt_offset_data, make<Shakers>,
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kShakersMembers)};
+SYN_CLASS(VoicForm) = {
+    "VoicForm", "SynInstrument", nullptr, &Instrmnt_offset_data, make<VoicForm>,
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kVoicFormMembers)};
+SYN_CLASS(Modulate) = {
+    "Modulate", "UGen", "@Modulate_data", &Modulate_offset_data, make<Modulate>,
+    [](Frame_Slot& s, SAMPLE) { return modulate(s).tick(); }, frame_pmsg_true,
+    FRAME_MEMBERS(kModulateMembers)};

@@ -18,16 +18,10 @@ const Frame_Member kSubNoiseMembers[] = {
         [](Frame_Slot& s) { return double(s.as<SubNoise>().holdLength); }),
 };
 
-const Frame_Class_Desc kNoiseClasses[] = {
-    {"SubNoise", "UGen", "@SubNoise_data", &SubNoise_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new SubNoise(16); },
-     [](Frame_Slot& s, SAMPLE) { return s.as<SubNoise>().tick(); }, frame_pmsg_true,
-     FRAME_MEMBERS(kSubNoiseMembers)},
-};
-
 }  // namespace
 
-const Frame_Class_Desc* syn_noise_classes(size_t* count) {
-  *count = sizeof kNoiseClasses / sizeof kNoiseClasses[0];
-  return kNoiseClasses;
-}
+SYN_CLASS(SubNoise) = {
+    "SubNoise", "UGen", "@SubNoise_data", &SubNoise_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new SubNoise(16); },
+    [](Frame_Slot& s, SAMPLE) { return s.as<SubNoise>().tick(); }, frame_pmsg_true,
+    FRAME_MEMBERS(kSubNoiseMembers)};

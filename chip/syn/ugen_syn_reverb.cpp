@@ -17,8 +17,8 @@
 // (the pitch factor; it reads back as 1 - rate) and mix, also named
 // effectMix. Setters ignore values that are not finite numbers.
 //
-// The descriptors go to syn_query through syn_reverb_classes
-// (chip/syn/ugen_syn.h), which registers them in the module's order.
+// The descriptors are rows of the module's class list (chip/syn/ugen_syn.h),
+// which syn_query registers in the list's order.
 #include "chip/syn/syn_effects.h"
 #include "chip/syn/syn_reverb.h"
 #include "chip/syn/ugen_syn.h"
@@ -99,29 +99,27 @@ const Frame_Member kPitShiftMembers[] = {
     frame_prop("effectMix", "float", set_pitshift_mix, get_pitshift_mix),
 };
 
-const Frame_Class_Desc kReverbClasses[] = {
-    {"JCRev", "UGen", "@JCRev_data", &JCRev_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new JCRev(kLanguageT60); }, tick_reverb,
-     frame_pmsg_true, FRAME_MEMBERS(kReverbMembers)},
-    {"NRev", "UGen", "@NRev_data", &NRev_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new NRev(kLanguageT60); }, tick_reverb,
-     frame_pmsg_true, FRAME_MEMBERS(kReverbMembers)},
-    {"KestRev", "UGen", "@KestRev_data", &KestRev_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new KestRev(kLanguageT60); }, tick_reverb,
-     frame_pmsg_true, FRAME_MEMBERS(kReverbMembers)},
-    {"Chorus", "UGen", "@Chorus_data", &Chorus_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new Chorus(kChorusBaseDelay); },
-     [](Frame_Slot& s, SAMPLE in) { return s.as<Chorus>().tick(in); }, frame_pmsg_true,
-     FRAME_MEMBERS(kChorusMembers)},
-    {"PitShift", "UGen", "@PitShift_data", &PitShift_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new PitShift; },
-     [](Frame_Slot& s, SAMPLE in) { return s.as<PitShift>().tick(in); }, frame_pmsg_true,
-     FRAME_MEMBERS(kPitShiftMembers)},
-};
-
 }  // namespace
 
-const Frame_Class_Desc* syn_reverb_classes(size_t* count) {
-  *count = sizeof(kReverbClasses) / sizeof(kReverbClasses[0]);
-  return kReverbClasses;
-}
+SYN_CLASS(JCRev) = {
+    "JCRev", "UGen", "@JCRev_data", &JCRev_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new JCRev(kLanguageT60); }, tick_reverb,
+    frame_pmsg_true, FRAME_MEMBERS(kReverbMembers)};
+SYN_CLASS(NRev) = {
+    "NRev", "UGen", "@NRev_data", &NRev_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new NRev(kLanguageT60); }, tick_reverb,
+    frame_pmsg_true, FRAME_MEMBERS(kReverbMembers)};
+SYN_CLASS(KestRev) = {
+    "KestRev", "UGen", "@KestRev_data", &KestRev_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new KestRev(kLanguageT60); }, tick_reverb,
+    frame_pmsg_true, FRAME_MEMBERS(kReverbMembers)};
+SYN_CLASS(Chorus) = {
+    "Chorus", "UGen", "@Chorus_data", &Chorus_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new Chorus(kChorusBaseDelay); },
+    [](Frame_Slot& s, SAMPLE in) { return s.as<Chorus>().tick(in); }, frame_pmsg_true,
+    FRAME_MEMBERS(kChorusMembers)};
+SYN_CLASS(PitShift) = {
+    "PitShift", "UGen", "@PitShift_data", &PitShift_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new PitShift; },
+    [](Frame_Slot& s, SAMPLE in) { return s.as<PitShift>().tick(in); }, frame_pmsg_true,
+    FRAME_MEMBERS(kPitShiftMembers)};

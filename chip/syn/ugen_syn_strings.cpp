@@ -351,41 +351,44 @@ const Frame_Member kMeshMembers[] = {
 // ---------------------------------------------------------------------------
 // The rows.
 
-const Frame_Class_Desc kStringClasses[] = {
-    {"BandedWG", "SynInstrument", nullptr, &Instrmnt_offset_data, make_banded, tick_instrument,
-     frame_pmsg_false, FRAME_MEMBERS(kBandedMembers)},
-    {"Bowed", "SynInstrument", nullptr, &Instrmnt_offset_data, make_bowed, tick_instrument,
-     frame_pmsg_true, FRAME_MEMBERS(kBowedMembers)},
-    {"Mandolin", "SynInstrument", nullptr, &Instrmnt_offset_data, make_tuned<Mandolin>,
-     tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kMandolinMembers)},
-    {"Sitar", "SynInstrument", nullptr, &Instrmnt_offset_data, make_tuned<Sitar>,
-     tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kSitarMembers)},
-    {"StifKarp", "SynInstrument", nullptr, &Instrmnt_offset_data, make_tuned<StifKarp>,
-     tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kStifKarpMembers)},
-    {"BLT", "UGen", "@BLT_data", &BLT_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new BareBLT; },
-     [](Frame_Slot& s, SAMPLE) {
-       s.warn_once(0, "BLT is virtual!");
-       return SAMPLE(0.0f);
-     },
-     frame_pmsg_true, FRAME_MEMBERS(kBLTMembers)},
-    {"Blit", "BLT", nullptr, &BLT_offset_data, [](Chip_Object*) -> Frame_Obj* { return new Blit; },
-     [](Frame_Slot& s, SAMPLE) { return blt(s).tick(); }, frame_pmsg_true, nullptr, 0},
-    {"BlitSaw", "BLT", nullptr, &BLT_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new BlitSaw; },
-     [](Frame_Slot& s, SAMPLE) { return blt(s).tick(); }, frame_pmsg_true, nullptr, 0},
-    {"BlitSquare", "BLT", nullptr, &BLT_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new BlitSquare; },
-     [](Frame_Slot& s, SAMPLE) { return blt(s).tick(); }, frame_pmsg_true, nullptr, 0},
-    {"Mesh2D", "UGen", "@Mesh2D_data", &Mesh2D_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new Mesh2D(2, 2); },
-     [](Frame_Slot& s, SAMPLE in) { return mesh(s).tick(in); }, frame_pmsg_true,
-     FRAME_MEMBERS(kMeshMembers)},
-};
-
 }  // namespace
 
-const Frame_Class_Desc* syn_strings_classes(size_t* count) {
-  *count = sizeof kStringClasses / sizeof kStringClasses[0];
-  return kStringClasses;
-}
+SYN_CLASS(BandedWG) = {
+    "BandedWG", "SynInstrument", nullptr, &Instrmnt_offset_data, make_banded, tick_instrument,
+    frame_pmsg_false, FRAME_MEMBERS(kBandedMembers)};
+SYN_CLASS(Bowed) = {
+    "Bowed", "SynInstrument", nullptr, &Instrmnt_offset_data, make_bowed, tick_instrument,
+    frame_pmsg_true, FRAME_MEMBERS(kBowedMembers)};
+SYN_CLASS(Mandolin) = {
+    "Mandolin", "SynInstrument", nullptr, &Instrmnt_offset_data, make_tuned<Mandolin>,
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kMandolinMembers)};
+SYN_CLASS(Sitar) = {
+    "Sitar", "SynInstrument", nullptr, &Instrmnt_offset_data, make_tuned<Sitar>,
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kSitarMembers)};
+SYN_CLASS(StifKarp) = {
+    "StifKarp", "SynInstrument", nullptr, &Instrmnt_offset_data, make_tuned<StifKarp>,
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kStifKarpMembers)};
+SYN_CLASS(BLT) = {
+    "BLT", "UGen", "@BLT_data", &BLT_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new BareBLT; },
+    [](Frame_Slot& s, SAMPLE) {
+      s.warn_once(0, "BLT is virtual!");
+      return SAMPLE(0.0f);
+    },
+    frame_pmsg_true, FRAME_MEMBERS(kBLTMembers)};
+SYN_CLASS(Blit) = {
+    "Blit", "BLT", nullptr, &BLT_offset_data, [](Chip_Object*) -> Frame_Obj* { return new Blit; },
+    [](Frame_Slot& s, SAMPLE) { return blt(s).tick(); }, frame_pmsg_true, nullptr, 0};
+SYN_CLASS(BlitSaw) = {
+    "BlitSaw", "BLT", nullptr, &BLT_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new BlitSaw; },
+    [](Frame_Slot& s, SAMPLE) { return blt(s).tick(); }, frame_pmsg_true, nullptr, 0};
+SYN_CLASS(BlitSquare) = {
+    "BlitSquare", "BLT", nullptr, &BLT_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new BlitSquare; },
+    [](Frame_Slot& s, SAMPLE) { return blt(s).tick(); }, frame_pmsg_true, nullptr, 0};
+SYN_CLASS(Mesh2D) = {
+    "Mesh2D", "UGen", "@Mesh2D_data", &Mesh2D_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new Mesh2D(2, 2); },
+    [](Frame_Slot& s, SAMPLE in) { return mesh(s).tick(in); }, frame_pmsg_true,
+    FRAME_MEMBERS(kMeshMembers)};

@@ -5,18 +5,8 @@
 
 t_CPWORD JetTabl_offset_data = FRAME_NO_OFFSET;
 
-namespace {
-
-const Frame_Class_Desc kTablesClasses[] = {
-    {"JetTabl", "UGen", "@JetTabl_data", &JetTabl_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new JetTabl; },
-     [](Frame_Slot& s, SAMPLE in) { return s.as<JetTabl>().tick(in); }, frame_pmsg_true, nullptr,
-     0},
-};
-
-}  // namespace
-
-const Frame_Class_Desc* syn_tables_classes(size_t* count) {
-  *count = sizeof kTablesClasses / sizeof kTablesClasses[0];
-  return kTablesClasses;
-}
+SYN_CLASS(JetTabl) = {
+    "JetTabl", "UGen", "@JetTabl_data", &JetTabl_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new JetTabl; },
+    [](Frame_Slot& s, SAMPLE in) { return s.as<JetTabl>().tick(in); }, frame_pmsg_true, nullptr,
+    0};

@@ -285,27 +285,26 @@ Frame_Obj* make_saxofony(Chip_Object*) {
 // ---------------------------------------------------------------------------
 // The family.
 
-const Frame_Class_Desc kWindClasses[] = {
-    {"BlowBotl", "SynInstrument", nullptr, &Instrmnt_offset_data, make_blowbotl,
-     tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kBlowBotlMembers)},
-    {"BlowHole", "SynInstrument", nullptr, &Instrmnt_offset_data, make_blowhole,
-     tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kBlowHoleMembers)},
-    {"Brass", "SynInstrument", nullptr, &Instrmnt_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new Brass(20.0f); }, tick_instrument,
-     frame_pmsg_true, FRAME_MEMBERS(kBrassMembers)},
-    {"Clarinet", "SynInstrument", nullptr, &Instrmnt_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new Clarinet(30.0f); }, tick_instrument,
-     frame_pmsg_true, FRAME_MEMBERS(kClarinetMembers)},
-    {"Flute", "SynInstrument", nullptr, &Instrmnt_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new Flute(40.0f); }, tick_instrument,
-     frame_pmsg_true, FRAME_MEMBERS(kFluteMembers)},
-    {"Saxofony", "SynInstrument", nullptr, &Instrmnt_offset_data, make_saxofony,
-     tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kSaxofonyMembers)},
-};
-
 }  // namespace
 
-const Frame_Class_Desc* syn_wind_classes(size_t* count) {
-  *count = sizeof kWindClasses / sizeof kWindClasses[0];
-  return kWindClasses;
-}
+SYN_CLASS(BlowBotl) = {
+    "BlowBotl", "SynInstrument", nullptr, &Instrmnt_offset_data, make_blowbotl,
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kBlowBotlMembers)};
+SYN_CLASS(BlowHole) = {
+    "BlowHole", "SynInstrument", nullptr, &Instrmnt_offset_data, make_blowhole,
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kBlowHoleMembers)};
+SYN_CLASS(Brass) = {
+    "Brass", "SynInstrument", nullptr, &Instrmnt_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new Brass(20.0f); }, tick_instrument,
+    frame_pmsg_true, FRAME_MEMBERS(kBrassMembers)};
+SYN_CLASS(Clarinet) = {
+    "Clarinet", "SynInstrument", nullptr, &Instrmnt_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new Clarinet(30.0f); }, tick_instrument,
+    frame_pmsg_true, FRAME_MEMBERS(kClarinetMembers)};
+SYN_CLASS(Flute) = {
+    "Flute", "SynInstrument", nullptr, &Instrmnt_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new Flute(40.0f); }, tick_instrument,
+    frame_pmsg_true, FRAME_MEMBERS(kFluteMembers)};
+SYN_CLASS(Saxofony) = {
+    "Saxofony", "SynInstrument", nullptr, &Instrmnt_offset_data, make_saxofony,
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kSaxofonyMembers)};

@@ -240,24 +240,20 @@ SAMPLE tick_writer(Frame_Slot& s, SAMPLE in) {
   return in;
 }
 
-const Frame_Class_Desc kSoundFileClasses[] = {
-    {"WvIn", "UGen", "@WvIn_data", &WvIn_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new WvIn; }, tick_reader, frame_pmsg_true,
-     FRAME_MEMBERS(kWvInMembers)},
-    {"WaveLoop", "WvIn", nullptr, &WvIn_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new WaveLoop; }, tick_reader, frame_pmsg_true,
-     FRAME_MEMBERS(kWaveLoopMembers)},
-    {"WvOut", "UGen", "@WvOut_data", &WvOut_offset_data,
-     [](Chip_Object*) -> Frame_Obj* { return new Language_WvOut; }, tick_writer, frame_pmsg_true,
-     FRAME_MEMBERS(kWvOutMembers)},
-};
-
 }  // namespace
 
-const Frame_Class_Desc* syn_soundfile_classes(size_t* count) {
-  *count = sizeof kSoundFileClasses / sizeof kSoundFileClasses[0];
-  return kSoundFileClasses;
-}
+SYN_CLASS(WvIn) = {
+    "WvIn", "UGen", "@WvIn_data", &WvIn_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new WvIn; }, tick_reader, frame_pmsg_true,
+    FRAME_MEMBERS(kWvInMembers)};
+SYN_CLASS(WaveLoop) = {
+    "WaveLoop", "WvIn", nullptr, &WvIn_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new WaveLoop; }, tick_reader, frame_pmsg_true,
+    FRAME_MEMBERS(kWaveLoopMembers)};
+SYN_CLASS(WvOut) = {
+    "WvOut", "UGen", "@WvOut_data", &WvOut_offset_data,
+    [](Chip_Object*) -> Frame_Obj* { return new Language_WvOut; }, tick_writer, frame_pmsg_true,
+    FRAME_MEMBERS(kWvOutMembers)};
 
 size_t syn_open_writer_count() { return g_wv.size(); }
 

@@ -189,6 +189,24 @@ TEST_F(SynModuleTest, RegistersItsClassesUnderTheirParents) {
   EXPECT_STREQ(names[0], "SynInstrument");
   EXPECT_STREQ(names[29], "ADSR");
   EXPECT_STREQ(names[51], "Mesh2D");
+  // Each listed class's row carries its name, and each class is registered
+  // under a parent registered before it.
+  const char* const listed[] = {
+#define SYN_LISTED_NAME(name) #name,
+      SYN_CLASSES(SYN_LISTED_NAME)
+#undef SYN_LISTED_NAME
+  };
+  ASSERT_EQ(sizeof listed / sizeof listed[0], count);
+  std::vector<std::string> before = {"UGen"};
+  for (size_t i = 0; i < count; i++) {
+    SCOPED_TRACE(listed[i]);
+    EXPECT_STREQ(names[i], listed[i]);
+    Chip_Type* t = type(names[i]);
+    ASSERT_NE(t, nullptr);
+    ASSERT_NE(t->parent, nullptr);
+    EXPECT_NE(std::find(before.begin(), before.end(), t->parent->name), before.end());
+    before.push_back(names[i]);
+  }
 }
 
 TEST_F(SynModuleTest, TakesTheHostRateUnlessItIsZero) {

@@ -53,7 +53,8 @@ class VMExecTest : public EmitProgramTest {
   std::set<int> decoded_ops(Chip_VM_Code* file) {
     std::vector<Chip_VM_Code*> codes{file};
     for (a_Program p = trees.empty() ? nullptr : trees.back(); p; p = p->next) {
-      if (p->section->s_type == ae_section_func) codes.push_back(p->section->func_def->cp_func->code);
+      a_Section section = p->section;
+      if (section->s_type == ae_section_func) codes.push_back(section->func_def->cp_func->code);
     }
     std::set<int> ops;
     for (Chip_VM_Code* code : codes) {
