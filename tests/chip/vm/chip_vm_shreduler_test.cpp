@@ -13,6 +13,8 @@
 #include "chip/vm/chip_instr.h"
 #include "chip/vm/chip_ugen.h"
 #include "chip/vm/chip_vm.h"
+#include "chip/vm/chip_vm_shred.h"
+#include "chip/vm/chip_vm_shreduler.h"
 #include "log_capture.h"
 #include "vm_test_support.h"
 
