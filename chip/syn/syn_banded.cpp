@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "chip/syn/syn_control.h"
 #include "chip/syn/syn_strings.h"
 
 namespace {
@@ -203,18 +204,8 @@ float BandedWG::tick() {
 }
 
 void BandedWG::controlChange(int number, float value) {
-  if (std::isnan(value)) {
-    nan_.warn(SYN_PREFIX "BandedWG: controlChange value is not a number, ignored!");
-    return;
-  }
-  float x = value * 0.0078125f;
-  if (x < 0.0f) {
-    syn_warn(SYN_PREFIX "BandedWG: Control value less than zero!");
-    x = 0.0f;
-  } else if (x > 1.0f) {
-    syn_warn(SYN_PREFIX "BandedWG: Control value greater than 128.0!");
-    x = 1.0f;
-  }
+  float x;
+  if (!syn_control_norm("BandedWG", value, &x)) return;
   switch (number) {
     case 1:
       baseGain = static_cast<float>(0.8999999999999999 + 0.1 * x);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "chip/syn/syn_control.h"
 #include "chip/syn/syn_phonemes.h"
 
 namespace {
@@ -123,27 +124,9 @@ void FM::keyOff() {
 
 void FM::noteOff(float) { keyOff(); }
 
-bool FM::controlIsNumber(const char* who, float value) {
-  if (value == value) return true;
-  syn_warn(SYN_PREFIX "%s: Control value is not a number!", who);
-  return false;
-}
-
-float FM::controlNorm(const char* who, float value) {
-  float norm = value * 0.0078125f;
-  if (norm < 0.0f) {
-    syn_warn(SYN_PREFIX "%s: Control value less than zero!", who);
-    norm = 0.0f;
-  } else if (norm > 1.0f) {
-    syn_warn(SYN_PREFIX "%s: Control value greater than 128.0!", who);
-    norm = 1.0f;
-  }
-  return norm;
-}
-
 void FM::controlChange(int number, float value) {
-  if (!controlIsNumber("FM", value)) return;
-  const float norm = controlNorm("FM", value);
+  float norm;
+  if (!syn_control_norm("FM", value, &norm)) return;
   if (number == 2) {
     control1 = 2.0f * norm;
   } else if (number == 4) {
@@ -300,8 +283,8 @@ void FMVoices::noteOn(float frequency, float amplitude) {
 }
 
 void FMVoices::controlChange(int number, float value) {
-  if (!controlIsNumber("FMVoices", value)) return;
-  const float norm = controlNorm("FMVoices", value);
+  float norm;
+  if (!syn_control_norm("FMVoices", value, &norm)) return;
   if (number == 2) {
     gains[3] = fmGains[static_cast<int>(norm * 99.9f)];
   } else if (number == 4) {
@@ -552,7 +535,7 @@ void Wurley::controlChange(int number, float value) {
     FM::controlChange(number, value);
     return;
   }
-  if (!controlIsNumber("Wurley", value)) return;
+  if (!syn_is_number("Wurley", "Control value", value)) return;
   adsr[0]->setAllTimes(0.001f, 1.5f * value, 0.0f, 0.04f);
   adsr[1]->setAllTimes(0.001f, 1.5f * value, 0.0f, 0.04f);
   adsr[2]->setAllTimes(0.001f, 0.25f * value, 0.0f, 0.04f);

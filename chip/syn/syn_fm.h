@@ -80,10 +80,6 @@ class FM : public Instrmnt {
   // Operator k's frequency in Hz (non-finite values leave it as it is).
   void setOperatorFrequency(int k, double hz);
   void setPhaseOffset(int k, float cycles);
-  // Whether a control value may pass (NaN: a message naming `who`).
-  static bool controlIsNumber(const char* who, float value);
-  // norm = value / 128 clamped to 0..1 with `who`'s messages.
-  static float controlNorm(const char* who, float value);
   // The tick of Rhodey, TubeBell and Wurley.
   float tickPiano();
 };

@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "chip/syn/syn_control.h"
 #include "chip/syn/syn_strings.h"
 
 Mesh2D::Mesh2D(int nX, int nY) {
@@ -174,18 +175,8 @@ double Mesh2D::energy() const {
 }
 
 void Mesh2D::controlChange(int number, float value) {
-  if (std::isnan(value)) {
-    nan_.warn(SYN_PREFIX "Mesh2D: controlChange value is not a number, ignored!");
-    return;
-  }
-  float x = value * 0.0078125f;
-  if (x < 0.0f) {
-    syn_warn(SYN_PREFIX "Mesh2D: Control value less than zero!");
-    x = 0.0f;
-  } else if (x > 1.0f) {
-    syn_warn(SYN_PREFIX "Mesh2D: Control value greater than 128.0!");
-    x = 1.0f;
-  }
+  float x;
+  if (!syn_control_norm("Mesh2D", value, &x)) return;
   switch (number) {
     case 1: setInputPosition(x, x); break;
     case 2: setNX(static_cast<int>(2.0f + 10.0f * x)); break;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <numbers>
 
+#include "chip/syn/syn_control.h"
+
 namespace {
 
 // One preset row: ratios, radii, gains of the four modes, then stick
@@ -231,16 +233,8 @@ void ModalBar::setStrikePosition(float position) {
 }
 
 void ModalBar::controlChange(int number, float value) {
-  float norm = value * 0.0078125f;
-  if (norm < 0.0f) {
-    syn_warn(SYN_PREFIX "ModalBar: Control value less than zero!");
-    norm = 0.0f;
-  } else if (norm > 1.0f) {
-    syn_warn(SYN_PREFIX "ModalBar: Control value greater than 128.0!");
-    norm = 1.0f;
-  } else if (norm != norm) {
-    norm = 0.0f;
-  }
+  float norm;
+  if (!syn_control_norm("ModalBar", value, &norm)) return;
   switch (number) {
     case 2: setStickHardness(norm); break;
     case 4: setStrikePosition(norm); break;

@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "chip/syn/syn_control.h"
+
 // ---------------------------------------------------------------------------
 // Sampler
 
@@ -85,16 +87,8 @@ void Moog::setModulationDepth(float depth) {
 }
 
 void Moog::controlChange(int number, float value) {
-  float norm = value * 0.0078125f;
-  if (norm < 0.0f) {
-    syn_warn(SYN_PREFIX "Moog: Control value less than zero!");
-    norm = 0.0f;
-  } else if (norm > 1.0f) {
-    syn_warn(SYN_PREFIX "Moog: Control value greater than 128.0!");
-    norm = 1.0f;
-  } else if (norm != norm) {
-    norm = 0.0f;
-  }
+  float norm;
+  if (!syn_control_norm("Moog", value, &norm)) return;
   switch (number) {
     case 2: filterQ = 0.8f + 0.1f * norm; break;
     case 4: sweepSpeed = 0.0002f * norm; break;

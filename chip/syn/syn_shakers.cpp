@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "chip/syn/syn_control.h"
 #include "chip/syn/syn_filter.h"
 
 namespace {
@@ -409,39 +410,35 @@ void Shakers::scrape(float value) {
 }
 
 void Shakers::controlChange(int number, float value) {
-  if (!std::isfinite(value)) return;
-  float norm = value * 0.0078125f;
-  if (norm < 0.0f) {
-    syn_warn(SYN_PREFIX "Shakers: Control value less than zero!");
-    norm = 0.0f;
-  } else if (norm > 1.0f) {
-    syn_warn(SYN_PREFIX "Shakers: Control value greater than 128.0!");
-    norm = 1.0f;
-  }
+  float norm;
+  if (!syn_control_norm("Shakers", value, &norm)) return;
+  // Where the raw value is used, an infinity counts as the largest float of
+  // its sign (the controls below hold such values to their ranges).
+  const float raw = std::isinf(value) ? std::copysign(SYN_FLOAT_MAX, value) : value;
   const int p = activePreset;  // always 0..22
   switch (number) {
     case 2:
     case 128:
       excitation += norm * kMaxEnergy * 0.1f;
       if (excitation > kMaxEnergy) excitation = kMaxEnergy;
-      if (is_ratchet(p)) scrape(value);
+      if (is_ratchet(p)) scrape(raw);
       break;
     case 4: {
       if (is_ratchet(p)) break;
       float d = presetDecays[p] +
-                (value - 64.0f) * presetDecayScales[p] * (1.0f - presetDecays[p]) / 64.0f;
+                (raw - 64.0f) * presetDecayScales[p] * (1.0f - presetDecays[p]) / 64.0f;
       if (!(d >= 0.0f)) d = 0.0f;
       if (d > kMaxDecay) d = kMaxDecay;
       systemDecayFactor = d;
       rebuildGains();
-      const float scale = (128.0f - value) / 100.0f + 0.36f;
+      const float scale = (128.0f - raw) / 100.0f + 0.36f;
       for (int i = 0; i < resonanceCount; i++) gains[i] *= scale;
       break;
     }
     case 11: {
       // A negative count would take the log of a negative number; a huge one
       // would overflow the count.
-      const float v = value < 0.0f ? 0.0f : std::fmin(value, 1e9f);
+      const float v = raw < 0.0f ? 0.0f : std::fmin(raw, 1e9f);
       objectCount = v * presetObjects[p] / 64.0f + (p == 5 ? 0.3f : 1.1f);
       rebuildGains();
       if (!is_ratchet(p)) {
@@ -456,7 +453,7 @@ void Shakers::controlChange(int number, float value) {
     }
     case 1: {
       const double base = (p == 2 || p == 6 || p == 7) ? 1.008 : 1.015;
-      const double exponent = std::fmax(-1000.0, std::fmin(1000.0, double(value) - 64.0));
+      const double exponent = std::fmax(-1000.0, std::fmin(1000.0, double(raw) - 64.0));
       const double factor = std::pow(base, exponent);
       for (int i = 0; i < resonanceCount; i++) {
         tunedFreqs[i] = static_cast<float>(presetFreqs[i] * factor);
@@ -466,7 +463,7 @@ void Shakers::controlChange(int number, float value) {
       break;
     }
     case 1071: {
-      const double preset = std::fmod(std::floor(double(value) + 0.5), double(kPresets));
+      const double preset = std::fmod(std::floor(double(raw) + 0.5), double(kPresets));
       activePreset = setupNum(static_cast<int>(preset));
       break;
     }

@@ -12,9 +12,11 @@
 // reduced modulo 23 before it indexes a table; the system decay that
 // control 4 computes stays in [0, kMaxDecay], so the energy always dies
 // away; a negative object count is taken as 0; the scrape count and the
-// retuning exponent are bounded; non-finite control values are ignored and
-// the output clamp turns NaN into 0. The chime struck last belongs to each
-// instance (one shaker's chimes never excite another's).
+// retuning exponent are bounded; a control value that is not a number is
+// refused with its message (the toolkit's one control rule), an infinite
+// one is clamped like any value out of range, and the output clamp turns
+// NaN into 0. The chime struck last belongs to each instance (one
+// shaker's chimes never excite another's).
 //
 // Everything runs on the audio thread; nothing is locked.
 #ifndef CHIP_SYN_SHAKERS_H

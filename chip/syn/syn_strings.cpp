@@ -5,28 +5,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "chip/syn/syn_control.h"
+
 namespace {
 
 const double kTwoPi = 6.283185307179586;
-
-// Normalises a control value to 0..1 (v / 128) with the instrument's
-// messages; false for a NaN value (reported once; nothing changes).
-bool control_norm(SynOnce& nan, const char* who, float value, float* norm) {
-  if (std::isnan(value)) {
-    nan.warn(SYN_PREFIX "%s: controlChange value is not a number, ignored!", who);
-    return false;
-  }
-  float x = value * 0.0078125f;
-  if (x < 0.0f) {
-    syn_warn(SYN_PREFIX "%s: Control value less than zero!", who);
-    x = 0.0f;
-  } else if (x > 1.0f) {
-    syn_warn(SYN_PREFIX "%s: Control value greater than 128.0!", who);
-    x = 1.0f;
-  }
-  *norm = x;
-  return true;
-}
 
 // A loop gain held to +-0.99999 where it would exceed 1.0 in size (1.0
 // itself is kept when keepOne: the two-string loop allows it).
@@ -189,7 +172,7 @@ float Mandolin::tick() {
 
 void Mandolin::controlChange(int number, float value) {
   float x;
-  if (!control_norm(nan_, "Mandolin", value, &x)) return;
+  if (!syn_control_norm("Mandolin", value, &x)) return;
   switch (number) {
     case 1: setDetune(1.0f - 0.1f * x); break;
     case 2: setBodySize(x * 2.0f); break;
@@ -409,7 +392,7 @@ float StifKarp::tick() {
 
 void StifKarp::controlChange(int number, float value) {
   float x;
-  if (!control_norm(nan_, "StifKarp", value, &x)) return;
+  if (!syn_control_norm("StifKarp", value, &x)) return;
   switch (number) {
     case 4: setPickupPosition(x); break;
     case 11: setBaseLoopGain(0.97f + 0.03f * x); break;
@@ -524,7 +507,7 @@ float Bowed::tick() {
 
 void Bowed::controlChange(int number, float value) {
   float x;
-  if (!control_norm(nan_, "Bowed", value, &x)) return;
+  if (!syn_control_norm("Bowed", value, &x)) return;
   switch (number) {
     case 1:
       vibratoGain = x * 0.4f;

@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "chip/syn/syn_control.h"
 #include "chip/syn/syn_phonemes.h"
 
 // ---------------------------------------------------------------------------
@@ -164,16 +165,8 @@ float VoicForm::tick() {
 }
 
 void VoicForm::controlChange(int number, float value) {
-  float norm = value * 0.0078125f;
-  if (norm < 0.0f) {
-    syn_warn(SYN_PREFIX "VoicForm: Control value less than zero!");
-    norm = 0.0f;
-  } else if (norm > 1.0f) {
-    syn_warn(SYN_PREFIX "VoicForm: Control value greater than 128.0!");
-    norm = 1.0f;
-  } else if (norm != norm) {
-    norm = 0.0f;
-  }
+  float norm;
+  if (!syn_control_norm("VoicForm", value, &norm)) return;
   switch (number) {
     case 2:
       voiced.setGainTarget(1.0f - norm);

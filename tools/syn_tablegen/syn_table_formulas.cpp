@@ -112,6 +112,35 @@ std::vector<double> struck(int n, const std::vector<Mode>& modes, int burst, dou
   return x;
 }
 
+// Fades a one-shot event in over its first `in` samples and out over the
+// `out` samples before its last kSilentTail, which become zeros (raised-
+// cosine ramps): it starts on zero, and a reader at any rate up to
+// kSilentTail samples per step ends on zero.
+const size_t kSilentTail = 8;
+std::vector<double> faded(std::vector<double> x, size_t in, size_t out) {
+  const size_t n = x.size();
+  for (size_t i = 0; i < in; i++) x[i] *= 0.5 - 0.5 * std::cos(kPi * double(i) / double(in));
+  for (size_t k = 0; k < kSilentTail; k++) x[n - 1 - k] = 0.0;
+  for (size_t k = 0; k < out; k++) {
+    x[n - 1 - kSilentTail - k] *= 0.5 - 0.5 * std::cos(kPi * double(k) / double(out));
+  }
+  return x;
+}
+
+// A mallet's contact force on a struck bar, which is what drives the bar's
+// modes: a raised cosine sin^2(pi t / tau) over the contact time tau, its
+// peak on sample 2, then silence (n samples at 22050 Hz). The bar's
+// ringing is left to the mode filters that the table excites.
+std::vector<double> mallet(int n, double tau_seconds) {
+  const double tau = tau_seconds * 22050.0;  // in samples
+  std::vector<double> x(n, 0.0);
+  for (int i = 0; i < n; i++) {
+    const double t = (i - 2) / tau + 0.5;  // 0..1 during the contact
+    if (t > 0.0 && t < 1.0) x[i] = std::pow(std::sin(kPi * t), 2.0);
+  }
+  return x;
+}
+
 // A 256-sample wave followed by 256 samples of silence.
 template <typename F>
 std::vector<double> with_blank(F wave) {
@@ -163,30 +192,30 @@ const Syn_Table_Formula kFormulas[] = {
      [] { return impulses(40); }},
     {"special:mand1", 22050.0f,
      "1024 samples: a plucked string's modes (196 Hz and 7 partials, 1/m, decaying in "
-     "0.08/m s) plus a 48-sample noise burst",
+     "0.08/m s) plus a 48-sample noise burst, faded in over 4 samples and out over 256, "
+     "ending on 8 zeros",
      [] {
        std::vector<Mode> modes;
        for (int m = 1; m <= 8; m++)
          modes.push_back({196.0 * m * (1.0 + 0.0005 * m), 1.0 / m, 0.08 / m});
-       return struck(1024, modes, 48, 0.5, 0x6d616e6431ULL);
-     }},
+       return faded(struck(1024, modes, 48, 0.5, 0x6d616e6431ULL), 4, 256);
+     },
+     true},
     {"special:mandpluk", 22050.0f,
      "2048 samples: a brighter pluck (220 Hz and 11 partials, 1/sqrt(m), decaying in "
-     "0.12/m s) plus a 96-sample noise burst",
+     "0.12/m s) plus a 96-sample noise burst, faded in over 4 samples and out over 512, "
+     "ending on 8 zeros",
      [] {
        std::vector<Mode> modes;
        for (int m = 1; m <= 12; m++)
          modes.push_back({220.0 * m, 1.0 / std::sqrt(double(m)), 0.12 / m});
-       return struck(2048, modes, 96, 0.8, 0x6d706c756bULL);
-     }},
+       return faded(struck(2048, modes, 96, 0.8, 0x6d706c756bULL), 4, 512);
+     },
+     true},
     {"special:marmsyn1", 22050.0f,
-     "1024 samples: a bar's modes (ratios 1, 3.99, 10.65 at 330 Hz) plus a 32-sample noise "
-     "burst",
-     [] {
-       return struck(1024,
-                     {{330.0, 1.0, 0.05}, {330.0 * 3.99, 0.5, 0.02}, {330.0 * 10.65, 0.25, 0.008}},
-                     32, 0.3, 0x6d61726d31ULL);
-     }},
+     "64 samples: a hard mallet's contact force, a raised cosine of 0.125 ms peaking on "
+     "sample 2, then silence",
+     [] { return mallet(64, 0.125e-3); }, true},
     {"special:ooo", 22050.0f, "one period of the vowel of phoneme row \"ooo\"",
      [] { return vowel(9); }},
     {"special:peksblnk", 22050.0f, "sin(2 pi i / 256)^7 for 256 samples, then 256 zeros",

@@ -5,6 +5,7 @@
 // finite and the instrument recovers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -106,6 +107,49 @@ TEST_F(ModalVoiceTest, ModalBarModesRingForTheirT60AndShorterWhenDamped) {
     const double measured = 3.0 * std::log(10.0) / (std::log(ratio) / 2.0 / 600.0);
     EXPECT_NEAR(measured, expected, expected * 0.05);
     EXPECT_LT(measured, 3.0 * std::log(10.0) / -std::log(double(bar.radii[i])));
+  }
+}
+
+// A strike at 0.8 stays in a musical range on every preset, low notes to
+// high: loud enough to hear, never far past full scale (vibrato and the
+// modes' beating included, over two seconds of ringing).
+TEST_F(ModalVoiceTest, ModalBarStrikeAtPointEightStaysNearFullScale) {
+  const float notes[] = {55.0f, 110.0f, 220.0f, 440.0f, 880.0f, 1760.0f, 3520.0f};
+  for (int preset = 0; preset < 9; preset++) {
+    double loudest = 0.0;
+    for (float f : notes) {
+      SCOPED_TRACE(::testing::Message() << "preset " << preset << " at " << f << " Hz");
+      ModalBar bar;
+      bar.setPreset(preset);
+      bar.noteOn(f, 0.8f);
+      double peak = 0.0;
+      for (float y : play(bar, 88200)) peak = std::max(peak, double(std::fabs(y)));
+      EXPECT_LE(peak, 1.0);
+      loudest = std::max(loudest, peak);
+    }
+    EXPECT_GE(loudest, 0.3) << "preset " << preset;
+  }
+}
+
+// After noteOff the bar falls silent and stays so: the strike wave, held at
+// its last sample once read, ends on zero, so nothing keeps feeding the
+// direct path or the modes.
+TEST_F(ModalVoiceTest, ModalBarFallsSilentAfterNoteOff) {
+  for (int preset = 0; preset < 9; preset++) {
+    SCOPED_TRACE(preset);
+    ModalBar bar;
+    bar.setPreset(preset);
+    bar.noteOn(440.0f, 0.8f);
+    play(bar, 4410);
+    bar.noteOff(0.5f);
+    const std::vector<float> after = play(bar, 44100);
+    size_t loud = 0;  // one past the last sample at or above 1e-6
+    for (size_t i = 0; i < after.size(); i++) {
+      if (std::fabs(after[i]) >= 1e-6f) loud = i + 1;
+    }
+    EXPECT_LE(loud, 2000u);
+    EXPECT_TRUE(bar.wave->isFinished());
+    EXPECT_EQ(bar.wave->lastOut(), 0.0f);
   }
 }
 
@@ -318,7 +362,7 @@ TEST_F(ModalVoiceTest, VoicFormPhonemeNumberControl) {
   };
   const Case cases[] = {{40.0f, 8, 1.0f}, {128.0f, 0, 1.4f}, {3.0f, 3, 0.9f},
                         {70.0f, 6, 1.1f}, {100.0f, 4, 1.2f}, {130.0f, -1, 0.0f},
-                        {-1.0f, -1, 0.0f}, {kNaN, -1, 0.0f}, {1e30f, -1, 0.0f},
+                        {-1.0f, -1, 0.0f}, {1e30f, -1, 0.0f},
                         {-1e30f, -1, 0.0f}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
@@ -342,6 +386,16 @@ TEST_F(ModalVoiceTest, VoicFormPhonemeNumberControl) {
       EXPECT_EQ(voice.noiseEnvelope.target, 0.0f);
     }
     for (float y : play(voice, 300)) ASSERT_TRUE(std::isfinite(y));
+  }
+  // A NaN selects nothing: it is refused and the formants keep their rows.
+  VoicForm voice;
+  voice.setPhoneme("ohh");
+  const auto lines = printed_lines([&] { voice.controlChange(4, kNaN); });
+  EXPECT_EQ(lines, std::vector<std::string>{
+                       "[chip](via SYN): VoicForm: Control value is not a number!"});
+  for (int j = 0; j < 4; j++) {
+    EXPECT_EQ(voice.filters[j].targetFrequency, Phonemes::formantFrequency(6, j));
+    EXPECT_EQ(voice.filters[j].targetRadius, Phonemes::formantRadius(6, j));
   }
 }
 

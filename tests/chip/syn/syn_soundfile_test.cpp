@@ -108,6 +108,39 @@ TEST_F(SoundFileTest, StoredTablesAreTheGeneratorsFormulas) {
   }
 }
 
+// The events the instruments play once (the mandolin's body, the Moog's
+// attack, the modal bar's strike) start on zero and end on eight zeros: a
+// one-shot reader at any rate up to 8, once past the end, holds 0 and not
+// an offset.
+TEST_F(SoundFileTest, OneShotTablesStartAndEndOnZero) {
+  const std::vector<std::string> played_once = {"special:mand1", "special:mandpluk",
+                                                "special:marmsyn1"};
+  size_t count = 0;
+  const Syn_Table_Formula* formulas = syn_table_formulas(&count);
+  std::vector<std::string> one_shots;
+  for (size_t t = 0; t < count; t++) {
+    if (!formulas[t].one_shot) continue;
+    SCOPED_TRACE(formulas[t].name);
+    one_shots.push_back(formulas[t].name);
+    const std::vector<float> samples = syn_table_samples(formulas[t]);
+    EXPECT_EQ(samples.front(), 0.0f);
+    for (size_t k = 1; k <= 8; k++) EXPECT_EQ(samples[samples.size() - k], 0.0f);
+    for (double rate : {0.25, 0.5, 0.7, 1.0, 1.5, 2.0, 3.3, 8.0}) {
+      SCOPED_TRACE(rate);
+      WvIn r(formulas[t].name, true, true, true);
+      r.setRate(rate);
+      float sound = 0.0f;
+      for (size_t i = 0; i < 4 * samples.size() + 8; i++) sound += std::fabs(r.tick());
+      if (rate <= 1.0) {
+        EXPECT_GT(sound, 0.0f);  // every sample read
+      }
+      EXPECT_TRUE(r.isFinished());
+      EXPECT_EQ(r.lastOut(), 0.0f);
+    }
+  }
+  EXPECT_EQ(one_shots, played_once);
+}
+
 TEST_F(SoundFileTest, TableShapesFollowTheirNames) {
   // impulsN: N equal cosine harmonics peak at 0 with N.
   for (int n : {10, 20, 40}) {
