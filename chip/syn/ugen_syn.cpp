@@ -23,20 +23,19 @@ const Frame_Member kInstrumentMembers[] = {
     frame_method("noteOn", "float",
                [](Frame_Slot& s, void* args, Chip_DL_Return*) {
                  Instrmnt& in = s.as<Instrmnt>();
-                 in.noteOn(static_cast<float>(in.m_frequency),
-                           static_cast<float>(GET_NEXT_FLOAT(args)));
+                 in.noteOn(syn_float(in.m_frequency), syn_float(GET_NEXT_FLOAT(args)));
                },
                {"float", "value"}),
     frame_method("noteOff", "float",
                [](Frame_Slot& s, void* args, Chip_DL_Return*) {
-                 s.as<Instrmnt>().noteOff(static_cast<float>(GET_NEXT_FLOAT(args)));
+                 s.as<Instrmnt>().noteOff(syn_float(GET_NEXT_FLOAT(args)));
                },
                {"float", "value"}),
     frame_prop(
         "freq", "float",
         [](Frame_Slot& s, double v) {
           Instrmnt& in = s.as<Instrmnt>();
-          in.setFrequency(static_cast<float>(v));
+          in.setFrequency(syn_float(v));
           return in.m_frequency;
         },
         [](Frame_Slot& s) { return s.as<Instrmnt>().m_frequency; }),
@@ -44,7 +43,7 @@ const Frame_Member kInstrumentMembers[] = {
                [](Frame_Slot& s, void* args, Chip_DL_Return*) {
                  t_CPINT number = GET_NEXT_INT(args);
                  double value = GET_NEXT_FLOAT(args);
-                 s.as<Instrmnt>().controlChange(number, static_cast<float>(value));
+                 s.as<Instrmnt>().controlChange(number, syn_float(value));
                },
                {"int", "ctrl"}, {"float", "value"}),
 };
