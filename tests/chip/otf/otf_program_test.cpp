@@ -1,18 +1,75 @@
 // Two chip programs: an engine that listens ("--loop") on a free loopback
 // port and clients that send it every command; the client's exit status
 // says whether the engine accepted.
+#include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "chip_program_support.h"
 #include "loopback_port.h"
 #include "process_support.h"
 
 namespace {
+
+// The fields of /proc/<pid>[/task/<tid>]/stat after the command name: [0]
+// is the state ('S' asleep), [11] and [12] the user and system time in
+// clock ticks.
+std::vector<std::string> stat_fields(const std::string& path) {
+  std::ifstream in(path);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> fields;
+  size_t close = text.rfind(')');
+  if (close == std::string::npos) return fields;
+  std::string field;
+  for (char c : text.substr(close + 2)) {
+    if (c == ' ') {
+      fields.push_back(field);
+      field.clear();
+    } else {
+      field += c;
+    }
+  }
+  fields.push_back(field);
+  return fields;
+}
+
+// Whether every thread of process pid is found asleep at once before the
+// deadline. A thread that spins is never asleep.
+bool all_threads_asleep(pid_t pid, int seconds = 30) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task/";
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    bool asleep = true;
+    int threads = 0;
+    if (DIR* dir = opendir(tasks.c_str())) {
+      while (struct dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        std::vector<std::string> f = stat_fields(tasks + entry->d_name + "/stat");
+        threads++;
+        if (f.empty() || f[0] != "S") asleep = false;
+      }
+      closedir(dir);
+    }
+    if (asleep && threads > 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
+
+// The processor time process pid has used, in seconds.
+double cpu_seconds(pid_t pid) {
+  std::vector<std::string> f = stat_fields("/proc/" + std::to_string(pid) + "/stat");
+  if (f.size() < 13) return -1;
+  return (std::stod(f[11]) + std::stod(f[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 class OtfProgramTest : public ::testing::Test {
  protected:
@@ -95,6 +152,27 @@ TEST_F(OtfProgramTest, NoEngineAndUnknownFlags) {
   EXPECT_EQ(out, "[chip]: not enough arguments following [add]...\n");
   EXPECT_EQ(client("--frob", &out), 1);
   EXPECT_EQ(out.rfind("[chip]: invalid flag '--frob'\n", 0), 0u) << out;
+}
+
+// A silent engine with nothing to compute sleeps while it waits: all its
+// threads are found asleep, before and after commands, and over their round
+// trips it uses little processor time beside the time that passed.
+TEST_F(OtfProgramTest, AnIdleEngineSleepsBetweenCommands) {
+  std::ofstream(dir + "otf_p_once.chip") << "<<< \"listening\" >>>;\n";
+  ChipProcess engine(dir, {"--loop", "--port" + std::to_string(port), "otf_p_once.chip"});
+  ASSERT_TRUE(engine.wait_for_line("\"listening\" : (string)")) << engine.output();
+  ASSERT_TRUE(all_threads_asleep(engine.pid())) << "the idle engine does not sleep";
+  double cpu_before = cpu_seconds(engine.pid());
+  auto wall_before = std::chrono::steady_clock::now();
+  std::string out;
+  EXPECT_EQ(client("+ otf_p_once.chip", &out), 0) << out;
+  EXPECT_EQ(client("^", &out), 0) << out;
+  EXPECT_TRUE(engine.wait_for_text("[chip](VM): status (now == ")) << engine.output();
+  EXPECT_TRUE(all_threads_asleep(engine.pid())) << "the engine does not sleep again";
+  double cpu = cpu_seconds(engine.pid()) - cpu_before;
+  double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_before)
+                    .count();
+  EXPECT_LT(cpu, wall / 2 + 0.05) << "processor " << cpu << " s in " << wall << " s";
 }
 
 // Halt on, or "--standalone": nothing listens.
