@@ -33,8 +33,10 @@ std::mutex g_parse_lock;
 
 using Clock = std::chrono::steady_clock;
 
+// Milliseconds until the deadline, rounded up (a wait of that long reaches
+// it); 0 once it has passed.
 int ms_left(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
@@ -730,12 +732,6 @@ const size_t kReadPerTurn = 16 * 1024;
 // A pause in accepting after the process ran out of descriptors.
 const int kAcceptPauseMs = 100;
 
-int ms_until(std::chrono::steady_clock::time_point when, std::chrono::steady_clock::time_point now) {
-  if (when <= now) return 0;
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when - now).count() + 1;
-  return ms > 60000 ? 60000 : static_cast<int>(ms);
-}
-
 }  // namespace
 
 // One peer: its request while it arrives, then its commands' results while
@@ -771,8 +767,6 @@ struct Chip_OTF_Listener::Connection {
   ~Connection() {
     if (fd >= 0) close(fd);
   }
-  // Sent nothing yet: the first to make room for a new connection.
-  bool silent() const { return phase == READING && packets == 0 && partial.empty(); }
   Clock::time_point reading_deadline(const Limits& limits) const {
     auto packet = last_packet + std::chrono::milliseconds(packets == 0 ? limits.first_packet_ms
                                                                        : limits.packet_ms);
@@ -867,14 +861,12 @@ void Chip_OTF_Listener::loop() {
     hand_over(now);
     Clock::time_point next = expire(now);
 
-    // The wake pipe, the listening socket while there is room (or a silent
-    // connection to give way), and every connection that is read.
+    // The wake pipe, the listening socket while there is room, and every
+    // connection that is read.
     fds.clear();
     ids.clear();
     fds.push_back({m_wake[0], POLLIN, 0});
-    bool room = m_connections.size() < m_limits.max_connections ||
-                std::any_of(m_connections.begin(), m_connections.end(),
-                            [](const auto& c) { return c.second->silent(); });
+    bool room = m_connections.size() < m_limits.max_connections;
     bool accepting = room && now >= m_accept_paused_until;
     if (accepting) fds.push_back({m_listen, POLLIN, 0});
     if (room && !accepting) next = std::min(next, m_accept_paused_until);
@@ -885,7 +877,7 @@ void Chip_OTF_Listener::loop() {
     }
     // The machine answers within its next pass: while it owes replies, a
     // short pause between looks.
-    int timeout = next == Clock::time_point::max() ? -1 : ms_until(next, now);
+    int timeout = next == Clock::time_point::max() ? -1 : ms_left(next);
     if ((!m_pending.empty() || !m_ready.empty()) && (timeout < 0 || timeout > 1)) timeout = 1;
     int n = poll(fds.data(), fds.size(), timeout);
     if (n < 0 && errno == EINTR) continue;
@@ -919,27 +911,15 @@ void Chip_OTF_Listener::loop() {
 }
 
 void Chip_OTF_Listener::accept_all(Clock::time_point now) {
-  for (;;) {
-    // Full: the oldest connection that has sent nothing gives way to the
-    // new one; with none, the new ones wait in the backlog.
-    std::uint64_t gives_way = 0;
-    if (m_connections.size() >= m_limits.max_connections) {
-      auto silent = std::find_if(m_connections.begin(), m_connections.end(),
-                                 [](const auto& c) { return c.second->silent(); });
-      if (silent == m_connections.end()) return;
-      gives_way = silent->first;
-    }
+  // When every place is taken, new connections wait in the backlog until a
+  // request ends or a deadline passes.
+  while (m_connections.size() < m_limits.max_connections) {
     int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
         m_accept_paused_until = now + std::chrono::milliseconds(kAcceptPauseMs);
       }
       return;
-    }
-    if (gives_way) {
-      refuse(*m_connections[gives_way],
-             "timed out waiting for a packet (the listener needed the room)", now);
-      close_connection(gives_way);
     }
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -949,8 +929,7 @@ void Chip_OTF_Listener::accept_all(Clock::time_point now) {
     c->accepted = c->last_packet = now;
     Connection& added = *c;
     m_connections.emplace(c->id, std::move(c));
-    // What the peer sent with its connection is read at once: a client is
-    // never taken for a silent one.
+    // What the peer sent with its connection is read at once.
     read_from(added, now);
   }
 }

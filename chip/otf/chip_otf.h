@@ -42,9 +42,9 @@
 // read up to byte 511 at most; a new connection must send its first packet
 // within 1 s and every further packet within 2 s of the one before, and the
 // whole request within 60 s; sends never raise SIGPIPE. The listener holds
-// at most OTF_MAX_CONNECTIONS connections (when all are taken, one that has
-// sent nothing yet makes room for a new one; otherwise new ones wait in the
-// system's backlog) and at most OTF_MAX_SOURCE_HELD bytes of sources.
+// at most OTF_MAX_CONNECTIONS connections (more wait in the system's
+// backlog until a place is free) and at most OTF_MAX_SOURCE_HELD bytes of
+// sources.
 #ifndef CHIP_OTF_CHIP_OTF_H
 #define CHIP_OTF_CHIP_OTF_H
 
