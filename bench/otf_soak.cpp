@@ -10,9 +10,7 @@
 // Defaults: build/bin/chip, 10 minutes, 4 clients, a burst of 1000. Each
 // client speaks the protocol itself (a connection per request, as the
 // `chip` client does), so requests come as fast as the engine answers.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -32,6 +30,8 @@
 #include <vector>
 
 #include "chip/otf/chip_otf.h"
+#include "loopback_port.h"
+#include "proc_stat.h"
 
 namespace {
 
@@ -62,29 +62,6 @@ const char kReplacement[] =
 
 int g_port = 0;
 
-Net_Msg packet(t_CPUINT type, t_CPINT param) {
-  Net_Msg msg;
-  std::memset(&msg, 0, sizeof msg);
-  msg.header = NET_HEADER;
-  msg.type = type;
-  msg.param = param;
-  return msg;
-}
-
-int connect_engine() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in a;
-  std::memset(&a, 0, sizeof a);
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(g_port));
-  if (connect(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 bool send_all(int fd, const std::vector<Net_Msg>& packets) {
   for (Net_Msg msg : packets) {
     otf_hton(&msg);
@@ -113,13 +90,13 @@ int read_reply(int fd, int ms) {
 // The packets of an add or replace of source (as the client streams it).
 std::vector<Net_Msg> source_packets(t_CPUINT type, t_CPINT param, const std::string& name,
                                     const std::string& source) {
-  Net_Msg first = packet(type, param);
+  Net_Msg first = net_msg(type, param);
   std::memcpy(first.buffer, name.c_str(), name.size() + 1);
   first.param2 = static_cast<t_CPINT>(source.size());
   std::vector<Net_Msg> packets{first};
   for (size_t at = 0; at < source.size(); at += NET_BUFFER_SIZE) {
     size_t n = std::min(source.size() - at, size_t(NET_BUFFER_SIZE));
-    Net_Msg chunk = packet(type, param);
+    Net_Msg chunk = net_msg(type, param);
     std::memcpy(chunk.buffer, source.data() + at, n);
     chunk.length = chunk.param3 = static_cast<t_CPINT>(n);
     chunk.param2 = static_cast<t_CPINT>(source.size() - at - n);
@@ -131,9 +108,9 @@ std::vector<Net_Msg> source_packets(t_CPUINT type, t_CPINT param, const std::str
 // One request: its commands' packets and the done packet; 1 accepted, 0
 // refused, -1 no answer.
 int request(std::vector<Net_Msg> packets) {
-  int fd = connect_engine();
+  int fd = connect_loopback(g_port);
   if (fd < 0) return -1;
-  packets.push_back(packet(OTF_DONE, 0));
+  packets.push_back(net_msg(OTF_DONE, 0));
   int result = send_all(fd, packets) ? read_reply(fd, 5000) : -1;
   close(fd);
   return result < 0 ? -1 : result ? 1 : 0;
@@ -161,14 +138,14 @@ void client(Counts& counts, Clock::time_point end, unsigned seed) {
       result = request(source_packets(OTF_ADD, 1, "long.chip:soak", kLong));
       add = true;
     } else if (op < 55) {
-      result = request({packet(OTF_REMOVE, -1)});
+      result = request({net_msg(OTF_REMOVE, -1)});
     } else if (op < 65) {
-      result = request({packet(OTF_REMOVE, static_cast<t_CPINT>(recent(random)))});
+      result = request({net_msg(OTF_REMOVE, static_cast<t_CPINT>(recent(random)))});
     } else if (op < 80) {
       result = request(source_packets(OTF_REPLACE, static_cast<t_CPINT>(recent(random)),
                                       "replacement.chip", kReplacement));
     } else {
-      result = request({packet(OTF_STATUS, 0)});
+      result = request({net_msg(OTF_STATUS, 0)});
     }
     if (result > 0 && add) counts.adds++;
     (result > 0 ? counts.accepted : result == 0 ? counts.refused : counts.unanswered)++;
@@ -185,49 +162,15 @@ long status_kb(pid_t pid, const char* field) {
   return -1;
 }
 
-// User and system processor time of a process or thread (its /proc
-// folder), in seconds.
-double cpu_seconds(const std::string& folder) {
-  std::ifstream in(folder + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  size_t close = text.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::vector<std::string> f;
-  std::string field;
-  for (char c : text.substr(close + 2)) {
-    if (c == ' ') {
-      f.push_back(field);
-      field.clear();
-    } else {
-      field += c;
-    }
-  }
-  if (f.size() < 13) return -1;
-  return (std::atof(f[11].c_str()) + std::atof(f[12].c_str())) / sysconf(_SC_CLK_TCK);
-}
-
-int free_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  struct sockaddr_in a;
-  std::memset(&a, 0, sizeof a);
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<struct sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 // Opens n connections at once, then sends a status request on each; how
 // many were answered (accepted) within 10 s.
 int burst(int n) {
   std::vector<int> fds;
   for (int k = 0; k < n; k++) {
-    int fd = connect_engine();
+    int fd = connect_loopback(g_port);
     if (fd >= 0) fds.push_back(fd);
   }
-  for (int fd : fds) send_all(fd, {packet(OTF_STATUS, 0), packet(OTF_DONE, 0)});
+  for (int fd : fds) send_all(fd, {net_msg(OTF_STATUS, 0), net_msg(OTF_DONE, 0)});
   int answered = 0;
   auto deadline = Clock::now() + std::chrono::seconds(10);
   for (int fd : fds) {
@@ -260,7 +203,7 @@ int main(int argc, char** argv) {
     files.rlim_cur = files.rlim_max;
     setrlimit(RLIMIT_NOFILE, &files);
   }
-  g_port = free_port();
+  g_port = free_loopback_port(SOCK_STREAM);
   std::string port = "--port" + std::to_string(g_port);
 
   pid_t pid = fork();
@@ -275,7 +218,7 @@ int main(int argc, char** argv) {
   }
   // Ready once it answers.
   auto ready_by = Clock::now() + std::chrono::seconds(30);
-  while (request({packet(OTF_STATUS, 0)}) != 1) {
+  while (request({net_msg(OTF_STATUS, 0)}) != 1) {
     if (Clock::now() > ready_by) {
       std::fprintf(stderr, "otf_soak: the engine (%s) did not answer\n", chip.c_str());
       kill(pid, SIGKILL);
@@ -303,18 +246,19 @@ int main(int argc, char** argv) {
   for (std::thread& t : threads) t.join();
 
   long before = status_kb(pid, "VmRSS");
-  request({packet(OTF_REMOVEALL, 0), packet(OTF_STATUS, 0)});
+  request({net_msg(OTF_REMOVEALL, 0), net_msg(OTF_STATUS, 0)});
   std::this_thread::sleep_for(std::chrono::seconds(1));
   std::printf("after removing every shred: rss %ld kB (before: %ld kB)\n",
               status_kb(pid, "VmRSS"), before);
 
   const std::string engine = "/proc/" + std::to_string(pid);
-  double cpu = cpu_seconds(engine);
-  double machine = cpu_seconds(engine + "/task/" + std::to_string(pid));
+  double cpu = proc_cpu_seconds(engine);
+  double machine = proc_cpu_seconds(engine + "/task/" + std::to_string(pid));
   std::this_thread::sleep_for(std::chrono::seconds(5));
   std::printf("waiting with nothing to compute: %.2f s of processor time in 5 s "
               "(%.2f s on the machine's thread)\n",
-              cpu_seconds(engine) - cpu, cpu_seconds(engine + "/task/" + std::to_string(pid)) - machine);
+              proc_cpu_seconds(engine) - cpu,
+              proc_cpu_seconds(engine + "/task/" + std::to_string(pid)) - machine);
 
   if (burst_size > 0) {
     auto t = Clock::now();
@@ -323,7 +267,7 @@ int main(int argc, char** argv) {
                 answered, std::chrono::duration<double>(Clock::now() - t).count());
   }
 
-  request({packet(OTF_REMOVEALL, 0), packet(OTF_KILL, 0)});
+  request({net_msg(OTF_REMOVEALL, 0), net_msg(OTF_KILL, 0)});
   int status = 0;
   waitpid(pid, &status, 0);
   return 0;

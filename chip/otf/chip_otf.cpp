@@ -92,13 +92,6 @@ bool send_packet(ck_socket sock, Net_Msg msg) {
          static_cast<int>(sizeof msg);
 }
 
-Net_Msg blank_packet() {
-  Net_Msg msg;
-  std::memset(&msg, 0, sizeof msg);
-  msg.header = NET_HEADER;
-  return msg;
-}
-
 // The text of a packet's buffer, cut at its first zero or at byte 511.
 std::string buffer_text(const Net_Msg& msg) {
   return std::string(msg.buffer, strnlen(msg.buffer, NET_BUFFER_SIZE - 1));
@@ -534,7 +527,7 @@ int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, i
   g_sigpipe_mode = TRUE;
   if (is_otf) *is_otf = 1;
   if (accepted) *accepted = FALSE;
-  Net_Msg msg = blank_packet();
+  Net_Msg msg = net_msg(0, 0);
   const char* arg = argv[i];
   EM_log(CP_LOG_INFO, "examining otf command '%s'...", arg);
 
@@ -1149,9 +1142,7 @@ void Chip_OTF_Listener::answer(Connection& c, Clock::time_point now) {
       break;
     }
   }
-  Net_Msg reply = blank_packet();
-  reply.type = OTF_DONE;
-  reply.param = ok ? 1 : 0;
+  Net_Msg reply = net_msg(OTF_DONE, ok ? 1 : 0);
   if (!ok) {
     size_t n = std::min(reason.size(), size_t(NET_BUFFER_SIZE - 1));
     std::memcpy(reply.buffer, reason.data(), n);

@@ -41,20 +41,6 @@ Net_Msg packet(t_CPUINT type, t_CPINT param, const std::string& token = "", t_CP
   return msg;
 }
 
-int connect_to(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  struct sockaddr_in a;
-  std::memset(&a, 0, sizeof a);
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 bool send_raw(int fd, Net_Msg msg) {
   otf_hton(&msg);
   return send(fd, &msg, sizeof msg, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof msg);
@@ -132,6 +118,16 @@ class OtfListenerTest : public ::testing::Test {
     port = listener.port();
   }
 
+  // n connections that send nothing (yet).
+  std::vector<int> connections(int n) {
+    std::vector<int> fds;
+    for (int k = 0; k < n; k++) {
+      fds.push_back(connect_loopback(port));
+      EXPECT_GE(fds.back(), 0);
+    }
+    return fds;
+  }
+
   // The real client: (sent, accepted).
   std::pair<int, t_CPBOOL> client(std::vector<std::string> args) {
     std::vector<const char*> argv;
@@ -146,7 +142,7 @@ class OtfListenerTest : public ::testing::Test {
 
   // A raw request: the packets, then a done packet; the reply.
   Net_Msg request(const std::vector<Net_Msg>& packets, bool done = true) {
-    int fd = connect_to(port);
+    int fd = connect_loopback(port);
     EXPECT_GE(fd, 0);
     for (const Net_Msg& m : packets) send_raw(fd, m);
     if (done) send_raw(fd, packet(OTF_DONE, 0));
@@ -283,7 +279,7 @@ TEST_F(OtfListenerTest, HostilePeersAreRefused) {
     }
   });
   // A connection that breaks off inside a packet is closed.
-  int fd = connect_to(port);
+  int fd = connect_loopback(port);
   ASSERT_GE(fd, 0);
   Net_Msg half = packet(OTF_STATUS, 0);
   otf_hton(&half);
@@ -337,11 +333,7 @@ TEST_F(OtfListenerTest, SilentPeersHoldUpNobody) {
   Chip_OTF_Listener::Limits limits;
   limits.first_packet_ms = 60000;
   restart(limits);
-  std::vector<int> silent;
-  for (int k = 0; k < 20; k++) {
-    silent.push_back(connect_to(port));
-    ASSERT_GE(silent.back(), 0);
-  }
+  std::vector<int> silent = connections(20);
   Net_Msg reply;
   printed_lines([&] { reply = request({packet(OTF_STATUS, 0)}); });
   EXPECT_EQ(reply.header, NET_HEADER);
@@ -361,11 +353,7 @@ TEST_F(OtfListenerTest, MoreSilentPeersThanPlacesWaitTheirTurn) {
   limits.first_packet_ms = 200;
   limits.max_connections = 8;
   restart(limits);
-  std::vector<int> silent;
-  for (int k = 0; k < 20; k++) {
-    silent.push_back(connect_to(port));
-    ASSERT_GE(silent.back(), 0);
-  }
+  std::vector<int> silent = connections(20);
   Net_Msg reply;
   std::vector<Net_Msg> refusals(silent.size());
   printed_lines([&] {
@@ -416,7 +404,7 @@ TEST_F(OtfListenerTest, DeadlinesAndLimitsRefuseSlowPeers) {
   const int fit = OTF_MAX_SOURCE_HELD / OTF_MAX_FILE;
   printed_lines([&] {
     for (int k = 0; k <= fit; k++) {
-      big.push_back(connect_to(port));
+      big.push_back(connect_loopback(port));
       send_raw(big.back(), packet(OTF_ADD, 1, "big.chip", OTF_MAX_FILE));
     }
     Net_Msg refused;
@@ -439,7 +427,7 @@ TEST_F(OtfListenerTest, RequestsReachTheMachineInTheOrderTheyEnd) {
         packet(OTF_ADD, 1, token, static_cast<t_CPINT>(source.size())),
         packet(OTF_ADD, 1, source, 0, static_cast<t_CPINT>(source.size()))};
   };
-  int first = connect_to(port);
+  int first = connect_loopback(port);
   ASSERT_GE(first, 0);
   for (const Net_Msg& m : add("a.chip:begun_first")) send_raw(first, m);
   Net_Msg second_reply, first_reply;
@@ -468,7 +456,7 @@ TEST_F(OtfListenerTest, RequestsWaitForRoomAtTheMachine) {
   std::vector<Net_Msg> replies(3);
   for (const std::string& line : printed_lines([&] {
          for (int k = 0; k < 3; k++) {
-           fds.push_back(connect_to(port));
+           fds.push_back(connect_loopback(port));
            for (const Net_Msg& m : many) send_raw(fds.back(), m);
          }
          for (int k = 0; k < 3; k++) EXPECT_TRUE(read_reply(fds[k], &replies[k])) << k;
@@ -497,7 +485,7 @@ TEST_F(OtfListenerTest, AMachineThatDoesNotAnswerIsReported) {
 
 // Stopping the listener while a peer holds a connection open ends at once.
 TEST_F(OtfListenerTest, StoppingWakesTheListener) {
-  int fd = connect_to(port);
+  int fd = connect_loopback(port);
   ASSERT_GE(fd, 0);
   send_raw(fd, packet(OTF_STATUS, 0));
   auto start = std::chrono::steady_clock::now();

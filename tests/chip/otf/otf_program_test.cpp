@@ -3,7 +3,6 @@
 // says whether the engine accepted.
 #include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -11,35 +10,13 @@
 #include <fstream>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "chip_program_support.h"
 #include "loopback_port.h"
+#include "proc_stat.h"
 #include "process_support.h"
 
 namespace {
-
-// The fields of /proc/<pid>[/task/<tid>]/stat after the command name: [0]
-// is the state ('S' asleep), [11] and [12] the user and system time in
-// clock ticks.
-std::vector<std::string> stat_fields(const std::string& path) {
-  std::ifstream in(path);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<std::string> fields;
-  size_t close = text.rfind(')');
-  if (close == std::string::npos) return fields;
-  std::string field;
-  for (char c : text.substr(close + 2)) {
-    if (c == ' ') {
-      fields.push_back(field);
-      field.clear();
-    } else {
-      field += c;
-    }
-  }
-  fields.push_back(field);
-  return fields;
-}
 
 // Whether every thread of process pid is found asleep at once before the
 // deadline. A thread that spins is never asleep.
@@ -52,9 +29,8 @@ bool all_threads_asleep(pid_t pid, int seconds = 30) {
     if (DIR* dir = opendir(tasks.c_str())) {
       while (struct dirent* entry = readdir(dir)) {
         if (entry->d_name[0] == '.') continue;
-        std::vector<std::string> f = stat_fields(tasks + entry->d_name + "/stat");
         threads++;
-        if (f.empty() || f[0] != "S") asleep = false;
+        if (proc_state(tasks + entry->d_name) != 'S') asleep = false;
       }
       closedir(dir);
     }
@@ -62,13 +38,6 @@ bool all_threads_asleep(pid_t pid, int seconds = 30) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return false;
-}
-
-// The processor time process pid has used, in seconds.
-double cpu_seconds(pid_t pid) {
-  std::vector<std::string> f = stat_fields("/proc/" + std::to_string(pid) + "/stat");
-  if (f.size() < 13) return -1;
-  return (std::stod(f[11]) + std::stod(f[12])) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 class OtfProgramTest : public ::testing::Test {
@@ -162,14 +131,14 @@ TEST_F(OtfProgramTest, AnIdleEngineSleepsBetweenCommands) {
   ChipProcess engine(dir, {"--loop", "--port" + std::to_string(port), "otf_p_once.chip"});
   ASSERT_TRUE(engine.wait_for_line("\"listening\" : (string)")) << engine.output();
   ASSERT_TRUE(all_threads_asleep(engine.pid())) << "the idle engine does not sleep";
-  double cpu_before = cpu_seconds(engine.pid());
+  double cpu_before = proc_cpu_seconds("/proc/" + std::to_string(engine.pid()));
   auto wall_before = std::chrono::steady_clock::now();
   std::string out;
   EXPECT_EQ(client("+ otf_p_once.chip", &out), 0) << out;
   EXPECT_EQ(client("^", &out), 0) << out;
   EXPECT_TRUE(engine.wait_for_text("[chip](VM): status (now == ")) << engine.output();
   EXPECT_TRUE(all_threads_asleep(engine.pid())) << "the engine does not sleep again";
-  double cpu = cpu_seconds(engine.pid()) - cpu_before;
+  double cpu = proc_cpu_seconds("/proc/" + std::to_string(engine.pid())) - cpu_before;
   double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_before)
                     .count();
   EXPECT_LT(cpu, wall / 2 + 0.05) << "processor " << cpu << " s in " << wall << " s";

@@ -11,7 +11,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -19,6 +18,7 @@
 #include "chip/types/chip_type.h"
 #include "chip/vm/chip_ugen.h"
 #include "chip/vm/chip_vm.h"
+#include "proc_stat.h"
 #include "vm_test_support.h"
 
 using namespace vmtest;
@@ -96,21 +96,12 @@ TEST_F(VMIdleTest, OnlyWhatCanComputeNothingIsIdle) {
   event->release();
 }
 
-// The state of thread tid of this process ('R' running or runnable, 'S'
-// asleep), read from /proc.
-char thread_state(pid_t tid) {
-  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  size_t close = text.rfind(')');
-  return close == std::string::npos || close + 2 >= text.size() ? '?' : text[close + 2];
-}
-
 // Whether thread tid is found asleep before the patience runs out. A thread
 // that spins is never asleep.
 bool falls_asleep(pid_t tid) {
   auto deadline = std::chrono::steady_clock::now() + kPatience;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (thread_state(tid) == 'S') return true;
+    if (proc_state("/proc/self/task/" + std::to_string(tid)) == 'S') return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return false;
