@@ -5,11 +5,12 @@
 // time it uses while it waits, and how many of a burst of simultaneous
 // connections it answers. Not part of the tests: run it by hand.
 //
-//   build/bench/otf_soak [chip program] [minutes] [clients] [burst]
+//   build/bench/otf_soak [chip program] [minutes] [clients] [rate] [burst]
 //
-// Defaults: build/bin/chip, 10 minutes, 4 clients, a burst of 1000. Each
-// client speaks the protocol itself (a connection per request, as the
-// `chip` client does), so requests come as fast as the engine answers.
+// Defaults: build/bin/chip, 10 minutes, 4 clients, 100 requests a second
+// (all clients together; 0: as fast as the engine answers), a burst of
+// 1000. Each client speaks the protocol itself, a connection per request as
+// the `chip` client does. OTF_SOAK_LOG names a file for the engine's output.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -121,9 +122,15 @@ struct Counts {
   std::atomic<long> adds{0};  // accepted adds: the ids given so far, roughly
 };
 
-void client(Counts& counts, Clock::time_point end, unsigned seed) {
+// Requests until end, one every `every` (zero: one after the other).
+void client(Counts& counts, Clock::time_point end, Clock::duration every, unsigned seed) {
   std::mt19937 random(seed);
+  Clock::time_point next = Clock::now();
   while (Clock::now() < end) {
+    if (every.count() > 0) {
+      std::this_thread::sleep_until(next);
+      next += every;
+    }
     long ids = counts.adds.load();
     std::uniform_int_distribution<long> recent(std::max(1L, ids - 40), std::max(1L, ids));
     int op = static_cast<int>(random() % 100);
@@ -195,7 +202,8 @@ int main(int argc, char** argv) {
   std::string chip = argc > 1 ? argv[1] : "build/bin/chip";
   double minutes = argc > 2 ? std::atof(argv[2]) : 10;
   int clients = argc > 3 ? std::atoi(argv[3]) : 4;
-  int burst_size = argc > 4 ? std::atoi(argv[4]) : 1000;
+  double rate = argc > 4 ? std::atof(argv[4]) : 100;
+  int burst_size = argc > 5 ? std::atoi(argv[5]) : 1000;
   signal(SIGPIPE, SIG_IGN);
   // The burst holds a descriptor per connection.
   struct rlimit files;
@@ -227,16 +235,19 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 
-  std::printf("otf soak: %g min, %d clients, engine %d on port %d\n", minutes, clients,
-              static_cast<int>(pid), g_port);
+  std::printf("otf soak: %g min, %d clients, %g requests/s, engine %d on port %d\n", minutes,
+              clients, rate, static_cast<int>(pid), g_port);
   std::printf(" time    rss_kb    hwm_kb   accepted   refused  unanswered\n");
   Counts counts;
   Clock::time_point start = Clock::now();
   Clock::time_point end = start + std::chrono::milliseconds(static_cast<long>(minutes * 60000));
   row(pid, start, counts);
   std::vector<std::thread> threads;
+  auto every = rate > 0 ? std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(clients / rate))
+                        : Clock::duration::zero();
   for (int k = 0; k < clients; k++) {
-    threads.emplace_back([&counts, end, k] { client(counts, end, 1234u + k); });
+    threads.emplace_back([&counts, end, every, k] { client(counts, end, every, 1234u + k); });
   }
   const int points = 10;
   for (int p = 1; p <= points; p++) {
