@@ -392,6 +392,9 @@ void usage() {
   EM_printf("               blocking|callback|deprecate:{stop|warn|ignore}\n");
   EM_printf("   [commands] = add|remove|replace|remove.all|status|time|kill\n");
   EM_printf("   [+-=^] = shortcuts for add, remove, replace, status\n");
+  EM_printf("   (silent, with no shred waiting for a time and nothing linked into dac or\n");
+  EM_printf("    blackhole, the engine sleeps until the next command; its time then\n");
+  EM_printf("    jumps to the moment the command arrived)\n");
   EM_printf("\n");
   version();
 }

@@ -17,16 +17,6 @@ Chip_VM* the_vm = nullptr;
 Chip_Compiler* the_compiler = nullptr;
 f_otf_handler the_func = nullptr;
 
-// A packet of the given type and id, its buffer zero-filled.
-Net_Msg make_msg(t_CPUINT type, t_CPINT param) {
-  Net_Msg msg;
-  std::memset(&msg, 0, sizeof msg);
-  msg.header = NET_HEADER;
-  msg.type = type;
-  msg.param = param;
-  return msg;
-}
-
 // Copies the path into the packet; FALSE (with a message) when it is null
 // or does not fit.
 bool put_path(Net_Msg* msg, Chip_String* path, const char* what) {
@@ -81,23 +71,23 @@ t_CPBOOL machine_init(Chip_Compiler* compiler, f_otf_handler handler) {
 }
 
 void machine_add_impl(void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred*) {
-  Net_Msg msg = make_msg(1, 0);
+  Net_Msg msg = net_msg(1, 0);
   RETURN->v_int = put_path(&msg, GET_NEXT_STRING(ARGS), "add") ? process(&msg, "add") : 0;
 }
 
 void machine_remove_impl(void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred*) {
-  Net_Msg msg = make_msg(2, GET_NEXT_INT(ARGS));
+  Net_Msg msg = net_msg(2, GET_NEXT_INT(ARGS));
   RETURN->v_int = process(&msg, "remove");
 }
 
 void machine_replace_impl(void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred*) {
   t_CPINT id = GET_NEXT_INT(ARGS);
-  Net_Msg msg = make_msg(4, id);
+  Net_Msg msg = net_msg(4, id);
   RETURN->v_int = put_path(&msg, GET_NEXT_STRING(ARGS), "replace") ? process(&msg, "replace") : 0;
 }
 
 void machine_status_impl(void*, Chip_DL_Return* RETURN, Chip_VM_Shred*) {
-  Net_Msg msg = make_msg(5, 0);
+  Net_Msg msg = net_msg(5, 0);
   RETURN->v_int = process(&msg, "status");
 }
 

@@ -204,6 +204,15 @@ void cp_close(ck_socket sock) {
 // ---------------------------------------------------------------------------
 // The on-the-fly packet
 
+Net_Msg net_msg(t_CPUINT type, t_CPINT param) {
+  Net_Msg msg;
+  std::memset(&msg, 0, sizeof msg);
+  msg.header = NET_HEADER;
+  msg.type = type;
+  msg.param = param;
+  return msg;
+}
+
 void otf_hton(Net_Msg* msg) {
   msg->header = htonl(msg->header);
   msg->type = htonl(msg->type);

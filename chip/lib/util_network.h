@@ -101,6 +101,10 @@ struct Net_Msg {
 static_assert(sizeof(Net_Msg) == 536, "the on-the-fly packet is 536 bytes on the wire");
 
 // In-place conversion of the six words (never the buffer).
+// A packet (host order) of the given type and parameter: the header set,
+// the other words and the buffer zero.
+Net_Msg net_msg(t_CPUINT type, t_CPINT param);
+
 void otf_hton(Net_Msg* msg);
 void otf_ntoh(Net_Msg* msg);
 

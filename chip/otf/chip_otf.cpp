@@ -33,19 +33,21 @@ std::mutex g_parse_lock;
 
 using Clock = std::chrono::steady_clock;
 
+// Milliseconds until the deadline, rounded up (a wait of that long reaches
+// it); 0 once it has passed.
 int ms_left(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
-// Reads exactly len bytes from fd before the deadline; a byte on wake (when
-// not -1) ends the wait. FALSE with the reason.
-bool read_exact(int fd, int wake, char* buffer, size_t len, Clock::time_point deadline,
+// Reads exactly len bytes from fd before the deadline. FALSE with the
+// reason.
+bool read_exact(int fd, char* buffer, size_t len, Clock::time_point deadline,
                 std::string& reason) {
   size_t got = 0;
   while (got < len) {
-    struct pollfd p[2] = {{fd, POLLIN, 0}, {wake, POLLIN, 0}};
-    int n = poll(p, wake >= 0 ? 2 : 1, ms_left(deadline));
+    struct pollfd p = {fd, POLLIN, 0};
+    int n = poll(&p, 1, ms_left(deadline));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       reason = "connection error";
@@ -53,10 +55,6 @@ bool read_exact(int fd, int wake, char* buffer, size_t len, Clock::time_point de
     }
     if (n == 0) {
       reason = "timed out waiting for a packet";
-      return false;
-    }
-    if (wake >= 0 && p[1].revents) {
-      reason = "listener stopping";
       return false;
     }
     ssize_t r = recv(fd, buffer + got, len - got, 0);
@@ -74,10 +72,10 @@ bool read_exact(int fd, int wake, char* buffer, size_t len, Clock::time_point de
 // time-out.
 class Socket_Source : public Otf_Packet_Source {
  public:
-  Socket_Source(int fd, int wake) : m_fd(fd), m_wake(wake) {}
+  explicit Socket_Source(int fd) : m_fd(fd) {}
   bool next(Net_Msg* msg, std::string& reason) override {
     auto deadline = Clock::now() + std::chrono::milliseconds(OTF_PACKET_TIMEOUT_MS);
-    if (!read_exact(m_fd, m_wake, reinterpret_cast<char*>(msg), sizeof *msg, deadline, reason)) {
+    if (!read_exact(m_fd, reinterpret_cast<char*>(msg), sizeof *msg, deadline, reason)) {
       return false;
     }
     otf_ntoh(msg);
@@ -86,33 +84,12 @@ class Socket_Source : public Otf_Packet_Source {
 
  private:
   int m_fd;
-  int m_wake;
 };
 
 bool send_packet(ck_socket sock, Net_Msg msg) {
   otf_hton(&msg);
   return cp_send(sock, reinterpret_cast<const char*>(&msg), sizeof msg) ==
          static_cast<int>(sizeof msg);
-}
-
-bool send_packet_fd(int fd, Net_Msg msg) {
-  otf_hton(&msg);
-  const char* p = reinterpret_cast<const char*>(&msg);
-  size_t sent = 0;
-  while (sent < sizeof msg) {
-    ssize_t n = send(fd, p + sent, sizeof msg - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-Net_Msg blank_packet() {
-  Net_Msg msg;
-  std::memset(&msg, 0, sizeof msg);
-  msg.header = NET_HEADER;
-  return msg;
 }
 
 // The text of a packet's buffer, cut at its first zero or at byte 511.
@@ -153,12 +130,46 @@ std::mutex& otf_parse_lock() { return g_parse_lock; }
 // ---------------------------------------------------------------------------
 // Reading requests
 
-bool otf_read_source(Otf_Packet_Source& source, const Net_Msg& first, std::string& out,
-                     size_t budget_used, std::string& reason) {
-  if (first.param2 < 0 || static_cast<size_t>(first.param2) > OTF_MAX_FILE - budget_used) {
+namespace {
+
+// Whether a source of first.param2 bytes fits beside `held` bytes of the
+// same request.
+bool source_size_fits(const Net_Msg& first, size_t held, std::string& reason) {
+  if (first.param2 < 0 || static_cast<size_t>(first.param2) > OTF_MAX_FILE - held) {
     reason = "source size " + std::to_string(first.param2) + " out of range";
     return false;
   }
+  return true;
+}
+
+// Appends one chunk (its header checked) to out; left is what the source
+// still lacks. FALSE with the reason on any broken rule.
+bool take_chunk(const Net_Msg& chunk, size_t& left, std::string& out, std::string& reason) {
+  if (chunk.param2 == -1) {
+    reason = "the sender could not read the file";
+    return false;
+  }
+  if (chunk.length < 0 || chunk.length > NET_BUFFER_SIZE ||
+      static_cast<size_t>(chunk.length) > left) {
+    reason = "chunk length " + std::to_string(chunk.length) + " out of range";
+    return false;
+  }
+  // A chunk must leave exactly what it announces: the file arrives whole,
+  // as announced, or not at all.
+  left -= static_cast<size_t>(chunk.length);
+  if (chunk.param2 < 0 || static_cast<size_t>(chunk.param2) != left) {
+    reason = "chunk sizes do not add up to the announced size";
+    return false;
+  }
+  out.append(chunk.buffer, static_cast<size_t>(chunk.length));
+  return true;
+}
+
+}  // namespace
+
+bool otf_read_source(Otf_Packet_Source& source, const Net_Msg& first, std::string& out,
+                     size_t budget_used, std::string& reason) {
+  if (!source_size_fits(first, budget_used, reason)) return false;
   size_t left = static_cast<size_t>(first.param2);
   while (left > 0) {
     Net_Msg chunk;
@@ -167,72 +178,87 @@ bool otf_read_source(Otf_Packet_Source& source, const Net_Msg& first, std::strin
       reason = "bad packet header";
       return false;
     }
-    if (chunk.param2 == -1) {
-      reason = "the sender could not read the file";
-      return false;
-    }
-    if (chunk.length < 0 || chunk.length > NET_BUFFER_SIZE ||
-        static_cast<size_t>(chunk.length) > left) {
-      reason = "chunk length " + std::to_string(chunk.length) + " out of range";
-      return false;
-    }
-    // A chunk must leave exactly what it announces: the file arrives whole,
-    // as announced, or not at all.
-    left -= static_cast<size_t>(chunk.length);
-    if (chunk.param2 < 0 || static_cast<size_t>(chunk.param2) != left) {
-      reason = "chunk sizes do not add up to the announced size";
-      return false;
-    }
-    out.append(chunk.buffer, static_cast<size_t>(chunk.length));
+    if (!take_chunk(chunk, left, out, reason)) return false;
   }
   return true;
 }
 
+Otf_Request_Reader::State Otf_Request_Reader::refuse(std::string reason) {
+  m_reason = std::move(reason);
+  m_state = REFUSED;
+  return m_state;
+}
+
+void Otf_Request_Reader::source_complete() {
+  m_in_source = false;
+  const std::string& source = m_receiving.source;
+  if (std::memchr(source.data(), 0, source.size())) {
+    refuse("source '" + m_receiving.filename + "' holds a zero byte");
+    return;
+  }
+  m_commands.push_back(std::move(m_receiving));
+  m_receiving = Otf_Command();
+}
+
+Otf_Request_Reader::State Otf_Request_Reader::feed(Net_Msg msg) {
+  if (m_state != MORE) return m_state;
+  if (msg.header != NET_HEADER) return refuse("bad packet header");
+  if (m_in_source) {
+    if (!take_chunk(msg, m_left, m_receiving.source, m_reason)) return refuse(m_reason);
+    if (m_left == 0) source_complete();
+    return m_state;
+  }
+  if (msg.type == OTF_DONE) {
+    m_state = DONE;
+    return m_state;
+  }
+  if (m_commands.size() >= OTF_MAX_COMMANDS) return refuse("too many commands in one request");
+  Otf_Command command;
+  command.type = msg.type;
+  command.param = msg.param;
+  if (msg.type != OTF_ADD && msg.type != OTF_REPLACE) {
+    m_commands.push_back(std::move(command));
+    return m_state;
+  }
+  // The token ends at byte 511 whatever the peer sent.
+  msg.buffer[NET_BUFFER_SIZE - 1] = '\0';
+  std::string token = buffer_text(msg);
+  if (!extract_args(token, command.filename, command.args)) {
+    return refuse("malformed filename with argument list '" + token + "'");
+  }
+  // A source arrives with the request; -1 says the sender has none.
+  if (msg.param2 == -1) return refuse("no source sent for '" + command.filename + "'");
+  std::string reason;
+  if (!source_size_fits(msg, m_announced, reason)) return refuse(reason);
+  m_left = static_cast<size_t>(msg.param2);
+  m_announced += m_left;
+  m_receiving = std::move(command);
+  m_in_source = true;
+  if (m_left == 0) source_complete();
+  return m_state;
+}
+
 bool otf_read_request(Otf_Packet_Source& source, std::vector<Otf_Command>& commands,
                       std::string& reason) {
-  size_t budget = 0;
-  for (;;) {
+  Otf_Request_Reader reader;
+  bool arrived = true;
+  while (arrived && reader.state() == Otf_Request_Reader::MORE) {
     Net_Msg msg;
-    if (!source.next(&msg, reason)) return false;
-    if (msg.header != NET_HEADER) {
-      reason = "bad packet header";
-      return false;
-    }
-    if (msg.type == OTF_DONE) return true;
-    if (commands.size() >= OTF_MAX_COMMANDS) {
-      reason = "too many commands in one request";
-      return false;
-    }
-    Otf_Command command;
-    command.type = msg.type;
-    command.param = msg.param;
-    if (msg.type == OTF_ADD || msg.type == OTF_REPLACE) {
-      // The token ends at byte 511 whatever the peer sent.
-      msg.buffer[NET_BUFFER_SIZE - 1] = '\0';
-      std::string token = buffer_text(msg);
-      if (!extract_args(token, command.filename, command.args)) {
-        reason = "malformed filename with argument list '" + token + "'";
-        return false;
-      }
-      // A source arrives with the request; -1 says the sender has none.
-      if (msg.param2 == -1) {
-        reason = "no source sent for '" + command.filename + "'";
-        return false;
-      }
-      if (!otf_read_source(source, msg, command.source, budget, reason)) return false;
-      budget += command.source.size();
-      if (std::memchr(command.source.data(), 0, command.source.size())) {
-        reason = "source '" + command.filename + "' holds a zero byte";
-        return false;
-      }
-    }
-    commands.push_back(std::move(command));
+    arrived = source.next(&msg, reason);
+    if (arrived) reader.feed(msg);
   }
+  commands = std::move(reader.commands());
+  if (!arrived) return false;
+  if (reader.state() == Otf_Request_Reader::REFUSED) {
+    reason = reader.reason();
+    return false;
+  }
+  return true;
 }
 
 FILE* recv_file(const Net_Msg* msg, ck_socket sock) {
   if (!msg || !sock) return nullptr;
-  Socket_Source source(sock->descriptor, -1);
+  Socket_Source source(sock->descriptor);
   std::string data;
   std::string reason;
   if (!otf_read_source(source, *msg, data, 0, reason)) {
@@ -369,37 +395,50 @@ ck_socket otf_send_connect(const char* host, int port) {
   return sock;
 }
 
-int otf_send_file(const char* token, Net_Msg* msg, const char* op, ck_socket sock) {
-  std::string filename;
+namespace {
+
+// A source checked (parsed) and opened for sending.
+struct Outgoing_File {
+  std::string token;     // the name with its arguments, as sent
+  std::string filename;  // the name as given (for messages)
+  std::string path;      // the file opened (".chip" may have been appended)
+  std::unique_ptr<FILE, int (*)(FILE*)> fd{nullptr, fclose};
+  long size = 0;
+};
+
+// Splits token, opens its file and parses it; FALSE (after the message)
+// when it cannot be sent.
+bool prepare_file(const char* token, const char* op, Outgoing_File& out) {
   std::vector<std::string> args;
-  if (!token || !extract_args(token, filename, args)) {
+  if (!token || !extract_args(token, out.filename, args)) {
     EM_printf("[chip]: malformed filename + argument list...\n");
     EM_printf("    -->  '%s'", token ? token : "");
-    return 0;
+    return false;
   }
+  const std::string& filename = out.filename;
   // The token travels zero-ended in the buffer; the name must leave room
   // for ".chip" in the working buffer.
   size_t token_len = std::strlen(token);
   if (token_len >= NET_BUFFER_SIZE || filename.size() + 6 > CHIP_FILENAME_MAX) {
     EM_printf("[chip]: file name + arguments too long (at most %d characters) for [%s]...\n",
               NET_BUFFER_SIZE - 1, op);
-    return 0;
+    return false;
   }
-  std::memset(msg->buffer, 0, NET_BUFFER_SIZE);
-  std::memcpy(msg->buffer, token, token_len);
+  out.token = token;
   char path[CHIP_FILENAME_MAX];
   std::memset(path, 0, sizeof path);
   std::memcpy(path, filename.c_str(), filename.size());
 
-  FILE* fd = open_cat_chip(path, sizeof path);
-  if (!fd) {
+  out.fd.reset(open_cat_chip(path, sizeof path));
+  if (!out.fd) {
     EM_printf("[chip]: cannot open file '%s' for [%s]...\n", filename.c_str(), op);
-    return 0;
+    return false;
   }
+  out.path = path;
   t_CPBOOL parsed;
   {
     std::lock_guard<std::mutex> lock(g_parse_lock);
-    parsed = chip_parse(path, fd, nullptr);
+    parsed = chip_parse(path, out.fd.get(), nullptr);
     if (parsed) {
       delete_program(g_program);
       g_program = nullptr;
@@ -408,21 +447,31 @@ int otf_send_file(const char* token, Net_Msg* msg, const char* op, ck_socket soc
   }
   if (!parsed) {
     EM_printf("[chip]: skipping file '%s' for [%s]...\n", filename.c_str(), op);
-    fclose(fd);
-    return 0;
+    out.fd.reset();
+    return false;
   }
   // The size of what was opened (not of the name, which another process
   // might replace meanwhile).
   struct stat st;
-  if (fstat(fileno(fd), &st) != 0 || st.st_size > OTF_MAX_FILE) {
+  if (fstat(fileno(out.fd.get()), &st) != 0 || st.st_size > OTF_MAX_FILE) {
     EM_printf("[chip]: cannot send file '%s' for [%s] (larger than %d bytes)...\n",
               filename.c_str(), op, static_cast<int>(OTF_MAX_FILE));
-    fclose(fd);
-    return 0;
+    out.fd.reset();
+    return false;
   }
-  rewind(fd);
-  long left = static_cast<long>(st.st_size);
-  EM_log(CP_LOG_INFO, "sending TCP file %s, size=%d", path, static_cast<int>(left));
+  rewind(out.fd.get());
+  out.size = static_cast<long>(st.st_size);
+  return true;
+}
+
+// Streams a prepared file (msg's type and param set by the caller) and
+// closes it; FALSE when a packet could not be sent.
+bool send_prepared(Outgoing_File& file, Net_Msg* msg, ck_socket sock) {
+  FILE* fd = file.fd.get();
+  std::memset(msg->buffer, 0, NET_BUFFER_SIZE);
+  std::memcpy(msg->buffer, file.token.data(), file.token.size());
+  long left = file.size;
+  EM_log(CP_LOG_INFO, "sending TCP file %s, size=%d", file.path.c_str(), static_cast<int>(left));
   // (No log indentation here: the client may run beside the machine, and the
   // indentation depth is the machine's.)
   msg->param2 = static_cast<t_CPINT>(left);
@@ -436,7 +485,7 @@ int otf_send_file(const char* token, Net_Msg* msg, const char* op, ck_socket soc
     msg->param3 = static_cast<t_CPINT>(n);
     bool last = false;
     if (n == 0) {
-      EM_printf("[chip]: error while reading '%s'...\n", filename.c_str());
+      EM_printf("[chip]: error while reading '%s'...\n", file.filename.c_str());
       msg->param2 = -1;
       last = true;
     } else {
@@ -449,9 +498,17 @@ int otf_send_file(const char* token, Net_Msg* msg, const char* op, ck_socket soc
     ok = send_packet(sock, *msg);
     if (last) break;
   }
-  fclose(fd);
+  file.fd.reset();
   std::memset(msg->buffer, 0, NET_BUFFER_SIZE);
-  return ok ? 1 : 0;
+  return ok;
+}
+
+}  // namespace
+
+int otf_send_file(const char* token, Net_Msg* msg, const char* op, ck_socket sock) {
+  Outgoing_File file;
+  if (!prepare_file(token, op, file)) return 0;
+  return send_prepared(file, msg, sock) ? 1 : 0;
 }
 
 namespace {
@@ -470,7 +527,7 @@ int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, i
   g_sigpipe_mode = TRUE;
   if (is_otf) *is_otf = 1;
   if (accepted) *accepted = FALSE;
-  Net_Msg msg = blank_packet();
+  Net_Msg msg = net_msg(0, 0);
   const char* arg = argv[i];
   EM_log(CP_LOG_INFO, "examining otf command '%s'...", arg);
 
@@ -514,6 +571,25 @@ int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, i
     return 0;
   }
 
+  // Sources are checked before the connection opens: once it is open, the
+  // packets follow one another without a pause.
+  std::vector<Outgoing_File> files;
+  if (op == ADD) {
+    for (long k = i + 1; k < argc; k++) {
+      EM_log(CP_LOG_INFO, "sending file:args '%s' for add...", mini(argv[k]));
+      files.emplace_back();
+      if (!prepare_file(argv[k], "add", files.back())) files.pop_back();
+    }
+  } else if (op == REPLACE) {
+    files.emplace_back();
+    if (!prepare_file(argv[i + 2], "replace", files.back())) files.pop_back();
+  }
+  if ((op == ADD || op == REPLACE) && files.empty()) {
+    // Nothing to send: no connection is opened.
+    i = op == ADD ? argc : i + 2;
+    return 0;
+  }
+
   ck_socket sock = otf_send_connect(host, port);
   if (!sock) return 0;
   bool sent_all = true;
@@ -523,14 +599,13 @@ int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, i
     msg.param2 = msg.param3 = msg.length = 0;
     if (!send_packet(sock, msg)) sent_all = false;
   };
-  int files = 0;
   switch (op) {
     case ADD:
-      while (++i < argc) {
-        EM_log(CP_LOG_INFO, "sending file:args '%s' for add...", mini(argv[i]));
+      i = argc;
+      for (Outgoing_File& file : files) {
         msg.type = OTF_ADD;
         msg.param = 1;
-        files += otf_send_file(argv[i], &msg, "add", sock);
+        if (!send_prepared(file, &msg, sock)) sent_all = false;
       }
       break;
     case REMOVE:
@@ -551,7 +626,7 @@ int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, i
              mini(token));
       msg.type = OTF_REPLACE;
       msg.param = id;
-      files = otf_send_file(token, &msg, "replace", sock);
+      if (!send_prepared(files.front(), &msg, sock)) sent_all = false;
       break;
     }
     case REMOVE_ALL:
@@ -578,11 +653,6 @@ int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, i
 
   msg.type = OTF_DONE;
   msg.param2 = msg.param3 = msg.length = 0;
-  if ((op == ADD || op == REPLACE) && files == 0) {
-    send_packet(sock, msg);
-    cp_close(sock);
-    return 0;
-  }
   EM_log(CP_LOG_INFO, "otf sending request...");
   if (!sent_all || !send_packet(sock, msg)) {
     EM_printf("[chip]: remote operation timed out...\n");
@@ -618,13 +688,104 @@ int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, i
 // ---------------------------------------------------------------------------
 // The listener
 
-struct Chip_OTF_Listener::Job {
-  Compile_Job compile;
+namespace {
+
+const char* command_name(t_CPUINT type) {
+  static const char* const names[] = {"",     "add",    "remove", "removeall", "replace", "status",
+                                      "",     "kill",   "time",   "rid",       "done",    "abort"};
+  return type < 12 ? names[type] : "";
+}
+
+// Whether the machine carries the command out (abort is done at once, an
+// unknown type is refused).
+bool goes_to_machine(t_CPUINT type) {
+  switch (type) {
+    case OTF_ADD:
+    case OTF_REPLACE:
+    case OTF_REMOVE:
+    case OTF_REMOVEALL:
+    case OTF_STATUS:
+    case OTF_KILL:
+    case OTF_TIME:
+    case OTF_RESET_ID:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// After the reply: how long a refused peer's further bytes are read (from
+// the last of them, and at most in all) before the close, and how many.
+const int kDrainQuietMs = 100;
+const int kDrainMs = 1000;
+const size_t kDrainBytes = 1u << 20;
+// Bytes read from one connection per turn, so that one fast sender does not
+// hold up the others.
+const size_t kReadPerTurn = 16 * 1024;
+// A pause in accepting after the process ran out of descriptors.
+const int kAcceptPauseMs = 100;
+
+}  // namespace
+
+// One peer: its request while it arrives, then its commands' results while
+// the machine carries them out, then what the peer still sends after the
+// reply (read and dropped, so that the close does not reset the connection
+// and lose the reply on its way).
+struct Chip_OTF_Listener::Connection {
+  enum Phase { READING, WAITING, DRAINING };
+  struct Outcome {
+    bool answered = false;
+    bool ok = true;
+    std::string reason;
+  };
+
+  std::uint64_t id = 0;
+  int fd = -1;
+  Phase phase = READING;
+  Otf_Request_Reader reader;
+  std::string partial;  // bytes of a packet not yet whole
+  size_t packets = 0;
+  Clock::time_point accepted;
+  Clock::time_point last_packet;
+  // WAITING: one outcome per command; handed: the commands are at the
+  // machine (else the request waits in m_ready).
+  std::vector<Outcome> outcomes;
+  size_t unanswered = 0;
+  bool handed = false;
+  Clock::time_point deadline;  // of the phase (READING computes its own)
+  size_t held = 0;             // bytes of source counted in m_source_held
+  size_t drained = 0;
+  Clock::time_point drain_end;
+
+  ~Connection() {
+    if (fd >= 0) close(fd);
+  }
+  Clock::time_point reading_deadline(const Limits& limits) const {
+    auto packet = last_packet + std::chrono::milliseconds(packets == 0 ? limits.first_packet_ms
+                                                                       : limits.packet_ms);
+    return std::min(packet, accepted + std::chrono::milliseconds(limits.request_ms));
+  }
 };
+
+// A command at the machine.
+struct Chip_OTF_Listener::Pending {
+  Chip_Msg* msg = nullptr;
+  Compile_Job* job = nullptr;  // add, replace: the source and its compile result
+  size_t bytes = 0;            // of the source, counted in m_source_held
+  std::uint64_t connection = 0;
+  size_t index = 0;            // of the command in its request
+  t_CPUINT type = 0;
+  t_CPINT param = 0;
+};
+
+Chip_OTF_Listener::Chip_OTF_Listener() = default;
 
 Chip_OTF_Listener::~Chip_OTF_Listener() {
   stop();
-  for (auto& pending : m_pending) delete pending.second;
+  // What the machine never answered: the messages went with its queue; the
+  // compile jobs stay until here, since a pass under way when the machine
+  // stopped may still have read them.
+  for (Pending& pending : m_pending) delete pending.job;
 }
 
 bool Chip_OTF_Listener::start(Chip_VM* vm, Chip_Compiler* compiler, int port,
@@ -636,7 +797,7 @@ bool Chip_OTF_Listener::start(Chip_VM* vm, Chip_Compiler* compiler, int port,
     EM_printf("[chip]: cannot bind to tcp port %i (out of range)...\n", port);
     return false;
   }
-  m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (m_listen < 0) return false;
   int on = 1;
   setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -644,9 +805,10 @@ bool Chip_OTF_Listener::start(Chip_VM* vm, Chip_Compiler* compiler, int port,
   std::memset(&a, 0, sizeof a);
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
+  // The backlog holds the connections beyond those the listener serves.
   bool ok = inet_pton(AF_INET, address.c_str(), &a.sin_addr) == 1 &&
             bind(m_listen, reinterpret_cast<struct sockaddr*>(&a), sizeof a) == 0 &&
-            listen(m_listen, 8) == 0 && pipe2(m_wake, O_CLOEXEC) == 0;
+            listen(m_listen, SOMAXCONN) == 0 && pipe2(m_wake, O_CLOEXEC) == 0;
   if (!ok) {
     EM_printf("[chip]: cannot bind to tcp port %i on %s: the on-the-fly listener is off...\n",
               port, address.c_str());
@@ -677,181 +839,373 @@ void Chip_OTF_Listener::stop() {
     if (fd >= 0) close(fd);
     fd = -1;
   }
-  // Replies the machine gave after their requests timed out; what it never
-  // took goes with the machine's queue. Their compile jobs stay until the
-  // listener goes (after the machine): a pass that was under way when the
-  // machine stopped may still read them.
+  // Replies the machine gave after their requests were answered.
   drain_replies();
   // The machine may be deleted from here on.
   m_vm = nullptr;
 }
 
 void Chip_OTF_Listener::loop() {
+  std::vector<struct pollfd> fds;
+  std::vector<std::uint64_t> ids;
   while (!m_stopping) {
-    struct pollfd p[2] = {{m_listen, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-    int n = poll(p, 2, -1);
+    Clock::time_point now = Clock::now();
+    collect_replies(now);
+    hand_over(now);
+    Clock::time_point next = expire(now);
+
+    // The wake pipe, the listening socket while there is room, and every
+    // connection that is read.
+    fds.clear();
+    ids.clear();
+    fds.push_back({m_wake[0], POLLIN, 0});
+    bool room = m_connections.size() < m_limits.max_connections;
+    bool accepting = room && now >= m_accept_paused_until;
+    if (accepting) fds.push_back({m_listen, POLLIN, 0});
+    if (room && !accepting) next = std::min(next, m_accept_paused_until);
+    for (const auto& entry : m_connections) {
+      if (entry.second->phase == Connection::WAITING) continue;
+      fds.push_back({entry.second->fd, POLLIN, 0});
+      ids.push_back(entry.first);
+    }
+    // The machine answers within its next pass: while it owes replies, a
+    // short pause between looks.
+    int timeout = next == Clock::time_point::max() ? -1 : ms_left(next);
+    if ((!m_pending.empty() || !m_ready.empty()) && (timeout < 0 || timeout > 1)) timeout = 1;
+    int n = poll(fds.data(), fds.size(), timeout);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || p[1].revents) break;
-    if (!(p[0].revents & POLLIN)) continue;
-    int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    serve(fd);
-    close(fd);
+    if (n < 0 || fds[0].revents) break;
+    now = Clock::now();
+    size_t first = accepting ? 2 : 1;
+    for (size_t k = 0; k < ids.size(); k++) {
+      if (!fds[first + k].revents) continue;
+      auto it = m_connections.find(ids[k]);
+      if (it != m_connections.end()) read_from(*it->second, now);
+    }
+    if (accepting && fds[1].revents) accept_all(now);
+  }
+
+  // Stopping: a reply the machine gave just now is still taken; every other
+  // request is refused or reported unanswered, and every connection closed.
+  Clock::time_point now = Clock::now();
+  collect_replies(now);
+  m_ready.clear();
+  for (auto& entry : m_connections) {
+    Connection& c = *entry.second;
+    if (c.phase == Connection::READING) {
+      refuse(c, "listener stopping", now);
+    } else if (c.phase == Connection::WAITING) {
+      fail_unanswered(c, "no answer from the machine");
+      answer(c, now);
+    }
+  }
+  for (auto& entry : m_connections) m_source_held -= entry.second->held;
+  m_connections.clear();
+}
+
+void Chip_OTF_Listener::accept_all(Clock::time_point now) {
+  // When every place is taken, new connections wait in the backlog until a
+  // request ends or a deadline passes.
+  while (m_connections.size() < m_limits.max_connections) {
+    int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        m_accept_paused_until = now + std::chrono::milliseconds(kAcceptPauseMs);
+      }
+      return;
+    }
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    auto c = std::make_unique<Connection>();
+    c->id = m_next_id++;
+    c->fd = fd;
+    c->accepted = c->last_packet = now;
+    Connection& added = *c;
+    m_connections.emplace(c->id, std::move(c));
+    // What the peer sent with its connection is read at once.
+    read_from(added, now);
   }
 }
 
-void Chip_OTF_Listener::serve(int fd) {
-  int on = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  struct timeval tv = {2, 0};
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-  Socket_Source source(fd, m_wake[0]);
-  std::vector<Otf_Command> commands;
-  std::string reason;
-  bool ok = otf_read_request(source, commands, reason);
-  if (!ok) {
-    EM_printf("[chip]: on-the-fly request refused: %s...\n", reason.c_str());
-    reason = "request: " + reason;
-  } else {
-    for (Otf_Command& command : commands) {
-      std::string why;
-      if (!execute(command, why) && ok) {
-        ok = false;
-        reason = why;
-      }
+void Chip_OTF_Listener::read_from(Connection& c, Clock::time_point now) {
+  char buffer[kReadPerTurn];
+  if (c.phase == Connection::DRAINING) {
+    ssize_t n = recv(c.fd, buffer, sizeof buffer, 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    c.drained += n > 0 ? static_cast<size_t>(n) : 0;
+    if (n <= 0 || c.drained >= kDrainBytes) {
+      close_connection(c.id);
+      return;
+    }
+    c.deadline = std::min(now + std::chrono::milliseconds(kDrainQuietMs), c.drain_end);
+    return;
+  }
+  if (c.phase != Connection::READING) return;
+  ssize_t n = recv(c.fd, buffer, sizeof buffer, 0);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n <= 0) {
+    refuse(c, n < 0 ? "connection error"
+                    : c.partial.empty() ? "connection closed" : "connection closed inside a packet",
+           now);
+    return;
+  }
+  c.partial.append(buffer, static_cast<size_t>(n));
+  size_t at = 0;
+  while (c.partial.size() - at >= sizeof(Net_Msg) && c.phase == Connection::READING) {
+    Net_Msg msg;
+    std::memcpy(&msg, c.partial.data() + at, sizeof msg);
+    at += sizeof msg;
+    otf_ntoh(&msg);
+    c.packets++;
+    c.last_packet = now;
+    Otf_Request_Reader::State state = c.reader.feed(msg);
+    // Announced sources count at once: all requests together hold a
+    // bounded amount.
+    size_t announced = c.reader.announced();
+    m_source_held += announced - c.held;
+    c.held = announced;
+    if (state == Otf_Request_Reader::REFUSED) {
+      refuse(c, c.reader.reason(), now);
+    } else if (m_source_held > OTF_MAX_SOURCE_HELD) {
+      refuse(c, "the listener holds too many sources now", now);
+    } else if (state == Otf_Request_Reader::DONE) {
+      request_complete(c, now);
     }
   }
-  Net_Msg reply = blank_packet();
-  reply.type = OTF_DONE;
-  reply.param = ok ? 1 : 0;
+  c.partial.erase(0, at);
+}
+
+void Chip_OTF_Listener::request_complete(Connection& c, Clock::time_point now) {
+  c.phase = Connection::WAITING;
+  c.partial.clear();
+  std::vector<Otf_Command>& commands = c.reader.commands();
+  c.outcomes.assign(commands.size(), Connection::Outcome());
+  size_t for_machine = 0;
+  for (size_t k = 0; k < commands.size(); k++) {
+    t_CPUINT type = commands[k].type;
+    if (goes_to_machine(type)) {
+      for_machine++;
+    } else if (type != OTF_ABORT) {
+      EM_printf("[chip]: unrecognized incoming command from network: '%i'\n",
+                static_cast<int>(type));
+      c.outcomes[k] = {true, false, "request: unrecognized command " + std::to_string(type)};
+    }
+  }
+  if (for_machine == 0) {
+    // Nothing for the machine's queue: an abort is asked for at once.
+    for (size_t k = 0; k < commands.size(); k++) {
+      if (commands[k].type == OTF_ABORT) {
+        m_vm->request_abort();
+        c.outcomes[k].answered = true;
+      }
+    }
+    answer(c, now);
+    return;
+  }
+  c.deadline = now + std::chrono::milliseconds(m_limits.reply_ms);
+  m_ready.push_back(c.id);
+  hand_over(now);
+}
+
+void Chip_OTF_Listener::hand_over(Clock::time_point now) {
+  while (!m_ready.empty()) {
+    auto it = m_connections.find(m_ready.front());
+    if (it == m_connections.end() || it->second->phase != Connection::WAITING) {
+      m_ready.pop_front();
+      continue;
+    }
+    Connection& c = *it->second;
+    std::vector<Otf_Command>& commands = c.reader.commands();
+    size_t for_machine = static_cast<size_t>(
+        std::count_if(commands.begin(), commands.end(),
+                      [](const Otf_Command& command) { return goes_to_machine(command.type); }));
+    // The machine's queues have no full state: never more requests in them
+    // than they hold, and the order of arrival is kept.
+    if (m_pending.size() + for_machine > CHIP_VM_QUEUE_SIZE / 2) return;
+    m_ready.pop_front();
+    c.handed = true;
+    c.deadline = now + std::chrono::milliseconds(m_limits.reply_ms);
+    for (size_t k = 0; k < commands.size(); k++) {
+      Otf_Command& command = commands[k];
+      if (command.type == OTF_ABORT) {
+        m_vm->request_abort();
+        c.outcomes[k].answered = true;
+        continue;
+      }
+      if (!goes_to_machine(command.type)) continue;
+      Pending pending;
+      pending.msg = new Chip_Msg;
+      pending.msg->kind = command.type;
+      pending.msg->param = static_cast<t_CPUINT>(command.param);
+      pending.msg->reply = pending.msg;
+      pending.connection = c.id;
+      pending.index = k;
+      pending.type = command.type;
+      pending.param = command.param;
+      if (command.type == OTF_ADD || command.type == OTF_REPLACE) {
+        pending.job = new Compile_Job;
+        pending.job->compiler = m_compiler;
+        pending.job->filename = command.filename;
+        pending.job->source = std::move(command.source);
+        pending.bytes = pending.job->source.size();
+        if (!command.args.empty()) pending.msg->args = new std::vector<std::string>(command.args);
+        pending.msg->prepare = prepare_compile;
+        pending.msg->prepare_data = pending.job;
+      }
+      c.unanswered++;
+      m_pending.push_back(pending);
+      m_vm->queue_msg(pending.msg, 1);
+    }
+    // The sources now count with the commands at the machine.
+    c.held = 0;
+    if (c.unanswered == 0) answer(c, now);
+  }
+}
+
+void Chip_OTF_Listener::collect_replies(Clock::time_point now) {
+  while (Chip_Msg* reply = m_vm->get_reply()) {
+    auto it = std::find_if(m_pending.begin(), m_pending.end(),
+                           [&](const Pending& p) { return p.msg == reply; });
+    if (it == m_pending.end()) {
+      delete reply;
+      continue;
+    }
+    Pending pending = *it;
+    m_pending.erase(it);
+    auto found = m_connections.find(pending.connection);
+    Connection* c = found == m_connections.end() ? nullptr : found->second.get();
+    if (c && c->phase == Connection::WAITING && !c->outcomes[pending.index].answered) {
+      Connection::Outcome& o = c->outcomes[pending.index];
+      o.answered = true;
+      t_CPUINT value = reply->reply_value;
+      std::string what = command_name(pending.type);
+      if ((pending.type == OTF_ADD || pending.type == OTF_REPLACE) && value == 0) {
+        o.ok = false;
+        const Compile_Job* job = pending.job;
+        if (!job->error.empty() && !reply->code) {
+          o.reason = what + ": " + job->filename + ": " + job->error;
+        } else if (pending.type == OTF_REPLACE) {
+          o.reason = what + ": no shred with id " + std::to_string(pending.param);
+        } else {
+          o.reason = what + ": " + job->filename + " could not be added";
+        }
+      } else if (pending.type == OTF_REMOVE && value == 0) {
+        o.ok = false;
+        o.reason = pending.param == -1 ? what + ": no shred to remove"
+                                       : what + ": no shred with id " +
+                                             std::to_string(pending.param);
+      }
+      c->deadline = now + std::chrono::milliseconds(m_limits.reply_ms);
+      if (--c->unanswered == 0) answer(*c, now);
+    }
+    forget(pending);
+  }
+}
+
+void Chip_OTF_Listener::forget(Pending& pending) {
+  delete pending.msg;
+  delete pending.job;
+  m_source_held -= pending.bytes;
+  pending.msg = nullptr;
+  pending.job = nullptr;
+}
+
+void Chip_OTF_Listener::fail_unanswered(Connection& c, const char* why) {
+  std::vector<Otf_Command>& commands = c.reader.commands();
+  for (size_t k = 0; k < c.outcomes.size(); k++) {
+    Connection::Outcome& o = c.outcomes[k];
+    if (o.answered) continue;
+    o.answered = true;
+    o.ok = false;
+    o.reason = std::string(command_name(commands[k].type)) + ": " + why;
+  }
+}
+
+void Chip_OTF_Listener::refuse(Connection& c, const std::string& reason, Clock::time_point now) {
+  // A peer that closes without a word (a port probe) is no error to show.
+  if (c.packets == 0 && c.partial.empty() && reason == "connection closed") {
+    EM_log(CP_LOG_INFO, "on-the-fly connection closed without a request");
+  } else {
+    EM_printf("[chip]: on-the-fly request refused: %s...\n", reason.c_str());
+  }
+  c.outcomes.assign(1, {true, false, "request: " + reason});
+  answer(c, now);
+}
+
+void Chip_OTF_Listener::answer(Connection& c, Clock::time_point now) {
+  bool ok = true;
+  std::string reason;
+  for (const Connection::Outcome& o : c.outcomes) {
+    if (o.answered && !o.ok) {
+      ok = false;
+      reason = o.reason;
+      break;
+    }
+  }
+  Net_Msg reply = net_msg(OTF_DONE, ok ? 1 : 0);
   if (!ok) {
     size_t n = std::min(reason.size(), size_t(NET_BUFFER_SIZE - 1));
     std::memcpy(reply.buffer, reason.data(), n);
   }
-  send_packet_fd(fd, reply);
-  // A refused peer may still be sending: what it sent is read (a bounded
-  // amount, briefly) before the close, so that the close does not reset the
-  // connection and lose the reply on its way.
-  shutdown(fd, SHUT_WR);
-  char scratch[4096];
-  for (size_t drained = 0; drained < (1u << 20);) {
-    struct pollfd p[2] = {{fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-    if (poll(p, 2, 100) <= 0 || p[1].revents) break;
-    ssize_t n = recv(fd, scratch, sizeof scratch, 0);
-    if (n <= 0) break;
-    drained += static_cast<size_t>(n);
-  }
+  // The one packet sent on this connection: its send buffer has room.
+  otf_hton(&reply);
+  ssize_t sent = send(c.fd, &reply, sizeof reply, MSG_NOSIGNAL | MSG_DONTWAIT);
+  (void)sent;
+  shutdown(c.fd, SHUT_WR);
+  m_source_held -= c.held;
+  c.held = 0;
+  c.reader = Otf_Request_Reader();
+  c.partial.clear();
+  c.phase = Connection::DRAINING;
+  c.drain_end = now + std::chrono::milliseconds(kDrainMs);
+  c.deadline = std::min(now + std::chrono::milliseconds(kDrainQuietMs), c.drain_end);
 }
 
-bool Chip_OTF_Listener::execute(Otf_Command& command, std::string& reason) {
-  static const char* const names[] = {"",     "add",    "remove", "removeall", "replace", "status",
-                                      "",     "kill",   "time",   "rid",       "done",    "abort"};
-  const char* what = command.type < 12 ? names[command.type] : "";
-  switch (command.type) {
-    case OTF_ABORT:
-      m_vm->request_abort();
-      return true;
-    case OTF_ADD:
-    case OTF_REPLACE:
-    case OTF_REMOVE:
-    case OTF_REMOVEALL:
-    case OTF_STATUS:
-    case OTF_KILL:
-    case OTF_TIME:
-    case OTF_RESET_ID:
-      break;
-    default:
-      EM_printf("[chip]: unrecognized incoming command from network: '%i'\n",
-                static_cast<int>(command.type));
-      reason = "request: unrecognized command " + std::to_string(command.type);
-      return false;
-  }
-  // The machine's queue has no full state: never more requests in it than
-  // it holds.
-  drain_replies();
-  if (m_pending.size() >= CHIP_VM_QUEUE_SIZE / 2) {
-    reason = std::string(what) + ": the machine is not taking requests";
-    return false;
-  }
-  Chip_Msg* msg = new Chip_Msg;
-  Job* job = nullptr;
-  msg->kind = command.type;
-  msg->param = static_cast<t_CPUINT>(command.param);
-  msg->reply = msg;
-  if (command.type == OTF_ADD || command.type == OTF_REPLACE) {
-    job = new Job;
-    job->compile.compiler = m_compiler;
-    job->compile.filename = command.filename;
-    job->compile.source = std::move(command.source);
-    if (!command.args.empty()) msg->args = new std::vector<std::string>(command.args);
-    msg->prepare = prepare_compile;
-    msg->prepare_data = &job->compile;
-  }
-  m_pending.emplace_back(msg, job);
-  m_vm->queue_msg(msg, 1);
-  t_CPUINT value = 0;
-  if (!await(msg, value)) {
-    reason = std::string(what) + ": no answer from the machine";
-    return false;
-  }
-  bool ok = true;
-  if (command.type == OTF_ADD || command.type == OTF_REPLACE) {
-    if (value == 0) {
-      ok = false;
-      if (!job->compile.error.empty() && !msg->code) {
-        reason = std::string(what) + ": " + job->compile.filename + ": " + job->compile.error;
-      } else if (command.type == OTF_REPLACE) {
-        reason = std::string(what) + ": no shred with id " + std::to_string(command.param);
-      } else {
-        reason = std::string(what) + ": " + job->compile.filename + " could not be added";
+Chip_OTF_Listener::Clock::time_point Chip_OTF_Listener::expire(Clock::time_point now) {
+  Clock::time_point next = Clock::time_point::max();
+  std::vector<std::uint64_t> closing;
+  for (auto& entry : m_connections) {
+    Connection& c = *entry.second;
+    if (c.phase == Connection::READING) {
+      Clock::time_point deadline = c.reading_deadline(m_limits);
+      if (deadline <= now) {
+        bool whole = now >= c.accepted + std::chrono::milliseconds(m_limits.request_ms);
+        refuse(c, whole ? "the request took too long" : "timed out waiting for a packet", now);
       }
+    } else if (c.phase == Connection::WAITING && c.deadline <= now) {
+      // No room at the machine, or no answer from it, in time.
+      fail_unanswered(c, c.handed ? "no answer from the machine"
+                                  : "the machine is not taking requests");
+      answer(c, now);
+    } else if (c.phase == Connection::DRAINING && c.deadline <= now) {
+      closing.push_back(entry.first);
+      continue;
     }
-  } else if (command.type == OTF_REMOVE && value == 0) {
-    ok = false;
-    reason = command.param == -1 ? std::string(what) + ": no shred to remove"
-                                 : std::string(what) + ": no shred with id " +
-                                       std::to_string(command.param);
+    Clock::time_point deadline =
+        c.phase == Connection::READING ? c.reading_deadline(m_limits) : c.deadline;
+    next = std::min(next, deadline);
   }
-  delete msg;
-  delete job;
-  return ok;
+  for (std::uint64_t id : closing) close_connection(id);
+  return next;
 }
 
-bool Chip_OTF_Listener::await(Chip_Msg* wanted, t_CPUINT& value) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(OTF_REPLY_TIMEOUT_MS);
-  for (;;) {
-    // Decided before the last look, so that a reply given just before the
-    // listener was told to stop is still seen.
-    bool last = m_stopping || Clock::now() >= deadline;
-    while (Chip_Msg* reply = m_vm->get_reply()) {
-      auto it = std::find_if(m_pending.begin(), m_pending.end(),
-                             [&](const auto& p) { return p.first == reply; });
-      Job* job = it != m_pending.end() ? it->second : nullptr;
-      if (it != m_pending.end()) m_pending.erase(it);
-      if (reply == wanted) {
-        // The caller deletes the message and its job.
-        value = reply->reply_value;
-        return true;
-      }
-      delete reply;
-      delete job;
-    }
-    if (last) return false;
-    // The machine answers within its next pass; a short pause between looks.
-    struct pollfd p = {m_wake[0], POLLIN, 0};
-    poll(&p, 1, 1);
-  }
+void Chip_OTF_Listener::close_connection(std::uint64_t id) {
+  auto it = m_connections.find(id);
+  if (it == m_connections.end()) return;
+  m_source_held -= it->second->held;
+  m_connections.erase(it);
 }
 
 void Chip_OTF_Listener::drain_replies() {
   if (!m_vm) return;
   while (Chip_Msg* reply = m_vm->get_reply()) {
     auto it = std::find_if(m_pending.begin(), m_pending.end(),
-                           [&](const auto& p) { return p.first == reply; });
+                           [&](const Pending& p) { return p.msg == reply; });
     if (it != m_pending.end()) {
-      delete it->second;
+      forget(*it);
       m_pending.erase(it);
+    } else {
+      delete reply;
     }
-    delete reply;
   }
 }

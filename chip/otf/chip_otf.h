@@ -11,7 +11,9 @@
 // bytes still to come).
 //
 // The client (otf_send_cmd, otf_send_connect, otf_send_file) turns one
-// command-line option with its arguments into such a request.
+// command-line option with its arguments into such a request. It checks
+// (parses) every source before it connects, so that a request's packets
+// follow one another without a pause.
 //
 // otf_process_msg turns one packet into a request (Chip_Msg) of the machine,
 // carried out at once (`immediate`, on the machine's own thread: the Machine
@@ -20,11 +22,15 @@
 // one that came over a connection names nothing on this host: its source
 // is what the connection carried (recv_file), the name is only a label.
 //
-// Chip_OTF_Listener accepts connections on one TCP port, one at a time, and
-// carries each request out on the machine's thread: sources are compiled
-// there (Chip_Msg::prepare), so the compiler and the type system never see
-// two threads. It waits for each command's reply (matched by the message)
-// before it answers the client.
+// Chip_OTF_Listener accepts connections on one TCP port and reads from all
+// of them at once (one thread, poll): a peer that is slow or sends nothing
+// holds up nobody else. Each connection's packets go through its own
+// request reader (Otf_Request_Reader) as they arrive. A whole request joins
+// one queue in the order the requests were completed; its commands go to
+// the machine in that order, and are carried out on the machine's thread:
+// sources are compiled there (Chip_Msg::prepare), so the compiler and the
+// type system never see two threads. The client is answered once the
+// machine has answered every command of its request (matched by message).
 //
 // Parsing is one process-wide state: otf_parse_lock() is held around every
 // parse and compile made after start-up (the client's syntax check on the
@@ -33,14 +39,23 @@
 // Safety rules: every packet must carry the header 0x8C8CC8C8; a chunk's
 // length lies in 0..512 and never beyond the announced size; a file is at
 // most OTF_MAX_FILE bytes and must arrive exactly as announced; a token is
-// read up to byte 511 at most; every packet must arrive within 2 s of the
-// previous one; sends never raise SIGPIPE.
+// read up to byte 511 at most; a new connection must send its first packet
+// within 1 s and every further packet within 2 s of the one before, and the
+// whole request within 60 s; sends never raise SIGPIPE. The listener holds
+// at most OTF_MAX_CONNECTIONS connections (more wait in the system's
+// backlog until a place is free) and at most OTF_MAX_SOURCE_HELD bytes of
+// sources.
 #ifndef CHIP_OTF_CHIP_OTF_H
 #define CHIP_OTF_CHIP_OTF_H
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -71,8 +86,12 @@ enum {
 enum {
   OTF_MAX_FILE = 16 * 1024 * 1024,  // bytes of one request's sources together
   OTF_MAX_COMMANDS = 256,           // commands in one request
+  OTF_FIRST_PACKET_TIMEOUT_MS = 1000,  // from a connection's accept to its first packet
   OTF_PACKET_TIMEOUT_MS = 2000,     // between two packets of a request
-  OTF_REPLY_TIMEOUT_MS = 1500       // for the machine's answer to one command
+  OTF_REQUEST_TIMEOUT_MS = 60000,   // from the accept to the done packet
+  OTF_REPLY_TIMEOUT_MS = 1500,      // for the machine's next answer to a request
+  OTF_MAX_CONNECTIONS = 256,        // connections the listener holds at once
+  OTF_MAX_SOURCE_HELD = 4 * OTF_MAX_FILE  // bytes of sources held, all requests together
 };
 
 // The default port of the protocol.
@@ -142,6 +161,37 @@ class Otf_Packet_Source {
   virtual bool next(Net_Msg* msg, std::string& reason) = 0;
 };
 
+// Reads one request packet by packet, as the packets arrive: the rules
+// above, checked one packet at a time. The listener feeds it from a
+// connection; otf_read_request from a packet source.
+class Otf_Request_Reader {
+ public:
+  enum State { MORE, DONE, REFUSED };
+  // Takes the next packet (host order); the state after it. Once DONE or
+  // REFUSED it takes nothing more.
+  State feed(Net_Msg msg);
+  State state() const { return m_state; }
+  // Why the request was refused.
+  const std::string& reason() const { return m_reason; }
+  // The commands read so far (all of them once DONE).
+  std::vector<Otf_Command>& commands() { return m_commands; }
+  // Bytes of source announced so far: what the request holds once DONE.
+  size_t announced() const { return m_announced; }
+
+ private:
+  State refuse(std::string reason);
+  // The source being received is whole: its command joins the list.
+  void source_complete();
+
+  State m_state = MORE;
+  std::string m_reason;
+  std::vector<Otf_Command> m_commands;
+  Otf_Command m_receiving;  // the command whose source is arriving
+  bool m_in_source = false;
+  size_t m_left = 0;        // bytes of that source still to come
+  size_t m_announced = 0;
+};
+
 // Reads one request up to its done packet. FALSE with the reason when the
 // peer broke a rule; commands holds what was read.
 bool otf_read_request(Otf_Packet_Source& source, std::vector<Otf_Command>& commands,
@@ -158,11 +208,23 @@ bool otf_read_source(Otf_Packet_Source& source, const Net_Msg& first, std::strin
 
 class Chip_OTF_Listener {
  public:
-  Chip_OTF_Listener() = default;
+  // Deadlines and capacity (the defaults are the limits above; tests set
+  // others before start).
+  struct Limits {
+    int first_packet_ms = OTF_FIRST_PACKET_TIMEOUT_MS;
+    int packet_ms = OTF_PACKET_TIMEOUT_MS;
+    int request_ms = OTF_REQUEST_TIMEOUT_MS;
+    int reply_ms = OTF_REPLY_TIMEOUT_MS;
+    size_t max_connections = OTF_MAX_CONNECTIONS;
+  };
+
+  Chip_OTF_Listener();
   ~Chip_OTF_Listener();  // stop(), then frees what the machine never took
   Chip_OTF_Listener(const Chip_OTF_Listener&) = delete;
   Chip_OTF_Listener& operator=(const Chip_OTF_Listener&) = delete;
 
+  // Before start.
+  void set_limits(const Limits& limits) { m_limits = limits; }
   // Binds address:port (address a dotted quad; "127.0.0.1" unless the user
   // asked for another) and starts the thread. FALSE with a warning when the
   // port cannot be had.
@@ -176,25 +238,54 @@ class Chip_OTF_Listener {
   int port() const { return m_port; }
 
  private:
+  struct Connection;
+  struct Pending;
+  using Clock = std::chrono::steady_clock;
+
   void loop();
-  void serve(int fd);
-  // Carries one command out on the machine; FALSE with the reason.
-  bool execute(Otf_Command& command, std::string& reason);
-  // Collects the machine's replies; the one for `wanted` (if any) is
-  // returned instead of deleted.
-  struct Job;
-  bool await(struct Chip_Msg* wanted, t_CPUINT& value);
+  // Accepts what waits in the backlog while there is room.
+  void accept_all(Clock::time_point now);
+  // Reads what c's peer sent (a request, or what follows the answer).
+  void read_from(Connection& c, Clock::time_point now);
+  // c's request is whole: its commands wait for their turn at the machine.
+  void request_complete(Connection& c, Clock::time_point now);
+  // Refuses c's request (a broken rule, a deadline) and answers it.
+  void refuse(Connection& c, const std::string& reason, Clock::time_point now);
+  // Hands the waiting requests, in order, to the machine while they fit.
+  void hand_over(Clock::time_point now);
+  // Takes the machine's replies and answers the requests they complete.
+  void collect_replies(Clock::time_point now);
+  // Every command of c not answered yet fails with "<command>: why".
+  void fail_unanswered(Connection& c, const char* why);
+  // Sends c's reply; c then only drains what its peer still sends.
+  void answer(Connection& c, Clock::time_point now);
+  // Acts on every deadline that has passed; the earliest one left.
+  Clock::time_point expire(Clock::time_point now);
+  void close_connection(std::uint64_t id);
+  // Deletes a command's message and job; its source no longer counts.
+  void forget(Pending& pending);
   void drain_replies();
 
   Chip_VM* m_vm = nullptr;
   Chip_Compiler* m_compiler = nullptr;
+  Limits m_limits;
   int m_listen = -1;
   int m_wake[2] = {-1, -1};
   int m_port = 0;
   std::atomic<bool> m_stopping{false};
   std::thread m_thread;
-  // Requests queued whose replies have not come back, with their jobs.
-  std::vector<std::pair<struct Chip_Msg*, Job*>> m_pending;
+  // Owned by the thread from start to stop.
+  std::map<std::uint64_t, std::unique_ptr<Connection>> m_connections;
+  std::uint64_t m_next_id = 1;
+  // Whole requests waiting for room at the machine, in arrival order.
+  std::deque<std::uint64_t> m_ready;
+  // Commands at the machine whose replies have not come back.
+  std::vector<Pending> m_pending;
+  // Bytes of sources held (announced by requests, or in commands at the
+  // machine).
+  size_t m_source_held = 0;
+  // Accepting waits until then (the process ran out of descriptors).
+  Clock::time_point m_accept_paused_until{};
 };
 
 #endif

@@ -7,7 +7,8 @@
 // on-the-fly request (otf_send_cmd) on a connection of its own.
 //
 // io_readline reads whole lines of any length up to IO_MAX_LINE bytes
-// (more is dropped with a note) straight from descriptor 0, waiting with
+// (more is dropped with a note) straight from descriptor 0; a line is never
+// split, since each piece would run as a command of its own. It waits with
 // poll on standard input and on the wake descriptor: io_interrupt(), from
 // any thread, ends the wait of the reader (now or the next one) as the end
 // of the input, so that a shell blocked on a silent terminal can be joined.

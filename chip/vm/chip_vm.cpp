@@ -335,6 +335,8 @@ t_CPBOOL Chip_VM::run() {
 
 t_CPBOOL Chip_VM::run(t_CPWORD num_samps) {
   while (num_samps != 0) {
+    // Read before the queues are looked at (see chip_vm_idle.h).
+    const t_CPUINT seen = num_samps < 0 ? m_wake.seen() : 0;
     // A stopped machine computes nothing more (in blocking mode this is how
     // stop() ends run()).
     if (m_stop_requested) return TRUE;
@@ -344,6 +346,10 @@ t_CPBOOL Chip_VM::run(t_CPWORD num_samps) {
       return TRUE;
     }
     if (!m_audio_started && !start_audio()) return TRUE;
+    if (num_samps < 0 && chip_vm_idle(this)) {
+      chip_vm_sleep(this, m_wake, seen);
+      continue;
+    }
     if (m_shreduler->adaptive) {
       m_shreduler->advance_v(num_samps);
     } else {
@@ -529,6 +535,7 @@ t_CPBOOL Chip_VM::stop() {
   m_stop_requested = TRUE;
   m_is_running = FALSE;
   Digitalio::m_end = TRUE;
+  m_wake.raise();
   return TRUE;
 }
 
@@ -577,6 +584,7 @@ t_CPUINT Chip_VM::queue_msg(Chip_Msg* msg, t_CPUINT count) {
   CHIP_CHECK(count == 1);
   if (!m_msg_buffer) return 0;
   m_msg_buffer->put(&msg, count);
+  m_wake.raise();
   return count;
 }
 
@@ -588,6 +596,7 @@ t_CPUINT Chip_VM::queue_event(Chip_Event* event, t_CPUINT count) {
   m_event_writer_lock.acquire();
   m_event_buffer->put(&event, count);
   m_event_writer_lock.release();
+  m_wake.raise();
   return count;
 }
 

@@ -13,7 +13,8 @@
 // event queues of Chip_Event. Other threads reach the machine only through
 // queue_msg (one writer thread) and queue_event (any number of writer
 // threads: writers are serialised by a mutex, the reader stays lock-free)
-// and through stop().
+// and through stop(). A silent endless run with nothing to compute sleeps
+// until one of these comes (chip_vm_idle.h).
 //
 // Ownership: the machine holds one reference on each shred it sporked, from
 // spork until the shred has been freed and then released with the dumped
@@ -37,6 +38,7 @@
 #include "chip/util/util_thread.h"
 #include "chip/vm/chip_oo.h"
 #include "chip/vm/chip_vm_code.h"
+#include "chip/vm/chip_vm_idle.h"
 #include "chip/vm/chip_vm_shred.h"
 #include "chip/vm/chip_vm_shreduler.h"
 
@@ -241,6 +243,8 @@ class Chip_VM : public Chip_Object {
   std::atomic<t_CPBOOL> m_killed{FALSE};
   // The shred inside run_shred, or null: free() leaves its stacks alone.
   Chip_VM_Shred* m_executing = nullptr;
+  // Raised by queue_msg, queue_event and stop(): wakes an idle run.
+  Chip_VM_Wake m_wake;
 };
 
 // The one machine of the process: set by the driver right after construction

@@ -1,8 +1,10 @@
 // The on-the-fly listener's request reader: the input is cut into 536-byte
 // packets (in network order, as they arrive), read up to the done packet
-// with every limit in force. Whatever the bytes, the reader must end with a
-// request or a reason, never read past a packet or keep more than the
-// limits allow.
+// with every limit in force, once pulled from a source (otf_read_request)
+// and once fed packet by packet as the listener does. Whatever the bytes,
+// the reader must end with a request or a reason, never read past a packet
+// or keep (or announce) more than the limits allow, and both ways must
+// agree.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -44,5 +46,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const Otf_Command& c : commands) total += c.source.size();
   if (commands.size() > OTF_MAX_COMMANDS || total > OTF_MAX_FILE) __builtin_trap();
   if (!ok && reason.empty()) __builtin_trap();
+
+  Otf_Request_Reader reader;
+  for (size_t at = 0; at + sizeof(Net_Msg) <= size && reader.state() == Otf_Request_Reader::MORE;
+       at += sizeof(Net_Msg)) {
+    Net_Msg msg;
+    std::memcpy(&msg, data + at, sizeof msg);
+    otf_ntoh(&msg);
+    reader.feed(msg);
+    if (reader.announced() > OTF_MAX_FILE) __builtin_trap();
+  }
+  if ((reader.state() == Otf_Request_Reader::DONE) != ok) __builtin_trap();
+  if (reader.state() == Otf_Request_Reader::REFUSED && reader.reason() != reason) __builtin_trap();
+  if (reader.commands().size() != commands.size()) __builtin_trap();
   return 0;
 }

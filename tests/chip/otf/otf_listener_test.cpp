@@ -41,20 +41,6 @@ Net_Msg packet(t_CPUINT type, t_CPINT param, const std::string& token = "", t_CP
   return msg;
 }
 
-int connect_to(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  struct sockaddr_in a;
-  std::memset(&a, 0, sizeof a);
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 bool send_raw(int fd, Net_Msg msg) {
   otf_hton(&msg);
   return send(fd, &msg, sizeof msg, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof msg);
@@ -123,6 +109,25 @@ class OtfListenerTest : public ::testing::Test {
     delete compiler;
   }
 
+  // Starts the listener again (on a new port) with other limits; the
+  // machine goes on running.
+  void restart(const Chip_OTF_Listener::Limits& limits) {
+    listener.stop();
+    listener.set_limits(limits);
+    ASSERT_TRUE(listener.start(vm, compiler, 0));
+    port = listener.port();
+  }
+
+  // n connections that send nothing (yet).
+  std::vector<int> connections(int n) {
+    std::vector<int> fds;
+    for (int k = 0; k < n; k++) {
+      fds.push_back(connect_loopback(port));
+      EXPECT_GE(fds.back(), 0);
+    }
+    return fds;
+  }
+
   // The real client: (sent, accepted).
   std::pair<int, t_CPBOOL> client(std::vector<std::string> args) {
     std::vector<const char*> argv;
@@ -137,7 +142,7 @@ class OtfListenerTest : public ::testing::Test {
 
   // A raw request: the packets, then a done packet; the reply.
   Net_Msg request(const std::vector<Net_Msg>& packets, bool done = true) {
-    int fd = connect_to(port);
+    int fd = connect_loopback(port);
     EXPECT_GE(fd, 0);
     for (const Net_Msg& m : packets) send_raw(fd, m);
     if (done) send_raw(fd, packet(OTF_DONE, 0));
@@ -274,7 +279,7 @@ TEST_F(OtfListenerTest, HostilePeersAreRefused) {
     }
   });
   // A connection that breaks off inside a packet is closed.
-  int fd = connect_to(port);
+  int fd = connect_loopback(port);
   ASSERT_GE(fd, 0);
   Net_Msg half = packet(OTF_STATUS, 0);
   otf_hton(&half);
@@ -315,31 +320,172 @@ TEST_F(OtfListenerTest, TheSourceComesFromTheConnectionOnly) {
   EXPECT_EQ(shred->name.find(std::string(NET_BUFFER_SIZE, 'a')), std::string::npos);
 }
 
-// A connection that sends nothing holds the listener for one packet
-// time-out at most: the next client is answered within 3 seconds.
-TEST_F(OtfListenerTest, ASilentPeerDoesNotHoldTheListener) {
-  int silent = connect_to(port);
-  ASSERT_GE(silent, 0);
-  int fd = connect_to(port);
-  ASSERT_GE(fd, 0);
-  send_raw(fd, packet(OTF_STATUS, 0));
-  send_raw(fd, packet(OTF_DONE, 0));
+// Whether fd is still open with nothing to read: no reply, no close.
+bool still_waiting(int fd) {
+  struct pollfd pf = {fd, POLLIN, 0};
+  return poll(&pf, 1, 0) == 0;
+}
+
+// Connections that send nothing hold up nobody: with twenty of them open
+// (and a deadline far away) a status request is answered while all twenty
+// are still connected and unanswered.
+TEST_F(OtfListenerTest, SilentPeersHoldUpNobody) {
+  Chip_OTF_Listener::Limits limits;
+  limits.first_packet_ms = 60000;
+  restart(limits);
+  std::vector<int> silent = connections(20);
   Net_Msg reply;
+  printed_lines([&] { reply = request({packet(OTF_STATUS, 0)}); });
+  EXPECT_EQ(reply.header, NET_HEADER);
+  EXPECT_EQ(reply.param, 1);
+  for (int fd : silent) {
+    EXPECT_TRUE(still_waiting(fd));
+    close(fd);
+  }
+}
+
+// More silent peers than the listener holds: the later ones, and a client
+// behind them, wait in the backlog until the deadlines of the earlier ones
+// make room; every silent peer is told why it is closed, and the client is
+// served.
+TEST_F(OtfListenerTest, MoreSilentPeersThanPlacesWaitTheirTurn) {
+  Chip_OTF_Listener::Limits limits;
+  limits.first_packet_ms = 200;
+  limits.max_connections = 8;
+  restart(limits);
+  std::vector<int> silent = connections(20);
+  Net_Msg reply;
+  std::vector<Net_Msg> refusals(silent.size());
   printed_lines([&] {
-    // The silent peer is refused (its time-out) and closed.
-    Net_Msg refused;
-    EXPECT_TRUE(read_reply(silent, &refused, 3000));
-    EXPECT_EQ(refused.param, 0);
-    EXPECT_TRUE(read_reply(fd, &reply, 3000));
+    reply = request({packet(OTF_STATUS, 0)});
+    for (size_t k = 0; k < silent.size(); k++) {
+      EXPECT_TRUE(read_reply(silent[k], &refusals[k])) << k;
+    }
   });
   EXPECT_EQ(reply.param, 1);
-  close(fd);
-  close(silent);
+  for (size_t k = 0; k < silent.size(); k++) {
+    EXPECT_EQ(refusals[k].param, 0) << k;
+    EXPECT_EQ(std::string(refusals[k].buffer), "request: timed out waiting for a packet") << k;
+    close(silent[k]);
+  }
+}
+
+// Peers too slow for the deadlines, or holding too many sources, are
+// refused and closed; the machine gets nothing from them.
+TEST_F(OtfListenerTest, DeadlinesAndLimitsRefuseSlowPeers) {
+  Chip_OTF_Listener::Limits limits;
+  limits.first_packet_ms = 100;
+  limits.packet_ms = 60000;
+  limits.request_ms = 300;
+  restart(limits);
+  struct Case {
+    const char* name;
+    std::vector<Net_Msg> packets;  // sent, then nothing
+    const char* reason;
+  } cases[] = {
+      {"nothing sent", {}, "request: timed out waiting for a packet"},
+      {"half a request", {packet(OTF_STATUS, 0)}, "request: the request took too long"},
+  };
+  printed_lines([&] {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      Net_Msg reply = request(c.packets, false);
+      EXPECT_EQ(reply.param, 0);
+      EXPECT_EQ(std::string(reply.buffer), c.reason);
+    }
+  });
+
+  // Sources announced count at once: requests that together announce more
+  // than the listener holds are refused from the one that passes the limit.
+  limits = Chip_OTF_Listener::Limits();
+  limits.packet_ms = 60000;
+  restart(limits);
+  std::vector<int> big;
+  const int fit = OTF_MAX_SOURCE_HELD / OTF_MAX_FILE;
+  printed_lines([&] {
+    for (int k = 0; k <= fit; k++) {
+      big.push_back(connect_loopback(port));
+      send_raw(big.back(), packet(OTF_ADD, 1, "big.chip", OTF_MAX_FILE));
+    }
+    Net_Msg refused;
+    ASSERT_TRUE(read_reply(big.back(), &refused));
+    EXPECT_EQ(std::string(refused.buffer), "request: the listener holds too many sources now");
+  });
+  for (int k = 0; k < fit; k++) EXPECT_TRUE(still_waiting(big[k])) << k;
+  for (int fd : big) close(fd);
+  finish();
+  EXPECT_EQ(vm->num_shreds(), 0u);
+}
+
+// Requests reach the machine in the order they were completed, whatever
+// the order of their connections: a request begun first and finished last
+// is carried out last.
+TEST_F(OtfListenerTest, RequestsReachTheMachineInTheOrderTheyEnd) {
+  const std::string source = "while (true) 1::second => now;\n";
+  auto add = [&](const std::string& token) {
+    return std::vector<Net_Msg>{
+        packet(OTF_ADD, 1, token, static_cast<t_CPINT>(source.size())),
+        packet(OTF_ADD, 1, source, 0, static_cast<t_CPINT>(source.size()))};
+  };
+  int first = connect_loopback(port);
+  ASSERT_GE(first, 0);
+  for (const Net_Msg& m : add("a.chip:begun_first")) send_raw(first, m);
+  Net_Msg second_reply, first_reply;
+  printed_lines([&] {
+    second_reply = request(add("b.chip:ended_first"));
+    send_raw(first, packet(OTF_DONE, 0));
+    EXPECT_TRUE(read_reply(first, &first_reply));
+  });
+  close(first);
+  EXPECT_EQ(second_reply.param, 1) << second_reply.buffer;
+  EXPECT_EQ(first_reply.param, 1) << first_reply.buffer;
+  finish();
+  ASSERT_NE(vm->shreduler()->lookup(1), nullptr);
+  ASSERT_NE(vm->shreduler()->lookup(2), nullptr);
+  EXPECT_EQ(vm->shreduler()->lookup(1)->args, std::vector<std::string>{"ended_first"});
+  EXPECT_EQ(vm->shreduler()->lookup(2)->args, std::vector<std::string>{"begun_first"});
+}
+
+// More commands at once than the machine's queue takes: the later requests
+// wait for room, in order, and every command is carried out.
+TEST_F(OtfListenerTest, RequestsWaitForRoomAtTheMachine) {
+  std::vector<Net_Msg> many(OTF_MAX_COMMANDS, packet(OTF_RESET_ID, 0));
+  many.push_back(packet(OTF_DONE, 0));
+  std::vector<int> fds;
+  size_t resets = 0;
+  std::vector<Net_Msg> replies(3);
+  for (const std::string& line : printed_lines([&] {
+         for (int k = 0; k < 3; k++) {
+           fds.push_back(connect_loopback(port));
+           for (const Net_Msg& m : many) send_raw(fds.back(), m);
+         }
+         for (int k = 0; k < 3; k++) EXPECT_TRUE(read_reply(fds[k], &replies[k])) << k;
+       })) {
+    if (line.find("reseting shred id") != std::string::npos) resets++;
+  }
+  for (const Net_Msg& reply : replies) EXPECT_EQ(reply.param, 1) << reply.buffer;
+  EXPECT_EQ(resets, 3u * OTF_MAX_COMMANDS);
+  for (int fd : fds) close(fd);
+}
+
+// A machine that no longer answers: the request fails with that reason,
+// within the reply deadline.
+TEST_F(OtfListenerTest, AMachineThatDoesNotAnswerIsReported) {
+  Chip_OTF_Listener::Limits limits;
+  limits.reply_ms = 100;
+  restart(limits);
+  vm->stop();
+  machine.join();
+  Net_Msg reply;
+  printed_lines([&] { reply = request({packet(OTF_STATUS, 0)}); });
+  EXPECT_EQ(reply.param, 0);
+  EXPECT_EQ(std::string(reply.buffer), "status: no answer from the machine");
+  listener.stop();
 }
 
 // Stopping the listener while a peer holds a connection open ends at once.
 TEST_F(OtfListenerTest, StoppingWakesTheListener) {
-  int fd = connect_to(port);
+  int fd = connect_loopback(port);
   ASSERT_GE(fd, 0);
   send_raw(fd, packet(OTF_STATUS, 0));
   auto start = std::chrono::steady_clock::now();

@@ -1,18 +1,44 @@
 // Two chip programs: an engine that listens ("--loop") on a free loopback
 // port and clients that send it every command; the client's exit status
 // says whether the engine accepted.
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "chip_program_support.h"
 #include "loopback_port.h"
+#include "proc_stat.h"
 #include "process_support.h"
 
 namespace {
+
+// Whether every thread of process pid is found asleep at once before the
+// deadline. A thread that spins is never asleep.
+bool all_threads_asleep(pid_t pid, int seconds = 30) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task/";
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    bool asleep = true;
+    int threads = 0;
+    if (DIR* dir = opendir(tasks.c_str())) {
+      while (struct dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        threads++;
+        if (proc_state(tasks + entry->d_name) != 'S') asleep = false;
+      }
+      closedir(dir);
+    }
+    if (asleep && threads > 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
 
 class OtfProgramTest : public ::testing::Test {
  protected:
@@ -95,6 +121,27 @@ TEST_F(OtfProgramTest, NoEngineAndUnknownFlags) {
   EXPECT_EQ(out, "[chip]: not enough arguments following [add]...\n");
   EXPECT_EQ(client("--frob", &out), 1);
   EXPECT_EQ(out.rfind("[chip]: invalid flag '--frob'\n", 0), 0u) << out;
+}
+
+// A silent engine with nothing to compute sleeps while it waits: all its
+// threads are found asleep, before and after commands, and over their round
+// trips it uses little processor time beside the time that passed.
+TEST_F(OtfProgramTest, AnIdleEngineSleepsBetweenCommands) {
+  std::ofstream(dir + "otf_p_once.chip") << "<<< \"listening\" >>>;\n";
+  ChipProcess engine(dir, {"--loop", "--port" + std::to_string(port), "otf_p_once.chip"});
+  ASSERT_TRUE(engine.wait_for_line("\"listening\" : (string)")) << engine.output();
+  ASSERT_TRUE(all_threads_asleep(engine.pid())) << "the idle engine does not sleep";
+  double cpu_before = proc_cpu_seconds("/proc/" + std::to_string(engine.pid()));
+  auto wall_before = std::chrono::steady_clock::now();
+  std::string out;
+  EXPECT_EQ(client("+ otf_p_once.chip", &out), 0) << out;
+  EXPECT_EQ(client("^", &out), 0) << out;
+  EXPECT_TRUE(engine.wait_for_text("[chip](VM): status (now == ")) << engine.output();
+  EXPECT_TRUE(all_threads_asleep(engine.pid())) << "the engine does not sleep again";
+  double cpu = proc_cpu_seconds("/proc/" + std::to_string(engine.pid())) - cpu_before;
+  double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_before)
+                    .count();
+  EXPECT_LT(cpu, wall / 2 + 0.05) << "processor " << cpu << " s in " << wall << " s";
 }
 
 // Halt on, or "--standalone": nothing listens.

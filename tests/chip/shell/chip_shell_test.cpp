@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "chip_program_support.h"
+#include "log_capture.h"
 #include "loopback_port.h"
 
 namespace {
@@ -289,6 +290,14 @@ TEST_F(ShellTest, FilesAndSourcing) {
   ASSERT_GE(reply.size(), missing.size());
   EXPECT_EQ(reply.substr(reply.size() - missing.size()), missing);
 
+  // A sourced line longer than any buffer is one line.
+  const std::string long_lines = dir + "shell_long.txt";
+  const std::string name(300, 'z');
+  std::ofstream(long_lines) << "alias " << name << "=status\n" << name << "\n";
+  calls.clear();
+  EXPECT_EQ(run("source " + long_lines), "");
+  EXPECT_EQ(calls, Words{"status"});
+
   char* home = std::getenv("HOME");
   std::string saved = home ? home : "";
   unsetenv("HOME");
@@ -321,6 +330,29 @@ TEST_F(ShellTest, ShredCommandsWithoutAVmFail) {
     EXPECT_FALSE(ok) << c.line;
   }
   EXPECT_TRUE(calls.empty());
+}
+
+// The network VM checks replace's arguments itself: too few send nothing;
+// every word beyond the id and the source is reported, an even number of
+// them too. (Nothing listens on the port: the request itself fails.)
+TEST(ShellNetworkVm, ReplaceReportsMissingAndSurplusWords) {
+  Chip_Shell_Network_VM vm("127.0.0.1", free_loopback_port(SOCK_STREAM));
+  struct Case {
+    Words args;
+    const char* out;
+  } cases[] = {
+      {{"3"}, "replace: error: insufficient arguments...\n"},
+      {{"1", "/no/such/file.chip", "x"},
+       "replace: error: command failed\nrepalce: warning: ignoring excess arguments\n"},
+      {{"1", "/no/such/file.chip", "x", "y"},
+       "replace: error: command failed\nrepalce: warning: ignoring excess arguments\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.size());
+    std::string out;
+    printed_lines([&] { EXPECT_FALSE(vm.replace_shred(c.args, out)); });
+    EXPECT_EQ(out, c.out);
+  }
 }
 
 TEST_F(ShellTest, CloseAndExitStopTheShell) {

@@ -104,6 +104,7 @@ class ChipProcess {
     return m_output;
   }
 
+  pid_t pid() const { return m_pid; }
   const std::string& output() const { return m_output; }
   bool exited() const { return m_ended && WIFEXITED(m_status); }
   int exit_status() const { return WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1; }
