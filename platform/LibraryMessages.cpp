@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
@@ -13,17 +14,26 @@ namespace platform {
 
 namespace {
 
-std::mutex g_mutex;
-std::shared_ptr<const LibraryMessageSink> g_sink;  // under g_mutex
-SDL_LogOutputFunction g_sdlOriginal = nullptr;
-void* g_sdlOriginalData = nullptr;
-bool g_sdlOriginalKnown = false;
+// Never destroyed: a library thread (SDL's audio thread probing ALSA) may
+// still report while the process's static objects are torn down at exit.
+struct Routing {
+  std::mutex mutex;
+  std::shared_ptr<const LibraryMessageSink> sink;  // under mutex
+  SDL_LogOutputFunction sdlOriginal = nullptr;
+  void* sdlOriginalData = nullptr;
+  bool sdlOriginalKnown = false;
+};
+
+Routing& routing() {
+  static Routing* state = new Routing;
+  return *state;
+}
 
 void deliver(const std::string& line) {
   std::shared_ptr<const LibraryMessageSink> sink;
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    sink = g_sink;
+    std::lock_guard<std::mutex> lock(routing().mutex);
+    sink = routing().sink;
   }
   if (sink && *sink) (*sink)(line);
 }
@@ -49,7 +59,7 @@ using AlsaHandler = void (*)(const char* file, int line, const char* function, i
                              const char* format, ...);
 using AlsaSetHandler = int (*)(AlsaHandler handler);
 using AlsaStrerror = const char* (*)(int err);
-AlsaStrerror g_alsaStrerror = nullptr;
+std::atomic<AlsaStrerror> g_alsaStrerror{nullptr};
 
 void alsaMessage(const char*, int, const char* function, int err, const char* format, ...) {
   va_list args;
@@ -58,12 +68,13 @@ void alsaMessage(const char*, int, const char* function, int err, const char* fo
   if (function) text += std::string(function) + ": ";
   text += formatted(format, args);
   va_end(args);
-  if (err && g_alsaStrerror) text += std::string(": ") + g_alsaStrerror(err);
+  const AlsaStrerror describe = g_alsaStrerror.load();
+  if (err && describe) text += std::string(": ") + describe(err);
   deliver(text);
 }
 
 AlsaSetHandler alsaSetHandler() {
-  static AlsaSetHandler set = [] () -> AlsaSetHandler {
+  static AlsaSetHandler set = []() -> AlsaSetHandler {
     void* library = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
     if (!library) return nullptr;
     g_alsaStrerror = reinterpret_cast<AlsaStrerror>(::dlsym(library, "snd_strerror"));
@@ -76,18 +87,19 @@ AlsaSetHandler alsaSetHandler() {
 
 bool routeLibraryMessages(LibraryMessageSink sink) {
   const bool routed = static_cast<bool>(sink);
+  Routing& r = routing();
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_sink = routed ? std::make_shared<const LibraryMessageSink>(std::move(sink)) : nullptr;
-    if (!g_sdlOriginalKnown) {
-      SDL_LogGetOutputFunction(&g_sdlOriginal, &g_sdlOriginalData);
-      g_sdlOriginalKnown = true;
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.sink = routed ? std::make_shared<const LibraryMessageSink>(std::move(sink)) : nullptr;
+    if (!r.sdlOriginalKnown) {
+      SDL_LogGetOutputFunction(&r.sdlOriginal, &r.sdlOriginalData);
+      r.sdlOriginalKnown = true;
     }
   }
   if (routed) {
     SDL_LogSetOutputFunction(sdlMessage, nullptr);
   } else {
-    SDL_LogSetOutputFunction(g_sdlOriginal, g_sdlOriginalData);
+    SDL_LogSetOutputFunction(r.sdlOriginal, r.sdlOriginalData);
   }
   AlsaSetHandler set = alsaSetHandler();
   if (!set) return false;
