@@ -1,6 +1,7 @@
 // The fluvane program as a player starts it: a process of its own, in a
 // folder of the test's, off screen, with SDL's disk audio driver (sound to
-// /dev/null, silence from the microphone) and no web service; what it
+// /dev/null, silence from the microphone), no web service, and no list of
+// leak suppressions from the leak checker at its end; what it
 // writes to its terminal is kept in the folder (stdout.txt, stderr.txt).
 // The test may send it signals and wait for files it writes, on events
 // (inotify, and the process's own descriptor for its end), never on time.
@@ -49,6 +50,10 @@ class FluvaneProcess {
     vars["FLUVANE_SCALE"] = "1";
     vars.erase("SDL_DISKAUDIOFILEIN");
     vars.erase("FLUVANE_SERVICE_URL");
+    // Under the leak checker the terminal is the program's alone: the list
+    // of suppressions used at exit is not printed on it.
+    std::string& leaks = vars["LSAN_OPTIONS"];
+    leaks += leaks.empty() ? "print_suppressions=0" : ":print_suppressions=0";
     for (const auto& [name, value] : env) {
       if (value.empty()) {
         vars.erase(name);
