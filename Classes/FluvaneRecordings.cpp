@@ -114,6 +114,7 @@ std::optional<std::string> FluvaneRecordings::putHeld(const FluvaneSnippet& snip
   std::lock_guard<std::mutex> lock(g_outboxMutex);
   if (!held.path_.empty() && Paths::exists(held.path_)) return held.path_;
   std::optional<std::string> path = addLocked(snippet);
+  if (held.released_) return path;
   held.path_ = path.value_or(std::string());
   if (path) g_held.insert(*path);
   return path;
@@ -134,6 +135,7 @@ void FluvaneRecordings::release(Held& held) {
   std::lock_guard<std::mutex> lock(g_outboxMutex);
   if (!held.path_.empty()) g_held.erase(held.path_);
   held.path_.clear();
+  held.released_ = true;
 }
 
 std::vector<std::string> FluvaneRecordings::outbox() {

@@ -62,13 +62,15 @@ class FluvaneRecordings {
     friend class FluvaneRecordings;
     mutable std::mutex mutex_;
     std::string path_;
+    bool released_ = false;
   };
   // Writes the snippet to the outbox unless held already has an entry there;
-  // the entry is held. The path, or none when it cannot be written.
+  // the entry is held (once held was released, it is the drains' at once).
+  // The path, or none when it cannot be written.
   static std::optional<std::string> putHeld(const FluvaneSnippet& snippet, Held& held);
   // Removes held's entry from the outbox; false when none waited.
   static bool takeBack(Held& held);
-  // Lets the drains send held's entry.
+  // Lets the drains send held's entry, and any it gets later.
   static void release(Held& held);
 
   using Sender = std::function<bool(const FluvaneSnippet& snippet)>;
