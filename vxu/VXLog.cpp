@@ -313,22 +313,24 @@ void VXLog::logDetail(const char* format, ...) {
 }
 
 void VXLog::logDetailArgs(const char* format, va_list args) {
-  std::string text = formatText(format, args);
-  if (!text.empty() && text.back() == '\n') text.pop_back();
-  handOn(std::move(text), false, Kind::Detail);
+  handOnLine(Kind::Detail, format, args);
 }
 
 void VXLog::logError(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  logErrorArgs(format, args);
+  handOnLine(Kind::Error, format, args);
   va_end(args);
 }
 
 void VXLog::logErrorArgs(const char* format, va_list args) {
+  handOnLine(Kind::Error, format, args);
+}
+
+void VXLog::handOnLine(Kind kind, const char* format, va_list args) {
   std::string text = formatText(format, args);
   if (!text.empty() && text.back() == '\n') text.pop_back();
-  handOn(std::move(text), false, Kind::Error);
+  handOn(std::move(text), false, kind);
 }
 
 void VXLog::logWithCString(const char* format, ...) {

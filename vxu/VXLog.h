@@ -174,6 +174,8 @@ class VXLog {
 
   enum class Kind { Line, Detail, Error };
   void handOn(std::string message, bool sync, Kind kind = Kind::Line);
+  // One formatted message of that kind, a trailing newline dropped.
+  void handOnLine(Kind kind, const char* format, va_list args) VX_PRINTF_LIKE(3, 0);
   // printToStderr for `length` bytes of text; allocates nothing.
   static void printTextToStderr(const char* line, std::size_t length);
   // Collects formatted text into the calling thread's line buffer and hands
