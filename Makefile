@@ -59,9 +59,9 @@ test-san: $(SANBUILD)/build.ninja
 # downloads and votes on its own and the shared thread, the recorder's
 # queues, upload thread and skip, recording end to end and the recording
 # controller's hand-overs, the on-the-fly listener beside a running machine,
-# a silent machine asleep and woken, the remote audio client) once more
-# under ThreadSanitizer.
-TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot|OscThreads|OscPorts|OscEventFlood|FluvaneGfxSharedBreath|FluvaneStatsTest.TheUploadCopy|FluvaneChipBridgeTest.TuneReports|FlameGlobeModel|FlameGlobeExit|FlameGlobeService|FluvaneVCRTest|FluvaneRecordingFlowTest|RecordingControllerTest|OtfListenerTest|OtfThreads|VMIdleTest|RemoteAudioClient)
+# a silent machine asleep and woken, the remote audio client, the quit
+# signals' watcher) once more under ThreadSanitizer.
+TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot|OscThreads|OscPorts|OscEventFlood|FluvaneGfxSharedBreath|FluvaneStatsTest.TheUploadCopy|FluvaneChipBridgeTest.TuneReports|FlameGlobeModel|FlameGlobeExit|FlameGlobeService|FluvaneVCRTest|FluvaneRecordingFlowTest|RecordingControllerTest|OtfListenerTest|OtfThreads|VMIdleTest|RemoteAudioClient|SignalWatcher)
 
 $(TSANBUILD)/build.ninja:
 	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \

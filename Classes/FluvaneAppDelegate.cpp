@@ -2,6 +2,7 @@
 
 #include "Classes/FluvaneGfx.h"
 #include "Classes/FluvanePreferences.h"
+#include "Classes/FluvaneRecorderHost.h"
 #include "Classes/FluvaneRecordingConfiguration.h"
 #include "Classes/FluvaneRecordings.h"
 #include "Classes/FluvaneStats.h"
@@ -277,8 +278,10 @@ void FluvaneAppDelegate::applicationDidBecomeActive(Application&) {
 void FluvaneAppDelegate::applicationWillTerminate(Application&) {
   markTerminating();
   if (glView) glView->stopAnimation();
-  // Stop the engine and wait for its thread before its scripts go.
-  if (m_chipBridge) m_chipBridge->shutdownChip(kEngineStopSeconds);
+  // Stop the engine and wait for its thread before its scripts go; then the
+  // recorder ends what the engine left recording and keeps it (while the
+  // recording controller still says where manual recordings go).
+  if (m_chipBridge && m_chipBridge->shutdownChip(kEngineStopSeconds)) shutdownRecorder();
   if (fluvaneSettings) fluvaneSettings->applicationWillTerminate();
   FluvaneStats& stats = FluvaneStats::defaultFluvaneStats();
   stats.stopCountingAppTime();

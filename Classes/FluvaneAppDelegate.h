@@ -16,9 +16,12 @@
 //
 // Life cycle: resigning active stops counting time and pauses the engine
 // and the animation, except in the globe with audio while sleeping on (then
-// only drawing stops); becoming active resumes them. Terminating stops the
-// engine and waits for its thread (at most kEngineStopSeconds) before the
-// temporary scripts are deleted, then saves statistics and preferences. An
+// only drawing stops); becoming active resumes them. Terminating (the window
+// closed, Escape, a quit signal, the end of an automation) stops the engine
+// and waits for its thread (at most kEngineStopSeconds) before the
+// temporary scripts are deleted; a recording still running then is ended
+// and kept like a stop (an automatic one also waits in the outbox); then
+// statistics and preferences are saved. An
 // engine thread that does not end in time keeps its scripts (logged); the
 // host ends the process without waiting for it.
 //

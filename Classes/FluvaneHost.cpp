@@ -1,9 +1,9 @@
 #include "Classes/FluvaneHost.h"
 
 #include <SDL2/SDL.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,9 +22,12 @@
 #include "Classes/FluvaneMicInput.h"
 #include "Classes/FluvaneRecordings.h"
 #include "platform/Clock.h"
+#include "platform/InstanceLock.h"
 #include "platform/Paths.h"
 #include "platform/RunLoop.h"
+#include "platform/SignalWatcher.h"
 #include "platform/gfx/Image.h"
+#include "platform/gfx/X11Guard.h"
 #include "platform/ui/Application.h"
 #include "vxu/VXLog.h"
 #include "vxu/vxign.h"
@@ -47,19 +50,26 @@ constexpr double kEngineRate = 16000.0;
 
 struct Options {
   bool demo = false;
+  bool verbose = false;
   std::string automate;  // a file, or "-" for standard input
   double seconds = -1;
 };
 
 void usage() {
   std::fprintf(stderr,
-               "usage: fluvane [--automate FILE|-] [--demo] [--seconds S]\n"
+               "usage: fluvane [--automate FILE|-] [--demo] [--seconds S] [--verbose]\n"
                "  keys: E D I K hold the holes, Space blows, arrows tilt, Escape quits\n");
 }
 
-std::string currentFolder() {
-  char buffer[4096];
-  return ::getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string(".");
+// The signal that asked the program to quit (0: none).
+std::atomic<int> g_quitSignal{0};
+
+// A quit asked from outside (a signal, a lost window): the termination steps
+// on the main loop, as closing the window would.
+void quitOnMainLoop() {
+  platform::RunLoop::main().post([] {
+    if (Application* app = Application::shared()) app->terminate();
+  });
 }
 
 std::string absolute(const std::string& path, const std::string& base) {
@@ -138,6 +148,11 @@ class Target : public FluvaneAutomationTarget {
   }
   bool shot(const std::string& path, std::string* error) override {
     const std::string file = absolute(path, folder_);
+    const std::string folder = std::filesystem::path(file).parent_path().string();
+    if (!Paths::isDirectory(folder)) {
+      *error = "no such folder " + folder;
+      return false;
+    }
     std::vector<std::uint8_t> frame = app_.frame();
     const int w = static_cast<int>(std::lround(Application::kScreenWidth * app_.scale()));
     const int h = static_cast<int>(std::lround(Application::kScreenHeight * app_.scale()));
@@ -145,7 +160,6 @@ class Target : public FluvaneAutomationTarget {
       *error = "no picture (the window has no size)";
       return false;
     }
-    Paths::mkdirs(std::filesystem::path(file).parent_path().string());
     return platform::gfx::writePng(file, w, h, frame.data(), error);
   }
   // The tilt a script set, which replaces the keys' tilt from then on.
@@ -215,11 +229,19 @@ bool rawToWav(const std::string& rawPath, const std::string& wavPath, int rate,
 }
 
 int main(int argc, char** argv) {
+  // First of all, before any thread starts: the quit signals become events.
+  platform::SignalWatcher signals([](int signal) {
+    int none = 0;
+    if (!g_quitSignal.compare_exchange_strong(none, signal)) return;  // quitting already
+    quitOnMainLoop();
+  });
   Options options;
   for (int i = 1; i < argc; i++) {
     const std::string arg = argv[i];
     if (arg == "--demo") {
       options.demo = true;
+    } else if (arg == "--verbose" || arg == "-v") {
+      options.verbose = true;
     } else if (arg == "--automate" && i + 1 < argc) {
       options.automate = argv[++i];
     } else if (arg == "--seconds" && i + 1 < argc) {
@@ -234,7 +256,28 @@ int main(int argc, char** argv) {
       return arg == "--help" || arg == "-h" ? 0 : 2;
     }
   }
-  const std::string startFolder = currentFolder();
+  // One instance per home, before anything in it is touched (the log's
+  // rotation included).
+  const std::string home = Paths::home();
+  Paths::mkdirs(home);
+  platform::InstanceLock instance;
+  {
+    std::string owner, error;
+    switch (instance.acquire(Paths::join(home, "fluvane.lock"), &owner, &error)) {
+      case platform::InstanceLock::Result::Acquired:
+        break;
+      case platform::InstanceLock::Result::Taken:
+        std::fprintf(stderr, "fluvane: Fluvane is already running%s%s (its folder: %s)\n",
+                     owner.empty() ? "" : " as process ", owner.c_str(), home.c_str());
+        return 1;
+      case platform::InstanceLock::Result::Failed:
+        std::fprintf(stderr, "fluvane: cannot use the folder %s: %s\n", home.c_str(),
+                     error.c_str());
+        return 1;
+    }
+  }
+  VXLog::quietSharedConsole(!options.verbose);
+  const std::string startFolder = Paths::startDirectory();
   std::string outputFolder = startFolder;
   std::string script;
   std::string rawPath, wavPath;
@@ -274,9 +317,11 @@ int main(int argc, char** argv) {
     setenv("SDL_AUDIODRIVER", "disk", 1);
     if (!std::getenv("SDL_DISKAUDIOFILE")) setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
   }
-  VXLog::sharedVXLog();
+  VXLog::sharedVXLog().setDetailsToConsole(options.verbose);
   FluvaneMicInput::install();
 
+  // The signals are the watcher's; SDL is not to take them for itself.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   platform::ui::HostOptions hostOptions;
   std::string error;
   std::unique_ptr<Application> app = Application::create(hostOptions, &error);
@@ -284,6 +329,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "fluvane: %s\n", error.c_str());
     return 1;
   }
+  platform::gfx::X11GuardHooks x11;
+  x11.report = [](const std::string& line) { VXLog::sharedVXLog().logError("%s", line.c_str()); };
+  x11.windowLost = quitOnMainLoop;
+  x11.connectionLost = [] {
+    // Inside Xlib, which ends the process after this: the steps now.
+    if (Application* shared = Application::shared()) shared->terminate();
+    VXLog::sharedVXLog().flushLog();
+    std::fflush(nullptr);
+    std::_Exit(1);
+  };
+  platform::gfx::installX11Guard(std::move(x11));
   int status = 0;
   bool engineStillRuns = false;
   {
@@ -337,9 +393,12 @@ int main(int argc, char** argv) {
     if (stepper) platform::RunLoop::main().cancel(stepper);
     app->setEventFilter(nullptr);
     app->setDelegate(nullptr);
+    if (g_quitSignal.load() != 0 && status == 0) status = 128 + g_quitSignal.load();
     engineStillRuns = delegate.chipBridge() && delegate.chipBridge()->alive();
-    if (engineStillRuns) {
-      // Its thread would be waited for without end below: leave it.
+    if (engineStillRuns || platform::gfx::windowLost()) {
+      // The engine's thread would be waited for without end below; a lost
+      // window would only meet the same errors again when torn down. The
+      // termination steps have run: leave.
       VXLog::sharedVXLog().flushLog();
       std::fflush(nullptr);
       std::_Exit(status == 0 ? 1 : status);

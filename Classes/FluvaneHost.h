@@ -8,6 +8,24 @@
 //                                <build>/demo/fluvane-demo.wav and .png and
 //                                prints their paths
 //   --seconds S                  quits after S seconds of real time
+//   --verbose, -v                the log's lines on the terminal too
+//
+// The terminal shows what a player needs: the demo's files, the reasons a
+// run fails, and the log's errors. Every line of the log goes to its file
+// (Documents/log/current.log); --verbose shows them all as they come.
+//
+// One instance per home: the program holds a lock on home()/fluvane.lock
+// (platform/InstanceLock.h) while it runs, taken before anything in the home
+// is touched; a second start says that one is running and exits with 1.
+//
+// Quitting: closing the window, Escape, the end of an automation script,
+// --seconds, and the signals SIGINT, SIGTERM and SIGHUP (taken as events by
+// platform/SignalWatcher.h, the quit posted to the main loop) all end the
+// same way, through the application's termination steps (see
+// FluvaneAppDelegate: a running recording is kept like a stop). After a
+// signal the exit status is 128 + its number. Under X11 a window destroyed
+// by another client, or a broken display connection, ends through the same
+// steps rather than in Xlib's exit (platform/gfx/X11Guard.h), with status 1.
 //
 // Without a display SDL's offscreen video driver is used; without a sound
 // card (no /dev/snd) SDL's disk audio driver (the output to
@@ -19,8 +37,8 @@
 // Input: FluvaneHostInput maps the mouse, the keys and a joystick to
 // touches, the synthetic breath (FluvaneMicInput) and the tilt. An
 // automation script's relative file names are taken from the folder the
-// program started in (the demo's from <build>/demo), since the engine's
-// thread changes the working folder to the resources.
+// program started in (the demo's from <build>/demo); a picture goes only
+// into a folder that exists.
 //
 // Ending: the termination steps stop the engine and wait for its thread at
 // most FluvaneAppDelegate::kEngineStopSeconds; should it still run, the

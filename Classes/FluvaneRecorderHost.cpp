@@ -56,8 +56,11 @@ void installApplicationRecorder(FluvaneVCRHost hooks) {
   };
   host.abortRecorded = [] { FluvaneRecordings::abortUpload(); };
   host.unsent = [](std::unique_ptr<FluvaneSnippet> snippet) {
+    // A manual recording is the player's to upload: kept, not queued.
+    RecordingControllerHooks c = controller();
+    snippet->manual = c.wantsRecordedSnipets && c.wantsRecordedSnipets();
     FluvaneRecordings::keep(*snippet);
-    FluvaneRecordings::addToOutbox(*snippet);
+    if (!snippet->manual) FluvaneRecordings::addToOutbox(*snippet);
   };
   host.playbackEnded = [] {
     // Audio thread, once per tune: the controller posts to its main thread.

@@ -14,7 +14,9 @@
 //    (manual recording; it is kept on disk first); otherwise it is kept,
 //    uploaded (a location fix needed) and on failure left in the outbox.
 //    At shutdown the upload in flight is aborted and what is still queued
-//    goes to the outbox. The playback-state and maximum-recording hooks are
+//    (with a recording the engine left running, ended there) is kept and
+//    goes to the outbox, or, while the controller wants recordings, is only
+//    kept. The playback-state and maximum-recording hooks are
 //    the caller's; the end of a played tune is told to the controller.
 //
 // The recording controller registers its hooks with

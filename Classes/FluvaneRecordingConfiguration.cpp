@@ -3,6 +3,7 @@
 #include "platform/Paths.h"
 #include "platform/Plist.h"
 #include "vxu/VXBackgroundThread.h"
+#include "vxu/VXIntrospector.h"
 #include "vxu/VXLog.h"
 #include "vxu/vxign.h"
 
@@ -57,11 +58,12 @@ bool FluvaneRecordingConfiguration::loadConfigData() {
   std::string file = path();
   VXLog::sharedVXLog().log("deserializing recording configuration from %s", file.c_str());
   if (!Paths::exists(file)) return false;
-  std::optional<plist::Value> value = plist::read(file);
+  std::optional<plist::Dict> value = readKeptDictionary(file);
   VXFluvanePref read;
-  bool ok = value && value->asDict();
+  bool ok = value.has_value();
   for (int i = 0; ok && i < 6; i++) {
-    const plist::Value* entry = value->find(kFileKeys[i]);
+    auto found = value->find(kFileKeys[i]);
+    const plist::Value* entry = found == value->end() ? nullptr : &found->second;
     if (!entry) {
       ok = i == 5;  // the manual time is optional
       break;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <set>
 
 #include "Classes/FluvaneWebCalls.h"
 #include "platform/Clock.h"
@@ -16,6 +17,7 @@ namespace {
 
 std::mutex g_outboxMutex;
 std::atomic<bool> g_draining{false};
+std::set<std::string> g_held;  // outbox paths the drains pass over; under g_outboxMutex
 
 std::mutex g_uploadMutex;
 SnippetUploadHelper* g_upload = nullptr;
@@ -78,17 +80,62 @@ std::optional<std::string> FluvaneRecordings::keep(const FluvaneSnippet& snippet
   return writePacket(recordingsDir(), snippet, "");
 }
 
-std::optional<std::string> FluvaneRecordings::addToOutbox(const FluvaneSnippet& snippet) {
-  std::lock_guard<std::mutex> lock(g_outboxMutex);
+namespace {
+
+// Writes to the outbox and trims it; with g_outboxMutex held.
+std::optional<std::string> addLocked(const FluvaneSnippet& snippet) {
   std::optional<std::string> path =
-      writePacket(outboxDir(), snippet, snippet.manual ? kManualSuffix : "");
+      writePacket(FluvaneRecordings::outboxDir(), snippet, snippet.manual ? kManualSuffix : "");
   if (!path) return path;
   std::vector<std::string> names = outboxNames();
-  for (size_t i = 0; names.size() - i > kOutboxCap; i++) {
+  for (size_t i = 0; names.size() - i > FluvaneRecordings::kOutboxCap; i++) {
     VXLog::sharedVXLog().log("outbox full: dropping %s", names[i].c_str());
-    Paths::remove(Paths::join(outboxDir(), names[i]));
+    std::string dropped = Paths::join(FluvaneRecordings::outboxDir(), names[i]);
+    Paths::remove(dropped);
+    g_held.erase(dropped);
   }
   return path;
+}
+
+}  // namespace
+
+std::optional<std::string> FluvaneRecordings::addToOutbox(const FluvaneSnippet& snippet) {
+  std::lock_guard<std::mutex> lock(g_outboxMutex);
+  return addLocked(snippet);
+}
+
+std::string FluvaneRecordings::Held::path() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return path_;
+}
+
+std::optional<std::string> FluvaneRecordings::putHeld(const FluvaneSnippet& snippet, Held& held) {
+  std::lock_guard<std::mutex> heldLock(held.mutex_);
+  std::lock_guard<std::mutex> lock(g_outboxMutex);
+  if (!held.path_.empty() && Paths::exists(held.path_)) return held.path_;
+  std::optional<std::string> path = addLocked(snippet);
+  if (held.released_) return path;
+  held.path_ = path.value_or(std::string());
+  if (path) g_held.insert(*path);
+  return path;
+}
+
+bool FluvaneRecordings::takeBack(Held& held) {
+  std::lock_guard<std::mutex> heldLock(held.mutex_);
+  if (held.path_.empty()) return false;
+  std::lock_guard<std::mutex> lock(g_outboxMutex);
+  g_held.erase(held.path_);
+  const bool removed = Paths::remove(held.path_);
+  held.path_.clear();
+  return removed;
+}
+
+void FluvaneRecordings::release(Held& held) {
+  std::lock_guard<std::mutex> heldLock(held.mutex_);
+  std::lock_guard<std::mutex> lock(g_outboxMutex);
+  if (!held.path_.empty()) g_held.erase(held.path_);
+  held.path_.clear();
+  held.released_ = true;
 }
 
 std::vector<std::string> FluvaneRecordings::outbox() {
@@ -101,6 +148,10 @@ size_t FluvaneRecordings::drainOutbox(const Sender& send) {
   size_t sent = 0;
   for (const std::string& name : outbox()) {
     std::string path = Paths::join(outboxDir(), name);
+    {
+      std::lock_guard<std::mutex> lock(g_outboxMutex);
+      if (g_held.count(path)) continue;  // its owner may still send it
+    }
     std::optional<std::string> packet = Paths::readFile(path);
     if (!packet) continue;  // gone meanwhile (the cap)
     std::optional<FluvaneSnippet> snippet = snippetFromPacket(*packet);

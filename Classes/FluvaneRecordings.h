@@ -12,6 +12,14 @@
 // succeed, puts it in the outbox; after a successful upload the outbox is
 // drained.
 //
+// A recording whose owner may still send it itself (the recording
+// controller's manual recording, which the player can upload again) has one
+// Held place: putHeld writes it to the outbox once, however often its
+// uploads fail; while held, drains pass it over; takeBack removes it before
+// the owner sends it again; release hands it to the drains when the owner is
+// done with the recording. So one recording is one outbox entry and one
+// upload.
+//
 // Threads: any thread; the outbox is changed under one lock, and only one
 // drain runs at a time (a second one returns at once).
 #ifndef CLASSES_FLUVANERECORDINGS_H
@@ -20,6 +28,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +48,30 @@ class FluvaneRecordings {
   static std::optional<std::string> addToOutbox(const FluvaneSnippet& snippet);
   // Outbox file names, oldest first.
   static std::vector<std::string> outbox();
+
+  // The outbox place of one recording (see above); any thread.
+  class Held {
+   public:
+    Held() = default;
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    // The outbox file while one waits, else "".
+    std::string path() const;
+
+   private:
+    friend class FluvaneRecordings;
+    mutable std::mutex mutex_;
+    std::string path_;
+    bool released_ = false;
+  };
+  // Writes the snippet to the outbox unless held already has an entry there;
+  // the entry is held (once held was released, it is the drains' at once).
+  // The path, or none when it cannot be written.
+  static std::optional<std::string> putHeld(const FluvaneSnippet& snippet, Held& held);
+  // Removes held's entry from the outbox; false when none waited.
+  static bool takeBack(Held& held);
+  // Lets the drains send held's entry, and any it gets later.
+  static void release(Held& held);
 
   using Sender = std::function<bool(const FluvaneSnippet& snippet)>;
   // Sends the outbox oldest first (see above); the number sent.

@@ -1,5 +1,6 @@
 #include "Classes/FluvaneVCR.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <new>
@@ -148,10 +149,12 @@ void FluvaneVCR::record(int root, int mode, double start) {
   root_ = root;
   mode_ = mode;
   startTime_ = start;
+  lastSeen_ = start;
 }
 
 void FluvaneVCR::snapshot(double stamp, int state, double accelX, double accelY, double breath) {
   if (state_ != 1) return;
+  lastSeen_ = std::max(lastSeen_, stamp);
   uint32_t packed = pack(state, accelX, accelY, breath);
   if (lastStamp_ < 0.0) {
     lastStamp_ = stamp;
@@ -295,6 +298,8 @@ void FluvaneVCR::startUploadThread() {
   uploader_ = std::thread([this] { uploadSnippets(); });
 }
 
+void FluvaneVCR::finishRecording() { stop(lastSeen_, false); }
+
 void FluvaneVCR::stopUploadThread() {
   if (!uploader_.joinable()) return;
   {
@@ -304,6 +309,7 @@ void FluvaneVCR::stopUploadThread() {
   wake_.notify_all();
   if (g_host.abortRecorded) g_host.abortRecorded();
   uploader_.join();
+  finishRecording();
   while (std::unique_ptr<FluvaneSnippet> snippet = queue_.get()) {
     if (snippet->packet.empty()) prepare(*snippet);
     handUnsent(std::move(snippet));

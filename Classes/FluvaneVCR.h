@@ -17,8 +17,10 @@
 // hook (the application keeps, uploads or gives it to the recording
 // controller). When the record VCR goes (its script object is freed, or
 // FluvaneVCR_shutdown), the thread is told to stop, the upload in flight is
-// aborted (abortRecorded hook), the thread is joined, and whatever is still
-// queued goes to the host's unsent hook (the outbox).
+// aborted (abortRecorded hook), the thread is joined, a recording still
+// running (the engine stopped under it: the program quit) is ended as a
+// stop at the last time snapshot was called, and whatever is queued goes to
+// the host's unsent hook (kept, and the outbox).
 //
 // Playback (audio thread): play takes the next queued snippet; its packet
 // is checked (length 16 + 8n, header 0xFEED with a version below 2) before a
@@ -132,8 +134,12 @@ class FluvaneVCR {
 
   // Starts the upload thread on this VCR (once).
   void startUploadThread();
-  // Stops it: see the file comment.
+  // Stops it: see the file comment. Called once the engine no longer runs
+  // the VCR's script functions.
   void stopUploadThread();
+  // Ends a running recording as stop would at the last time snapshot (or
+  // record) saw; nothing when none runs.
+  void finishRecording();
 
  private:
   void honourSkip();
@@ -144,6 +150,7 @@ class FluvaneVCR {
   int state_ = 0;
   std::vector<FluvaneSnapshot> snapshots_;
   double lastStamp_ = -1.0;
+  double lastSeen_ = 0.0;  // the latest time record or snapshot was given
   int root_ = 0;
   int mode_ = 0;
   double startTime_ = 0.0;

@@ -126,6 +126,7 @@ RecordingController::~RecordingController() {
   uploadView_->removeFromSuperview();
   if (upload_) upload_->abort();
   uploadThread_.reset();  // joins: the aborted upload has ended
+  FluvaneRecordings::release(*outboxEntry_);
 }
 
 bool RecordingController::wantsRecordedSnipets() {
@@ -134,6 +135,8 @@ bool RecordingController::wantsRecordedSnipets() {
 
 void RecordingController::recordedSnipet(std::unique_ptr<FluvaneSnippet> snippet) {
   vxlog().log("recordedSnipet");
+  FluvaneRecordings::release(*outboxEntry_);
+  outboxEntry_ = std::make_shared<FluvaneRecordings::Held>();
   recording_ = std::move(snippet);
   hasUploadedMelody_ = false;
   updateToolbarIcons();
@@ -246,8 +249,13 @@ void RecordingController::uploadRecordedSnippet() {
   helper->setHttpProgressListener(this);
   upload_ = helper;
   std::shared_ptr<FluvaneSnippet> copy = CopySnipet(*recording_);
+  if (copy) copy->manual = true;
+  // Sent from here, or back in the outbox once should it fail again (or be
+  // cancelled after waiting there).
+  std::shared_ptr<FluvaneRecordings::Held> entry = outboxEntry_;
+  const bool waited = copy && FluvaneRecordings::takeBack(*entry);
   if (!copy || !helper->prepareSnippetUpload(*copy, false, true)) {
-    if (copy) FluvaneRecordings::addToOutbox(*copy);
+    if (copy) FluvaneRecordings::putHeld(*copy, *entry);
     isUploadingMelody_ = false;
     getEmailDataForUploadedSnippet();
     updateToolbarIcons();
@@ -255,12 +263,15 @@ void RecordingController::uploadRecordedSnippet() {
   }
   openUploadView();
   if (!uploadThread_) uploadThread_ = std::make_unique<VXBackgroundThread>("SnippetUpload");
-  uploadThread_->performSelectorInBackground([helper, copy] {
+  uploadThread_->performSelectorInBackground([helper, copy, entry, waited] {
     bool ok = helper->uploadNow();
-    if (!ok && !helper->postResult().has_value()) return;
+    if (!ok && !helper->postResult().has_value()) {
+      if (waited) FluvaneRecordings::putHeld(*copy, *entry);
+      return;
+    }
     // A failed upload waits in the outbox; a successful one lets it drain.
     if (!ok) {
-      FluvaneRecordings::addToOutbox(*copy);
+      FluvaneRecordings::putHeld(*copy, *entry);
     } else {
       FluvaneRecordings::drainOutbox(FluvaneRecordings::uploadSnippet);
     }
@@ -322,6 +333,7 @@ void RecordingController::emailSnippet() {
 }
 
 void RecordingController::deleteLastSnipet() {
+  FluvaneRecordings::takeBack(*outboxEntry_);
   recording_.reset();
   hasUploadedMelody_ = false;
 }

@@ -22,8 +22,12 @@
 // (with a weak reference, so a controller that has gone is not called), and
 // only there does the recording change hands. The upload runs on the
 // controller's own background thread; at destruction the upload in flight
-// is aborted and the thread joined, and an unsent recording goes to the
-// outbox.
+// is aborted and the thread joined. A recording whose upload fails waits in
+// the outbox as one held entry (FluvaneRecordings::Held), however often the
+// player tries again: a new attempt takes it back out first, and it is let
+// go to the outbox's drains when the controller is done with the recording
+// (a new recording, or the controller's end); erasing the recording takes
+// it out of the outbox (it stays under Documents/recordings).
 //
 // Threads: main thread, except as said.
 #ifndef CLASSES_RECORDINGCONTROLLER_H
@@ -32,6 +36,7 @@
 #include <memory>
 #include <string>
 
+#include "Classes/FluvaneRecordings.h"
 #include "Classes/FluvaneSnippet.h"
 #include "Classes/FluvaneWebCalls.h"
 #include "vxu/VXBackgroundThread.h"
@@ -135,6 +140,9 @@ class RecordingController : public VXHttpProgressListener, public MessageHandler
        emailWhenUploaded_ = false;
   std::string emailSubject_, emailBody_;
   std::unique_ptr<FluvaneSnippet> recording_;
+  // recording_'s place in the outbox (shared with the upload in flight).
+  std::shared_ptr<FluvaneRecordings::Held> outboxEntry_ =
+      std::make_shared<FluvaneRecordings::Held>();
   std::unique_ptr<FluvaneSnippet> helpSnippet_;
   std::unique_ptr<VXBackgroundThread> uploadThread_;
   std::shared_ptr<SnippetUploadHelper> upload_;

@@ -28,7 +28,7 @@ std::string envOr(const char* name) {
 // The user's home directory: $HOME, else the password database.
 std::string userHome() {
   std::string home = envOr("HOME");
-  if (!home.empty()) return home;
+  if (!home.empty()) return Paths::absolute(home);
   struct passwd entry {};
   struct passwd* found = nullptr;
   char buffer[4096];
@@ -49,24 +49,46 @@ bool failErrno(std::string* error) { return fail(error, std::strerror(errno)); }
 
 Paths::WriteProbe g_writeProbe;  // tests only; set before the writes it watches
 
+// Read during static initialisation, before main and its threads can change
+// the working directory.
+const bool g_startDirectoryRead = !Paths::startDirectory().empty();
+
 }  // namespace
 
+const std::string& Paths::startDirectory() {
+  static const std::string directory = [] {
+    std::error_code code;
+    fs::path current = fs::current_path(code);
+    return code ? std::string("/") : current.string();
+  }();
+  return directory;
+}
+
+std::string Paths::absolute(std::string_view path) {
+  if (path.empty()) return std::string();
+  fs::path whole = path.front() == '/' ? fs::path(path) : fs::path(startDirectory()) / path;
+  std::string normal = whole.lexically_normal().string();
+  while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+  return normal;
+}
+
 std::string Paths::home() {
+  (void)g_startDirectoryRead;
   std::string home = envOr("FLUVANE_HOME");
-  if (!home.empty()) return home;
+  if (!home.empty()) return absolute(home);
   std::string data = envOr("XDG_DATA_HOME");
-  if (data.empty()) data = join(userHome(), ".local/share");
-  return join(data, "fluvane");
+  if (data.empty() || data.front() != '/') data = join(userHome(), ".local/share");
+  return join(absolute(data), "fluvane");
 }
 
 std::string Paths::documents() { return join(home(), "Documents"); }
 
 std::string Paths::resources() {
   std::string resources = envOr("FLUVANE_RESOURCES");
-  if (!resources.empty()) return resources;
+  if (!resources.empty()) return absolute(resources);
   std::error_code code;
   fs::path program = fs::read_symlink("/proc/self/exe", code);
-  if (code) return "share/fluvane";
+  if (code) return absolute("share/fluvane");
   return (program.parent_path().parent_path() / "share" / "fluvane").string();
 }
 

@@ -1,14 +1,20 @@
 // Where the application keeps its files, and the few file operations it uses.
 //
 // home() is the application's own directory: $FLUVANE_HOME when set and not
-// empty, otherwise $XDG_DATA_HOME/fluvane, otherwise ~/.local/share/fluvane.
-// documents() is home()/Documents, the place of every persistent file (logs,
-// preferences, statistics, temporary scripts). The environment is read on
-// every call, so a test can point the program at a directory of its own.
-// Neither call creates anything. resources() is where the installed data
-// lives (the stand-in for the application bundle): $FLUVANE_RESOURCES when
-// set and not empty, otherwise share/fluvane beside the program's own
-// directory (<prefix>/bin/../share/fluvane).
+// empty, otherwise $XDG_DATA_HOME/fluvane (an XDG_DATA_HOME that is not an
+// absolute path is ignored, as the XDG rules ask), otherwise
+// ~/.local/share/fluvane. documents() is home()/Documents, the place of every
+// persistent file (logs, preferences, statistics, temporary scripts). The
+// environment is read on every call, so a test can point the program at a
+// directory of its own. Neither call creates anything. resources() is where
+// the installed data lives (the stand-in for the application bundle):
+// $FLUVANE_RESOURCES when set and not empty, otherwise share/fluvane beside
+// the program's own directory (<prefix>/bin/../share/fluvane).
+//
+// All three answer absolute paths: a relative name from the environment is
+// taken from the directory the process started in (startDirectory(), read
+// once before main), so the answer never depends on a later change of the
+// working directory. absolute() does the same for any name a user gives.
 //
 // The file helpers work on path strings. Those that can fail answer false
 // (or an empty result) and, when asked, put a readable reason in *error.
@@ -31,6 +37,12 @@ class Paths {
   static std::string home();
   static std::string documents();
   static std::string resources();
+
+  // The working directory when the process started.
+  static const std::string& startDirectory();
+  // path when absolute (or empty), else startDirectory()/path; "." and ".."
+  // are resolved by name.
+  static std::string absolute(std::string_view path);
 
   // dir + "/" + name.
   static std::string join(std::string_view dir, std::string_view name);

@@ -2,6 +2,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -66,7 +67,58 @@ plist_t toNode(const Value& value) {
   return nullptr;
 }
 
-Value fromNode(plist_t node) {
+// The deepest nesting of elements in xml, found without building anything.
+// Comments, processing instructions, declarations and CDATA sections are
+// passed over; quoted attribute values may hold '>' and "/>".
+std::size_t nestingDepth(std::string_view xml) {
+  std::size_t depth = 0, deepest = 0;
+  std::size_t i = 0;
+  auto skipPast = [&](std::string_view end) {
+    std::size_t found = xml.find(end, i);
+    i = found == std::string_view::npos ? xml.size() : found + end.size();
+  };
+  while (i < xml.size()) {
+    if (xml[i] != '<') {
+      i++;
+      continue;
+    }
+    std::string_view rest = xml.substr(i);
+    if (rest.starts_with("<!--")) {
+      skipPast("-->");
+    } else if (rest.starts_with("<![CDATA[")) {
+      skipPast("]]>");
+    } else if (rest.starts_with("<?")) {
+      skipPast("?>");
+    } else if (rest.starts_with("<!")) {
+      skipPast(">");
+    } else if (rest.starts_with("</")) {
+      if (depth > 0) depth--;
+      skipPast(">");
+    } else {
+      // An opening tag: find its end outside quotes.
+      char quote = 0;
+      std::size_t j = i + 1;
+      for (; j < xml.size(); j++) {
+        const char c = xml[j];
+        if (quote) {
+          if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+          quote = c;
+        } else if (c == '>') {
+          break;
+        }
+      }
+      if (j >= xml.size()) break;
+      if (xml[j - 1] != '/') deepest = std::max(deepest, ++depth);
+      i = j + 1;
+    }
+  }
+  return deepest;
+}
+
+// nullopt for a node nested deeper than the limit (below depth levels).
+std::optional<Value> fromNode(plist_t node, std::size_t depth) {
+  if (depth > kMaxDepth) return std::nullopt;
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
       std::uint8_t b = 0;
@@ -102,14 +154,18 @@ Value fromNode(plist_t node) {
     case PLIST_ARRAY: {
       Array items;
       std::uint32_t count = plist_array_get_size(node);
-      for (std::uint32_t i = 0; i < count; ++i)
-        items.push_back(fromNode(plist_array_get_item(node, i)));
+      for (std::uint32_t i = 0; i < count; ++i) {
+        std::optional<Value> item = fromNode(plist_array_get_item(node, i), depth + 1);
+        if (!item) return std::nullopt;
+        items.push_back(std::move(*item));
+      }
       return Value::array(std::move(items));
     }
     case PLIST_DICT: {
       Dict entries;
       plist_dict_iter iter = nullptr;
       plist_dict_new_iter(node, &iter);
+      bool deep = false;
       for (;;) {
         char* key = nullptr;
         plist_t item = nullptr;
@@ -118,10 +174,19 @@ Value fromNode(plist_t node) {
           free(key);
           break;
         }
-        if (key) entries[key] = fromNode(item);
+        if (key) {
+          std::optional<Value> value = fromNode(item, depth + 1);
+          if (value) {
+            entries[key] = std::move(*value);
+          } else {
+            deep = true;
+          }
+        }
         free(key);
+        if (deep) break;
       }
       free(iter);
+      if (deep) return std::nullopt;
       return Value::dict(std::move(entries));
     }
     default:
@@ -317,11 +382,12 @@ bool Value::operator==(const Value& other) const {
 
 std::optional<Value> fromXml(std::string_view xml) {
   if (xml.empty() || xml.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  if (nestingDepth(xml) > kMaxDepth) return std::nullopt;
   plist_t root = nullptr;
   plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &root);
   if (!root) return std::nullopt;
   Node owned(root);
-  return fromNode(root);
+  return fromNode(root, 1);
 }
 
 std::string toXml(const Value& value) {
@@ -339,6 +405,17 @@ std::optional<Value> read(const std::string& path) {
   std::optional<std::string> text = Paths::readFile(path);
   if (!text) return std::nullopt;
   return fromXml(*text);
+}
+
+std::optional<Dict> readDictionary(const std::string& path, std::string* setAside) {
+  if (setAside) setAside->clear();
+  if (!Paths::exists(path)) return std::nullopt;
+  std::optional<Value> value = read(path);
+  if (value && value->asDict()) return *value->asDict();
+  std::string aside = path + ".bad";
+  for (int n = 1; Paths::exists(aside); n++) aside = path + ".bad-" + std::to_string(n);
+  if (Paths::move(path, aside) && setAside) *setAside = aside;
+  return std::nullopt;
 }
 
 bool writeAtomic(const std::string& path, const Value& value, std::string* error, unsigned mode) {

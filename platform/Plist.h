@@ -17,10 +17,23 @@
 // unsigned values above 2^63 - 1 are written as reals; dates keep whole
 // seconds.
 //
+// Text from outside is checked before libplist sees it: elements nested
+// deeper than kMaxDepth make it unreadable (the decoder and the conversion to
+// values would otherwise recurse once per level, and a hostile file of a few
+// hundred kilobytes would overflow the stack at every start of the program).
+//
+// readDictionary is for the files the program keeps for itself (preferences,
+// statistics, caches): a file that is there but does not hold a readable
+// dictionary (cut short, malformed, too deep, another kind of value, not
+// readable at all) is renamed to "<path>.bad" ("<path>.bad-1", ... when that
+// is taken) before the program can write a new file over it, so what it held
+// can be recovered; *setAside then names where it went.
+//
 // Threads: values are plain data; the functions may run on any thread.
 #ifndef PLATFORM_PLIST_H
 #define PLATFORM_PLIST_H
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -82,11 +95,17 @@ class Value {
   Dict dict_;
 };
 
+// The deepest nesting of elements a readable text may have.
+inline constexpr std::size_t kMaxDepth = 256;
+
 std::optional<Value> fromXml(std::string_view xml);
 std::string toXml(const Value& value);
 std::optional<Value> read(const std::string& path);
 bool writeAtomic(const std::string& path, const Value& value, std::string* error = nullptr,
                  unsigned mode = 0644);
+// The dictionary in the file; none when there is no file, or when it was
+// set aside (*setAside then holds the new path; "" otherwise).
+std::optional<Dict> readDictionary(const std::string& path, std::string* setAside);
 
 }  // namespace platform::plist
 

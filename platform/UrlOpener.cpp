@@ -1,5 +1,6 @@
 #include "platform/UrlOpener.h"
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,8 +65,21 @@ bool XdgUrlOpener::open(const std::string& url, std::string* problem) {
   std::string program = program_;
   std::string argument = url;
   char* argv[] = {program.data(), argument.data(), nullptr};
+  // The desktop program starts with no signal blocked and the quit signals
+  // at their defaults, whatever this process does with them (the host takes
+  // them as events: blocked in every thread), so that it can be ended.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, quit;
+  sigemptyset(&none);
+  sigemptyset(&quit);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&quit, signal);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &quit);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = 0;
-  int error = posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv, environ);
+  int error = posix_spawnp(&pid, program.c_str(), nullptr, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
   if (error != 0) {
     return refuse(problem, program_ + " cannot be run: " + std::strerror(error));
   }

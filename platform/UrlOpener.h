@@ -4,7 +4,8 @@
 // The installed opener (installed()) is an XdgUrlOpener unless a test put
 // another in place. XdgUrlOpener runs "xdg-open <url>" directly (no shell
 // ever sees the URL) and does not wait for it; the child is reaped on a
-// thread of its own. Only http, https and mailto URLs are opened, and only
+// thread of its own. It starts with no signal blocked and SIGINT, SIGTERM,
+// SIGHUP and SIGPIPE at their defaults, whatever the program does with them. Only http, https and mailto URLs are opened, and only
 // below kMaxUrlBytes (the longest single argument the kernel passes to a
 // program); anything else is refused. RecordingUrlOpener keeps the URLs it
 // was given and answers as told.

@@ -28,8 +28,8 @@ UserDefaults& UserDefaults::standard() {
 
 UserDefaults::UserDefaults(std::string path, double writeDelay)
     : path_(std::move(path)), writeDelay_(writeDelay) {
-  if (std::optional<plist::Value> stored = plist::read(path_)) {
-    if (const plist::Dict* dict = stored->asDict()) values_ = *dict;
+  if (std::optional<plist::Dict> stored = plist::readDictionary(path_, &setAside_)) {
+    values_ = std::move(*stored);
   }
   worker_ = std::make_unique<Worker>("defaults");
 }

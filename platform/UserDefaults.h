@@ -2,7 +2,7 @@
 // property-list file.
 //
 // A UserDefaults object holds a dictionary read from its file at creation
-// (an unreadable or malformed file counts as empty) and the registered
+// and the registered
 // defaults, which live in memory only and answer for keys never set. The
 // typed getters answer the stored value, else the registered one, else
 // their zero; a value of the wrong kind (a file edited by hand) reads as
@@ -13,6 +13,11 @@
 // moments and never the file. The standard object (standard()) lives in
 // home()/Preferences.plist, is created on first use, writes its pending
 // changes at normal process exit and is never destroyed.
+//
+// A file that is there but cannot be read (cut short, malformed, nested too
+// deep) is not silently replaced: it is set aside as "<file>.bad" (see
+// plist::readDictionary), the object starts empty, and setAside() names
+// where it went, for the application to report.
 //
 // Threads: every member may be called from any thread. A destroyed object
 // first writes what is pending.
@@ -68,6 +73,8 @@ class UserDefaults {
   void waitForPendingWrite();
 
   const std::string& path() const { return path_; }
+  // Where an unreadable file was moved at creation; "" when none was.
+  const std::string& setAside() const { return setAside_; }
 
  private:
   void changed();  // with nothing locked
@@ -76,6 +83,7 @@ class UserDefaults {
 
   const std::string path_;
   const double writeDelay_;
+  std::string setAside_;
   mutable std::mutex mutex_;
   plist::Dict values_;
   plist::Dict registered_;

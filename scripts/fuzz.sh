@@ -65,6 +65,7 @@ targets=(
   "otf_request_fuzz||$here/tests/fuzz/seeds/otf_request"
   "shell_lines_fuzz||$here/tests/fuzz/seeds/shell_lines"
   "fluvane_snippet_fuzz||$here/tests/fuzz/seeds/fluvane_snippet"
+  "platform_plist_fuzz||$here/tests/fuzz/seeds/platform_plist"
 )
 jobs_max=$(nproc 2>/dev/null || echo 2)
 for entry in "${targets[@]}"; do

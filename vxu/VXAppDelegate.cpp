@@ -453,6 +453,7 @@ void VXAppDelegate::chipFinished() {
     return;
   }
   alertState = kAlertAudio;
+  vxlog().logError("Unable to initialize audio: the sound engine has stopped");
   const std::string name = product_name();
   Application* app = Application::shared();
   const int orientation = app ? app->statusBarOrientation() : 1;

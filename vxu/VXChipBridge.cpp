@@ -1,7 +1,5 @@
 #include "vxu/VXChipBridge.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -9,7 +7,6 @@
 
 #include "chip/driver/chip_main.h"
 #include "platform/AudioSession.h"
-#include "platform/Paths.h"
 #include "platform/RunLoop.h"
 #include "vxu/VXEngineHost.h"
 #include "vxu/VXLog.h"
@@ -176,12 +173,6 @@ void VXChipBridge::runChip(const std::vector<std::string>& names) {
   std::vector<const char*> argv;
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   argv.push_back(nullptr);
-
-  // Scripts find their resources relative to the working directory.
-  std::string resources = platform::Paths::resources();
-  if (platform::Paths::isDirectory(resources) && ::chdir(resources.c_str()) != 0) {
-    vxlog().log("cannot change to the resources at %s", resources.c_str());
-  }
 
   alive_ = true;
   chip_main(static_cast<int>(args.size()), argv.data());

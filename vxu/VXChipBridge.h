@@ -17,7 +17,10 @@
 // (VXAppDelegate puts itself in place while it lives).
 //
 // A name the embedded-file registry does not know is skipped, logged, never
-// handed to the engine. shutdownChip() asks a running engine to stop (see
+// handed to the engine. The scripts reach the engine as the absolute paths of
+// their temporary files; the process's working directory is never changed,
+// so relative names the user gave (an automation script, a picture to write)
+// keep meaning what they meant at the start. shutdownChip() asks a running engine to stop (see
 // VXEngineHost), waits for its thread to end (the engine frees its machine
 // itself), then deletes the temporary scripts (once after each start: the
 // application and its destructor may both shut down). alive and paused are read

@@ -29,7 +29,7 @@ class VXALLDevice : public Chip_Audio_Device {
       return true;  // the matching stop() comes at shutdown
     }
     if (!VXALL::start(cb, user)) {
-      VX_logf("audio did not start: stopping the engine\n");
+      VX_detailf("audio did not start: stopping the engine\n");
       if (machine) machine->stop();
       return false;
     }

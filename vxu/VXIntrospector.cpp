@@ -122,10 +122,19 @@ bool setObjectPropertiesFromDictionary(const plist::Dict& dictionary, VXIntrospe
   return true;
 }
 
+std::optional<plist::Dict> readKeptDictionary(const std::string& path) {
+  std::string aside;
+  std::optional<plist::Dict> dictionary = plist::readDictionary(path, &aside);
+  if (!aside.empty()) {
+    VXLog::sharedVXLog().logError("%s could not be read: kept as %s", path.c_str(), aside.c_str());
+  }
+  return dictionary;
+}
+
 bool loadObjectPropertiesFromFile(VXIntrospectable& object, const std::string& fileName) {
-  std::optional<plist::Value> file = plist::read(Paths::join(Paths::documents(), fileName));
-  if (!file || !file->asDict()) return false;
-  return setObjectPropertiesFromDictionary(*file->asDict(), object);
+  std::optional<plist::Dict> file = readKeptDictionary(Paths::join(Paths::documents(), fileName));
+  if (!file) return false;
+  return setObjectPropertiesFromDictionary(*file, object);
 }
 
 bool saveObjectPropertiesToFile(const VXIntrospectable& object, const std::string& fileName) {

@@ -28,7 +28,10 @@
 // setObjectPropertiesFromDictionary" and end the operation (in every
 // build; nothing aborts).
 //
-// Files are "Documents/<name>", written atomically.
+// Files are "Documents/<name>", written atomically. A file that is there
+// but cannot be read is set aside as "<file>.bad" (plist::readDictionary)
+// and reported as an error of the log, so that saving over it loses nothing;
+// readKeptDictionary does the same for any file the application keeps.
 //
 // Threads: the functions use the object without a lock; a class shared
 // between threads takes its own lock around them (VXUserStats does).
@@ -93,6 +96,9 @@ bool copyObjectPropertiesToDictionary(platform::plist::Dict& dictionary,
 bool setObjectPropertiesFromDictionary(const platform::plist::Dict& dictionary,
                                        VXIntrospectable& object);
 bool loadObjectPropertiesFromFile(VXIntrospectable& object, const std::string& fileName);
+// The dictionary of a file the application keeps (see above); none when
+// there is no file or it was set aside.
+std::optional<platform::plist::Dict> readKeptDictionary(const std::string& path);
 bool saveObjectPropertiesToFile(const VXIntrospectable& object, const std::string& fileName);
 platform::plist::Dict remapDictionary(const platform::plist::Dict& dictionary,
                                       const std::map<std::string, std::string>& oldToNew);

@@ -17,6 +17,7 @@
 
 #include "platform/Clock.h"
 #include "platform/DateFormat.h"
+#include "platform/LibraryMessages.h"
 #include "platform/Paths.h"
 
 using platform::Paths;
@@ -129,14 +130,16 @@ std::string validUtf8(std::string_view text) {
 
 // The directory, created when missing; "" when it cannot serve. Reports
 // to the console only: the log cannot log about its own directories.
-std::string ensureDirectory(const std::string& path, bool saved, const VXLog::ConsoleSink& console) {
+// With quiet set, only the errors among them.
+std::string ensureDirectory(const std::string& path, bool saved, const VXLog::ConsoleSink& console,
+                            bool quiet) {
   const std::string what = saved ? "saved log directory" : "log directory";
   if (Paths::exists(path)) {
     if (Paths::isDirectory(path)) return path;
     console("error: preexisting file at " + what + " path not a directory (" + path + ")");
     return std::string();
   }
-  console(what + " doesn't exist, creating...");
+  if (!quiet) console(what + " doesn't exist, creating...");
   if (!Paths::mkdirs(path)) {
     console("error: unable to create " + what + " at '" + path + "'");
     return std::string();
@@ -209,8 +212,9 @@ void VXLog::printTextToStderr(const char* line, size_t length) {
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-void VXLog::rotateLogs(const std::string& logDirectory, const ConsoleSink& console) {
-  std::string directory = ensureDirectory(logDirectory, false, console ? console : orStderr({}));
+void VXLog::rotateLogs(const std::string& logDirectory, const ConsoleSink& console, bool quiet) {
+  std::string directory =
+      ensureDirectory(logDirectory, false, console ? console : orStderr({}), quiet);
   if (directory.empty()) return;
   std::string current = Paths::join(directory, "current.log");
   std::string previous = Paths::join(directory, "previous.log");
@@ -219,18 +223,33 @@ void VXLog::rotateLogs(const std::string& logDirectory, const ConsoleSink& conso
   Paths::move(current, previous);
 }
 
-std::unique_ptr<VXLog> VXLog::start(const std::string& logDirectory, ConsoleSink console) {
-  rotateLogs(logDirectory, console);
-  return std::make_unique<VXLog>(logDirectory, std::move(console));
+std::unique_ptr<VXLog> VXLog::start(const std::string& logDirectory, ConsoleSink console,
+                                    bool quiet) {
+  rotateLogs(logDirectory, console, quiet);
+  auto log = std::make_unique<VXLog>(logDirectory, std::move(console));
+  log->setConsoleQuiet(quiet);
+  return log;
+}
+
+namespace {
+// Whether the shared log's console is quiet (quietSharedConsole).
+std::atomic<bool> g_sharedQuiet{false};
+}  // namespace
+
+void VXLog::quietSharedConsole(bool on) {
+  g_sharedQuiet.store(on);
+  if (VXLog* shared = g_shared.load()) shared->setConsoleQuiet(on);
 }
 
 VXLog& VXLog::sharedVXLog() {
   // Never destroyed: any thread may log until the process ends.
   static VXLog* shared = [] {
-    VXLog* log = start(Paths::join(Paths::documents(), "log")).release();
+    VXLog* log = start(Paths::join(Paths::documents(), "log"), {}, g_sharedQuiet.load()).release();
     g_sharedSerial.store(log->serial_);
     g_shared.store(log);
     std::atexit(&VXLog::flushSharedAtExit);
+    platform::routeLibraryMessages(
+        [](const std::string& line) { VX_detailf("%s", line.c_str()); });
     return log;
   }();
   return *shared;
@@ -294,9 +313,24 @@ void VXLog::logDetail(const char* format, ...) {
 }
 
 void VXLog::logDetailArgs(const char* format, va_list args) {
+  handOnLine(Kind::Detail, format, args);
+}
+
+void VXLog::logError(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  handOnLine(Kind::Error, format, args);
+  va_end(args);
+}
+
+void VXLog::logErrorArgs(const char* format, va_list args) {
+  handOnLine(Kind::Error, format, args);
+}
+
+void VXLog::handOnLine(Kind kind, const char* format, va_list args) {
   std::string text = formatText(format, args);
   if (!text.empty() && text.back() == '\n') text.pop_back();
-  handOn(std::move(text), false, true);
+  handOn(std::move(text), false, kind);
 }
 
 void VXLog::logWithCString(const char* format, ...) {
@@ -368,30 +402,33 @@ void VXLog::collectLines(bool sync, const char* format, va_list args) {
   for (std::string& l : lines) handOn(std::move(l), sync);
 }
 
-void VXLog::handOn(std::string message, bool sync, bool detail) {
+void VXLog::handOn(std::string message, bool sync, Kind kind) {
   if (sync) {
-    writeLine(message, true, detail);
+    writeLine(message, true, kind);
     return;
   }
   if (waitForEachLine_.load()) {
-    worker_.perform([this, &message, detail] { writeLine(message, false, detail); }, true);
+    worker_.perform([this, &message, kind] { writeLine(message, false, kind); }, true);
     return;
   }
   queued_.fetch_add(1);
-  worker_.perform([this, message = std::move(message), detail] {
-    writeLine(message, false, detail);
+  worker_.perform([this, message = std::move(message), kind] {
+    writeLine(message, false, kind);
     if (queued_.fetch_sub(1) == 1) syncFile();  // idle: make it durable
   });
 }
 
-void VXLog::writeLine(const std::string& message, bool syncNow, bool detail) {
+void VXLog::writeLine(const std::string& message, bool syncNow, Kind kind) {
   std::lock_guard<std::mutex> lock(mutex_);
   // The console first: the default one needs no memory, so a line still gets
   // out when memory has run short. The dated line for the file and the list
   // does; when it cannot be made the line is left out of both (it must not
   // end the log's thread, nor the caller).
   try {
-    if (!detail || detailsToConsole_.load()) console_(message);
+    const bool shown = kind == Kind::Error ||
+                       (!consoleQuiet_.load() &&
+                        (kind == Kind::Line || detailsToConsole_.load()));
+    if (shown) console_(message);
     std::string line =
         "[" + platform::formatDate(platform::kDateLogLine, platform::Clock::now()) + "] " + message;
     if (file_.fd >= 0) {
@@ -427,12 +464,15 @@ void VXLog::printToConsole(const std::string& line) const {
 // ---- files ----
 
 std::string VXLog::logDirectory() const {
-  return ensureDirectory(directory_, false, [this](const std::string& line) { printToConsole(line); });
+  return ensureDirectory(
+      directory_, false, [this](const std::string& line) { printToConsole(line); },
+      consoleQuiet_.load());
 }
 
 std::string VXLog::savedLogDirectory() const {
-  return ensureDirectory(Paths::join(directory_, "saved"), true,
-                         [this](const std::string& line) { printToConsole(line); });
+  return ensureDirectory(
+      Paths::join(directory_, "saved"), true,
+      [this](const std::string& line) { printToConsole(line); }, consoleQuiet_.load());
 }
 
 std::string VXLog::currentLogFilePath() const {
@@ -517,5 +557,12 @@ void VX_detailf(const char* format, ...) {
   va_list args;
   va_start(args, format);
   VXLog::sharedVXLog().logDetailArgs(format, args);
+  va_end(args);
+}
+
+void VX_errorf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VXLog::sharedVXLog().logErrorArgs(format, args);
   va_end(args);
 }

@@ -32,12 +32,23 @@
 // layer's configuration, that go to the file and logEntries() but reach the
 // console only when setDetailsToConsole(true) asked for them.
 //
+// Errors (logError, VX_errorf): lines a user must see whatever the console
+// shows; they also go to the file and logEntries().
+//
+// A quiet console (setConsoleQuiet(true), for a program whose user is a
+// player, not a developer) shows errors only: every other line goes to the
+// file and logEntries() alone. quietSharedConsole sets it for the shared
+// log, also before it starts, so that not even its first lines show.
+//
 // The console-only messages of the directory methods (a missing or unusable
-// log directory) go straight to the console. When the directory or the file
-// cannot be used, lines still reach the console and logEntries().
+// log directory) go straight to the console; a quiet console shows only the
+// errors among them. When the directory or the file cannot be used, lines
+// still reach the console and logEntries().
 //
 // The shared log (sharedVXLog) starts on first use: "current.log" of the last
-// run becomes "previous.log", and a new, empty "current.log" is opened. Tests
+// run becomes "previous.log", and a new, empty "current.log" is opened. It
+// also takes the lines SDL and ALSA would print on their own
+// (platform/LibraryMessages.h), as details. Tests
 // build their own logs with start() or the constructor, for a directory of
 // their own and with a console sink of their own.
 //
@@ -80,11 +91,14 @@ class VXLog {
 
   // The start of a run: when "current.log" exists in the directory, it
   // replaces "previous.log". Creates the directory when missing (with the
-  // console messages of logDirectory()). An empty sink means standard error.
-  static void rotateLogs(const std::string& logDirectory, const ConsoleSink& console = {});
+  // console messages of logDirectory(); errors only when quiet). An empty
+  // sink means standard error.
+  static void rotateLogs(const std::string& logDirectory, const ConsoleSink& console = {},
+                         bool quiet = false);
 
   // rotateLogs, then a log for that directory.
-  static std::unique_ptr<VXLog> start(const std::string& logDirectory, ConsoleSink console = {});
+  static std::unique_ptr<VXLog> start(const std::string& logDirectory, ConsoleSink console = {},
+                                      bool quiet = false);
 
   // A log writing to logDirectory/current.log: the file is created empty
   // when missing and written from its start. An empty sink means standard
@@ -107,6 +121,14 @@ class VXLog {
   void logDetailArgs(const char* format, va_list args) VX_PRINTF_LIKE(2, 0);
   // Whether details reach the console (off at the start).
   void setDetailsToConsole(bool on) { detailsToConsole_.store(on); }
+  // One error (see above), formatted with the arguments; asynchronous.
+  void logError(const char* format, ...) VX_PRINTF_LIKE(2, 3);
+  void logErrorArgs(const char* format, va_list args) VX_PRINTF_LIKE(2, 0);
+  // Whether the console shows errors only (off at the start).
+  void setConsoleQuiet(bool on) { consoleQuiet_.store(on); }
+  bool consoleQuiet() const { return consoleQuiet_.load(); }
+  // setConsoleQuiet for the shared log, now or when it starts.
+  static void quietSharedConsole(bool on);
 
   // Formatted text collected into lines through the calling thread's line
   // buffer; asynchronous unless sync.
@@ -150,15 +172,17 @@ class VXLog {
     ~File();
   };
 
-  void handOn(std::string message, bool sync, bool detail = false);
+  enum class Kind { Line, Detail, Error };
+  void handOn(std::string message, bool sync, Kind kind = Kind::Line);
+  // One formatted message of that kind, a trailing newline dropped.
+  void handOnLine(Kind kind, const char* format, va_list args) VX_PRINTF_LIKE(3, 0);
   // printToStderr for `length` bytes of text; allocates nothing.
   static void printTextToStderr(const char* line, std::size_t length);
   // Collects formatted text into the calling thread's line buffer and hands
   // on the lines it completes; throws std::bad_alloc when memory is short.
   void collectLines(bool sync, const char* format, va_list args) VX_PRINTF_LIKE(3, 0);
-  // Console (unless a detail the console does not take), entries and file,
-  // under the lock.
-  void writeLine(const std::string& message, bool syncFile, bool detail);
+  // Console (when it takes the kind), entries and file, under the lock.
+  void writeLine(const std::string& message, bool syncFile, Kind kind);
   void syncFile();
   void printToConsole(const std::string& line) const;
   static void flushSharedAtExit();
@@ -172,6 +196,7 @@ class VXLog {
   std::atomic<int> queued_{0};             // lines posted, not yet written
   std::atomic<bool> waitForEachLine_{false};  // set at process exit
   std::atomic<bool> detailsToConsole_{false};
+  std::atomic<bool> consoleQuiet_{false};
   platform::Worker worker_;                // declared last: stops first
 };
 
@@ -181,5 +206,7 @@ void VX_logf(const char* format, ...) VX_PRINTF_LIKE(1, 2);
 void VX_vlogf(const char* format, va_list args) VX_PRINTF_LIKE(1, 0);
 // A detail of the shared log (one line; a trailing newline is dropped).
 void VX_detailf(const char* format, ...) VX_PRINTF_LIKE(1, 2);
+// An error of the shared log (one line; a trailing newline is dropped).
+void VX_errorf(const char* format, ...) VX_PRINTF_LIKE(1, 2);
 
 #endif

@@ -1,5 +1,9 @@
 #include "vxu/VXPreferences.h"
 
+#include <mutex>
+#include <set>
+#include <string>
+
 #include "platform/UserDefaults.h"
 #include "vxu/VXLog.h"
 #include "vxu/VXUtils.h"
@@ -22,6 +26,16 @@ VXPreferences& VXPreferences::standardPreferences() {
 VXPreferences::VXPreferences(platform::UserDefaults* defaults)
     : defaults_(defaults ? defaults : &platform::UserDefaults::standard()) {
   registerDefaults();
+  // An unreadable file was set aside: said once (several preference objects
+  // share one store), where the player sees it.
+  static std::mutex reportedMutex;
+  static std::set<std::string> reported;
+  const std::string& aside = defaults_->setAside();
+  std::lock_guard<std::mutex> lock(reportedMutex);
+  if (!aside.empty() && reported.insert(aside).second) {
+    VXLog::sharedVXLog().logError("the settings in %s could not be read: kept as %s, defaults in use",
+                                  defaults_->path().c_str(), aside.c_str());
+  }
 }
 
 plist::Dict VXPreferences::defaults() const {

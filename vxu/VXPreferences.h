@@ -6,7 +6,8 @@
 // "Welcome to <product name>."); a subclass adds its own entries to a copy
 // of the base's and calls registerDefaults() once it is built. A stored
 // value of the wrong kind (a hand-edited file) reads as the registered one,
-// logged.
+// logged. A preferences file the store could not read and set aside
+// (UserDefaults::setAside) is reported once as an error of the log.
 //
 // Threads: any thread (the user defaults lock).
 #ifndef VXU_VXPREFERENCES_H

@@ -102,13 +102,8 @@ bool VXUserStats::serializeToDisk() const {
 void VXUserStats::deserializeFromDisk() {
   std::string path = documentsFile(kStatsFileName);
   vxlog().log("deserializing stats from %s", path.c_str());
-  std::optional<plist::Value> file = plist::read(path);
-  std::optional<plist::Dict> dictionary;
-  if (file && file->asDict()) {
-    dictionary = *file->asDict();
-  } else {
-    vxlog().log("stats deserialization failed, using default stats");
-  }
+  std::optional<plist::Dict> dictionary = readKeptDictionary(path);
+  if (!dictionary) vxlog().log("stats deserialization failed, using default stats");
   setStatsDictionary(dictionary);
 }
 
@@ -134,17 +129,17 @@ void VXUserStats::autoDeserializeFromDisk() {
   importOldStats();
   std::string path = documentsFile(kStatsFileName);
   vxlog().log("auto deserializing stats from %s", path.c_str());
-  std::optional<plist::Value> file = plist::read(path);
+  std::optional<plist::Dict> file = readKeptDictionary(path);
   auto guard = lock();
-  if (file && file->asDict()) {
-    setObjectPropertiesFromDictionary(*file->asDict(), *this);
+  if (file) {
+    setObjectPropertiesFromDictionary(*file, *this);
   } else {
     vxlog().log("auto stats deserialization failed, using default stats");
   }
-  std::optional<plist::Value> features = plist::read(documentsFile(kFeaturesFileName));
-  if (!features || !features->asDict()) return;
+  std::optional<plist::Dict> features = readKeptDictionary(documentsFile(kFeaturesFileName));
+  if (!features) return;
   if (!featuresTracker_) featuresTracker_.emplace();
-  for (const auto& [name, count] : *features->asDict()) {
+  for (const auto& [name, count] : *features) {
     std::optional<std::uint64_t> u = count.isNumber() ? count.asUInt64() : std::nullopt;
     if (!u || *u > std::numeric_limits<std::uint32_t>::max()) {
       vxlog().log("feature count '%s' is not an unsigned 32-bit number, skipped", name.c_str());

@@ -68,7 +68,7 @@ std::uint32_t overrideForRoute(const std::optional<std::string>& route) {
 
 void setOverrideForRoute(const std::optional<std::string>& route) {
   if (AudioSession::shared().setRouteOverride(overrideForRoute(route)) != kAudioOK) {
-    VX_logf("couldn't set speaker override\n");
+    VX_detailf("couldn't set speaker override\n");
   }
 }
 
@@ -107,7 +107,7 @@ void silence(AudioBufferList& ioData, std::uint32_t fromFrame) {
 
 bool VXALL::init(double srate, unsigned long frames, unsigned long /*channels*/) {
   if (m_hasInit) {
-    VX_logf("init called when already has init\n");
+    VX_detailf("init called when already has init\n");
     return false;
   }
 
@@ -131,40 +131,40 @@ bool VXALL::init(double srate, unsigned long frames, unsigned long /*channels*/)
   AudioSession& session = AudioSession::shared();
   if (session.initialize([](std::uint32_t state) { rioInterruptionListener(&m_au, state); }) !=
       kAudioOK) {
-    VX_logf("couldn't initialize audio session\n");
+    VX_detailf("couldn't initialize audio session\n");
     return false;
   }
 
   if (os_2_1_or_later()) {
     bool otherAudioPlaying = false;
     if (session.getOtherAudioIsPlaying(otherAudioPlaying) != kAudioOK || otherAudioPlaying) {
-      VX_logf("VXALL: other audio playing\n");
+      VX_detailf("VXALL: other audio playing\n");
       return false;
     }
   }
 
   if (session.setActive(true) != kAudioOK) {
-    VX_logf("couldn't set audio session active\n");
+    VX_detailf("couldn't set audio session active\n");
     return false;
   }
 
   std::uint32_t category = m_fullDuplex ? platform::kCategoryPlayAndRecord : platform::kCategoryLiveAudio;
   if (session.setCategory(category) != kAudioOK) {
-    VX_logf("couldn't set audio category\n");
+    VX_detailf("couldn't set audio category\n");
     return false;
   }
 
   if (os_2_1_or_later()) {
     std::optional<std::string> route;
-    if (session.getRoute(route) != kAudioOK) VX_logf("couldn't get new audio route\n");
+    if (session.getRoute(route) != kAudioOK) VX_detailf("couldn't get new audio route\n");
     if (session.setRouteOverride(overrideForRoute(route)) != kAudioOK) {
-      VX_logf("couldn't set speaker override\n");
+      VX_detailf("couldn't set speaker override\n");
       return false;
     }
   }
 
   if (session.addRouteChangeListener(&propListener) != kAudioOK) {
-    VX_logf("couldn't set property listener\n");
+    VX_detailf("couldn't set property listener\n");
     return false;
   }
 
@@ -172,14 +172,14 @@ bool VXALL::init(double srate, unsigned long frames, unsigned long /*channels*/)
   session.setPreferredSampleRate(srate);
   double hwRate = 0.0;
   if (session.getCurrentSampleRate(hwRate) != kAudioOK) {
-    VX_logf("couldn't get hw sample rate\n");
+    VX_detailf("couldn't get hw sample rate\n");
     return false;
   }
   m_hwSampleRate = hwRate;
 
   std::optional<std::string> route;
   if (session.getRoute(route) != kAudioOK) {
-    VX_logf("couldn't get new audio route\n");
+    VX_detailf("couldn't get new audio route\n");
   } else if (route) {
     m_currentRoute = route;
     VX_detailf("route is '%s'\n", routeText(route).c_str());
@@ -193,13 +193,13 @@ bool VXALL::init(double srate, unsigned long frames, unsigned long /*channels*/)
   logConfiguration();
 
   if (!setupRemoteIO(m_au, m_renderProc, m_info)) {
-    VX_logf("couldn't setup remote i/o unit\n");
+    VX_detailf("couldn't setup remote i/o unit\n");
     return false;
   }
 
   m_info.buffer.reset(new (std::nothrow) float[(std::size_t)m_info.capacity * m_numChannels]());
   if (!m_info.buffer) {
-    VX_logf("couldn't allocate memory for I/O buffer\n");
+    VX_detailf("couldn't allocate memory for I/O buffer\n");
     return false;
   }
 
@@ -212,42 +212,42 @@ bool VXALL::setupRemoteIO(std::shared_ptr<RemoteIOUnit>& slot,
                           const RemoteIOUnit::RenderCallback& renderProc, VXALLIOInfo& info) {
   slot = RemoteIOUnit::create();
   if (!slot) {
-    VX_logf("couldn't open the remote I/O unit\n");
+    VX_detailf("couldn't open the remote I/O unit\n");
     return false;
   }
   RemoteIOUnit& unit = *slot;
 
   if (unit.enableIO(AudioScope::Input, platform::kInputElement, true) != kAudioOK) {
-    VX_logf("couldn't enable input on the remote I/O unit\n");
+    VX_detailf("couldn't enable input on the remote I/O unit\n");
     return false;
   }
   if (unit.setRenderCallback(AudioScope::Input, platform::kOutputElement, renderProc) != kAudioOK) {
-    VX_logf("couldn't set remote i/o render callback\n");
+    VX_detailf("couldn't set remote i/o render callback\n");
     return false;
   }
 
   StreamFormat format;
   if (unit.getStreamFormat(AudioScope::Input, platform::kOutputElement, format) != kAudioOK) {
-    VX_logf("couldn't get the remote I/O unit's output client format\n");
+    VX_detailf("couldn't get the remote I/O unit's output client format\n");
     return false;
   }
   format.sampleRate = info.format.sampleRate;
   if (unit.setStreamFormat(AudioScope::Input, platform::kOutputElement, format) != kAudioOK) {
-    VX_logf("couldn't set the remote I/O unit's input client format\n");
+    VX_detailf("couldn't set the remote I/O unit's input client format\n");
     return false;
   }
   if (unit.getStreamFormat(AudioScope::Input, platform::kOutputElement, info.format) != kAudioOK) {
-    VX_logf("couldn't get the remote I/O unit's output client format\n");
+    VX_detailf("couldn't get the remote I/O unit's output client format\n");
     return false;
   }
   // The microphone is delivered in the same format.
   if (unit.setStreamFormat(AudioScope::Output, platform::kInputElement, info.format) != kAudioOK) {
-    VX_logf("couldn't set the remote I/O unit's output client format\n");
+    VX_detailf("couldn't set the remote I/O unit's output client format\n");
     return false;
   }
 
   if (unit.initialize() != kAudioOK) {
-    VX_logf("couldn't initialize the remote I/O unit\n");
+    VX_detailf("couldn't initialize the remote I/O unit\n");
     return false;
   }
   return true;
@@ -275,22 +275,22 @@ void VXALL::configureGains() {
 
 bool VXALL::start(VXALLCallback callback, void* user) {
   if (!m_hasInit) {
-    VX_logf("start called when not inited\n");
+    VX_detailf("start called when not inited\n");
     return false;
   }
   if (m_isRunning) {
-    VX_logf("start called when already running\n");
+    VX_detailf("start called when already running\n");
     return false;
   }
   if (callback == nullptr) {
-    VX_logf("callback != NULL\n");
+    VX_detailf("callback != NULL\n");
     return false;
   }
 
   m_callback = callback;
   m_bindle = user;
   if (!m_au || m_au->start() != kAudioOK) {
-    VX_logf("couldn't start audio unit...\n");
+    VX_detailf("couldn't start audio unit...\n");
     return false;
   }
   m_isRunning = true;
@@ -305,15 +305,15 @@ void VXALL::stop() {
 
 bool VXALL::resume() {
   if (!m_hasInit) {
-    VX_logf("resume called when not inited\n");
+    VX_detailf("resume called when not inited\n");
     return false;
   }
   if (m_isRunning) {
-    VX_logf("resume called when already running\n");
+    VX_detailf("resume called when already running\n");
     return false;
   }
   if (m_isInterrupted) {
-    VX_logf("resume called when interrupted\n");
+    VX_detailf("resume called when interrupted\n");
     return false;
   }
 
@@ -322,13 +322,13 @@ bool VXALL::resume() {
   if (hardware == 3 || hardware == 4) {
     if (m_au) m_au->dispose();
     if (!setupRemoteIO(m_au, m_renderProc, m_info)) {
-      VX_logf("couldn't setup remote i/o unit\n");
+      VX_detailf("couldn't setup remote i/o unit\n");
       return false;
     }
   }
 
   if (!m_au || m_au->start() != kAudioOK) {
-    VX_logf("couldn't start audio unit...\n");
+    VX_detailf("couldn't start audio unit...\n");
     return false;
   }
   m_isRunning = true;
@@ -340,7 +340,7 @@ void VXALL::vibrate() { AudioSession::shared().playSystemSound(kVibrateSound); }
 void VXALL::setAudioOutput(VXAudioOutput output) {
   if (output == kVXAudioOutputDefault) {
     if (AudioSession::shared().setRouteOverride(platform::kRouteOverrideNone) != kAudioOK) {
-      VX_logf("couldn't set speaker override\n");
+      VX_detailf("couldn't set speaker override\n");
     }
     return;
   }
@@ -356,12 +356,12 @@ void VXALL::setFullDuplex(bool fullDuplex) {
   AudioSession& session = AudioSession::shared();
   std::uint32_t current = 0;
   if (session.getCategory(current) != kAudioOK) {
-    VX_logf("couldn't get audio category\n");
+    VX_detailf("couldn't get audio category\n");
     return;
   }
   std::uint32_t wanted = fullDuplex ? platform::kCategoryPlayAndRecord : platform::kCategoryLiveAudio;
   if (current != wanted && session.setCategory(wanted) != kAudioOK) {
-    VX_logf("couldn't set audio category\n");
+    VX_detailf("couldn't set audio category\n");
   }
 }
 
@@ -377,7 +377,7 @@ void VXALL::addDeviceListener(std::function<void()> listener) { m_listeners.push
 // Session listeners (main thread)
 
 void VXALL::rioInterruptionListener(void* /*inClientData*/, std::uint32_t inInterruption) {
-  VX_logf("Session interrupted --- %s ---\n",
+  VX_detailf("Session interrupted --- %s ---\n",
           inInterruption == platform::kBeginInterruption ? "Begin Interruption" : "End Interruption");
 
   if (inInterruption == platform::kBeginInterruption) {
@@ -392,7 +392,7 @@ void VXALL::rioInterruptionListener(void* /*inClientData*/, std::uint32_t inInte
   if (!m_hasInit) return;
   if (m_au) m_au->dispose();
   if (!setupRemoteIO(m_au, m_renderProc, m_info)) {
-    VX_logf("couldn't setup remote i/o unit\n");
+    VX_detailf("couldn't setup remote i/o unit\n");
     return;
   }
   m_au->start();
@@ -402,20 +402,20 @@ void VXALL::propListener(const platform::RouteChange& change) {
   AudioSession& session = AudioSession::shared();
   std::optional<std::string> route;
   if (session.getRoute(route) != kAudioOK) {
-    VX_logf("couldn't get new audio route\n");
+    VX_detailf("couldn't get new audio route\n");
     return;
   }
 
   if (route && !m_isInterrupted && route != m_currentRoute) {
     m_currentRoute = route;
-    VX_logf("new route is '%s'\n", routeText(route).c_str());
+    VX_detailf("new route is '%s'\n", routeText(route).c_str());
 
     // A running unit is stopped before it goes, so that no render call is
     // left running over it.
     if (m_au) {
       if (m_au->isRunning()) m_au->stop();
       if (m_au->dispose() != kAudioOK) {
-        VX_logf("couldn't dispose remote i/o unit\n");
+        VX_detailf("couldn't dispose remote i/o unit\n");
         return;
       }
     }
@@ -423,23 +423,23 @@ void VXALL::propListener(const platform::RouteChange& change) {
     configureGains();
     logConfiguration();
     if (!setupRemoteIO(m_au, m_renderProc, m_info)) {
-      VX_logf("couldn't setup remote i/o unit\n");
+      VX_detailf("couldn't setup remote i/o unit\n");
       return;
     }
     double hwRate = 0.0;
     if (session.getCurrentSampleRate(hwRate) != kAudioOK) {
-      VX_logf("couldn't get new sample rate\n");
+      VX_detailf("couldn't get new sample rate\n");
       return;
     }
     m_hwSampleRate = hwRate;
     if (m_isRunning && m_au->start() != kAudioOK) {
-      VX_logf("couldn't start unit\n");
+      VX_detailf("couldn't start unit\n");
       return;
     }
   }
 
   if (change.dataSize != 4) {
-    VX_logf("invalid data size in propListener\n");
+    VX_detailf("invalid data size in propListener\n");
     return;
   }
   auto reason = change.dictionary.find(platform::kRouteChangeReasonKey);
@@ -457,7 +457,7 @@ AudioStatus VXALL::VXALLRenderProc(void* /*inRefCon*/, RemoteIOUnit& unit, std::
                                    std::uint32_t inNumberFrames, AudioBufferList& ioData) {
   AudioStatus err = unit.renderInput(inNumberFrames, ioData);
   if (err != kAudioOK) {
-    VX_logf("VXALL: render procedure encountered error %d\n", (int)err);
+    VX_detailf("VXALL: render procedure encountered error %d\n", (int)err);
     return err;
   }
 
@@ -467,7 +467,7 @@ AudioStatus VXALL::VXALLRenderProc(void* /*inRefCon*/, RemoteIOUnit& unit, std::
   }
 
   if (inNumberFrames != g_lastFrames) {
-    VX_logf("VXALL: RIO requested %u frames\n", (unsigned)inNumberFrames);
+    VX_detailf("VXALL: RIO requested %u frames\n", (unsigned)inNumberFrames);
     g_lastFrames = inNumberFrames;
   }
 

@@ -25,9 +25,11 @@
 // one when they end; a route change to a new route rebuilds the unit (stopped
 // first when running), sets the speaker override and the gains anew.
 //
-// Every message goes to the application log: errors through VX_logf, the
-// configuration (generation, route, gains) as details (VX_detailf), which
-// the log keeps in its file and shows on the console only when asked to.
+// Every message goes to the application log as a detail (VX_detailf): the
+// configuration (generation, route, gains), the frame counts and the audio
+// session's and unit's failures, which the log keeps in its file and shows on
+// the console only when asked to (--verbose). What the user must see of a
+// failure is the engine's own message ("cannot open audio output").
 //
 // Threads: init, start, stop, resume, setAudioOutput, setFullDuplex and
 // configureGains come from the engine thread and the main thread, never at

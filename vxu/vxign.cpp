@@ -123,6 +123,12 @@ bool Vexel_Integration::has_int(const std::string& key) const {
   return m_ints.count(key) != 0;
 }
 
+void Vexel_Integration::clear_values() {
+  std::unique_lock<std::shared_mutex> lock(m_lock);
+  m_floats.clear();
+  m_ints.clear();
+}
+
 bool Vexel_Integration::callback_for(const std::map<std::string, VXIgn_Callback>& table,
                                      const std::string& key, VXIgn_Callback* out) const {
   auto it = table.find(key);

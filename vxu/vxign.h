@@ -135,6 +135,9 @@ class Vexel_Integration {
   // Whether a value was ever written under the key (tests, diagnostics).
   bool has_float(const std::string& key) const;
   bool has_int(const std::string& key) const;
+  // Forgets every value (not the callbacks or queues): a test that writes
+  // keys of the process's store leaves none behind for the next one.
+  void clear_values();
 
   // Callbacks: a later registration for a key replaces the earlier. Any
   // thread.

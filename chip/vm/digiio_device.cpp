@@ -172,7 +172,7 @@ t_CPBOOL Digitalio::initialize(t_CPUINT num_dac_channels, t_CPUINT num_adc_chann
   // With audio off the machine keeps fake time: the audio layer is not
   // touched at all.
   if (rt_audio && !audio_layer_init(sampling_rate, buffer_size)) {
-    EM_error2(0, "(chip)error: unable to initialize VXALL...");
+    EM_log(CP_LOG_SYSTEM, "(chip)error: unable to initialize VXALL...");
     m_init = FALSE;
     return FALSE;
   }

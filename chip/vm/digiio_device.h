@@ -145,8 +145,9 @@ class DigitalIn : public TickIn {
 class Digitalio {
  public:
   // Stores the settings and allocates the callback buffers. 0 when already
-  // initialised or the audio layer cannot be initialised ("(chip)error:
-  // unable to initialize VXALL...").
+  // initialised or the audio layer cannot be initialised (logged at the
+  // system level, "(chip)error: unable to initialize VXALL...": the machine
+  // reports the failure to the user itself).
   static t_CPBOOL initialize(t_CPUINT num_dac_channels, t_CPUINT num_adc_channels,
                              t_CPUINT sampling_rate, t_CPUINT bps, t_CPUINT buffer_size,
                              t_CPUINT num_buffers, t_CPBOOL block, Chip_VM* vm, t_CPBOOL rt_audio,

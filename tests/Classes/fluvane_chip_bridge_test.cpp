@@ -24,9 +24,13 @@ namespace {
 
 Vexel_Integration& store() { return Vexel_Integration::instance(); }
 
+// The bridge writes the keys of the process's store; each test starts from
+// an empty one and leaves it empty, so that no other test (in this program,
+// in any order) sees a key it never wrote.
 class FluvaneChipBridgeTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    store().clear_values();
     setMachine("iPhone1,2");
     VXALL::resetForTesting();
   }
@@ -35,6 +39,7 @@ class FluvaneChipBridgeTest : public ::testing::Test {
     VXALL::resetForTesting();
     unsetenv("FLUVANE_MACHINE");
     reset_device_facts();
+    store().clear_values();
   }
   static void setMachine(const char* machine) {
     setenv("FLUVANE_MACHINE", machine, 1);

@@ -283,6 +283,40 @@ TEST_F(FluvaneVCRTest, StoppingTheUploadThreadHandsOverWhatIsQueued) {
   EXPECT_LE(unsent, 5);
 }
 
+// A recording the engine left running when it stopped (the program quit)
+// is ended as a stop at the last time the script called snapshot, and goes
+// to the unsent hook like one that was queued.
+TEST_F(FluvaneVCRTest, ARecordingLeftRunningEndsWithTheUploadThread) {
+  std::vector<std::unique_ptr<FluvaneSnippet>> unsent;
+  FluvaneVCRHost host;
+  host.unsent = [&](std::unique_ptr<FluvaneSnippet> s) { unsent.push_back(std::move(s)); };
+  FluvaneVCR_setHost(host);
+  {
+    FluvaneVCR vcr;
+    vcr.startUploadThread();
+    vcr.record(62, 3, 1000.0);
+    vcr.snapshot(1000.0, 15, 0, 0, 0.5);
+    vcr.snapshot(1800.0, 7, 0, 0, 0.5);
+    vcr.snapshot(4200.0, 7, 0, 0, 0.5);  // unchanged: not stored, but seen
+    vcr.stopUploadThread();
+    EXPECT_FALSE(vcr.recording());
+  }
+  ASSERT_EQ(unsent.size(), 1u);
+  const FluvaneSnippet& s = *unsent[0];
+  EXPECT_EQ(s.root, 62u);
+  EXPECT_EQ(s.mode, 3u);
+  EXPECT_FLOAT_EQ(s.duration, 3200.0f);
+  ASSERT_EQ(s.snapshots.size(), 2u);
+  EXPECT_FLOAT_EQ(s.snapshots[1].delta, 800.0f);
+  EXPECT_EQ(s.packet.size(), 16u + 2 * 8u);
+  // A VCR that records nothing hands nothing on.
+  unsent.clear();
+  FluvaneVCR idle;
+  idle.startUploadThread();
+  idle.stopUploadThread();
+  EXPECT_TRUE(unsent.empty());
+}
+
 TEST_F(FluvaneVCRTest, SkipDuringPlaybackFromAnotherThread) {
   FluvaneVCR vcr;
   for (int round = 0; round < 50; round++) {

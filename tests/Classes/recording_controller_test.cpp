@@ -193,6 +193,57 @@ TEST_F(RecordingControllerTest, AFailedUploadWaitsInTheOutbox) {
   EXPECT_TRUE(controller_->buttons().upload);
 }
 
+// Upload and then mail while offline: the recording waits in the outbox
+// once, and the outbox's drains leave it to the controller. Back online,
+// upload sends it once, and nothing of it is left to send again.
+TEST_F(RecordingControllerTest, OneRecordingWaitsOnceAndGoesOnce) {
+  platform::Paths::remove(FluvaneRecordings::outboxDir());
+  controller_->recordedSnipet(aRecording());
+  {
+    ScopedEnv url("FLUVANE_SERVICE_URL", nullptr);
+    controller_->receiveMsg(4005);
+    controller_->receiveMsg(4006);
+    controller_->receiveMsg(4005);
+  }
+  std::vector<std::string> waiting = FluvaneRecordings::outbox();
+  ASSERT_EQ(waiting.size(), 1u);
+  EXPECT_NE(waiting[0].find("-manual"), std::string::npos) << waiting[0];
+  ConfiguredService service;
+  stub::FluvaneService model(service.stub, SHA_HASH_SECRET);
+  EXPECT_EQ(FluvaneRecordings::drainOutbox(FluvaneRecordings::uploadSnippet), 0u);
+  EXPECT_TRUE(model.snippets().empty());
+  controller_->receiveMsg(4005);
+  ASSERT_TRUE(waitFor([&] { return !controller_->isUploading(); }));
+  EXPECT_TRUE(controller_->hasUploadedMelody());
+  EXPECT_EQ(model.snippets().size(), 1u);
+  EXPECT_TRUE(FluvaneRecordings::outbox().empty());
+  controller_.reset();
+  EXPECT_EQ(FluvaneRecordings::drainOutbox(FluvaneRecordings::uploadSnippet), 0u);
+  EXPECT_EQ(model.snippets().size(), 1u);
+}
+
+// A recording the controller lets go of (here: at its end) is the outbox's
+// to send; an erased one is taken out of it.
+TEST_F(RecordingControllerTest, TheOutboxSendsWhatTheControllerLetGo) {
+  platform::Paths::remove(FluvaneRecordings::outboxDir());
+  {
+    ScopedEnv url("FLUVANE_SERVICE_URL", nullptr);
+    controller_->recordedSnipet(aRecording());
+    controller_->receiveMsg(4005);
+    ASSERT_EQ(FluvaneRecordings::outbox().size(), 1u);
+    controller_->deleteLastSnipet();
+    EXPECT_TRUE(FluvaneRecordings::outbox().empty());
+    controller_->recordedSnipet(aRecording());
+    controller_->receiveMsg(4005);
+    ASSERT_EQ(FluvaneRecordings::outbox().size(), 1u);
+  }
+  ConfiguredService service;
+  stub::FluvaneService model(service.stub, SHA_HASH_SECRET);
+  controller_.reset();
+  EXPECT_EQ(FluvaneRecordings::drainOutbox(FluvaneRecordings::uploadSnippet), 1u);
+  EXPECT_EQ(model.snippets().size(), 1u);
+}
+
 TEST_F(RecordingControllerTest, TheMaximumLengthStopsAndTells) {
   controller_->receiveMsg(4003);
   controller_->recordingMaxTimeReached();

@@ -2,7 +2,13 @@
 // keeps everything privately, subject and body cannot add fields to the
 // mailto: URL, and a long body is cut at a line end to fit one argument.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <memory>
 #include <string>
@@ -54,6 +60,54 @@ TEST(UrlOpener, OnlyWebAndMailUrlsOfOneArgumentAreOpened) {
     EXPECT_EQ(problem.empty(), c.opened) << c.url.substr(0, 40);
   }
   EXPECT_EQ(opener.urls().size(), 4u);
+}
+
+// The program the desktop runs is not left with the quit signals the host
+// blocks (it could then not be ended with SIGTERM), nor with the signals
+// the process ignores: it starts with them unblocked, at their defaults.
+TEST(UrlOpener, TheDesktopProgramStartsWithNoSignalBlocked) {
+  const std::string folder = Paths::join(Paths::home(), "opener");
+  ASSERT_TRUE(Paths::mkdirs(folder));
+  const std::string program = Paths::join(folder, "opener.sh");
+  ASSERT_TRUE(Paths::writeAtomic(program,
+                                 // bash keeps the mask it is given (dash
+                                 // clears it, which would hide the fault).
+                                 "#!/bin/bash\n"
+                                 "grep -E '^Sig(Blk|Ign)' /proc/$$/status > \"$0.tmp\"\n"
+                                 "mv \"$0.tmp\" \"$0.out\"\n",
+                                 nullptr, 0755));
+  const int watch = ::inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, folder.c_str(), IN_MOVED_TO), 0);
+  sigset_t quit, before;
+  sigemptyset(&quit);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&quit, signal);
+  pthread_sigmask(SIG_BLOCK, &quit, &before);
+  void (*pipeBefore)(int) = std::signal(SIGPIPE, SIG_IGN);
+  XdgUrlOpener opener(program);
+  const bool opened = opener.open("https://example.org/");
+  std::signal(SIGPIPE, pipeBefore);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  ASSERT_TRUE(opened);
+  pollfd wait{watch, POLLIN, 0};
+  while (!Paths::exists(program + ".out") && ::poll(&wait, 1, 20000) > 0) {
+    char events[4096];
+    if (::read(watch, events, sizeof events) <= 0) break;
+  }
+  ::close(watch);
+  std::optional<std::string> status = Paths::readFile(program + ".out");
+  ASSERT_TRUE(status);
+  // The masks as the kernel shows them: 16 hexadecimal digits, bit n - 1
+  // for signal n (the shell may block SIGCHLD for a moment itself).
+  auto mask = [&](const char* name) {
+    const std::size_t at = status->find(name);
+    return at == std::string::npos ? ~0ull
+                                   : std::stoull(status->substr(at + 8, 16), nullptr, 16);
+  };
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    EXPECT_EQ(mask("SigBlk:\t") & (1ull << (signal - 1)), 0u) << signal << "\n" << *status;
+    EXPECT_EQ(mask("SigIgn:\t") & (1ull << (signal - 1)), 0u) << signal << "\n" << *status;
+  }
 }
 
 TEST(UrlOpener, AMissingProgramIsReported) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -70,12 +71,50 @@ TEST(Paths, HomeComesFromTheEnvironment) {
       {nullptr, "/data", "/home/u", "/data/fluvane"},
       {nullptr, nullptr, "/home/u", "/home/u/.local/share/fluvane"},
       {nullptr, "", "/home/u", "/home/u/.local/share/fluvane"},
+      {"/srv/fl/", nullptr, "/home/u", "/srv/fl"},
+      {"/srv/./fl/../fl", nullptr, "/home/u", "/srv/fl"},
+      // A relative XDG_DATA_HOME is not to be used.
+      {nullptr, "data", "/home/u", "/home/u/.local/share/fluvane"},
   };
   for (const Case& c : cases) {
     EnvVar a("FLUVANE_HOME", c.fluvaneHome), b("XDG_DATA_HOME", c.xdgDataHome), d("HOME", c.home);
     EXPECT_EQ(Paths::home(), c.expected);
     EXPECT_EQ(Paths::documents(), std::string(c.expected) + "/Documents");
   }
+}
+
+// Relative names in the environment are taken from the directory the
+// process started in, whatever the working directory is when they are read.
+TEST(Paths, RelativeNamesComeFromTheStartDirectory) {
+  TempDir elsewhere;
+  ASSERT_FALSE(elsewhere.path().empty());
+  const std::string start = Paths::startDirectory();
+  ASSERT_EQ(start, fs::current_path().string());
+  ASSERT_EQ(::chdir(elsewhere.path().c_str()), 0);
+  struct Case {
+    const char* variable;
+    const char* value;
+    std::string expected;
+    std::string (*read)();
+  };
+  const Case cases[] = {
+      {"FLUVANE_HOME", "rel/home", start + "/rel/home", &Paths::home},
+      {"FLUVANE_HOME", "./home/", start + "/home", &Paths::home},
+      {"FLUVANE_HOME", "../up", fs::path(start).parent_path().string() + "/up", &Paths::home},
+      {"FLUVANE_RESOURCES", "res", start + "/res", &Paths::resources},
+  };
+  for (const Case& c : cases) {
+    EnvVar v(c.variable, c.value);
+    EXPECT_EQ(c.read(), c.expected) << c.variable << "=" << c.value;
+  }
+  {
+    EnvVar home("FLUVANE_HOME", nullptr), data("XDG_DATA_HOME", nullptr), user("HOME", "u");
+    EXPECT_EQ(Paths::home(), start + "/u/.local/share/fluvane");
+  }
+  EXPECT_EQ(Paths::absolute("a/b.png"), start + "/a/b.png");
+  EXPECT_EQ(Paths::absolute("/x/y"), "/x/y");
+  EXPECT_EQ(Paths::absolute(""), "");
+  ASSERT_EQ(::chdir(start.c_str()), 0);
 }
 
 TEST(Paths, DirectoriesAndListing) {

@@ -60,6 +60,94 @@ TEST(Plist, BadTextAndMissingFilesGiveNothing) {
   EXPECT_FALSE(plist::read("/nonexistent/dir/file.plist"));
 }
 
+// Text from outside: whatever it holds, reading it answers a value or
+// nothing, and never recurses once per level of a deep nesting (a file
+// nested 20,000 deep overflowed the stack at every start of the program).
+TEST(Plist, HostileTextIsReadOrRefusedWithoutHarm) {
+  auto nested = [](const std::string& open, const std::string& close, std::size_t n,
+                   const std::string& middle = "") {
+    std::string text = "<plist version=\"1.0\">";
+    for (std::size_t i = 0; i < n; i++) text += open;
+    text += middle;
+    for (std::size_t i = 0; i < n; i++) text += close;
+    return text + "</plist>";
+  };
+  const std::size_t limit = plist::kMaxDepth;  // elements, <plist> included
+  struct Case {
+    const char* what;
+    std::string text;
+    bool readable;
+  };
+  const Case cases[] = {
+      {"arrays 20,000 deep", nested("<array>", "</array>", 20000), false},
+      {"dictionaries 20,000 deep", nested("<dict><key>k</key>", "</dict>", 20000), false},
+      {"arrays 1,000,000 deep, never closed", nested("<array>", "", 1000000), false},
+      {"arrays at the limit", nested("<array>", "</array>", limit - 1), true},
+      {"arrays one past the limit", nested("<array>", "</array>", limit), false},
+      {"dictionaries at the limit", nested("<dict><key>k</key>", "</dict>", (limit - 2) / 2,
+                                           "<integer>1</integer>"), true},
+      {"a deep nesting hidden in attributes",
+       nested("<array a=\"/>\" b='>'>", "</array>", 20000), false},
+      {"tags in comments and CDATA do not count",
+       "<plist><array><!-- " + std::string(30000, '<') + "array> --><string><![CDATA[" +
+           nested("<array>", "", 1000) + "]]></string></array></plist>",
+       true},
+      {"cut short", "<plist version=\"1.0\"><dict><key>FluvanePreferenceRootKey</key><str",
+       false},
+      {"only a declaration", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", false},
+      {"binary bytes", std::string("bplist00\xd1\x01\x02\0\xff", 13), false},
+      {"an unclosed comment", "<plist><!-- <array>", false},
+      {"a number too long", "<plist><integer>" + std::string(5000, '9') + "</integer></plist>",
+       true},
+  };
+  for (const Case& c : cases) {
+    std::optional<Value> value = plist::fromXml(c.text);
+    EXPECT_EQ(value.has_value(), c.readable) << c.what;
+  }
+}
+
+// The files the program keeps: a file that holds no readable dictionary is
+// set aside (never overwritten), under a free name; a good one is read as
+// it is; no file is no file.
+TEST(Plist, UnreadableKeptFilesAreSetAside) {
+  std::string dir = tempDir();
+  ASSERT_FALSE(dir.empty());
+  const std::string path = dir + "/stats.plist";
+  std::string aside = "unchanged";
+  EXPECT_FALSE(plist::readDictionary(path, &aside));
+  EXPECT_EQ(aside, "");
+
+  ASSERT_TRUE(plist::writeAtomic(path, Value::dict({{"n", Value::integer(7)}})));
+  std::optional<plist::Dict> good = plist::readDictionary(path, &aside);
+  ASSERT_TRUE(good);
+  EXPECT_EQ(good->at("n"), Value::integer(7));
+  EXPECT_EQ(aside, "");
+  const std::string full = *platform::Paths::readFile(path);
+
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::string expectedAside;
+  };
+  std::string deep = "<plist>";
+  for (int i = 0; i < 20000; i++) deep += "<array>";
+  const Case cases[] = {
+      {"cut short", full.substr(0, full.size() / 2), path + ".bad"},
+      {"empty", "", path + ".bad-1"},
+      {"an array, not a dictionary", plist::toXml(Value::array({Value::integer(1)})),
+       path + ".bad-2"},
+      {"nested too deep", deep, path + ".bad-3"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(platform::Paths::writeAtomic(path, c.bytes)) << c.what;
+    EXPECT_FALSE(plist::readDictionary(path, &aside)) << c.what;
+    EXPECT_EQ(aside, c.expectedAside) << c.what;
+    EXPECT_FALSE(platform::Paths::exists(path)) << c.what;
+    EXPECT_EQ(platform::Paths::readFile(c.expectedAside), c.bytes) << c.what;
+  }
+  std::filesystem::remove_all(dir);
+}
+
 TEST(Plist, NumberReadersKeepToTheirRanges) {
   struct Case {
     Value value;

@@ -107,6 +107,30 @@ TEST_F(UserDefaultsTest, HandEditedFilesCannotConfuseTheGetters) {
   EXPECT_FALSE(notADict.object("0"));
 }
 
+// A file cut short (a crash of another program, a full disk) is not
+// replaced by defaults in silence: it is set aside, its bytes kept, and the
+// store says where; the next write makes a new, good file beside it.
+TEST_F(UserDefaultsTest, AnUnreadableFileIsSetAsideNotOverwritten) {
+  ASSERT_TRUE(plist::writeAtomic(
+      path, plist::Value::dict({{"FluvanePreferenceRootKey", plist::Value::string("D")}})));
+  const std::string full = *Paths::readFile(path);
+  const std::string cut = full.substr(0, full.size() - 20);
+  ASSERT_TRUE(Paths::writeAtomic(path, cut));
+  {
+    UserDefaults defaults(path, 0.01);
+    EXPECT_EQ(defaults.setAside(), path + ".bad");
+    EXPECT_FALSE(defaults.object("FluvanePreferenceRootKey"));
+    defaults.setString("FluvanePreferenceModeKey", "Dorian");
+    EXPECT_TRUE(defaults.synchronize());
+  }
+  EXPECT_EQ(Paths::readFile(path + ".bad"), cut);
+  std::optional<plist::Value> written = onDisk();
+  ASSERT_TRUE(written && written->asDict());
+  EXPECT_TRUE(written->find("FluvanePreferenceModeKey"));
+  UserDefaults again(path);
+  EXPECT_EQ(again.setAside(), "");
+}
+
 TEST_F(UserDefaultsTest, WritersOnManyThreadsLoseNothing) {
   {
     UserDefaults defaults(path, 0.001);

@@ -1,17 +1,21 @@
 // fluvane-devservice: the loopback stand-in of the web service for a person
 // to try the features by hand.
 //
-//   fluvane-devservice [--https]
+//   fluvane-devservice [--https] [--port N]
+//   fluvane-devservice --help
 //
-// Listens on 127.0.0.1 (a free port), answers the framework's endpoints
-// with sample replies and the instrument's in memory (seeded with one
-// tune), prints each request's method, target and body, and prints the lines to configure the program with (FLUVANE_SERVICE_URL, and
-// over HTTPS FLUVANE_CA_FILE for the certificate made at start). Ends on
-// Ctrl-C.
+// Listens on 127.0.0.1 (port N, else a free one), answers the framework's
+// endpoints with sample replies and the instrument's in memory (seeded with
+// one tune), prints each request's method, target and body, and prints the
+// lines to configure the program with (FLUVANE_SERVICE_URL, and over HTTPS
+// FLUVANE_CA_FILE for the certificate made at start). Ends on Ctrl-C (or
+// SIGTERM). --help prints the usage and starts nothing; an option it does
+// not know, or a port outside 1..65535, is a usage error (status 2).
 #include <signal.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -48,9 +52,42 @@ std::string seedTune() {
   return packet;
 }
 
+void usage(std::FILE* to) {
+  std::fprintf(to,
+               "usage: fluvane-devservice [--https] [--port N]\n"
+               "  a stand-in of the web service on 127.0.0.1 for trying the features by hand;\n"
+               "  it prints the lines that point the programs at it, then each request.\n"
+               "  --https    over HTTPS, with a certificate made at the start\n"
+               "  --port N   listen on port N (1..65535) instead of a free one\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool https = false;
+  int port = 0;
+  for (int i = 1; i < argc; i++) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      usage(stdout);
+      return 0;
+    }
+    if (arg == "--https") {
+      https = true;
+    } else if (arg == "--port" && i + 1 < argc) {
+      char* end = nullptr;
+      const long n = std::strtol(argv[++i], &end, 10);
+      if (!end || *end || end == argv[i] || n < 1 || n > 65535) {
+        std::fprintf(stderr, "fluvane-devservice: not a port: %s\n", argv[i]);
+        usage(stderr);
+        return 2;
+      }
+      port = static_cast<int>(n);
+    } else {
+      usage(stderr);
+      return 2;
+    }
+  }
   // Blocked before the server's threads start, so they inherit it and the
   // loop below takes the signal.
   sigset_t signals;
@@ -58,7 +95,6 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  bool https = argc > 1 && std::strcmp(argv[1], "--https") == 0;
   std::unique_ptr<stub::TestCertificate> certificate;
   if (https) {
     certificate = std::make_unique<stub::TestCertificate>();
@@ -67,9 +103,13 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  stub::ServiceStub service(certificate.get());
+  stub::ServiceStub service(certificate.get(), port);
   if (!service.listening()) {
-    std::fprintf(stderr, "fluvane-devservice: cannot listen\n");
+    if (port > 0) {
+      std::fprintf(stderr, "fluvane-devservice: cannot listen on 127.0.0.1:%d\n", port);
+    } else {
+      std::fprintf(stderr, "fluvane-devservice: cannot listen\n");
+    }
     return 1;
   }
   service.on("/fluvane/motd/",

@@ -73,7 +73,8 @@ struct ServiceStub::Server {
   std::unique_ptr<httplib::Server> http;
 };
 
-ServiceStub::ServiceStub(const TestCertificate* cert) : server_(std::make_unique<Server>()) {
+ServiceStub::ServiceStub(const TestCertificate* cert, int wantedPort)
+    : server_(std::make_unique<Server>()) {
   // A dropped connection must not end the test program when written to.
   signal(SIGPIPE, SIG_IGN);
   if (cert) {
@@ -91,7 +92,16 @@ ServiceStub::ServiceStub(const TestCertificate* cert) : server_(std::make_unique
   http.Get(".*", handler);
   http.Put(".*", handler);
   http.Delete(".*", handler);
-  int port = http.bind_to_any_port("127.0.0.1");
+  // A port asked for is this server's alone: without SO_REUSEPORT (which
+  // the library sets by default) a second server would share it silently.
+  if (wantedPort > 0) {
+    http.set_socket_options([](socket_t sock) {
+      int yes = 1;
+      setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+  }
+  int port = wantedPort > 0 ? (http.bind_to_port("127.0.0.1", wantedPort) ? wantedPort : 0)
+                            : http.bind_to_any_port("127.0.0.1");
   if (port <= 0) return;
   port_ = port;
   thread_ = std::thread([&http] { http.listen_after_bind(); });

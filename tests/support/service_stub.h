@@ -72,8 +72,9 @@ class ServiceStub {
  public:
   using Handler = std::function<Reply(const Request&)>;
 
-  // Over HTTPS with cert when given, else plain HTTP.
-  explicit ServiceStub(const TestCertificate* cert = nullptr);
+  // Over HTTPS with cert when given, else plain HTTP; on port when given
+  // (not listening when it is taken), else on a free one.
+  explicit ServiceStub(const TestCertificate* cert = nullptr, int port = 0);
   ~ServiceStub();
   ServiceStub(const ServiceStub&) = delete;
   ServiceStub& operator=(const ServiceStub&) = delete;

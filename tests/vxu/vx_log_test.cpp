@@ -193,6 +193,48 @@ TEST_F(VXLogTest, UnusableDirectoryStillLogsToConsoleAndEntries) {
   EXPECT_EQ(Paths::readFile(dir / "taken"), "a file");
 }
 
+// A quiet console (a player's terminal) shows the errors only; every line,
+// whatever its kind, still reaches the file and the entries. Loud, the
+// console shows lines and errors, and details when asked for.
+TEST_F(VXLogTest, AQuietConsoleShowsErrorsOnly) {
+  struct Case {
+    bool quiet, details;
+    std::vector<std::string> console;
+  };
+  const Case cases[] = {
+      {true, false, {"no sound"}},
+      {true, true, {"no sound"}},
+      {false, false, {"a line", "no sound"}},
+      {false, true, {"a line", "a detail", "no sound"}},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("case " + std::to_string(n));
+    const std::string logDir = dir / ("quiet" + std::to_string(n++));
+    ASSERT_TRUE(Paths::mkdirs(logDir));
+    console.clear();
+    auto log = VXLog::start(logDir, console.sink(), c.quiet);
+    log->setDetailsToConsole(c.details);
+    log->log("a line");
+    log->logDetail("a detail\n");
+    log->logError("no sound\n");
+    log->flushLog();
+    EXPECT_EQ(console.lines(), c.console);
+    const std::vector<std::string> all = {"a line", "a detail", "no sound"};
+    EXPECT_EQ(messagesOf(log->logEntries()), all);
+    EXPECT_EQ(messagesOf(fileLinesOf(logDir + "/current.log")), all);
+  }
+  // Quiet from its start, a log says nothing of making its directory, but
+  // still reports one it cannot use.
+  console.clear();
+  VXLog::start(dir / "fresh/log", console.sink(), true)->flushLog();
+  EXPECT_TRUE(console.lines().empty());
+  ASSERT_TRUE(Paths::writeAtomic(dir / "blocked", "x"));
+  VXLog::start(dir / "blocked", console.sink(), true)->flushLog();
+  ASSERT_FALSE(console.lines().empty());
+  EXPECT_EQ(console.lines()[0].rfind("error: ", 0), 0u) << console.lines()[0];
+}
+
 // ---- start, directories, saved logs ----
 
 TEST_F(VXLogTest, StartMovesCurrentLogToPrevious) {

@@ -1,0 +1,31 @@
+// The messages that the libraries under the platform print on their own.
+//
+// SDL writes its log (SDL_Log: "You are using the SDL disk i/o audio
+// driver!") and ALSA's library its errors ("ALSA lib confmisc.c:855:
+// (parse_card) cannot find card '0'", while SDL probes for a sound card)
+// straight to standard error, where a user sees them before the one line
+// that matters. routeLibraryMessages hands each of them, as one line of
+// text, to the sink instead (the application log keeps them as details):
+// SDL's through SDL_LogSetOutputFunction, ALSA's through its error handler
+// (snd_lib_error_set_handler), reached in the library SDL itself loads, so
+// nothing here links it; without it there is nothing to route.
+//
+// Threads: the sink is called on whichever thread the library reports
+// from; install once at start, before the libraries are used.
+#ifndef PLATFORM_LIBRARYMESSAGES_H
+#define PLATFORM_LIBRARYMESSAGES_H
+
+#include <functional>
+#include <string>
+
+namespace platform {
+
+using LibraryMessageSink = std::function<void(const std::string& line)>;
+
+// Routes SDL's and ALSA's messages to sink (an empty sink: back to their
+// own printing). True when ALSA's handler could be set too.
+bool routeLibraryMessages(LibraryMessageSink sink);
+
+}  // namespace platform
+
+#endif

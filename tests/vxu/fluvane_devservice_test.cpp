@@ -1,0 +1,97 @@
+// The development service run as a person runs it: --help prints the usage
+// and starts nothing; --port puts it on the port asked for, where it answers;
+// a port it cannot take or a bad option is said, not ignored.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "chip_program_support.h"
+
+namespace {
+
+// A port nothing listens on just now.
+int freePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd >= 0) ::close(fd);
+    return 0;
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool answersOn(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool connected =
+      fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  if (fd >= 0) ::close(fd);
+  return connected;
+}
+
+// The program, bounded: one that starts serving instead of answering ends
+// with timeout's status 124 instead of hanging the test.
+CommandRun runService(const std::string& args) {
+  return run_command("timeout 20 '" FLUVANE_DEVSERVICE "' " + args + " 2>&1");
+}
+
+TEST(FluvaneDevService, HelpAndBadOptionsStartNothing) {
+  CommandRun help = runService("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: fluvane-devservice [--https] [--port N]\n", 0), 0u) << help.out;
+  struct Case {
+    const char* args;
+    const char* first;
+  };
+  const Case bad[] = {{"--frobnicate", "usage: "},
+                      {"--port", "usage: "},
+                      {"--port 0", "fluvane-devservice: not a port: 0\n"},
+                      {"--port 65536", "fluvane-devservice: not a port: 65536\n"},
+                      {"--port 80x", "fluvane-devservice: not a port: 80x\n"}};
+  for (const Case& c : bad) {
+    CommandRun run = runService(c.args);
+    EXPECT_EQ(run.status, 2) << c.args;
+    EXPECT_EQ(run.out.rfind(c.first, 0), 0u) << c.args << ": " << run.out;
+  }
+}
+
+TEST(FluvaneDevService, ItListensOnThePortAskedFor) {
+  const int port = freePort();
+  ASSERT_GT(port, 0);
+  // The shell says its process id, then becomes the service.
+  FILE* pipe = ::popen(("exec sh -c 'echo $$; exec \"" FLUVANE_DEVSERVICE "\" --port " +
+                        std::to_string(port) + "'")
+                           .c_str(),
+                       "r");
+  ASSERT_TRUE(pipe);
+  char line[256] = {};
+  ASSERT_TRUE(std::fgets(line, sizeof line, pipe));
+  const pid_t service = static_cast<pid_t>(std::stol(line));
+  ASSERT_TRUE(std::fgets(line, sizeof line, pipe));
+  EXPECT_EQ(std::string(line),
+            "export FLUVANE_SERVICE_URL=http://127.0.0.1:" + std::to_string(port) + "\n");
+  EXPECT_TRUE(answersOn(port));
+  // A second one cannot have the same port.
+  CommandRun taken = runService("--port " + std::to_string(port));
+  EXPECT_EQ(taken.status, 1);
+  EXPECT_EQ(taken.out, "fluvane-devservice: cannot listen on 127.0.0.1:" + std::to_string(port) +
+                           "\n");
+  ::kill(service, SIGINT);
+  EXPECT_EQ(WEXITSTATUS(::pclose(pipe)), 0);
+}
+
+}  // namespace
