@@ -29,9 +29,9 @@
 // shreds. A freed shred is shut down at once (its stacks, open frames and
 // temporaries given back, its unit generators taken out of the graph): only
 // the small shred object waits in the dumped list. A shred holds one
-// reference on the code it started with. The shred's ugen registry holds no
-// references; when the shred is shut down it clears each generator's
-// back-pointer and disconnects it from the graph.
+// reference on the code it started with, and on that code's keeper. The
+// shred's ugen registry holds no references; when the shred is shut down it
+// clears each generator's back-pointer and disconnects it from the graph.
 //
 // Limits a script can reach end its own shred, never the machine: a code is
 // entered only when its register-stack bound (reg_depth) fits, and an
@@ -114,6 +114,10 @@ struct Chip_VM_Code : Chip_Object {
   // The instructions decoded for the machine's loop (chip_vm_decode.h),
   // made when the code first runs; owned.
   Chip_Decoded* decoded;
+  // The object the code's instructions live as long as (the compilation
+  // context of a file's code or of a spork), or null: a shred started from
+  // the code holds it too, from its initialisation to its shutdown.
+  Chip_VM_Object* keeper = nullptr;
 };
 
 // ---------------------------------------------------------------------------
