@@ -11,7 +11,9 @@
 #                   real time (1 s)
 #   compile         a generated 55,000-line program that runs nothing
 # and the peak memory of a shred and of a voice (peak resident size over that
-# of an empty program, divided by their number; needs GNU time).
+# of an empty program, divided by their number), and the peak memory after
+# 1,000 and after 20,000 adds of a one-line file by Machine.add, each added
+# shred ending before the next add (needs GNU time).
 # Usage: bench/chip_programs.sh [build-dir]
 set -euo pipefail
 build=${1:-build}
@@ -98,4 +100,9 @@ if [ -n "$gnu_time" ]; then
   awk -v i="$idle" -v s="$with_shreds" -v v="$with_voices" 'BEGIN {
     printf "peak memory: %.1f KB per shred, %.2f KB per voice (empty program %d KB)\n",
            (s - i) / 1000, (v - i) / 100, i }'
+  adds_1k=$(peak_kb "$chip" --silent "$here/programs/adds.chip:1000:$here/programs/one_line.chip")
+  adds_20k=$(peak_kb "$chip" --silent "$here/programs/adds.chip:20000:$here/programs/one_line.chip")
+  awk -v a="$adds_1k" -v b="$adds_20k" 'BEGIN {
+    printf "peak memory: %d KB after 1,000 adds, %d KB after 20,000 (%.0f bytes per add)\n",
+           a, b, (b - a) * 1024 / 19000 }'
 fi

@@ -27,10 +27,14 @@
 
 namespace {
 
-void commit_global(Chip_Env* env) {
+// TRUE when names were pending, and so have now entered the namespace.
+bool commit_global(Chip_Env* env) {
   Chip_Namespace* global = env->global();
   EM_log(CP_LOG_FINER, "committing namespace: '%s'...", global->name.c_str());
+  const bool entered = !global->type.pending().empty() || !global->value.pending().empty() ||
+                       !global->func.pending().empty();
   global->commit();
+  return entered;
 }
 
 // The names held for commit are dropped, and each dropped entry released.
@@ -46,25 +50,19 @@ void rollback_global(Chip_Env* env) {
   }
 }
 
-// The file's code belongs to its context, like every record the
-// compilation made: the environment frees it at shutdown, when no shred can
-// run it any more.
-void own_code(Chip_Context* context, Chip_VM_Code* code) {
-  if (!code || code->registry) return;
-  code->registry = &context->new_funcs;
-  context->new_funcs.push_back(code);
-}
-
 }  // namespace
 
 Chip_Context* chip_parse_and_load(Chip_Env* env, const std::string& filename, FILE* fd,
-                                  const char* code, std::vector<a_Program>* trees) {
+                                  const char* code) {
   if (!chip_parse(filename.c_str(), fd, code)) return nullptr;
-  // g_program still names the tree, as after any parse; trees owns it.
+  // The context owns the tree from here: g_program must not outlive it.
   a_Program tree = g_program;
-  trees->push_back(tree);
+  g_program = nullptr;
   Chip_Context* context = type_engine_make_context(tree, filename);
-  if (!context) return nullptr;
+  if (!context) {
+    delete_program(tree);
+    return nullptr;
+  }
   env->reset();
   type_engine_load_context(env, context);
   return context;
@@ -79,8 +77,14 @@ t_CPBOOL chip_check_passes(Chip_Env* env, Chip_Context* context) {
 }
 
 t_CPBOOL chip_finish_compile(Chip_Env* env, t_CPBOOL ok) {
+  Chip_Context* context = env->context;
   if (ok) {
-    commit_global(env);
+    // Later files are compiled against what entered the global namespace.
+    if (commit_global(env)) {
+      context->keep_for_good();
+    } else {
+      context->keep_while_used();
+    }
   } else {
     rollback_global(env);
   }
@@ -88,11 +92,19 @@ t_CPBOOL chip_finish_compile(Chip_Env* env, t_CPBOOL ok) {
     EM_error2(0, "internal error unloading context...\n");
     return FALSE;
   }
+  // Back at the global namespace, with nothing left open that could still
+  // point into a context just freed.
+  if (env->contexts.empty()) env->reset();
   return ok;
 }
 
 Chip_Compiler::Chip_Compiler()
-    : env(nullptr), emitter(nullptr), code(nullptr), auto_depend(FALSE), init_pool(nullptr) {}
+    : env(nullptr),
+      emitter(nullptr),
+      code(nullptr),
+      auto_depend(FALSE),
+      output_context(nullptr),
+      init_pool(nullptr) {}
 
 Chip_Compiler::~Chip_Compiler() { shutdown(); }
 
@@ -115,17 +127,17 @@ t_CPBOOL Chip_Compiler::initialize(Chip_VM* vm) {
 }
 
 void Chip_Compiler::shutdown() {
-  if (!env && !emitter && trees.empty() && dlls.empty() && !init_pool) return;
+  if (!env && !emitter && !output_context && dlls.empty() && !init_pool) return;
   EM_log(CP_LOG_SYSTEM, "shutting down compiler...");
   EM_pushlog();
+  hold_output(nullptr, nullptr);
   // Drops the compiler's reference: the emitter goes with it.
   if (emitter) emit_engine_shutdown(emitter);
   if (env) {
-    // The environment is deleted by its shutdown, whatever its count.
+    // The environment is deleted by its shutdown, whatever its count, with
+    // the contexts still alive.
     type_engine_shutdown(env);
   }
-  for (a_Program tree : trees) delete_program(tree);
-  trees.clear();
   for (Chip_DLL* dll : dlls) dll->release();
   dlls.clear();
   if (init_pool) delete_pool(init_pool);
@@ -142,21 +154,28 @@ void Chip_Compiler::set_auto_depend(t_CPBOOL v) {
   auto_depend = v;
 }
 
+void Chip_Compiler::hold_output(Chip_Context* context, Chip_VM_Code* output) {
+  if (context) context->add_ref();
+  // The previous output's context goes now unless a shred or an object
+  // holds it.
+  Chip_Context* previous = output_context;
+  output_context = context;
+  code = output;
+  if (previous) previous->release();
+}
+
 t_CPBOOL Chip_Compiler::go(const std::string& filename, FILE* fd, const char* source) {
   if (!env) return FALSE;
   if (!auto_depend) return do_normal(filename, fd, source);
 
-  Chip_Context* context = chip_parse_and_load(env, filename, fd, source, &trees);
+  Chip_Context* context = chip_parse_and_load(env, filename, fd, source);
   if (!context) return FALSE;
   t_CPBOOL ok = do_entire_file(context);
-  if (ok) {
-    code = context->code();
-    own_code(context, code);
-    if (!code) {
-      EM_error2(0, "internal error: context->code() NULL!");
-      ok = FALSE;
-    }
+  if (ok && !context->code()) {
+    EM_error2(0, "internal error: context->code() NULL!");
+    ok = FALSE;
   }
+  if (ok) hold_output(context, context->code());
   return chip_finish_compile(env, ok);
 }
 
@@ -168,14 +187,13 @@ t_CPBOOL Chip_Compiler::do_entire_file(Chip_Context* context) {
 }
 
 t_CPBOOL Chip_Compiler::do_normal(const std::string& filename, FILE* fd, const char* source) {
-  Chip_Context* context = chip_parse_and_load(env, filename, fd, source, &trees);
+  Chip_Context* context = chip_parse_and_load(env, filename, fd, source);
   if (!context) return FALSE;
   t_CPBOOL ok = chip_check_passes(env, context);
   if (ok) {
     Chip_VM_Code* emitted = emit_engine_emit_prog(emitter, context->parse_tree, te_do_all);
     if (emitted) {
-      code = emitted;
-      own_code(context, code);
+      hold_output(context, emitted);
       context->progress = 2;
     } else {
       ok = FALSE;
@@ -280,7 +298,10 @@ t_CPBOOL load_internal_modules(Chip_Compiler* compiler) {
   EM_log(CP_LOG_SEVERE, "loading built-in modules...");
   EM_pushlog();
 
+  // The modules' records stay as long as the environment: their classes
+  // are global.
   Chip_Context* context = type_engine_make_context(nullptr, "@[internal]");
+  context->keep_for_good();
   env->reset();
   type_engine_load_context(env, context);
 

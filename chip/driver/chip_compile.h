@@ -19,13 +19,17 @@
 // chip_provide_module before the compiler initialises, and a place left
 // empty is skipped.
 //
-// Syntax trees: the records of a compiled file point into its tree (function
-// and class definitions), and committed classes outlive the compilation, so
-// the compiler keeps every tree it parsed and frees them at shutdown, after
-// the environment. The records that the environment and the built-in modules
-// build at initialisation (declarations of imported functions and variables)
-// go to a pool of the compiler's own, freed at shutdown too, so that a
-// process may make and free compilers without holding on to their memory.
+// Lifetimes: each file gets a context that owns its syntax tree and every
+// record and code the compilation made (chip_type.h says who holds a
+// context). A file that fails is freed as soon as it is unloaded; the
+// compiler holds the context of its last successful compilation, whose code
+// waits in output(), until the next one succeeds; shreds started from the
+// code and objects of the file's classes hold it after that; a file that
+// entered a public class into the global namespace stays for good. The
+// records that the environment and the built-in modules build at
+// initialisation (declarations of imported functions and variables) go to a
+// pool of the compiler's own, freed at shutdown, so that a process may make
+// and free compilers without holding on to their memory.
 //
 // Threads: a compiler is used by one thread at a time (the driver's at
 // start-up, the machine's for run-time compilations); nothing is locked.
@@ -62,7 +66,8 @@ struct Chip_Compiler {
   // Compiles one source: the file filename, or the open stream fd, or the
   // text code (see chip_parse). TRUE: the code is in output().
   t_CPBOOL go(const std::string& filename, FILE* fd = nullptr, const char* code = nullptr);
-  // The code of the last successful go (the caller sporks it).
+  // The code of the last successful go (the caller sporks it). It stays
+  // valid until the next successful go or shutdown, whether sporked or not.
   Chip_VM_Code* output() { return code; }
   // Chooses the compilation path ("type dependency resolution: AUTO|MANUAL").
   void set_auto_depend(t_CPBOOL v);
@@ -71,14 +76,17 @@ struct Chip_Compiler {
   t_CPBOOL do_entire_file(Chip_Context* context);
   // The whole compilation of the manual path.
   t_CPBOOL do_normal(const std::string& filename, FILE* fd, const char* code);
+  // output becomes the compiler's output, its context (null with it) held
+  // in place of the previous output's.
+  void hold_output(Chip_Context* context, Chip_VM_Code* output);
 
   Chip_Env* env;
   Chip_Emitter* emitter;
   Chip_VM_Code* code;
   t_CPBOOL auto_depend;
 
-  // Every syntax tree parsed, freed at shutdown.
-  std::vector<a_Program> trees;
+  // The context of `code`, held until the next successful go or shutdown.
+  Chip_Context* output_context;
   // The syntax records made while initialising, freed at shutdown.
   a_Pool init_pool;
   // The module records the built-in modules registered through (referenced).
@@ -100,17 +108,21 @@ t_CPBOOL load_internal_modules(Chip_Compiler* compiler);
 
 // The steps every compilation shares, for the compiler and for tools that
 // take a source only part of the way (checking without code):
-// Parses a source (as go) and makes and loads a context for its tree,
-// appended to trees (the caller frees them after the environment); null
-// after the parser's message.
+// Parses a source (as go) and makes and loads a context for its tree (the
+// context owns the tree; g_program is cleared); null after the parser's
+// message. The environment holds the context until chip_finish_compile
+// unloads it: a caller that wants it longer holds it itself.
 Chip_Context* chip_parse_and_load(Chip_Env* env, const std::string& filename, FILE* fd,
-                                  const char* code, std::vector<a_Program>* trees);
+                                  const char* code);
 // Scan passes 0, 1 and 2 and the type check on a loaded context; FALSE at
 // the first failure.
 t_CPBOOL chip_check_passes(Chip_Env* env, Chip_Context* context);
 // Ends a compilation: the names the file added to the global namespace are
 // committed (ok) or rolled back, each dropped entry released; then the
-// context is unloaded. The result is ok, or FALSE when unloading fails.
+// context is unloaded, which frees it unless something holds it. A
+// committed file that entered global names is kept for good, any other
+// committed file is kept by the objects of its classes from now on (and by
+// the shreds of its code). The result is ok, or FALSE when unloading fails.
 t_CPBOOL chip_finish_compile(Chip_Env* env, t_CPBOOL ok);
 
 #endif

@@ -492,7 +492,11 @@ Chip_VM_Code* emit_engine_emit_prog(Chip_Emitter* emit, a_Program prog, te_HowMu
   if (ok) {
     emit->append(new Chip_Instr_EOC);
     CHIP_CHECK(emit->context->nspc->pre_ctor == NULL);
-    Chip_VM_Code* vm_code = emit_to_code(emit->code, NULL, emit->dump_code);
+    // The file's code is a record of its context, like every code the
+    // compilation made; a shred started from it holds the context.
+    Chip_VM_Code* vm_code =
+        emit_to_code(emit->code, emit->context->new_Chip_VM_Code(), emit->dump_code);
+    vm_code->keeper = emit->context;
     emit->context->nspc->pre_ctor = vm_code;
     vm_code->add_ref();
   } else {

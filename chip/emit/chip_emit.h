@@ -132,8 +132,9 @@ t_CPBOOL emit_engine_shutdown(Chip_Emitter*& emit);
 // become null). Called when the emitter shuts down, before the type
 // environment: the objects' types must still exist when they go.
 void emit_engine_release_statics();
-// Emits a whole program into a new VM code, stored (referenced) as the
-// pre_ctor of the current context's namespace; null on failure.
+// Emits a whole program into a new VM code of the current context (one of
+// its records, whose keeper is the context), stored (referenced) as the
+// pre_ctor of the context's namespace; null on failure.
 Chip_VM_Code* emit_engine_emit_prog(Chip_Emitter* emit, a_Program prog,
                                     te_HowMuch how_much = te_do_all);
 // Copies code's instructions into target (an empty VM code), or into a new

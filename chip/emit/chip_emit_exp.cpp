@@ -797,6 +797,8 @@ t_CPBOOL emit_engine_emit_spork(Chip_Emitter* emit, a_Exp_Func_Call_* exp) {
     // The pushing instruction below holds the code; the call expression
     // only records it.
     code = emit_to_code(emit->code, nullptr, emit->dump_code);
+    // The child shred holds the context whose functions it runs.
+    code->keeper = emit->env->context;
     exp->pass_slot = code;
   }
   delete emit->code;

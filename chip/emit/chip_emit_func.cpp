@@ -13,7 +13,8 @@
 // namespace) holds them with a reference, and they are records of the
 // context being compiled, deleted with it. A class's static data block is
 // such a record too (Chip_Static_Block below), so that it goes when the
-// context goes.
+// context goes, giving back the objects its variables still hold (none can
+// be of the context's own classes: such an object would hold the context).
 //
 // A non-void function whose body runs off its end leaves a zero of its
 // return type on the register stack, so that the caller always finds a value
@@ -21,6 +22,7 @@
 // final Chip_Instr_Func_Return.
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -52,13 +54,22 @@ struct Chip_Static_Block : Chip_VM_Object {
   ~Chip_Static_Block() override {
     std::vector<Chip_Static_Block*>& blocks = static_blocks();
     blocks.erase(std::remove(blocks.begin(), blocks.end(), this), blocks.end());
+    std::vector<Chip_VM_Object*> held;
+    take_objects(held);
+    for (Chip_VM_Object* object : held) object->release();
     delete[] bytes;
   }
 
-  // Gives back the references its object variables hold.
-  void release_objects() {
+  // Moves the references its object variables hold into `out` (the slots
+  // become null).
+  void take_objects(std::vector<Chip_VM_Object*>& out) {
     for (unsigned long offset : obj_offsets) {
-      if (bytes && offset + sizeof(t_CPWORD) <= size) chip_release_slot(bytes + offset);
+      if (!bytes || offset + sizeof(t_CPWORD) > size) continue;
+      Chip_VM_Object* object = nullptr;
+      std::memcpy(&object, bytes + offset, sizeof object);
+      if (!object) continue;
+      std::memset(bytes + offset, 0, sizeof object);
+      out.push_back(object);
     }
   }
 
@@ -70,10 +81,11 @@ struct Chip_Static_Block : Chip_VM_Object {
 }  // namespace
 
 void emit_engine_release_statics() {
-  // Copied first: a release can free objects, never blocks, but the list
-  // must not be walked while anything could change it.
-  std::vector<Chip_Static_Block*> blocks = static_blocks();
-  for (Chip_Static_Block* block : blocks) block->release_objects();
+  // Every slot is emptied before anything is released: a release can free
+  // an object whose class's file then goes, and its blocks with it.
+  std::vector<Chip_VM_Object*> held;
+  for (Chip_Static_Block* block : static_blocks()) block->take_objects(held);
+  for (Chip_VM_Object* object : held) object->release();
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // Type-system records, type relations and the type environment.
 #include "chip/types/chip_type.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <map>
@@ -73,6 +74,7 @@ Chip_Type::Chip_Type(te_Type id, const std::string& name, Chip_Type* parent, uns
       func(nullptr),
       def(nullptr),
       ugen_info(nullptr),
+      keeper(nullptr),
       is_copy(FALSE),
       is_complete(TRUE),
       has_constructor(FALSE),
@@ -192,13 +194,29 @@ void Chip_Namespace::rollback() {
 // Chip_Context
 
 Chip_Context::Chip_Context()
-    : parse_tree(nullptr), nspc(nullptr), public_class_def(nullptr), has_error(FALSE), progress(0) {
+    : parse_tree(nullptr),
+      nspc(nullptr),
+      public_class_def(nullptr),
+      has_error(FALSE),
+      progress(0),
+      listed(FALSE),
+      kept_for_good(FALSE) {
   // The file's namespace is one of the context's own records.
   nspc = new_Chip_Namespace();
   nspc->add_ref();
 }
 
-Chip_Context::~Chip_Context() { teardown(); }
+Chip_Context::~Chip_Context() {
+  EM_log(CP_LOG_FINER, "freeing context '%s'...", filename.c_str());
+  teardown();
+  if (listed) {
+    listed = FALSE;
+    if (Chip_Env* env = Chip_Env::instance()) {
+      std::vector<Chip_Context*>& live = env->live_contexts;
+      live.erase(std::remove(live.begin(), live.end(), this), live.end());
+    }
+  }
+}
 
 Chip_VM_Code* Chip_Context::code() { return nspc ? nspc->pre_ctor : nullptr; }
 
@@ -249,6 +267,20 @@ void Chip_Context::teardown() {
     }
   }
   nspc = nullptr;
+  // The records pointed into the tree; nothing does any more.
+  public_class_def = nullptr;
+  if (parse_tree) delete_program(parse_tree);
+  parse_tree = nullptr;
+}
+
+void Chip_Context::keep_for_good() {
+  if (kept_for_good) return;
+  kept_for_good = TRUE;
+  add_ref();
+}
+
+void Chip_Context::keep_while_used() {
+  for (Chip_VM_Object* obj : new_types) static_cast<Chip_Type*>(obj)->keeper = this;
 }
 
 // ---------------------------------------------------------------------------
@@ -274,9 +306,17 @@ Chip_Env::Chip_Env()
 }
 
 Chip_Env::~Chip_Env() {
-  // Newest first: a later file may use the classes of an earlier one.
-  for (size_t i = all_contexts.size(); i-- > 0;) delete all_contexts[i];
-  all_contexts.clear();
+  // Newest first: a later file may use the classes of an earlier one. Each
+  // is deleted whatever its count, since the environment its records
+  // belong to ends here; each is held first, so that what the deletions let
+  // go of frees none of them on the way.
+  std::vector<Chip_Context*> live;
+  live.swap(live_contexts);
+  for (Chip_Context* context : live) {
+    context->listed = FALSE;
+    context->add_ref();
+  }
+  for (size_t i = live.size(); i-- > 0;) delete live[i];
   for (t_CPWORD* storage : global_storage) delete[] storage;
   global_storage.clear();
   // global_context (a member) deletes the global namespace and its records.
@@ -550,11 +590,11 @@ Chip_Context* type_engine_make_context(a_Program prog, const std::string& filena
   // The file's namespace is named after the file, so that function names
   // ("f@0@name") and messages read properly.
   context->nspc->name = mini(filename.c_str());
-  // The environment keeps the context (and so its records, which the global
-  // namespace may share) until it is shut down.
+  // Listed, not held: the context lives as long as its holders (see the
+  // header), or until the environment is shut down.
   if (Chip_Env* env = Chip_Env::instance()) {
-    context->add_ref();
-    env->all_contexts.push_back(context);
+    context->listed = TRUE;
+    env->live_contexts.push_back(context);
   }
   EM_poplog();
   return context;

@@ -19,10 +19,28 @@
 // not), so a failed file leaves nothing behind.
 //
 // Ownership: every record a context creates is registered in one of its four
-// vectors and belongs to it; the environment keeps every context it made
-// until it is shut down, then deletes each context with its records, newest
-// first (later files may use the classes of earlier ones). Counts still guard
-// run-time objects and the environment itself.
+// vectors and belongs to it, and so does its syntax tree: a context and all
+// it made go together, as one unit. A context is counted (its own count, not
+// its records'), and freed with its records and tree when the last holder
+// lets it go:
+//   - the environment, while it compiles the file (load to unload);
+//   - the compiler, for the code of its last successful compilation, until
+//     the next one succeeds (a code nobody sporked is not lost);
+//   - every shred started from the file's code or from one of its sporks
+//     (the code's keeper, held by the shred);
+//   - every object of one of its classes (the type's keeper, held by the
+//     object), wherever the object lives;
+//   - for good, the global namespace, once the file entered a name there (a
+//     public class): later files are compiled against its records.
+// So a file that fails to compile goes as soon as it is unloaded (its names
+// rolled back out of the global namespace first), and an added file without
+// a public class goes once its shreds have ended and its objects are gone.
+// Pointers between records of one context are not counted (they form
+// cycles); records of other contexts are only reached through the global
+// namespace, whose contexts stay. A file whose class keeps an object of one
+// of the file's own classes in a static variable holds itself, as objects
+// that hold each other do, until the end. The environment deletes the
+// contexts still alive when it is shut down, newest first.
 //
 // The 21 built-in types live for the whole process, locked. Sizes are those
 // of a value in a variable or on a stack: one 8-byte word for int and every
@@ -100,6 +118,11 @@ struct Chip_Type : Chip_VM_Object {
   Chip_Func* func;            // the function of a function type
   a_Class_Def def;            // the definition it came from
   Chip_UGen_Info* ugen_info;  // unit-generator description, inherited
+  // The context an object of this type keeps alive (held from the object's
+  // initialisation to its destruction), or null: set for the classes of a
+  // compiled file that may be released, never for built-in or permanent
+  // types.
+  Chip_VM_Object* keeper;
   t_CPBOOL is_copy;
   t_CPBOOL is_complete;  // FALSE while a source class is being defined
   t_CPBOOL has_constructor;
@@ -282,13 +305,15 @@ struct Chip_Namespace : Chip_VM_Object {
 };
 
 // ---------------------------------------------------------------------------
-// One compilation unit.
+// One compilation unit. Freed by its last release (see the ownership note
+// above); one that is never held stays until the environment is shut down.
 struct Chip_Context : Chip_VM_Object {
   Chip_Context();
+  // Deletes its records and its tree, and leaves the environment's list.
   ~Chip_Context() override;
 
   std::string filename;
-  a_Program parse_tree;  // not owned (the maker frees it)
+  a_Program parse_tree;  // owned: freed with the context
   Chip_Namespace* nspc;  // the file's namespace (owned)
   a_Class_Def public_class_def;
   t_CPBOOL has_error;      // its type check failed
@@ -312,6 +337,18 @@ struct Chip_Context : Chip_VM_Object {
 
   // Deletes every record this context created (done by the destructor).
   void teardown();
+
+  // The file compiled and entered names into the global namespace: the
+  // context stays until the environment is shut down.
+  void keep_for_good();
+  // The file compiled and entered nothing global: from now on every object
+  // of its classes holds the context (see Chip_Type::keeper).
+  void keep_while_used();
+
+  // Listed among the environment's live contexts (type_engine_make_context).
+  t_CPBOOL listed;
+  // Held for good (keep_for_good).
+  t_CPBOOL kept_for_good;
 };
 
 // ---------------------------------------------------------------------------
@@ -347,9 +384,10 @@ struct Chip_Env : Chip_VM_Object {
   std::map<std::string, std::string> deprecated;
   t_CPINT deprecate_level;  // 0 stop, 1 warn, 2 ignore
 
-  // Every context made while this environment exists, oldest first; each is
-  // deleted with its records when the environment is.
-  std::vector<Chip_Context*> all_contexts;
+  // The contexts made by type_engine_make_context that are still alive,
+  // oldest first (not referenced: a context leaves the list when it is
+  // freed). Those still alive at shut-down are deleted with the environment.
+  std::vector<Chip_Context*> live_contexts;
   // Storage of the global values (freed with the environment).
   std::vector<t_CPWORD*> global_storage;
 
@@ -413,6 +451,7 @@ Chip_Env* type_engine_init(t_CPUINT srate);
 void type_engine_shutdown(Chip_Env* env);
 
 // Contexts.
+// A new context, unreferenced, owning prog.
 Chip_Context* type_engine_make_context(a_Program prog, const std::string& filename);
 t_CPBOOL type_engine_load_context(Chip_Env* env, Chip_Context* context);
 t_CPBOOL type_engine_unload_context(Chip_Env* env);

@@ -121,8 +121,14 @@ t_CPBOOL initialize_object(Chip_Object* object, Chip_Type* type) {
   object->vtable = &type->info->obj_v_table;
   object->owns_vtable = FALSE;
 
+  // The type, and the context that keeps the type's class alive.
   type->add_ref();
-  if (object->type_ref) object->type_ref->release();
+  if (type->keeper) type->keeper->add_ref();
+  if (Chip_Type* old = object->type_ref) {
+    Chip_VM_Object* keeper = old->keeper;
+    old->release();
+    if (keeper) keeper->release();
+  }
   object->type_ref = type;
 
   // Member storage, zeroed.

@@ -210,6 +210,7 @@ struct Chip_Spork_Code : Chip_VM_Code {
     obj_locals = code->obj_locals;
     native_func = code->native_func;
     native_func_type = code->native_func_type;
+    keeper = code->keeper;
   }
 
   ~Chip_Spork_Code() override {

@@ -205,7 +205,10 @@ Chip_Object::~Chip_Object() {
   // The table is the class's, unless one was given to this object alone.
   if (owns_vtable) delete vtable;
   vtable = nullptr;
+  // The type's keeper goes last: the type and its class may go with it.
+  Chip_VM_Object* keeper = nullptr;
   if (type_ref) {
+    keeper = type_ref->keeper;
     type_ref->release();
     type_ref = nullptr;
   }
@@ -214,6 +217,7 @@ Chip_Object::~Chip_Object() {
     data = nullptr;
     size = 0;
   }
+  if (keeper) keeper->release();
 }
 
 // ---------------------------------------------------------------------------

@@ -121,7 +121,7 @@ struct Chip_Object : Chip_VM_Object {
 
   Chip_VTable* vtable;  // the class's virtual table (shared), or null
   t_CPBOOL owns_vtable;  // vtable is the object's own (deleted with it)
-  Chip_Type* type_ref;  // the object's type, referenced
+  Chip_Type* type_ref;  // the object's type, referenced, with its keeper
   t_CPUWORD size;       // bytes of data
   unsigned char* data;  // member variables, owned (calloc'd, freed with free)
 };

@@ -53,6 +53,10 @@ struct Chip_VM_Code : Chip_Object {
   // The instructions decoded for the machine's loop (chip_vm_exec.h),
   // made when the code first runs; owned.
   Chip_Decoded* decoded;
+  // The object the code's instructions live as long as (the compilation
+  // context of a file's code or of a spork), or null: a shred started from
+  // the code holds it too, from its initialisation to its shutdown.
+  Chip_VM_Object* keeper = nullptr;
 };
 
 #endif

@@ -102,6 +102,21 @@ Chip_VM_Shred::~Chip_VM_Shred() {
   mem = reg = nullptr;
 }
 
+namespace {
+
+// Gives back the shred's start code and then its keeper (which the code may
+// belong to).
+void release_start_code(Chip_VM_Shred* shred) {
+  Chip_VM_Code* code = shred->start_code;
+  if (!code) return;
+  shred->start_code = nullptr;
+  Chip_VM_Object* keeper = code->keeper;
+  code->release();
+  if (keeper) keeper->release();
+}
+
+}  // namespace
+
 t_CPBOOL Chip_VM_Shred::initialize(Chip_VM_Code* c, t_CPUWORD mem_st_size,
                                    t_CPUWORD reg_st_size) {
   CHIP_CHECK(c != NULL);
@@ -125,7 +140,8 @@ t_CPBOOL Chip_VM_Shred::initialize(Chip_VM_Code* c, t_CPUWORD mem_st_size,
   pc = 0;
   next_pc = 1;
   c->add_ref();
-  if (start_code) start_code->release();
+  if (c->keeper) c->keeper->add_ref();
+  release_start_code(this);
   code = start_code = c;
   is_dumped = is_done = is_running = is_abort = FALSE;
   instr = c->instr;
@@ -177,10 +193,7 @@ t_CPBOOL Chip_VM_Shred::shutdown() {
   base_ref = nullptr;
   code = nullptr;
   instr = nullptr;
-  if (start_code) {
-    start_code->release();
-    start_code = nullptr;
-  }
+  release_start_code(this);
   return TRUE;
 }
 

@@ -5,10 +5,10 @@
 // parent and children, and records the unit generators it created. The
 // shred is also the language's Shred object.
 //
-// Ownership: a shred holds one reference on the code it started with. Its
-// ugen registry holds no references; when the shred is shut down it clears
-// each generator's back-pointer and disconnects it from the graph. Its
-// statement temporaries (below) hold one reference each.
+// Ownership: a shred holds one reference on the code it started with, and on
+// that code's keeper. Its ugen registry holds no references; when the shred
+// is shut down it clears each generator's back-pointer and disconnects it
+// from the graph. Its statement temporaries (below) hold one reference each.
 #ifndef CHIP_CHIP_VM_SHRED_H
 #define CHIP_CHIP_VM_SHRED_H
 

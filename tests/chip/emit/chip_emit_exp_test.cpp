@@ -226,7 +226,7 @@ TEST_F(EmitExpTest, ImportedStaticsAreReachedThroughTheirClass) {
   ASSERT_FALSE(out.empty());
   EXPECT_EQ(out.back(), "12 11 ");
   EXPECT_EQ(g_limit, 12);
-  Lines got = names(codes.back());
+  Lines got = names(context->code());
   EXPECT_TRUE(contains(got, {"Dot_Static_Func", "Func_To_Code", "Reg_Push_Imm", "Func_Call_Static"}))
       << ::testing::PrintToString(got);
   EXPECT_TRUE(contains(got, {"Dot_Static_Import_Data"}));

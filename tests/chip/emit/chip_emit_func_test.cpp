@@ -38,7 +38,7 @@ class EmitFuncTest : public EmitProgramTest {
 
   // The function the last program defined under the written name.
   Chip_Func* func_named(const std::string& name) {
-    for (a_Program p = trees.empty() ? nullptr : trees.back(); p; p = p->next) {
+    for (a_Program p = context ? context->parse_tree : nullptr; p; p = p->next) {
       a_Section s = p->section;
       if (s->s_type == ae_section_func && name == S_name(s->func_def->name)) {
         return s->func_def->cp_func;

@@ -11,44 +11,19 @@
 
 #include "chip/driver/chip_compile.h"
 #include "chip/vm/chip_vm.h"
+#include "engine_support.h"
 #include "log_capture.h"
 
 namespace {
 
-class OtfProcess : public ::testing::Test {
+class OtfProcess : public EngineTest {
  protected:
   void SetUp() override {
-    vm = new Chip_VM;
-    g_vm = vm;
-    ASSERT_TRUE(vm->initialize(FALSE, FALSE, 16000, 256, 4, 0, 0, 2, 2, TRUE, 0));
-    compiler = new Chip_Compiler;
-    ASSERT_TRUE(compiler->initialize(vm));
-    ASSERT_TRUE(vm->initialize_synthesis());
+    EngineTest::SetUp();
     dir = ::testing::TempDir();
     std::ofstream(dir + "otf_child.chip") << "<<< \"child\", me.args() >>>;\n1::second => now;\n";
   }
-  void TearDown() override {
-    g_vm = nullptr;
-    delete vm;
-    delete compiler;
-  }
 
-  Net_Msg packet(t_CPUINT type, t_CPINT param, const std::string& token = "") {
-    Net_Msg msg;
-    std::memset(&msg, 0, sizeof msg);
-    msg.header = NET_HEADER;
-    msg.type = type;
-    msg.param = param;
-    std::memcpy(msg.buffer, token.data(), std::min(token.size(), sizeof msg.buffer));
-    return msg;
-  }
-
-  t_CPUINT process(Net_Msg msg, t_CPUINT immediate = 1) {
-    return otf_process_msg(vm, compiler, &msg, immediate, nullptr);
-  }
-
-  Chip_VM* vm = nullptr;
-  Chip_Compiler* compiler = nullptr;
   std::string dir;
 };
 

@@ -22,24 +22,13 @@
 #include <vector>
 
 #include "chip/driver/chip_compile.h"
+#include "chip/types/chip_type.h"
 #include "chip/vm/chip_vm.h"
+#include "engine_support.h"
 #include "log_capture.h"
 #include "loopback_port.h"
 
 namespace {
-
-Net_Msg packet(t_CPUINT type, t_CPINT param, const std::string& token = "", t_CPINT param2 = 0,
-               t_CPINT length = 0) {
-  Net_Msg msg;
-  std::memset(&msg, 0, sizeof msg);
-  msg.header = NET_HEADER;
-  msg.type = type;
-  msg.param = param;
-  msg.param2 = param2;
-  msg.length = length;
-  std::memcpy(msg.buffer, token.data(), std::min(token.size(), sizeof msg.buffer));
-  return msg;
-}
 
 bool send_raw(int fd, Net_Msg msg) {
   otf_hton(&msg);
@@ -72,15 +61,11 @@ bool closed_by_peer(int fd, int ms = 10000) {
   }
 }
 
-class OtfListenerTest : public ::testing::Test {
+class OtfListenerTest : public EngineTest {
  protected:
   void SetUp() override {
-    vm = new Chip_VM;
-    g_vm = vm;
-    ASSERT_TRUE(vm->initialize(FALSE, FALSE, 16000, 256, 4, 0, 0, 2, 2, TRUE, 0));
-    compiler = new Chip_Compiler;
-    ASSERT_TRUE(compiler->initialize(vm));
-    ASSERT_TRUE(vm->initialize_synthesis());
+    EngineTest::SetUp();
+    if (HasFatalFailure()) return;
     // A folder per test: tests run side by side and write the same names.
     dir = ::testing::TempDir() + "otf_l_" +
           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
@@ -104,9 +89,7 @@ class OtfListenerTest : public ::testing::Test {
 
   void TearDown() override {
     finish();
-    g_vm = nullptr;
-    delete vm;
-    delete compiler;
+    EngineTest::TearDown();
   }
 
   // Starts the listener again (on a new port) with other limits; the
@@ -153,8 +136,6 @@ class OtfListenerTest : public ::testing::Test {
     return reply;
   }
 
-  Chip_VM* vm = nullptr;
-  Chip_Compiler* compiler = nullptr;
   Chip_OTF_Listener listener;
   std::thread machine;
   int port = 0;
@@ -221,6 +202,22 @@ TEST_F(OtfListenerTest, TheClientSkipsFilesThatDoNotParse) {
   });
   finish();
   EXPECT_EQ(vm->num_shreds(), 1u);
+}
+
+// A file sent for adding or replacing goes once its shreds are gone: after
+// many requests, the built-in modules' context and the compiler's last
+// output are all that remain.
+TEST_F(OtfListenerTest, SentFilesGoWhenTheirShredsDo) {
+  printed_lines([&] {
+    for (int i = 0; i < 50; i++) {
+      EXPECT_TRUE(client({"+", dir + "otf_l_child.chip"}).second);  // shred 1
+      EXPECT_TRUE(client({"=", "1", dir + "otf_l_child.chip"}).second);
+      EXPECT_TRUE(client({"--"}).second);
+    }
+  });
+  finish();
+  EXPECT_EQ(vm->num_shreds(), 0u);
+  EXPECT_EQ(compiler->env->live_contexts.size(), 2u);
 }
 
 // A source that reaches the listener but does not compile is refused with

@@ -28,12 +28,14 @@ class EmitProgramTest : public vmtest::VMTest {
 
   void TearDown() override {
     emit_engine_shutdown(emitter);
+    // Shreds still running hold their own contexts.
+    for (Chip_Context* held : contexts) held->release();
+    contexts.clear();
     VMTest::TearDown();
-    for (a_Program tree : trees) delete_program(tree);
   }
 
-  // The file's code (held by the test until TearDown) or null, and what the
-  // compilation printed in *lines.
+  // The file's code (its context held by the test until TearDown) or null,
+  // and what the compilation printed in *lines.
   Chip_VM_Code* compile(const std::string& source, Lines* lines = nullptr) {
     Chip_VM_Code* result = nullptr;
     Lines printed = printed_lines([&] { result = passes(source); });
@@ -67,20 +69,21 @@ class EmitProgramTest : public vmtest::VMTest {
   }
 
   Chip_Emitter* emitter = nullptr;
-  Chip_Context* context = nullptr;  // of the last compilation
+  Chip_Context* context = nullptr;  // of the last compilation (held)
   Chip_VM* vm = nullptr;
-  std::vector<a_Program> trees;
+  // Every context compiled, failed ones too, held until TearDown.
+  std::vector<Chip_Context*> contexts;
 
  private:
   Chip_VM_Code* passes(const std::string& source) {
-    context = chip_parse_and_load(env, file_, nullptr, source.c_str(), &trees);
+    context = chip_parse_and_load(env, file_, nullptr, source.c_str());
     if (!context) return nullptr;
+    context->add_ref();
+    contexts.push_back(context);
     Chip_VM_Code* code = nullptr;
     if (chip_check_passes(env, context)) {
       code = emit_engine_emit_prog(emitter, context->parse_tree, te_do_all);
     }
-    // The test takes over the namespace's reference to the file's code.
-    if (code) codes.push_back(code);
     chip_finish_compile(env, code != nullptr);
     return code;
   }

@@ -9,19 +9,27 @@
 
 namespace {
 
-// Trees of the programs compiled in the current environment.
-std::vector<a_Program>& kept_trees() {
-  static std::vector<a_Program> trees;
-  return trees;
+// The context of the last check, held so that its tree and records can be
+// inspected until the next check or the end of the environment.
+Chip_Context*& last_context() {
+  static Chip_Context* context = nullptr;
+  return context;
+}
+
+void release_last_context() {
+  if (last_context()) last_context()->release();
+  last_context() = nullptr;
 }
 
 // One file through the compiler driver's front half: parse, context, scan
 // passes, check, then commit or roll back and unload.
 bool compile(const std::string& source, const std::string& filename) {
   Chip_Env* env = type_env();
-  Chip_Context* context =
-      chip_parse_and_load(env, filename, nullptr, source.c_str(), &kept_trees());
+  release_last_context();
+  Chip_Context* context = chip_parse_and_load(env, filename, nullptr, source.c_str());
   if (!context) return false;
+  context->add_ref();
+  last_context() = context;
   bool ok = chip_check_passes(env, context);
   if (ok) context->progress = 2;
   return chip_finish_compile(env, ok);
@@ -35,15 +43,16 @@ Chip_Env* type_env() {
 }
 
 void shutdown_type_env() {
+  release_last_context();
   if (Chip_Env::instance()) type_engine_shutdown(Chip_Env::instance());
-  for (a_Program tree : kept_trees()) delete_program(tree);
-  kept_trees().clear();
 }
 
 Chip_Env* fresh_type_env(t_CPUINT srate) {
   shutdown_type_env();
   return type_engine_init(srate);
 }
+
+a_Program checked_program() { return last_context() ? last_context()->parse_tree : nullptr; }
 
 CheckResult check_program(const std::string& source, const std::string& filename) {
   CheckResult result{false, {}};

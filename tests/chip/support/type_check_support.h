@@ -13,11 +13,13 @@
 // call are visible to the next. A test that must start from a clean slate
 // uses the TypeCheckTest fixture (or fresh_type_env/shutdown_type_env):
 // SetUp shuts down whatever environment exists and starts a new one,
-// TearDown shuts it down, with every syntax tree the pipeline kept.
+// TearDown shuts it down.
 //
-// Syntax trees: the records of a compiled file point into its tree (function
-// and class definitions), and committed classes outlive the compilation, so
-// the pipeline frees the trees only when the environment is shut down.
+// Syntax trees belong to their contexts: a checked file without a public
+// class goes, tree and all, once nothing holds it; one with a public class
+// stays with the environment. The pipeline holds the context of the last
+// check (passed or failed) until the next check, so that its tree and
+// records can be inspected.
 #ifndef TESTS_CHIP_TYPE_CHECK_SUPPORT_H
 #define TESTS_CHIP_TYPE_CHECK_SUPPORT_H
 
@@ -41,11 +43,13 @@ enum { TEST_SRATE = 44100 };
 Chip_Env* type_env();
 // Shuts down the environment, if any, and starts a new one.
 Chip_Env* fresh_type_env(t_CPUINT srate = TEST_SRATE);
-// Shuts down the environment, if any, and frees the kept syntax trees.
+// Shuts down the environment, if any.
 void shutdown_type_env();
 
 // Parses and type-checks one source (see above).
 CheckResult check_program(const std::string& source, const std::string& filename = "test.chip");
+// The tree of the last check_program that parsed, or null.
+a_Program checked_program();
 
 // A fresh environment per test, shut down afterwards; the log level and
 // indentation are restored.

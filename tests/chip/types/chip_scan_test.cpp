@@ -107,8 +107,9 @@ class ScanTest : public TypeCheckTest {
     bool ok = false;
     lines = printed_lines([&] {
       if (!chip_parse("test.chip", nullptr, source.c_str())) return;
+      // The context takes the tree over (freed with it at unload).
       tree = g_program;
-      trees.push_back(tree);
+      g_program = nullptr;
       if (edit) {
         a_Pool outer = set_current_pool(tree->pool);
         edit(tree);
@@ -134,7 +135,7 @@ class ScanTest : public TypeCheckTest {
 
   Chip_Context* context = nullptr;
   a_Program tree = nullptr;
-  std::vector<a_Program> trees;
+  std::vector<a_Program> trees;  // parsed without a context (freed here)
   std::vector<std::string> lines;
 };
 

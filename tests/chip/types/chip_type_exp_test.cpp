@@ -17,10 +17,10 @@
 
 namespace {
 
-// The top-level statements of the program parsed last.
+// The top-level statements of the program checked last.
 std::vector<a_Stmt> top_statements() {
   std::vector<a_Stmt> out;
-  for (a_Program p = g_program; p; p = p->next) {
+  for (a_Program p = checked_program(); p; p = p->next) {
     if (p->section->s_type != ae_section_stmt) continue;
     for (a_Stmt_List l = p->section->stmt_list; l; l = l->next) out.push_back(l->stmt);
   }
@@ -295,7 +295,7 @@ TEST_F(TypeExpTest, ChippingIntoAFunctionChecksItsArgumentsOnce) {
 // last class of the program parsed last.
 a_Exp first_exp_in_method(const char* name) {
   a_Class_Def last = nullptr;
-  for (a_Program p = g_program; p; p = p->next) {
+  for (a_Program p = checked_program(); p; p = p->next) {
     if (p->section->s_type == ae_section_class) last = p->section->class_def;
   }
   if (!last) return nullptr;
@@ -423,7 +423,7 @@ TEST_F(TypeExpTest, DeclarationsPlaceTheirVariables) {
   ASSERT_NE(e, nullptr);
   Chip_Value* n = nullptr;
   Chip_Value* b = nullptr;
-  for (a_Program p = g_program; p; p = p->next) {
+  for (a_Program p = checked_program(); p; p = p->next) {
     if (p->section->s_type != ae_section_class) continue;
     Chip_Type* t = p->section->class_def->type;
     ASSERT_NE(t, nullptr);

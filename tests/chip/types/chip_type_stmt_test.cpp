@@ -28,6 +28,7 @@ class StmtCheck : public TypeCheckTest {
   void load(const std::string& source) {
     ASSERT_TRUE(chip_parse("stmt.chip", nullptr, source.c_str())) << source;
     tree = g_program;
+    g_program = nullptr;
     context = type_engine_make_context(tree, "stmt.chip");
     env->reset();
     type_engine_load_context(env, context);
@@ -38,10 +39,10 @@ class StmtCheck : public TypeCheckTest {
     loaded = true;
   }
 
+  // The context owns the tree: unloading frees both.
   void TearDown() override {
     if (loaded) type_engine_unload_context(env);
     TypeCheckTest::TearDown();
-    if (tree) delete_program(tree);
   }
 
   // The n-th section of the program (from 0).

@@ -329,6 +329,8 @@ TEST_F(TypeEnvTest, ResetClosesWhatAFailedCompilationLeftOpen) {
 
 TEST_F(TypeEnvTest, LoadingAContextEntersItsNamespaceAndUnloadingRestores) {
   Chip_Context* context = type_engine_make_context(nullptr, "/some/dir/piece.chip");
+  // Held by the test: unloading alone would free it.
+  context->add_ref();
   EXPECT_EQ(context->nspc->name, "piece.chip");
   ASSERT_TRUE(type_engine_load_context(env, context));
   EXPECT_EQ(env->context, context);
@@ -345,7 +347,8 @@ TEST_F(TypeEnvTest, LoadingAContextEntersItsNamespaceAndUnloadingRestores) {
   EXPECT_EQ(env->context, &env->global_context);
   EXPECT_EQ(env->curr, env->global());
   EXPECT_TRUE(env->contexts.empty());
-  EXPECT_EQ(context->nspc->value.depth(), 1u);  // kept by the environment
+  EXPECT_EQ(context->nspc->value.depth(), 1u);
+  context->release();
 }
 
 TEST_F(TypeEnvTest, CheckingAContextWithoutATreeIsAnInternalError) {
@@ -759,11 +762,11 @@ TEST_F(TypeCheckTest, AFailedCompilationLeavesNoLoopOpenForTheNext) {
 }
 
 TEST_F(TypeCheckTest, SyntaxErrorsStopBeforeTheTypeSystem) {
-  size_t contexts = type_env()->all_contexts.size();
+  size_t contexts = type_env()->live_contexts.size();
   CheckResult r = check_program("int x = ;");
   EXPECT_FALSE(r.ok);
   EXPECT_FALSE(r.lines.empty());
-  EXPECT_EQ(type_env()->all_contexts.size(), contexts);
+  EXPECT_EQ(type_env()->live_contexts.size(), contexts);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ class VMExecTest : public EmitProgramTest {
   // The operations the file's code and its functions' codes decode to.
   std::set<int> decoded_ops(Chip_VM_Code* file) {
     std::vector<Chip_VM_Code*> codes{file};
-    for (a_Program p = trees.empty() ? nullptr : trees.back(); p; p = p->next) {
+    for (a_Program p = context ? context->parse_tree : nullptr; p; p = p->next) {
       a_Section section = p->section;
       if (section->s_type == ae_section_func) codes.push_back(section->func_def->cp_func->code);
     }
