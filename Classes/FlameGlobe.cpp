@@ -338,6 +338,13 @@ bool FlameGlobe::downloadingLights() const {
 }
 const Vector3& FlameGlobe::notePosition() const { return noteEmitter_->position; }
 
+std::size_t FlameGlobe::liveNoteParticles() const {
+  return particleSystem_ ? particleSystem_->liveParticles().size() : 0;
+}
+std::size_t FlameGlobe::liveSwirlParticles() const {
+  return swirlSystem_ ? swirlSystem_->liveParticles().size() : 0;
+}
+
 // --- The screen's name ---
 
 void FlameGlobe::setNameLocked(const std::string& name) {

@@ -49,6 +49,7 @@
 #include <GLES/gl.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -183,6 +184,9 @@ class FlameGlobe {
   bool downloadingLights() const;
   const VGNode& regionNode() const { return *regionNode_; }
   const Vector3& notePosition() const;
+  // Particles alive: the played notes', the swirls' (0 without graphics).
+  std::size_t liveNoteParticles() const;
+  std::size_t liveSwirlParticles() const;
   // The orientation render() gave the marker in its last frame (w, x, y, z).
   const float* markerOrientation() const { return markerOrientation_; }
 
