@@ -2,10 +2,15 @@
 //
 // One Application per process at a time (shared()). It owns the window (the
 // root view, 320 x 480 points) and, when compositing, a GL ES 1.1 window of
-// 320 x 480 points x scale pixels (scale from FLUVANE_SCALE, 1 to 3,
-// default 2), resizable, the content letterboxed at the largest size that
-// fits, black bars around it. With SDL_VIDEODRIVER=offscreen the same code
-// runs with no display.
+// 320 x 480 points x scale pixels, resizable, the content letterboxed at the
+// largest size that fits, black bars around it. The scale is the one the
+// caller gives; otherwise FLUVANE_SCALE (1 to 3, default 2) made smaller,
+// when needed, so that the window (with its frame, when the window system
+// tells it) fits the usable area of the display: the largest quarter step
+// that fits, 1 at least (fittingScale). A display that is no display
+// (SDL's offscreen or dummy driver) is not fitted unless the options give
+// its size. With SDL_VIDEODRIVER=offscreen the same code runs with no
+// display.
 //
 // run(): the delegate's applicationDidFinishLaunching, then the loop: the
 // main run loop's posted calls and due timers, the animations, a frame
@@ -71,8 +76,12 @@ class ApplicationDelegate {
 struct HostOptions {
   bool testing = false;
   bool compositing = true;  // a GL window; without it the tree has no pictures
-  double scale = 0;         // 0: FLUVANE_SCALE, else 2
+  double scale = 0;         // 0: FLUVANE_SCALE, else 2, fitted to the display
   std::string title = "Fluvane";
+  // The display's usable area in the window system's units; 0 x 0: as the
+  // display says (tests give one).
+  int displayWidth = 0;
+  int displayHeight = 0;
 };
 
 struct TouchInput {
@@ -93,6 +102,10 @@ class Application {
   // cannot be made.
   static std::unique_ptr<Application> create(const HostOptions& options, std::string* error);
   static Application* shared();
+  // The largest scale, at most largest, in quarter steps, at which the
+  // content fits a usable area of width x height; 1 at least; largest when
+  // the area is unknown (0 or less).
+  static double fittingScale(double largest, double width, double height);
   ~Application();
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
