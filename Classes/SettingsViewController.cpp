@@ -79,19 +79,21 @@ std::optional<std::string> SettingsViewController::changedName(const std::string
                                                                 std::size_t length,
                                                                 const std::string& replacement) {
   if (location > 12) return std::nullopt;
-  if (!replacement.empty()) {
-    const bool meaningful = std::any_of(replacement.begin(), replacement.end(), [](char c) {
-      const auto u = static_cast<unsigned char>(c);
-      return u >= 0x80 || std::isalnum(u);
-    });
-    if (!meaningful) return std::nullopt;
-  }
   const std::size_t total = characters(current);
   location = std::min(location, total);
   length = std::min(length, total - location);
   std::string result = current;
   const std::size_t from = offsetOf(result, location), to = offsetOf(result, location + length);
   result.replace(from, to - from, replacement);
+  // An insertion must leave a name: a letter or a digit somewhere, so a
+  // space alone is refused and a space between two words is not.
+  if (!replacement.empty()) {
+    const bool named = std::any_of(result.begin(), result.end(), [](char c) {
+      const auto u = static_cast<unsigned char>(c);
+      return u >= 0x80 || std::isalnum(u);
+    });
+    if (!named) return std::nullopt;
+  }
   // Whatever the change, the name keeps at most 13 characters.
   if (characters(result) > kMaxNameCharacters) {
     result.erase(offsetOf(result, kMaxNameCharacters));

@@ -434,7 +434,12 @@ void Application::cancelAllTouches() {
 }
 
 void Application::keyEscape() {
-  if (AlertView* alert = topAlert()) alert->handleEscape();
+  if (AlertView* alert = topAlert()) {
+    alert->handleEscape();
+    return;
+  }
+  // Escape leaves a text field as Return does, keeping what was typed.
+  if (TextField* field = TextField::firstResponder()) field->returnPressed();
 }
 
 void Application::keyReturn() {

@@ -24,8 +24,8 @@
 //    2). Positions outside the content, and all input while the window has
 //    no size (minimised), are ignored; nothing is drawn then either.
 //  - keys: Escape and Return answer the topmost alert (see AlertView);
-//    text and Backspace go to the text field being edited, Return ends its
-//    editing.
+//    text and Backspace go to the text field being edited, Return or
+//    Escape ends its editing.
 //  - focus lost or minimised: applicationWillResignActive; focus regained
 //    or restored: applicationDidBecomeActive (each once per change).
 //  - closing the window (or terminate()): the termination steps, then the
