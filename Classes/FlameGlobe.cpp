@@ -369,8 +369,10 @@ void FlameGlobe::pushNameToScreen() {
 
 // --- The per-frame step ---
 
-void FlameGlobe::update(float f) {
-  if (!texturesLoaded_) return;
+bool FlameGlobe::update(float f) {
+  if (!texturesLoaded_) return false;
+  const float zoomBefore = zoomFactor_, rotationBefore = rotationAngle_, tiltBefore = tiltAngle_;
+  const bool particlesBefore = liveNoteParticles() + liveSwirlParticles() > 0;
   {
     std::lock_guard<std::mutex> lock(lights_->mutex);
     if (!lights_->downloading) {
@@ -479,6 +481,18 @@ void FlameGlobe::update(float f) {
     }
   }
   pushNameToScreen();
+  // What the next frame shows differently: the camera moved, particles
+  // live (or just died), the marker shows, the region marker breathes, or
+  // lights flicker.
+  constexpr float kStill = 1e-3f;
+  if (std::fabs(zoomFactor_ - zoomBefore) > kStill ||
+      std::fabs(rotationAngle_ - rotationBefore) > kStill ||
+      std::fabs(tiltAngle_ - tiltBefore) > kStill) {
+    return true;
+  }
+  if (particlesBefore || liveNoteParticles() + liveSwirlParticles() > 0) return true;
+  if (playbackTuneActive() || snippetFadeOutTimer_ > 0 || regionSelectionActive_) return true;
+  return lightUpCounter() > 0;
 }
 
 void FlameGlobe::updateAutoFollow() {

@@ -125,7 +125,9 @@ class FlameGlobe {
   FlameGlobe& operator=(const FlameGlobe&) = delete;
 
   // --- Per frame (main thread) ---
-  void update(float stepFactor);
+  // True when the next frame differs from the last: the camera moves, the
+  // marker, the region marker, particles or lights show.
+  bool update(float stepFactor);
   void render();
 
   // --- Entering and leaving ---

@@ -274,8 +274,10 @@ void FluvaneAppDelegate::applicationDidBecomeActive(Application&) {
   }
 }
 
-void FluvaneAppDelegate::applicationWillTerminate(Application&) {
+void FluvaneAppDelegate::applicationWillTerminate(Application& app) {
   markTerminating();
+  // What the run cost in pictures (make bench reads it).
+  vxlog().log("frames drawn: %ld", app.framesPresented());
   if (glView) glView->stopAnimation();
   // Stop the engine and wait for its thread before its scripts go.
   if (m_chipBridge) m_chipBridge->shutdownChip(kEngineStopSeconds);

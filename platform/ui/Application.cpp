@@ -51,16 +51,20 @@ double askedScale() {
   return 2;
 }
 
+// The video driver has no display (SDL's offscreen and dummy drivers):
+// nothing to fit, and no events from outside.
+bool noDisplay() {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  return !driver || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0;
+}
+
 // The usable area of the display the window opens on, or none when the
-// video driver has no real display (offscreen, dummy) or cannot tell.
+// video driver has no real display or cannot tell.
 std::optional<SDL_Rect> usableArea(const HostOptions& options) {
   if (options.displayWidth > 0 && options.displayHeight > 0) {
     return SDL_Rect{0, 0, options.displayWidth, options.displayHeight};
   }
-  const char* driver = SDL_GetCurrentVideoDriver();
-  if (!driver || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) {
-    return std::nullopt;
-  }
+  if (noDisplay()) return std::nullopt;
   SDL_Rect area{};
   if (SDL_GetDisplayUsableBounds(0, &area) != 0 || area.w <= 0 || area.h <= 0) {
     return std::nullopt;
@@ -116,6 +120,7 @@ std::unique_ptr<Application> Application::create(const HostOptions& options,
       }
     }
     app->compositor_ = std::make_unique<Compositor>();
+    app->displayEvents_ = !noDisplay();
     SDL_DisableScreenSaver();
     app->wakeEvent_ = SDL_RegisterEvents(1);
   }
@@ -184,7 +189,10 @@ void Application::terminate() {
 }
 
 void Application::wakeLoop() {
-  if (!gl_) return;
+  if (!gl_ || !displayEvents_) {
+    RunLoop::main().stop();
+    return;
+  }
   SDL_Event event{};
   event.type = wakeEvent_;
   SDL_PushEvent(&event);
@@ -271,26 +279,50 @@ std::vector<std::uint8_t> Application::frame() {
   return gfx::readPixelsTopDown(ox, dh - oy - ch, cw, ch);
 }
 
+double Application::secondsUntilFrameAllowed() const {
+  if (lastFrame_ < 0) return 0;
+  return std::max(0.0, lastFrame_ + kFrameInterval - kFrameSlack - now());
+}
+
+bool Application::drawIfNeeded() {
+  const bool animating = Animator::shared().running();
+  const bool due = continuous_ && (lastFrame_ < 0 || now() - lastFrame_ >= kFrameInterval);
+  if (!View::takeScreenChanged() && !animating && !due) return false;
+  if (secondsUntilFrameAllowed() > 0) {
+    // Too soon after the last picture: the change waits for the next one.
+    View::markScreenChanged();
+    return false;
+  }
+  if (!render()) return false;
+  gl_->present();
+  framesPresented_++;
+  return true;
+}
+
 int Application::run() {
   launch();
   while (!quit_) {
     step();
     if (quit_) break;
     const bool animating = Animator::shared().running();
-    const bool due = continuous_ && (lastFrame_ < 0 || now() - lastFrame_ >= 1.0 / 30);
-    if (View::takeScreenChanged() || animating || due) {
-      View::markScreenChanged();
-      if (render()) gl_->present();
-    }
+    const bool drawn = drawIfNeeded();
     // Wait for input, a post, the next timer or the next frame.
     double wait = 1.0;
     const double timer = RunLoop::main().secondsUntilNextTimer();
     if (timer >= 0) wait = std::min(wait, timer);
-    if (animating) wait = std::min(wait, 1.0 / 60);
-    if (continuous_) wait = std::min(wait, 1.0 / 30);
-    if (!gl_) {
-      // No window: nothing to wait on but the run loop.
+    // A change or an animation waiting for its frame: until that frame.
+    if (animating || (!drawn && View::takeScreenChanged())) {
+      View::markScreenChanged();
+      wait = std::min(wait, std::max(secondsUntilFrameAllowed(), 0.001));
+    }
+    if (continuous_) wait = std::min(wait, kFrameInterval);
+    if (!gl_ || !displayEvents_) {
+      // No window, or one without a display (SDL waits for such a window's
+      // events by polling every millisecond): the run loop's own wait,
+      // then whatever SDL holds (events pushed to it).
       RunLoop::main().runFor(std::max(wait, 0.001));
+      SDL_Event event;
+      while (gl_ && !quit_ && SDL_PollEvent(&event)) handleEvent(&event);
       continue;
     }
     SDL_Event event;

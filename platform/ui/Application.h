@@ -14,9 +14,14 @@
 //
 // run(): the delegate's applicationDidFinishLaunching, then the loop: the
 // main run loop's posted calls and due timers, the animations, a frame
-// when something changed, then a wait on SDL's events that the main run
-// loop's posts and timers cut short (a posted call wakes the wait through
-// an SDL user event). Input:
+// only when something changed (a view, an animation running, or whoever
+// draws the GL frame said so with View::markScreenChanged), and never more
+// than about 30 a second (kFrameInterval less kFrameSlack apart: wake-ups
+// from posts and input do not add pictures), then a wait on
+// SDL's events that the main run loop's posts and timers cut short (a
+// posted call wakes the wait through an SDL user event; without a display,
+// where SDL could only poll, the loop waits on the main run loop and then
+// takes the events SDL holds). Input:
 //  - the left mouse button is one touch (id 1): down = began, motion while
 //    down = moved, up = ended; the button held while the window loses focus
 //    or the pointer leaves it = cancelled. A press within 0.35 s and 10
@@ -97,6 +102,10 @@ class Application {
   static constexpr double kScreenHeight = 480;
   static constexpr double kTapInterval = 0.35;
   static constexpr double kTapDistance = 10;
+  // Frames are at least kFrameInterval - kFrameSlack apart (the slack lets
+  // a 30 Hz timer's frame through however its tick falls).
+  static constexpr double kFrameInterval = 1.0 / 30;
+  static constexpr double kFrameSlack = 0.005;
 
   // Null, with the reason, when a host exists already or the GL window
   // cannot be made.
@@ -160,6 +169,13 @@ class Application {
   void setGLFrameDrawer(std::function<void()> drawer) { glDrawer_ = std::move(drawer); }
   // Frames at 30 per second even when nothing changed (a GL animation).
   void setContinuousFrames(bool on) { continuous_ = on; }
+  // The loop's frame: drawn and presented when something changed since the
+  // last one (see run()); true when it was.
+  bool drawIfNeeded();
+  // Frames the loop drew and presented.
+  long framesPresented() const { return framesPresented_; }
+  // How long until the loop may draw again (0: now).
+  double secondsUntilFrameAllowed() const;
 
   // --- Input ---
   void dispatchTouches(const std::vector<TouchInput>& touches);
@@ -207,6 +223,10 @@ class Application {
   bool active_ = true;
   int orientation_ = 1;
   double lastFrame_ = -1;
+  long framesPresented_ = 0;
+  // SDL's wait serves this window's events (a real display); otherwise the
+  // loop waits on the main run loop.
+  bool displayEvents_ = false;
   std::uint32_t wakeEvent_ = 0;
   // The mouse.
   bool mouseDown_ = false;
