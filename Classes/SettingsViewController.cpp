@@ -17,6 +17,10 @@ namespace {
 
 using FluvaneScreenStyle::kScreenColor;
 
+constexpr double kLabelWidth = 140;
+constexpr double kControlX = 156;
+constexpr double kControlWidth = 152;
+
 std::size_t characters(const std::string& text) {
   return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
     return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
@@ -118,10 +122,11 @@ void SettingsViewController::buildView() {
   settingsView_ = view;
   settingsView_->addSubview(makeLabel(ui::Rect(12, 6, 296, 28), "Settings"));
 
+  // Rows: a label (room for "Audio when asleep") and its control.
   double y = 40;
   const auto row = [&](const std::string& title, const std::shared_ptr<ui::View>& control) {
-    settingsView_->addSubview(makeLabel(ui::Rect(12, y, 130, 30), title));
-    control->setFrame(ui::Rect(146, y, 162, 30));
+    settingsView_->addSubview(makeLabel(ui::Rect(12, y, kLabelWidth, 30), title));
+    control->setFrame(ui::Rect(kControlX, y, kControlWidth, 30));
     settingsView_->addSubview(control);
     y += 36;
   };
@@ -178,13 +183,13 @@ void SettingsViewController::buildView() {
   layoutSwitch_ = std::make_shared<ui::Switch>();
   layoutSwitch_->setTag(kLayoutSwitchTag);
   recordModeControl_ = std::make_shared<ui::SegmentedControl>(
-      ui::Rect(0, 0, 162, 30), std::vector<std::string>{"Off", "Upload", "Manual"});
+      ui::Rect(0, 0, kControlWidth, 30), std::vector<std::string>{"Off", "Upload", "Manual"});
   recordModeControl_->setTag(kRecordModeTag);
   recordModeControl_->addTarget([this](ui::Control&) { updateEnableMelodyUpload(); },
                                 ui::kValueChanged);
   row("Melodies", recordModeControl_);
   layoutControl_ = std::make_shared<ui::SegmentedControl>(
-      ui::Rect(0, 0, 162, 30), std::vector<std::string>{"Layout 1", "Layout 2"});
+      ui::Rect(0, 0, kControlWidth, 30), std::vector<std::string>{"Layout 1", "Layout 2"});
   layoutControl_->setTag(kLayoutControlTag);
   layoutControl_->addTarget([this](ui::Control&) { updateEnableLayout(); }, ui::kValueChanged);
   row("Hole layout", layoutControl_);
