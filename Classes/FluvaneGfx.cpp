@@ -319,7 +319,10 @@ bool frame(bool draw, bool advance) {
   bool changed = s.changed;
   if (advance) s.changed = false;
   if (draw) {
+    // The frame sets all it relies on: whatever drew before (the globe, the
+    // kit's views, a help page's capture) may have left other state.
     glEnable(GL_TEXTURE_2D);
+    glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glDisable(GL_DEPTH_TEST);

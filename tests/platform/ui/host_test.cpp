@@ -367,6 +367,34 @@ TEST_F(HostTest, LabelTextIsInkInsideItsBox) {
   EXPECT_GT(lower, 0);
 }
 
+// A button's title keeps to the room its insets leave (an image's arrow,
+// say), drawn smaller when it is too wide for it.
+TEST_F(HostTest, AButtonsTitleKeepsToItsRoom) {
+  auto button = std::make_shared<Button>(Rect(20, 100, 160, 40));
+  button->setTitle(std::string("A rather wide title"));
+  button->setTitleColor(Color::white());
+  button->setTitleInsets(0, 40);
+  button->setShrinksTitleToFit(true);
+  window().addSubview(button);
+  EXPECT_EQ(button->titleRoom(), Rect(0, 0, 120, 40));
+  EXPECT_LT(button->titleFont(1).pointSize(), button->font().pointSize());
+  EXPECT_GE(button->titleFont(1).pointSize(),
+            button->font().pointSize() * Button::kSmallestTitleShare);
+  const auto frame = ui().frame();
+  long inside = 0, beyond = 0;
+  for (int y = 100; y < 140; y++) {
+    for (int x = 0; x < 320; x++) {
+      const int v = Automation::pixel(frame, 320, x, y)[0];
+      (x >= 20 && x < 140 ? inside : beyond) += v;
+    }
+  }
+  EXPECT_GT(inside, 255 * 20);
+  EXPECT_EQ(beyond, 0);
+  // Without shrinking, the same title runs past the room.
+  button->setShrinksTitleToFit(false);
+  EXPECT_EQ(button->titleFont(1), button->font());
+}
+
 TEST_F(HostTest, TextFieldsTakeTypingWhileEditing) {
   auto field = std::make_shared<TextField>(Rect(10, 10, 200, 30));
   window().addSubview(field);
