@@ -132,6 +132,16 @@ bool save(const Canvas& canvas, const std::string& dir, const std::string& name)
   return true;
 }
 
+// A triangle filled in the canvas's fill colour.
+void fillTriangle(Canvas& c, Point a, Point b, Point d) {
+  c.beginPath();
+  c.moveTo(a.x, a.y);
+  c.lineTo(b.x, b.y);
+  c.lineTo(d.x, d.y);
+  c.closePath();
+  c.drawPath(PathMode::Fill);
+}
+
 // The name of a resource drawn at a scale: "name.png", "name@2x.png", ...
 std::string scaledName(const std::string& name, int scale) {
   if (scale == 1) return name;
@@ -164,12 +174,7 @@ bool writeHints(const std::string& dir) {
         c.drawPath(PathMode::Stroke);
       }
       c.setFillColor(green);
-      c.beginPath();
-      c.moveTo(22, 94);
-      c.lineTo(58, 94);
-      c.lineTo(40, 116);
-      c.closePath();
-      c.drawPath(PathMode::Fill);
+      fillTriangle(c, {22, 94}, {58, 94}, {40, 116});
       if (!save(c, dir, scaledName("hint_blow.png", scale))) return false;
     }
     {
@@ -248,15 +253,7 @@ bool writeToolbarIcons(const std::string& dir) {
          c.drawPath(PathMode::Fill);
        }},
       {"stop_tool.png", [](Canvas& c) { c.fillRect(Rect(12, 12, 20, 20)); }},
-      {"play_tool.png",
-       [](Canvas& c) {
-         c.beginPath();
-         c.moveTo(14, 10);
-         c.lineTo(34, 22);
-         c.lineTo(14, 34);
-         c.closePath();
-         c.drawPath(PathMode::Fill);
-       }},
+      {"play_tool.png", [](Canvas& c) { fillTriangle(c, {14, 10}, {34, 22}, {14, 34}); }},
       {"upload_tool.png",
        [](Canvas& c) {
          c.beginPath();
