@@ -14,7 +14,7 @@
 set -euo pipefail
 build=${1:-build}
 span=${2:-20}
-settle=15
+settle=20
 fluvane="$build/bin/fluvane"
 [ -x "$fluvane" ] || { echo "no $fluvane: build first (make)" >&2; exit 1; }
 work=$(mktemp -d)
