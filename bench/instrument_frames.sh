@@ -9,7 +9,9 @@
 # Each case's run first settles (the start, the launch's hints and pulses),
 # then does the case for the measured span; beside it runs the reference,
 # which only settles, and the case's figures are its run less the
-# reference's. Frames come from the log's "frames drawn" line.
+# reference's. Frames come from the log's "frames drawn" line. With
+# FLUVANE_BENCH_DISPLAY set (an X display, Xvfb for one) the window is
+# drawn there instead of off screen.
 # Usage: bench/instrument_frames.sh [build-dir] [seconds]
 set -euo pipefail
 build=${1:-build}
@@ -19,8 +21,13 @@ fluvane="$build/bin/fluvane"
 [ -x "$fluvane" ] || { echo "no $fluvane: build first (make)" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null
+export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=/dev/null
 unset FLUVANE_SERVICE_URL DISPLAY WAYLAND_DISPLAY
+if [ -n "${FLUVANE_BENCH_DISPLAY:-}" ]; then
+  export SDL_VIDEODRIVER=x11 DISPLAY="$FLUVANE_BENCH_DISPLAY"
+else
+  export SDL_VIDEODRIVER=offscreen
+fi
 
 # The scripts: the settling wait, then the case.
 printf 'wait %s\n' "$settle" > "$work/reference.fluvane"
