@@ -90,6 +90,7 @@ test-fuzz: $(FUZZBUILD)/build.ninja
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
 	@bash bench/chip_programs.sh $(BUILD)
+	@bash bench/instrument_frames.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(SANBUILD) $(TSANBUILD) $(FUZZBUILD)

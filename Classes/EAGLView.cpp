@@ -111,9 +111,12 @@ void EAGLView::drawView() {
     const std::array<float, 3> a = accelerometerSource_();
     accelerometer(a[0], a[1], a[2]);
   }
-  if (currentAppState_ == kStateInstrument) FluvaneGfx::advanceFrame();
-  if (currentAppState_ == kStateGlobe) flameGlobe_->update(enableRender_ ? 1.0f : 30.0f);
-  platform::ui::View::markScreenChanged();
+  bool changed = false;
+  if (currentAppState_ == kStateInstrument) changed = FluvaneGfx::advanceFrame();
+  if (currentAppState_ == kStateGlobe) {
+    changed = flameGlobe_->update(enableRender_ ? 1.0f : 30.0f) && enableRender_;
+  }
+  if (changed) platform::ui::View::markScreenChanged();
 }
 
 void EAGLView::drawGL() {
@@ -160,6 +163,7 @@ void EAGLView::drawGL() {
 // --- States ---
 
 void EAGLView::transitionToEarth() {
+  platform::ui::View::markScreenChanged();
   if (msgDelegate) msgDelegate->receiveMsg(103);
   flameGlobe_->startZoomOut();
   snippetViewController_->setGlobe(flameGlobe_.get());
@@ -181,6 +185,7 @@ void EAGLView::removeGlobeOverlay() {
 }
 
 void EAGLView::transitionFromEarth() {
+  platform::ui::View::markScreenChanged();
   removeGlobeOverlay();
   if (msgDelegate) msgDelegate->receiveMsg(103);
   flameGlobe_->globeExit();
@@ -190,6 +195,7 @@ void EAGLView::transitionFromEarth() {
 }
 
 void EAGLView::ToFluvaneView() {
+  platform::ui::View::markScreenChanged();
   removeGlobeOverlay();
   flameGlobe_->globeExit();
   currentAppState_ = kStateInstrument;

@@ -8,11 +8,13 @@
 //
 // Frames: each timer tick samples the tilt (when a source is set),
 // advances the instrument by one frame (FluvaneGfx::advanceFrame: holes
-// easing, breath, ripples, messages 4002 and 4007) and asks the host for a
-// picture; the host's GL frame calls drawGL(), which draws the current
-// state in the screen's projection (x -1..1, y -1.5..1.5). So the
-// instrument moves at 30 frames a second however often the host draws, and
-// a window with no size (minimised) draws nothing while time goes on.
+// easing, breath, ripples, messages 4002 and 4007) or the globe, and asks
+// the host for a picture only when that frame changed what is seen; the
+// host's GL frame calls drawGL(), which draws the current state in the
+// screen's projection (x -1..1, y -1.5..1.5). So the instrument moves at
+// 30 frames a second however often the host draws, an instrument left alone
+// costs no drawing, and a window with no size (minimised) draws nothing
+// while time goes on.
 //
 // Touches (state 0, not while a recording plays back): every finger down
 // on the view counts, whatever event it came with; each event recomputes

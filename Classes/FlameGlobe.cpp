@@ -338,6 +338,13 @@ bool FlameGlobe::downloadingLights() const {
 }
 const Vector3& FlameGlobe::notePosition() const { return noteEmitter_->position; }
 
+std::size_t FlameGlobe::liveNoteParticles() const {
+  return particleSystem_ ? particleSystem_->liveParticles().size() : 0;
+}
+std::size_t FlameGlobe::liveSwirlParticles() const {
+  return swirlSystem_ ? swirlSystem_->liveParticles().size() : 0;
+}
+
 // --- The screen's name ---
 
 void FlameGlobe::setNameLocked(const std::string& name) {
@@ -362,8 +369,10 @@ void FlameGlobe::pushNameToScreen() {
 
 // --- The per-frame step ---
 
-void FlameGlobe::update(float f) {
-  if (!texturesLoaded_) return;
+bool FlameGlobe::update(float f) {
+  if (!texturesLoaded_) return false;
+  const float zoomBefore = zoomFactor_, rotationBefore = rotationAngle_, tiltBefore = tiltAngle_;
+  const bool particlesBefore = liveNoteParticles() + liveSwirlParticles() > 0;
   {
     std::lock_guard<std::mutex> lock(lights_->mutex);
     if (!lights_->downloading) {
@@ -472,6 +481,18 @@ void FlameGlobe::update(float f) {
     }
   }
   pushNameToScreen();
+  // What the next frame shows differently: the camera moved, particles
+  // live (or just died), the marker shows, the region marker breathes, or
+  // lights flicker.
+  constexpr float kStill = 1e-3f;
+  if (std::fabs(zoomFactor_ - zoomBefore) > kStill ||
+      std::fabs(rotationAngle_ - rotationBefore) > kStill ||
+      std::fabs(tiltAngle_ - tiltBefore) > kStill) {
+    return true;
+  }
+  if (particlesBefore || liveNoteParticles() + liveSwirlParticles() > 0) return true;
+  if (playbackTuneActive() || snippetFadeOutTimer_ > 0 || regionSelectionActive_) return true;
+  return lightUpCounter() > 0;
 }
 
 void FlameGlobe::updateAutoFollow() {

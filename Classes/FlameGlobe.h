@@ -49,6 +49,7 @@
 #include <GLES/gl.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -124,7 +125,9 @@ class FlameGlobe {
   FlameGlobe& operator=(const FlameGlobe&) = delete;
 
   // --- Per frame (main thread) ---
-  void update(float stepFactor);
+  // True when the next frame differs from the last: the camera moves, the
+  // marker, the region marker, particles or lights show.
+  bool update(float stepFactor);
   void render();
 
   // --- Entering and leaving ---
@@ -183,6 +186,9 @@ class FlameGlobe {
   bool downloadingLights() const;
   const VGNode& regionNode() const { return *regionNode_; }
   const Vector3& notePosition() const;
+  // Particles alive: the played notes', the swirls' (0 without graphics).
+  std::size_t liveNoteParticles() const;
+  std::size_t liveSwirlParticles() const;
   // The orientation render() gave the marker in its last frame (w, x, y, z).
   const float* markerOrientation() const { return markerOrientation_; }
 

@@ -12,6 +12,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/ui/Animation.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Toolbar.h"
 #include "vxu/VXBackgroundThread.h"
 #include "vxu/VXConfig.h"
 #include "vxu/VXLog.h"
@@ -26,6 +27,7 @@ using platform::ui::View;
 namespace {
 
 constexpr double kViewFadeSeconds = 0.5;
+const platform::ui::Color kOpaqueBarColor{0.1, 0.1, 0.12, 1};
 
 VXLog& vxlog() { return VXLog::sharedVXLog(); }
 
@@ -43,11 +45,13 @@ std::shared_ptr<VXTapView> backgroundFor(const std::shared_ptr<View>& content) {
 
 BlowableView::BlowableView(const Rect& frame) : View(frame) {
   setTag(kTag);
-  windView =
-      std::make_shared<platform::ui::ImageView>(platform::ui::resourceImage("hint_blow.png"));
-  windView->setFrame(Rect(60, 330, 200, 120));
-  touchView =
-      std::make_shared<platform::ui::ImageView>(platform::ui::resourceImage("hint_touch.png"));
+  // The blow hint stands between the holes of either layout, above the
+  // mouthpiece; both hints are drawn for the screen's scale.
+  windView = std::make_shared<platform::ui::ImageView>(
+      platform::ui::resourceImageForScreen("hint_blow.png"));
+  windView->setFrame(Rect(120, 316, 80, 120));
+  touchView = std::make_shared<platform::ui::ImageView>(
+      platform::ui::resourceImageForScreen("hint_touch.png"));
   touchView->setFrame(Rect(20, 20, 200, 120));
   addSubview(windView);
   addSubview(touchView);
@@ -69,6 +73,10 @@ FluvaneAppDelegate::FluvaneAppDelegate() {
                                  {"Globe", EAGLView::kMsgToggleGlobe},
                                  {"Close", kVXMsgCollapseToolbar}});
   vexelBar = mainToolbar;  // the framework's steps reach the same toolbar
+  // The bar hides what lies under it (the breath marker under Close).
+  if (auto* bar = dynamic_cast<platform::ui::Toolbar*>(mainToolbar->expandedToolBar.get())) {
+    bar->setTintColor(kOpaqueBarColor);
+  }
   infoControler = std::make_unique<InfoViewController>();
   fluvaneSettings = std::make_unique<SettingsViewController>();
   helpController = makeHelpScreen();
@@ -275,8 +283,10 @@ void FluvaneAppDelegate::applicationDidBecomeActive(Application&) {
   }
 }
 
-void FluvaneAppDelegate::applicationWillTerminate(Application&) {
+void FluvaneAppDelegate::applicationWillTerminate(Application& app) {
   markTerminating();
+  // What the run cost in pictures (make bench reads it).
+  vxlog().log("frames drawn: %ld", app.framesPresented());
   if (glView) glView->stopAnimation();
   // Stop the engine and wait for its thread before its scripts go; then the
   // recorder ends what the engine left recording and keeps it (while the
@@ -295,6 +305,18 @@ void FluvaneAppDelegate::applicationWillTerminate(Application&) {
 
 View* FluvaneAppDelegate::taggedView() const {
   return glView ? glView->viewWithTag(kTaggedViewTag) : nullptr;
+}
+
+void FluvaneAppDelegate::openTaggedView() {
+  View* tagged = taggedView();
+  if (!tagged) return;
+  if (glView->currentAppState() == EAGLView::kStateGlobe) {
+    // At once, without a fade: the globe's name is drawn there.
+    tagged->setExclusiveTouch(false);
+    tagged->setAlpha(0);
+    return;
+  }
+  openView(tagged);
 }
 
 void FluvaneAppDelegate::openView(View* view) {
@@ -410,7 +432,7 @@ void FluvaneAppDelegate::receiveMsg(int code) {
       if (mainToolbar) mainToolbar->receiveMsg(102);
       break;
     case 1005:
-      openView(taggedView());
+      openTaggedView();
       closeView(infoView.get());
       closeView(tutorialView.get());
       // Back on the instrument: the recording toolbar returns with it.
@@ -421,7 +443,7 @@ void FluvaneAppDelegate::receiveMsg(int code) {
       break;
     case 4000:
       if (recordingController) recordingController->stopPlayback();
-      openView(taggedView());
+      openTaggedView();
       closeView(infoView.get());
       closeView(tutorialView.get());
       closeHelp();
@@ -432,7 +454,7 @@ void FluvaneAppDelegate::receiveMsg(int code) {
       break;
     case 4001:
       if (settingsView->alpha() > 0) fluvaneSettings->saveSettings();
-      openView(taggedView());
+      openTaggedView();
       closeView(infoView.get());
       closeView(settingsView.get());
       closeView(tutorialView.get());

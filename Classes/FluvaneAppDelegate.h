@@ -143,8 +143,12 @@ class FluvaneAppDelegate : public VXAppDelegate {
     return recordingController && recordingController->hasUnsavedRecording();
   }
   void receiveMsg(int code) override;
-  // The view tagged 1337 on the instrument screen (null before launch).
+  // The view tagged 1337 on the instrument screen (null before launch): the
+  // instrument's title.
   platform::ui::View* taggedView() const;
+  // Opens the tagged view on the instrument; on the globe, whose name
+  // button stands where it would, it is hidden instead.
+  void openTaggedView();
 
   FluvaneChipBridge* chipBridge() const { return m_chipBridge.get(); }
 

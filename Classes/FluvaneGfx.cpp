@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <new>
+#include <numbers>
 #include <vector>
 
 #include "platform/Paths.h"
@@ -19,7 +20,8 @@
 namespace FluvaneGfx {
 namespace {
 
-constexpr float kTwoPi = 6.283185307179586f;
+constexpr float kPi = std::numbers::pi_v<float>;
+constexpr float kTwoPi = 2 * kPi;
 constexpr float kRippleGrowth = 1.0608f;
 constexpr float kRippleFade = 0.97416f;
 constexpr float kRippleLargest = 12.0f;
@@ -41,13 +43,19 @@ constexpr Layout kPositions[2][kHoleCount] = {
 };
 constexpr float kBaseSizes[kHoleCount] = {0.5f, 0.38f, 0.3f, 0.22f, 0.2f};
 
-// The breath marker: a three-vertex coloured shape that pulses.
+// The breath marker: a three-vertex coloured shape that pulses while the
+// instrument asks for breath (pulseFrames after the last change of the
+// player's), then comes to rest at the pulse's low point.
 struct Triforce {
   float x = 0.74f, y = -1.4f;
   float phase = 0;
   float size = 0.1f;
   float alpha = 1;
+  int pulseFrames = kMarkerPulseFrames;
+  bool resting = false;
   void draw() const;
+  // One frame of the pulse; false when the marker stays as it was.
+  bool advance();
 };
 
 // The two ripple lists: the current one is drawn and grown, the survivors
@@ -60,6 +68,9 @@ struct RippleCache {
 
 struct State {
   bool isPlaying = false;
+  // Something not seen yet changed outside the frame (colours, layout,
+  // touch mode, the indicator): the next frame differs.
+  bool changed = true;
   FluvaneGfxBridge* bridge = nullptr;
   int state = 0;
   int breathPause = 0;
@@ -113,7 +124,14 @@ void countDownBreathTimer() {
   }
 }
 
-void frame(bool draw, bool advance);
+bool frame(bool draw, bool advance);
+
+// The player did something: the breath marker pulses again.
+void wakeMarker() {
+  Triforce& t = g().triforce;
+  t.pulseFrames = kMarkerPulseFrames;
+  t.resting = false;
+}
 
 }  // namespace
 
@@ -140,6 +158,23 @@ void Ripple::draw() const {
   glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 }
 
+bool Triforce::advance() {
+  if (resting) return false;
+  const float before = phase;
+  phase += 0.16f;
+  if (pulseFrames > 0) {
+    pulseFrames--;
+  } else if (std::floor(before / kPi) != std::floor(phase / kPi)) {
+    // The pulse's low point (|sin| = 0): it rests there.
+    phase = std::floor(phase / kPi) * kPi;
+    resting = true;
+  }
+  const float c = resting ? 0.0f : std::fabs(std::sin(phase));
+  size = 0.1f + 0.1f * c;
+  alpha = 1 - 0.5f * c;
+  return true;
+}
+
 void Triforce::draw() const {
   // A triangle pointing up, its centre on (x, y).
   const float h = size;
@@ -164,6 +199,7 @@ FingerHole* FingerHole::get(int index) {
 void FingerHole::keyOn() {
   if (covered) return;
   covered = true;
+  wakeMarker();
   targetScale = inverted ? 0.5f : 1.1f;
   State& s = g();
   if (!s.isPlaying) {
@@ -175,6 +211,7 @@ void FingerHole::keyOn() {
 void FingerHole::keyOff() {
   if (!covered) return;
   covered = false;
+  wakeMarker();
   targetScale = inverted ? 1.1f : 0.5f;
   State& s = g();
   if (!s.isPlaying) {
@@ -277,10 +314,15 @@ Luminance loadLuminance(const std::string& path) {
 
 namespace {
 
-void frame(bool draw, bool advance) {
+bool frame(bool draw, bool advance) {
   State& s = g();
+  bool changed = s.changed;
+  if (advance) s.changed = false;
   if (draw) {
+    // The frame sets all it relies on: whatever drew before (the globe, the
+    // kit's views, a help page's capture) may have left other state.
     glEnable(GL_TEXTURE_2D);
+    glTexEnvf(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     glDisable(GL_DEPTH_TEST);
@@ -296,7 +338,10 @@ void frame(bool draw, bool advance) {
   for (int i = 0; i < holes; i++) {
     FingerHole& h = s.holes[i];
     h.setColor(s.holeColour.r, s.holeColour.g, s.holeColour.b);
-    if (advance) h.currentScale += (h.targetScale - h.currentScale) * h.rate;
+    if (advance && std::fabs(h.targetScale - h.currentScale) > kSettledScale) {
+      h.currentScale += (h.targetScale - h.currentScale) * h.rate;
+      changed = true;
+    }
     h.centre.size = 2 * h.baseSize * h.currentScale;
     if (draw) {
       glPushMatrix();
@@ -322,6 +367,7 @@ void frame(bool draw, bool advance) {
       ripple.y = -1.35f;
       cache.lists[cache.current].push_back(ripple);
       s.breathPause = kRipplePause;
+      wakeMarker();
       if (g_breathTimer.load(std::memory_order_relaxed) > 1) sendMessage(kMsgBreathRipple);
     }
     if (g_breathTimer.load(std::memory_order_relaxed) == 1) sendMessage(kMsgBreathRanDown);
@@ -331,6 +377,9 @@ void frame(bool draw, bool advance) {
     // Ripples: grown and drawn; the ones still on screen go to the next list.
     std::vector<Ripple>& now = cache.lists[cache.current];
     std::vector<Ripple>& next = cache.lists[1 - cache.current];
+    // Ripples grow while they live; the frame after the last one goes, it
+    // is gone from the picture.
+    if (!now.empty()) changed = true;
     next.clear();
     for (Ripple& r : now) {
       r.size *= kRippleGrowth;
@@ -347,6 +396,7 @@ void frame(bool draw, bool advance) {
   // Recording indicator.
   if (s.showRecordingIndicator) {
     if (advance) {
+      changed = true;
       s.recordingPhase += 0.1f;
       if (s.recordingPhase > kTwoPi) s.recordingPhase -= kTwoPi;
       s.recordingDot.size = 0.2f + 0.05f * std::sin(s.recordingPhase);
@@ -368,24 +418,20 @@ void frame(bool draw, bool advance) {
   // The breath marker asks for breath while breath is the way to play.
   if (!s.touchMode) {
     Triforce& t = s.triforce;
-    if (advance) {
-      t.phase += 0.16f;
-      const float c = std::fabs(std::sin(t.phase));
-      t.size = 0.1f + 0.1f * c;
-      t.alpha = 1 - 0.5f * c;
-    }
+    if (advance && t.advance()) changed = true;
     if (draw) t.draw();
   }
   if (draw) {
     glDisableClientState(GL_COLOR_ARRAY);
     glDisableClientState(GL_VERTEX_ARRAY);
   }
+  return changed;
 }
 
 }  // namespace
 
 void render() { frame(true, true); }
-void advanceFrame() { frame(false, true); }
+bool advanceFrame() { return frame(false, true); }
 void drawFrame() { frame(true, false); }
 
 // --- Layout and input ---
@@ -413,6 +459,8 @@ void updateLayout() {
 void setLayoutMode(int layout) {
   g().layout = layout;
   updateLayout();
+  g().changed = true;
+  wakeMarker();
 }
 
 int layoutMode() { return g().layout; }
@@ -428,7 +476,11 @@ int getQuadrant(int x, int y) {
   return y >= 240 ? 1 : 0;
 }
 
-void fluvaneGFXsetTouchMode(bool on) { g().touchMode = on; }
+void fluvaneGFXsetTouchMode(bool on) {
+  g().touchMode = on;
+  g().changed = true;
+  wakeMarker();
+}
 bool touchMode() { return g().touchMode; }
 void fluvaneGfxSetMessageHandler(MessageHandlerDelegate* handler) {
   g().messageDelegate = handler;
@@ -463,9 +515,15 @@ void setAccelerometer(float x, float y, float /*z*/) {
   }
 }
 
-void setHoleColor(float r, float g_, float b) { g().holeColour = {r, g_, b}; }
+void setHoleColor(float r, float g_, float b) {
+  g().holeColour = {r, g_, b};
+  g().changed = true;
+}
 void setRippleColor(float r, float g_, float b) { g().rippleColour = {r, g_, b}; }
-void setShowRecordingIndicator(bool show) { g().showRecordingIndicator = show; }
+void setShowRecordingIndicator(bool show) {
+  if (g().showRecordingIndicator != show) g().changed = true;
+  g().showRecordingIndicator = show;
+}
 void gfxSetIsPlaying(bool playing) { g().isPlaying = playing; }
 bool isPlaying() { return g().isPlaying; }
 

@@ -9,6 +9,10 @@
 // tilt-to-vibrato mapping. Free functions over module-wide state, as the
 // screen is one per process.
 //
+// The breath marker pulses for ten seconds after the player last changed
+// something, then rests, so an instrument left alone has nothing to draw
+// (each frame costs a whole software-GL picture).
+//
 // Coordinates are those of the screen's orthographic projection: x from -1
 // (left) to 1, y from -1.5 (bottom) to 1.5 (top). Touches come in points of
 // the 320 x 480 screen, x to the right, y up from the bottom edge.
@@ -68,6 +72,12 @@ constexpr float kBreathThreshold = 0.2f;
 constexpr float kBreathLeak = 0.9f;
 constexpr int kBreathTimerFrames = 45;
 constexpr int kRipplePause = 16;
+// The breath marker pulses this many frames (10 s) after the player's last
+// change (a hole covered or opened, a ripple, the layout or the mode),
+// then rests at its smallest until the next one.
+constexpr int kMarkerPulseFrames = 300;
+// A hole whose scale is this close to its target has stopped easing.
+constexpr float kSettledScale = 1e-3f;
 constexpr int kLargestSide = 4096;
 // No SGI file of at most 4096 x 4096 one-byte pixels, with its row tables
 // and worst-case packets, is larger.
@@ -139,8 +149,11 @@ Luminance decodeLuminance(const std::uint8_t* data, std::size_t size,
 // context; the screen's projection is set by the caller).
 void render();
 // The same steps without drawing (the state advances exactly as in
-// render()).
-void advanceFrame();
+// render()); true when the picture changed since the last frame: a hole
+// still easing, a ripple alive (or just gone), the recording indicator, the
+// breath marker pulsing, or a colour, layout or mode set since. An
+// instrument nobody plays draws nothing.
+bool advanceFrame();
 // Draws the current state without advancing it (a host that draws more
 // often than the 30 Hz frame, or again after a resize).
 void drawFrame();

@@ -353,7 +353,6 @@ int main(int argc, char** argv) {
     FluvaneHostInput::enableJoysticks();
     app->setEventFilter([&](const void* event) { return input.handleEvent(event, *app); });
     app->setDelegate(&delegate);
-    app->setContinuousFrames(true);
 
     std::unique_ptr<Target> target;
     std::unique_ptr<FluvaneAutomationRunner> runner;

@@ -7,6 +7,7 @@
 
 #include "Classes/FluvaneGfx.h"
 #include "platform/gfx/GLHost.h"
+#include "platform/ui/Controls.h"
 
 using platform::ui::Application;
 using platform::ui::Point;
@@ -79,6 +80,9 @@ void FluvaneHostInput::key(Key key, bool down) {
     case Key::I: hole = 3; break;
     case Key::K: hole = 2; break;
     case Key::Space:
+      // A release with no press before (typing took it) changes nothing.
+      if (!down && !spaceHeld_) return;
+      spaceHeld_ = down;
       if (breath_) breath_(down ? kSpaceBreath : 0.0);
       return;
     case Key::Left: left_ = down; return;
@@ -106,6 +110,7 @@ void FluvaneHostInput::focusLost() {
   }
   for (int id : gone) change(id, TouchPhase::Cancelled, fingers_[id]);
   left_ = right_ = up_ = down_ = false;
+  spaceHeld_ = false;
   if (breath_) breath_(0.0);
 }
 
@@ -177,6 +182,13 @@ bool FluvaneHostInput::handleEvent(const void* raw, Application& app) {
     case SDL_KEYDOWN:
     case SDL_KEYUP: {
       const bool down = e.type == SDL_KEYDOWN;
+      if (platform::ui::TextField::firstResponder()) {
+        // Typing: the keys are the text field's (its characters come as
+        // text input, Return, Backspace and Escape through the kit). A key
+        // that held a finger, the breath or the tilt before still lets go.
+        if (!down) releaseKey(e.key.keysym.sym);
+        return false;
+      }
       if (down && e.key.repeat) {
         // Held keys repeat: the finger is down already.
         return e.key.keysym.sym != SDLK_ESCAPE && e.key.keysym.sym != SDLK_RETURN;
@@ -218,6 +230,16 @@ bool FluvaneHostInput::handleEvent(const void* raw, Application& app) {
       return false;  // the host still hears activity changes
     default:
       return false;
+  }
+}
+
+void FluvaneHostInput::releaseKey(int symbol) {
+  static const std::pair<SDL_Keycode, Key> keys[] = {
+      {SDLK_e, Key::E},         {SDLK_d, Key::D},         {SDLK_i, Key::I},
+      {SDLK_k, Key::K},         {SDLK_SPACE, Key::Space}, {SDLK_LEFT, Key::Left},
+      {SDLK_RIGHT, Key::Right}, {SDLK_UP, Key::Up},       {SDLK_DOWN, Key::Down}};
+  for (const auto& [code, k] : keys) {
+    if (code == symbol) key(k, false);
   }
 }
 

@@ -24,6 +24,10 @@
 //  - Escape with no alert on screen, or closing the window: terminate.
 //  - Focus lost: fingers of the mouse and the keys are cancelled (a key
 //    released elsewhere never reports); latched ones stay.
+//  - While a text field is being edited the keyboard is the field's: no
+//    key makes a finger, a breath, a tilt or an ending (the kit gives the
+//    field its text, Return, Backspace and Escape); releasing a key that
+//    held something before still lets it go.
 // Window positions are mapped to the 320 x 480-point screen through the
 // host's letterbox; outside the content, or while the window has no size
 // (minimised), input is dropped and no touch is made.
@@ -94,12 +98,15 @@ class FluvaneHostInput {
 
  private:
   void change(int id, platform::ui::TouchPhase phase, platform::ui::Point p, int tapCount = 1);
+  // The release of the key of an SDL key code, when it is one of ours.
+  void releaseKey(int symbol);
 
   TouchSink sink_;
   BreathSink breath_;
   std::function<void(double)> wheel_;
   std::map<int, platform::ui::Point> fingers_;
   bool left_ = false, right_ = false, up_ = false, down_ = false;
+  bool spaceHeld_ = false;
   float axisX_ = 0, axisY_ = 0;
 };
 

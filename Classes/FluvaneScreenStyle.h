@@ -10,7 +10,9 @@
 
 namespace FluvaneScreenStyle {
 
-inline const platform::ui::Color kScreenColor{0.05, 0.08, 0.16, 0.96};
+// Opaque: a screen hides what lies under it (the instrument's title, the
+// sign-in form under the signed-in view).
+inline const platform::ui::Color kScreenColor{0.05, 0.08, 0.16, 1};
 
 inline std::shared_ptr<platform::ui::Label> makeLabel(const platform::ui::Rect& frame,
                                                       const std::string& text,

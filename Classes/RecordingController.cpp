@@ -15,6 +15,7 @@
 #include "platform/UrlOpener.h"
 #include "platform/ui/ActivityIndicator.h"
 #include "platform/ui/Animation.h"
+#include "platform/ui/Canvas.h"
 #include "vxu/VXLog.h"
 #include "vxu/_ui/VXScreens.h"
 #include "vxu/_ui/VXTransparentButton.h"
@@ -33,6 +34,19 @@ void onMain(const std::shared_ptr<RecordingController*>& self,
         if (std::shared_ptr<RecordingController*> c = weak.lock()) call(**c);
       });
 }
+
+// The upload panel's ground: dark, with rounded corners.
+class UploadPanel : public platform::ui::View {
+ public:
+  using View::View;
+  bool drawsContent() const override { return true; }
+  void drawRect(platform::ui::Canvas& canvas, const platform::ui::Rect& bounds) override {
+    canvas.setFillColor(platform::ui::Color{0, 0, 0, 0.78});
+    canvas.beginPath();
+    canvas.addRoundedRect(bounds, 10);
+    canvas.drawPath(platform::ui::PathMode::Fill);
+  }
+};
 
 }  // namespace
 
@@ -71,18 +85,19 @@ void RecordingController::makeViews() {
   recordBar_->awakeFromNib();
   recordBar_->msgDelegate = this;
 
-  // The upload panel: a caption, the indicator and Cancel.
-  uploadView_ = std::make_shared<View>(Rect(70, 170, 180, 132));
-  uploadView_->setBackgroundColor(Color{0, 0, 0, 0.78});
-  auto title = std::make_shared<Label>(Rect(0, 10, 180, 20));
+  // The upload panel: a rounded strip just above the main toolbar, below
+  // the lowest holes of either layout, so it crosses none: the indicator,
+  // a caption and Cancel in a row.
+  uploadView_ = std::make_shared<UploadPanel>(Rect(8, 394, 304, 40));
+  uploadIndicator_ = std::make_shared<ActivityIndicator>(Rect(4, 1.5, 37, 37));
+  uploadView_->addSubview(uploadIndicator_);
+  auto title = std::make_shared<Label>(Rect(46, 0, 156, 40));
   title->setText("Uploading melody");
   title->setFont(Font::boldSystemFont(14));
   title->setTextColor(Color::white());
-  title->setTextAlignment(TextAlignment::Center);
+  title->setUserInteractionEnabled(false);
   uploadView_->addSubview(title);
-  uploadIndicator_ = std::make_shared<ActivityIndicator>(Rect(71.5, 36, 37, 37));
-  uploadView_->addSubview(uploadIndicator_);
-  auto cancel = std::make_shared<VXTransparentButton>(Rect(40, 88, 100, 32));
+  auto cancel = std::make_shared<VXTransparentButton>(Rect(206, 4, 92, 32));
   cancel->setTitle(std::string("Cancel"));
   cancel->setFont(Font::boldSystemFont(14));
   cancel->addTarget(

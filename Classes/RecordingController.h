@@ -9,9 +9,10 @@
 // Its views: recordBar, a collapsible toolbar (location 1, the top edge)
 // whose four items carry the codes 4003-4006 as tags and send them to the
 // controller, with a caption under the record and play items; and
-// uploadView, a panel with a spinning indicator and a Cancel button shown
-// over the instrument screen while an upload runs (faded in, and faded out
-// then removed when it ends). insertViewsInside puts the toolbar into the
+// uploadView, a rounded strip with a spinning indicator, a caption and a
+// Cancel button shown over the instrument screen, above the main toolbar
+// and below the holes, while an upload runs (faded in, and faded out then
+// removed when it ends). insertViewsInside puts the toolbar into the
 // instrument screen expanded; hideViews stops any recording and takes it
 // away; while the player blows the toolbar collapses (103) and it expands
 // (102) when the breath has run down.

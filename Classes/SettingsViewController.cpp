@@ -17,6 +17,10 @@ namespace {
 
 using FluvaneScreenStyle::kScreenColor;
 
+constexpr double kLabelWidth = 140;
+constexpr double kControlX = 156;
+constexpr double kControlWidth = 152;
+
 std::size_t characters(const std::string& text) {
   return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
     return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
@@ -79,19 +83,21 @@ std::optional<std::string> SettingsViewController::changedName(const std::string
                                                                 std::size_t length,
                                                                 const std::string& replacement) {
   if (location > 12) return std::nullopt;
-  if (!replacement.empty()) {
-    const bool meaningful = std::any_of(replacement.begin(), replacement.end(), [](char c) {
-      const auto u = static_cast<unsigned char>(c);
-      return u >= 0x80 || std::isalnum(u);
-    });
-    if (!meaningful) return std::nullopt;
-  }
   const std::size_t total = characters(current);
   location = std::min(location, total);
   length = std::min(length, total - location);
   std::string result = current;
   const std::size_t from = offsetOf(result, location), to = offsetOf(result, location + length);
   result.replace(from, to - from, replacement);
+  // An insertion must leave a name: a letter or a digit somewhere, so a
+  // space alone is refused and a space between two words is not.
+  if (!replacement.empty()) {
+    const bool named = std::any_of(result.begin(), result.end(), [](char c) {
+      const auto u = static_cast<unsigned char>(c);
+      return u >= 0x80 || std::isalnum(u);
+    });
+    if (!named) return std::nullopt;
+  }
   // Whatever the change, the name keeps at most 13 characters.
   if (characters(result) > kMaxNameCharacters) {
     result.erase(offsetOf(result, kMaxNameCharacters));
@@ -116,10 +122,11 @@ void SettingsViewController::buildView() {
   settingsView_ = view;
   settingsView_->addSubview(makeLabel(ui::Rect(12, 6, 296, 28), "Settings"));
 
+  // Rows: a label (room for "Audio when asleep") and its control.
   double y = 40;
   const auto row = [&](const std::string& title, const std::shared_ptr<ui::View>& control) {
-    settingsView_->addSubview(makeLabel(ui::Rect(12, y, 130, 30), title));
-    control->setFrame(ui::Rect(146, y, 162, 30));
+    settingsView_->addSubview(makeLabel(ui::Rect(12, y, kLabelWidth, 30), title));
+    control->setFrame(ui::Rect(kControlX, y, kControlWidth, 30));
     settingsView_->addSubview(control);
     y += 36;
   };
@@ -176,13 +183,13 @@ void SettingsViewController::buildView() {
   layoutSwitch_ = std::make_shared<ui::Switch>();
   layoutSwitch_->setTag(kLayoutSwitchTag);
   recordModeControl_ = std::make_shared<ui::SegmentedControl>(
-      ui::Rect(0, 0, 162, 30), std::vector<std::string>{"Off", "Upload", "Manual"});
+      ui::Rect(0, 0, kControlWidth, 30), std::vector<std::string>{"Off", "Upload", "Manual"});
   recordModeControl_->setTag(kRecordModeTag);
   recordModeControl_->addTarget([this](ui::Control&) { updateEnableMelodyUpload(); },
                                 ui::kValueChanged);
   row("Melodies", recordModeControl_);
   layoutControl_ = std::make_shared<ui::SegmentedControl>(
-      ui::Rect(0, 0, 162, 30), std::vector<std::string>{"Layout 1", "Layout 2"});
+      ui::Rect(0, 0, kControlWidth, 30), std::vector<std::string>{"Layout 1", "Layout 2"});
   layoutControl_->setTag(kLayoutControlTag);
   layoutControl_->addTarget([this](ui::Control&) { updateEnableLayout(); }, ui::kValueChanged);
   row("Hole layout", layoutControl_);

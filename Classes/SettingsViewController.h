@@ -12,7 +12,8 @@
 // The name field takes at most kMaxNameCharacters characters (counted in
 // characters, not bytes) whatever the change: a paste that would make it
 // longer is cut to fit. A change starting after position 12 is refused, a
-// deletion accepted, an insertion only when it holds a letter or a digit.
+// deletion accepted, an insertion only when the name then holds a letter or
+// a digit: a space alone is refused, the space of "Ana Flautista" is not.
 //
 // Layout: layout mode 1 shows segment 0, any other mode segment 1; segment
 // 0 stores 1, segment 1 (or anything else) stores 0.

@@ -35,12 +35,17 @@ SnippetGlobeViewController::SnippetGlobeViewController() { buildView(); }
 void SnippetGlobeViewController::buildView() {
   auto root = std::make_shared<PassThroughView>(ui::Rect(0, 0, 320, 480));
   root->setBackgroundColor(ui::Color::clear());
-  nameTextField_ = makeButton(ui::Rect(60, 8, 200, 40), kNameTag, "");
+  // The name's pill is its image (4:1) at full width; the title stays
+  // clear of the rounded end and the arrow, and a long name is drawn
+  // smaller.
+  nameTextField_ = makeButton(ui::Rect(40, 8, 240, 60), kNameTag, "");
+  nameTextField_->setTitleInsets(16, 38);
+  nameTextField_->setShrinksTitleToFit(true);
   nameTextField_->addTarget([this](ui::Control& sender) { filterPressed(&sender); },
                             ui::kTouchUpInside);
   root->addSubview(nameTextField_);
   for (int i = 0; i < 5; i++) {
-    auto button = makeButton(ui::Rect(60, 48 + 36 * i, 200, 36), kFirstFilterTag + i,
+    auto button = makeButton(ui::Rect(40, 68 + 36 * i, 240, 36), kFirstFilterTag + i,
                              kFilterTitles[i]);
     button->setBackgroundColor(ui::Color{0.08, 0.09, 0.16, 0.75});
     button->setHidden(true);

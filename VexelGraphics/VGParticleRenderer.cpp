@@ -70,6 +70,11 @@ void VGParticleRendererBillboard::render(const std::list<VGParticle*>& live) {
   glDrawArrays(GL_POINTS, 0, count);
   glDisableClientState(GL_POINT_SIZE_ARRAY_OES);
   glDisableClientState(GL_COLOR_ARRAY);
+  // Point sprites and coordinate replacement are this renderer's alone:
+  // left on, every later textured draw of the context (Mesa applies the
+  // replacement to triangles too) samples one texel and loses its picture.
+  glTexEnvi(GL_POINT_SPRITE_OES, GL_COORD_REPLACE_OES, GL_FALSE);
+  glDisable(GL_POINT_SPRITE_OES);
   endDepth();
 }
 

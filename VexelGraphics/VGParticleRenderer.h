@@ -14,7 +14,9 @@
 // fill() builds the arrays without drawing (the tests read them); render()
 // fills and draws. Both renderers turn lighting off and depth writes off
 // (depth test on) or the depth test off, and put depth writes and test back
-// on at the end.
+// on at the end. The billboard turns point sprites and texture-coordinate
+// replacement off again after its points: whatever is drawn next with the
+// same context keeps its texture coordinates.
 //
 // Threads: render() on the context's thread.
 #ifndef VEXELGRAPHICS_VGPARTICLERENDERER_H

@@ -48,6 +48,6 @@ target_compile_definitions(gfx_tests PRIVATE FLUVANE_EARTH_MAP="${FLUVANE_EARTH_
 # The instrument's drawn parts (the globe, its screens), once it has classes.
 if(TARGET fluvane_classes)
   fluvane_gl_gtest(classes_ui_tests Classes/ui fluvane_classes service_stub)
-  add_dependencies(classes_ui_tests globe_resources)
-  target_link_libraries(classes_ui_tests PRIVATE earth_halves)
+  add_dependencies(classes_ui_tests globe_resources fluvane_resources)
+  target_link_libraries(classes_ui_tests PRIVATE earth_halves help_pages)
 endif()

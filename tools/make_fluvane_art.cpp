@@ -6,15 +6,17 @@
 //    holes' outer ring, the holes' glowing disc, a wide halo and the thin
 //    ripple ring.
 //  - hint_blow.png, hint_touch.png: the blow hint's two drawings (blow into
-//    the microphone at the bottom; touch the yellow area at the top left).
+//    the microphone at the bottom; touch the yellow area at the top left),
+//    also at 2 and 3 pixels a point (hint_blow@2x.png, ...).
 //  - toolbar_globe.png, toolbar_info.png, toolbar_settings.png,
 //    toolbar_help.png: the toolbar's icons, white line art.
 //  - recording_tool.png, stop_tool.png, play_tool.png, upload_tool.png,
 //    mail_tool.png: the recording toolbar's icons (a red dot, a square, a
 //    triangle, an arrow up out of a tray, an envelope).
-//  - help0.png .. help5.png: the help pages: the instrument screen drawn off
-//    screen by the instrument graphics themselves (in the state each page
-//    explains), with a title and a caption over it.
+//  - help0.png .. help5.png: the help pages (tools/HelpPages.h): the
+//    instrument screen drawn off screen by the instrument graphics
+//    themselves (in the state each page explains), with its words over it;
+//    also at 2 and 3 pixels a point (help0@2x.png, ...).
 // Everything is drawn here from shapes and formulas; nothing is copied.
 #include <GLES/gl.h>
 #include <numbers>
@@ -33,6 +35,7 @@
 #include "platform/gfx/Image.h"
 #include "platform/ui/Canvas.h"
 #include "platform/ui/Font.h"
+#include "tools/HelpPages.h"
 #include "tools/SgiWriter.h"
 
 using platform::ui::Canvas;
@@ -45,6 +48,10 @@ using platform::ui::Rect;
 namespace {
 
 constexpr int kFlareSide = 128;
+// The blow hint's size in points (the instrument places it between the
+// holes: FluvaneAppDelegate).
+constexpr int kBlowHintWidth = 80;
+constexpr int kBlowHintHeight = 120;
 constexpr double kPi = std::numbers::pi;
 
 double smoothstep(double a, double b, double x) {
@@ -125,54 +132,65 @@ bool save(const Canvas& canvas, const std::string& dir, const std::string& name)
   return true;
 }
 
-void drawCentredText(Canvas& canvas, const std::string& text, const Font& font, double top,
-                     double width, Color color) {
-  double y = top;
-  for (const std::string& line : font.wrap(text, width - 20, 1.0)) {
-    const double w = font.measure(line, 1.0).width;
-    canvas.drawText(line, font, {(canvas.width() - w) / 2, y}, color);
-    y += font.lineHeight(1.0);
-  }
+// A triangle filled in the canvas's fill colour.
+void fillTriangle(Canvas& c, Point a, Point b, Point d) {
+  c.beginPath();
+  c.moveTo(a.x, a.y);
+  c.lineTo(b.x, b.y);
+  c.lineTo(d.x, d.y);
+  c.closePath();
+  c.drawPath(PathMode::Fill);
 }
 
-// The blow hint: breath lines rising into the microphone at the bottom
-// middle; the touch hint: a fingertip on the blow area at the top left.
+// The name of a resource drawn at a scale: "name.png", "name@2x.png", ...
+std::string scaledName(const std::string& name, int scale) {
+  if (scale == 1) return name;
+  const std::size_t dot = name.rfind('.');
+  return name.substr(0, dot) + "@" + std::to_string(scale) + "x" + name.substr(dot);
+}
+
+// The blow hint, narrow enough to stand between the holes of either
+// layout above the mouthpiece: the word, breath lines rising, an arrow
+// down to the microphone. The touch hint: a fingertip on the blow area at
+// the top left. Each at 1, 2 and 3 pixels a point.
 bool writeHints(const std::string& dir) {
   const bool fonts = Font::available();
-  {
-    Canvas c(200, 120);
-    c.setStrokeColor(Color{0.6, 1.0, 0.4, 0.9});
-    c.setLineWidth(4);
-    for (int i = 0; i < 3; i++) {
-      c.beginPath();
-      const double x = 70 + 30 * i;
-      c.moveTo(x, 10);
-      for (int k = 1; k <= 8; k++) c.lineTo(x + 8 * std::sin(k * 0.9), 10 + k * 8);
-      c.drawPath(PathMode::Stroke);
+  for (int scale = 1; scale <= 3; scale++) {
+    {
+      Canvas c(kBlowHintWidth * scale, kBlowHintHeight * scale, scale);
+      const Color green{0.6, 1.0, 0.4, 0.9};
+      if (fonts) {
+        const Font font = Font::boldSystemFont(16);
+        const double w = font.measure("blow", scale).width;
+        c.drawText("blow", font, {(kBlowHintWidth - w) / 2, 0}, Color::white());
+      }
+      c.setStrokeColor(green);
+      c.setLineWidth(4);
+      for (int i = 0; i < 3; i++) {
+        c.beginPath();
+        const double x = 20 + 20 * i;
+        c.moveTo(x, 88);
+        for (int k = 1; k <= 8; k++) c.lineTo(x + 6 * std::sin(k * 0.9), 88 - k * 8);
+        c.drawPath(PathMode::Stroke);
+      }
+      c.setFillColor(green);
+      fillTriangle(c, {22, 94}, {58, 94}, {40, 116});
+      if (!save(c, dir, scaledName("hint_blow.png", scale))) return false;
     }
-    c.setFillColor(Color{0.6, 1.0, 0.4, 0.9});
-    c.beginPath();
-    c.moveTo(80, 88);
-    c.lineTo(120, 88);
-    c.lineTo(100, 112);
-    c.closePath();
-    c.drawPath(PathMode::Fill);
-    if (fonts) c.drawText("blow", Font::boldSystemFont(16), {10, 40}, Color::white());
-    if (!save(c, dir, "hint_blow.png")) return false;
-  }
-  {
-    Canvas c(200, 120);
-    c.setFillColor(Color{0.7, 0.7, 0.1, 0.9});
-    c.beginPath();
-    c.addRoundedRect(Rect(20, 10, 60, 90), 28);
-    c.drawPath(PathMode::Fill);
-    c.setStrokeColor(Color::white(0.9));
-    c.setLineWidth(3);
-    c.beginPath();
-    c.addRoundedRect(Rect(35, 20, 30, 40), 14);
-    c.drawPath(PathMode::Stroke);
-    if (fonts) c.drawText("touch", Font::boldSystemFont(16), {100, 40}, Color::white());
-    if (!save(c, dir, "hint_touch.png")) return false;
+    {
+      Canvas c(200 * scale, 120 * scale, scale);
+      c.setFillColor(Color{0.7, 0.7, 0.1, 0.9});
+      c.beginPath();
+      c.addRoundedRect(Rect(20, 10, 60, 90), 28);
+      c.drawPath(PathMode::Fill);
+      c.setStrokeColor(Color::white(0.9));
+      c.setLineWidth(3);
+      c.beginPath();
+      c.addRoundedRect(Rect(35, 20, 30, 40), 14);
+      c.drawPath(PathMode::Stroke);
+      if (fonts) c.drawText("touch", Font::boldSystemFont(16), {100, 40}, Color::white());
+      if (!save(c, dir, scaledName("hint_touch.png", scale))) return false;
+    }
   }
   return true;
 }
@@ -235,15 +253,7 @@ bool writeToolbarIcons(const std::string& dir) {
          c.drawPath(PathMode::Fill);
        }},
       {"stop_tool.png", [](Canvas& c) { c.fillRect(Rect(12, 12, 20, 20)); }},
-      {"play_tool.png",
-       [](Canvas& c) {
-         c.beginPath();
-         c.moveTo(14, 10);
-         c.lineTo(34, 22);
-         c.lineTo(14, 34);
-         c.closePath();
-         c.drawPath(PathMode::Fill);
-       }},
+      {"play_tool.png", [](Canvas& c) { fillTriangle(c, {14, 10}, {34, 22}, {14, 34}); }},
       {"upload_tool.png",
        [](Canvas& c) {
          c.beginPath();
@@ -279,91 +289,73 @@ bool writeToolbarIcons(const std::string& dir) {
   return true;
 }
 
-// One help page: the instrument screen in a state, captured, then labelled.
-struct Page {
-  const char* title;
-  const char* caption;
-  int mask;        // holes covered
-  bool touchMode;  // the blow area shown
-  int breathFrames;
-  int layout;
-};
-
+// The help pages (tools/HelpPages.h): the instrument screen in each page's
+// state, drawn by its own graphics at 1, 2 and 3 pixels a point, with its
+// words over it.
 bool writeHelpPages(const std::string& dir) {
-  std::string error;
-  auto host = platform::gfx::GLHost::openSurfaceless(320, 480, &error);
-  if (!host) {
-    std::fprintf(stderr, "make_fluvane_art: no GL context for the help pages: %s\n",
-                 error.c_str());
-    return false;
-  }
   setenv("FLUVANE_RESOURCES", dir.c_str(), 1);  // the flares just written
-  FluvaneGfx::reset();
-  FluvaneGfx::initialize();
-  const Page pages[6] = {
-      {"Welcome to Fluvane",
-       "Blow gently into the microphone to play. On a computer, hold Space to blow.", 0, false,
-       0, 0},
-      {"Four holes",
-       "Cover the holes with your fingers: the keys E and D hold the left ones, I and K the "
-       "right ones, or use the mouse. A right-click keeps a hole covered.",
-       15, false, 0, 0},
-      {"Fingerings make the tune",
-       "Each pattern of covered holes plays a step of the scale. All four covered is the "
-       "key note; lift fingers to climb.",
-       9, false, 0, 0},
-      {"Your breath",
-       "Ripples rise while you blow. Blow harder for a louder note; stop and the note fades.",
-       3, false, 60, 0},
-      {"Tilt for vibrato",
-       "Tilt left or right (the arrow keys or a joystick) to slow or speed the vibrato, tilt "
-       "up for more of it. Listen to a tune played for you.",
-       6, false, 20, 0},
-      {"Touch mode",
-       "Can't blow? In touch mode the yellow area at the top left blows for you. Choose key, "
-       "mode and layout in the settings.",
-       16 + 1, true, 0, 1},
-  };
   const bool fonts = Font::available();
-  for (int i = 0; i < 6; i++) {
-    const Page& page = pages[i];
-    FluvaneGfx::reset();
-    FluvaneGfx::initialize();
-    FluvaneGfx::setLayoutMode(page.layout);
-    FluvaneGfx::fluvaneGFXsetTouchMode(page.touchMode);
-    for (int h = 0; h < FluvaneGfx::kHoleCount; h++) {
-      if (page.mask & (1 << h)) FluvaneGfx::FingerHole::get(h)->keyOn();
+  for (int scale = 1; scale <= 3; scale++) {
+    const int width = static_cast<int>(help::kPageWidth) * scale;
+    const int height = static_cast<int>(help::kPageHeight) * scale;
+    std::string error;
+    auto host = platform::gfx::GLHost::openSurfaceless(width, height, &error);
+    if (!host) {
+      std::fprintf(stderr, "make_fluvane_art: no GL context for the help pages: %s\n",
+                   error.c_str());
+      return false;
     }
-    for (int f = 0; f < 30 + page.breathFrames; f++) {
-      if (f >= 30 - page.breathFrames && page.breathFrames) FluvaneGfx::breathControl(0.6f);
-      FluvaneGfx::advanceFrame();
-    }
-    glViewport(0, 0, 320, 480);
-    glClearColor(0, 0, 0, 1);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glOrthof(-1, 1, -1.5f, 1.5f, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    FluvaneGfx::drawFrame();
-    glFinish();
-    std::vector<std::uint8_t> shot = host->readPixels();
-    for (std::size_t p = 3; p < shot.size(); p += 4) shot[p] = 255;
+    for (int i = 0; i < help::kPageCount; i++) {
+      const help::Page& page = help::pages()[static_cast<std::size_t>(i)];
+      FluvaneGfx::reset();
+      FluvaneGfx::initialize();
+      FluvaneGfx::setLayoutMode(page.layout);
+      FluvaneGfx::fluvaneGFXsetTouchMode(page.touchMode);
+      for (int h = 0; h < FluvaneGfx::kHoleCount; h++) {
+        if (page.mask & (1 << h)) FluvaneGfx::FingerHole::get(h)->keyOn();
+      }
+      for (int f = 0; f < 30 + page.breathFrames; f++) {
+        if (f >= 30 - page.breathFrames && page.breathFrames) FluvaneGfx::breathControl(0.6f);
+        FluvaneGfx::advanceFrame();
+      }
+      glViewport(0, 0, width, height);
+      glClearColor(0, 0, 0, 1);
+      glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+      glMatrixMode(GL_PROJECTION);
+      glLoadIdentity();
+      glOrthof(-1, 1, -1.5f, 1.5f, -1, 1);
+      glMatrixMode(GL_MODELVIEW);
+      glLoadIdentity();
+      FluvaneGfx::drawFrame();
+      glFinish();
+      std::vector<std::uint8_t> shot = host->readPixels();
+      for (std::size_t p = 3; p < shot.size(); p += 4) shot[p] = 255;
 
-    Canvas c(320, 480);
-    c.drawImage(shot.data(), 320, 480, Rect(0, 0, 320, 480));
-    // A band for the words, darkening the screen behind them.
-    c.setFillColor(Color{0, 0, 0, 0.6});
-    c.fillRect(Rect(0, 170, 320, 150));
-    if (fonts) {
-      drawCentredText(c, page.title, Font::boldSystemFont(22), 180, 320, Color::white());
-      drawCentredText(c, page.caption, Font::systemFont(14), 215, 320, Color::white(0.9));
-      char number[16];
-      std::snprintf(number, sizeof number, "%d / 6", i + 1);
-      c.drawText(number, Font::systemFont(12), {272, 298}, Color::white(0.6));
+      Canvas c(width, height, scale);
+      c.drawImage(shot.data(), width, height, Rect(0, 0, help::kPageWidth, help::kPageHeight));
+      const help::Layout layout = help::layoutPage(i, scale);
+      // The band darkens the screen behind the words, fading in and out
+      // over 12 points above and below so it cuts no hole with an edge.
+      const Rect band = layout.band;
+      c.setFillColor(Color{0, 0, 0, 0.6});
+      c.fillRect(band);
+      for (int step = 0; step < 12; step++) {
+        c.setFillColor(Color{0, 0, 0, 0.6 * (12 - step) / 13.0});
+        c.fillRect(Rect(band.minX(), band.minY() - 1 - step, band.width(), 1));
+        c.fillRect(Rect(band.minX(), band.maxY() + step, band.width(), 1));
+      }
+      if (fonts) {
+        for (const help::Line& line : layout.title) {
+          c.drawText(line.text, line.font, line.box.origin, Color::white());
+        }
+        for (const help::Line& line : layout.caption) {
+          c.drawText(line.text, line.font, line.box.origin, Color::white(0.9));
+        }
+        c.drawText(layout.number.text, layout.number.font, layout.number.box.origin,
+                   Color::white(0.6));
+      }
+      if (!save(c, dir, scaledName("help" + std::to_string(i) + ".png", scale))) return false;
     }
-    if (!save(c, dir, "help" + std::to_string(i) + ".png")) return false;
   }
   FluvaneGfx::reset();
   return true;

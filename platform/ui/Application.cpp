@@ -6,7 +6,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <tuple>
+#include <utility>
 
 #include "platform/Clock.h"
 #include "platform/RunLoop.h"
@@ -38,8 +41,8 @@ class Window : public View {
   }
 };
 
-double hostScale(double asked) {
-  if (asked >= 1 && asked <= 3) return asked;
+// The scale asked for: FLUVANE_SCALE (1 to 3), else 2.
+double askedScale() {
   if (const char* text = std::getenv("FLUVANE_SCALE")) {
     char* end = nullptr;
     const double s = std::strtod(text, &end);
@@ -48,7 +51,35 @@ double hostScale(double asked) {
   return 2;
 }
 
+// The video driver has no display (SDL's offscreen and dummy drivers):
+// nothing to fit, and no events from outside.
+bool noDisplay() {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  return !driver || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0;
+}
+
+// The usable area of the display the window opens on, or none when the
+// video driver has no real display or cannot tell.
+std::optional<SDL_Rect> usableArea(const HostOptions& options) {
+  if (options.displayWidth > 0 && options.displayHeight > 0) {
+    return SDL_Rect{0, 0, options.displayWidth, options.displayHeight};
+  }
+  if (noDisplay()) return std::nullopt;
+  SDL_Rect area{};
+  if (SDL_GetDisplayUsableBounds(0, &area) != 0 || area.w <= 0 || area.h <= 0) {
+    return std::nullopt;
+  }
+  return area;
+}
+
 }  // namespace
+
+double Application::fittingScale(double largest, double width, double height) {
+  if (!(width > 0) || !(height > 0)) return largest;
+  double s = std::min({largest, width / kScreenWidth, height / kScreenHeight});
+  s = std::floor(s * 4) / 4;
+  return std::max(1.0, s);
+}
 
 std::unique_ptr<Application> Application::create(const HostOptions& options,
                                                  std::string* error) {
@@ -58,13 +89,38 @@ std::unique_ptr<Application> Application::create(const HostOptions& options,
   }
   std::unique_ptr<Application> app(new Application());
   app->testing_ = options.testing;
-  app->scale_ = hostScale(options.scale);
+  const bool given = options.scale >= 1 && options.scale <= 3;
+  app->scale_ = given ? options.scale : askedScale();
   if (options.compositing) {
-    const int w = static_cast<int>(std::lround(kScreenWidth * app->scale_));
-    const int h = static_cast<int>(std::lround(kScreenHeight * app->scale_));
+    // The display is asked before the window opens (SDL counts the video
+    // subsystem's users: the window's host takes its own).
+    std::optional<SDL_Rect> area;
+    if (!given && SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
+      area = usableArea(options);
+      SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    }
+    if (area) app->scale_ = fittingScale(app->scale_, area->w, area->h);
+    const auto pixels = [](double s) {
+      return std::pair<int, int>(static_cast<int>(std::lround(kScreenWidth * s)),
+                                 static_cast<int>(std::lround(kScreenHeight * s)));
+    };
+    auto [w, h] = pixels(app->scale_);
     app->gl_ = gfx::GLHost::openWindow(options.title, w, h, error);
     if (!app->gl_) return nullptr;
+    // The window's frame, once the window system tells it, counts too.
+    auto* window = static_cast<SDL_Window*>(app->gl_->sdlWindow());
+    int top = 0, left = 0, bottom = 0, right = 0;
+    if (area && SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right) == 0) {
+      const double framed =
+          fittingScale(app->scale_, area->w - left - right, area->h - top - bottom);
+      if (framed < app->scale_) {
+        app->scale_ = framed;
+        std::tie(w, h) = pixels(framed);
+        SDL_SetWindowSize(window, w, h);
+      }
+    }
     app->compositor_ = std::make_unique<Compositor>();
+    app->displayEvents_ = !noDisplay();
     SDL_DisableScreenSaver();
     app->wakeEvent_ = SDL_RegisterEvents(1);
   }
@@ -133,7 +189,10 @@ void Application::terminate() {
 }
 
 void Application::wakeLoop() {
-  if (!gl_) return;
+  if (!gl_ || !displayEvents_) {
+    RunLoop::main().stop();
+    return;
+  }
   SDL_Event event{};
   event.type = wakeEvent_;
   SDL_PushEvent(&event);
@@ -220,26 +279,50 @@ std::vector<std::uint8_t> Application::frame() {
   return gfx::readPixelsTopDown(ox, dh - oy - ch, cw, ch);
 }
 
+double Application::secondsUntilFrameAllowed() const {
+  if (lastFrame_ < 0) return 0;
+  return std::max(0.0, lastFrame_ + kFrameInterval - kFrameSlack - now());
+}
+
+bool Application::drawIfNeeded() {
+  const bool animating = Animator::shared().running();
+  const bool due = continuous_ && (lastFrame_ < 0 || now() - lastFrame_ >= kFrameInterval);
+  if (!View::takeScreenChanged() && !animating && !due) return false;
+  if (secondsUntilFrameAllowed() > 0) {
+    // Too soon after the last picture: the change waits for the next one.
+    View::markScreenChanged();
+    return false;
+  }
+  if (!render()) return false;
+  gl_->present();
+  framesPresented_++;
+  return true;
+}
+
 int Application::run() {
   launch();
   while (!quit_) {
     step();
     if (quit_) break;
     const bool animating = Animator::shared().running();
-    const bool due = continuous_ && (lastFrame_ < 0 || now() - lastFrame_ >= 1.0 / 30);
-    if (View::takeScreenChanged() || animating || due) {
-      View::markScreenChanged();
-      if (render()) gl_->present();
-    }
+    const bool drawn = drawIfNeeded();
     // Wait for input, a post, the next timer or the next frame.
     double wait = 1.0;
     const double timer = RunLoop::main().secondsUntilNextTimer();
     if (timer >= 0) wait = std::min(wait, timer);
-    if (animating) wait = std::min(wait, 1.0 / 60);
-    if (continuous_) wait = std::min(wait, 1.0 / 30);
-    if (!gl_) {
-      // No window: nothing to wait on but the run loop.
+    // A change or an animation waiting for its frame: until that frame.
+    if (animating || (!drawn && View::takeScreenChanged())) {
+      View::markScreenChanged();
+      wait = std::min(wait, std::max(secondsUntilFrameAllowed(), 0.001));
+    }
+    if (continuous_) wait = std::min(wait, kFrameInterval);
+    if (!gl_ || !displayEvents_) {
+      // No window, or one without a display (SDL waits for such a window's
+      // events by polling every millisecond): the run loop's own wait,
+      // then whatever SDL holds (events pushed to it).
       RunLoop::main().runFor(std::max(wait, 0.001));
+      SDL_Event event;
+      while (gl_ && !quit_ && SDL_PollEvent(&event)) handleEvent(&event);
       continue;
     }
     SDL_Event event;
@@ -383,7 +466,12 @@ void Application::cancelAllTouches() {
 }
 
 void Application::keyEscape() {
-  if (AlertView* alert = topAlert()) alert->handleEscape();
+  if (AlertView* alert = topAlert()) {
+    alert->handleEscape();
+    return;
+  }
+  // Escape leaves a text field as Return does, keeping what was typed.
+  if (TextField* field = TextField::firstResponder()) field->returnPressed();
 }
 
 void Application::keyReturn() {

@@ -2,16 +2,26 @@
 //
 // One Application per process at a time (shared()). It owns the window (the
 // root view, 320 x 480 points) and, when compositing, a GL ES 1.1 window of
-// 320 x 480 points x scale pixels (scale from FLUVANE_SCALE, 1 to 3,
-// default 2), resizable, the content letterboxed at the largest size that
-// fits, black bars around it. With SDL_VIDEODRIVER=offscreen the same code
-// runs with no display.
+// 320 x 480 points x scale pixels, resizable, the content letterboxed at the
+// largest size that fits, black bars around it. The scale is the one the
+// caller gives; otherwise FLUVANE_SCALE (1 to 3, default 2) made smaller,
+// when needed, so that the window (with its frame, when the window system
+// tells it) fits the usable area of the display: the largest quarter step
+// that fits, 1 at least (fittingScale). A display that is no display
+// (SDL's offscreen or dummy driver) is not fitted unless the options give
+// its size. With SDL_VIDEODRIVER=offscreen the same code runs with no
+// display.
 //
 // run(): the delegate's applicationDidFinishLaunching, then the loop: the
 // main run loop's posted calls and due timers, the animations, a frame
-// when something changed, then a wait on SDL's events that the main run
-// loop's posts and timers cut short (a posted call wakes the wait through
-// an SDL user event). Input:
+// only when something changed (a view, an animation running, or whoever
+// draws the GL frame said so with View::markScreenChanged), and never more
+// than about 30 a second (kFrameInterval less kFrameSlack apart: wake-ups
+// from posts and input do not add pictures), then a wait on
+// SDL's events that the main run loop's posts and timers cut short (a
+// posted call wakes the wait through an SDL user event; without a display,
+// where SDL could only poll, the loop waits on the main run loop and then
+// takes the events SDL holds). Input:
 //  - the left mouse button is one touch (id 1): down = began, motion while
 //    down = moved, up = ended; the button held while the window loses focus
 //    or the pointer leaves it = cancelled. A press within 0.35 s and 10
@@ -19,8 +29,8 @@
 //    2). Positions outside the content, and all input while the window has
 //    no size (minimised), are ignored; nothing is drawn then either.
 //  - keys: Escape and Return answer the topmost alert (see AlertView);
-//    text and Backspace go to the text field being edited, Return ends its
-//    editing.
+//    text and Backspace go to the text field being edited, Return or
+//    Escape ends its editing.
 //  - focus lost or minimised: applicationWillResignActive; focus regained
 //    or restored: applicationDidBecomeActive (each once per change).
 //  - closing the window (or terminate()): the termination steps, then the
@@ -71,8 +81,12 @@ class ApplicationDelegate {
 struct HostOptions {
   bool testing = false;
   bool compositing = true;  // a GL window; without it the tree has no pictures
-  double scale = 0;         // 0: FLUVANE_SCALE, else 2
+  double scale = 0;         // 0: FLUVANE_SCALE, else 2, fitted to the display
   std::string title = "Fluvane";
+  // The display's usable area in the window system's units; 0 x 0: as the
+  // display says (tests give one).
+  int displayWidth = 0;
+  int displayHeight = 0;
 };
 
 struct TouchInput {
@@ -88,11 +102,19 @@ class Application {
   static constexpr double kScreenHeight = 480;
   static constexpr double kTapInterval = 0.35;
   static constexpr double kTapDistance = 10;
+  // Frames are at least kFrameInterval - kFrameSlack apart (the slack lets
+  // a 30 Hz timer's frame through however its tick falls).
+  static constexpr double kFrameInterval = 1.0 / 30;
+  static constexpr double kFrameSlack = 0.005;
 
   // Null, with the reason, when a host exists already or the GL window
   // cannot be made.
   static std::unique_ptr<Application> create(const HostOptions& options, std::string* error);
   static Application* shared();
+  // The largest scale, at most largest, in quarter steps, at which the
+  // content fits a usable area of width x height; 1 at least; largest when
+  // the area is unknown (0 or less).
+  static double fittingScale(double largest, double width, double height);
   ~Application();
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
@@ -147,6 +169,13 @@ class Application {
   void setGLFrameDrawer(std::function<void()> drawer) { glDrawer_ = std::move(drawer); }
   // Frames at 30 per second even when nothing changed (a GL animation).
   void setContinuousFrames(bool on) { continuous_ = on; }
+  // The loop's frame: drawn and presented when something changed since the
+  // last one (see run()); true when it was.
+  bool drawIfNeeded();
+  // Frames the loop drew and presented.
+  long framesPresented() const { return framesPresented_; }
+  // How long until the loop may draw again (0: now).
+  double secondsUntilFrameAllowed() const;
 
   // --- Input ---
   void dispatchTouches(const std::vector<TouchInput>& touches);
@@ -194,6 +223,10 @@ class Application {
   bool active_ = true;
   int orientation_ = 1;
   double lastFrame_ = -1;
+  long framesPresented_ = 0;
+  // SDL's wait serves this window's events (a real display); otherwise the
+  // loop waits on the main run loop.
+  bool displayEvents_ = false;
   std::uint32_t wakeEvent_ = 0;
   // The mouse.
   bool mouseDown_ = false;

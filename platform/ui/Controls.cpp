@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/Paths.h"
+#include "platform/ui/Application.h"
 
 namespace platform::ui {
 
@@ -52,6 +53,23 @@ ImageRef resourceImage(const std::string& name) {
   const std::string path = Paths::join(Paths::resources(), name);
   if (!Paths::exists(path)) return nullptr;
   return loadImage(path);
+}
+
+ImageRef resourceImage(const std::string& name, double scale) {
+  const std::size_t dot = name.rfind('.');
+  const std::string stem = name.substr(0, dot);
+  const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+  const int largest = std::isfinite(scale) ? std::clamp(static_cast<int>(std::ceil(scale - 1e-9)), 1, 3) : 1;
+  for (int factor = largest; factor >= 2; factor--) {
+    const std::string variant = stem + "@" + std::to_string(factor) + "x" + extension;
+    if (Paths::exists(Paths::join(Paths::resources(), variant))) return resourceImage(variant);
+  }
+  return resourceImage(name);
+}
+
+ImageRef resourceImageForScreen(const std::string& name) {
+  const Application* host = Application::shared();
+  return resourceImage(name, host ? host->scale() : 1.0);
 }
 
 // --- Control ----------------------------------------------------------------
@@ -204,11 +222,42 @@ void Button::drawImageAndTitle(Canvas& canvas, const Rect& bounds) {
   }
   const std::string text = currentTitle();
   if (!text.empty()) {
-    const Size size = font_.measure(text, canvas.scale());
-    canvas.drawText(text, font_,
-                    {bounds.midX() - size.width / 2, bounds.midY() - size.height / 2},
+    const Font font = titleFont(canvas.scale());
+    const Size size = font.measure(text, canvas.scale());
+    const Rect room = titleRoom();
+    canvas.drawText(text, font, {room.midX() - size.width / 2, room.midY() - size.height / 2},
                     currentTitleColor());
   }
+}
+
+void Button::setTitleInsets(double left, double right) {
+  titleLeft_ = std::max(0.0, left);
+  titleRight_ = std::max(0.0, right);
+  setNeedsDisplay();
+}
+
+Rect Button::titleRoom() const {
+  const Rect b = bounds();
+  return Rect(b.minX() + titleLeft_, b.minY(),
+              std::max(0.0, b.width() - titleLeft_ - titleRight_), b.height());
+}
+
+void Button::setShrinksTitleToFit(bool on) {
+  shrinksTitle_ = on;
+  setNeedsDisplay();
+}
+
+Font Button::titleFont(double scale) const {
+  const std::string text = currentTitle();
+  const double room = titleRoom().width();
+  if (!shrinksTitle_ || text.empty() || room <= 0) return font_;
+  Font font = font_;
+  // Half a point at a time, as long as the title is too wide.
+  while (font.measure(text, scale).width > room &&
+         font.pointSize() - 0.5 >= font_.pointSize() * kSmallestTitleShare) {
+    font = Font(font.pointSize() - 0.5, font.bold());
+  }
+  return font;
 }
 
 void Button::drawRect(Canvas& canvas, const Rect& bounds) {

@@ -43,6 +43,13 @@ using ImageRef = std::shared_ptr<const gfx::Image>;
 ImageRef loadImage(const std::string& path);
 // A file of the resources ("bundle") by name.
 ImageRef resourceImage(const std::string& name);
+// The same drawn for a screen of scale pixels a point: the resource's
+// "@2x" or "@3x" variant ("help2@2x.png" for "help2.png") for the scale
+// rounded up (at most 3), else the next smaller one, else the name itself.
+// Whoever shows it fits it into its frame, so it stays as large.
+ImageRef resourceImage(const std::string& name, double scale);
+// For the host's screen (scale 1 without a host).
+ImageRef resourceImageForScreen(const std::string& name);
 
 enum ControlEvent : unsigned {
   kTouchDown = 1u << 0,
@@ -111,6 +118,16 @@ class Button : public Control {
   void setFont(const Font& font);
   const Font& font() const { return font_; }
   void setShowsTouchWhenHighlighted(bool on) { showsTouch_ = on; }
+  // Room the title keeps from the left and right edges (an image's arrow,
+  // say): it is centred in what is left (titleRoom()).
+  void setTitleInsets(double left, double right);
+  Rect titleRoom() const;
+  // A title wider than its room is drawn smaller, down to
+  // kSmallestTitleShare of the font's size (off by default).
+  static constexpr double kSmallestTitleShare = 0.6;
+  void setShrinksTitleToFit(bool on);
+  // The font the current title is drawn with at a scale.
+  Font titleFont(double scale) const;
 
  protected:
   // Draws the image and the title (the base's part of drawRect).
@@ -122,6 +139,8 @@ class Button : public Control {
   std::map<ControlState, ImageRef> images_;
   Font font_ = Font::boldSystemFont(15);
   bool showsTouch_ = false;
+  double titleLeft_ = 0, titleRight_ = 0;
+  bool shrinksTitle_ = false;
 };
 
 enum class TextAlignment { Left, Center, Right };
@@ -142,6 +161,7 @@ class Label : public View {
   void setTextAlignment(TextAlignment alignment);
   // 0: as many lines as the text needs, wrapped by words.
   void setNumberOfLines(int lines);
+  int numberOfLines() const { return lines_; }
 
  private:
   std::string text_;
@@ -203,7 +223,9 @@ class TextField : public Control {
   const std::string& text() const { return text_; }
   void setText(const std::string& text);
   void setPlaceholder(const std::string& text);
+  const std::string& placeholder() const { return placeholder_; }
   void setFont(const Font& font);
+  const Font& font() const { return font_; }
   void setTextColor(Color color);
   void setSecureTextEntry(bool on);
   bool secureTextEntry() const { return secure_; }

@@ -44,6 +44,9 @@ SegmentedControl::SegmentedControl(const Rect& frame, std::vector<std::string> t
     button->setTitleColor(Color::white());
     button->setBackgroundColor(kSegment);
     button->setFont(Font::boldSystemFont(13));
+    // A narrow segment draws its title smaller rather than across its edges.
+    button->setTitleInsets(2, 2);
+    button->setShrinksTitleToFit(true);
     const int index = static_cast<int>(i);
     button->addTarget([this, index](Control&) {
       setSelectedSegmentIndex(index);

@@ -6,7 +6,7 @@
 // SegmentedControl: a row of titled segments, one selected (-1: none); a
 // tap on a segment selects it and sends kValueChanged (also when it was
 // selected already, as the platform's control does not: it sends nothing
-// then).
+// then). A title wider than its segment is drawn smaller to fit.
 // PickerView: columns (components) of rows from a data source, each column
 // showing its selected row in the middle with two rows above and below; a
 // tap on a shown row selects it and tells the delegate. selectRow() sets a

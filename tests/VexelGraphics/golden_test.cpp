@@ -71,11 +71,9 @@ VGParticle* place(VGParticleSystem& system, const Vector3& position, const Vecto
   return p;
 }
 
-}  // namespace
-
-class GoldenTest : public gltest::GLTest {};
-
-TEST_F(GoldenTest, LitTexturedQuad) {
+// The quad of LitTexturedQuad: a checkerboard, lit, turned toward the
+// light.
+void drawLitTexturedQuad() {
   perspectiveCamera();
   const GLfloat position[4] = {0, 0, 10, 0};
   const GLfloat diffuse[4] = {0.9f, 0.9f, 0.9f, 1};
@@ -99,12 +97,11 @@ TEST_F(GoldenTest, LitTexturedQuad) {
   turn.FromAngleAxis(0.6f, Vector3(0.3f, 1, 0).normalisedCopy());
   node.setOrientation(turn);
   node.render();
-  EXPECT_TRUE(gltest::matchesGolden("lit_textured_quad", frame(), width_, height_));
-  // Lit, not flat: the quad's pixels are not all the same.
-  EXPECT_NE(pixel(24, 32), pixel(40, 32));
 }
 
-TEST_F(GoldenTest, BillboardParticles) {
+// Three soft dots and one too faint to draw, through the billboard
+// renderer.
+void drawBillboardParticles() {
   perspectiveCamera();
   const GLuint texture = softDotTexture();
   ASSERT_NE(texture, 0u);
@@ -119,8 +116,38 @@ TEST_F(GoldenTest, BillboardParticles) {
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE);
   system.render();
+}
+
+}  // namespace
+
+class GoldenTest : public gltest::GLTest {};
+
+TEST_F(GoldenTest, LitTexturedQuad) {
+  drawLitTexturedQuad();
+  EXPECT_TRUE(gltest::matchesGolden("lit_textured_quad", frame(), width_, height_));
+  // Lit, not flat: the quad's pixels are not all the same.
+  EXPECT_NE(pixel(24, 32), pixel(40, 32));
+}
+
+TEST_F(GoldenTest, BillboardParticles) {
+  drawBillboardParticles();
   EXPECT_TRUE(gltest::matchesGolden("billboard_particles", frame(), width_, height_));
   EXPECT_GT(pixel(32, 32)[2], 100);
+}
+
+// What a frame leaves behind reaches the next: after the point sprites,
+// the textured quad is drawn as it is alone.
+TEST_F(GoldenTest, AQuadAfterTheBillboardKeepsItsTexture) {
+  drawBillboardParticles();
+  EXPECT_FALSE(glIsEnabled(GL_POINT_SPRITE_OES));
+  GLint replace = GL_TRUE;
+  glGetTexEnviv(GL_POINT_SPRITE_OES, GL_COORD_REPLACE_OES, &replace);
+  EXPECT_EQ(replace, GL_FALSE);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glDisable(GL_BLEND);
+  drawLitTexturedQuad();
+  EXPECT_TRUE(gltest::matchesGolden("lit_textured_quad", frame(), width_, height_));
+  EXPECT_NE(pixel(24, 32), pixel(40, 32));
 }
 
 TEST_F(GoldenTest, QuadParticles) {

@@ -2,6 +2,8 @@
 
 #include <GLES/gl.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -45,6 +47,42 @@ std::array<int, 4> pixelAt(const std::vector<std::uint8_t>& frame, int width, in
   const std::size_t at = (static_cast<std::size_t>(y) * width + x) * 4;
   if (at + 3 >= frame.size()) return {-1, -1, -1, -1};
   return {frame[at], frame[at + 1], frame[at + 2], frame[at + 3]};
+}
+
+RegionStats regionStats(const std::vector<std::uint8_t>& frame, int width, int height, int x,
+                        int y, int w, int h) {
+  RegionStats stats;
+  const int x0 = std::max(0, x), y0 = std::max(0, y);
+  const int x1 = std::min(width, x + w), y1 = std::min(height, y + h);
+  double count = 0, squares = 0, steps = 0;
+  for (int py = y0; py < y1; py++) {
+    for (int px = x0; px < x1; px++) {
+      const std::array<int, 4> p = pixelAt(frame, width, px, py);
+      if (p[0] < 0) continue;
+      const double light = (p[0] + p[1] + p[2]) / 3.0;
+      if (px + 1 < x1) {
+        const std::array<int, 4> q = pixelAt(frame, width, px + 1, py);
+        stats.detail += std::fabs((q[0] + q[1] + q[2]) / 3.0 - light);
+        steps++;
+      }
+      stats.red += p[0];
+      stats.green += p[1];
+      stats.blue += p[2];
+      stats.brightness += light;
+      squares += light * light;
+      stats.colourfulness += std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]});
+      count++;
+    }
+  }
+  if (count == 0) return stats;
+  stats.red /= count;
+  stats.green /= count;
+  stats.blue /= count;
+  stats.brightness /= count;
+  stats.colourfulness /= count;
+  if (steps > 0) stats.detail /= steps;
+  stats.spread = std::sqrt(std::max(0.0, squares / count - stats.brightness * stats.brightness));
+  return stats;
 }
 
 ::testing::AssertionResult matchesGolden(const std::string& name,

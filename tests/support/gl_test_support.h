@@ -47,6 +47,24 @@ class GLTest : public ::testing::Test {
 // The pixel at (x, y) of a top-down RGBA8 frame of the given width.
 std::array<int, 4> pixelAt(const std::vector<std::uint8_t>& frame, int width, int x, int y);
 
+// What a box of a frame holds: the mean of each colour channel, the spread
+// (standard deviation) of the brightness ((r + g + b) / 3), the detail (the
+// mean change of brightness from a pixel to its right neighbour) and the
+// mean colourfulness (the largest channel less the smallest). A textured
+// picture has detail and, when coloured, colourfulness; a smooth shading
+// has spread without detail, a flat fill neither.
+struct RegionStats {
+  double red = 0, green = 0, blue = 0;
+  double brightness = 0;
+  double spread = 0;
+  double detail = 0;
+  double colourfulness = 0;
+};
+// The box (x, y, w, h in pixels, clipped to the frame) of a top-down RGBA8
+// frame of the given size.
+RegionStats regionStats(const std::vector<std::uint8_t>& frame, int width, int height, int x,
+                        int y, int w, int h);
+
 // Compares a top-down RGBA8 frame with golden/<name>.png (see above);
 // a failure message tells how many pixels differ and by how much.
 ::testing::AssertionResult matchesGolden(const std::string& name,

@@ -13,7 +13,7 @@ void VXImageSequenceController::setImages(const std::string& prefix, const std::
   imagesArray.clear();
   currentImageIndex_ = -1;
   for (int i = 0; i < count; i++) {
-    imagesArray.push_back(resourceImage(prefix + std::to_string(i) + extension));
+    imagesArray.push_back(resourceImageForScreen(prefix + std::to_string(i) + extension));
   }
   if (count <= 0) return;
   currentImageIndex_ = 0;

@@ -1,5 +1,7 @@
-// The help pages: a sequence of resource images ("<prefix><i><ext>")
-// stepped through with a toolbar of its own (1100 previous, 1101 next,
+// The help pages: a sequence of resource images ("<prefix><i><ext>", each
+// in the variant drawn for the screen's scale when there is one, so a page
+// is as sharp as the window) stepped through with a toolbar of its own
+// (1100 previous, 1101 next,
 // 200 done). An image that cannot be read keeps its place and shows an
 // empty, transparent page. Next on the last page, or done, tells the
 // message delegate 300; each page shown tells it 301.

@@ -13,6 +13,7 @@
 #include "Classes/FluvaneAppDelegate.h"
 #include "Classes/FluvanePreferences.h"
 #include "Classes/FluvaneStats.h"
+#include "Classes/ui/launched_instrument_support.h"
 #include "platform/Paths.h"
 #include "platform/RemoteIOUnit.h"
 #include "platform/RunLoop.h"
@@ -27,50 +28,7 @@ using platform::RunLoop;
 
 namespace {
 
-class FluvaneLaunchTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    setenv("FLUVANE_MACHINE", "iPhone1,2", 1);
-    reset_device_facts();
-    VXALL::resetForTesting();
-    Vexel_Integration::instance().vxign_query_called = false;
-    platform::ui::HostOptions options;
-    options.testing = true;
-    options.scale = 1;
-    std::string error;
-    app = platform::ui::Application::create(options, &error);
-    ASSERT_TRUE(app) << error;
-    delegate = std::make_unique<FluvaneAppDelegate>();
-    delegate->setOffersTutorial(false);
-    app->setDelegate(delegate.get());
-  }
-  void TearDown() override {
-    if (app && !app->terminated()) app->terminate();
-    if (app) app->setDelegate(nullptr);
-    delegate.reset();
-    app.reset();
-    VXALL::resetForTesting();
-    unsetenv("FLUVANE_MACHINE");
-    reset_device_facts();
-  }
-
-  // Launches, then plays buffers until the scripts say the engine is ready.
-  void launchUntilReady() {
-    app->launch();
-    ASSERT_TRUE(hw.waitForRunning(true)) << "the engine did not start its audio";
-    unit = hw.unit();
-    for (int i = 0; i < 64 && !delegate->m_chipReady; i++) {
-      ASSERT_EQ(unit->pump(256), platform::kAudioOK);
-      RunLoop::main().runUntilIdle();
-    }
-    ASSERT_TRUE(delegate->m_chipReady);
-  }
-
-  platform::TestAudioHardware hw;
-  std::unique_ptr<platform::ui::Application> app;
-  std::unique_ptr<FluvaneAppDelegate> delegate;
-  std::shared_ptr<platform::TestRemoteIOUnit> unit;
-};
+using FluvaneLaunchTest = LaunchedInstrumentTest;
 
 TEST_F(FluvaneLaunchTest, LaunchStartsTheEngineInThePreferencesKey) {
   FluvanePreferences::standardFluvanePreferences().setRoot("D");

@@ -70,6 +70,9 @@ TEST(SettingsName, TheRuleOfTheNameField) {
       {"", 0, 0, "a", "a"},                                   // a letter
       {"", 0, 0, "7", "7"},                                   // a digit
       {"ab", 2, 0, " c", "ab c"},                             // a space with a letter
+      {"Ana", 3, 0, " ", "Ana "},                             // a space between words
+      {"", 0, 0, "-", std::nullopt},                          // a dash alone
+      {"a", 0, 1, " ", std::nullopt},                         // the only letter replaced
       {"", 0, 0, twenty, twenty.substr(0, 13)},               // 20 pasted: cut to 13
       {"bob", 0, 0, twenty, twenty.substr(0, 13)},            // pasted at 0
       {"abcdefghijklm", 13, 0, "x", std::nullopt},            // starts after 12
@@ -85,7 +88,9 @@ TEST(SettingsName, TheRuleOfTheNameField) {
         SettingsViewController::changedName(row.current, row.location, row.length,
                                             row.replacement);
     ASSERT_EQ(got.has_value(), row.result.has_value()) << row.current << "+" << row.replacement;
-    if (got && row.result->find('\0') == std::string::npos) EXPECT_EQ(*got, *row.result);
+    if (got && row.result->find('\0') == std::string::npos) {
+      EXPECT_EQ(*got, *row.result);
+    }
     if (got && row.result->find('\0') != std::string::npos) {
       EXPECT_EQ(got->size(), 26u);  // characters, not bytes
       EXPECT_EQ(got->substr(0, 2), "\xC3\xA9");

@@ -6,6 +6,8 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <optional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -208,6 +210,68 @@ TEST_F(HostTest, TheContentIsLetterboxedAndAnEmptyWindowTakesNoInput) {
   EXPECT_EQ(Automation::pixel(frame, 320, 5, 5), (std::array<int, 4>{255, 255, 255, 255}));
 }
 
+// The window opens at the largest scale (a quarter step) that fits the
+// display's usable area, and mouse positions still land on their points.
+TEST_F(HostTest, TheWindowFitsTheDisplay) {
+  struct Case {
+    double largest, width, height, scale;
+  };
+  const Case cases[] = {
+      {2, 1920, 1080, 2},      // roomy: as asked
+      {3, 1920, 1200, 2.5},    // 1200 / 480
+      {2, 1024, 768, 1.5},     // 768 / 480 = 1.6, down to a quarter step
+      {2, 1024, 740, 1.5},     // a panel takes 28
+      {2, 800, 600, 1.25},
+      {2, 320, 480, 1},
+      {2, 300, 400, 1},        // smaller than the content: 1 at least
+      {2, 0, 0, 2},            // unknown: as asked
+      {1.5, 3000, 3000, 1.5},  // never above what was asked
+  };
+  for (const Case& k : cases) {
+    EXPECT_EQ(Application::fittingScale(k.largest, k.width, k.height), k.scale)
+        << k.width << "x" << k.height;
+  }
+
+  automation_.reset();
+  app_.reset();
+  unsetenv("FLUVANE_SCALE");
+  HostOptions options;
+  options.testing = true;
+  options.displayWidth = 1024;
+  options.displayHeight = 768;
+  std::string error;
+  app_ = Application::create(options, &error);
+  ASSERT_TRUE(app_) << error;
+  automation_ = std::make_unique<Automation>(*app_);
+  EXPECT_EQ(app_->scale(), 1.5);
+  auto* sdlWindow = static_cast<SDL_Window*>(app_->glHost()->sdlWindow());
+  int w = 0, h = 0;
+  SDL_GetWindowSize(sdlWindow, &w, &h);
+  EXPECT_EQ(w, 480);
+  EXPECT_EQ(h, 720);
+  // A press at (120, 600) of the window is the point (80, 400).
+  auto recorder = std::make_shared<TouchRecorder>(Rect(60, 380, 40, 40));
+  window().addSubview(recorder);
+  EXPECT_EQ(app_->windowToPoints(120, 600), (std::optional<Point>(Point{80, 400})));
+  SDL_Event press{};
+  press.type = SDL_MOUSEBUTTONDOWN;
+  press.button.button = SDL_BUTTON_LEFT;
+  press.button.x = 120;
+  press.button.y = 600;
+  app_->handleEvent(&press);
+  ASSERT_EQ(recorder->heard.size(), 1u);
+  EXPECT_EQ(recorder->heard[0], "began 1@20x1");
+  // The frame is drawn at that scale.
+  EXPECT_EQ(ui().frame().size(), 480u * 720 * 4);
+  // A scale the caller gives is taken as it is.
+  automation_.reset();
+  app_.reset();
+  options.scale = 2;
+  app_ = Application::create(options, &error);
+  ASSERT_TRUE(app_) << error;
+  EXPECT_EQ(app_->scale(), 2);
+}
+
 TEST_F(HostTest, FocusAndCloseReachTheDelegate) {
   LifeCycle life;
   app_->setDelegate(&life);
@@ -301,6 +365,34 @@ TEST_F(HostTest, LabelTextIsInkInsideItsBox) {
   }
   EXPECT_GT(upper, 0);
   EXPECT_GT(lower, 0);
+}
+
+// A button's title keeps to the room its insets leave (an image's arrow,
+// say), drawn smaller when it is too wide for it.
+TEST_F(HostTest, AButtonsTitleKeepsToItsRoom) {
+  auto button = std::make_shared<Button>(Rect(20, 100, 160, 40));
+  button->setTitle(std::string("A rather wide title"));
+  button->setTitleColor(Color::white());
+  button->setTitleInsets(0, 40);
+  button->setShrinksTitleToFit(true);
+  window().addSubview(button);
+  EXPECT_EQ(button->titleRoom(), Rect(0, 0, 120, 40));
+  EXPECT_LT(button->titleFont(1).pointSize(), button->font().pointSize());
+  EXPECT_GE(button->titleFont(1).pointSize(),
+            button->font().pointSize() * Button::kSmallestTitleShare);
+  const auto frame = ui().frame();
+  long inside = 0, beyond = 0;
+  for (int y = 100; y < 140; y++) {
+    for (int x = 0; x < 320; x++) {
+      const int v = Automation::pixel(frame, 320, x, y)[0];
+      (x >= 20 && x < 140 ? inside : beyond) += v;
+    }
+  }
+  EXPECT_GT(inside, 255 * 20);
+  EXPECT_EQ(beyond, 0);
+  // Without shrinking, the same title runs past the room.
+  button->setShrinksTitleToFit(false);
+  EXPECT_EQ(button->titleFont(1), button->font());
 }
 
 TEST_F(HostTest, TextFieldsTakeTypingWhileEditing) {
