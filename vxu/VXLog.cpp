@@ -437,7 +437,7 @@ void VXLog::writeLine(const std::string& message, bool syncNow, Kind kind) {
       // A line that cannot be written is still on the console and in the list.
       if (Paths::writeAll(file_.fd, bytes) && syncNow) ::fdatasync(file_.fd);
     }
-    entries_.push_back(std::move(line));
+    keepEntry(std::move(line));
   } catch (const std::bad_alloc&) {
     // Left out of the file and the list (see above).
   }
@@ -451,9 +451,35 @@ void VXLog::flushLog() {
   worker_.perform([this] { syncFile(); }, true);
 }
 
+void VXLog::keepEntry(std::string line) {
+  if (!headFull_ && headBytes_ + line.size() <= kEntriesHeadBytes) {
+    headBytes_ += line.size();
+    head_.push_back(std::move(line));
+    return;
+  }
+  // Once a line has gone to the tail the head takes no more, so the list
+  // stays in the order the lines were written.
+  headFull_ = true;
+  tailBytes_ += line.size();
+  tail_.push_back(std::move(line));
+  while (tailBytes_ > kEntriesTailBytes && tail_.size() > 1) {
+    tailBytes_ -= tail_.front().size();
+    tail_.pop_front();
+    leftOut_++;
+  }
+}
+
 std::vector<std::string> VXLog::logEntries() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return entries_;
+  std::vector<std::string> entries;
+  entries.reserve(head_.size() + tail_.size() + 1);
+  entries.insert(entries.end(), head_.begin(), head_.end());
+  if (leftOut_ > 0) {
+    entries.push_back("(" + std::to_string(leftOut_) +
+                      " lines left out here; the log file has them)");
+  }
+  entries.insert(entries.end(), tail_.begin(), tail_.end());
+  return entries;
 }
 
 void VXLog::printToConsole(const std::string& line) const {

@@ -40,6 +40,13 @@
 // file and logEntries() alone. quietSharedConsole sets it for the shared
 // log, also before it starts, so that not even its first lines show.
 //
+// The in-memory list is bounded, so that an engine left running for days of
+// live coding does not grow by every line it ever printed: it keeps the
+// first kEntriesHeadBytes of lines (the start, where the set-up is told) and
+// the latest kEntriesTailBytes; when lines between them had to go,
+// logEntries() shows one line saying how many, in their place. The file
+// keeps every line.
+//
 // The console-only messages of the directory methods (a missing or unusable
 // log directory) go straight to the console; a quiet console shows only the
 // errors among them. When the directory or the file cannot be used, lines
@@ -65,6 +72,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -147,8 +155,11 @@ class VXLog {
   // the file, and the file is synced to disk.
   void flushLog();
 
-  // The dated lines of this log, oldest first.
+  // The dated lines of this log, oldest first, with the middle left out
+  // when the list grew past its bounds (see above).
   std::vector<std::string> logEntries() const;
+  static constexpr std::size_t kEntriesHeadBytes = 256 * 1024;
+  static constexpr std::size_t kEntriesTailBytes = 768 * 1024;
 
   // The log directory and "saved" in it, created when missing (with console
   // messages); "" when the path is taken by something that is not a
@@ -190,8 +201,17 @@ class VXLog {
   const std::uint64_t serial_;  // names this log in the threads' line buffers
   const std::string directory_;
   const ConsoleSink console_;
+  // Keeps a line in the bounded list: the head while it has room, then the
+  // tail, whose oldest lines go when it passes its bound.
+  void keepEntry(std::string line);
+
   mutable std::mutex mutex_;  // console, entries and file writes
-  std::vector<std::string> entries_;
+  std::vector<std::string> head_;   // the first lines, up to kEntriesHeadBytes
+  std::deque<std::string> tail_;    // the latest lines after the head
+  std::size_t headBytes_ = 0;
+  std::size_t tailBytes_ = 0;
+  bool headFull_ = false;
+  std::uint64_t leftOut_ = 0;       // lines dropped between head and tail
   File file_;
   std::atomic<int> queued_{0};             // lines posted, not yet written
   std::atomic<bool> waitForEachLine_{false};  // set at process exit

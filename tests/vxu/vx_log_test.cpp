@@ -181,6 +181,45 @@ TEST_F(VXLogTest, FlushWaitsForEveryPostedLine) {
   EXPECT_EQ(logtest::messageOf(file.back()), "line 1999");
 }
 
+// A log that runs for days keeps its start and its latest lines in memory,
+// with a note of how many went between them; the file keeps them all.
+TEST_F(VXLogTest, TheListKeepsItsStartAndItsLatestLinesWithinItsBounds) {
+  auto log = startLog(dir.path());
+  const std::string padding(200, '.');
+  const std::size_t bound = VXLog::kEntriesHeadBytes + VXLog::kEntriesTailBytes;
+  const std::size_t count = 3 * bound / padding.size();
+  for (std::size_t i = 0; i < count; i++) log->log("line %zu %s", i, padding.c_str());
+  log->flushLog();
+
+  const std::vector<std::string> entries = log->logEntries();
+  std::size_t bytes = 0;
+  std::size_t kept = 0;
+  std::size_t note = 0;
+  std::uint64_t leftOut = 0;
+  for (std::size_t i = 0; i < entries.size(); i++) {
+    unsigned long long n = 0;
+    if (std::sscanf(entries[i].c_str(), "(%llu lines left out here", &n) == 1) {
+      note = i;
+      leftOut = n;
+    } else {
+      bytes += entries[i].size();
+      kept++;
+    }
+  }
+  EXPECT_LE(bytes, bound);
+  EXPECT_GT(bytes, bound - 2 * (padding.size() + 64));
+  ASSERT_GT(note, 0u);
+  EXPECT_EQ(kept + leftOut, count);
+  EXPECT_EQ(logtest::messageOf(entries.front()), "line 0 " + padding);
+  EXPECT_EQ(logtest::messageOf(entries.back()), "line " + std::to_string(count - 1) + " " + padding);
+  // Around the note the lines run on from the head and into the tail.
+  const std::string before = logtest::messageOf(entries[note - 1]);
+  const std::string after = logtest::messageOf(entries[note + 1]);
+  const std::size_t last_of_head = std::stoul(before.substr(5));
+  EXPECT_EQ(std::stoul(after.substr(5)), last_of_head + 1 + leftOut);
+  EXPECT_EQ(fileLinesOf(log->currentLogFilePath()).size(), count);
+}
+
 TEST_F(VXLogTest, UnusableDirectoryStillLogsToConsoleAndEntries) {
   ASSERT_TRUE(Paths::writeAtomic(dir / "taken", "a file"));
   auto log = startLog(dir / "taken");
