@@ -439,13 +439,14 @@ const Frame_Member kDynoMembers[] = {
 
 // The module's own classes, each one in and one out, in registration order.
 const Frame_Class_Desc kXxxClasses[] = {
-    {.name = "Noise", .parent = "UGen",
-     .tick = [](Frame_Slot&, SAMPLE) { return white_noise_sample(); }},
-    {.name = "CNoise", .parent = "UGen", .data_member = "@cnoise_data",
-     .offset = &cnoise_offset_data,
-     .make = [](Chip_Object*) -> Frame_Obj* { return new CNoise_Obj; },
-     .tick = [](Frame_Slot& s, SAMPLE) { return s.as<CNoise_Obj>().tick(); },
-     FRAME_MEMBER_FIELDS(kCNoiseMembers)},
+    // The noises draw from rand(), which every such generator shares.
+    frame_draws_random({.name = "Noise", .parent = "UGen",
+                        .tick = [](Frame_Slot&, SAMPLE) { return white_noise_sample(); }}),
+    frame_draws_random({.name = "CNoise", .parent = "UGen", .data_member = "@cnoise_data",
+                        .offset = &cnoise_offset_data,
+                        .make = [](Chip_Object*) -> Frame_Obj* { return new CNoise_Obj; },
+                        .tick = [](Frame_Slot& s, SAMPLE) { return s.as<CNoise_Obj>().tick(); },
+                        FRAME_MEMBER_FIELDS(kCNoiseMembers)}),
     {.name = "Impulse", .parent = "UGen", .data_member = "@impulse_data",
      .offset = &impulse_offset_data,
      .make = [](Chip_Object*) -> Frame_Obj* { return new Impulse_Obj; },
