@@ -315,6 +315,24 @@ struct Frame_Class_Desc {
   unsigned long block = CHIP_BLOCK_EXACT;
 };
 
+// The block tick of a class whose tick is Tick: Tick frame by frame in one
+// loop, the same computation in the same order (Tick and what it calls
+// inline into the loop where the compiler sees them). For a row whose tick
+// cannot raise a Frame_Error: .tick = Tick, .tick_block = frame_block_of<Tick>.
+template <Frame_Tick Tick>
+void frame_block_of(Frame_Slot& slot, const SAMPLE* in, SAMPLE* out, unsigned long frames) {
+  for (unsigned long j = 0; j < frames; j++) out[j] = Tick(slot, in[j]);
+}
+
+// The same row with `Tick` as its tick and frame_block_of<Tick> as its
+// block tick, for rows written without designators.
+template <Frame_Tick Tick>
+constexpr Frame_Class_Desc frame_in_blocks(Frame_Class_Desc desc) {
+  desc.tick = Tick;
+  desc.tick_block = frame_block_of<Tick>;
+  return desc;
+}
+
 // The row of a class whose tick draws from the process-wide random
 // generator (rand()): exact in blocks only as the one such node of a graph.
 constexpr Frame_Class_Desc frame_draws_random(Frame_Class_Desc desc) {
