@@ -580,11 +580,12 @@ struct Block_Check {
   unsigned long busy;     // mark of a node being visited
   unsigned long waiting;  // mark of a node whose owner is being visited
   unsigned long done;     // mark of a node visited
+  unsigned long frames;   // the block's largest length
   unsigned long shared_random = 0;
 
   bool visit(Chip_UGen* node) {
     node->mark = busy;
-    if (!(node->block & CHIP_BLOCK_EXACT)) return false;
+    if (!(node->block & CHIP_BLOCK_EXACT) || node->size_v < frames) return false;
     if ((node->block & CHIP_BLOCK_SHARED_RANDOM) && ++shared_random > 1) return false;
     for (unsigned long i = 0; i < node->num_src; i++) {
       if (!read(node->src_list[i])) return false;
@@ -615,10 +616,10 @@ struct Block_Check {
 
 }  // namespace
 
-t_CPBOOL Chip_UGen::block_exact(Chip_UGen* const* sinks, size_t num_sinks,
+t_CPBOOL Chip_UGen::block_exact(unsigned long frames, Chip_UGen* const* sinks, size_t num_sinks,
                                 Chip_UGen* const* computed, size_t num_computed) {
   const unsigned long marks = fresh_marks(3);
-  Block_Check check{marks, marks + 1, marks + 2};
+  Block_Check check{marks, marks + 1, marks + 2, frames};
   for (size_t i = 0; i < num_computed; i++) computed[i]->mark = check.done;
   for (size_t i = 0; i < num_sinks; i++) {
     if (sinks[i] && !check.read(sinks[i])) return FALSE;

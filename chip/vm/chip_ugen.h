@@ -113,11 +113,12 @@ struct Chip_UGen : Chip_Object {
   // into current_v.
   unsigned long system_tick_v(t_CPTIME now, unsigned long frames);
 
-  // Whether pulling the sinks a block at a time gives, bit for bit, what
-  // pulling them sample by sample would (see the note at the top). The
-  // `computed` nodes count as already up to date (adc and its channels
-  // when the shreduler fills them from the input).
-  static t_CPBOOL block_exact(Chip_UGen* const* sinks, size_t num_sinks,
+  // Whether pulling the sinks in blocks of up to `frames` gives, bit for
+  // bit, what pulling them sample by sample would (see the note at the
+  // top); a node whose block buffer is shorter (made for another machine)
+  // makes the answer no. The `computed` nodes count as already up to date
+  // (adc and its channels when the shreduler fills them from the input).
+  static t_CPBOOL block_exact(unsigned long frames, Chip_UGen* const* sinks, size_t num_sinks,
                               Chip_UGen* const* computed, size_t num_computed);
   // Moves whenever a link is made or cut anywhere (any machine).
   static unsigned long graph_version();

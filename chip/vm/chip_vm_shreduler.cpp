@@ -284,7 +284,7 @@ t_CPBOOL Chip_VM_Shreduler::graph_in_blocks() {
     computed[num_computed++] = adc;
     for (t_CPUINT c = 0; c < num_adc_channels; c++) computed[num_computed++] = adc->multi_chan[c];
   }
-  graph_blocks = Chip_UGen::block_exact(sinks, 2, computed, num_computed);
+  graph_blocks = Chip_UGen::block_exact(max_block_size, sinks, 2, computed, num_computed);
   graph_version = version;
   graph_checked = TRUE;
   return graph_blocks;

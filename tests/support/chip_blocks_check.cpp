@@ -8,25 +8,24 @@
 // hangs a capture node on each dac channel. The capture nodes belong to no
 // shred, so they stay in the graph until the machine shuts down; each keeps
 // what its channel output, sample by sample or a block at a time. The child
-// hands the samples back through a pipe, and what the program printed
-// through a file; both must be the same in the two renderings (so values a
-// program prints of nodes that do not reach dac are compared too).
+// hands the samples and what the program printed back through files; both
+// must be the same in the two renderings (so values a program prints of
+// nodes that do not reach dac are compared too).
 //
 // Both children start from this process as it is, and the clock the engine
 // reads for seeds (time()) is fixed here, so that programs seeded by the
 // time (the noise generators) draw the same numbers in both.
 //
 // The check fails when the sample counts, a sample's bits, the printed
-// text or the exit statuses differ, or when the block rendering computed no frame in blocks
-// although the program renders sound: a program whose graph has to render
-// sample by sample (feedback) says so with a line "// renders per sample".
+// text or the exit statuses differ, or when the block rendering computed no
+// frame in blocks although the program renders sound: a program whose graph
+// has to render sample by sample (feedback) says so with a line
+// "// renders per sample".
 //
 // Usage: chip_blocks_check <script>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -122,58 +121,33 @@ struct Rendering {
   std::string printed;  // standard output and error together
 };
 
-bool write_all(int fd, const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = write(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool read_all(int fd, void* data, size_t size) {
-  char* p = static_cast<char*>(data);
-  while (size > 0) {
-    ssize_t n = read(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // The child: the driver over the capture script and the program; then the
-// status, the block count and each channel's samples into fd.
-[[noreturn]] void render_child(int fd, int console, const std::vector<std::string>& args) {
-  dup2(console, STDOUT_FILENO);
-  dup2(console, STDERR_FILENO);
+// status, the block count and each channel's samples into `data`.
+[[noreturn]] void render_child(FILE* data, FILE* console, const std::vector<std::string>& args) {
+  dup2(fileno(console), STDOUT_FILENO);
+  dup2(fileno(console), STDERR_FILENO);
   std::vector<const char*> argv;
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   int32_t status = chip_main(static_cast<int>(argv.size()), argv.data());
   std::fflush(stdout);
   std::fflush(stderr);
   uint64_t blocks = g_block_frames;
-  bool ok = write_all(fd, &status, sizeof status) && write_all(fd, &blocks, sizeof blocks);
+  bool ok = std::fwrite(&status, sizeof status, 1, data) == 1 &&
+            std::fwrite(&blocks, sizeof blocks, 1, data) == 1;
   for (int c = 0; c < kMaxChannels && ok; c++) {
     uint64_t n = g_samples[c].size();
-    ok = write_all(fd, &n, sizeof n) && write_all(fd, g_samples[c].data(), n * sizeof(float));
+    ok = std::fwrite(&n, sizeof n, 1, data) == 1 &&
+         (n == 0 || std::fwrite(g_samples[c].data(), sizeof(float), n, data) == n);
   }
+  ok = std::fflush(data) == 0 && ok;
   _exit(ok ? 0 : 3);
 }
 
 bool render(const std::vector<std::string>& args, Rendering& out, std::string& error) {
-  int fds[2];
-  if (pipe(fds) != 0) {
-    error = "no pipe";
-    return false;
-  }
+  FILE* data = std::tmpfile();
   FILE* console = std::tmpfile();
-  if (!console) {
-    error = "no file for the console";
+  if (!data || !console) {
+    error = "no temporary file";
     return false;
   }
   std::fflush(stdout);
@@ -182,25 +156,24 @@ bool render(const std::vector<std::string>& args, Rendering& out, std::string& e
     error = "no fork";
     return false;
   }
-  if (pid == 0) {
-    close(fds[0]);
-    render_child(fds[1], fileno(console), args);
-  }
-  close(fds[1]);
-  int32_t status = -1;
-  bool ok = read_all(fds[0], &status, sizeof status) &&
-            read_all(fds[0], &out.block_frames, sizeof out.block_frames);
-  for (int c = 0; c < kMaxChannels && ok; c++) {
-    uint64_t n = 0;
-    ok = read_all(fds[0], &n, sizeof n);
-    if (ok) {
-      out.samples[c].resize(n);
-      ok = read_all(fds[0], out.samples[c].data(), n * sizeof(float));
-    }
-  }
-  close(fds[0]);
+  if (pid == 0) render_child(data, console, args);
   int wait_status = 0;
   waitpid(pid, &wait_status, 0);
+
+  std::rewind(data);
+  int32_t status = -1;
+  bool ok = WIFEXITED(wait_status) && WEXITSTATUS(wait_status) == 0 &&
+            std::fread(&status, sizeof status, 1, data) == 1 &&
+            std::fread(&out.block_frames, sizeof out.block_frames, 1, data) == 1;
+  for (int c = 0; c < kMaxChannels && ok; c++) {
+    uint64_t n = 0;
+    ok = std::fread(&n, sizeof n, 1, data) == 1;
+    if (ok) {
+      out.samples[c].resize(n);
+      ok = n == 0 || std::fread(out.samples[c].data(), sizeof(float), n, data) == n;
+    }
+  }
+  std::fclose(data);
   std::rewind(console);
   char text[4096];
   size_t n;
@@ -253,7 +226,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char capture[] = "Capture.start();\n";
-  bool written = write_all(fd, capture, sizeof capture - 1);
+  bool written = write(fd, capture, sizeof capture - 1) == static_cast<ssize_t>(sizeof capture - 1);
   close(fd);
   if (!written) return 2;
 

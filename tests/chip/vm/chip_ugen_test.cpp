@@ -672,7 +672,7 @@ TEST_F(GraphTest, BlockPullReadsAChannelWaitingForItsOwnerAFrameLate) {
     }
   }
   Chip_UGen* sink = readers[1];
-  EXPECT_TRUE(Chip_UGen::block_exact(&sink, 1, nullptr, 0));
+  EXPECT_TRUE(Chip_UGen::block_exact(frames, &sink, 1, nullptr, 0));
   std::vector<SAMPLE> ref;
   for (unsigned long t = 1; t <= 2 * frames; t++) {
     readers[0]->system_tick(static_cast<t_CPTIME>(t));
@@ -756,7 +756,7 @@ TEST_F(GraphTest, BlockBuffers) {
 // random generator. Nodes given as computed are not looked into.
 TEST_F(GraphTest, BlockExactGraphs) {
   auto exact = [](Chip_UGen* sink, std::vector<Chip_UGen*> computed = {}) {
-    return Chip_UGen::block_exact(&sink, 1, computed.data(), computed.size());
+    return Chip_UGen::block_exact(0, &sink, 1, computed.data(), computed.size());
   };
   GraphTestNode* sink = wire();
   GraphTestNode* a = node(1.0f);
@@ -778,6 +778,14 @@ TEST_F(GraphTest, BlockExactGraphs) {
   a->block = 0;
   EXPECT_FALSE(exact(sink));
   a->block = CHIP_BLOCK_EXACT;
+
+  // A node whose buffer is shorter than the blocks.
+  for (Chip_UGen* n : held) ASSERT_TRUE(n->alloc_v(8));
+  for (unsigned long i = 0; i < 2; i++) ASSERT_TRUE(stereo->multi_chan[i]->alloc_v(8));
+  Chip_UGen* sinks[] = {sink};
+  EXPECT_TRUE(Chip_UGen::block_exact(8, sinks, 1, nullptr, 0));
+  ASSERT_TRUE(a->alloc_v(4));
+  EXPECT_FALSE(Chip_UGen::block_exact(8, sinks, 1, nullptr, 0));
 
   // Random draws: one such node, then two.
   a->block |= CHIP_BLOCK_SHARED_RANDOM;
