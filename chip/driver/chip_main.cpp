@@ -135,7 +135,11 @@ struct Settings {
   t_CPBOOL block = FALSE;
   t_CPBOOL set_priority = FALSE;
   t_CPBOOL watchdog = FALSE;
-  long adaptive = 0;  // -1: the buffer size
+  // The largest adaptive block; -1: the buffer size. Blocks are the
+  // default: the machine renders a block at a time only where that gives
+  // the samples it would render one by one ("--adaptive0" renders every
+  // sample on its own).
+  long adaptive = -1;
   int log_level = CP_LOG_CORE;
   int deprecate_level = 1;
   t_CPBOOL auto_depend = FALSE;

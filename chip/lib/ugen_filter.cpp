@@ -397,7 +397,8 @@ constexpr Frame_Class_Desc resonant_row(const char* name, Frame_Make make) {
           .offset = &FilterBasic_offset_data,
           .make = make,
           .tick = tick_resonant,
-          FRAME_MEMBER_FIELDS(kResonantMembers)};
+          FRAME_MEMBER_FIELDS(kResonantMembers),
+          .tick_block = frame_block_of<tick_resonant>};
 }
 
 // BiQuad
@@ -446,9 +447,13 @@ const Frame_Member kBiQuadMembers[] = {
     coefficient_prop<Filter_BiQuad::A2>("a2"),
 };
 
+SAMPLE tick_biquad(Frame_Slot& s, SAMPLE in) { return biquad(s).tick(in); }
+
 // Teabox
 
 Filter_Teabox& teabox(Frame_Slot& s) { return s.as<Filter_Teabox>(); }
+
+SAMPLE tick_teabox(Frame_Slot& s, SAMPLE in) { return teabox(s).tick(in); }
 
 const Frame_Member kTeaboxMembers[] = {
     frame_method(
@@ -490,14 +495,16 @@ constexpr Frame_Class_Desc kFilterClasses[] = {
        filter->init(g_srate);
        return filter;
      },
-     .tick = [](Frame_Slot& s, SAMPLE in) { return biquad(s).tick(in); },
-     FRAME_MEMBER_FIELDS(kBiQuadMembers)},
+     .tick = tick_biquad,
+     FRAME_MEMBER_FIELDS(kBiQuadMembers),
+     .tick_block = frame_block_of<tick_biquad>},
     {.name = "Teabox",
      .parent = "FilterBasic",
      .offset = &FilterBasic_offset_data,
      .make = [](Chip_Object*) -> Frame_Obj* { return new Filter_Teabox; },
-     .tick = [](Frame_Slot& s, SAMPLE in) { return teabox(s).tick(in); },
-     FRAME_MEMBER_FIELDS(kTeaboxMembers)},
+     .tick = tick_teabox,
+     FRAME_MEMBER_FIELDS(kTeaboxMembers),
+     .tick_block = frame_block_of<tick_teabox>},
 };
 
 }  // namespace

@@ -507,11 +507,12 @@ const Frame_Member kLiSaMembers[] = {
 #undef LISA_VOICE_SET
 #undef LISA_VOICE_GET
 
-const Frame_Class_Desc kLiSa = {
-    "LiSa", "UGen", "@LiSa_data", &LiSaMulti_offset_data,
-    [](Chip_Object*) -> Frame_Obj* { return new LiSa_Obj; },
-    [](Frame_Slot& s, SAMPLE in) { return lisa(s).tick(in); }, frame_pmsg_false,
-    FRAME_MEMBERS(kLiSaMembers)};
+SAMPLE tick_lisa(Frame_Slot& s, SAMPLE in) { return lisa(s).tick(in); }
+
+const Frame_Class_Desc kLiSa = frame_in_blocks<tick_lisa>(
+    {"LiSa", "UGen", "@LiSa_data", &LiSaMulti_offset_data,
+     [](Chip_Object*) -> Frame_Obj* { return new LiSa_Obj; }, tick_lisa, frame_pmsg_false,
+     FRAME_MEMBERS(kLiSaMembers)});
 
 }  // namespace
 

@@ -157,25 +157,68 @@ void Oscillator::advance() {
 template <typename Shape>
 SAMPLE Oscillator::run(SAMPLE in, bool connected, Shape shape) {
   const bool step = input(static_cast<double>(in), connected);
-  const SAMPLE out = static_cast<SAMPLE>(shape());
+  const SAMPLE out = static_cast<SAMPLE>(shape(phase_, width_));
   if (step) advance();
   return out;
 }
 
-SAMPLE Oscillator::tickPhasor(SAMPLE in, bool connected) {
-  return run(in, connected, [this] { return phase_; });
+template <typename Shape>
+void Oscillator::runBlock(const SAMPLE* in, SAMPLE* out, unsigned long frames, bool connected,
+                          Shape shape) {
+  if (connected) {
+    for (unsigned long j = 0; j < frames; j++) out[j] = run(in[j], true, shape);
+    return;
+  }
+  // advance() with the phase held locally.
+  double phase = phase_;
+  const double step = num_;
+  const double width = width_;
+  for (unsigned long j = 0; j < frames; j++) {
+    out[j] = static_cast<SAMPLE>(shape(phase, width));
+    phase += step;
+    if (phase > 1.0) phase -= 1.0;
+  }
+  phase_ = phase;
 }
 
-SAMPLE Oscillator::tickSine(SAMPLE in, bool connected) {
-  return run(in, connected, [this] { return std::sin(kTwoPi * phase_); });
+namespace {
+
+// The waveforms of a phase and a width (each of its own type, so that
+// every tick is compiled with its shape inline).
+constexpr auto phasor_shape = [](double p, double) { return p; };
+constexpr auto sine_shape = [](double p, double) { return std::sin(kTwoPi * p); };
+constexpr auto triangle_shape = [](double p, double width) { return triangle(p, width); };
+constexpr auto pulse_shape = [](double p, double width) { return p < width ? 1.0 : -1.0; };
+
+}  // namespace
+
+SAMPLE Oscillator::tickPhasor(SAMPLE in, bool connected) {
+  return run(in, connected, phasor_shape);
 }
+
+SAMPLE Oscillator::tickSine(SAMPLE in, bool connected) { return run(in, connected, sine_shape); }
 
 SAMPLE Oscillator::tickTriangle(SAMPLE in, bool connected) {
-  return run(in, connected, [this] { return triangle(phase_, width_); });
+  return run(in, connected, triangle_shape);
 }
 
-SAMPLE Oscillator::tickPulse(SAMPLE in, bool connected) {
-  return run(in, connected, [this] { return phase_ < width_ ? 1.0 : -1.0; });
+SAMPLE Oscillator::tickPulse(SAMPLE in, bool connected) { return run(in, connected, pulse_shape); }
+
+void Oscillator::tickPhasor(const SAMPLE* in, SAMPLE* out, unsigned long frames, bool connected) {
+  runBlock(in, out, frames, connected, phasor_shape);
+}
+
+void Oscillator::tickSine(const SAMPLE* in, SAMPLE* out, unsigned long frames, bool connected) {
+  runBlock(in, out, frames, connected, sine_shape);
+}
+
+void Oscillator::tickTriangle(const SAMPLE* in, SAMPLE* out, unsigned long frames,
+                              bool connected) {
+  runBlock(in, out, frames, connected, triangle_shape);
+}
+
+void Oscillator::tickPulse(const SAMPLE* in, SAMPLE* out, unsigned long frames, bool connected) {
+  runBlock(in, out, frames, connected, pulse_shape);
 }
 
 // ---------------------------------------------------------------------------
@@ -471,26 +514,37 @@ const Frame_Member kSqrMembers[] = {
     frame_prop("width", "float", nullptr, [](Frame_Slot& s) { return osc(s).resetWidth(); }),
 };
 
+// A waveform's tick and block tick for a row.
+template <SAMPLE (Oscillator::*Tick)(SAMPLE, bool)>
+SAMPLE osc_tick(Frame_Slot& s, SAMPLE in) {
+  return (osc(s).*Tick)(in, connected(s));
+}
+
+template <void (Oscillator::*Tick)(const SAMPLE*, SAMPLE*, unsigned long, bool)>
+void osc_block(Frame_Slot& s, const SAMPLE* in, SAMPLE* out, unsigned long frames) {
+  (osc(s).*Tick)(in, out, frames, connected(s));
+}
+
 // Every subclass uses Osc's hidden member: Phasor, SawOsc and SqrOsc tick
 // as their parents do.
 const Frame_Class_Desc kOscClasses[] = {
     {.name = "Osc", .parent = "UGen", .data_member = "@osc_data", .offset = &osc_offset_data,
      .make = [](Chip_Object*) -> Frame_Obj* { return new Oscillator(g_srate); },
-     .tick = [](Frame_Slot& s, SAMPLE in) { return osc(s).tickPhasor(in, connected(s)); },
-     .pmsg = osc_pmsg, FRAME_MEMBER_FIELDS(kOscMembers)},
+     .tick = osc_tick<&Oscillator::tickPhasor>, .pmsg = osc_pmsg,
+     FRAME_MEMBER_FIELDS(kOscMembers), .tick_block = osc_block<&Oscillator::tickPhasor>},
     {.name = "Phasor", .parent = "Osc", .offset = &osc_offset_data},
     {.name = "SinOsc", .parent = "Osc", .offset = &osc_offset_data,
-     .tick = [](Frame_Slot& s, SAMPLE in) { return osc(s).tickSine(in, connected(s)); }},
+     .tick = osc_tick<&Oscillator::tickSine>, .tick_block = osc_block<&Oscillator::tickSine>},
     {.name = "TriOsc", .parent = "Osc", .offset = &osc_offset_data,
-     .tick = [](Frame_Slot& s, SAMPLE in) { return osc(s).tickTriangle(in, connected(s)); },
-     FRAME_MEMBER_FIELDS(kWidthMembers)},
+     .tick = osc_tick<&Oscillator::tickTriangle>, FRAME_MEMBER_FIELDS(kWidthMembers),
+     .tick_block = osc_block<&Oscillator::tickTriangle>},
     // A SawOsc's oscillator replaces the one TriOsc's constructor made.
     {.name = "SawOsc", .parent = "TriOsc", .offset = &osc_offset_data,
      .make = [](Chip_Object*) -> Frame_Obj* { return new Oscillator(g_srate, 1.0); },
      FRAME_MEMBER_FIELDS(kSawMembers)},
     {.name = "PulseOsc", .parent = "Osc", .offset = &osc_offset_data,
-     .tick = [](Frame_Slot& s, SAMPLE in) { return osc(s).tickPulse(in, connected(s)); },
-     FRAME_MEMBER_FIELDS(kWidthMembers)},
+     .tick = osc_tick<&Oscillator::tickPulse>, FRAME_MEMBER_FIELDS(kWidthMembers),
+     .tick_block = osc_block<&Oscillator::tickPulse>},
     {.name = "SqrOsc", .parent = "PulseOsc", .offset = &osc_offset_data,
      FRAME_MEMBER_FIELDS(kSqrMembers)},
 };
@@ -544,11 +598,13 @@ const Frame_Member kGenXMembers[] = {
 };
 
 // The table classes share GenX's hidden member and tick.
+SAMPLE table_tick(Frame_Slot& s, SAMPLE in) { return wave(s).tick(in, connected(s)); }
+
 const Frame_Class_Desc kTableClasses[] = {
     {.name = "GenX", .parent = "UGen", .data_member = "@GenX_data", .offset = &genX_offset_data,
-     .make = [](Chip_Object*) -> Frame_Obj* { return new Wave_Table; },
-     .tick = [](Frame_Slot& s, SAMPLE in) { return wave(s).tick(in, connected(s)); },
-     .pmsg = genX_pmsg, FRAME_MEMBER_FIELDS(kGenXMembers)},
+     .make = [](Chip_Object*) -> Frame_Obj* { return new Wave_Table; }, .tick = table_tick,
+     .pmsg = genX_pmsg, FRAME_MEMBER_FIELDS(kGenXMembers),
+     .tick_block = frame_block_of<table_tick>},
     {.name = "Gen5", .parent = "GenX", .offset = &genX_offset_data,
      FRAME_MEMBER_FIELDS(kCoefs<&Wave_Table::gen5>)},
     {.name = "Gen7", .parent = "GenX", .offset = &genX_offset_data,

@@ -114,15 +114,25 @@ class Oscillator : public Frame_Obj {
   SAMPLE tickSine(SAMPLE in, bool connected);
   SAMPLE tickTriangle(SAMPLE in, bool connected);
   SAMPLE tickPulse(SAMPLE in, bool connected);
+  // The same for a block of frames (in and out may be the same array):
+  // each output exactly as the tick would make it.
+  void tickPhasor(const SAMPLE* in, SAMPLE* out, unsigned long frames, bool connected);
+  void tickSine(const SAMPLE* in, SAMPLE* out, unsigned long frames, bool connected);
+  void tickTriangle(const SAMPLE* in, SAMPLE* out, unsigned long frames, bool connected);
+  void tickPulse(const SAMPLE* in, SAMPLE* out, unsigned long frames, bool connected);
 
  private:
   // The input applied by the sync mode; true when the phase is to advance
   // after this sample.
   bool input(double x, bool connected);
   void advance();
-  // The common tick: input, one sample of `shape` from the phase, advance.
+  // The common tick: input, one sample of `shape` (of the phase and the
+  // width) from the phase, advance.
   template <typename Shape>
   SAMPLE run(SAMPLE in, bool connected, Shape shape);
+  // The same over a block; free running, the phase stays in a register.
+  template <typename Shape>
+  void runBlock(const SAMPLE* in, SAMPLE* out, unsigned long frames, bool connected, Shape shape);
 
   t_CPFLOAT num_ = 0.0;     // increment per sample, in cycles, in [0, 1)
   t_CPFLOAT freq_ = 220.0;  // Hz (finite)

@@ -85,11 +85,12 @@ const Frame_Member kSRateMembers[] = {
     frame_prop("pos", "float", nullptr, [](Frame_Slot& s) { return converter(s).position(); }),
 };
 
-const Frame_Class_Desc kSRate = {
-    "SRateConverter", "UGen", "@srate_data", &srate_offset_data,
-    [](Chip_Object*) -> Frame_Obj* { return new SRate_Obj; },
-    [](Frame_Slot& s, SAMPLE in) { return converter(s).tick(in); }, srate_pmsg,
-    FRAME_MEMBERS(kSRateMembers)};
+SAMPLE tick_converter(Frame_Slot& s, SAMPLE in) { return converter(s).tick(in); }
+
+const Frame_Class_Desc kSRate = frame_in_blocks<tick_converter>(
+    {"SRateConverter", "UGen", "@srate_data", &srate_offset_data,
+     [](Chip_Object*) -> Frame_Obj* { return new SRate_Obj; }, tick_converter, srate_pmsg,
+     FRAME_MEMBERS(kSRateMembers)});
 
 }  // namespace
 

@@ -437,37 +437,45 @@ const Frame_Member kDynoMembers[] = {
         [](Frame_Slot& s) { return dyno(s).releaseTime(); }),
 };
 
+// The ticks of the module's own classes.
+SAMPLE tick_noise(Frame_Slot&, SAMPLE) { return white_noise_sample(); }
+SAMPLE tick_cnoise(Frame_Slot& s, SAMPLE) { return s.as<CNoise_Obj>().tick(); }
+SAMPLE tick_impulse(Frame_Slot& s, SAMPLE) { return s.as<Impulse_Obj>().tick(); }
+SAMPLE tick_step(Frame_Slot& s, SAMPLE) { return s.as<Step_Obj>().tick(); }
+SAMPLE tick_half_rect(Frame_Slot&, SAMPLE in) { return half_rect(in); }
+SAMPLE tick_full_rect(Frame_Slot&, SAMPLE in) { return full_rect(in); }
+SAMPLE tick_delayp(Frame_Slot& s, SAMPLE in) { return line(s).tick(in); }
+SAMPLE tick_dyno(Frame_Slot& s, SAMPLE in) { return dyno(s).tick(in); }
+
 // The module's own classes, each one in and one out, in registration order.
 const Frame_Class_Desc kXxxClasses[] = {
-    {.name = "Noise", .parent = "UGen",
-     .tick = [](Frame_Slot&, SAMPLE) { return white_noise_sample(); }},
-    {.name = "CNoise", .parent = "UGen", .data_member = "@cnoise_data",
-     .offset = &cnoise_offset_data,
-     .make = [](Chip_Object*) -> Frame_Obj* { return new CNoise_Obj; },
-     .tick = [](Frame_Slot& s, SAMPLE) { return s.as<CNoise_Obj>().tick(); },
-     FRAME_MEMBER_FIELDS(kCNoiseMembers)},
+    // The noises draw from rand(), which every such generator shares.
+    frame_draws_random({.name = "Noise", .parent = "UGen", .tick = tick_noise,
+                        .tick_block = frame_block_of<tick_noise>}),
+    frame_draws_random({.name = "CNoise", .parent = "UGen", .data_member = "@cnoise_data",
+                        .offset = &cnoise_offset_data,
+                        .make = [](Chip_Object*) -> Frame_Obj* { return new CNoise_Obj; },
+                        .tick = tick_cnoise, FRAME_MEMBER_FIELDS(kCNoiseMembers),
+                        .tick_block = frame_block_of<tick_cnoise>}),
     {.name = "Impulse", .parent = "UGen", .data_member = "@impulse_data",
      .offset = &impulse_offset_data,
-     .make = [](Chip_Object*) -> Frame_Obj* { return new Impulse_Obj; },
-     .tick = [](Frame_Slot& s, SAMPLE) { return s.as<Impulse_Obj>().tick(); },
-     FRAME_MEMBER_FIELDS(kImpulseMembers)},
+     .make = [](Chip_Object*) -> Frame_Obj* { return new Impulse_Obj; }, .tick = tick_impulse,
+     FRAME_MEMBER_FIELDS(kImpulseMembers), .tick_block = frame_block_of<tick_impulse>},
     {.name = "Step", .parent = "UGen", .data_member = "@step_data", .offset = &step_offset_data,
-     .make = [](Chip_Object*) -> Frame_Obj* { return new Step_Obj; },
-     .tick = [](Frame_Slot& s, SAMPLE) { return s.as<Step_Obj>().tick(); },
-     FRAME_MEMBER_FIELDS(kStepMembers)},
-    {.name = "HalfRect", .parent = "UGen",
-     .tick = [](Frame_Slot&, SAMPLE in) { return half_rect(in); }},
-    {.name = "FullRect", .parent = "UGen",
-     .tick = [](Frame_Slot&, SAMPLE in) { return full_rect(in); }},
+     .make = [](Chip_Object*) -> Frame_Obj* { return new Step_Obj; }, .tick = tick_step,
+     FRAME_MEMBER_FIELDS(kStepMembers), .tick_block = frame_block_of<tick_step>},
+    {.name = "HalfRect", .parent = "UGen", .tick = tick_half_rect,
+     .tick_block = frame_block_of<tick_half_rect>},
+    {.name = "FullRect", .parent = "UGen", .tick = tick_full_rect,
+     .tick_block = frame_block_of<tick_full_rect>},
     {.name = "DelayP", .parent = "UGen", .data_member = "@delayp_data",
      .offset = &delayp_offset_data,
      .make = [](Chip_Object*) -> Frame_Obj* { return new DelayP_Obj(g_srate); },
-     .tick = [](Frame_Slot& s, SAMPLE in) { return line(s).tick(in); },
-     .pmsg = frame_pmsg_true, FRAME_MEMBER_FIELDS(kDelayPMembers)},
+     .tick = tick_delayp, .pmsg = frame_pmsg_true, FRAME_MEMBER_FIELDS(kDelayPMembers),
+     .tick_block = frame_block_of<tick_delayp>},
     {.name = "Dyno", .parent = "UGen", .data_member = "@dyno_data", .offset = &dyno_offset_data,
-     .make = [](Chip_Object*) -> Frame_Obj* { return new Dyno_Obj; },
-     .tick = [](Frame_Slot& s, SAMPLE in) { return dyno(s).tick(in); },
-     FRAME_MEMBER_FIELDS(kDynoMembers)},
+     .make = [](Chip_Object*) -> Frame_Obj* { return new Dyno_Obj; }, .tick = tick_dyno,
+     FRAME_MEMBER_FIELDS(kDynoMembers), .tick_block = frame_block_of<tick_dyno>},
 };
 
 }  // namespace

@@ -105,23 +105,24 @@ const Frame_Member kEchoMembers[] = {
 };
 
 SAMPLE tick_line(Frame_Slot& s, SAMPLE in) { return line(s).tick(in); }
+SAMPLE tick_echo(Frame_Slot& s, SAMPLE in) { return echo(s).tick(in); }
 
 }  // namespace
 
-SYN_CLASS(Delay) = {
+SYN_CLASS(Delay) = frame_in_blocks<tick_line>({
     "Delay", "UGen", "@Delay_data", &Delay_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new Delay; }, tick_line, frame_pmsg_false,
-    FRAME_MEMBERS(kDelayMembers)};
-SYN_CLASS(DelayA) = {
+    FRAME_MEMBERS(kDelayMembers)});
+SYN_CLASS(DelayA) = frame_in_blocks<tick_line>({
     "DelayA", "UGen", "@DelayA_data", &DelayA_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new DelayA; }, tick_line, frame_pmsg_false,
-    FRAME_MEMBERS(kDelayAMembers)};
-SYN_CLASS(DelayL) = {
+    FRAME_MEMBERS(kDelayAMembers)});
+SYN_CLASS(DelayL) = frame_in_blocks<tick_line>({
     "DelayL", "UGen", "@DelayL_data", &DelayL_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new DelayL; }, tick_line, frame_pmsg_false,
-    FRAME_MEMBERS(kDelayLMembers)};
-SYN_CLASS(Echo) = {
+    FRAME_MEMBERS(kDelayLMembers)});
+SYN_CLASS(Echo) = frame_in_blocks<tick_echo>({
     "Echo", "UGen", "@Echo_data", &Echo_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new Echo; },
-    [](Frame_Slot& s, SAMPLE in) { return echo(s).tick(in); }, frame_pmsg_false,
-    FRAME_MEMBERS(kEchoMembers)};
+    tick_echo, frame_pmsg_false,
+    FRAME_MEMBERS(kEchoMembers)});

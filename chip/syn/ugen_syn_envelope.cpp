@@ -13,6 +13,9 @@ t_CPWORD Envelope_offset_data = FRAME_NO_OFFSET;
 namespace {
 
 Envelope& env(Frame_Slot& s) { return s.as<Envelope>(); }
+
+// The envelope's level times the input.
+SAMPLE tick_envelope(Frame_Slot& s, SAMPLE in) { return env(s).tick() * in; }
 ADSR& adsr(Frame_Slot& s) { return s.as<ADSR>(); }
 
 // Seconds from a dur (samples) and back.
@@ -169,11 +172,11 @@ const Frame_Member kAdsrMembers[] = {
 
 }  // namespace
 
-SYN_CLASS(Envelope) = {
+SYN_CLASS(Envelope) = frame_in_blocks<tick_envelope>({
     "Envelope", "UGen", "@Envelope_data", &Envelope_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new Envelope; },
-    [](Frame_Slot& s, SAMPLE in) { return env(s).tick() * in; }, frame_pmsg_false,
-    FRAME_MEMBERS(kEnvelopeMembers)};
+    tick_envelope, frame_pmsg_false,
+    FRAME_MEMBERS(kEnvelopeMembers)});
 SYN_CLASS(ADSR) = {
     "ADSR", "Envelope", nullptr, &Envelope_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new ADSR; }, nullptr, frame_pmsg_false,

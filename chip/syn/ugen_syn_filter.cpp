@@ -173,27 +173,27 @@ SAMPLE tick_filter(Frame_Slot& s, SAMPLE in) { return s.as<FilterSyn>().tick(in)
 
 }  // namespace
 
-SYN_CLASS(FilterSyn) = {
+SYN_CLASS(FilterSyn) = frame_in_blocks<tick_filter>({
     "FilterSyn", "UGen", "@FilterSyn_data", &FilterSyn_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new FilterSyn; }, tick_filter, frame_pmsg_false,
-    FRAME_MEMBERS(kFilterSynMembers)};
-SYN_CLASS(OnePole) = {
+    FRAME_MEMBERS(kFilterSynMembers)});
+SYN_CLASS(OnePole) = frame_in_blocks<tick_filter>({
     "OnePole", "UGen", "@OnePole_data", &OnePole_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new OnePole; }, tick_filter, frame_pmsg_true,
-    FRAME_MEMBERS(kOnePoleMembers)};
-SYN_CLASS(TwoPole) = {
+    FRAME_MEMBERS(kOnePoleMembers)});
+SYN_CLASS(TwoPole) = frame_in_blocks<tick_filter>({
     "TwoPole", "UGen", "@TwoPole_data", &TwoPole_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new TwoPole; }, tick_filter, frame_pmsg_true,
-    FRAME_MEMBERS(kTwoPoleMembers)};
-SYN_CLASS(OneZero) = {
+    FRAME_MEMBERS(kTwoPoleMembers)});
+SYN_CLASS(OneZero) = frame_in_blocks<tick_filter>({
     "OneZero", "UGen", "@OneZero_data", &OneZero_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new OneZero; }, tick_filter, frame_pmsg_true,
-    FRAME_MEMBERS(kOneZeroMembers)};
-SYN_CLASS(TwoZero) = {
+    FRAME_MEMBERS(kOneZeroMembers)});
+SYN_CLASS(TwoZero) = frame_in_blocks<tick_filter>({
     "TwoZero", "UGen", "@TwoZero_data", &TwoZero_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new TwoZero; }, tick_filter, frame_pmsg_true,
-    FRAME_MEMBERS(kTwoZeroMembers)};
-SYN_CLASS(PoleZero) = {
+    FRAME_MEMBERS(kTwoZeroMembers)});
+SYN_CLASS(PoleZero) = frame_in_blocks<tick_filter>({
     "PoleZero", "UGen", "@PoleZero_data", &PoleZero_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new PoleZero; }, tick_filter, frame_pmsg_true,
-    FRAME_MEMBERS(kPoleZeroMembers)};
+    FRAME_MEMBERS(kPoleZeroMembers)});

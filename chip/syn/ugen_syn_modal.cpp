@@ -383,13 +383,13 @@ SYN_CLASS(ModalBar) = {
 SYN_CLASS(Moog) = {
     "Moog", "SynInstrument", nullptr, &Instrmnt_offset_data, make<Moog>, tick_instrument,
     frame_pmsg_true, FRAME_MEMBERS(kMoogMembers)};
-SYN_CLASS(Shakers) = {
+SYN_CLASS(Shakers) = frame_draws_random({
     "Shakers", "SynInstrument", nullptr, &Instrmnt_offset_data, make<Shakers>,
-    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kShakersMembers)};
-SYN_CLASS(VoicForm) = {
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kShakersMembers)});
+SYN_CLASS(VoicForm) = frame_draws_random({
     "VoicForm", "SynInstrument", nullptr, &Instrmnt_offset_data, make<VoicForm>,
-    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kVoicFormMembers)};
-SYN_CLASS(Modulate) = {
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kVoicFormMembers)});
+SYN_CLASS(Modulate) = frame_draws_random({
     "Modulate", "UGen", "@Modulate_data", &Modulate_offset_data, make<Modulate>,
     [](Frame_Slot& s, SAMPLE) { return modulate(s).tick(); }, frame_pmsg_true,
-    FRAME_MEMBERS(kModulateMembers)};
+    FRAME_MEMBERS(kModulateMembers)});

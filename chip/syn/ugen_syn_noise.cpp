@@ -20,8 +20,8 @@ const Frame_Member kSubNoiseMembers[] = {
 
 }  // namespace
 
-SYN_CLASS(SubNoise) = {
+SYN_CLASS(SubNoise) = frame_draws_random({
     "SubNoise", "UGen", "@SubNoise_data", &SubNoise_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new SubNoise(16); },
     [](Frame_Slot& s, SAMPLE) { return s.as<SubNoise>().tick(); }, frame_pmsg_true,
-    FRAME_MEMBERS(kSubNoiseMembers)};
+    FRAME_MEMBERS(kSubNoiseMembers)});

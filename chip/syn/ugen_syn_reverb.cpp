@@ -40,6 +40,8 @@ double set_mix(Frame_Slot& slot, double value) {
 double get_mix(Frame_Slot& slot) { return slot.as<Reverb>().getEffectMix(); }
 
 SAMPLE tick_reverb(Frame_Slot& slot, SAMPLE in) { return slot.as<Reverb>().tick(in); }
+SAMPLE tick_chorus(Frame_Slot& slot, SAMPLE in) { return slot.as<Chorus>().tick(in); }
+SAMPLE tick_pitshift(Frame_Slot& slot, SAMPLE in) { return slot.as<PitShift>().tick(in); }
 
 const Frame_Member kReverbMembers[] = {
     frame_prop("mix", "float", set_mix, get_mix),
@@ -101,25 +103,25 @@ const Frame_Member kPitShiftMembers[] = {
 
 }  // namespace
 
-SYN_CLASS(JCRev) = {
+SYN_CLASS(JCRev) = frame_in_blocks<tick_reverb>({
     "JCRev", "UGen", "@JCRev_data", &JCRev_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new JCRev(kLanguageT60); }, tick_reverb,
-    frame_pmsg_true, FRAME_MEMBERS(kReverbMembers)};
-SYN_CLASS(NRev) = {
+    frame_pmsg_true, FRAME_MEMBERS(kReverbMembers)});
+SYN_CLASS(NRev) = frame_in_blocks<tick_reverb>({
     "NRev", "UGen", "@NRev_data", &NRev_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new NRev(kLanguageT60); }, tick_reverb,
-    frame_pmsg_true, FRAME_MEMBERS(kReverbMembers)};
-SYN_CLASS(KestRev) = {
+    frame_pmsg_true, FRAME_MEMBERS(kReverbMembers)});
+SYN_CLASS(KestRev) = frame_in_blocks<tick_reverb>({
     "KestRev", "UGen", "@KestRev_data", &KestRev_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new KestRev(kLanguageT60); }, tick_reverb,
-    frame_pmsg_true, FRAME_MEMBERS(kReverbMembers)};
-SYN_CLASS(Chorus) = {
+    frame_pmsg_true, FRAME_MEMBERS(kReverbMembers)});
+SYN_CLASS(Chorus) = frame_in_blocks<tick_chorus>({
     "Chorus", "UGen", "@Chorus_data", &Chorus_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new Chorus(kChorusBaseDelay); },
-    [](Frame_Slot& s, SAMPLE in) { return s.as<Chorus>().tick(in); }, frame_pmsg_true,
-    FRAME_MEMBERS(kChorusMembers)};
-SYN_CLASS(PitShift) = {
+    tick_chorus, frame_pmsg_true,
+    FRAME_MEMBERS(kChorusMembers)});
+SYN_CLASS(PitShift) = frame_in_blocks<tick_pitshift>({
     "PitShift", "UGen", "@PitShift_data", &PitShift_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new PitShift; },
-    [](Frame_Slot& s, SAMPLE in) { return s.as<PitShift>().tick(in); }, frame_pmsg_true,
-    FRAME_MEMBERS(kPitShiftMembers)};
+    tick_pitshift, frame_pmsg_true,
+    FRAME_MEMBERS(kPitShiftMembers)});

@@ -362,9 +362,9 @@ SYN_CLASS(Bowed) = {
 SYN_CLASS(Mandolin) = {
     "Mandolin", "SynInstrument", nullptr, &Instrmnt_offset_data, make_tuned<Mandolin>,
     tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kMandolinMembers)};
-SYN_CLASS(Sitar) = {
+SYN_CLASS(Sitar) = frame_draws_random({
     "Sitar", "SynInstrument", nullptr, &Instrmnt_offset_data, make_tuned<Sitar>,
-    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kSitarMembers)};
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kSitarMembers)});
 SYN_CLASS(StifKarp) = {
     "StifKarp", "SynInstrument", nullptr, &Instrmnt_offset_data, make_tuned<StifKarp>,
     tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kStifKarpMembers)};

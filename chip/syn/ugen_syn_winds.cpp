@@ -287,24 +287,24 @@ Frame_Obj* make_saxofony(Chip_Object*) {
 
 }  // namespace
 
-SYN_CLASS(BlowBotl) = {
+SYN_CLASS(BlowBotl) = frame_draws_random({
     "BlowBotl", "SynInstrument", nullptr, &Instrmnt_offset_data, make_blowbotl,
-    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kBlowBotlMembers)};
-SYN_CLASS(BlowHole) = {
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kBlowBotlMembers)});
+SYN_CLASS(BlowHole) = frame_draws_random({
     "BlowHole", "SynInstrument", nullptr, &Instrmnt_offset_data, make_blowhole,
-    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kBlowHoleMembers)};
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kBlowHoleMembers)});
 SYN_CLASS(Brass) = {
     "Brass", "SynInstrument", nullptr, &Instrmnt_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new Brass(20.0f); }, tick_instrument,
     frame_pmsg_true, FRAME_MEMBERS(kBrassMembers)};
-SYN_CLASS(Clarinet) = {
+SYN_CLASS(Clarinet) = frame_draws_random({
     "Clarinet", "SynInstrument", nullptr, &Instrmnt_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new Clarinet(30.0f); }, tick_instrument,
-    frame_pmsg_true, FRAME_MEMBERS(kClarinetMembers)};
-SYN_CLASS(Flute) = {
+    frame_pmsg_true, FRAME_MEMBERS(kClarinetMembers)});
+SYN_CLASS(Flute) = frame_draws_random({
     "Flute", "SynInstrument", nullptr, &Instrmnt_offset_data,
     [](Chip_Object*) -> Frame_Obj* { return new Flute(40.0f); }, tick_instrument,
-    frame_pmsg_true, FRAME_MEMBERS(kFluteMembers)};
-SYN_CLASS(Saxofony) = {
+    frame_pmsg_true, FRAME_MEMBERS(kFluteMembers)});
+SYN_CLASS(Saxofony) = frame_draws_random({
     "Saxofony", "SynInstrument", nullptr, &Instrmnt_offset_data, make_saxofony,
-    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kSaxofonyMembers)};
+    tick_instrument, frame_pmsg_true, FRAME_MEMBERS(kSaxofonyMembers)});

@@ -219,8 +219,15 @@ Chip_Type* type_engine_import_ugen_begin(Chip_Env* env, const char* name, const 
     info->pmsg = inherited->pmsg;
     info->num_ins = inherited->num_ins;
     info->num_outs = inherited->num_outs;
+    info->tick_v = inherited->tick_v;
+    info->block = inherited->block;
   }
-  if (tick) info->tick = tick;
+  if (tick) {
+    // A tick of the class's own: its block form and flags come with it.
+    info->tick = tick;
+    info->tick_v = nullptr;
+    info->block = 0;
+  }
   if (pmsg) info->pmsg = pmsg;
   if (num_ins != CHIP_IMPORT_KEEP) info->num_ins = num_ins;
   if (num_outs != CHIP_IMPORT_KEEP) info->num_outs = num_outs;

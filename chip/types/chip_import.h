@@ -59,7 +59,10 @@ Chip_Type* type_engine_import_class_begin(Chip_Env* env, Chip_Type* type, Chip_N
 Chip_Type* type_engine_import_class_begin(Chip_Env* env, const char* name, const char* parent,
                                           Chip_Namespace* where, f_ctor pre_ctor, f_dtor dtor);
 // The same for a unit generator (parent UGen or a descendant); tick and pmsg
-// NULL and counts CHIP_IMPORT_KEEP keep what the parent has.
+// NULL and counts CHIP_IMPORT_KEEP keep what the parent has. A class that
+// keeps its parent's tick keeps its block form and flags too; one that
+// brings a tick starts without them (the caller may then set them in the
+// type's ugen_info).
 Chip_Type* type_engine_import_ugen_begin(Chip_Env* env, const char* name, const char* parent,
                                          Chip_Namespace* where, f_ctor pre_ctor, f_dtor dtor,
                                          f_tick tick, f_pmsg pmsg,

@@ -19,7 +19,9 @@ Chip_UGen_Info::Chip_UGen_Info()
       num_outs(1),
       tock(nullptr),
       num_ins_ana(1),
-      num_outs_ana(1) {}
+      num_outs_ana(1),
+      tick_v(nullptr),
+      block(0) {}
 
 Chip_UGen_Info::~Chip_UGen_Info() = default;
 

@@ -90,6 +90,14 @@ typedef void (*f_sfun)(void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED)
 // One output sample from the combined input; the result is the node's valid
 // flag (0: no valid output).
 typedef unsigned long (*f_tick)(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED);
+// A block of output samples from a block of combined inputs, each frame as
+// one tick would make it, in order. in and out may be the same array (each
+// input is read before its output is written). Every computed frame is
+// valid; the result is their number: `frames`, or the frame at which the
+// class's code faulted (reported by the block tick, as chip_dl_tick_fault
+// does), from which on the graph silences the node.
+typedef unsigned long (*f_tick_v)(Chip_Object* SELF, const SAMPLE* in, SAMPLE* out,
+                                  unsigned long frames, Chip_VM_Shred* SHRED);
 // A parameter message; 1 when handled.
 typedef unsigned long (*f_pmsg)(Chip_Object* SELF, const char* msg, void* ARGS,
                                 Chip_VM_Shred* SHRED);
@@ -106,6 +114,20 @@ typedef t_CPBOOL (*f_ck_query)(Chip_DL_Query* QUERY);
 
 // ---------------------------------------------------------------------------
 // The description of a unit-generator class.
+
+// How a class's nodes may be rendered a block of frames at a time (the
+// `block` flags of Chip_UGen_Info and Chip_UGen).
+enum {
+  // The tick reads nothing but its node's own state and input, writes
+  // nothing but its node's state, and every tick is valid: a block of ticks
+  // gives what as many ticks made sample by sample would.
+  CHIP_BLOCK_EXACT = 1,
+  // The tick draws from the process-wide random generator. Two such nodes
+  // take turns sample by sample but draw a block each at a time, so a
+  // block is exact only while at most one of them is in the graph.
+  CHIP_BLOCK_SHARED_RANDOM = 2,
+};
+
 struct Chip_UGen_Info : Chip_VM_Object {
   Chip_UGen_Info();
   ~Chip_UGen_Info() override;
@@ -117,6 +139,11 @@ struct Chip_UGen_Info : Chip_VM_Object {
   f_tock tock;                 // NULL: not an analyser
   unsigned long num_ins_ana;   // analysis inputs (1)
   unsigned long num_outs_ana;  // analysis outputs (1)
+  // The block form of tick (NULL: the graph calls tick frame by frame) and
+  // the CHIP_BLOCK_* flags (0: rendered sample by sample). Both go with
+  // tick: a class that brings its own tick starts without them.
+  f_tick_v tick_v;
+  unsigned long block;
 };
 
 // ---------------------------------------------------------------------------

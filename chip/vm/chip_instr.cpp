@@ -149,7 +149,11 @@ t_CPBOOL initialize_object(Chip_Object* object, Chip_Type* type) {
   // one plain channel node per channel.
   if (Chip_UGen_Info* info = type->ugen_info) {
     Chip_UGen* ugen = static_cast<Chip_UGen*>(object);
-    if (info->tick) ugen->tick = info->tick;
+    if (info->tick) {
+      ugen->tick = info->tick;
+      ugen->tick_v = info->tick_v;
+      ugen->block = info->block;
+    }
     if (info->pmsg) ugen->pmsg = info->pmsg;
     if (info->tock && ugen->is_uana) static_cast<Chip_UAna*>(ugen)->tock = info->tock;
     ugen->alloc_multi_chan(info->num_ins, info->num_outs);

@@ -2,6 +2,7 @@
 #include "chip/vm/chip_lang.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -448,6 +449,12 @@ unsigned long __ugen_tick(Chip_Object*, SAMPLE in, SAMPLE* out, Chip_VM_Shred*) 
   return TRUE;
 }
 
+unsigned long __ugen_tick_v(Chip_Object*, const SAMPLE* in, SAMPLE* out, unsigned long frames,
+                            Chip_VM_Shred*) {
+  if (out != in) std::memmove(out, in, frames * sizeof(SAMPLE));
+  return frames;
+}
+
 void ugen_gain(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred*) {
   void* cursor = ARGS;
   const SAMPLE gain = static_cast<SAMPLE>(GET_NEXT_FLOAT(cursor));
@@ -519,6 +526,8 @@ t_CPBOOL init_class_ugen(Chip_Env* env, Chip_Type* type) {
   // one for each environment).
   Chip_UGen_Info* info = new Chip_UGen_Info();
   info->tick = __ugen_tick;
+  info->tick_v = __ugen_tick_v;
+  info->block = CHIP_BLOCK_EXACT;
   info->add_ref();
   if (type->ugen_info) type->ugen_info->release();
   type->ugen_info = info;

@@ -50,8 +50,9 @@ t_CPBOOL init_class_io(Chip_Env* env, Chip_Type* type);
 t_CPBOOL init_class_shred(Chip_Env* env, Chip_Type* type);
 // Also stores the virtual-table slot of can_wait() in Chip_Event::our_can_wait.
 t_CPBOOL init_class_event(Chip_Env* env, Chip_Type* type);
-// Also gives the type its unit-generator description (__ugen_tick, 1 in,
-// 1 out, 1 analysis in and out), replacing one it held before.
+// Also gives the type its unit-generator description (__ugen_tick and
+// __ugen_tick_v, exact in blocks, 1 in, 1 out, 1 analysis in and out),
+// replacing one it held before.
 t_CPBOOL init_class_ugen(Chip_Env* env, Chip_Type* type);
 
 // ---------------------------------------------------------------------------
@@ -122,6 +123,9 @@ void event_can_wait(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_
 // UGen
 // The plain unit generator's tick: its output is its input.
 unsigned long __ugen_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shred* SHRED);
+// The same for a block.
+unsigned long __ugen_tick_v(Chip_Object* SELF, const SAMPLE* in, SAMPLE* out,
+                            unsigned long frames, Chip_VM_Shred* SHRED);
 void ugen_gain(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
 void ugen_cget_gain(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);
 void ugen_last(Chip_Object* SELF, void* ARGS, Chip_DL_Return* RETURN, Chip_VM_Shred* SHRED);

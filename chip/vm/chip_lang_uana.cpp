@@ -287,6 +287,8 @@ t_CPBOOL init_class_uana(Chip_Env* env, Chip_Type* type) {
   // The description of a plain UGen (the class's tock comes with a subclass).
   Chip_UGen_Info* info = new Chip_UGen_Info;
   info->tick = __ugen_tick;
+  info->tick_v = __ugen_tick_v;
+  info->block = CHIP_BLOCK_EXACT;
   info->add_ref();
   if (type->ugen_info) type->ugen_info->release();
   type->ugen_info = info;

@@ -41,6 +41,30 @@
 // an ending shred must first clear those back-pointers: see
 // Chip_UGen::disconnect_owned.
 //
+// Blocks. A block pull (system_tick_v) computes a node's frames at once:
+// what it reads (sources, then channels), their combination into the
+// node's buffer, the class's block tick in place, then its owner. It gives
+// the samples a pull per sample would, bit for bit, when the graph the
+// sinks reach has no feedback and only classes whose ticks are exact in
+// blocks, at most one of them drawing from the shared random generator
+// (CHIP_BLOCK_* of chip_dl.h). Feedback is a read of a node whose pull is
+// under way: sample by sample it gives the previous sample, which a block
+// cannot give before the node is done; with one exception. A channel node
+// pulls its owner before it ticks, so whatever reads the channel during
+// that pull gets its previous sample: a block pull ticks the channel before
+// its owner and meanwhile lets it be read one frame late (`delayed`).
+// block_exact checks all that; the shreduler keeps its answer until
+// graph_version() moves (every link made or cut does that) and pulls
+// sample by sample while the answer is no. A tick that faults inside a
+// block silences its node from that frame, and the nodes reading it skip
+// it from there, as sample by sample.
+//
+// Cutting links is linear: a node's links, or those of all the nodes of an
+// ending shred, are cut in one pass over the lists they touch, each list
+// keeping the order of what stays (the order of a node's sources is the
+// order its inputs are summed in); references are given back in the order
+// cutting them one by one would, so nodes freed by it go in that order.
+//
 // Threads: the graph belongs to the machine's thread (the audio thread in
 // callback mode): links, unlinks, ticks and tocks all run there, without
 // locks. No other thread may touch a node.
@@ -69,9 +93,9 @@ struct Chip_UGen : Chip_Object {
   // and block buffers freed. Channel nodes are handled by the destructor.
   virtual void done();
 
-  // Block buffers: frees both, then (frames > 0) allocates `frames` samples
-  // for each (contents undefined). FALSE when an allocation failed; frames 0
-  // only frees and returns TRUE.
+  // The block buffer: frees it, then (frames > 0) allocates `frames`
+  // samples (contents undefined). FALSE when the allocation failed; frames
+  // 0 only frees and returns TRUE.
   t_CPBOOL alloc_v(unsigned long frames);
   // Channel slots: multi_chan_size = max(ins, outs) zeroed slots; a size of
   // 1 becomes 0 with slot 0 pointing at the node itself. Stores num_ins and
@@ -85,8 +109,19 @@ struct Chip_UGen : Chip_Object {
 
   // The sample for `now`; returns the valid flag.
   unsigned long system_tick(t_CPTIME now);
-  // `frames` (>= 1, at most the block buffers' size) samples from `now`.
+  // `frames` (>= 1, at most the block buffer's size) samples up to `now`
+  // into current_v.
   unsigned long system_tick_v(t_CPTIME now, unsigned long frames);
+
+  // Whether pulling the sinks in blocks of up to `frames` gives, bit for
+  // bit, what pulling them sample by sample would (see the note at the
+  // top); a node whose block buffer is shorter (made for another machine)
+  // makes the answer no. The `computed` nodes count as already up to date
+  // (adc and its channels when the shreduler fills them from the input).
+  static t_CPBOOL block_exact(unsigned long frames, Chip_UGen* const* sinks, size_t num_sinks,
+                              Chip_UGen* const* computed, size_t num_computed);
+  // Moves whenever a link is made or cut anywhere (any machine).
+  static unsigned long graph_version();
 
   // Links src into this node (`=>`; with upchip non-zero `=^`).
   t_CPBOOL add(Chip_UGen* src, unsigned long upchip);
@@ -111,7 +146,9 @@ struct Chip_UGen : Chip_Object {
 
   // Class behaviour (copied from the class's Chip_UGen_Info).
   f_tick tick;
-  f_pmsg pmsg;  // never called by the graph
+  f_pmsg pmsg;          // never called by the graph
+  f_tick_v tick_v;      // block form of tick, or null
+  unsigned long block;  // CHIP_BLOCK_* flags
 
   // Channels.
   Chip_UGen** multi_chan;
@@ -144,9 +181,15 @@ struct Chip_UGen : Chip_Object {
   SAMPLE gain;
   SAMPLE pan;  // second output factor (set per channel by stereo classes)
   long op;     // combining operation (see the note at the top)
-  SAMPLE* sum_v;
-  SAMPLE* current_v;
-  unsigned long size_v;  // frames of sum_v and current_v
+  SAMPLE* current_v;     // the last block: combined input, then output
+  unsigned long size_v;  // frames of current_v
+  // Frames of the last block that were valid (all of them, or those
+  // before a tick that faulted inside the block).
+  unsigned long valid_upto;
+  unsigned long mark;  // scratch of the graph walks (block_exact, cutting links)
+  // Set while a block pull of this node waits for its owner: readers take
+  // `current` and then the block, one frame late.
+  t_CPBOOL delayed;
 
   Chip_VM_Shred* shred;  // shred that made the node, or null
   Chip_UGen* owner;      // multichannel node owning this channel, or null

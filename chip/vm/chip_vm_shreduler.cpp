@@ -45,7 +45,10 @@ Chip_VM_Shreduler::Chip_VM_Shreduler()
       num_adc_channels(0),
       max_block_size(0),
       adaptive(FALSE),
-      samps_until_next_wake(-1.0) {}
+      samps_until_next_wake(-1.0),
+      graph_blocks(FALSE),
+      graph_checked(FALSE),
+      graph_version(0) {}
 
 Chip_VM_Shreduler::~Chip_VM_Shreduler() {
   status_record.clear();
@@ -58,6 +61,7 @@ void Chip_VM_Shreduler::set_adc_dac(Chip_UGen* the_dac, Chip_UGen* the_adc,
   dac = the_dac;
   adc = the_adc;
   blackhole = the_blackhole;
+  graph_checked = FALSE;
   num_dac_channels = std::min<t_CPUINT>(num_outs, CHIP_VM_MAX_FRAME_CHANNELS);
   num_adc_channels = std::min<t_CPUINT>(num_ins, CHIP_VM_MAX_FRAME_CHANNELS);
 }
@@ -229,6 +233,10 @@ void Chip_VM_Shreduler::advance_v(t_CPWORD& frames_left) {
     }
   }
   frames_left -= static_cast<t_CPWORD>(n);
+  if (!graph_in_blocks()) {
+    for (t_CPUWORD i = 0; i < n; i++) advance();
+    return;
+  }
   now += static_cast<t_CPDUR>(n);
 
   if (rt_audio && adc) {
@@ -262,6 +270,24 @@ void Chip_VM_Shreduler::advance_v(t_CPWORD& frames_left) {
       bbq->digi_out()->tick_out(frame, num_dac_channels);
     }
   }
+}
+
+t_CPBOOL Chip_VM_Shreduler::graph_in_blocks() {
+  const unsigned long version = Chip_UGen::graph_version();
+  if (graph_checked && version == graph_version) return graph_blocks;
+  Chip_UGen* sinks[] = {dac, blackhole};
+  // With audio, adc and its channels are filled from the input, never
+  // pulled.
+  Chip_UGen* computed[CHIP_VM_MAX_FRAME_CHANNELS + 1];
+  size_t num_computed = 0;
+  if (rt_audio && adc) {
+    computed[num_computed++] = adc;
+    for (t_CPUINT c = 0; c < num_adc_channels; c++) computed[num_computed++] = adc->multi_chan[c];
+  }
+  graph_blocks = Chip_UGen::block_exact(max_block_size, sinks, 2, computed, num_computed);
+  graph_version = version;
+  graph_checked = TRUE;
+  return graph_blocks;
 }
 
 void Chip_VM_Shreduler::status(Chip_VM_Status* record) {

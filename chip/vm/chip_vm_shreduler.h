@@ -6,6 +6,13 @@
 // sample, or each adaptive block of samples, it advances now, feeds input
 // into `adc` and pulls the unit-generator graph from `dac` and `blackhole`.
 // It also takes the snapshots (Chip_VM_Status) the status message prints.
+//
+// An adaptive block ends where the next shred wakes, so every shred runs
+// at the sample it would run at sample by sample and finds the graph as it
+// would be there. Inside the block the graph is pulled a block at a time
+// when that gives the same samples bit for bit (Chip_UGen::block_exact:
+// no feedback, only classes exact in blocks), else sample by sample; the
+// answer is kept until a link is made or cut.
 #ifndef CHIP_CHIP_VM_SHREDULER_H
 #define CHIP_CHIP_VM_SHREDULER_H
 
@@ -82,6 +89,8 @@ struct Chip_VM_Shreduler : Chip_Object {
   void advance();
   // One adaptive block; lowers frames_left by its length (see the source).
   void advance_v(t_CPWORD& frames_left);
+  // Whether the graph the sinks reach renders exactly in blocks now.
+  t_CPBOOL graph_in_blocks();
 
   // The blocked map. remove_blocked also takes the shred off its event.
   t_CPBOOL add_blocked(Chip_VM_Shred* shred);
@@ -122,6 +131,10 @@ struct Chip_VM_Shreduler : Chip_Object {
   t_CPUINT max_block_size;       // 0 when adaptive processing is off
   t_CPBOOL adaptive;
   t_CPDUR samps_until_next_wake;  // -1.0 when no shred waits
+  // graph_in_blocks' last answer, and the graph version it holds for.
+  t_CPBOOL graph_blocks;
+  t_CPBOOL graph_checked;
+  unsigned long graph_version;
 };
 
 #endif

@@ -83,6 +83,17 @@ namespace {
 // Runs fn; false (after the error's report) when it raised a Frame_Error,
 // and then *halt (when given) tells whether the error asks to stop the
 // calling shred.
+// Prints a Frame_Error's message unless raising it printed it already.
+void report(const Frame_Error& error) {
+  if (error.wasReported()) return;
+  const char* text = error.getMessage();
+  if (std::strncmp(text, "[chip](via ", 11) == 0) {
+    EM_printf("%s\n", text);
+  } else {
+    EM_printf("%s%s\n", error.prefix(), text);
+  }
+}
+
 template <typename Fn>
 [[gnu::always_inline]] inline bool guarded(Fn&& fn, bool* halt = nullptr) {
   try {
@@ -90,14 +101,7 @@ template <typename Fn>
     return true;
   } catch (const Frame_Error& error) {
     if (halt) *halt = error.haltsShred();
-    if (!error.wasReported()) {
-      const char* text = error.getMessage();
-      if (std::strncmp(text, "[chip](via ", 11) == 0) {
-        EM_printf("%s\n", text);
-      } else {
-        EM_printf("%s%s\n", error.prefix(), text);
-      }
-    }
+    report(error);
     return false;
   }
 }
@@ -178,6 +182,41 @@ inline unsigned long run_tick(const Frame_Class_Desc& desc, Chip_Object* self, S
   return 1;
 }
 
+// The block form of run_tick: the same outputs, frame by frame, with the
+// slot found once and one guard around the loop. A Frame_Error silences
+// the object from the frame that raised it, as run_tick does; anything else
+// a tick throws is reported here and ends the block at that frame (the
+// graph silences the node from there, as after a tick that throws).
+inline unsigned long run_tick_v(const Frame_Class_Desc& desc, Chip_Object* self, const SAMPLE* in,
+                                SAMPLE* out, unsigned long frames) {
+  Frame_Slot stateless;
+  Frame_Slot* slot = &stateless;
+  if (desc.offset) {
+    slot = *reinterpret_cast<Frame_Slot**>(self->data + *desc.offset);
+  } else {
+    stateless.ugen = frame_ugen(self);
+  }
+  unsigned long j = 0;
+  if (slot && (slot->obj || !desc.offset) && !slot->tick_failed) {
+    try {
+      if (desc.tick_block) {
+        desc.tick_block(*slot, in, out, frames);
+        return frames;
+      }
+      for (; j < frames; j++) out[j] = desc.tick(*slot, in[j]);
+      return frames;
+    } catch (const Frame_Error& error) {
+      report(error);
+      slot->tick_failed = true;
+    } catch (...) {
+      chip_dl_tick_fault(self);
+      return j;
+    }
+  }
+  for (; j < frames; j++) out[j] = 0.0f;
+  return frames;
+}
+
 unsigned long run_tock(const Frame_Class_Desc& desc, Chip_Object* self, Chip_UAna* uana,
                        Chip_UAnaBlobProxy* blob) {
   // A class without state tocks with an empty slot of its own.
@@ -208,6 +247,12 @@ unsigned long class_tick(Chip_Object* SELF, SAMPLE in, SAMPLE* out, Chip_VM_Shre
 }
 
 template <size_t I>
+unsigned long class_tick_v(Chip_Object* SELF, const SAMPLE* in, SAMPLE* out, unsigned long frames,
+                           Chip_VM_Shred*) {
+  return run_tick_v(*g_classes[I], SELF, in, out, frames);
+}
+
+template <size_t I>
 unsigned long class_tock(Chip_Object* SELF, Chip_UAna* UANA, Chip_UAnaBlobProxy* BLOB,
                          Chip_VM_Shred*) {
   return run_tock(*g_classes[I], SELF, UANA, BLOB);
@@ -217,13 +262,15 @@ struct Class_Trampolines {
   f_ctor ctor;
   f_dtor dtor;
   f_tick tick;
+  f_tick_v tick_v;
   f_tock tock;
 };
 
 template <size_t... I>
 constexpr std::array<Class_Trampolines, sizeof...(I)> make_class_trampolines(
     std::index_sequence<I...>) {
-  return {{Class_Trampolines{&class_ctor<I>, &class_dtor<I>, &class_tick<I>, &class_tock<I>}...}};
+  return {{Class_Trampolines{&class_ctor<I>, &class_dtor<I>, &class_tick<I>, &class_tick_v<I>,
+                             &class_tock<I>}...}};
 }
 
 constexpr auto kClassTrampolines = make_class_trampolines(std::make_index_sequence<kMaxClasses>());
@@ -441,6 +488,10 @@ Chip_Type* frame_import_class(Chip_Env* env, const Frame_Class_Desc* desc) {
                                                  ctor, dtor, tick, desc->pmsg, desc->ins,
                                                  desc->outs);
   if (!type) return nullptr;
+  if (desc->tick) {
+    type->ugen_info->tick_v = t.tick_v;
+    type->ugen_info->block = desc->block;
+  }
   for (size_t i = 0; i < desc->var_count; i++) {
     const Frame_Var& var = desc->vars[i];
     t_CPWORD offset = var.name[0] == '@' ? frame_import_state(env, var.name, var.type)

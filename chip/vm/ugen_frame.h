@@ -73,6 +73,15 @@
 // row only fetches the blobs. A class without state tocks with an empty
 // slot, as it ticks.
 //
+// Blocks. Every declared class renders in blocks too: the frame gives the
+// graph a block tick that runs the class's tick frame by frame with one
+// guard around the loop, or the row's `tick_block` (a plain loop the
+// compiler can keep in registers) where the class has one. A tick that
+// depends only on its object and its input is exact in blocks (the row's
+// default); one that draws from the shared random generator is declared
+// with frame_draws_random, since two such nodes take turns sample by
+// sample; a row with `block` 0 renders its graph sample by sample.
+//
 // Static functions. A frame_static member is a native static function
 // (shape f_sfun) registered as it is, with up to four arguments: the
 // `compute` functions of the analysers, which act on arrays alone.
@@ -219,6 +228,12 @@ typedef void (*Frame_Method)(Frame_Slot& slot, void* args, Chip_DL_Return* ret);
 typedef Frame_Obj* (*Frame_Make)(Chip_Object* self);
 // One output sample from the input sample.
 typedef SAMPLE (*Frame_Tick)(Frame_Slot& slot, SAMPLE in);
+// A block of output samples from a block of inputs, each frame exactly as
+// the class's tick would make it (in and out may be the same array). It
+// must not fail: a class whose tick may raise a Frame_Error keeps the
+// frame's loop over its tick.
+typedef void (*Frame_Tick_Block)(Frame_Slot& slot, const SAMPLE* in, SAMPLE* out,
+                                 unsigned long frames);
 // One analysis frame: upstream results read through uana, the analyser's
 // own into blob (never null when called).
 typedef void (*Frame_Tock)(Frame_Slot& slot, Chip_UAna* uana, Chip_UAnaBlobProxy* blob);
@@ -292,7 +307,38 @@ struct Frame_Class_Desc {
   Frame_Tock tock = nullptr;
   unsigned long ins_ana = CHIP_IMPORT_KEEP;
   unsigned long outs_ana = CHIP_IMPORT_KEEP;
+  // The block form of `tick` (null: the frame runs the tick frame by frame)
+  // and how the class renders in blocks (CHIP_BLOCK_* of chip_dl.h; see
+  // Blocks above). Both go with `tick`: a row without one keeps its
+  // parent's.
+  Frame_Tick_Block tick_block = nullptr;
+  unsigned long block = CHIP_BLOCK_EXACT;
 };
+
+// The block tick of a class whose tick is Tick: Tick frame by frame in one
+// loop, the same computation in the same order (Tick and what it calls
+// inline into the loop where the compiler sees them). For a row whose tick
+// cannot raise a Frame_Error: .tick = Tick, .tick_block = frame_block_of<Tick>.
+template <Frame_Tick Tick>
+void frame_block_of(Frame_Slot& slot, const SAMPLE* in, SAMPLE* out, unsigned long frames) {
+  for (unsigned long j = 0; j < frames; j++) out[j] = Tick(slot, in[j]);
+}
+
+// The same row with `Tick` as its tick and frame_block_of<Tick> as its
+// block tick, for rows written without designators.
+template <Frame_Tick Tick>
+constexpr Frame_Class_Desc frame_in_blocks(Frame_Class_Desc desc) {
+  desc.tick = Tick;
+  desc.tick_block = frame_block_of<Tick>;
+  return desc;
+}
+
+// The row of a class whose tick draws from the process-wide random
+// generator (rand()): exact in blocks only as the one such node of a graph.
+constexpr Frame_Class_Desc frame_draws_random(Frame_Class_Desc desc) {
+  desc.block |= CHIP_BLOCK_SHARED_RANDOM;
+  return desc;
+}
 
 #define FRAME_MEMBERS(table) table, sizeof(table) / sizeof((table)[0])
 // The same for a row written with designated initializers.

@@ -11,6 +11,7 @@
 #include "chip/types/chip_type.h"
 #include "chip/vm/chip_dl.h"
 #include "chip/vm/chip_instr.h"
+#include "chip/vm/chip_lang.h"
 #include "chip/vm/chip_oo.h"
 #include "chip/vm/chip_ugen.h"
 #include "chip/vm/chip_vm.h"
@@ -191,8 +192,11 @@ TEST_F(InstantiateForShredTest, NodesAreSizedForTheBlockAndOwnedByTheShred) {
   adc->add_ref();
   EXPECT_EQ(adc->shred, shred);
   EXPECT_EQ(adc->size_v, 64u);
-  EXPECT_NE(adc->sum_v, nullptr);
   EXPECT_NE(adc->current_v, nullptr);
+  // The class's block tick and flags come with its tick (UGen's, inherited).
+  EXPECT_EQ(adc->tick, &__ugen_tick);
+  EXPECT_EQ(adc->tick_v, &__ugen_tick_v);
+  EXPECT_EQ(adc->block, static_cast<unsigned long>(CHIP_BLOCK_EXACT));
   // The node and its two channel nodes are the shred's.
   ASSERT_EQ(adc->multi_chan_size, 2u);
   EXPECT_EQ(shred->ugens.size(), 3u);

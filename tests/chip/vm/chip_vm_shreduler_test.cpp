@@ -159,6 +159,45 @@ TEST_F(ShredulerTest, AnAdaptiveBlockEndsWhereTheNextShredWakes) {
   }
 }
 
+// The graph is pulled a block at a time only while that is exact; the
+// answer follows the links as they are made and cut.
+TEST_F(ShredulerTest, BlocksAreRenderedOnlyWhileTheGraphIsExactInBlocks) {
+  Chip_VM* vm = make_vm(TRUE, 8);
+  Chip_VM_Shreduler* s = vm->shreduler();
+  auto make = [] {
+    auto* n = static_cast<Chip_UGen*>(instantiate_and_initialize_object(&t_ugen, nullptr));
+    n->add_ref();
+    return n;
+  };
+  Chip_UGen* a = make();
+  Chip_UGen* b = make();
+  ASSERT_TRUE(vm->dac()->add(a, 0));
+  EXPECT_TRUE(s->graph_in_blocks());
+
+  // Feedback: the block renders sample by sample (a's block buffer, which
+  // only a block pull writes, keeps what it held).
+  b->add(a, 0);
+  a->add(b, 0);
+  EXPECT_FALSE(s->graph_in_blocks());
+  a->current_v[0] = 42.0f;
+  t_CPWORD frames = 8;
+  s->advance_v(frames);
+  EXPECT_EQ(s->now, 8.0);
+  EXPECT_EQ(a->current_v[0], 42.0f);
+
+  a->remove(b);
+  EXPECT_TRUE(s->graph_in_blocks());
+  frames = 8;
+  s->advance_v(frames);
+  EXPECT_EQ(s->now, 16.0);
+  EXPECT_EQ(a->current_v[0], 0.0f);
+
+  vm->dac()->remove(a);
+  b->remove(a);
+  a->release();
+  b->release();
+}
+
 TEST_F(ShredulerTest, RemovingTheFirstWaiterKeepsBlocksFromOverrunningTheNext) {
   Chip_VM* vm = make_vm(FALSE, 256);
   Chip_VM_Shred* early = vm->spork(sleeper("early", 10), nullptr);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,92 @@ TEST_F(FrameTest, ErrorPathClosesTheOpenClass) {
   lines = printed_lines([&] { EXPECT_FALSE(type_engine_import_class_end(env)); });
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("import: too many class_end called..."), std::string::npos) << lines[0];
+}
+
+// A declared class renders a block through the frame's loop over its tick,
+// frame for frame as per sample: a Frame_Error silences the object from
+// the frame that raised it (reported once), and anything else a tick throws
+// ends the block at its frame (reported, for the graph to silence the
+// node there).
+class Countdown : public Frame_Obj {
+ public:
+  int left = 0;      // ticks before the fault
+  bool bare = false;  // the fault is not a Frame_Error
+};
+
+t_CPWORD countdown_offset = FRAME_NO_OFFSET;
+
+SAMPLE countdown_tick(Frame_Slot& s, SAMPLE in) {
+  Countdown& c = s.as<Countdown>();
+  if (c.left-- == 0) {
+    if (c.bare) throw std::runtime_error("bare fault");
+    throw Frame_Error("counted down");
+  }
+  return in * 2.0f;
+}
+
+const Frame_Class_Desc kCountdown = {
+    .name = "Countdown",
+    .parent = "UGen",
+    .data_member = "@countdown_data",
+    .offset = &countdown_offset,
+    .make = [](Chip_Object*) -> Frame_Obj* { return new Countdown; },
+    .tick = countdown_tick,
+};
+
+TEST_F(FrameTest, ABlockTickFaultsAtTheFrameItsTickWould) {
+  Chip_Type* countdown = frame_import_class(env, &kCountdown);
+  ASSERT_NE(countdown, nullptr);
+  ASSERT_NE(countdown->ugen_info->tick_v, nullptr);
+  EXPECT_EQ(countdown->ugen_info->block, static_cast<unsigned long>(CHIP_BLOCK_EXACT));
+  const SAMPLE in[6] = {1, 2, 3, 4, 5, 6};
+  for (bool bare : {false, true}) {
+    SCOPED_TRACE(bare ? "bare" : "frame error");
+    Chip_Object* objs[2];
+    for (Chip_Object*& obj : objs) {
+      obj = instantiate_and_initialize_object(countdown, nullptr);
+      ASSERT_NE(obj, nullptr);
+      obj->add_ref();
+      reinterpret_cast<f_ctor>(countdown->info->pre_ctor->native_func)(obj, nullptr, nullptr);
+      auto* c = static_cast<Countdown*>(frame_object(obj, countdown_offset));
+      c->left = 3;
+      c->bare = bare;
+    }
+    // Per sample, with the graph's guard around each tick.
+    Chip_UGen* one = frame_ugen(objs[0]);
+    SAMPLE per_sample[6];
+    int faults = 0;
+    std::vector<std::string> lines = printed_lines([&] {
+      for (int j = 0; j < 6; j++) {
+        unsigned long valid = 0;
+        if (!chip_dl_call_tick(one->tick, objs[0], in[j], &per_sample[j], nullptr, &valid)) {
+          faults++;
+          per_sample[j] = 0.0f;
+        }
+      }
+    });
+    EXPECT_EQ(lines.size(), 1u);
+    // A block.
+    SAMPLE block[6] = {9, 9, 9, 9, 9, 9};
+    unsigned long made = 0;
+    lines = printed_lines(
+        [&] { made = frame_ugen(objs[1])->tick_v(objs[1], in, block, 6, nullptr); });
+    EXPECT_EQ(lines.size(), 1u);
+    if (bare) {
+      // The block ends at the fault; the graph silences the node from there.
+      EXPECT_EQ(made, 3u);
+      EXPECT_GE(faults, 1);
+      for (int j = 0; j < 3; j++) EXPECT_EQ(block[j], per_sample[j]);
+    } else {
+      EXPECT_EQ(made, 6u);
+      EXPECT_EQ(faults, 0);
+      for (int j = 0; j < 6; j++) EXPECT_EQ(block[j], per_sample[j]) << "frame " << j;
+      EXPECT_EQ(block[3], 0.0f);
+      EXPECT_EQ(block[5], 0.0f);
+    }
+    for (Chip_Object* obj : objs) obj->release();
+  }
+  countdown_offset = FRAME_NO_OFFSET;
 }
 
 }  // namespace
