@@ -206,12 +206,16 @@ TEST_F(FluvaneChipBridgeTest, TuneReportsFromTheAudioThreadWhileListenersChange)
   auto listener = std::make_shared<TuneListener>();
   bridge.playTune({}, listener);
   std::atomic<bool> done{false};
+  std::atomic<int> rounds{0};
   // The player reports on its own thread; it never waits for the main one.
+  // It goes on until the main thread has replaced the listener a few times
+  // while it reported, however the two threads are scheduled.
   std::thread audio([&] {
-    for (int i = 0; i < 2000; i++) bridge.tuneCallback(i % 5 == 4 ? -1 : i);
+    for (int i = 0; i < 2000 || rounds.load() < 10; i++) {
+      bridge.tuneCallback(i % 5 == 4 ? -1 : i);
+    }
     done = true;
   });
-  int rounds = 0;
   while (!done) {
     // Meanwhile the main thread replaces the listener and serves the loop.
     listener = std::make_shared<TuneListener>();
@@ -221,7 +225,7 @@ TEST_F(FluvaneChipBridgeTest, TuneReportsFromTheAudioThreadWhileListenersChange)
   }
   audio.join();
   RunLoop::main().runUntilIdle();
-  EXPECT_GT(rounds, 0);
+  EXPECT_GE(rounds.load(), 10);
 }
 
 TEST_F(FluvaneChipBridgeTest, MaxRecordingReachedRunsTheHandlerOnTheMainLoop) {
