@@ -222,23 +222,32 @@ bool step(Chip_Instr* const* at, Chip_Decoded* d) {
 struct Fused {
   Chip_Op op;
   t_CPUINT span;
+  Chip_Op first;
   bool (*match)(Chip_Instr* const* at, Chip_Decoded* d);
 };
 
 const Fused kFused[] = {
-#define CHIP_VM_FUSED_ROW(op, span, matcher) {CHIP_OP_##op, span, &matcher},
+#define CHIP_VM_FUSED_ROW(op, span, first, matcher) \
+  {CHIP_OP_##op, span, CHIP_OP_##first, &matcher},
     CHIP_VM_FUSED(CHIP_VM_FUSED_ROW)
 #undef CHIP_VM_FUSED_ROW
 };
 
 // The indices some instruction of the code jumps to: the branches' and
 // gotos' targets and the loops of an array's constructors.
-std::vector<bool> jump_targets(const Chip_VM_Code* code) {
+// (Every instruction with a target of its own runs through its execute but
+// the int branches and goto, which the list decodes.)
+std::vector<bool> jump_targets(const Chip_VM_Code* code, const Chip_Decoded* decoded) {
   std::vector<bool> target(code->num_instr + 1, false);
   auto mark = [&](t_CPUWORD at) {
     if (at < target.size()) target[at] = true;
   };
   for (t_CPUINT i = 0; i < code->num_instr; i++) {
+    const Chip_Op op = decoded[i].op;
+    if (op == CHIP_OP_BRANCH_EQ_INT || op == CHIP_OP_BRANCH_NEQ_INT || op == CHIP_OP_GOTO) {
+      mark(decoded[i].word);
+    }
+    if (op != CHIP_OP_EXECUTE) continue;
     Chip_Instr* instr = code->instr[i];
     if (auto* branch = dynamic_cast<Chip_Instr_Branch_Op*>(instr)) mark(branch->get());
     if (auto* top = dynamic_cast<Chip_Instr_Pre_Ctor_Array_Top*>(instr)) mark(top->get());
@@ -251,10 +260,10 @@ std::vector<bool> jump_targets(const Chip_VM_Code* code) {
 // is fused only where nothing jumps into it (a jump to its first instruction
 // runs it whole).
 void fuse(const Chip_VM_Code* code, Chip_Decoded* decoded) {
-  const std::vector<bool> target = jump_targets(code);
+  const std::vector<bool> target = jump_targets(code, decoded);
   for (t_CPUINT i = 0; i < code->num_instr; i++) {
     for (const Fused& fused : kFused) {
-      if (fused.span > code->num_instr - i) continue;
+      if (fused.first != decoded[i].op || fused.span > code->num_instr - i) continue;
       bool entered = false;
       for (t_CPUINT k = 1; k < fused.span; k++) entered = entered || target[i + k];
       if (entered) continue;
@@ -343,7 +352,7 @@ void Chip_VM::run_decoded(Chip_VM_Shred* shred) {
 #define CHIP_VM_OP_HANDLER(op, instr_class, operand) &&op_##op,
       CHIP_VM_OPS(CHIP_VM_OP_HANDLER)
 #undef CHIP_VM_OP_HANDLER
-#define CHIP_VM_FUSED_HANDLER(op, span, matcher) &&op_##op,
+#define CHIP_VM_FUSED_HANDLER(op, span, first, matcher) &&op_##op,
       CHIP_VM_FUSED(CHIP_VM_FUSED_HANDLER)
 #undef CHIP_VM_FUSED_HANDLER
   };

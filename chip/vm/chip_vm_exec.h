@@ -43,7 +43,7 @@ enum Chip_Op : std::uint8_t {
 #define CHIP_VM_OP_ENUM(op, instr_class, operand) CHIP_OP_##op,
   CHIP_VM_OPS(CHIP_VM_OP_ENUM)
 #undef CHIP_VM_OP_ENUM
-#define CHIP_VM_FUSED_ENUM(op, span, matcher) CHIP_OP_##op,
+#define CHIP_VM_FUSED_ENUM(op, span, first, matcher) CHIP_OP_##op,
   CHIP_VM_FUSED(CHIP_VM_FUSED_ENUM)
 #undef CHIP_VM_FUSED_ENUM
   CHIP_OP_COUNT

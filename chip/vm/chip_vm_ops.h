@@ -73,8 +73,9 @@
   X(FUNC_RETURN,    Chip_Instr_Func_Return,        none)
 
 // The fused operations: runs of instructions that the loop runs as one, each
-// line X(op, instructions, matcher). Where the matcher (chip_vm_exec.cpp)
-// finds its run at an index, and no jump lands inside the run, the entry at
+// line X(op, instructions, first, matcher). Where the run's first
+// instruction decodes to CHIP_OP_<first>, the matcher (chip_vm_exec.cpp)
+// finds its run at that index, and no jump lands inside the run, the entry at
 // that index becomes CHIP_OP_<op>, with the operands the matcher read; the
 // loop runs it at the label op_<op> and goes on after the run. The other
 // entries of the run keep their own operations, never reached. As for the
@@ -99,33 +100,33 @@
 //   step<S, B>        the address of an int variable (B: the file's), the
 //                     ++ or -- S and the pop of its value: a statement
 //                     `i++;`
-#define CHIP_VM_FUSED(X)                                                                   \
-  X(CALL_FUNC,       4, (direct_call<1>))                                                  \
-  X(CALL_STATIC,     5, (direct_call<2>))                                                  \
-  X(LT_MEM_IMM_ELSE, 5, (var_imm_else<Chip_Instr_Lt_int, false>))                          \
-  X(GT_MEM_IMM_ELSE, 5, (var_imm_else<Chip_Instr_Gt_int, false>))                          \
-  X(LE_MEM_IMM_ELSE, 5, (var_imm_else<Chip_Instr_Le_int, false>))                          \
-  X(GE_MEM_IMM_ELSE, 5, (var_imm_else<Chip_Instr_Ge_int, false>))                          \
-  X(EQ_MEM_IMM_ELSE, 5, (var_imm_else<Chip_Instr_Eq_int, false>))                          \
-  X(NEQ_MEM_IMM_ELSE, 5, (var_imm_else<Chip_Instr_Neq_int, false>))                        \
-  X(LT_BASE_IMM_ELSE, 5, (var_imm_else<Chip_Instr_Lt_int, true>))                          \
-  X(GT_BASE_IMM_ELSE, 5, (var_imm_else<Chip_Instr_Gt_int, true>))                          \
-  X(LE_BASE_IMM_ELSE, 5, (var_imm_else<Chip_Instr_Le_int, true>))                          \
-  X(GE_BASE_IMM_ELSE, 5, (var_imm_else<Chip_Instr_Ge_int, true>))                          \
-  X(EQ_BASE_IMM_ELSE, 5, (var_imm_else<Chip_Instr_Eq_int, true>))                          \
-  X(NEQ_BASE_IMM_ELSE, 5, (var_imm_else<Chip_Instr_Neq_int, true>))                        \
-  X(LT_INT_ELSE,     3, (compare_else<Chip_Instr_Lt_int>))                                 \
-  X(GT_INT_ELSE,     3, (compare_else<Chip_Instr_Gt_int>))                                 \
-  X(LE_INT_ELSE,     3, (compare_else<Chip_Instr_Le_int>))                                 \
-  X(GE_INT_ELSE,     3, (compare_else<Chip_Instr_Ge_int>))                                 \
-  X(EQ_INT_ELSE,     3, (compare_else<Chip_Instr_Eq_int>))                                 \
-  X(NEQ_INT_ELSE,    3, (compare_else<Chip_Instr_Neq_int>))                                \
-  X(STORE_MEM,       3, (store<Chip_Instr_Assign_Primitive, Chip_Instr_Reg_Pop_Word, false>))  \
-  X(STORE_BASE,      3, (store<Chip_Instr_Assign_Primitive, Chip_Instr_Reg_Pop_Word, true>))   \
-  X(STORE_MEM2,      3, (store<Chip_Instr_Assign_Primitive2, Chip_Instr_Reg_Pop_Word2, false>)) \
-  X(STORE_BASE2,     3, (store<Chip_Instr_Assign_Primitive2, Chip_Instr_Reg_Pop_Word2, true>))  \
-  X(STEP_MEM,        3, (step<false>))                                                     \
-  X(STEP_BASE,       3, (step<true>))
+#define CHIP_VM_FUSED(X)                                                                            \
+  X(CALL_FUNC,         4, PUSH_IMM,       (direct_call<1>))                                         \
+  X(CALL_STATIC,       5, PUSH_IMM,       (direct_call<2>))                                         \
+  X(LT_MEM_IMM_ELSE,   5, PUSH_MEM,       (var_imm_else<Chip_Instr_Lt_int, false>))                 \
+  X(GT_MEM_IMM_ELSE,   5, PUSH_MEM,       (var_imm_else<Chip_Instr_Gt_int, false>))                 \
+  X(LE_MEM_IMM_ELSE,   5, PUSH_MEM,       (var_imm_else<Chip_Instr_Le_int, false>))                 \
+  X(GE_MEM_IMM_ELSE,   5, PUSH_MEM,       (var_imm_else<Chip_Instr_Ge_int, false>))                 \
+  X(EQ_MEM_IMM_ELSE,   5, PUSH_MEM,       (var_imm_else<Chip_Instr_Eq_int, false>))                 \
+  X(NEQ_MEM_IMM_ELSE,  5, PUSH_MEM,       (var_imm_else<Chip_Instr_Neq_int, false>))                \
+  X(LT_BASE_IMM_ELSE,  5, PUSH_BASE,      (var_imm_else<Chip_Instr_Lt_int, true>))                  \
+  X(GT_BASE_IMM_ELSE,  5, PUSH_BASE,      (var_imm_else<Chip_Instr_Gt_int, true>))                  \
+  X(LE_BASE_IMM_ELSE,  5, PUSH_BASE,      (var_imm_else<Chip_Instr_Le_int, true>))                  \
+  X(GE_BASE_IMM_ELSE,  5, PUSH_BASE,      (var_imm_else<Chip_Instr_Ge_int, true>))                  \
+  X(EQ_BASE_IMM_ELSE,  5, PUSH_BASE,      (var_imm_else<Chip_Instr_Eq_int, true>))                  \
+  X(NEQ_BASE_IMM_ELSE, 5, PUSH_BASE,      (var_imm_else<Chip_Instr_Neq_int, true>))                 \
+  X(LT_INT_ELSE,       3, LT_INT,         (compare_else<Chip_Instr_Lt_int>))                        \
+  X(GT_INT_ELSE,       3, GT_INT,         (compare_else<Chip_Instr_Gt_int>))                        \
+  X(LE_INT_ELSE,       3, LE_INT,         (compare_else<Chip_Instr_Le_int>))                        \
+  X(GE_INT_ELSE,       3, GE_INT,         (compare_else<Chip_Instr_Ge_int>))                        \
+  X(EQ_INT_ELSE,       3, EQ_INT,         (compare_else<Chip_Instr_Eq_int>))                        \
+  X(NEQ_INT_ELSE,      3, NEQ_INT,        (compare_else<Chip_Instr_Neq_int>))                       \
+  X(STORE_MEM,         3, PUSH_MEM_ADDR,  (store<Chip_Instr_Assign_Primitive, Chip_Instr_Reg_Pop_Word, false>)) \
+  X(STORE_BASE,        3, PUSH_BASE_ADDR, (store<Chip_Instr_Assign_Primitive, Chip_Instr_Reg_Pop_Word, true>)) \
+  X(STORE_MEM2,        3, PUSH_MEM_ADDR,  (store<Chip_Instr_Assign_Primitive2, Chip_Instr_Reg_Pop_Word2, false>)) \
+  X(STORE_BASE2,       3, PUSH_BASE_ADDR, (store<Chip_Instr_Assign_Primitive2, Chip_Instr_Reg_Pop_Word2, true>)) \
+  X(STEP_MEM,          3, PUSH_MEM_ADDR,  (step<false>))                                            \
+  X(STEP_BASE,         3, PUSH_BASE_ADDR, (step<true>))
 // clang-format on
 
 #endif

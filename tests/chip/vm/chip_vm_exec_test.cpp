@@ -89,7 +89,7 @@ TEST_F(VMExecTest, TheDecodedLoopsScriptRunsEveryOperationOfTheLists) {
   EXPECT_TRUE(ops.count(CHIP_OP_##op)) << "decoded_loops.chip does not run " #op;
   CHIP_VM_OPS(CHIP_VM_OP_SEEN)
 #undef CHIP_VM_OP_SEEN
-#define CHIP_VM_FUSED_SEEN(op, span, matcher) \
+#define CHIP_VM_FUSED_SEEN(op, span, first, matcher) \
   EXPECT_TRUE(ops.count(CHIP_OP_##op)) << "decoded_loops.chip does not run " #op;
   CHIP_VM_FUSED(CHIP_VM_FUSED_SEEN)
 #undef CHIP_VM_FUSED_SEEN
