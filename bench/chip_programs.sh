@@ -72,13 +72,21 @@ instructions() {
 }
 
 # One line: case, Chip's and the reference's instructions and their ratio,
-# Chip's and the reference's CPU seconds and their ratio, the target.
+# Chip's and the reference's CPU seconds and their ratio, the target. With
+# a seventh argument "line" the figures are per line: instructions as they
+# are, CPU in microseconds.
 row() {
-  awk -v n="$1" -v ci="$2" -v ri="$3" -v cc="$4" -v rc="$5" -v t="$6" '
+  awk -v n="$1" -v ci="$2" -v ri="$3" -v cc="$4" -v rc="$5" -v t="$6" -v per="${7:-}" '
     function num(x) { return x != "-" && x != "" }
-    function count(x) { return num(x) ? sprintf("%.1f M", x / 1e6) : "-" }
+    function count(x) {
+      if (!num(x)) return "-"
+      return per == "line" ? sprintf("%.0f", x) : sprintf("%.1f M", x / 1e6)
+    }
     function ratio(a, b) { return num(a) && num(b) && b > 0 ? sprintf("%.2fx", a / b) : "-" }
-    function secs(x) { return num(x) ? sprintf("%.3f s", x) : "-" }
+    function secs(x) {
+      if (!num(x)) return "-"
+      return per == "line" ? sprintf("%.1f us", x * 1e6) : sprintf("%.3f s", x)
+    }
     BEGIN { printf "%-24s %11s %11s %7s   %9s %9s %7s   %s\n",
             n, count(ci), count(ri), ratio(ci, ri), secs(cc), secs(rc), ratio(cc, rc), t }'
 }
@@ -130,13 +138,13 @@ read -r ce re <<< "$(paired_cpu "$chip --silent $here/programs/idle.chip" \
 ci=$(instructions "$chip" --silent "$gen")
 ri=-
 [ -n "$lua" ] && ri=$(instructions "$lua" "$gen_lua")
-# Per line, net of start-up (in instructions and in milliseconds).
+# Per line of the Chip program, net of start-up.
 per_line() {
-  awk -v all="$1" -v empty="$2" -v k="$3" -v n="$lines" 'BEGIN {
-    if (all == "-" || empty == "-" || all == "") print "-"; else printf "%.6f", (all - empty) * k / n }'
+  awk -v all="$1" -v empty="$2" -v n="$lines" 'BEGIN {
+    if (all == "-" || empty == "-" || all == "") print "-"; else printf "%.9f", (all - empty) / n }'
 }
-row "compile, per line / Lua" "$(per_line "$ci" "$idle_chip" 1e6)" "$(per_line "$ri" "$idle_lua" 1e6)" \
-    "$(per_line "$c" "$ce" 1)" "$(per_line "$r" "$re" 1)" "<= 2.5x (M: per million lines)"
+row "compile, per line / Lua" "$(per_line "$ci" "$idle_chip")" "$(per_line "$ri" "$idle_lua")" \
+    "$(per_line "$c" "$ce")" "$(per_line "$r" "$re")" "<= 2.5x" line
 
 row "start-up, empty / Lua" "$idle_chip" "$idle_lua" "$ce" "$re" "<= 5 M instr, <= 10 ms"
 

@@ -121,8 +121,8 @@ Chip_Decoded decode(Chip_Instr* instr) {
 
 // ---------------------------------------------------------------------------
 // The fused runs' matchers (chip_vm_ops.h). Each looks at the instructions
-// from `at` on (`left` of them, at least the run's length) and, when they
-// are its run, fills the entry's operands and answers TRUE.
+// from `at` on (at least the run's length of them) and, when they are its
+// run, fills the entry's operands and answers TRUE.
 
 // The instruction at p is exactly of class I (a subclass is another
 // instruction).
@@ -341,11 +341,12 @@ void Chip_VM::run_decoded(Chip_VM_Shred* shred) {
   // The loop keeps its place in the decoded array (d), the register stack's
   // top and the frame's and the file's variables in locals (the frame's
   // base mirrors the memory stack's top, which only calls and returns
-  // move); they go back to
-  // the shred before any instruction runs through its own execute (which
-  // may call, return, yield or fail) and are read again after it, and
-  // whenever the loop leaves. Calls and returns of compiled code switch the
-  // code (and its array) here, without leaving the loop.
+  // move); they go back to the shred before any instruction runs through
+  // its own execute (which may call, return, yield or fail) and are read
+  // again after it, and whenever the loop leaves. Calls and returns of
+  // compiled code switch the code (and its array) here, without leaving the
+  // loop; a call that would overflow a stack is left to the call
+  // instruction's execute, which raises the exception as always.
   // One handler per operation of the lists (chip_vm_ops.h), in their order.
   static const void* const kHandlers[] = {
       &&op_EXECUTE,
@@ -593,28 +594,24 @@ op_NEQ_BASE_IMM_ELSE:
 
 // `value => variable;`: the value popped into the variable.
 op_STORE_MEM:
-  sp -= WORD;
-  chip_store<t_CPWORD>(mem + d->word, chip_load<t_CPWORD>(sp));
+  pop_into<t_CPWORD>(sp, mem + d->word);
   CHIP_NEXT(3);
 op_STORE_BASE:
-  sp -= WORD;
-  chip_store<t_CPWORD>(base + d->word, chip_load<t_CPWORD>(sp));
+  pop_into<t_CPWORD>(sp, base + d->word);
   CHIP_NEXT(3);
 op_STORE_MEM2:
-  sp -= FLOAT;
-  chip_store<t_CPFLOAT>(mem + d->word, chip_load<t_CPFLOAT>(sp));
+  pop_into<t_CPFLOAT>(sp, mem + d->word);
   CHIP_NEXT(3);
 op_STORE_BASE2:
-  sp -= FLOAT;
-  chip_store<t_CPFLOAT>(base + d->word, chip_load<t_CPFLOAT>(sp));
+  pop_into<t_CPFLOAT>(sp, base + d->word);
   CHIP_NEXT(3);
 
 // `i++;` and the like: the variable stepped in place.
 op_STEP_MEM:
-  store_int(mem + d->word, add_int(load_int(mem + d->word), static_cast<t_CPINT>(d->aux)));
+  step_in_place(mem + d->word, static_cast<t_CPINT>(d->aux));
   CHIP_NEXT(3);
 op_STEP_BASE:
-  store_int(base + d->word, add_int(load_int(base + d->word), static_cast<t_CPINT>(d->aux)));
+  step_in_place(base + d->word, static_cast<t_CPINT>(d->aux));
   CHIP_NEXT(3);
 
 op_FUNC_TO_CODE: {
@@ -635,20 +632,16 @@ op_FUNC_CALL:
   call_pc = index(d);
   goto enter;
 op_CALL_FUNC:
+  call_pc = index(d) + 3;  // the call instruction ends the run
+  goto known_callee;
+op_CALL_STATIC:
+  call_pc = index(d) + 4;
+known_callee:
   callee = reinterpret_cast<Chip_VM_Code*>(d->word);
   call_depth = d->aux;
   call_held = reinterpret_cast<const Chip_Obj_Offsets*>(d->word2);
   call_args = sp;
   call_sp = sp + 2 * WORD;  // the code and the depth, had they been pushed
-  call_pc = index(d) + 3;
-  goto enter;
-op_CALL_STATIC:
-  callee = reinterpret_cast<Chip_VM_Code*>(d->word);
-  call_depth = d->aux;
-  call_held = reinterpret_cast<const Chip_Obj_Offsets*>(d->word2);
-  call_args = sp;
-  call_sp = sp + 2 * WORD;
-  call_pc = index(d) + 4;
   goto enter;
 enter: {
   unsigned char* reg_top = nullptr;
