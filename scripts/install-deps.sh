@@ -14,7 +14,7 @@ packages=(
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri libstb-dev
   libcurl4-openssl-dev libssl-dev libplist-dev ca-certificates
   libcpp-httplib-dev xplanet-images
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld
 )
 if [ "${1:-}" = "--bench" ]; then
   packages+=(valgrind lua5.4)
