@@ -97,9 +97,9 @@
 //   store<A, P, B>    the address of a variable (B: the file's), the
 //                     assignment A and the pop P of its value: a statement
 //                     `value => variable;`
-//   step<S, B>        the address of an int variable (B: the file's), the
-//                     ++ or -- S and the pop of its value: a statement
-//                     `i++;`
+//   step<B>           the address of an int variable (B: the file's), ++
+//                     or -- (either form) and the pop of its value: a
+//                     statement `i++;`
 #define CHIP_VM_FUSED(X)                                                                            \
   X(CALL_FUNC,         4, PUSH_IMM,       (direct_call<1>))                                         \
   X(CALL_STATIC,       5, PUSH_IMM,       (direct_call<2>))                                         \
