@@ -88,6 +88,7 @@ test-fuzz: $(FUZZBUILD)/build.ninja
 	bash scripts/fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
 
 bench: build
+	@bash scripts/install-deps.sh --bench
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
 	@bash bench/chip_programs.sh $(BUILD)
 	@bash bench/instrument_frames.sh $(BUILD)

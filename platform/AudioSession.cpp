@@ -1,6 +1,6 @@
 #include "platform/AudioSession.h"
 
-#include <SDL.h>
+#include "platform/SdlAudio.h"
 
 #include <utility>
 
@@ -32,13 +32,14 @@ std::shared_ptr<AudioSession> AudioSession::install(std::shared_ptr<AudioSession
 SdlAudioSession::SdlAudioSession() = default;
 
 SdlAudioSession::~SdlAudioSession() {
-  if (sdlAudioUp_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  if (sdlAudioUp_) sdlAudio()->SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
 AudioStatus SdlAudioSession::initialize(InterruptionListener listener) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (initialized_) return kAudioErrAlreadyInitialized;
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return kAudioErrDevice;
+  const SdlAudioApi* sdl = sdlAudio();
+  if (!sdl || sdl->SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return kAudioErrDevice;
   sdlAudioUp_ = true;
   initialized_ = true;
   interruptionListener_ = std::move(listener);
@@ -77,20 +78,22 @@ AudioStatus SdlAudioSession::setCategory(std::uint32_t category) {
 AudioStatus SdlAudioSession::getRoute(std::optional<std::string>& name) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!initialized_) return kAudioErrNotInitialized;
+  // Initialised: SDL is loaded.
+  const SdlAudioApi& sdl = *sdlAudio();
   char* defaultName = nullptr;
   SDL_AudioSpec spec;
-  if (SDL_GetDefaultAudioInfo(&defaultName, &spec, 0) == 0 && defaultName != nullptr) {
+  if (sdl.SDL_GetDefaultAudioInfo(&defaultName, &spec, 0) == 0 && defaultName != nullptr) {
     name = std::string(defaultName);
-    SDL_free(defaultName);
+    sdl.SDL_free(defaultName);
     return kAudioOK;
   }
-  if (SDL_GetNumAudioDevices(0) > 0) {
-    if (const char* first = SDL_GetAudioDeviceName(0, 0)) {
+  if (sdl.SDL_GetNumAudioDevices(0) > 0) {
+    if (const char* first = sdl.SDL_GetAudioDeviceName(0, 0)) {
       name = std::string(first);
       return kAudioOK;
     }
   }
-  const char* driver = SDL_GetCurrentAudioDriver();
+  const char* driver = sdl.SDL_GetCurrentAudioDriver();
   if (driver != nullptr)
     name = std::string(driver);
   else

@@ -1,6 +1,6 @@
 #include "platform/RemoteIOUnit.h"
 
-#include <SDL.h>
+#include "platform/SdlAudio.h"
 
 #include <algorithm>
 #include <chrono>
@@ -208,9 +208,10 @@ AudioStatus SdlRemoteIOUnit::enableIO(AudioScope scope, std::uint32_t element, b
 AudioStatus SdlRemoteIOUnit::setRenderCallback(AudioScope scope, std::uint32_t element, RenderCallback callback) {
   if (impl_->disposed) return kAudioErrDisposed;
   if (scope != AudioScope::Input || element != kOutputElement) return kAudioErrInvalidPlace;
-  if (impl_->playback != 0) SDL_LockAudioDevice(impl_->playback);
+  // A playback device is open only once SDL is loaded.
+  if (impl_->playback != 0) sdlAudio()->SDL_LockAudioDevice(impl_->playback);
   impl_->callback = callback;
-  if (impl_->playback != 0) SDL_UnlockAudioDevice(impl_->playback);
+  if (impl_->playback != 0) sdlAudio()->SDL_UnlockAudioDevice(impl_->playback);
   return kAudioOK;
 }
 
@@ -243,7 +244,8 @@ AudioStatus SdlRemoteIOUnit::setStreamFormat(AudioScope scope, std::uint32_t ele
 AudioStatus SdlRemoteIOUnit::initialize() {
   if (impl_->disposed) return kAudioErrDisposed;
   if (impl_->initialized) return kAudioOK;
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return kAudioErrDevice;
+  const SdlAudioApi* sdl = sdlAudio();
+  if (!sdl || sdl->SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return kAudioErrDevice;
   impl_->sdlUp = true;
   impl_->initialized = true;
   return kAudioOK;
@@ -255,6 +257,8 @@ AudioStatus SdlRemoteIOUnit::start() {
   if (!d.initialized) return kAudioErrNotInitialized;
   if (d.running.load()) return kAudioOK;
 
+  // Initialised: SDL is loaded.
+  const SdlAudioApi& sdl = *sdlAudio();
   const double rate = d.outputFormat.sampleRate;
   const float duration = AudioSession::shared().preferredBufferDuration();
   long frames = duration > 0.0f ? std::lround(double(duration) * rate) : 1024;
@@ -275,7 +279,7 @@ AudioStatus SdlRemoteIOUnit::start() {
   if (d.outputEnabled) {
     want.freq = int(std::lround(rate));
     want.callback = &Impl::playbackCallback;
-    d.playback = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    d.playback = sdl.SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (d.playback == 0) {
       d.deviceFrames = 0;
       return kAudioErrDevice;
@@ -284,12 +288,12 @@ AudioStatus SdlRemoteIOUnit::start() {
   if (d.inputEnabled) {
     want.freq = int(std::lround(d.inputFormat.sampleRate));
     want.callback = &Impl::captureCallback;
-    d.capture = SDL_OpenAudioDevice(nullptr, 1, &want, &have, 0);
+    d.capture = sdl.SDL_OpenAudioDevice(nullptr, 1, &want, &have, 0);
     // No capture device: the microphone stays silent (renderInput answers zeros).
   }
   d.running.store(true);
-  if (d.capture != 0) SDL_PauseAudioDevice(d.capture, 0);
-  if (d.playback != 0) SDL_PauseAudioDevice(d.playback, 0);
+  if (d.capture != 0) sdl.SDL_PauseAudioDevice(d.capture, 0);
+  if (d.playback != 0) sdl.SDL_PauseAudioDevice(d.playback, 0);
   return kAudioOK;
 }
 
@@ -298,8 +302,9 @@ AudioStatus SdlRemoteIOUnit::stop() {
   if (d.disposed) return kAudioErrDisposed;
   if (!d.running.load()) return kAudioOK;
   // Closing waits for a callback in progress, so none runs once this returns.
-  if (d.playback != 0) SDL_CloseAudioDevice(d.playback);
-  if (d.capture != 0) SDL_CloseAudioDevice(d.capture);
+  // Running: SDL is loaded.
+  if (d.playback != 0) sdlAudio()->SDL_CloseAudioDevice(d.playback);
+  if (d.capture != 0) sdlAudio()->SDL_CloseAudioDevice(d.capture);
   d.playback = 0;
   d.capture = 0;
   d.deviceFrames = 0;
@@ -311,7 +316,7 @@ AudioStatus SdlRemoteIOUnit::dispose() {
   Impl& d = *impl_;
   if (d.disposed) return kAudioOK;
   stop();
-  if (d.sdlUp) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  if (d.sdlUp) sdlAudio()->SDL_QuitSubSystem(SDL_INIT_AUDIO);
   d.sdlUp = false;
   d.initialized = false;
   d.disposed = true;

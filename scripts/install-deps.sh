@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build and the tests use, only those
 # that are missing. Non-interactive; run as root (or through sudo) on a fresh
-# Debian 12 machine.
+# Debian 12 machine. With --bench, also what make bench measures with and
+# against (valgrind's instruction counts, Lua 5.4 as the reference
+# interpreter); nothing of the system is built from them.
 set -euo pipefail
 
 packages=(
@@ -12,8 +14,11 @@ packages=(
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri libstb-dev
   libcurl4-openssl-dev libssl-dev libplist-dev ca-certificates
   libcpp-httplib-dev xplanet-images
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld
 )
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(valgrind lua5.4)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

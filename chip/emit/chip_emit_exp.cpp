@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "chip/emit/chip_emit.h"
@@ -743,8 +744,23 @@ t_CPBOOL emit_engine_emit_exp_func_call(Chip_Emitter* emit, a_Exp_Func_Call_* fu
 // the register stack.
 t_CPBOOL emit_engine_emit_exp_func_call(Chip_Emitter* emit, Chip_Func* func, Chip_Type* type,
                                         int line_no, t_CPBOOL spork) {
-  (void)spork;
   CHIP_CHECK(func != NULL);
+  // The callee is known here when the instruction just emitted pushes func
+  // itself (a function named directly, or a class's static function): the
+  // machine then calls its code without pushing it. A member function is
+  // found through its object at run time; a sporked call finds its function
+  // on the child's stack.
+  Chip_Func* callee = nullptr;
+  if (!spork && !emit->code->instructions.empty()) {
+    Chip_Instr* last = emit->code->instructions.back();
+    if (typeid(*last) == typeid(Chip_Instr_Reg_Push_Imm) &&
+        static_cast<Chip_Instr_Reg_Push_Imm*>(last)->get() == ptr_imm(func)) {
+      callee = func;
+    } else if (typeid(*last) == typeid(Chip_Instr_Dot_Static_Func) &&
+               static_cast<Chip_Instr_Dot_Static_Func*>(last)->m_func == func) {
+      callee = func;
+    }
+  }
   emit->append(new Chip_Instr_Func_To_Code);
   auto* depth = new Chip_Instr_Reg_Push_Imm(emit->code->frame->next_offset);
   emit->code->depth_pushes.push_back(depth);
@@ -771,7 +787,7 @@ t_CPBOOL emit_engine_emit_exp_func_call(Chip_Emitter* emit, Chip_Func* func, Chi
   for (t_CPUWORD offset : obj_arg_offsets(func, func->is_member ? CHIP_WORD_SIZE : 0)) {
     offsets.push_back(offset);
   }
-  emit->append(new Chip_Instr_Func_Call(std::move(offsets)));
+  emit->append(new Chip_Instr_Func_Call(std::move(offsets), callee));
   return TRUE;
 }
 

@@ -78,7 +78,8 @@ Chip_Type::Chip_Type(te_Type id, const std::string& name, Chip_Type* parent, uns
       is_copy(FALSE),
       is_complete(TRUE),
       has_constructor(FALSE),
-      has_destructor(FALSE) {}
+      has_destructor(FALSE),
+      slot_kind(-1) {}
 
 Chip_Type::~Chip_Type() {
   id = te_void;

@@ -127,6 +127,10 @@ struct Chip_Type : Chip_VM_Object {
   t_CPBOOL is_complete;  // FALSE while a source class is being defined
   t_CPBOOL has_constructor;
   t_CPBOOL has_destructor;
+  // The kind of slot a value of the type takes (chip_slot_kind, a
+  // Chip_Slot_Kind), kept the first time it is asked for, once the type is
+  // complete; -1 until then. The emitter asks for it at every value it moves.
+  t_CPWORD slot_kind;
 
   // The name followed by "[]" per array dimension.
   const std::string& display_name();

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <typeindex>
@@ -86,6 +87,9 @@ Chip_Object* make_object(Chip_Type* type, Chip_VM_Shred* shred) {
     }
     return ugen;
   }
+  // Strings first: the commonest object by far, made by every string
+  // operation.
+  if (type == &t_string) return new (std::nothrow) Chip_String;
   if (isa(type, &t_event)) return new (std::nothrow) Chip_Event;
   if (isa(type, &t_string)) return new (std::nothrow) Chip_String;
   if (isa(type, &t_shred)) return new (std::nothrow) Chip_VM_Shred;
@@ -131,11 +135,14 @@ t_CPBOOL initialize_object(Chip_Object* object, Chip_Type* type) {
   }
   object->type_ref = type;
 
-  // Member storage, zeroed.
-  if (object->data) std::free(object->data);
+  // Member storage, zeroed: inside the object when it fits.
+  if (object->data && object->data != object->inline_data) std::free(object->data);
   object->data = nullptr;
   object->size = type->obj_size;
-  if (object->size) {
+  if (object->size && object->size <= Chip_Object::kInlineData) {
+    std::memset(object->inline_data, 0, object->size);
+    object->data = object->inline_data;
+  } else if (object->size) {
     object->data = static_cast<unsigned char*>(std::calloc(object->size, 1));
     if (!object->data) {
       report_out_of_memory(type);

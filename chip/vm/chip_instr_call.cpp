@@ -14,33 +14,18 @@ namespace {
 
 const t_CPUWORD W = sizeof(t_CPWORD);
 
-// Words of the call header pushed by a call of compiled code.
-enum : t_CPUWORD { HEADER_WORDS = 5 };
-
-// Header words, counted back from the callee's frame base.
-enum : t_CPUWORD { HDR_SKIP = 5, HDR_CODE = 4, HDR_RETURN = 3, HDR_HELD = 2, HDR_ARGS = 1 };
-
 // n bytes in words, rounded up.
 inline t_CPUWORD words(t_CPUWORD n) { return (n + W - 1) / W; }
-
-inline t_CPWORD header_word(const unsigned char* base, t_CPUWORD which) {
-  return chip_load<t_CPWORD>(base - which * W);
-}
-
-inline void set_header_word(unsigned char* base, t_CPUWORD which, t_CPWORD value) {
-  chip_store(base - which * W, value);
-}
 
 inline Chip_Object* object_at(const unsigned char* addr) {
   return reinterpret_cast<Chip_Object*>(chip_load<t_CPWORD>(addr));
 }
 
-// Whether a frame whose base lies `offset` bytes above the bottom of the
-// memory stack, `bytes` long (a native call's arguments; compiled code's
-// arguments and locals), overflows that stack (its base past sp_max, or any
-// of it past the end), or the register stack is past its own limit. Checked
-// before anything is written; offsets, not pointers, so that no address
-// beyond the stack is ever formed.
+// Whether a native call's argument block, `bytes` long at `offset` bytes
+// above the bottom of the memory stack, overflows that stack (its base past
+// sp_max, or any of it past the end), or the register stack is past its
+// own limit. Checked before anything is written; offsets, not pointers, so
+// that no address beyond the stack is ever formed.
 inline bool overflows(Chip_VM_Shred* shred, t_CPUWORD offset, t_CPUWORD bytes) {
   const Chip_Shred_Stack* mem = shred->mem;
   return offset > static_cast<t_CPUWORD>(mem->sp_max - mem->stack) || bytes > mem->size - offset ||
@@ -61,10 +46,8 @@ inline void move_args(Chip_Shred_Stack* reg, unsigned char* dest, t_CPUWORD a, b
   reg->sp = src;
 }
 
-// Gives back a frame's reference on object as its frame ends: the last one
-// becomes a temporary of the caller's statement (at caller_base), since the
-// object may be the value being returned or one still being constructed;
-// any other is simply dropped.
+// Gives back a frame's reference on object as its frame ends (see
+// chip_give_back_frame).
 inline void give_back(Chip_VM_Shred* shred, Chip_Object* object, unsigned char* caller_base) {
   if (!object) return;
   if (object->m_ref_count > 1) {
@@ -77,44 +60,16 @@ inline void give_back(Chip_VM_Shred* shred, Chip_Object* object, unsigned char* 
 // The frame-building part of Chip_Instr_Func_Call, with the offsets of the
 // object arguments the frame holds (null: none).
 void call_compiled(Chip_VM_Shred* shred, const Chip_Obj_Offsets* held) {
-  Chip_Shred_Stack* mem = shred->mem;
   Chip_Shred_Stack* reg = shred->reg;
   const t_CPUWORD local_depth = static_cast<t_CPUWORD>(chip_top_word(reg));
   Chip_VM_Code* code = reinterpret_cast<Chip_VM_Code*>(chip_load<t_CPWORD>(reg->sp - 2 * W));
-  // The word below the frame base is the caller's own argument count (0
-  // below file-level code); counting it as bytes only adds slack.
-  const t_CPUWORD below = static_cast<t_CPUWORD>(chip_load<t_CPWORD>(mem->sp - W));
-  const t_CPUWORD skip = words(local_depth) + words(below);
-  const t_CPUWORD args = words(code->stack_depth);
-  const t_CPUWORD offset = static_cast<t_CPUWORD>(mem->sp - mem->stack) + (skip + HEADER_WORDS) * W;
-  // The whole frame must fit: its locals lie past its arguments. So must
-  // the callee's pushes, above the register stack as the call leaves it.
-  const t_CPUWORD reg_left = static_cast<t_CPUWORD>(reg->sp - reg->stack) - (2 + args) * W;
-  if (overflows(shred, offset, std::max(args * W, code->frame_depth)) ||
-      code->reg_depth > reg->size - reg_left) {
+  unsigned char* reg_top = nullptr;
+  if (!chip_enter_frame(shred, code, local_depth, held, reg->sp - 2 * W, reg->sp, shred->pc + 1,
+                        &reg_top)) {
     chip_stack_overflow(shred);
     return;
   }
-  unsigned char* base = mem->stack + offset;
-  reg->sp -= 2 * W;
-
-  set_header_word(base, HDR_SKIP, static_cast<t_CPWORD>(skip));
-  set_header_word(base, HDR_CODE, reinterpret_cast<t_CPWORD>(shred->code));
-  set_header_word(base, HDR_RETURN, static_cast<t_CPWORD>(shred->pc + 1));
-  set_header_word(base, HDR_HELD, reinterpret_cast<t_CPWORD>(held));
-  set_header_word(base, HDR_ARGS, static_cast<t_CPWORD>(args));
-  move_args(reg, base, args, code->need_this);
-  // Object locals start out null: the frame releases what they hold when it
-  // ends, and the bytes may hold an earlier frame's words.
-  for (t_CPUWORD slot : code->obj_locals) chip_store<t_CPWORD>(base + slot, 0);
-  if (held) {
-    for (t_CPUWORD slot : *held) {
-      Chip_Object* object = object_at(base + slot);
-      if (object) object->add_ref();
-    }
-  }
-
-  mem->sp = base;
+  reg->sp = reg_top;
   shred->next_pc = 0;
   shred->code = code;
   shred->instr = code->instr;
@@ -236,7 +191,7 @@ void Chip_Instr_Func_To_Code::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 void Chip_Instr_Func_Call::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  call_compiled(shred, m_obj_offsets.empty() ? nullptr : &m_obj_offsets);
+  call_compiled(shred, held());
 }
 
 void Chip_Instr_Func_Call_Member::execute(Chip_VM*, Chip_VM_Shred* shred) {
@@ -248,23 +203,21 @@ void Chip_Instr_Func_Call_Static::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 void Chip_Instr_Func_Return::execute(Chip_VM*, Chip_VM_Shred* shred) {
-  unsigned char* base = shred->mem->sp;
-  const t_CPUWORD skip = static_cast<t_CPUWORD>(header_word(base, HDR_SKIP));
-  unsigned char* caller_base = base - (HEADER_WORDS + skip) * W;
-  // The frame's temporaries and references go to the caller's statement.
-  chip_pass_temps(shred, base, caller_base);
-  const auto* held = reinterpret_cast<const Chip_Obj_Offsets*>(header_word(base, HDR_HELD));
+  t_CPUINT return_pc = 0;
+  Chip_VM_Code* caller = chip_leave_frame(shred, shred->code, &return_pc);
+  shred->next_pc = return_pc;
+  shred->code = caller;
+  shred->instr = caller->instr;
+}
+
+void chip_give_back_frame(Chip_VM_Shred* shred, Chip_VM_Code* code, unsigned char* base,
+                          unsigned char* caller_base) {
+  const auto* held =
+      reinterpret_cast<const Chip_Obj_Offsets*>(chip_header_word(base, CHIP_HDR_HELD));
   if (held) {
     for (t_CPUWORD slot : *held) give_back(shred, object_at(base + slot), caller_base);
   }
-  for (t_CPUWORD slot : shred->code->obj_locals) {
-    give_back(shred, object_at(base + slot), caller_base);
-  }
-  Chip_VM_Code* caller = reinterpret_cast<Chip_VM_Code*>(header_word(base, HDR_CODE));
-  shred->next_pc = static_cast<t_CPUINT>(header_word(base, HDR_RETURN));
-  shred->code = caller;
-  shred->instr = caller->instr;
-  shred->mem->sp = caller_base;
+  for (t_CPUWORD slot : code->obj_locals) give_back(shred, object_at(base + slot), caller_base);
 }
 
 void Chip_Instr_Pre_Constructor::execute(Chip_VM* vm, Chip_VM_Shred* shred) {
@@ -366,13 +319,13 @@ void chip_release_frames(Chip_VM_Shred* shred) {
   // Nothing is returned from a frame that ends with its shred: what it
   // alone held is freed.
   while (code && code != shred->start_code) {
-    const auto* held = reinterpret_cast<const Chip_Obj_Offsets*>(header_word(base, HDR_HELD));
+    const auto* held = reinterpret_cast<const Chip_Obj_Offsets*>(chip_header_word(base, CHIP_HDR_HELD));
     if (held) {
       for (t_CPUWORD slot : *held) chip_release_slot(base + slot);
     }
     for (t_CPUWORD slot : code->obj_locals) chip_release_slot(base + slot);
-    code = reinterpret_cast<Chip_VM_Code*>(header_word(base, HDR_CODE));
-    base -= (HEADER_WORDS + static_cast<t_CPUWORD>(header_word(base, HDR_SKIP))) * W;
+    code = reinterpret_cast<Chip_VM_Code*>(chip_header_word(base, CHIP_HDR_CODE));
+    base -= (CHIP_CALL_HEADER_WORDS + static_cast<t_CPUWORD>(chip_header_word(base, CHIP_HDR_SKIP))) * W;
   }
   // The shred's own code: its file-level object variables.
   if (code && code == shred->start_code && base == shred->mem->stack) {

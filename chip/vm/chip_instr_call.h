@@ -54,13 +54,17 @@
 #ifndef CHIP_CHIP_INSTR_CALL_H
 #define CHIP_CHIP_INSTR_CALL_H
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
 #include "chip/util/chip_def.h"
 #include "chip/vm/chip_instr.h"
+#include "chip/vm/chip_instr_stack.h"
+#include "chip/vm/chip_vm_shred.h"
 
 struct Chip_VM_Code;
+struct Chip_Func;
 
 // Byte offsets of the object words a frame or a spork holds.
 typedef std::vector<t_CPUWORD> Chip_Obj_Offsets;
@@ -76,18 +80,29 @@ class Chip_Instr_Func_To_Code : public Chip_Instr {
 // instruction. obj_offsets: byte offsets, in the callee's frame, of the
 // object arguments the frame holds (0 for `this` of a member function); the
 // emitter gives them from the called function's signature.
+//
+// callee: the function called, when the emitter knows it (a function named
+// directly, or a class's static function: the instructions just before the
+// call push exactly it), null when it is found at run time (a member
+// function through the object, a sporked call). The machine's loop calls a
+// known callee without pushing it and its code (chip_vm_exec.h).
 class Chip_Instr_Func_Call : public Chip_Instr {
  public:
   Chip_Instr_Func_Call() = default;
-  explicit Chip_Instr_Func_Call(Chip_Obj_Offsets obj_offsets)
-      : m_obj_offsets(std::move(obj_offsets)) {}
+  explicit Chip_Instr_Func_Call(Chip_Obj_Offsets obj_offsets, Chip_Func* callee = nullptr)
+      : m_obj_offsets(std::move(obj_offsets)), m_callee(callee) {}
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
   bool makes_temps() const override { return true; }
 
   const Chip_Obj_Offsets& obj_offsets() const { return m_obj_offsets; }
+  // The offsets the frame holds, null when it holds none (what the call
+  // header records).
+  const Chip_Obj_Offsets* held() const { return m_obj_offsets.empty() ? nullptr : &m_obj_offsets; }
+  Chip_Func* callee() const { return m_callee; }
 
  private:
   Chip_Obj_Offsets m_obj_offsets;
+  Chip_Func* m_callee = nullptr;
 };
 
 // Calls a native member function or constructor of the code (SELF is the
@@ -188,6 +203,121 @@ class Chip_Instr_Event_Wait : public Chip_Instr {
  public:
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
 };
+
+// ---------------------------------------------------------------------------
+// Entering and leaving compiled code: the one implementation of the frame
+// that both the call and return instructions and the machine's loop use.
+
+// Words of the call header, and each word's place counted back from the
+// callee's frame base.
+enum : t_CPUWORD { CHIP_CALL_HEADER_WORDS = 5 };
+enum Chip_Call_Header_Word : t_CPUWORD {
+  CHIP_HDR_SKIP = 5,
+  CHIP_HDR_CODE = 4,
+  CHIP_HDR_RETURN = 3,
+  CHIP_HDR_HELD = 2,
+  CHIP_HDR_ARGS = 1
+};
+
+inline t_CPWORD chip_header_word(const unsigned char* base, t_CPUWORD which) {
+  return chip_load<t_CPWORD>(base - which * sizeof(t_CPWORD));
+}
+
+// Builds the frame of a call of compiled code and moves the arguments into
+// it: the argument words end at args_top on the register stack (the code
+// and the local depth, when pushed, lie above it); call_sp is the register
+// stack's top as the call instruction finds it. Writes the header, moves
+// the arguments (`this` first for a member function), clears the object
+// locals, takes the held references and makes the new frame the memory
+// stack's. Returns the new frame base, and the register stack's new top in
+// *reg_top; null when either stack would overflow (nothing is written
+// then). The shred's code is left to the caller to switch.
+inline unsigned char* chip_enter_frame(Chip_VM_Shred* shred, Chip_VM_Code* code,
+                                       t_CPUWORD local_depth, const Chip_Obj_Offsets* held,
+                                       unsigned char* args_top, const unsigned char* call_sp,
+                                       t_CPUINT return_pc, unsigned char** reg_top) {
+  constexpr t_CPUWORD W = sizeof(t_CPWORD);
+  Chip_Shred_Stack* mem = shred->mem;
+  const Chip_Shred_Stack* reg = shred->reg;
+  // The word below the frame base is the caller's own argument count (0
+  // below file-level code; a spork's start pushes its argument bytes);
+  // counting it as bytes only adds slack.
+  const t_CPUWORD below = static_cast<t_CPUWORD>(chip_load<t_CPWORD>(mem->sp - W));
+  const t_CPUWORD skip = (local_depth + W - 1) / W + (below + W - 1) / W;
+  const t_CPUWORD args = (code->stack_depth + W - 1) / W;
+  const t_CPUWORD offset =
+      static_cast<t_CPUWORD>(mem->sp - mem->stack) + (skip + CHIP_CALL_HEADER_WORDS) * W;
+  // The whole frame must fit: its locals lie past its arguments. So must
+  // the callee's pushes, above the register stack as the call leaves it.
+  // Offsets, not pointers, so that no address beyond a stack is formed.
+  const t_CPUWORD reg_left = static_cast<t_CPUWORD>(call_sp - reg->stack) - (2 + args) * W;
+  if (offset > static_cast<t_CPUWORD>(mem->sp_max - mem->stack) ||
+      std::max(args * W, code->frame_depth) > mem->size - offset || call_sp > reg->sp_max ||
+      code->reg_depth > reg->size - reg_left) {
+    return nullptr;
+  }
+  unsigned char* base = mem->stack + offset;
+  chip_store<t_CPWORD>(base - CHIP_HDR_SKIP * W, static_cast<t_CPWORD>(skip));
+  chip_store<t_CPWORD>(base - CHIP_HDR_CODE * W, reinterpret_cast<t_CPWORD>(shred->code));
+  chip_store<t_CPWORD>(base - CHIP_HDR_RETURN * W, static_cast<t_CPWORD>(return_pc));
+  chip_store<t_CPWORD>(base - CHIP_HDR_HELD * W, reinterpret_cast<t_CPWORD>(held));
+  chip_store<t_CPWORD>(base - CHIP_HDR_ARGS * W, static_cast<t_CPWORD>(args));
+  unsigned char* src = args_top - args * W;
+  if (args > 0) {
+    if (code->need_this) {
+      // `this` (the last word) first, the arguments after it in order.
+      chip_store<t_CPWORD>(base, chip_load<t_CPWORD>(src + (args - 1) * W));
+      for (t_CPUWORD i = 0; i + 1 < args; i++) {
+        chip_store<t_CPWORD>(base + (i + 1) * W, chip_load<t_CPWORD>(src + i * W));
+      }
+    } else {
+      for (t_CPUWORD i = 0; i < args; i++) {
+        chip_store<t_CPWORD>(base + i * W, chip_load<t_CPWORD>(src + i * W));
+      }
+    }
+  }
+  // Object locals start out null: the frame releases what they hold when it
+  // ends, and the bytes may hold an earlier frame's words.
+  for (t_CPUWORD slot : code->obj_locals) chip_store<t_CPWORD>(base + slot, 0);
+  if (held) {
+    for (t_CPUWORD slot : *held) {
+      Chip_Object* object = reinterpret_cast<Chip_Object*>(chip_load<t_CPWORD>(base + slot));
+      if (object) object->add_ref();
+    }
+  }
+  mem->sp = base;
+  *reg_top = src;
+  return base;
+}
+
+// Gives back the references of the frame at base (its held object
+// arguments and code's object locals) as it ends: the last one of an
+// object becomes a temporary of the caller's statement (at caller_base),
+// since the object may be the value being returned or one still being
+// constructed; any other is simply dropped.
+void chip_give_back_frame(Chip_VM_Shred* shred, Chip_VM_Code* code, unsigned char* base,
+                          unsigned char* caller_base);
+
+// Leaves the frame of compiled code `code` (the memory stack's frame): its
+// temporaries go to the caller's statement, its references are given back
+// (only when code has object locals or the frame holds arguments), and the
+// caller's frame becomes the memory stack's. Returns the caller's code and
+// its return index in *return_pc; the shred's code is left to the caller
+// to switch.
+inline Chip_VM_Code* chip_leave_frame(Chip_VM_Shred* shred, Chip_VM_Code* code,
+                                      t_CPUINT* return_pc) {
+  constexpr t_CPUWORD W = sizeof(t_CPWORD);
+  unsigned char* base = shred->mem->sp;
+  const t_CPUWORD skip = static_cast<t_CPUWORD>(chip_header_word(base, CHIP_HDR_SKIP));
+  unsigned char* caller_base = base - (CHIP_CALL_HEADER_WORDS + skip) * W;
+  if (!shred->temps.empty()) chip_pass_temps(shred, base, caller_base);
+  if (chip_header_word(base, CHIP_HDR_HELD) || !code->obj_locals.empty()) {
+    chip_give_back_frame(shred, code, base, caller_base);
+  }
+  *return_pc = static_cast<t_CPUINT>(chip_header_word(base, CHIP_HDR_RETURN));
+  shred->mem->sp = caller_base;
+  return reinterpret_cast<Chip_VM_Code*>(chip_header_word(base, CHIP_HDR_CODE));
+}
 
 // Whether code's own pushes (its reg_depth) fit on shred's register stack
 // above its current depth.

@@ -65,6 +65,19 @@ inline void assign_top(unsigned char*& sp) {
   chip_store<T>(addr, chip_load<T>(sp - sizeof(T)));
 }
 
+// Pops the value of type T on top into the variable at addr: a statement
+// `value => variable;` (the assignment and the pop of its value).
+template <typename T>
+inline void pop_into(unsigned char*& sp, unsigned char* addr) {
+  sp -= sizeof(T);
+  chip_store<T>(addr, chip_load<T>(sp));
+}
+
+// Steps the int variable at addr by delta in place: a statement `i++;`.
+inline void step_in_place(unsigned char* addr, t_CPINT delta) {
+  store_int(addr, add_int(load_int(addr), delta));
+}
+
 // Pops right, replaces left with op(left, right).
 template <typename Op>
 inline void int_binary(unsigned char*& sp, Op op) {

@@ -64,14 +64,25 @@ void chip_out_of_memory(Chip_VM_Shred* shred) {
   shred->is_done = TRUE;
 }
 
-t_CPUWORD chip_slot_kind(Chip_Type* type) {
-  CHIP_CHECK(type != NULL);
+namespace {
+
+// The kind worked out from the type's family.
+t_CPUWORD slot_kind_of(Chip_Type* type) {
   if (isa(type, &t_void)) return CHIP_SLOT_VOID;
   // Every object type (arrays and null included) is a reference: a word.
   if (isobj(type)) return CHIP_SLOT_WORD;
   if (isa(type, &t_complex) || isa(type, &t_polar)) return CHIP_SLOT_COMPLEX;
   if (isa(type, &t_float) || isa(type, &t_time) || isa(type, &t_dur)) return CHIP_SLOT_FLOAT;
   return CHIP_SLOT_WORD;
+}
+
+}  // namespace
+
+t_CPUWORD chip_slot_kind(Chip_Type* type) {
+  CHIP_CHECK(type != NULL);
+  // Kept in the type: the family walk costs a dozen comparisons of types.
+  if (type->slot_kind < 0) type->slot_kind = static_cast<t_CPWORD>(slot_kind_of(type));
+  return static_cast<t_CPUWORD>(type->slot_kind);
 }
 
 t_CPUWORD chip_slot_width(t_CPUWORD kind) {

@@ -61,6 +61,13 @@ Chip_String* new_string(Chip_VM_Shred* shred, std::string&& text) {
   return string;
 }
 
+// Whether string is the newest temporary of the shred's statement and held
+// by nothing else (a string an operation or a call just made).
+inline bool is_fresh_temp(Chip_VM_Shred* shred, Chip_String* string) {
+  return string->m_ref_count == 1 && !shred->temps.empty() &&
+         shred->temps.back().object == string;
+}
+
 // Pushes a new string of text (unless it could not be made).
 inline void push_new_string(Chip_VM_Shred* shred, std::string&& text) {
   if (Chip_String* string = new_string(shred, std::move(text))) {
@@ -188,6 +195,14 @@ void Chip_Instr_Assign_String::execute(Chip_VM*, Chip_VM_Shred* shred) {
       // place without anyone else seeing it (and the object stays alive for
       // any copy of its pointer still on the register stack).
       left->str = right->str;
+    } else if (is_fresh_temp(shred, right)) {
+      // A string the statement just made, held by nothing but the
+      // statement: no one else can ever see it, so the variable takes it
+      // as its own instead of a copy (the statement lets go of it at its
+      // end).
+      right->add_ref();
+      chip_store<Chip_Object*>(var, right);
+      if (left) left->release();
     } else {
       // The variable gets a copy of its own: the object may have other
       // holders (a string literal held by its code, an argument its caller

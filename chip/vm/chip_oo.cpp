@@ -213,7 +213,7 @@ Chip_Object::~Chip_Object() {
     type_ref = nullptr;
   }
   if (data) {
-    std::free(data);
+    if (data != inline_data) std::free(data);
     data = nullptr;
     size = 0;
   }

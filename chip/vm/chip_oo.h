@@ -119,11 +119,19 @@ struct Chip_Object : Chip_VM_Object {
   ~Chip_Object() override;
   Chip_Object* as_object() override { return this; }
 
+  // Member variables of at most this many bytes live in the object itself
+  // (every object has Object's cached text, one word): making an object is
+  // then one allocation.
+  static constexpr t_CPUWORD kInlineData = 2 * sizeof(t_CPWORD);
+
   Chip_VTable* vtable;  // the class's virtual table (shared), or null
   t_CPBOOL owns_vtable;  // vtable is the object's own (deleted with it)
   Chip_Type* type_ref;  // the object's type, referenced, with its keeper
   t_CPUWORD size;       // bytes of data
-  unsigned char* data;  // member variables, owned (calloc'd, freed with free)
+  // Member variables: inline_data when they fit there, else owned (calloc'd,
+  // freed with free); null when there are none.
+  unsigned char* data;
+  alignas(t_CPWORD) unsigned char inline_data[kInlineData];
 };
 
 // Runs the native destructors of obj's class and its ancestors, most derived

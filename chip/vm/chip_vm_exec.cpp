@@ -6,10 +6,13 @@
 #include <typeindex>
 #include <typeinfo>
 #include <unordered_map>
+#include <vector>
 
 #include "chip/util/chip_errmsg.h"
 #include "chip/vm/chip_instr_call.h"
+#include "chip/types/chip_type.h"
 #include "chip/vm/chip_instr_math.h"
+#include "chip/vm/chip_instr_object.h"
 #include "chip/vm/chip_instr_ops.h"
 #include "chip/vm/chip_instr_stack.h"
 #include "chip/vm/chip_vm.h"
@@ -71,6 +74,13 @@ bool counted_words(Chip_Instr* instr, Chip_Decoded* d) {
   return true;
 }
 
+template <class I>
+bool held_offsets(Chip_Instr* instr, Chip_Decoded* d) {
+  d->word = 0;
+  d->word2 = reinterpret_cast<t_CPUWORD>(static_cast<I*>(instr)->held());
+  return true;
+}
+
 // One line of the list: the operation and how its operand is read.
 struct Row {
   Chip_Op op;
@@ -91,8 +101,12 @@ const std::unordered_multimap<std::type_index, Row>& rows() {
 
 Chip_Decoded decode(Chip_Instr* instr) {
   Chip_Decoded d;
+  d.handler = nullptr;
   d.op = CHIP_OP_EXECUTE;
+  d.span = 1;
+  d.aux = 0;
   d.word = 0;
+  d.word2 = 0;
   d.instr = instr;
   if (!instr) return d;
   auto [first, last] = rows().equal_range(std::type_index(typeid(*instr)));
@@ -105,12 +119,184 @@ Chip_Decoded decode(Chip_Instr* instr) {
   return d;
 }
 
+// ---------------------------------------------------------------------------
+// The fused runs' matchers (chip_vm_ops.h). Each looks at the instructions
+// from `at` on (at least the run's length of them) and, when they are its
+// run, fills the entry's operands and answers TRUE.
+
+// The instruction at p is exactly of class I (a subclass is another
+// instruction).
+template <class I>
+I* exactly(Chip_Instr* p) {
+  return p && typeid(*p) == typeid(I) ? static_cast<I*>(p) : nullptr;
+}
+
+// A push of the function (PUSHES 1: the function itself; 2: its class and
+// the static function), its code, the local depth and the call whose callee
+// the emitter recorded as that function.
+template <int PUSHES>
+bool direct_call(Chip_Instr* const* at, Chip_Decoded* d) {
+  Chip_Func* func = nullptr;
+  if (PUSHES == 1) {
+    auto* push = exactly<Chip_Instr_Reg_Push_Imm>(at[0]);
+    if (!push) return false;
+    func = reinterpret_cast<Chip_Func*>(push->get());
+  } else {
+    auto* dot = exactly<Chip_Instr_Dot_Static_Func>(at[1]);
+    if (!exactly<Chip_Instr_Reg_Push_Imm>(at[0]) || !dot) return false;
+    func = dot->m_func;
+  }
+  auto* depth = exactly<Chip_Instr_Reg_Push_Imm>(at[PUSHES + 1]);
+  auto* call = exactly<Chip_Instr_Func_Call>(at[PUSHES + 2]);
+  if (!exactly<Chip_Instr_Func_To_Code>(at[PUSHES]) || !depth || !call || !func ||
+      call->callee() != func || !func->code || func->code->native_func ||
+      depth->get() > UINT32_MAX) {
+    return false;
+  }
+  d->word = reinterpret_cast<t_CPUWORD>(func->code);
+  d->aux = static_cast<std::uint32_t>(depth->get());
+  d->word2 = reinterpret_cast<t_CPUWORD>(call->held());
+  return true;
+}
+
+// An int comparison C, a push of 0 and Branch_Eq_int: the branch's target.
+template <class C>
+bool compare_else(Chip_Instr* const* at, Chip_Decoded* d) {
+  auto* zero = exactly<Chip_Instr_Reg_Push_Imm>(at[1]);
+  auto* branch = exactly<Chip_Instr_Branch_Eq_int>(at[2]);
+  if (!exactly<C>(at[0]) || !zero || zero->get() != 0 || !branch) return false;
+  d->word = branch->get();
+  return true;
+}
+
+// The push of an int variable (of the file: BASE) and of an int immediate,
+// then compare_else<C>: the variable's offset, the immediate in aux and the
+// target in word2.
+template <class C, bool BASE>
+bool var_imm_else(Chip_Instr* const* at, Chip_Decoded* d) {
+  auto* var = exactly<Chip_Instr_Reg_Push_Mem>(at[0]);
+  auto* imm = exactly<Chip_Instr_Reg_Push_Imm>(at[1]);
+  if (!var || (var->m_val2 != 0) != BASE || !imm) return false;
+  const t_CPWORD value = static_cast<t_CPWORD>(imm->get());
+  if (value != static_cast<t_CPINT>(value) || !compare_else<C>(at + 2, d)) return false;
+  d->word2 = d->word;
+  d->word = var->get();
+  d->aux = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+// The address of a variable (of the file: BASE), the assignment A and the
+// pop P: the variable's offset.
+template <class A, class P, bool BASE>
+bool store(Chip_Instr* const* at, Chip_Decoded* d) {
+  auto* addr = exactly<Chip_Instr_Reg_Push_Mem_Addr>(at[0]);
+  if (!addr || (addr->m_val2 != 0) != BASE || !exactly<A>(at[1]) || !exactly<P>(at[2])) {
+    return false;
+  }
+  d->word = addr->get();
+  return true;
+}
+
+// The address of an int variable (of the file: BASE), ++ or -- and the pop
+// of one word: the variable's offset, and the step (+1 or -1) in aux.
+template <bool BASE>
+bool step(Chip_Instr* const* at, Chip_Decoded* d) {
+  auto* addr = exactly<Chip_Instr_Reg_Push_Mem_Addr>(at[0]);
+  if (!addr || (addr->m_val2 != 0) != BASE) return false;
+  Chip_Instr* op = at[1];
+  int delta = 0;
+  if (exactly<Chip_Instr_PreInc_int>(op) || exactly<Chip_Instr_PostInc_int>(op)) {
+    delta = 1;
+  } else if (exactly<Chip_Instr_PreDec_int>(op) || exactly<Chip_Instr_PostDec_int>(op)) {
+    delta = -1;
+  } else {
+    return false;
+  }
+  auto* pop3 = exactly<Chip_Instr_Reg_Pop_Word3>(at[2]);
+  if (!exactly<Chip_Instr_Reg_Pop_Word>(at[2]) && !(pop3 && pop3->get() == 1)) return false;
+  d->word = addr->get();
+  d->aux = static_cast<std::uint32_t>(delta);
+  return true;
+}
+
+struct Fused {
+  Chip_Op op;
+  t_CPUINT span;
+  Chip_Op first;
+  bool (*match)(Chip_Instr* const* at, Chip_Decoded* d);
+};
+
+const Fused kFused[] = {
+#define CHIP_VM_FUSED_ROW(op, span, first, matcher) \
+  {CHIP_OP_##op, span, CHIP_OP_##first, &matcher},
+    CHIP_VM_FUSED(CHIP_VM_FUSED_ROW)
+#undef CHIP_VM_FUSED_ROW
+};
+
+// The indices some instruction of the code jumps to: the branches' and
+// gotos' targets and the loops of an array's constructors.
+// (Every instruction with a target of its own runs through its execute but
+// the int branches and goto, which the list decodes.)
+std::vector<bool> jump_targets(const Chip_VM_Code* code, const Chip_Decoded* decoded) {
+  std::vector<bool> target(code->num_instr + 1, false);
+  auto mark = [&](t_CPUWORD at) {
+    if (at < target.size()) target[at] = true;
+  };
+  for (t_CPUINT i = 0; i < code->num_instr; i++) {
+    const Chip_Op op = decoded[i].op;
+    if (op == CHIP_OP_BRANCH_EQ_INT || op == CHIP_OP_BRANCH_NEQ_INT || op == CHIP_OP_GOTO) {
+      mark(decoded[i].word);
+    }
+    if (op != CHIP_OP_EXECUTE) continue;
+    Chip_Instr* instr = code->instr[i];
+    if (auto* branch = dynamic_cast<Chip_Instr_Branch_Op*>(instr)) mark(branch->get());
+    if (auto* top = dynamic_cast<Chip_Instr_Pre_Ctor_Array_Top*>(instr)) mark(top->get());
+    if (auto* bottom = dynamic_cast<Chip_Instr_Pre_Ctor_Array_Bottom*>(instr)) mark(bottom->get());
+  }
+  return target;
+}
+
+// Fuses the runs the fused list finds in the decoded entries of code. A run
+// is fused only where nothing jumps into it (a jump to its first instruction
+// runs it whole).
+void fuse(const Chip_VM_Code* code, Chip_Decoded* decoded) {
+  const std::vector<bool> target = jump_targets(code, decoded);
+  for (t_CPUINT i = 0; i < code->num_instr; i++) {
+    for (const Fused& fused : kFused) {
+      if (fused.first != decoded[i].op || fused.span > code->num_instr - i) continue;
+      bool entered = false;
+      for (t_CPUINT k = 1; k < fused.span; k++) entered = entered || target[i + k];
+      if (entered) continue;
+      Chip_Decoded d = decoded[i];
+      if (!fused.match(code->instr + i, &d)) continue;
+      d.op = fused.op;
+      d.span = static_cast<std::uint8_t>(fused.span);
+      decoded[i] = d;
+      i += fused.span - 1;
+      break;
+    }
+  }
+}
+
+// The code's decoded array with each entry's handler (handlers: the loop's
+// labels by operation) filled in.
+const Chip_Decoded* threaded(Chip_VM_Code* code, const void* const* handlers) {
+  chip_decoded(code);
+  Chip_Decoded* decoded = code->decoded;
+  if (!decoded[0].handler) {
+    const t_CPUINT n = code->num_instr ? code->num_instr : 1;
+    for (t_CPUINT i = 0; i < n; i++) decoded[i].handler = handlers[decoded[i].op];
+  }
+  return decoded;
+}
+
 }  // namespace
 
 const Chip_Decoded* chip_decoded(Chip_VM_Code* code) {
   if (!code->decoded) {
     auto* decoded = new Chip_Decoded[code->num_instr ? code->num_instr : 1];
     for (t_CPUINT i = 0; i < code->num_instr; i++) decoded[i] = decode(code->instr[i]);
+    fuse(code, decoded);
     code->decoded = decoded;
   }
   return code->decoded;
@@ -152,50 +338,65 @@ void Chip_VM::run_decoded(Chip_VM_Shred* shred) {
   using namespace chip_ops;
   // Threaded: each operation ends by going straight to the next one's
   // handler (one indirect jump per operation, each predicted on its own).
-  // The loop keeps the shred's place, the register stack's top and the
-  // frame's and the file's variables in locals; they go back to the shred
-  // before any instruction runs through its own execute (which may call,
-  // return, yield or fail) and are read again after it, and whenever the
-  // loop leaves.
-  // One handler per operation of the list (chip_vm_ops.h), in its order.
+  // The loop keeps its place in the decoded array (d), the register stack's
+  // top and the frame's and the file's variables in locals (the frame's
+  // base mirrors the memory stack's top, which only calls and returns
+  // move); they go back to the shred before any instruction runs through
+  // its own execute (which may call, return, yield or fail) and are read
+  // again after it, and whenever the loop leaves. Calls and returns of
+  // compiled code switch the code (and its array) here, without leaving the
+  // loop; a call that would overflow a stack is left to the call
+  // instruction's execute, which raises the exception as always.
+  // One handler per operation of the lists (chip_vm_ops.h), in their order.
   static const void* const kHandlers[] = {
       &&op_EXECUTE,
 #define CHIP_VM_OP_HANDLER(op, instr_class, operand) &&op_##op,
       CHIP_VM_OPS(CHIP_VM_OP_HANDLER)
 #undef CHIP_VM_OP_HANDLER
+#define CHIP_VM_FUSED_HANDLER(op, span, first, matcher) &&op_##op,
+      CHIP_VM_FUSED(CHIP_VM_FUSED_HANDLER)
+#undef CHIP_VM_FUSED_HANDLER
   };
   static_assert(sizeof kHandlers / sizeof *kHandlers == CHIP_OP_COUNT, "one handler per op");
   Chip_VM_Code* code = shred->code;
-  const Chip_Decoded* ops = chip_decoded(code);
-  t_CPUINT pc = shred->pc;
-  t_CPUINT next = pc + 1;
-  const Chip_Decoded* d = nullptr;
+  const Chip_Decoded* ops = threaded(code, kHandlers);
+  const Chip_Decoded* d = ops + shred->pc;
   unsigned char* sp = shred->reg->sp;
   unsigned char* mem = shred->mem->sp;
   unsigned char* base = shred->base_ref ? shred->base_ref->stack : nullptr;
+  // What a call enters: the callee's code, its local depth, the held
+  // offsets, where its arguments end on the register stack, the register
+  // stack's top as the call instruction sees it, and the call's index.
+  Chip_VM_Code* callee = nullptr;
+  t_CPUWORD call_depth = 0;
+  const Chip_Obj_Offsets* call_held = nullptr;
+  unsigned char* call_args = nullptr;
+  const unsigned char* call_sp = nullptr;
+  t_CPUINT call_pc = 0;
+  auto index = [&](const Chip_Decoded* at) { return static_cast<t_CPUINT>(at - ops); };
   auto keep = [&](t_CPUINT at) {
     shred->pc = at;
     shred->next_pc = at + 1;
     shred->reg->sp = sp;
   };
 
-// On to the instruction after this one.
-#define CHIP_NEXT()          \
-  do {                       \
-    pc = next;               \
-    d = &ops[pc];            \
-    next = pc + 1;           \
-    goto* kHandlers[d->op];  \
+// On to the operation at d.
+#define CHIP_DISPATCH() goto* d->handler
+// On to the instruction after this entry's run.
+#define CHIP_NEXT(span) \
+  do {                  \
+    d += (span);        \
+    CHIP_DISPATCH();    \
   } while (0)
-// On to next after a jump or a call: going back, a stop or an abort is
+// On to `to` after a jump: going back (or staying), a stop or an abort is
 // looked for first.
-#define CHIP_JUMPED()      \
-  do {                     \
-    if (next <= pc) {      \
-      pc = next;           \
-      goto checkpoint;     \
-    }                      \
-    CHIP_NEXT();           \
+#define CHIP_JUMP(to)                       \
+  do {                                      \
+    const Chip_Decoded* to_ = ops + (to);   \
+    const bool back_ = to_ <= d;            \
+    d = to_;                                \
+    if (back_) goto checkpoint;             \
+    CHIP_DISPATCH();                        \
   } while (0)
 
   // A stop or an abort is looked for when the shred starts running and at
@@ -203,8 +404,13 @@ void Chip_VM::run_decoded(Chip_VM_Shred* shred) {
   // runs straight to its end or to its next wait, so a request is seen as
   // soon as anything could repeat.
 checkpoint:
+  if (__builtin_expect(!m_stop_requested && !shred->is_abort &&
+                           !m_abort_requested.load(std::memory_order_relaxed),
+                       1)) {
+    CHIP_DISPATCH();
+  }
   if (m_stop_requested) {
-    keep(pc);
+    keep(index(d));
     return;
   }
   // The request is read before it is taken: an exchange at every jump back
@@ -214,130 +420,272 @@ checkpoint:
     EM_log(CP_LOG_SYSTEM, "aborting shred (id: %d)", (int)shred->id);
     shred->is_done = TRUE;
     shred->is_running = FALSE;
-    keep(pc);
+    keep(index(d));
     return;
   }
-  d = &ops[pc];
-  next = pc + 1;
-  goto* kHandlers[d->op];
+  CHIP_DISPATCH();
 
 op_PUSH_IMM:
   push<t_CPWORD>(sp, static_cast<t_CPWORD>(d->word));
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_PUSH_IMM2:
   push<t_CPFLOAT>(sp, d->real);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_PUSH_MEM:
   push<t_CPWORD>(sp, chip_load<t_CPWORD>(mem + d->word));
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_PUSH_MEM2:
   push<t_CPFLOAT>(sp, chip_load<t_CPFLOAT>(mem + d->word));
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_PUSH_MEM_ADDR:
   push<t_CPWORD>(sp, reinterpret_cast<t_CPWORD>(mem + d->word));
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_PUSH_BASE:
   push<t_CPWORD>(sp, chip_load<t_CPWORD>(base + d->word));
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_PUSH_BASE2:
   push<t_CPFLOAT>(sp, chip_load<t_CPFLOAT>(base + d->word));
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_PUSH_BASE_ADDR:
   push<t_CPWORD>(sp, reinterpret_cast<t_CPWORD>(base + d->word));
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_POP:
 op_POP2:
 op_POP_WORDS:
   sp -= d->word;
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_ASSIGN:
   assign_top<t_CPWORD>(sp);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_ASSIGN2:
   assign_top<t_CPFLOAT>(sp);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_ADD_INT:
   int_binary(sp, add_int);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_MINUS_INT:
   int_binary(sp, minus_int);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_TIMES_INT:
   int_binary(sp, times_int);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_LT_INT:
   int_binary(sp, lt<t_CPINT>);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_GT_INT:
   int_binary(sp, gt<t_CPINT>);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_LE_INT:
   int_binary(sp, le<t_CPINT>);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_GE_INT:
   int_binary(sp, ge<t_CPINT>);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_EQ_INT:
   int_binary(sp, eq<t_CPINT>);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_NEQ_INT:
   int_binary(sp, neq<t_CPINT>);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_PREINC_INT:
   step_int(sp, 1, true);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_POSTINC_INT:
   step_int(sp, 1, false);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_PREDEC_INT:
   step_int(sp, -1, true);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_POSTDEC_INT:
   step_int(sp, -1, false);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_ADD_FLOAT:
   float_binary(sp, add_float);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_MINUS_FLOAT:
   float_binary(sp, minus_float);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_TIMES_FLOAT:
   float_binary(sp, times_float);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_DIVIDE_FLOAT:
   float_binary(sp, divide_float);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_LT_FLOAT:
   compare<t_CPFLOAT>(sp, lt<t_CPFLOAT>);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_GT_FLOAT:
   compare<t_CPFLOAT>(sp, gt<t_CPFLOAT>);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_LE_FLOAT:
   compare<t_CPFLOAT>(sp, le<t_CPFLOAT>);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_GE_FLOAT:
   compare<t_CPFLOAT>(sp, ge<t_CPFLOAT>);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_EQ_FLOAT:
   compare<t_CPFLOAT>(sp, eq<t_CPFLOAT>);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_NEQ_FLOAT:
   compare<t_CPFLOAT>(sp, neq<t_CPFLOAT>);
-  CHIP_NEXT();
+  CHIP_NEXT(1);
 op_BRANCH_EQ_INT:
-  if (branch_taken<t_CPWORD>(sp, int_eq)) next = static_cast<t_CPUINT>(d->word);
-  CHIP_JUMPED();
+  if (branch_taken<t_CPWORD>(sp, int_eq)) CHIP_JUMP(d->word);
+  CHIP_NEXT(1);
 op_BRANCH_NEQ_INT:
-  if (branch_taken<t_CPWORD>(sp, int_neq)) next = static_cast<t_CPUINT>(d->word);
-  CHIP_JUMPED();
+  if (branch_taken<t_CPWORD>(sp, int_neq)) CHIP_JUMP(d->word);
+  CHIP_NEXT(1);
 op_GOTO:
-  next = static_cast<t_CPUINT>(d->word);
-  CHIP_JUMPED();
-op_EXECUTE:
+  CHIP_JUMP(d->word);
+
+// The fused comparisons: the comparison, then the branch taken when it is
+// false (the push of 0 and the pops cancel out).
+#define CHIP_COMPARE_ELSE(test)                            \
+  do {                                                     \
+    sp -= 2 * WORD;                                        \
+    if (!test(load_int(sp), load_int(sp + WORD))) CHIP_JUMP(d->word); \
+    CHIP_NEXT(3);                                          \
+  } while (0)
+op_LT_INT_ELSE:
+  CHIP_COMPARE_ELSE(lt<t_CPINT>);
+op_GT_INT_ELSE:
+  CHIP_COMPARE_ELSE(gt<t_CPINT>);
+op_LE_INT_ELSE:
+  CHIP_COMPARE_ELSE(le<t_CPINT>);
+op_GE_INT_ELSE:
+  CHIP_COMPARE_ELSE(ge<t_CPINT>);
+op_EQ_INT_ELSE:
+  CHIP_COMPARE_ELSE(eq<t_CPINT>);
+op_NEQ_INT_ELSE:
+  CHIP_COMPARE_ELSE(neq<t_CPINT>);
+#undef CHIP_COMPARE_ELSE
+
+// The fused tests of an int variable against an immediate.
+#define CHIP_VAR_IMM_ELSE(at, test)                                                     \
+  do {                                                                                  \
+    if (!test(load_int((at) + d->word), static_cast<t_CPINT>(d->aux))) CHIP_JUMP(d->word2); \
+    CHIP_NEXT(5);                                                                       \
+  } while (0)
+op_LT_MEM_IMM_ELSE:
+  CHIP_VAR_IMM_ELSE(mem, lt<t_CPINT>);
+op_GT_MEM_IMM_ELSE:
+  CHIP_VAR_IMM_ELSE(mem, gt<t_CPINT>);
+op_LE_MEM_IMM_ELSE:
+  CHIP_VAR_IMM_ELSE(mem, le<t_CPINT>);
+op_GE_MEM_IMM_ELSE:
+  CHIP_VAR_IMM_ELSE(mem, ge<t_CPINT>);
+op_EQ_MEM_IMM_ELSE:
+  CHIP_VAR_IMM_ELSE(mem, eq<t_CPINT>);
+op_NEQ_MEM_IMM_ELSE:
+  CHIP_VAR_IMM_ELSE(mem, neq<t_CPINT>);
+op_LT_BASE_IMM_ELSE:
+  CHIP_VAR_IMM_ELSE(base, lt<t_CPINT>);
+op_GT_BASE_IMM_ELSE:
+  CHIP_VAR_IMM_ELSE(base, gt<t_CPINT>);
+op_LE_BASE_IMM_ELSE:
+  CHIP_VAR_IMM_ELSE(base, le<t_CPINT>);
+op_GE_BASE_IMM_ELSE:
+  CHIP_VAR_IMM_ELSE(base, ge<t_CPINT>);
+op_EQ_BASE_IMM_ELSE:
+  CHIP_VAR_IMM_ELSE(base, eq<t_CPINT>);
+op_NEQ_BASE_IMM_ELSE:
+  CHIP_VAR_IMM_ELSE(base, neq<t_CPINT>);
+#undef CHIP_VAR_IMM_ELSE
+
+// `value => variable;`: the value popped into the variable.
+op_STORE_MEM:
+  pop_into<t_CPWORD>(sp, mem + d->word);
+  CHIP_NEXT(3);
+op_STORE_BASE:
+  pop_into<t_CPWORD>(sp, base + d->word);
+  CHIP_NEXT(3);
+op_STORE_MEM2:
+  pop_into<t_CPFLOAT>(sp, mem + d->word);
+  CHIP_NEXT(3);
+op_STORE_BASE2:
+  pop_into<t_CPFLOAT>(sp, base + d->word);
+  CHIP_NEXT(3);
+
+// `i++;` and the like: the variable stepped in place.
+op_STEP_MEM:
+  step_in_place(mem + d->word, static_cast<t_CPINT>(d->aux));
+  CHIP_NEXT(3);
+op_STEP_BASE:
+  step_in_place(base + d->word, static_cast<t_CPINT>(d->aux));
+  CHIP_NEXT(3);
+
+op_FUNC_TO_CODE: {
+  Chip_Func* func = chip_load<Chip_Func*>(sp - WORD);
+  if (!func) goto op_EXECUTE;  // its execute stops on the broken invariant
+  chip_store<Chip_VM_Code*>(sp - WORD, func->code);
+  CHIP_NEXT(1);
+}
+
+// Calls of compiled code. The stack form finds the code and the local depth
+// on the register stack; the fused forms know them from the decoder.
+op_FUNC_CALL:
+  callee = chip_load<Chip_VM_Code*>(sp - 2 * WORD);
+  call_depth = chip_load<t_CPUWORD>(sp - WORD);
+  call_held = reinterpret_cast<const Chip_Obj_Offsets*>(d->word2);
+  call_args = sp - 2 * WORD;
+  call_sp = sp;
+  call_pc = index(d);
+  goto enter;
+op_CALL_FUNC:
+  call_pc = index(d) + 3;  // the call instruction ends the run
+  goto known_callee;
+op_CALL_STATIC:
+  call_pc = index(d) + 4;
+known_callee:
+  callee = reinterpret_cast<Chip_VM_Code*>(d->word);
+  call_depth = d->aux;
+  call_held = reinterpret_cast<const Chip_Obj_Offsets*>(d->word2);
+  call_args = sp;
+  call_sp = sp + 2 * WORD;  // the code and the depth, had they been pushed
+  goto enter;
+enter: {
+  unsigned char* reg_top = nullptr;
+  unsigned char* frame = chip_enter_frame(shred, callee, call_depth, call_held, call_args,
+                                          call_sp, call_pc + 1, &reg_top);
+  if (!frame) {
+    // An overflow: the call instruction itself raises it, from its index,
+    // with the code and the depth on the register stack.
+    if (call_args == sp) {
+      push<t_CPWORD>(sp, reinterpret_cast<t_CPWORD>(callee));
+      push<t_CPWORD>(sp, static_cast<t_CPWORD>(call_depth));
+    }
+    d = ops + call_pc;
+    goto op_EXECUTE;
+  }
+  sp = reg_top;
+  mem = frame;
+  shred->code = callee;
+  shred->instr = callee->instr;
+  code = callee;
+  ops = code->decoded;
+  if (!ops || !ops->handler) ops = threaded(code, kHandlers);
+  d = ops;
+  goto checkpoint;
+}
+
+op_FUNC_RETURN: {
+  t_CPUINT return_pc = 0;
+  Chip_VM_Code* caller = chip_leave_frame(shred, code, &return_pc);
+  mem = shred->mem->sp;
+  shred->code = caller;
+  shred->instr = caller->instr;
+  code = caller;
+  ops = code->decoded;
+  if (!ops || !ops->handler) ops = threaded(code, kHandlers);
+  d = ops + return_pc;
+  CHIP_DISPATCH();
+}
+
+op_EXECUTE: {
+  const t_CPUINT pc = index(d);
   keep(pc);
   d->instr->execute(this, shred);
-  next = shred->next_pc;
+  const t_CPUINT next = shred->next_pc;
   sp = shred->reg->sp;
   mem = shred->mem->sp;
   base = shred->base_ref ? shred->base_ref->stack : nullptr;
@@ -349,10 +697,16 @@ op_EXECUTE:
   }
   if (shred->code != code) {
     code = shred->code;
-    ops = chip_decoded(code);
+    ops = threaded(code, kHandlers);
+    // Entered or left code: its index is not comparable with this one's.
+    d = ops + next;
+    if (next == 0) goto checkpoint;
+    CHIP_DISPATCH();
   }
-  CHIP_JUMPED();
+  CHIP_JUMP(next);
+}
+#undef CHIP_DISPATCH
 #undef CHIP_NEXT
-#undef CHIP_JUMPED
+#undef CHIP_JUMP
 }
 #pragma GCC diagnostic pop

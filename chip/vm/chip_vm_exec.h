@@ -2,15 +2,20 @@
 //
 // The first time a code runs, its instructions are decoded once into a
 // compact array, one entry per instruction at the same index: an operation
-// and its operand for the commonest instructions (pushes of immediates and
+// and its operands for the commonest instructions (pushes of immediates and
 // variables, pops, primitive assignment, int and float arithmetic and
-// comparisons, ++ and --, the int branches and goto: the list in
-// chip_vm_ops.h), which the loop runs inline with the register stack's top
-// in a register (their semantics are chip_instr_ops.h, shared with their
-// execute); every other instruction is entry CHIP_OP_EXECUTE and runs
-// through its own execute. Indices, jump targets and the instructions
-// themselves (their names, dumps and behaviour) are unchanged: the array is
-// only a faster way to run them.
+// comparisons, ++ and --, the int branches and goto, calls and returns of
+// compiled code: the list in chip_vm_ops.h), which the loop runs inline with
+// the register stack's top in a register (their semantics are
+// chip_instr_ops.h and chip_instr_call.h, shared with their execute); every
+// other instruction is entry CHIP_OP_EXECUTE and runs through its own
+// execute. A few runs of instructions are fused into one operation at the
+// run's first entry (the second list of chip_vm_ops.h): a comparison and
+// the branch on it, a store statement, `i++;`, and a call of a function
+// known when the code was emitted, whose code is called without being
+// pushed. Indices, jump targets and the instructions themselves (their
+// names, dumps, behaviour and the program counter their exceptions report)
+// are unchanged: the array is only a faster way to run them.
 //
 // The loop (Chip_VM::run_shred and run_decoded, defined with the decoder) is
 // threaded: each operation ends by jumping straight to the next one's
@@ -31,21 +36,31 @@
 class Chip_Instr;
 struct Chip_VM_Code;
 
-// CHIP_OP_EXECUTE (the instruction's own execute), then the list's operations.
+// CHIP_OP_EXECUTE (the instruction's own execute), then the list's
+// operations, then the fused ones.
 enum Chip_Op : std::uint8_t {
   CHIP_OP_EXECUTE,
 #define CHIP_VM_OP_ENUM(op, instr_class, operand) CHIP_OP_##op,
   CHIP_VM_OPS(CHIP_VM_OP_ENUM)
 #undef CHIP_VM_OP_ENUM
+#define CHIP_VM_FUSED_ENUM(op, span, first, matcher) CHIP_OP_##op,
+  CHIP_VM_FUSED(CHIP_VM_FUSED_ENUM)
+#undef CHIP_VM_FUSED_ENUM
   CHIP_OP_COUNT
 };
 
 struct Chip_Decoded {
+  // The loop's handler of op, filled in by the loop itself (the addresses of
+  // its labels are its own) before it first runs the code; null until then.
+  const void* handler;
   Chip_Op op;
+  std::uint8_t span;  // instructions the entry runs: 1, or a fused run's length
+  std::uint32_t aux;  // a second operand (a call's local depth)
   union {
-    t_CPUWORD word;  // immediate, offset, byte count or target
+    t_CPUWORD word;  // immediate, offset, byte count, target or callee's code
     t_CPFLOAT real;  // immediate double
   };
+  t_CPUWORD word2;    // a third operand: a call's held offsets, a jump's target
   Chip_Instr* instr;  // the instruction (what CHIP_OP_EXECUTE runs)
 };
 

@@ -22,6 +22,8 @@
 //   word_bytes     the bytes of one word (what the pop drops)
 //   double_bytes   the bytes of one double
 //   counted_words  the bytes of the instruction's count of words
+//   held_offsets   the call's held offsets (null when none): what its
+//                  frame's header records
 #ifndef CHIP_CHIP_VM_OPS_H
 #define CHIP_CHIP_VM_OPS_H
 
@@ -65,7 +67,66 @@
   X(NEQ_FLOAT,      Chip_Instr_Neq_double,         none)            \
   X(BRANCH_EQ_INT,  Chip_Instr_Branch_Eq_int,      own_word)        \
   X(BRANCH_NEQ_INT, Chip_Instr_Branch_Neq_int,     own_word)        \
-  X(GOTO,           Chip_Instr_Goto,               own_word)
+  X(GOTO,           Chip_Instr_Goto,               own_word)        \
+  X(FUNC_TO_CODE,   Chip_Instr_Func_To_Code,       none)            \
+  X(FUNC_CALL,      Chip_Instr_Func_Call,          held_offsets)    \
+  X(FUNC_RETURN,    Chip_Instr_Func_Return,        none)
+
+// The fused operations: runs of instructions that the loop runs as one, each
+// line X(op, instructions, first, matcher). Where the run's first
+// instruction decodes to CHIP_OP_<first>, the matcher (chip_vm_exec.cpp)
+// finds its run at that index, and no jump lands inside the run, the entry at
+// that index becomes CHIP_OP_<op>, with the operands the matcher read; the
+// loop runs it at the label op_<op> and goes on after the run. The other
+// entries of the run keep their own operations, never reached. As for the
+// list above, the enum, the table of labels and the decoder's table of
+// matchers are generated from this list.
+//
+// Matchers:
+//   direct_call       a call of a known function (the callee of its
+//                     Chip_Instr_Func_Call): the function pushed (a push of
+//                     it, or of its class and the static function), its
+//                     code, the local depth and the call; the callee's code
+//                     is called without being pushed
+//   compare_else<C>   the int comparison C, a push of 0 and Branch_Eq_int:
+//                     a comparison that jumps when it is false
+//   var_imm_else<C, B>
+//                     the push of an int variable (B: the file's) and of an
+//                     int immediate, then compare_else<C>: a loop's test
+//                     `i < 100` or a function's `n < 2`
+//   store<A, P, B>    the address of a variable (B: the file's), the
+//                     assignment A and the pop P of its value: a statement
+//                     `value => variable;`
+//   step<B>           the address of an int variable (B: the file's), ++
+//                     or -- (either form) and the pop of its value: a
+//                     statement `i++;`
+#define CHIP_VM_FUSED(X)                                                                            \
+  X(CALL_FUNC,         4, PUSH_IMM,       (direct_call<1>))                                         \
+  X(CALL_STATIC,       5, PUSH_IMM,       (direct_call<2>))                                         \
+  X(LT_MEM_IMM_ELSE,   5, PUSH_MEM,       (var_imm_else<Chip_Instr_Lt_int, false>))                 \
+  X(GT_MEM_IMM_ELSE,   5, PUSH_MEM,       (var_imm_else<Chip_Instr_Gt_int, false>))                 \
+  X(LE_MEM_IMM_ELSE,   5, PUSH_MEM,       (var_imm_else<Chip_Instr_Le_int, false>))                 \
+  X(GE_MEM_IMM_ELSE,   5, PUSH_MEM,       (var_imm_else<Chip_Instr_Ge_int, false>))                 \
+  X(EQ_MEM_IMM_ELSE,   5, PUSH_MEM,       (var_imm_else<Chip_Instr_Eq_int, false>))                 \
+  X(NEQ_MEM_IMM_ELSE,  5, PUSH_MEM,       (var_imm_else<Chip_Instr_Neq_int, false>))                \
+  X(LT_BASE_IMM_ELSE,  5, PUSH_BASE,      (var_imm_else<Chip_Instr_Lt_int, true>))                  \
+  X(GT_BASE_IMM_ELSE,  5, PUSH_BASE,      (var_imm_else<Chip_Instr_Gt_int, true>))                  \
+  X(LE_BASE_IMM_ELSE,  5, PUSH_BASE,      (var_imm_else<Chip_Instr_Le_int, true>))                  \
+  X(GE_BASE_IMM_ELSE,  5, PUSH_BASE,      (var_imm_else<Chip_Instr_Ge_int, true>))                  \
+  X(EQ_BASE_IMM_ELSE,  5, PUSH_BASE,      (var_imm_else<Chip_Instr_Eq_int, true>))                  \
+  X(NEQ_BASE_IMM_ELSE, 5, PUSH_BASE,      (var_imm_else<Chip_Instr_Neq_int, true>))                 \
+  X(LT_INT_ELSE,       3, LT_INT,         (compare_else<Chip_Instr_Lt_int>))                        \
+  X(GT_INT_ELSE,       3, GT_INT,         (compare_else<Chip_Instr_Gt_int>))                        \
+  X(LE_INT_ELSE,       3, LE_INT,         (compare_else<Chip_Instr_Le_int>))                        \
+  X(GE_INT_ELSE,       3, GE_INT,         (compare_else<Chip_Instr_Ge_int>))                        \
+  X(EQ_INT_ELSE,       3, EQ_INT,         (compare_else<Chip_Instr_Eq_int>))                        \
+  X(NEQ_INT_ELSE,      3, NEQ_INT,        (compare_else<Chip_Instr_Neq_int>))                       \
+  X(STORE_MEM,         3, PUSH_MEM_ADDR,  (store<Chip_Instr_Assign_Primitive, Chip_Instr_Reg_Pop_Word, false>)) \
+  X(STORE_BASE,        3, PUSH_BASE_ADDR, (store<Chip_Instr_Assign_Primitive, Chip_Instr_Reg_Pop_Word, true>)) \
+  X(STORE_MEM2,        3, PUSH_MEM_ADDR,  (store<Chip_Instr_Assign_Primitive2, Chip_Instr_Reg_Pop_Word2, false>)) \
+  X(STORE_BASE2,       3, PUSH_BASE_ADDR, (store<Chip_Instr_Assign_Primitive2, Chip_Instr_Reg_Pop_Word2, true>)) \
+  X(STEP_MEM,          3, PUSH_MEM_ADDR,  (step<false>))                                            \
+  X(STEP_BASE,         3, PUSH_BASE_ADDR, (step<true>))
 // clang-format on
 
 #endif

@@ -1,5 +1,6 @@
 // The machine's quick operations against the script that runs them: every
-// operation of the list must appear in the decoded code of decoded_loops.chip,
+// operation of the lists, single and fused, must be reached in the decoded
+// code of decoded_loops.chip (entries inside a fused run are not),
 // whose printed lines its own script test compares, so that a handler that
 // does the wrong thing (two handlers swapped, a body under the wrong label)
 // changes what the script prints.
@@ -16,6 +17,9 @@
 #include "chip/types/chip_import.h"
 #include "chip/types/chip_type.h"
 #include "chip/vm/chip_dl.h"
+#include "chip/vm/chip_instr_math.h"
+#include "chip/vm/chip_instr_stack.h"
+#include "chip/vm/chip_vm_code.h"
 #include "chip/vm/chip_vm_exec.h"
 #include "chip_program_support.h"
 #include "emit_test_support.h"
@@ -55,11 +59,18 @@ class VMExecTest : public EmitProgramTest {
     for (a_Program p = context ? context->parse_tree : nullptr; p; p = p->next) {
       a_Section section = p->section;
       if (section->s_type == ae_section_func) codes.push_back(section->func_def->cp_func->code);
+      if (section->s_type != ae_section_class) continue;
+      for (a_Class_Body body = section->class_def->body; body; body = body->next) {
+        if (body->section->s_type == ae_section_func) {
+          codes.push_back(body->section->func_def->cp_func->code);
+        }
+      }
     }
+    // The entries the loop reaches: a fused run's first, never the others.
     std::set<int> ops;
     for (Chip_VM_Code* code : codes) {
       const Chip_Decoded* decoded = chip_decoded(code);
-      for (t_CPUINT i = 0; i < code->num_instr; i++) ops.insert(decoded[i].op);
+      for (t_CPUINT i = 0; i < code->num_instr; i += decoded[i].span) ops.insert(decoded[i].op);
     }
     return ops;
   }
@@ -67,7 +78,7 @@ class VMExecTest : public EmitProgramTest {
   Chip_DLL math{"Math"};
 };
 
-TEST_F(VMExecTest, TheDecodedLoopsScriptRunsEveryOperationOfTheList) {
+TEST_F(VMExecTest, TheDecodedLoopsScriptRunsEveryOperationOfTheLists) {
   const std::string source = script_source();
   ASSERT_FALSE(source.empty()) << "decoded_loops.chip not found";
   Lines errors;
@@ -78,7 +89,33 @@ TEST_F(VMExecTest, TheDecodedLoopsScriptRunsEveryOperationOfTheList) {
   EXPECT_TRUE(ops.count(CHIP_OP_##op)) << "decoded_loops.chip does not run " #op;
   CHIP_VM_OPS(CHIP_VM_OP_SEEN)
 #undef CHIP_VM_OP_SEEN
+#define CHIP_VM_FUSED_SEEN(op, span, first, matcher) \
+  EXPECT_TRUE(ops.count(CHIP_OP_##op)) << "decoded_loops.chip does not run " #op;
+  CHIP_VM_FUSED(CHIP_VM_FUSED_SEEN)
+#undef CHIP_VM_FUSED_SEEN
   EXPECT_TRUE(ops.count(CHIP_OP_EXECUTE));
+}
+
+// A run of instructions is fused only where no jump lands inside it: a
+// jump to its first instruction runs it whole, one to a later instruction
+// must find that instruction's own operation.
+TEST(VMExecFusing, NoRunIsFusedThatAJumpEntersInTheMiddle) {
+  struct Case {
+    t_CPUWORD jump_to;
+    Chip_Op first;
+  };
+  for (const Case c : {Case{0, CHIP_OP_STORE_MEM}, Case{1, CHIP_OP_PUSH_MEM_ADDR},
+                       Case{2, CHIP_OP_PUSH_MEM_ADDR}, Case{3, CHIP_OP_STORE_MEM}}) {
+    Chip_VM_Code code;
+    code.num_instr = 5;
+    code.instr = new Chip_Instr* [5] {
+      new Chip_Instr_Reg_Push_Mem_Addr(8, 0), new Chip_Instr_Assign_Primitive,
+          new Chip_Instr_Reg_Pop_Word, new Chip_Instr_Goto(c.jump_to), new Chip_Instr_EOC
+    };
+    const Chip_Decoded* decoded = chip_decoded(&code);
+    EXPECT_EQ(decoded[0].op, c.first) << "jump to " << c.jump_to;
+    EXPECT_EQ(decoded[1].op, CHIP_OP_ASSIGN) << "jump to " << c.jump_to;
+  }
 }
 
 }  // namespace
