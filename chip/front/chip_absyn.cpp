@@ -27,7 +27,9 @@ struct a_Pool_ {
 namespace {
 
 a_Pool_ process_pool = {{&process_pool.head, &process_pool.head}};
-a_Pool current_pool = nullptr;
+// Each thread has its own current pool: a client thread may parse a file for
+// the listener while the machine's thread releases another file's tree.
+thread_local a_Pool current_pool = nullptr;
 
 a_Pool pool_or_process(a_Pool pool) { return pool ? pool : &process_pool; }
 

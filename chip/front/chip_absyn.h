@@ -10,7 +10,7 @@
 // source order.
 //
 // Memory: every node is a zero-filled block from checked_malloc, and every
-// block belongs to an allocation pool: the pool that is current when it is
+// block belongs to an allocation pool: the pool current on its thread when it is
 // allocated (set_current_pool). chip_parse gives each parse its own pool and
 // hands it over with the tree (a_Program_::pool); delete_program frees the
 // whole tree at once. Blocks allocated while no pool is current go to a
