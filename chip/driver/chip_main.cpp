@@ -354,7 +354,7 @@ bool make_shell(Chip_VM* vm) {
   }
   Chip_Shell* shell = new Chip_Shell;
   g_shell = shell;
-  if (!shell->init(vm, console)) {
+  if (!shell->init(vm, console, g_port)) {
     EM_printf("[chip]: error starting shell...\n");
     g_shell = nullptr;
     delete shell;

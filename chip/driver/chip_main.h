@@ -59,7 +59,5 @@ extern t_CPINT g_priority_low;
 // The watchdog's settings live with the audio facade (digiio_device.h).
 extern char g_host[256];
 extern t_CPINT g_port;
-extern t_CPINT g_otf_log;
-extern t_CPBOOL g_sigpipe_mode;
 
 #endif

@@ -13,7 +13,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "chip/driver/chip_main.h"
 #include "chip/util/chip_errmsg.h"
 #include "chip/vm/chip_vm.h"
 
@@ -364,7 +363,7 @@ class Command_VMAttach : public Chip_Shell::Command {
   }
 
  private:
-  static constexpr long OTF_PORT = 8888;
+  static constexpr long OTF_PORT = Chip_Shell::kDefaultPort;
 };
 
 class Command_VMAdd : public Chip_Shell::Command {
@@ -690,7 +689,7 @@ void Chip_Shell::add_command(Command* command, std::initializer_list<const char*
   allocated_commands.push_back(command);
 }
 
-t_CPBOOL Chip_Shell::init(Chip_VM* vm, Chip_Shell_UI* line_source) {
+t_CPBOOL Chip_Shell::init(Chip_VM* vm, Chip_Shell_UI* line_source, t_CPINT port) {
   EM_log(CP_LOG_SYSTEM, "initializing chip shell...");
   if (initialized) {
     EM_log(CP_LOG_WARNING, "chip shell already initialized");
@@ -703,7 +702,7 @@ t_CPBOOL Chip_Shell::init(Chip_VM* vm, Chip_Shell_UI* line_source) {
   ui = line_source;
   process_vm = vm;
   // The engine of this process (or the one the user named with --port).
-  current_vm = new Chip_Shell_Network_VM(kLocalHost, g_port);
+  current_vm = new Chip_Shell_Network_VM(kLocalHost, port);
   vms.push_back(current_vm->copy());
   code.clear();
   code_entry = FALSE;

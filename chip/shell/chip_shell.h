@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "chip/otf/chip_otf.h"
 #include "chip/shell/chip_console.h"
 #include "chip/util/chip_def.h"
 
@@ -63,13 +64,18 @@ class Chip_Shell {
     Chip_Shell_VM* attached_vm(const char* name, std::string& out);
   };
 
+  // The on-the-fly listener's port when nobody names another.
+  static constexpr t_CPINT kDefaultPort = OTF_DEFAULT_PORT;
+
   Chip_Shell() = default;
   virtual ~Chip_Shell();
   Chip_Shell(const Chip_Shell&) = delete;
   Chip_Shell& operator=(const Chip_Shell&) = delete;
 
   // process_vm may be null (shell-only); the shell owns ui from success on.
-  t_CPBOOL init(Chip_VM* process_vm, Chip_Shell_UI* ui);
+  // port: the loopback port of the engine the shell first talks to (the
+  // driver passes its own listener's port).
+  t_CPBOOL init(Chip_VM* process_vm, Chip_Shell_UI* ui, t_CPINT port = kDefaultPort);
   // Clears out, runs line, leaves its messages in out.
   t_CPBOOL execute(const std::string& line, std::string& out);
   // The same, appending to out (lines run from inside a line).
