@@ -45,7 +45,7 @@
 #include "Classes/FluvaneGfx.h"
 #include "Classes/SnippetGlobeViewController.h"
 #include "platform/RunLoop.h"
-#include "vxu/_ui/VXUIUtils.h"
+#include "vxu/ui/VXUIUtils.h"
 
 class EAGLView : public VXMainView {
  public:

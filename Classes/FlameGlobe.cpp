@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "VexelGraphics/VGGLU.h"
+#include "VexelGraphics/VGLog.h"
 #include "VexelGraphics/VGLine.h"
 #include "VexelGraphics/VGMath.h"
 #include "VexelGraphics/VGMesh.h"
@@ -20,6 +21,7 @@
 #include "platform/gfx/GLHost.h"
 #include "vxu/VXBackgroundThread.h"
 #include "vxu/VXHttp.h"
+#include "vxu/VXLog.h"
 #include "vxu/VXLog.h"
 
 namespace {
@@ -148,6 +150,9 @@ FlameGlobe::FlameGlobe(FlameGlobeServices services, bool withGraphics)
       withGraphics_(withGraphics),
       backgroundThread_(std::make_unique<VXBackgroundThread>("FlameGlobe")),
       lights_(std::make_shared<Lights>()) {
+  // The graphics library's messages (textures that do not load) go to the
+  // application log.
+  VG_set_log_sink(VX_vlogMessage);
   sphere();
   lightVertices_.assign(kMaxLights * 6 * 3, 0.0f);
   lightTexCoords_.assign(kMaxLights * 6 * 2, 0.0f);

@@ -57,7 +57,7 @@
 #include <string>
 #include <vector>
 
-#include "Classes/FluvaneWebCalls.h"
+#include "recorder/FluvaneWebCalls.h"
 #include "VexelGraphics/VGVector3.h"
 
 class VXBackgroundThread;

@@ -2,11 +2,11 @@
 
 #include "Classes/FluvaneGfx.h"
 #include "Classes/FluvanePreferences.h"
-#include "Classes/FluvaneRecorderHost.h"
-#include "Classes/FluvaneRecordingConfiguration.h"
-#include "Classes/FluvaneRecordings.h"
+#include "recorder/FluvaneRecorderHost.h"
+#include "recorder/FluvaneRecordingConfiguration.h"
+#include "recorder/FluvaneRecordings.h"
 #include "Classes/FluvaneStats.h"
-#include "Classes/FluvaneWebCalls.h"
+#include "recorder/FluvaneWebCalls.h"
 #include "Classes/RecordingController.h"
 #include "platform/Clock.h"
 #include "platform/UserDefaults.h"
@@ -17,7 +17,7 @@
 #include "vxu/VXConfig.h"
 #include "vxu/VXLog.h"
 #include "vxu/VXUtils.h"
-#include "vxu/_ui/VXScreens.h"
+#include "vxu/ui/VXScreens.h"
 
 using platform::ui::Animator;
 using platform::ui::Application;

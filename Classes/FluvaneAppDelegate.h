@@ -74,8 +74,8 @@
 #include "Classes/SettingsViewController.h"
 #include "Classes/RecordingController.h"
 #include "platform/ui/Controls.h"
-#include "vxu/VXAppDelegate.h"
-#include "vxu/_ui/VXTapView.h"
+#include "vxu/ui/VXAppDelegate.h"
+#include "vxu/ui/VXTapView.h"
 
 // The hint that asks the player to blow (or, in touch mode, to touch the
 // blow area). It takes no touches, so fingers reach the holes beneath.

@@ -3,7 +3,7 @@
 #include <map>
 
 #include "Classes/FluvanePreferences.h"
-#include "Classes/FluvaneRecorderHost.h"
+#include "recorder/FluvaneRecorderHost.h"
 #include "platform/RunLoop.h"
 #include "vxu/VXLog.h"
 #include "vxu/VXUtils.h"

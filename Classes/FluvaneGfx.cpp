@@ -15,7 +15,7 @@
 
 #include "platform/Paths.h"
 #include "vxu/VXLog.h"
-#include "vxu/_ui/VXUIUtils.h"
+#include "vxu/ui/VXUIUtils.h"
 
 namespace FluvaneGfx {
 namespace {

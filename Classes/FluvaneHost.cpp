@@ -20,7 +20,7 @@
 #include "Classes/FluvaneAutomation.h"
 #include "Classes/FluvaneHostInput.h"
 #include "Classes/FluvaneMicInput.h"
-#include "Classes/FluvaneRecordings.h"
+#include "recorder/FluvaneRecordings.h"
 #include "platform/Clock.h"
 #include "platform/InstanceLock.h"
 #include "platform/Paths.h"

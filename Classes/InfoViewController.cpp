@@ -5,8 +5,8 @@
 #include "Classes/FluvaneScreenStyle.h"
 #include "platform/UrlOpener.h"
 #include "vxu/VXConfig.h"
-#include "vxu/VXInfoAddView.h"
-#include "vxu/_ui/VXUIUtils.h"
+#include "vxu/ui/VXInfoAddView.h"
+#include "vxu/ui/VXUIUtils.h"
 
 namespace ui = platform::ui;
 

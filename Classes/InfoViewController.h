@@ -15,8 +15,8 @@
 #include <string>
 
 #include "platform/ui/Controls.h"
-#include "vxu/_ui/VXTapView.h"
-#include "vxu/_ui/VXUIViewController.h"
+#include "vxu/ui/VXTapView.h"
+#include "vxu/ui/VXUIViewController.h"
 
 class InfoViewController : public VXInfoViewControler, public VXTapViewDelegate {
  public:

@@ -25,7 +25,7 @@
 #include <string>
 
 #include "platform/ui/Controls.h"
-#include "vxu/_ui/VXUIViewController.h"
+#include "vxu/ui/VXUIViewController.h"
 
 class LoginViewController : public VXUIViewController {
  public:

@@ -37,12 +37,12 @@
 #include <memory>
 #include <string>
 
-#include "Classes/FluvaneRecordings.h"
-#include "Classes/FluvaneSnippet.h"
-#include "Classes/FluvaneWebCalls.h"
+#include "recorder/FluvaneRecordings.h"
+#include "recorder/FluvaneSnippet.h"
+#include "recorder/FluvaneWebCalls.h"
 #include "vxu/VXBackgroundThread.h"
 #include "vxu/VXHttp.h"
-#include "vxu/_ui/VXMainToolbar.h"
+#include "vxu/ui/VXMainToolbar.h"
 
 class FluvaneChipBridge;
 class EAGLView;

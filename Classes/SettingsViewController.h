@@ -35,8 +35,8 @@
 #include "Classes/LoginViewController.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/Selectors.h"
-#include "vxu/_ui/VXTapView.h"
-#include "vxu/_ui/VXUIUtils.h"
+#include "vxu/ui/VXTapView.h"
+#include "vxu/ui/VXUIUtils.h"
 
 class FluvaneChipBridge;
 

@@ -23,7 +23,7 @@
 
 #include "Classes/FlameGlobe.h"
 #include "platform/ui/Controls.h"
-#include "vxu/_ui/VXUIViewController.h"
+#include "vxu/ui/VXUIViewController.h"
 
 class SnippetGlobeViewController : public VXUIViewController, public FlameGlobeScreen {
  public:

@@ -1,12 +1,24 @@
 #include "VexelGraphics/VGLog.h"
 
-#include <cstdarg>
+#include <atomic>
+#include <cstdio>
 
-#include "vxu/VXLog.h"
+namespace {
+
+std::atomic<VGLogSink> g_sink{nullptr};
+
+}  // namespace
+
+void VG_set_log_sink(VGLogSink sink) { g_sink.store(sink); }
 
 void VG_log(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  VXLog::sharedVXLog().logArgs(format, args);
+  if (VGLogSink sink = g_sink.load()) {
+    sink(format, args);
+  } else {
+    std::vfprintf(stderr, format, args);
+    std::fputc('\n', stderr);
+  }
   va_end(args);
 }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "VexelGraphics/VGGLU.h"
+#include "VexelGraphics/VGLog.h"
 #include "VexelGraphics/VGMath.h"
 #include "VexelGraphics/VGMesh.h"
 #include "VexelGraphics/VGNode.h"
@@ -31,6 +32,7 @@
 #include "VexelGraphics/VGTexture.h"
 #include "platform/gfx/GLHost.h"
 #include "platform/gfx/Image.h"
+#include "vxu/VXLog.h"
 
 namespace {
 
@@ -279,6 +281,7 @@ int runWindow() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  VG_set_log_sink(VX_vlogMessage);
   std::string png;
   int frames = 90;
   for (int i = 1; i < argc; i++) {

@@ -29,10 +29,10 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Canvas.h"
 #include "platform/ui/Font.h"
-#include "vxu/VXAppDelegate.h"
+#include "vxu/ui/VXAppDelegate.h"
 #include "vxu/VXConfig.h"
 #include "vxu/VXLog.h"
-#include "vxu/_ui/VXScreens.h"
+#include "vxu/ui/VXScreens.h"
 
 using namespace platform::ui;
 

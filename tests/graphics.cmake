@@ -25,7 +25,7 @@ function(fluvane_gl_gtest name dir)
 endfunction()
 
 fluvane_gl_gtest(gfx_tests gfx platform_gfx vxu)
-fluvane_gl_gtest(vg_tests VexelGraphics VexelGraphics)
+fluvane_gl_gtest(vg_tests VexelGraphics VexelGraphics vxu)
 
 # The demonstration program is run by its test.
 add_dependencies(vg_tests vg_demo)

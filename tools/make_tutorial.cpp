@@ -10,8 +10,8 @@
 // drops for a short gap, so repeated masks sound as two notes.
 #include <cstdio>
 
-#include "Classes/FluvaneSnippet.h"
-#include "Classes/FluvaneVCR.h"
+#include "recorder/FluvaneSnippet.h"
+#include "recorder/FluvaneVCR.h"
 
 namespace {
 

@@ -572,6 +572,10 @@ void VX_vlogf(const char* format, va_list args) {
   VXLog::sharedVXLog().logWithCStringSyncArgs(false, format, args);
 }
 
+void VX_vlogMessage(const char* format, va_list args) {
+  VXLog::sharedVXLog().logArgs(format, args);
+}
+
 void VX_logf(const char* format, ...) {
   va_list args;
   va_start(args, format);

@@ -224,6 +224,10 @@ class VXLog {
 // buffer, asynchronously.
 void VX_logf(const char* format, ...) VX_PRINTF_LIKE(1, 2);
 void VX_vlogf(const char* format, va_list args) VX_PRINTF_LIKE(1, 0);
+// One message of the shared log per call, asynchronously (as log()): the
+// sink the framework's hosts give libraries that log whole messages (the
+// graphics library).
+void VX_vlogMessage(const char* format, va_list args) VX_PRINTF_LIKE(1, 0);
 // A detail of the shared log (one line; a trailing newline is dropped).
 void VX_detailf(const char* format, ...) VX_PRINTF_LIKE(1, 2);
 // An error of the shared log (one line; a trailing newline is dropped).

@@ -11,7 +11,7 @@
 
 #include "Classes/FluvaneGfx.h"
 #include "tools/SgiWriter.h"
-#include "vxu/_ui/VXUIUtils.h"
+#include "vxu/ui/VXUIUtils.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "Classes/FluvaneSnippet.h"
+#include "recorder/FluvaneSnippet.h"
 #include "Classes/fluvane_process_support.h"
 #include "platform/InstanceLock.h"
 #include "platform/Paths.h"

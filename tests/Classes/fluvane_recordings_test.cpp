@@ -1,14 +1,14 @@
 // Keeping recordings and the outbox: the service down, a recording waits;
 // the service up, it goes once at the next drain, oldest first; the cap.
 // And the recording policy's file.
-#include "Classes/FluvaneRecordings.h"
+#include "recorder/FluvaneRecordings.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "Classes/FluvaneRecordingConfiguration.h"
-#include "Classes/FluvaneWebCalls.h"
+#include "recorder/FluvaneRecordingConfiguration.h"
+#include "recorder/FluvaneWebCalls.h"
 #include "fluvane_service.h"
 #include "platform/Paths.h"
 #include "platform/Plist.h"

@@ -1,5 +1,5 @@
 // Snippet packets and their text form.
-#include "Classes/FluvaneSnippet.h"
+#include "recorder/FluvaneSnippet.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // clamp of each field, the queue's limit, skipping, the snapshot limit, and
 // the threads around it (the audio thread recording while the upload thread
 // drains; skip from another thread; two writers of the playback queue).
-#include "Classes/FluvaneVCR.h"
+#include "recorder/FluvaneVCR.h"
 
 #include <gtest/gtest.h>
 

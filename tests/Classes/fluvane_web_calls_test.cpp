@@ -1,6 +1,6 @@
 // The instrument's web calls against the loopback stand-in of the service,
 // which models the six endpoints and checks every digest itself.
-#include "Classes/FluvaneWebCalls.h"
+#include "recorder/FluvaneWebCalls.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "Classes/FluvanePreferences.h"
-#include "Classes/FluvaneRecorderHost.h"
-#include "Classes/FluvaneRecordings.h"
+#include "recorder/FluvaneRecorderHost.h"
+#include "recorder/FluvaneRecordings.h"
 #include "Classes/FluvaneStats.h"
 #include "fluvane_service.h"
 #include "recording_test_support.h"
@@ -18,7 +18,7 @@
 #include "platform/RunLoop.h"
 #include "platform/UrlOpener.h"
 #include "vxu/VXSecrets.h"
-#include "vxu/_ui/VXUIUtils.h"
+#include "vxu/ui/VXUIUtils.h"
 #include "vxu/vx_service_support.h"
 
 using platform::RunLoop;

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "Classes/FluvaneSnippet.h"
+#include "recorder/FluvaneSnippet.h"
 
 inline std::unique_ptr<FluvaneSnippet> aRecording() {
   auto s = std::make_unique<FluvaneSnippet>();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "VexelGraphics/VGLog.h"
 #include "VexelGraphics/VGMatrix4.h"
 #include "VexelGraphics/VGQuaternion.h"
 #include "VexelGraphics/VGVector3.h"
@@ -57,6 +58,9 @@ inline ::testing::AssertionResult near(const Matrix4& a, const Matrix4& b,
 // date stamps.
 template <typename Fn>
 std::vector<std::string> loggedBy(Fn fn) {
+  // The library logs through the sink a host installs: here, as in the
+  // instrument, the application log.
+  VG_set_log_sink(VX_vlogMessage);
   VXLog& log = VXLog::sharedVXLog();
   log.flushLog();
   const std::size_t before = log.logEntries().size();

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "Classes/FluvaneSnippet.h"
-#include "Classes/FluvaneWebCalls.h"
+#include "recorder/FluvaneSnippet.h"
+#include "recorder/FluvaneWebCalls.h"
 
 // The application log is not part of this target: its lines are dropped.
 void VX_logf(const char*, ...) {}

@@ -15,7 +15,7 @@
 #include "vxu/vx_log_capture.h"
 #include "vxu/vx_service_support.h"
 #include "vxu/VXPreferences.h"
-#include "vxu/_ui/VXScreens.h"
+#include "vxu/ui/VXScreens.h"
 #include "vxu_ui_test_support.h"
 
 using namespace platform::ui;

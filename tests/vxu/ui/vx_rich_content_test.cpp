@@ -7,9 +7,9 @@
 #include "platform/UrlOpener.h"
 #include "platform/UserDefaults.h"
 #include "vxu/vx_log_capture.h"
-#include "vxu/VXInfoAddView.h"
+#include "vxu/ui/VXInfoAddView.h"
 #include "vxu/VXPreferences.h"
-#include "vxu/_ui/VXScreens.h"
+#include "vxu/ui/VXScreens.h"
 #include "vxu_ui_test_support.h"
 
 using namespace platform::ui;

@@ -6,11 +6,11 @@
 #include "platform/ui/Animation.h"
 #include "support/gl_test_support.h"
 #include "vxu/vx_log_capture.h"
-#include "vxu/_ui/VXButtonPicker.h"
-#include "vxu/_ui/VXImageSequenceController.h"
-#include "vxu/_ui/VXMainToolbar.h"
-#include "vxu/_ui/VXScreens.h"
-#include "vxu/_ui/VXTapView.h"
+#include "vxu/ui/VXButtonPicker.h"
+#include "vxu/ui/VXImageSequenceController.h"
+#include "vxu/ui/VXMainToolbar.h"
+#include "vxu/ui/VXScreens.h"
+#include "vxu/ui/VXTapView.h"
 #include "vxu_ui_test_support.h"
 
 using namespace platform::ui;

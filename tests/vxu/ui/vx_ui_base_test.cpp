@@ -7,9 +7,9 @@
 #include "platform/ui/Animation.h"
 #include "platform/ui/Canvas.h"
 #include "vxu/VXPreferences.h"
-#include "vxu/_ui/VXButtonPicker.h"
-#include "vxu/_ui/VXUIUtils.h"
-#include "vxu/_ui/VXUIViewController.h"
+#include "vxu/ui/VXButtonPicker.h"
+#include "vxu/ui/VXUIUtils.h"
+#include "vxu/ui/VXUIViewController.h"
 #include "vxu_ui_test_support.h"
 
 using namespace platform::ui;

@@ -15,7 +15,7 @@
 #include "platform/gfx/Image.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Automation.h"
-#include "vxu/VXAppDelegate.h"
+#include "vxu/ui/VXAppDelegate.h"
 #include "vxu/VXBackgroundThread.h"
 #include "vxu/VXUserStats.h"
 
