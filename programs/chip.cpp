@@ -4,9 +4,8 @@
 // is kept under Documents/recordings and queued for playback).
 #include <cstring>
 
-#include "Classes/FluvaneRecorderHost.h"
-#include "chip/driver/chip_main.h"
-#include "chip/util/chip_errmsg.h"
+#include "recorder/FluvaneRecorderHost.h"
+#include "chip/chip.h"
 #include "vxu/VXEngineHost.h"
 #include "vxu/VXLog.h"
 

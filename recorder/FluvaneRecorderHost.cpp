@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "recorder/FluvaneRecordings.h"
-#include "chip/driver/chip_compile.h"
+#include "chip/chip.h"
 #include "vxu/VXLog.h"
 
 void installRecorderModule() { chip_provide_module("VCR", fluvaneVCR_query); }

@@ -5,10 +5,7 @@
 #include <cmath>
 #include <new>
 
-#include "chip/types/chip_import.h"
-#include "chip/types/chip_type.h"
-#include "chip/vm/chip_oo.h"
-#include "chip/vm/ugen_frame.h"
+#include "chip/chip.h"
 #include "vxu/VXLog.h"
 
 // ---------------------------------------------------------------------------
@@ -553,11 +550,9 @@ VCR_MFUN(vcr_onEOS) {
 
 t_CPBOOL fluvaneVCR_query(Chip_DL_Query* QUERY) {
   if (QUERY) QUERY->setname(QUERY, "VCR");
-  Chip_Env* env = Chip_Env::instance();
+  Chip_Env* env = chip_env();
   if (!env) return FALSE;
-  if (!type_engine_import_class_begin(env, "VCR", "Object", env->global(), vcr_ctor, vcr_dtor)) {
-    return FALSE;
-  }
+  if (!chip_class_begin(env, "VCR", "Object", vcr_ctor, vcr_dtor)) return FALSE;
   t_CPWORD me = frame_import_state(env, "@me");
   if (me == FRAME_NO_OFFSET) return frame_fail(env);
   g_offsetMe = me;
@@ -587,5 +582,5 @@ t_CPBOOL fluvaneVCR_query(Chip_DL_Query* QUERY) {
       frame_import_mfun(env, "void", "onState", vcr_onState, {{"int", "state"}}) &&
       frame_import_mfun(env, "void", "onEOS", vcr_onEOS);
   if (!ok) return frame_fail(env);
-  return type_engine_import_class_end(env);
+  return chip_class_end(env);
 }

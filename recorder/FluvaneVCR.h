@@ -51,8 +51,7 @@
 #include <vector>
 
 #include "recorder/FluvaneSnippet.h"
-#include "chip/util/chip_def.h"
-#include "chip/vm/chip_dl.h"
+#include "chip/chip.h"
 
 // A bounded ring of owned snippets: several writers under a mutex, one
 // reader without a lock. Full: put refuses.

@@ -5,7 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "chip/driver/chip_main.h"
+#include "chip/chip.h"
 #include "platform/AudioSession.h"
 #include "platform/RunLoop.h"
 #include "vxu/VXEngineHost.h"

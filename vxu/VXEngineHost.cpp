@@ -2,10 +2,7 @@
 
 #include <mutex>
 
-#include "chip/driver/chip_compile.h"
-#include "chip/util/chip_errmsg.h"
-#include "chip/vm/chip_vm.h"
-#include "chip/vm/digiio_device.h"
+#include "chip/chip.h"
 #include "vxu/VXLog.h"
 #include "vxu/vxall.h"
 #include "vxu/vxign_lang.h"
@@ -25,12 +22,12 @@ class VXALLDevice : public Chip_Audio_Device {
     auto* machine = static_cast<Chip_VM*>(user);
     if (stopRequested_) {
       machine_ = machine;
-      if (machine) machine->stop();
+      chip_stop_machine(machine);
       return true;  // the matching stop() comes at shutdown
     }
     if (!VXALL::start(cb, user)) {
       VX_detailf("audio did not start: stopping the engine\n");
-      if (machine) machine->stop();
+      chip_stop_machine(machine);
       return false;
     }
     machine_ = machine;
@@ -47,7 +44,7 @@ class VXALLDevice : public Chip_Audio_Device {
     std::lock_guard<std::mutex> lock(mutex_);
     stopRequested_ = true;
     if (!machine_) return false;
-    machine_->stop();
+    chip_stop_machine(machine_);
     return true;
   }
 
@@ -75,7 +72,7 @@ void VXEngineHost::install() {
   static const EM_Sink sink{VX_vlogf, flushSharedLog};
   VXLog::sharedVXLog().prepareThread();
   EM_set_sink(&sink);
-  Digitalio::set_device(&device());
+  chip_set_audio_device(&device());
   chip_provide_module("VXIgn", vxign_query);
 }
 

@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "chip/util/util_buffers.h"
+#include "chip/chip.h"
 
 struct Chip_Env;
 

@@ -2,10 +2,7 @@
 
 #include <cstdio>
 
-#include "chip/types/chip_import.h"
-#include "chip/types/chip_type.h"
-#include "chip/vm/chip_oo.h"
-#include "chip/vm/ugen_frame.h"
+#include "chip/chip.h"
 #include "vxu/vxign.h"
 
 t_CPWORD vxign_queue_offset_me = FRAME_NO_OFFSET;
@@ -32,12 +29,12 @@ VXign_Queue* queue_of(Chip_Object* self) {
 
 t_CPBOOL vxign_query(Chip_DL_Query* QUERY) {
   if (QUERY) QUERY->setname(QUERY, "VXIgn");
-  Chip_Env* env = Chip_Env::instance();
+  Chip_Env* env = chip_env();
   if (!env) return FALSE;
 
   // VXIgn: the static functions, then the application's extra ones.
   bool declared =
-      type_engine_import_class_begin(env, "VXIgn", "Object", env->global(), nullptr, nullptr) &&
+      chip_class_begin(env, "VXIgn", "Object", nullptr, nullptr) &&
       frame_import_sfun(env, "float", "getFloat", getFloat_impl, {{"string", "key"}}) &&
       frame_import_sfun(env, "float", "setFloat", setFloat_impl,
                         {{"string", "key"}, {"float", "f"}}) &&
@@ -47,16 +44,15 @@ t_CPBOOL vxign_query(Chip_DL_Query* QUERY) {
       Vexel_Integration::instance().vxign_register_extra_functions(env);
   if (!declared) {
     std::fprintf(stderr, "class import error!\n");
-    type_engine_import_class_end(env);
+    chip_class_end(env);
     return FALSE;
   }
-  if (!type_engine_import_class_end(env)) return FALSE;
+  if (!chip_class_end(env)) return FALSE;
   return add_VXign_Queue_in_chip(env);
 }
 
 t_CPBOOL add_VXign_Queue_in_chip(Chip_Env* env) {
-  if (!type_engine_import_class_begin(env, "VXign_Queue", "Object", env->global(),
-                                      vxign_queue_ctor, nullptr)) {
+  if (!chip_class_begin(env, "VXign_Queue", "Object", vxign_queue_ctor, nullptr)) {
     return FALSE;
   }
   t_CPWORD me = frame_import_state(env, "@me");
@@ -73,7 +69,7 @@ t_CPBOOL add_VXign_Queue_in_chip(Chip_Env* env) {
       !frame_import_mfun(env, "int", "getInt", vxign_queue_getInt_impl, {{"string", "key"}})) {
     return frame_fail(env);
   }
-  return type_engine_import_class_end(env);
+  return chip_class_end(env);
 }
 
 // ---------------------------------------------------------------------------

@@ -14,13 +14,12 @@
 // queue contract (wrong member type, index out of range) answers 0.
 //
 // Threads: vxign_query runs once per process on the thread that starts the
-// engine, registering into Chip_Env::instance(); every native runs on the
-// machine's (audio) thread.
+// engine, registering into the engine's environment (chip_env()); every
+// native runs on the machine's (audio) thread.
 #ifndef VXU_VXIGN_LANG_H
 #define VXU_VXIGN_LANG_H
 
-#include "chip/util/chip_def.h"
-#include "chip/vm/chip_dl.h"
+#include "chip/chip.h"
 
 struct Chip_Env;
 
