@@ -344,14 +344,17 @@ bool loop_test(Chip_Instr* go_instr, Place place, Chip_Decoded* d, const Chip_VM
   auto* go = exactly<Chip_Instr_Goto>(go_instr);
   if (!go) return false;
   const t_CPUWORD test = go->get();
-  if (test > code->num_instr || code->num_instr - test < 5 || test + 5 > UINT32_MAX) return false;
+  if (test > code->num_instr || code->num_instr - test < 5 ||
+      code->num_instr > UINT32_MAX / sizeof(Chip_Decoded)) {
+    return false;
+  }
   Chip_Instr* const* t = code->instr + test;
   auto* var = exactly<Chip_Instr_Reg_Push_Mem>(t[0]);
   auto* zero = exactly<Chip_Instr_Reg_Push_Imm>(t[3]);
   auto* branch = exactly<Chip_Instr_Branch_Eq_int>(t[4]);
   const unsigned truth = truth_of(t[2]);
   if (!var || (place != Place::any && of_file(var) != (place == Place::file)) || !truth ||
-      !zero || zero->get() != 0 || !branch || branch->get() > UINT32_MAX) {
+      !zero || zero->get() != 0 || !branch || branch->get() > code->num_instr) {
     return false;
   }
   const std::uint16_t low = d->places;
@@ -371,25 +374,26 @@ bool loop_test(Chip_Instr* go_instr, Place place, Chip_Decoded* d, const Chip_VM
   if (place != Place::any) d->places = low;
   d->places |= static_cast<std::uint16_t>(truth << kTruthShift);
   d->word = var->get();
-  d->then_to = static_cast<std::uint32_t>(test + 5);
-  d->else_to = static_cast<std::uint32_t>(branch->get());
+  d->then_to = static_cast<std::uint32_t>((test + 5) * sizeof(Chip_Decoded));
+  d->else_to = static_cast<std::uint32_t>(branch->get() * sizeof(Chip_Decoded));
   return true;
 }
 
 // The statement `i++;` (or --) on a variable of the frame (BASE: of the
-// file's) and a goto to a loop's test whose variables are all of the same
-// place, its second operand a variable (VAR) or an immediate: the stepped
-// variable's offset in aux, its delta in places' low byte, the test as
-// loop_test.
+// file's) and a goto to a loop's test of that variable, its second operand
+// a variable of the same place (VAR) or an immediate: the delta in places'
+// low byte, the test as loop_test (the variable's offset in word). A loop
+// that steps another variable than it tests is left to step<> and loop.
 template <bool BASE, bool VAR>
 bool step_loop(Chip_Instr* const* at, Chip_Decoded* d, const Chip_VM_Code* code) {
   auto* addr = exactly<Chip_Instr_Reg_Push_Mem_Addr>(at[0]);
-  // step<> leaves the delta (+1 or -1) in aux; the offset goes there.
+  // step<> leaves the delta (+1 or -1) in aux.
   if (!addr || !step<BASE>(at, d)) return false;
   d->places = static_cast<std::uint8_t>(static_cast<std::int8_t>(d->aux));
-  if (!offset32(addr->get(), &d->aux)) return false;
+  d->aux = 0;
   return loop_test<VAR ? Second::var : Second::imm>(at[3], BASE ? Place::file : Place::frame, d,
-                                                    code);
+                                                    code) &&
+         d->word == addr->get();
 }
 
 // A goto to a loop's test, its variables anywhere.
@@ -867,32 +871,41 @@ op_MINUS_FLOAT_TO:
 #undef CHIP_INT_TO
 #undef CHIP_FLOAT_TO
 
-// The end of a loop's turn: the step (the STEP_ forms, their variables all
-// in the frame or all in the file's), then the loop's test, then on to the
-// body or past the loop's end, a stop or an abort looked for first as at
-// every jump back. The comparison finds one of the three orders; the truth
-// table says whether the test holds in it.
-#define CHIP_LOOP_STEP(root) \
-  step_in_place((root) + d->aux, static_cast<std::int8_t>(d->places & 0xff))
-#define CHIP_LOOP_TEST(left, right)                                                  \
-  do {                                                                               \
-    const t_CPINT l_ = (left), r_ = (right);                                         \
-    const unsigned order_ = l_ < r_ ? kLess : l_ == r_ ? kEqual : kGreater;          \
-    d = ops + (((d->places >> kTruthShift) & order_) ? d->then_to : d->else_to);     \
-    goto checkpoint;                                                                 \
+// The end of a loop's turn: the step (the STEP_ forms: of the variable
+// tested, in the frame or in the file's), then the loop's test, then on to
+// the body or past the loop's end, a stop or an abort looked for first as
+// at every jump back. The comparison finds one of the three orders; the
+// truth table says whether the test holds in it.
+// The way on is a branch, not a select: a select would make the next
+// entry wait for the test's operands, the branch lets the processor guess it
+// and run on.
+#define CHIP_LOOP_TEST(left, right)                                              \
+  do {                                                                           \
+    const t_CPINT l_ = (left), r_ = (right);                                     \
+    const unsigned order_ = l_ < r_ ? kLess : l_ == r_ ? kEqual : kGreater;      \
+    if (__builtin_expect(((d->places >> kTruthShift) & order_) != 0, 1)) {      \
+      d = reinterpret_cast<const Chip_Decoded*>(reinterpret_cast<const char*>(ops) + d->then_to); \
+      goto checkpoint;                                                           \
+    }                                                                            \
+    d = reinterpret_cast<const Chip_Decoded*>(reinterpret_cast<const char*>(ops) + d->else_to); \
+    goto checkpoint;                                                             \
+  } while (0)
+#define CHIP_LOOP_STEP(root, right)                                              \
+  do {                                                                           \
+    unsigned char* var_ = (root) + d->word;                                      \
+    const t_CPINT stepped_ =                                                     \
+        add_int(load_int(var_), static_cast<std::int8_t>(d->places & 0xff));     \
+    store_int(var_, stepped_);                                                   \
+    CHIP_LOOP_TEST(stepped_, right);                                             \
   } while (0)
 op_STEP_LOOP:
-  CHIP_LOOP_STEP(mem);
-  CHIP_LOOP_TEST(load_int(mem + d->word), word_int(static_cast<t_CPWORD>(d->word2)));
+  CHIP_LOOP_STEP(mem, word_int(static_cast<t_CPWORD>(d->word2)));
 op_STEP_LOOP_VAR:
-  CHIP_LOOP_STEP(mem);
-  CHIP_LOOP_TEST(load_int(mem + d->word), load_int(mem + d->word2));
+  CHIP_LOOP_STEP(mem, load_int(mem + d->word2));
 op_STEP_LOOP_BASE:
-  CHIP_LOOP_STEP(base);
-  CHIP_LOOP_TEST(load_int(base + d->word), word_int(static_cast<t_CPWORD>(d->word2)));
+  CHIP_LOOP_STEP(base, word_int(static_cast<t_CPWORD>(d->word2)));
 op_STEP_LOOP_BASE_VAR:
-  CHIP_LOOP_STEP(base);
-  CHIP_LOOP_TEST(load_int(base + d->word), load_int(base + d->word2));
+  CHIP_LOOP_STEP(base, load_int(base + d->word2));
 op_LOOP:
   CHIP_LOOP_TEST(load_int(((d->places & kFirstInFile) ? base : mem) + d->word),
                  load_int(CHIP_SECOND((d->places & kSecondInFile) ? base : mem)));

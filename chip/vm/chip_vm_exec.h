@@ -72,8 +72,9 @@ struct Chip_Decoded {
   // immediate the entry keeps (read where a variable would be).
   t_CPUWORD word2;
   Chip_Instr* instr;  // the instruction (what CHIP_OP_EXECUTE runs)
-  // A fused loop's two targets: where it goes on when its test holds (the
-  // loop's body) and when it does not (the loop's end).
+  // A fused loop's two ways on, as byte offsets into the decoded array:
+  // where it goes when its test holds (the loop's body) and when it does
+  // not (the loop's end).
   std::uint32_t then_to;
   std::uint32_t else_to;
 };

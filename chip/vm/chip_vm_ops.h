@@ -109,11 +109,12 @@
 //                     a variable and the arithmetic assignment O with the
 //                     pop of its value: a statement `3 +=> x;`
 //   step_loop<B, V>   the statement `i++;` (or --) and a goto to a loop's
-//                     test: the push of an int variable, of another (V) or
-//                     of an immediate, an int comparison, the push of 0 and
-//                     Branch_Eq_int, all the variables in the frame (B: the
-//                     file's): the end of a loop's turn, the step, the test
-//                     and the way on (the body or past the loop) in one
+//                     test of that variable: its push, the push of another
+//                     variable (V) or of an immediate, an int comparison,
+//                     the push of 0 and Branch_Eq_int, all the variables in
+//                     the frame (B: the file's): the end of a loop's turn,
+//                     the step, the test and the way on (the body or past
+//                     the loop) in one
 //   loop              a goto to a loop's test as above, its variables
 //                     anywhere
 #define CHIP_VM_FUSED(X)                                                                            \
