@@ -382,9 +382,10 @@ bool loop_test(Chip_Instr* go_instr, Place place, Chip_Decoded* d, const Chip_VM
 // The statement `i++;` (or --) on a variable of the frame (BASE: of the
 // file's) and a goto to a loop's test of that variable, its second operand
 // a variable of the same place (VAR) or an immediate: the delta in places'
-// low byte, the test as loop_test (the variable's offset in word). A loop
-// that steps another variable than it tests is left to step<> and loop.
-template <bool BASE, bool VAR>
+// low byte, the test as loop_test (the variable's offset in word); LT: the
+// comparison is Lt_int. A loop that steps another variable than it tests
+// is left to step<> and loop.
+template <bool BASE, bool VAR, bool LT>
 bool step_loop(Chip_Instr* const* at, Chip_Decoded* d, const Chip_VM_Code* code) {
   auto* addr = exactly<Chip_Instr_Reg_Push_Mem_Addr>(at[0]);
   // step<> leaves the delta (+1 or -1) in aux.
@@ -393,7 +394,7 @@ bool step_loop(Chip_Instr* const* at, Chip_Decoded* d, const Chip_VM_Code* code)
   d->aux = 0;
   return loop_test<VAR ? Second::var : Second::imm>(at[3], BASE ? Place::file : Place::frame, d,
                                                     code) &&
-         d->word == addr->get();
+         d->word == addr->get() && (!LT || (d->places >> kTruthShift) == kLess);
 }
 
 // A goto to a loop's test, its variables anywhere.
@@ -900,6 +901,28 @@ op_MINUS_FLOAT_TO:
     store_int(var_, stepped_);                                                   \
     CHIP_LOOP_TEST(stepped_, right);                                             \
   } while (0)
+// The same with the test `<`.
+#define CHIP_LT_LOOP_STEP(root, right)                                           \
+  do {                                                                           \
+    unsigned char* var_ = (root) + d->word;                                      \
+    const t_CPINT stepped_ =                                                     \
+        add_int(load_int(var_), static_cast<std::int8_t>(d->places & 0xff));     \
+    store_int(var_, stepped_);                                                   \
+    if (__builtin_expect(stepped_ < (right), 1)) {                               \
+      d = reinterpret_cast<const Chip_Decoded*>(reinterpret_cast<const char*>(ops) + d->then_to); \
+      goto checkpoint;                                                           \
+    }                                                                            \
+    d = reinterpret_cast<const Chip_Decoded*>(reinterpret_cast<const char*>(ops) + d->else_to); \
+    goto checkpoint;                                                             \
+  } while (0)
+op_STEP_LT_LOOP:
+  CHIP_LT_LOOP_STEP(mem, word_int(static_cast<t_CPWORD>(d->word2)));
+op_STEP_LT_LOOP_VAR:
+  CHIP_LT_LOOP_STEP(mem, load_int(mem + d->word2));
+op_STEP_LT_LOOP_BASE:
+  CHIP_LT_LOOP_STEP(base, word_int(static_cast<t_CPWORD>(d->word2)));
+op_STEP_LT_LOOP_BASE_VAR:
+  CHIP_LT_LOOP_STEP(base, load_int(base + d->word2));
 op_STEP_LOOP:
   CHIP_LOOP_STEP(mem, word_int(static_cast<t_CPWORD>(d->word2)));
 op_STEP_LOOP_VAR:
@@ -912,6 +935,7 @@ op_LOOP:
   CHIP_LOOP_TEST(load_int(((d->places & kFirstInFile) ? base : mem) + d->word),
                  load_int(CHIP_SECOND((d->places & kSecondInFile) ? base : mem)));
 #undef CHIP_LOOP_STEP
+#undef CHIP_LT_LOOP_STEP
 #undef CHIP_LOOP_TEST
 #undef CHIP_SECOND
 

@@ -108,20 +108,26 @@
 //   imm_to<O, F>      the push of an immediate (F: a double), the address of
 //                     a variable and the arithmetic assignment O with the
 //                     pop of its value: a statement `3 +=> x;`
-//   step_loop<B, V>   the statement `i++;` (or --) and a goto to a loop's
+//   step_loop<B, V, L>
+//                     the statement `i++;` (or --) and a goto to a loop's
 //                     test of that variable: its push, the push of another
-//                     variable (V) or of an immediate, an int comparison,
-//                     the push of 0 and Branch_Eq_int, all the variables in
-//                     the frame (B: the file's): the end of a loop's turn,
-//                     the step, the test and the way on (the body or past
-//                     the loop) in one
+//                     variable (V) or of an immediate, an int comparison
+//                     (L: Lt_int, the commonest, tested without the truth
+//                     table), the push of 0 and Branch_Eq_int, all the
+//                     variables in the frame (B: the file's): the end of a
+//                     loop's turn, the step, the test and the way on (the
+//                     body or past the loop) in one
 //   loop              a goto to a loop's test as above, its variables
 //                     anywhere
 #define CHIP_VM_FUSED(X)                                                                            \
-  X(STEP_LOOP,         4, PUSH_MEM_ADDR,  (step_loop<false, false>))                               \
-  X(STEP_LOOP_VAR,     4, PUSH_MEM_ADDR,  (step_loop<false, true>))                                \
-  X(STEP_LOOP_BASE,    4, PUSH_BASE_ADDR, (step_loop<true, false>))                                \
-  X(STEP_LOOP_BASE_VAR, 4, PUSH_BASE_ADDR, (step_loop<true, true>))                                \
+  X(STEP_LT_LOOP,      4, PUSH_MEM_ADDR,  (step_loop<false, false, true>))                         \
+  X(STEP_LT_LOOP_VAR,  4, PUSH_MEM_ADDR,  (step_loop<false, true, true>))                          \
+  X(STEP_LT_LOOP_BASE, 4, PUSH_BASE_ADDR, (step_loop<true, false, true>))                          \
+  X(STEP_LT_LOOP_BASE_VAR, 4, PUSH_BASE_ADDR, (step_loop<true, true, true>))                       \
+  X(STEP_LOOP,         4, PUSH_MEM_ADDR,  (step_loop<false, false, false>))                        \
+  X(STEP_LOOP_VAR,     4, PUSH_MEM_ADDR,  (step_loop<false, true, false>))                         \
+  X(STEP_LOOP_BASE,    4, PUSH_BASE_ADDR, (step_loop<true, false, false>))                         \
+  X(STEP_LOOP_BASE_VAR, 4, PUSH_BASE_ADDR, (step_loop<true, true, false>))                         \
   X(LOOP,              1, GOTO,           loop)                                                     \
   X(ADD_INT_INTO,      6, PUSH_MEM,       (into<Chip_Instr_Add_int, false, false>))                 \
   X(ADD_INT_INTO_BASE, 6, PUSH_BASE,      (into<Chip_Instr_Add_int, false, true>))                  \
