@@ -77,10 +77,13 @@
 // instruction decodes to CHIP_OP_<first>, the matcher (chip_vm_exec.cpp)
 // finds its run at that index, and no jump lands inside the run, the entry at
 // that index becomes CHIP_OP_<op>, with the operands the matcher read; the
-// loop runs it at the label op_<op> and goes on after the run. The other
-// entries of the run keep their own operations, never reached. As for the
-// list above, the enum, the table of labels and the decoder's table of
-// matchers are generated from this list.
+// loop runs it at the label op_<op> and goes on after the run (or, for a
+// loop's end, where its test sends it). The other entries of the run keep
+// their own operations, never reached. The lines are tried in their order,
+// the first that matches wins: a run that contains another's (a loop's step
+// and `i++;`) or a narrower form of it (`<` before any comparison) comes
+// first. As for the list above, the enum, the table of labels and the
+// decoder's table of matchers are generated from this list.
 //
 // Matchers:
 //   direct_call       a call of a known function (the callee of its
