@@ -1,8 +1,10 @@
 // The decoder and the machine's threaded loop over the decoded code.
 #include "chip/vm/chip_vm_exec.h"
 
+#include <cstring>
 #include <new>
 #include <stdexcept>
+#include <type_traits>
 #include <typeindex>
 #include <typeinfo>
 #include <unordered_map>
@@ -104,7 +106,10 @@ Chip_Decoded decode(Chip_Instr* instr) {
   d.handler = nullptr;
   d.op = CHIP_OP_EXECUTE;
   d.span = 1;
+  d.places = 0;
   d.aux = 0;
+  d.then_to = 0;
+  d.else_to = 0;
   d.word = 0;
   d.word2 = 0;
   d.instr = instr;
@@ -135,7 +140,7 @@ I* exactly(Chip_Instr* p) {
 // the static function), its code, the local depth and the call whose callee
 // the emitter recorded as that function.
 template <int PUSHES>
-bool direct_call(Chip_Instr* const* at, Chip_Decoded* d) {
+bool direct_call(Chip_Instr* const* at, Chip_Decoded* d, const Chip_VM_Code*) {
   Chip_Func* func = nullptr;
   if (PUSHES == 1) {
     auto* push = exactly<Chip_Instr_Reg_Push_Imm>(at[0]);
@@ -161,7 +166,7 @@ bool direct_call(Chip_Instr* const* at, Chip_Decoded* d) {
 
 // An int comparison C, a push of 0 and Branch_Eq_int: the branch's target.
 template <class C>
-bool compare_else(Chip_Instr* const* at, Chip_Decoded* d) {
+bool compare_else(Chip_Instr* const* at, Chip_Decoded* d, const Chip_VM_Code* = nullptr) {
   auto* zero = exactly<Chip_Instr_Reg_Push_Imm>(at[1]);
   auto* branch = exactly<Chip_Instr_Branch_Eq_int>(at[2]);
   if (!exactly<C>(at[0]) || !zero || zero->get() != 0 || !branch) return false;
@@ -173,7 +178,7 @@ bool compare_else(Chip_Instr* const* at, Chip_Decoded* d) {
 // then compare_else<C>: the variable's offset, the immediate in aux and the
 // target in word2.
 template <class C, bool BASE>
-bool var_imm_else(Chip_Instr* const* at, Chip_Decoded* d) {
+bool var_imm_else(Chip_Instr* const* at, Chip_Decoded* d, const Chip_VM_Code*) {
   auto* var = exactly<Chip_Instr_Reg_Push_Mem>(at[0]);
   auto* imm = exactly<Chip_Instr_Reg_Push_Imm>(at[1]);
   if (!var || (var->m_val2 != 0) != BASE || !imm) return false;
@@ -188,7 +193,7 @@ bool var_imm_else(Chip_Instr* const* at, Chip_Decoded* d) {
 // The address of a variable (of the file: BASE), the assignment A and the
 // pop P: the variable's offset.
 template <class A, class P, bool BASE>
-bool store(Chip_Instr* const* at, Chip_Decoded* d) {
+bool store(Chip_Instr* const* at, Chip_Decoded* d, const Chip_VM_Code*) {
   auto* addr = exactly<Chip_Instr_Reg_Push_Mem_Addr>(at[0]);
   if (!addr || (addr->m_val2 != 0) != BASE || !exactly<A>(at[1]) || !exactly<P>(at[2])) {
     return false;
@@ -200,7 +205,7 @@ bool store(Chip_Instr* const* at, Chip_Decoded* d) {
 // The address of an int variable (of the file: BASE), ++ or -- and the pop
 // of one word: the variable's offset, and the step (+1 or -1) in aux.
 template <bool BASE>
-bool step(Chip_Instr* const* at, Chip_Decoded* d) {
+bool step(Chip_Instr* const* at, Chip_Decoded* d, const Chip_VM_Code* = nullptr) {
   auto* addr = exactly<Chip_Instr_Reg_Push_Mem_Addr>(at[0]);
   if (!addr || (addr->m_val2 != 0) != BASE) return false;
   Chip_Instr* op = at[1];
@@ -219,11 +224,189 @@ bool step(Chip_Instr* const* at, Chip_Decoded* d) {
   return true;
 }
 
+// Where the fused operations on variables find their operands (the
+// entry's places). The low byte: whether each variable is in the frame or
+// among the file's variables (where the operation allows either), whether
+// the second operand is an immediate the entry keeps in word2; or, for a
+// loop's step, its delta (+1 or -1, as a signed byte). The high byte: a
+// loop test's truth table, the orders in which its comparison holds.
+enum : std::uint16_t {
+  kFirstInFile = 1 << 0,   // the first operand (word)
+  kSecondInFile = 1 << 1,  // the second (word2)
+  kSecondIsImm = 1 << 2,   // the second is word2's own value
+  kTargetInFile = 1 << 3,  // the variable written (aux)
+  kTruthShift = 8,
+};
+constexpr unsigned kLess = 1, kEqual = 2, kGreater = 4;
+
+// Whether a push or an address of a variable is of the file's variables.
+template <class P>
+bool of_file(const P* var) {
+  return var->m_val2 != 0;
+}
+
+// A variable's offset, when it fits the entry's 32 bits.
+bool offset32(t_CPUWORD offset, std::uint32_t* out) {
+  if (offset > UINT32_MAX) return false;
+  *out = static_cast<std::uint32_t>(offset);
+  return true;
+}
+
+// The push at p as a second operand: of a variable (PUSH: of a word or of
+// a double; in the file's variables or not as FILE says, unless any place
+// will do) or of an immediate (IMM). Its offset or value goes in word2, and
+// its place bits in places. With PUSH the same as IMM, only an immediate.
+enum class Place { frame, file, any };
+template <class PUSH, class IMM>
+bool second_operand(Chip_Instr* p, Place place, Chip_Decoded* d) {
+  if constexpr (!std::is_same_v<PUSH, IMM>) {
+    if (auto* var = exactly<PUSH>(p)) {
+      if (place != Place::any && of_file(var) != (place == Place::file)) return false;
+      d->word2 = var->get();
+      if (of_file(var)) d->places |= kSecondInFile;
+      return true;
+    }
+  }
+  auto* imm = exactly<IMM>(p);
+  if (!imm) return false;
+  if constexpr (std::is_same_v<IMM, Chip_Instr_Reg_Push_Imm2>) {
+    const t_CPFLOAT value = imm->get();
+    std::memcpy(&d->word2, &value, sizeof value);
+  } else {
+    d->word2 = imm->get();
+  }
+  d->places |= kSecondIsImm;
+  return true;
+}
+
+// The push of a variable, of a variable or an immediate, the arithmetic O,
+// the address of a variable, the assignment and the pop of its value, of
+// words or (FLOAT) of doubles, every variable in the frame (BASE: among
+// the file's): the first operand's offset in word, the second's offset or
+// value in word2, the variable written in aux.
+template <class O, bool FLOAT, bool BASE>
+bool into(Chip_Instr* const* at, Chip_Decoded* d, const Chip_VM_Code*) {
+  using Push = std::conditional_t<FLOAT, Chip_Instr_Reg_Push_Mem2, Chip_Instr_Reg_Push_Mem>;
+  using Imm = std::conditional_t<FLOAT, Chip_Instr_Reg_Push_Imm2, Chip_Instr_Reg_Push_Imm>;
+  using Assign =
+      std::conditional_t<FLOAT, Chip_Instr_Assign_Primitive2, Chip_Instr_Assign_Primitive>;
+  using Pop = std::conditional_t<FLOAT, Chip_Instr_Reg_Pop_Word2, Chip_Instr_Reg_Pop_Word>;
+  auto* first = exactly<Push>(at[0]);
+  auto* target = exactly<Chip_Instr_Reg_Push_Mem_Addr>(at[3]);
+  if (!first || of_file(first) != BASE || !exactly<O>(at[2]) || !target ||
+      of_file(target) != BASE || !exactly<Assign>(at[4]) || !exactly<Pop>(at[5]) ||
+      !offset32(target->get(), &d->aux)) {
+    return false;
+  }
+  d->places = 0;
+  if (!second_operand<Push, Imm>(at[1], BASE ? Place::file : Place::frame, d)) return false;
+  d->word = first->get();
+  return true;
+}
+
+// The push of an immediate (FLOAT: a double), the address of a variable,
+// the arithmetic assignment O and the pop of its value: the variable's
+// offset in aux, the immediate in word2.
+template <class O, bool FLOAT>
+bool imm_to(Chip_Instr* const* at, Chip_Decoded* d, const Chip_VM_Code*) {
+  using Imm = std::conditional_t<FLOAT, Chip_Instr_Reg_Push_Imm2, Chip_Instr_Reg_Push_Imm>;
+  using Pop = std::conditional_t<FLOAT, Chip_Instr_Reg_Pop_Word2, Chip_Instr_Reg_Pop_Word>;
+  auto* target = exactly<Chip_Instr_Reg_Push_Mem_Addr>(at[1]);
+  if (!target || !exactly<O>(at[2]) || !exactly<Pop>(at[3]) ||
+      !offset32(target->get(), &d->aux)) {
+    return false;
+  }
+  d->places = of_file(target) ? kTargetInFile : 0;
+  return second_operand<Imm, Imm>(at[0], Place::any, d);
+}
+
+// The truth table of an int comparison instruction; 0: not one.
+unsigned truth_of(Chip_Instr* p) {
+  if (exactly<Chip_Instr_Lt_int>(p)) return kLess;
+  if (exactly<Chip_Instr_Le_int>(p)) return kLess | kEqual;
+  if (exactly<Chip_Instr_Eq_int>(p)) return kEqual;
+  if (exactly<Chip_Instr_Neq_int>(p)) return kLess | kGreater;
+  if (exactly<Chip_Instr_Ge_int>(p)) return kEqual | kGreater;
+  if (exactly<Chip_Instr_Gt_int>(p)) return kGreater;
+  return 0;
+}
+
+// The goto at `go` to a loop's test: the push of an int variable, of
+// another or of an immediate (SECOND: which of them may be), an int
+// comparison, the push of 0 and Branch_Eq_int, its variables in `place`.
+// The test's variable in word, its second operand in word2, the truth
+// table in places' high byte, the variables' places in its low byte (where
+// `place` is any), and the two ways on: past the test (the body) and the
+// branch's target (the loop's end).
+enum class Second { imm, var, either };
+template <Second SECOND>
+bool loop_test(Chip_Instr* go_instr, Place place, Chip_Decoded* d, const Chip_VM_Code* code) {
+  auto* go = exactly<Chip_Instr_Goto>(go_instr);
+  if (!go) return false;
+  const t_CPUWORD test = go->get();
+  if (test > code->num_instr || code->num_instr - test < 5 ||
+      code->num_instr > UINT32_MAX / sizeof(Chip_Decoded)) {
+    return false;
+  }
+  Chip_Instr* const* t = code->instr + test;
+  auto* var = exactly<Chip_Instr_Reg_Push_Mem>(t[0]);
+  auto* zero = exactly<Chip_Instr_Reg_Push_Imm>(t[3]);
+  auto* branch = exactly<Chip_Instr_Branch_Eq_int>(t[4]);
+  const unsigned truth = truth_of(t[2]);
+  if (!var || (place != Place::any && of_file(var) != (place == Place::file)) || !truth ||
+      !zero || zero->get() != 0 || !branch || branch->get() > code->num_instr) {
+    return false;
+  }
+  const std::uint16_t low = d->places;
+  d->places = of_file(var) ? kFirstInFile : 0;
+  bool second = false;
+  if (SECOND == Second::imm) {
+    second = second_operand<Chip_Instr_Reg_Push_Imm, Chip_Instr_Reg_Push_Imm>(t[1], place, d);
+  } else if (SECOND == Second::var) {
+    second = exactly<Chip_Instr_Reg_Push_Mem>(t[1]) &&
+             second_operand<Chip_Instr_Reg_Push_Mem, Chip_Instr_Reg_Push_Imm>(t[1], place, d);
+  } else {
+    second = second_operand<Chip_Instr_Reg_Push_Mem, Chip_Instr_Reg_Push_Imm>(t[1], place, d);
+  }
+  if (!second) return false;
+  // Where the place is the line's, the low byte is the caller's (a step's
+  // delta).
+  if (place != Place::any) d->places = low;
+  d->places |= static_cast<std::uint16_t>(truth << kTruthShift);
+  d->word = var->get();
+  d->then_to = static_cast<std::uint32_t>((test + 5) * sizeof(Chip_Decoded));
+  d->else_to = static_cast<std::uint32_t>(branch->get() * sizeof(Chip_Decoded));
+  return true;
+}
+
+// The statement `i++;` (or --) on a variable of the frame (BASE: of the
+// file's) and a goto to a loop's test of that variable, its second operand
+// a variable of the same place (VAR) or an immediate: the delta in places'
+// low byte, the test as loop_test (the variable's offset in word); LT: the
+// comparison is Lt_int. A loop that steps another variable than it tests
+// is left to step<> and loop.
+template <bool BASE, bool VAR, bool LT>
+bool step_loop(Chip_Instr* const* at, Chip_Decoded* d, const Chip_VM_Code* code) {
+  auto* addr = exactly<Chip_Instr_Reg_Push_Mem_Addr>(at[0]);
+  // step<> leaves the delta (+1 or -1) in aux.
+  if (!addr || !step<BASE>(at, d)) return false;
+  d->places = static_cast<std::uint8_t>(static_cast<std::int8_t>(d->aux));
+  d->aux = 0;
+  return loop_test<VAR ? Second::var : Second::imm>(at[3], BASE ? Place::file : Place::frame, d,
+                                                    code) &&
+         d->word == addr->get() && (!LT || (d->places >> kTruthShift) == kLess);
+}
+
+// A goto to a loop's test, its variables anywhere.
+bool loop(Chip_Instr* const* at, Chip_Decoded* d, const Chip_VM_Code* code) {
+  return loop_test<Second::either>(at[0], Place::any, d, code);
+}
+
 struct Fused {
   Chip_Op op;
   t_CPUINT span;
   Chip_Op first;
-  bool (*match)(Chip_Instr* const* at, Chip_Decoded* d);
+  bool (*match)(Chip_Instr* const* at, Chip_Decoded* d, const Chip_VM_Code* code);
 };
 
 const Fused kFused[] = {
@@ -268,7 +451,7 @@ void fuse(const Chip_VM_Code* code, Chip_Decoded* decoded) {
       for (t_CPUINT k = 1; k < fused.span; k++) entered = entered || target[i + k];
       if (entered) continue;
       Chip_Decoded d = decoded[i];
-      if (!fused.match(code->instr + i, &d)) continue;
+      if (!fused.match(code->instr + i, &d, code)) continue;
       d.op = fused.op;
       d.span = static_cast<std::uint8_t>(fused.span);
       decoded[i] = d;
@@ -403,9 +586,11 @@ void Chip_VM::run_decoded(Chip_VM_Shred* shred) {
   // every jump back and call (a call enters at 0): code that does neither
   // runs straight to its end or to its next wait, so a request is seen as
   // soon as anything could repeat.
+  // The three flags are read together, one test rather than three
+  // branches on the way of every turn of a loop.
 checkpoint:
-  if (__builtin_expect(!m_stop_requested && !shred->is_abort &&
-                           !m_abort_requested.load(std::memory_order_relaxed),
+  if (__builtin_expect((m_stop_requested.load(std::memory_order_relaxed) | shred->is_abort |
+                        m_abort_requested.load(std::memory_order_relaxed)) == 0,
                        1)) {
     CHIP_DISPATCH();
   }
@@ -613,6 +798,146 @@ op_STEP_MEM:
 op_STEP_BASE:
   step_in_place(base + d->word, static_cast<t_CPINT>(d->aux));
   CHIP_NEXT(3);
+
+// The fused operations on variables. The second operand is read where a
+// variable would be, or, for an immediate, from the entry itself.
+#define CHIP_SECOND(root)                                                                \
+  ((d->places & kSecondIsImm) ? reinterpret_cast<const unsigned char*>(&d->word2) \
+                              : (root) + d->word2)
+
+// `x + y => z;` and the like, every variable in the frame or every one in
+// the file's: the result stored, nothing left on the stack.
+#define CHIP_INT_INTO(op, root)                                                    \
+  do {                                                                             \
+    store_int((root) + d->aux, op(load_int((root) + d->word), load_int(CHIP_SECOND(root)))); \
+    CHIP_NEXT(6);                                                                  \
+  } while (0)
+#define CHIP_FLOAT_INTO(op, root)                                                    \
+  do {                                                                               \
+    chip_store<t_CPFLOAT>((root) + d->aux, op(chip_load<t_CPFLOAT>((root) + d->word), \
+                                              chip_load<t_CPFLOAT>(CHIP_SECOND(root)))); \
+    CHIP_NEXT(6);                                                                    \
+  } while (0)
+op_ADD_INT_INTO:
+  CHIP_INT_INTO(add_int, mem);
+op_ADD_INT_INTO_BASE:
+  CHIP_INT_INTO(add_int, base);
+op_MINUS_INT_INTO:
+  CHIP_INT_INTO(minus_int, mem);
+op_MINUS_INT_INTO_BASE:
+  CHIP_INT_INTO(minus_int, base);
+op_TIMES_INT_INTO:
+  CHIP_INT_INTO(times_int, mem);
+op_TIMES_INT_INTO_BASE:
+  CHIP_INT_INTO(times_int, base);
+op_ADD_FLOAT_INTO:
+  CHIP_FLOAT_INTO(add_float, mem);
+op_ADD_FLOAT_INTO_BASE:
+  CHIP_FLOAT_INTO(add_float, base);
+op_MINUS_FLOAT_INTO:
+  CHIP_FLOAT_INTO(minus_float, mem);
+op_MINUS_FLOAT_INTO_BASE:
+  CHIP_FLOAT_INTO(minus_float, base);
+op_TIMES_FLOAT_INTO:
+  CHIP_FLOAT_INTO(times_float, mem);
+op_TIMES_FLOAT_INTO_BASE:
+  CHIP_FLOAT_INTO(times_float, base);
+op_DIVIDE_FLOAT_INTO:
+  CHIP_FLOAT_INTO(divide_float, mem);
+op_DIVIDE_FLOAT_INTO_BASE:
+  CHIP_FLOAT_INTO(divide_float, base);
+#undef CHIP_INT_INTO
+#undef CHIP_FLOAT_INTO
+
+// `3 +=> x;` and the like: the variable changed in place.
+#define CHIP_INT_TO(op)                                                           \
+  do {                                                                            \
+    unsigned char* target_ = ((d->places & kTargetInFile) ? base : mem) + d->aux; \
+    store_int(target_, op(load_int(target_), word_int(static_cast<t_CPWORD>(d->word2)))); \
+    CHIP_NEXT(4);                                                                 \
+  } while (0)
+#define CHIP_FLOAT_TO(op)                                                         \
+  do {                                                                            \
+    unsigned char* target_ = ((d->places & kTargetInFile) ? base : mem) + d->aux; \
+    chip_store<t_CPFLOAT>(target_, op(chip_load<t_CPFLOAT>(target_),              \
+                                      chip_load<t_CPFLOAT>(&d->word2)));          \
+    CHIP_NEXT(4);                                                                 \
+  } while (0)
+op_ADD_INT_TO:
+  CHIP_INT_TO(add_int);
+op_MINUS_INT_TO:
+  CHIP_INT_TO(minus_int);
+op_ADD_FLOAT_TO:
+  CHIP_FLOAT_TO(add_float);
+op_MINUS_FLOAT_TO:
+  CHIP_FLOAT_TO(minus_float);
+#undef CHIP_INT_TO
+#undef CHIP_FLOAT_TO
+
+// The end of a loop's turn: the step (the STEP_ forms: of the variable
+// tested, in the frame or in the file's), then the loop's test, then on to
+// the body or past the loop's end, a stop or an abort looked for first as
+// at every jump back. The comparison finds one of the three orders; the
+// truth table says whether the test holds in it.
+// The way on is a branch, not a select: a select would make the next
+// entry wait for the test's operands, the branch lets the processor guess it
+// and run on.
+#define CHIP_LOOP_TEST(left, right)                                              \
+  do {                                                                           \
+    const t_CPINT l_ = (left), r_ = (right);                                     \
+    const unsigned order_ = l_ < r_ ? kLess : l_ == r_ ? kEqual : kGreater;      \
+    if (__builtin_expect(((d->places >> kTruthShift) & order_) != 0, 1)) {      \
+      d = reinterpret_cast<const Chip_Decoded*>(reinterpret_cast<const char*>(ops) + d->then_to); \
+      goto checkpoint;                                                           \
+    }                                                                            \
+    d = reinterpret_cast<const Chip_Decoded*>(reinterpret_cast<const char*>(ops) + d->else_to); \
+    goto checkpoint;                                                             \
+  } while (0)
+#define CHIP_LOOP_STEP(root, right)                                              \
+  do {                                                                           \
+    unsigned char* var_ = (root) + d->word;                                      \
+    const t_CPINT stepped_ =                                                     \
+        add_int(load_int(var_), static_cast<std::int8_t>(d->places & 0xff));     \
+    store_int(var_, stepped_);                                                   \
+    CHIP_LOOP_TEST(stepped_, right);                                             \
+  } while (0)
+// The same with the test `<`.
+#define CHIP_LT_LOOP_STEP(root, right)                                           \
+  do {                                                                           \
+    unsigned char* var_ = (root) + d->word;                                      \
+    const t_CPINT stepped_ =                                                     \
+        add_int(load_int(var_), static_cast<std::int8_t>(d->places & 0xff));     \
+    store_int(var_, stepped_);                                                   \
+    if (__builtin_expect(stepped_ < (right), 1)) {                               \
+      d = reinterpret_cast<const Chip_Decoded*>(reinterpret_cast<const char*>(ops) + d->then_to); \
+      goto checkpoint;                                                           \
+    }                                                                            \
+    d = reinterpret_cast<const Chip_Decoded*>(reinterpret_cast<const char*>(ops) + d->else_to); \
+    goto checkpoint;                                                             \
+  } while (0)
+op_STEP_LT_LOOP:
+  CHIP_LT_LOOP_STEP(mem, word_int(static_cast<t_CPWORD>(d->word2)));
+op_STEP_LT_LOOP_VAR:
+  CHIP_LT_LOOP_STEP(mem, load_int(mem + d->word2));
+op_STEP_LT_LOOP_BASE:
+  CHIP_LT_LOOP_STEP(base, word_int(static_cast<t_CPWORD>(d->word2)));
+op_STEP_LT_LOOP_BASE_VAR:
+  CHIP_LT_LOOP_STEP(base, load_int(base + d->word2));
+op_STEP_LOOP:
+  CHIP_LOOP_STEP(mem, word_int(static_cast<t_CPWORD>(d->word2)));
+op_STEP_LOOP_VAR:
+  CHIP_LOOP_STEP(mem, load_int(mem + d->word2));
+op_STEP_LOOP_BASE:
+  CHIP_LOOP_STEP(base, word_int(static_cast<t_CPWORD>(d->word2)));
+op_STEP_LOOP_BASE_VAR:
+  CHIP_LOOP_STEP(base, load_int(base + d->word2));
+op_LOOP:
+  CHIP_LOOP_TEST(load_int(((d->places & kFirstInFile) ? base : mem) + d->word),
+                 load_int(CHIP_SECOND((d->places & kSecondInFile) ? base : mem)));
+#undef CHIP_LOOP_STEP
+#undef CHIP_LT_LOOP_STEP
+#undef CHIP_LOOP_TEST
+#undef CHIP_SECOND
 
 op_FUNC_TO_CODE: {
   Chip_Func* func = chip_load<Chip_Func*>(sp - WORD);

@@ -77,10 +77,13 @@
 // instruction decodes to CHIP_OP_<first>, the matcher (chip_vm_exec.cpp)
 // finds its run at that index, and no jump lands inside the run, the entry at
 // that index becomes CHIP_OP_<op>, with the operands the matcher read; the
-// loop runs it at the label op_<op> and goes on after the run. The other
-// entries of the run keep their own operations, never reached. As for the
-// list above, the enum, the table of labels and the decoder's table of
-// matchers are generated from this list.
+// loop runs it at the label op_<op> and goes on after the run (or, for a
+// loop's end, where its test sends it). The other entries of the run keep
+// their own operations, never reached. The lines are tried in their order,
+// the first that matches wins: a run that contains another's (a loop's step
+// and `i++;`) or a narrower form of it (`<` before any comparison) comes
+// first. As for the list above, the enum, the table of labels and the
+// decoder's table of matchers are generated from this list.
 //
 // Matchers:
 //   direct_call       a call of a known function (the callee of its
@@ -100,7 +103,53 @@
 //   step<B>           the address of an int variable (B: the file's), ++
 //                     or -- (either form) and the pop of its value: a
 //                     statement `i++;`
+//   into<O, F, B>     the push of an int (F: a double) variable, the push of
+//                     another or of an immediate, the arithmetic O, the
+//                     address of a variable, the assignment and the pop of
+//                     its value, every variable in the frame (B: the
+//                     file's): a statement `x + y => z;` or `x * 0.5 => z;`
+//   imm_to<O, F>      the push of an immediate (F: a double), the address of
+//                     a variable and the arithmetic assignment O with the
+//                     pop of its value: a statement `3 +=> x;`
+//   step_loop<B, V, L>
+//                     the statement `i++;` (or --) and a goto to a loop's
+//                     test of that variable: its push, the push of another
+//                     variable (V) or of an immediate, an int comparison
+//                     (L: Lt_int, the commonest, tested without the truth
+//                     table), the push of 0 and Branch_Eq_int, all the
+//                     variables in the frame (B: the file's): the end of a
+//                     loop's turn, the step, the test and the way on (the
+//                     body or past the loop) in one
+//   loop              a goto to a loop's test as above, its variables
+//                     anywhere
 #define CHIP_VM_FUSED(X)                                                                            \
+  X(STEP_LT_LOOP,      4, PUSH_MEM_ADDR,  (step_loop<false, false, true>))                         \
+  X(STEP_LT_LOOP_VAR,  4, PUSH_MEM_ADDR,  (step_loop<false, true, true>))                          \
+  X(STEP_LT_LOOP_BASE, 4, PUSH_BASE_ADDR, (step_loop<true, false, true>))                          \
+  X(STEP_LT_LOOP_BASE_VAR, 4, PUSH_BASE_ADDR, (step_loop<true, true, true>))                       \
+  X(STEP_LOOP,         4, PUSH_MEM_ADDR,  (step_loop<false, false, false>))                        \
+  X(STEP_LOOP_VAR,     4, PUSH_MEM_ADDR,  (step_loop<false, true, false>))                         \
+  X(STEP_LOOP_BASE,    4, PUSH_BASE_ADDR, (step_loop<true, false, false>))                         \
+  X(STEP_LOOP_BASE_VAR, 4, PUSH_BASE_ADDR, (step_loop<true, true, false>))                         \
+  X(LOOP,              1, GOTO,           loop)                                                     \
+  X(ADD_INT_INTO,      6, PUSH_MEM,       (into<Chip_Instr_Add_int, false, false>))                 \
+  X(ADD_INT_INTO_BASE, 6, PUSH_BASE,      (into<Chip_Instr_Add_int, false, true>))                  \
+  X(MINUS_INT_INTO,    6, PUSH_MEM,       (into<Chip_Instr_Minus_int, false, false>))               \
+  X(MINUS_INT_INTO_BASE, 6, PUSH_BASE,    (into<Chip_Instr_Minus_int, false, true>))                \
+  X(TIMES_INT_INTO,    6, PUSH_MEM,       (into<Chip_Instr_Times_int, false, false>))               \
+  X(TIMES_INT_INTO_BASE, 6, PUSH_BASE,    (into<Chip_Instr_Times_int, false, true>))                \
+  X(ADD_FLOAT_INTO,    6, PUSH_MEM2,      (into<Chip_Instr_Add_double, true, false>))               \
+  X(ADD_FLOAT_INTO_BASE, 6, PUSH_BASE2,   (into<Chip_Instr_Add_double, true, true>))                \
+  X(MINUS_FLOAT_INTO,  6, PUSH_MEM2,      (into<Chip_Instr_Minus_double, true, false>))             \
+  X(MINUS_FLOAT_INTO_BASE, 6, PUSH_BASE2, (into<Chip_Instr_Minus_double, true, true>))              \
+  X(TIMES_FLOAT_INTO,  6, PUSH_MEM2,      (into<Chip_Instr_Times_double, true, false>))             \
+  X(TIMES_FLOAT_INTO_BASE, 6, PUSH_BASE2, (into<Chip_Instr_Times_double, true, true>))              \
+  X(DIVIDE_FLOAT_INTO, 6, PUSH_MEM2,      (into<Chip_Instr_Divide_double, true, false>))            \
+  X(DIVIDE_FLOAT_INTO_BASE, 6, PUSH_BASE2, (into<Chip_Instr_Divide_double, true, true>))            \
+  X(ADD_INT_TO,        4, PUSH_IMM,       (imm_to<Chip_Instr_Add_int_Assign, false>))               \
+  X(MINUS_INT_TO,      4, PUSH_IMM,       (imm_to<Chip_Instr_Minus_int_Assign, false>))             \
+  X(ADD_FLOAT_TO,      4, PUSH_IMM2,      (imm_to<Chip_Instr_Add_double_Assign, true>))             \
+  X(MINUS_FLOAT_TO,    4, PUSH_IMM2,      (imm_to<Chip_Instr_Minus_double_Assign, true>))           \
   X(CALL_FUNC,         4, PUSH_IMM,       (direct_call<1>))                                         \
   X(CALL_STATIC,       5, PUSH_IMM,       (direct_call<2>))                                         \
   X(LT_MEM_IMM_ELSE,   5, PUSH_MEM,       (var_imm_else<Chip_Instr_Lt_int, false>))                 \

@@ -1,9 +1,10 @@
-// The machine's quick operations against the script that runs them: every
+// The machine's quick operations against the scripts that run them: every
 // operation of the lists, single and fused, must be reached in the decoded
-// code of decoded_loops.chip (entries inside a fused run are not),
-// whose printed lines its own script test compares, so that a handler that
-// does the wrong thing (two handlers swapped, a body under the wrong label)
-// changes what the script prints.
+// code of decoded_loops.chip or fused_loops.chip (entries inside a fused
+// run are not), whose printed lines their own script tests compare, so
+// that a handler that does the wrong thing (two handlers swapped, a body
+// under the wrong label, a fused run that differs from its instructions)
+// changes what a script prints.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -38,15 +39,15 @@ class VMExecTest : public EmitProgramTest {
     env->global()->commit();
   }
 
-  // The script beside this file. A relative name of this file is relative
+  // A script beside this file. A relative name of this file is relative
   // to the build folder, the test program's folder's parent.
-  static std::string script_source() {
+  static std::string script_source(const std::string& name) {
     std::string path = __FILE__;
     if (path[0] != '/') {
       const std::string program = chip_program();  // <build>/bin/chip
       path = program.substr(0, program.rfind("/bin/")) + "/" + path;
     }
-    path = path.substr(0, path.rfind('/')) + "/decoded_loops.chip";
+    path = path.substr(0, path.rfind('/')) + "/" + name;
     std::ifstream in(path);
     std::ostringstream text;
     text << in.rdbuf();
@@ -78,19 +79,23 @@ class VMExecTest : public EmitProgramTest {
   Chip_DLL math{"Math"};
 };
 
-TEST_F(VMExecTest, TheDecodedLoopsScriptRunsEveryOperationOfTheLists) {
-  const std::string source = script_source();
-  ASSERT_FALSE(source.empty()) << "decoded_loops.chip not found";
-  Lines errors;
-  Chip_VM_Code* file = compile(source, &errors);
-  ASSERT_NE(file, nullptr) << (errors.empty() ? "" : errors[0]);
-  const std::set<int> ops = decoded_ops(file);
+TEST_F(VMExecTest, TheDecodedLoopsScriptsRunEveryOperationOfTheLists) {
+  std::set<int> ops;
+  for (const char* name : {"decoded_loops.chip", "fused_loops.chip"}) {
+    const std::string source = script_source(name);
+    ASSERT_FALSE(source.empty()) << name << " not found";
+    Lines errors;
+    Chip_VM_Code* file = compile(source, &errors);
+    ASSERT_NE(file, nullptr) << name << ": " << (errors.empty() ? "" : errors[0]);
+    const std::set<int> seen = decoded_ops(file);
+    ops.insert(seen.begin(), seen.end());
+  }
 #define CHIP_VM_OP_SEEN(op, instr_class, operand) \
-  EXPECT_TRUE(ops.count(CHIP_OP_##op)) << "decoded_loops.chip does not run " #op;
+  EXPECT_TRUE(ops.count(CHIP_OP_##op)) << "no script runs " #op;
   CHIP_VM_OPS(CHIP_VM_OP_SEEN)
 #undef CHIP_VM_OP_SEEN
 #define CHIP_VM_FUSED_SEEN(op, span, first, matcher) \
-  EXPECT_TRUE(ops.count(CHIP_OP_##op)) << "decoded_loops.chip does not run " #op;
+  EXPECT_TRUE(ops.count(CHIP_OP_##op)) << "no script runs " #op;
   CHIP_VM_FUSED(CHIP_VM_FUSED_SEEN)
 #undef CHIP_VM_FUSED_SEEN
   EXPECT_TRUE(ops.count(CHIP_OP_EXECUTE));
