@@ -123,9 +123,11 @@ int main(int argc, char** argv) {
   service.on("/fluvane/splashscreen/", stub::Reply::text("", 404));
   service.on("/fluvane/stats/", stub::Reply::text("1"));
   service.on("/fluvane/serverobject/", stub::Reply::text("headline/5:hello"));
-  service.on("/vexel/login/", stub::Reply::text("1"));
+  // Signing in can be tried: nobody is signed in at first (an empty state),
+  // and any name and password are accepted (0).
+  service.on("/vexel/login/", stub::Reply::text("0"));
   service.on("/vexel/logout/", stub::Reply::text("0"));
-  service.on("/vexel/authstate/", stub::Reply::text("signed in"));
+  service.on("/vexel/authstate/", stub::Reply::text(""));
   // The instrument's endpoints, in memory, seeded with one short tune so
   // the globe has something to play before anything is uploaded.
   stub::FluvaneService instrument(service, SHA_HASH_SECRET);
