@@ -6,6 +6,7 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <memory>
@@ -63,6 +64,27 @@ struct LifeCycle : ApplicationDelegate {
 }  // namespace
 
 class HostTest : public UiTest {};
+
+// A window that cannot be opened (here no such video driver; under a window
+// system, one that refuses) is an error the program can tell the player,
+// not a crash in the half-built host's teardown; a host can be made after.
+// In a child process of its own, where SDL has not started yet.
+TEST(HostDeathTest, AWindowThatCannotOpenIsAnErrorNotACrash) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("SDL_VIDEODRIVER", "no-such-driver", 1);
+        HostOptions options;
+        options.scale = 1;
+        std::string error;
+        const bool failed = Application::create(options, &error) == nullptr;
+        std::fprintf(stderr, "%s\n", error.c_str());
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        const bool again = Application::create(options, &error) != nullptr;
+        std::_Exit(failed && again ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "SDL video");
+}
 
 TEST_F(HostTest, ViewsAreCompositedWithTheirDrawnAlpha) {
   window().addSubview(filled(Rect(10, 10, 40, 40), Color{1, 0, 0, 1}));
