@@ -112,10 +112,12 @@ int main(int argc, char** argv) {
     }
     return 1;
   }
+  // The program shows the OK text as the button that dismisses the message
+  // and the cancel text as the one that opens its link: "Open" opens it.
   service.on("/fluvane/motd/",
              stub::Reply::text(
                  "###TITLE###Hello###BODY###A message from the development service."
-                 "###URL###https://fluvane.org/###ID###1###OK_B###Open###CANCEL_B###Later###"));
+                 "###URL###https://fluvane.org/###ID###1###OK_B###Later###CANCEL_B###Open###"));
   service.on("/fluvane/infotext/", stub::Reply::text("Information from the development service."));
   service.on("/fluvane/getFile/", stub::Reply::text("file contents"));
   service.on("/fluvane/getRichContent/",

@@ -2,7 +2,7 @@
 // and starts nothing; --port puts it on the port asked for, where it answers;
 // a port it cannot take or a bad option is said, not ignored; nobody is
 // signed in at first and a sign-in is accepted, so the sign-in screen can be
-// tried with it.
+// tried with it, and its message's "Open" is the button that opens the link.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -98,7 +98,7 @@ TEST(FluvaneDevService, ItListensOnThePortAskedFor) {
   EXPECT_EQ(WEXITSTATUS(::pclose(pipe)), 0);
 }
 
-TEST(FluvaneDevService, NobodyIsSignedInAndASignInIsAccepted) {
+TEST(FluvaneDevService, ItsMessageAndTheSignInCanBeTried) {
   const int port = freePort();
   ASSERT_GT(port, 0);
   FILE* pipe = ::popen(("exec sh -c 'echo $$; exec \"" FLUVANE_DEVSERVICE "\" --port " +
@@ -117,6 +117,13 @@ TEST(FluvaneDevService, NobodyIsSignedInAndASignInIsAccepted) {
     // The account's state names nobody: the sign-in form shows, not a
     // signed-in view with a made-up name.
     EXPECT_EQ(VXCurrentAuthState(), std::nullopt);
+    // Its message at start: the delegate dismisses it with the OK text (its
+    // cancel button) and opens the link with the other, the cancel text;
+    // that one must read "Open", or "Later" would open the link.
+    const VXServerMessage message = getServerMessage("dev-1", 4, 0);
+    ASSERT_TRUE(message.valid());
+    EXPECT_EQ(message.cancelTitle, std::optional<std::string>("Open"));
+    EXPECT_EQ(message.okTitle, std::optional<std::string>("Later"));
     EXPECT_EQ(VXLogin("Ana Flautista", "secret"), 0);
     EXPECT_EQ(VXLogout("Ana Flautista", "secret"), 0);
   }
