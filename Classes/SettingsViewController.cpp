@@ -320,6 +320,17 @@ void SettingsViewController::swapActiveInputViewWithView(ui::View* view) {
   } else if (activeInputView_ != nullptr) {
     ui::beginAnimations("kPickerOutAnimation");
     ui::Animator::shared().setAnimationDuration(0.25);
+    // Below the settings the picker would still show, over the toolbar's
+    // band at the screen's foot: once down, it leaves the screen (it is put
+    // back when next chosen). A slide cut short by its return stays.
+    std::weak_ptr<ui::View> leaving;
+    if (activeInputView_ == rootModePicker_.get()) leaving = rootModePicker_;
+    if (activeInputView_ == colorPicker_.get()) leaving = colorPicker_;
+    ui::Animator::shared().setAnimationDidStop(
+        [leaving](const std::string&, bool finished, void*) {
+          std::shared_ptr<ui::View> picker = leaving.lock();
+          if (finished && picker) picker->removeFromSuperview();
+        });
     const ui::Rect f = activeInputView_->frame();
     activeInputView_->setFrame(ui::Rect(f.x(), height, f.width(), f.height()));
     ui::commitAnimations();

@@ -54,9 +54,11 @@ void SnippetGlobeViewController::buildView() {
     filters_[i] = button;
     root->addSubview(button);
   }
-  love_ = makeButton(ui::Rect(20, 420, 80, 44), kLoveTag, "Love");
+  // Love and skip stand above the main toolbar's band (its last 44 points),
+  // so that, expanded over the globe, its items take their own taps.
+  love_ = makeButton(ui::Rect(20, 384, 80, 44), kLoveTag, "Love");
   love_->addTarget([this](ui::Control&) { lovePressed(); }, ui::kTouchUpInside);
-  skip_ = makeButton(ui::Rect(220, 420, 80, 44), kSkipTag, "Skip");
+  skip_ = makeButton(ui::Rect(220, 384, 80, 44), kSkipTag, "Skip");
   skip_->addTarget([this](ui::Control&) { skipPressed(); }, ui::kTouchUpInside);
   root->addSubview(love_);
   root->addSubview(skip_);

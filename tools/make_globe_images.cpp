@@ -123,9 +123,11 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  // The globe reads the glow without alpha (and adds it to the screen), so
+  // its shape is in its brightness; alpha follows for a reader that keeps it.
   bool ok = round(directory, "earth_ping.png", 64, [](double r, double, double* b, double* a) {
-         *b = 1;
-         *a = std::pow(std::max(0.0, 1 - r), 1.5);
+         *b = std::pow(std::max(0.0, 1 - r), 1.5);
+         *a = *b;
        });
   ok = ok &&
        round(directory, "marker_texture_sq.png", 64, [](double, double dx, double* b, double* a) {

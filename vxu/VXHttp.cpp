@@ -44,7 +44,9 @@ VXHttpPostResult VXHttpPost(const std::string& url, std::string_view body,
   platform::HttpResult reply = platform::HttpClient::post(url, body, abortFlag, limits);
   switch (reply.failure) {
     case platform::HttpResult::Failure::Aborted:
-      VXLog::printToStderr("aborting VXHttpPost");
+      // Through the log, as every other line: a player's quiet console
+      // does not show it, the log file and --verbose do.
+      vxlog().log("aborting VXHttpPost");
       break;
     case platform::HttpResult::Failure::TooLarge:
       vxlog().log("reply dropped: %s", reply.error.c_str());
@@ -127,7 +129,7 @@ std::optional<std::string> VXHttpPostDictionary(const std::string& url,
                                                 const VXDictionary& dictionary) {
   vxlog().log("Uploading dictionary");
   std::string body = vexelRequestForDevice(dictionary, VXDeviceIdentifier(), SHA_HASH_SECRET);
-  VXLog::printToStderr("body data: " + body);
+  vxlog().log("body data: %s", body.c_str());
   VXHttpPostResult result = VXHttpPost(url, body);
   vxlog().log("Done uploading dictionary to %s, http code: %d", url.c_str(), result.status);
   if (result.status != 200 || !result.body) return std::nullopt;

@@ -47,8 +47,16 @@ class AlertButton : public Button {
 
 std::shared_ptr<Label> textLabel(const std::string& text, const Font& font, double x, double y,
                                  double width, double* height) {
-  const auto lines = font.wrap(text, width, kMeasureScale);
-  const double h = lines.size() * font.lineHeight(kMeasureScale);
+  // Tall enough for its lines at the host's scale as well: a label leaves
+  // out the lines its height cannot hold, and at another scale a text may
+  // wrap into more lines or its lines be taller in points.
+  double h = 0;
+  const Application* app = Application::shared();
+  for (double scale : {kMeasureScale, app ? app->scale() : kMeasureScale}) {
+    const double lines = static_cast<double>(font.wrap(text, width, scale).size());
+    // A hair over, so that the label's whole-line count is not one short.
+    h = std::max(h, lines * font.lineHeight(scale) * (1 + 1e-9));
+  }
   auto label = std::make_shared<Label>(Rect(x, y, width, h));
   label->setText(text);
   label->setFont(font);

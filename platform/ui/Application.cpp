@@ -152,6 +152,10 @@ std::unique_ptr<Application> Application::create(const HostOptions& options,
 Application* Application::shared() { return g_shared; }
 
 Application::~Application() {
+  // A host whose window could not be opened (create gave up there) set up
+  // nothing else: the run loop's hook, the animations' clock and the alert
+  // presenter are someone else's, and there are no views to take down.
+  if (!window_) return;
   RunLoop::main().setWakeHook(nullptr);
   if (TextField* field = TextField::firstResponder()) field->resignFirstResponder();
   Animator::shared().reset();

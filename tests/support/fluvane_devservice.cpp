@@ -112,10 +112,12 @@ int main(int argc, char** argv) {
     }
     return 1;
   }
+  // The program shows the OK text as the button that dismisses the message
+  // and the cancel text as the one that opens its link: "Open" opens it.
   service.on("/fluvane/motd/",
              stub::Reply::text(
                  "###TITLE###Hello###BODY###A message from the development service."
-                 "###URL###https://fluvane.org/###ID###1###OK_B###Open###CANCEL_B###Later###"));
+                 "###URL###https://fluvane.org/###ID###1###OK_B###Later###CANCEL_B###Open###"));
   service.on("/fluvane/infotext/", stub::Reply::text("Information from the development service."));
   service.on("/fluvane/getFile/", stub::Reply::text("file contents"));
   service.on("/fluvane/getRichContent/",
@@ -123,9 +125,11 @@ int main(int argc, char** argv) {
   service.on("/fluvane/splashscreen/", stub::Reply::text("", 404));
   service.on("/fluvane/stats/", stub::Reply::text("1"));
   service.on("/fluvane/serverobject/", stub::Reply::text("headline/5:hello"));
-  service.on("/vexel/login/", stub::Reply::text("1"));
+  // Signing in can be tried: nobody is signed in at first (an empty state),
+  // and any name and password are accepted (0).
+  service.on("/vexel/login/", stub::Reply::text("0"));
   service.on("/vexel/logout/", stub::Reply::text("0"));
-  service.on("/vexel/authstate/", stub::Reply::text("signed in"));
+  service.on("/vexel/authstate/", stub::Reply::text(""));
   // The instrument's endpoints, in memory, seeded with one short tune so
   // the globe has something to play before anything is uploaded.
   stub::FluvaneService instrument(service, SHA_HASH_SECRET);

@@ -1,6 +1,8 @@
 // The development service run as a person runs it: --help prints the usage
 // and starts nothing; --port puts it on the port asked for, where it answers;
-// a port it cannot take or a bad option is said, not ignored.
+// a port it cannot take or a bad option is said, not ignored; nobody is
+// signed in at first and a sign-in is accepted, so the sign-in screen can be
+// tried with it, and its message's "Open" is the button that opens the link.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -12,6 +14,8 @@
 #include <string>
 
 #include "chip_program_support.h"
+#include "vx_service_support.h"
+#include "vxu/VXWebCalls.h"
 
 namespace {
 
@@ -90,6 +94,39 @@ TEST(FluvaneDevService, ItListensOnThePortAskedFor) {
   EXPECT_EQ(taken.status, 1);
   EXPECT_EQ(taken.out, "fluvane-devservice: cannot listen on 127.0.0.1:" + std::to_string(port) +
                            "\n");
+  ::kill(service, SIGINT);
+  EXPECT_EQ(WEXITSTATUS(::pclose(pipe)), 0);
+}
+
+TEST(FluvaneDevService, ItsMessageAndTheSignInCanBeTried) {
+  const int port = freePort();
+  ASSERT_GT(port, 0);
+  FILE* pipe = ::popen(("exec sh -c 'echo $$; exec \"" FLUVANE_DEVSERVICE "\" --port " +
+                        std::to_string(port) + "'")
+                           .c_str(),
+                       "r");
+  ASSERT_TRUE(pipe);
+  char line[256] = {};
+  ASSERT_TRUE(std::fgets(line, sizeof line, pipe));
+  const pid_t service = static_cast<pid_t>(std::stol(line));
+  ASSERT_TRUE(std::fgets(line, sizeof line, pipe));  // listening: the line to export
+  {
+    const std::string url = "http://127.0.0.1:" + std::to_string(port);
+    ScopedEnv base("FLUVANE_SERVICE_URL", url.c_str());
+    ScopedEnv device("FLUVANE_DEVICE_ID", "dev-1");
+    // The account's state names nobody: the sign-in form shows, not a
+    // signed-in view with a made-up name.
+    EXPECT_EQ(VXCurrentAuthState(), std::nullopt);
+    // Its message at start: the delegate dismisses it with the OK text (its
+    // cancel button) and opens the link with the other, the cancel text;
+    // that one must read "Open", or "Later" would open the link.
+    const VXServerMessage message = getServerMessage("dev-1", 4, 0);
+    ASSERT_TRUE(message.valid());
+    EXPECT_EQ(message.cancelTitle, std::optional<std::string>("Open"));
+    EXPECT_EQ(message.okTitle, std::optional<std::string>("Later"));
+    EXPECT_EQ(VXLogin("Ana Flautista", "secret"), 0);
+    EXPECT_EQ(VXLogout("Ana Flautista", "secret"), 0);
+  }
   ::kill(service, SIGINT);
   EXPECT_EQ(WEXITSTATUS(::pclose(pipe)), 0);
 }

@@ -89,6 +89,9 @@ TEST(VXHttpPostDictionary, PostsTheSignedFormAndAnswersA200sText) {
             "device=dev-1&app_launches=3&model=iPhone1%2C2&note=a%26b&d=" +
                 sha1Hex(std::string("dev-1") + SHA_HASH_SECRET + "3" + "iPhone1,2" + "a&b"));
   EXPECT_TRUE(contains(lines, "Uploading dictionary"));
+  // The body goes to the log (a quiet console leaves it out), not straight
+  // to the terminal.
+  EXPECT_TRUE(contains(lines, "body data: " + service.stub.requests()[0].body));
   EXPECT_TRUE(contains(lines, "Done uploading dictionary to " + service.stub.baseUrl() +
                                   "/fluvane/stats/, http code: 200"));
   for (const std::string& line : lines) EXPECT_EQ(line.find(SHA_HASH_SECRET), std::string::npos);
@@ -141,11 +144,15 @@ TEST(VXHttpPostHelper, AnAbortSkipsTheFinishHook) {
   helper.setHttpProgressListener(&progress);
   helper.setPostURL(*VXServiceUrl("/fluvane/uploadsnippet/"));
   helper.setPostData("snippet=abc");
-  auto upload = std::async(std::launch::async, [&] { helper.uploadData(); });
-  ASSERT_TRUE(service.stub.waitForRequests(1));
-  helper.abort();
-  upload.get();
-  RunLoop::main().runUntilIdle();
+  std::vector<std::string> lines = printed_lines([&] {
+    auto upload = std::async(std::launch::async, [&] { helper.uploadData(); });
+    ASSERT_TRUE(service.stub.waitForRequests(1));
+    helper.abort();
+    upload.get();
+    RunLoop::main().runUntilIdle();
+  });
+  // Told in the log, which a player's quiet console keeps off the terminal.
+  EXPECT_TRUE(contains(lines, "aborting VXHttpPost"));
   EXPECT_EQ(progress.values, std::vector<float>{0.0f});
   EXPECT_FALSE(helper.wasSuccessful());
   EXPECT_FALSE(helper.getServerAnswer());

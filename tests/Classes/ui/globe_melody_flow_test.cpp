@@ -12,6 +12,7 @@
 
 #include "Classes/FluvaneHostInput.h"
 #include "Classes/ui/launched_instrument_support.h"
+#include "Classes/ui/screen_probe_support.h"
 #include "fluvane_service.h"
 #include "support/gl_test_support.h"
 #include "vxu/VXSecrets.h"
@@ -82,7 +83,12 @@ TEST_F(GlobeMelodyFlow, TheGlobeAndTheInstrumentKeepTheirPicturesAfterAMelody) {
   EXPECT_GT(earth.colourfulness, 15);
   EXPECT_GT(earth.detail, 2);
   // The overlay: Love's title is drawn.
-  EXPECT_GT(gltest::regionStats(onGlobe, 320, 480, 20, 420, 80, 44).spread, 20);
+  const platform::ui::Rect love = probe::onScreen(screen.snippetViewController().loveButton());
+  EXPECT_GT(gltest::regionStats(onGlobe, 320, 480, static_cast<int>(love.minX()),
+                                static_cast<int>(love.minY()), static_cast<int>(love.width()),
+                                static_cast<int>(love.height()))
+                .spread,
+            20);
 
   // Back on the instrument: the holes are drawn with their flares.
   screen.receiveMsg(1001);

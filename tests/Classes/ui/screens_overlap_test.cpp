@@ -3,7 +3,8 @@
 // asleep", the globe's "no melodies found"), nothing showing through a
 // screen that covers another (the title under the settings, the sign-in
 // form under the signed-in view), the globe's name without the instrument's
-// title over it, the breath marker hidden under the expanded toolbar, and
+// title over it, the breath marker hidden under the expanded toolbar, the
+// expanded toolbar on the globe clear of its love and skip buttons, and
 // the blow hint and the upload panel clear of the holes of either layout.
 #include <gtest/gtest.h>
 
@@ -165,6 +166,45 @@ TEST_F(Screens, TheExpandedToolbarHidesTheBreathMarker) {
   delegate->receiveMsg(103);
   ui->advance(1.0);
   EXPECT_GT(yellow(ui->frame(), close), 20) << "the marker, with the toolbar collapsed";
+}
+
+TEST_F(Screens, OnTheGlobeTheExpandedToolbarTakesItsOwnTaps) {
+  ASSERT_NO_FATAL_FAILURE(launchUntilReady());
+  EAGLView& screen = *delegate->glView;
+  auto* bar = dynamic_cast<platform::ui::Toolbar*>(delegate->mainToolbar->expandedToolBar.get());
+  ASSERT_NE(bar, nullptr);
+  screen.receiveMsg(1002);  // the globe
+  delegate->receiveMsg(102);  // Menu: the toolbar expands over it
+  ui->advance(1.0);
+  ASSERT_EQ(screen.currentAppState(), EAGLView::kStateGlobe);
+  // Every item's middle reaches the toolbar, not the globe's buttons.
+  SnippetGlobeViewController& overlay = screen.snippetViewController();
+  int globeItem = -1;
+  for (std::size_t i = 0; i < bar->items().size(); i++) {
+    const Rect item = bar->itemRect(i);
+    const platform::ui::Point corner = bar->convertTo(item.origin, nullptr);
+    const platform::ui::Point middle{corner.x + item.width() / 2, corner.y + item.height() / 2};
+    platform::ui::View* hit = app->window().hitTest(middle);
+    ASSERT_NE(hit, nullptr) << "item " << i;
+    EXPECT_TRUE(hit == bar || hit->isDescendantOf(bar)) << "item " << i << " is covered";
+    EXPECT_FALSE(intersects(probe::onScreen(overlay.loveButton()), Rect(corner.x, corner.y,
+                                                                         item.width(),
+                                                                         item.height())))
+        << "love over item " << i;
+    EXPECT_FALSE(intersects(probe::onScreen(overlay.skipButton()), Rect(corner.x, corner.y,
+                                                                         item.width(),
+                                                                         item.height())))
+        << "skip over item " << i;
+    if (bar->items()[i]->tag() == EAGLView::kMsgToggleGlobe) globeItem = static_cast<int>(i);
+  }
+  // A player's tap on Globe, where its title is drawn, turns back to the
+  // instrument (it once pressed Skip instead).
+  ASSERT_GE(globeItem, 0);
+  const Rect item = bar->itemRect(static_cast<std::size_t>(globeItem));
+  const platform::ui::Point corner = bar->convertTo(item.origin, nullptr);
+  ui->tap(corner.x + item.width() / 2, corner.y + item.height() * 0.7);
+  ui->advance(1.0);
+  EXPECT_EQ(screen.currentAppState(), 0);
 }
 
 TEST_F(Screens, TheBlowHintAndTheUploadPanelLeaveTheHolesClear) {

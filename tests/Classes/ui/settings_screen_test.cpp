@@ -169,6 +169,17 @@ TEST_F(SettingsScreen, TheLayoutAndTouchModeAreStoredAtOnce) {
 }
 
 TEST_F(SettingsScreen, ATapOutsideSlidesTheColourPickerAway) {
+  // The band below the settings (the toolbar's, on the instrument) as it
+  // is with no picker.
+  const platform::ui::Rect settingsBox = settings->settingsView()->frame();
+  const auto band = [&](const std::vector<std::uint8_t>& frame) {
+    const std::size_t row = 320 * 4;
+    return std::vector<std::uint8_t>(
+        frame.begin() + static_cast<std::ptrdiff_t>(settingsBox.maxY() * row), frame.end());
+  };
+  ASSERT_EQ(settings->settingsView()->convertTo(platform::ui::Point{0, 0}, nullptr).y, 0);
+  const std::vector<std::uint8_t> bare = band(ui().frame());
+  ASSERT_FALSE(bare.empty());
   tapTag(SettingsViewController::kFingerColorTag);
   ui().advance(0.5);
   platform::ui::PickerView* picker = settings->colorPicker();
@@ -181,8 +192,16 @@ TEST_F(SettingsScreen, ATapOutsideSlidesTheColourPickerAway) {
   ui().advance(0.5);
   EXPECT_EQ(settings->activeInputView(), nullptr);
   EXPECT_EQ(picker->frame().y(), settings->settingsView()->bounds().height());
+  // Gone from below the settings too: nothing of it shows in the band.
+  EXPECT_TRUE(band(ui().frame()) == bare) << "the picker shows below the settings";
   ui().tap(160, 20);
   ui().advance(0.5);
   EXPECT_EQ(settings->activeInputView(), nullptr);
   EXPECT_EQ(picker->frame().y(), settings->settingsView()->bounds().height());
+  // Chosen again, it slides back in.
+  tapTag(SettingsViewController::kBreathColorTag);
+  ui().advance(0.5);
+  EXPECT_EQ(settings->activeInputView(), picker);
+  EXPECT_EQ(picker->superview(), settings->settingsView().get());
+  EXPECT_EQ(picker->frame().maxY(), settings->settingsView()->bounds().height());
 }

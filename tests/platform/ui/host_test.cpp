@@ -5,7 +5,9 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <memory>
@@ -63,6 +65,27 @@ struct LifeCycle : ApplicationDelegate {
 }  // namespace
 
 class HostTest : public UiTest {};
+
+// A window that cannot be opened (here no such video driver; under a window
+// system, one that refuses) is an error the program can tell the player,
+// not a crash in the half-built host's teardown; a host can be made after.
+// In a child process of its own, where SDL has not started yet.
+TEST(HostDeathTest, AWindowThatCannotOpenIsAnErrorNotACrash) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("SDL_VIDEODRIVER", "no-such-driver", 1);
+        HostOptions options;
+        options.scale = 1;
+        std::string error;
+        const bool failed = Application::create(options, &error) == nullptr;
+        std::fprintf(stderr, "%s\n", error.c_str());
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        const bool again = Application::create(options, &error) != nullptr;
+        std::_Exit(failed && again ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "SDL video");
+}
 
 TEST_F(HostTest, ViewsAreCompositedWithTheirDrawnAlpha) {
   window().addSubview(filled(Rect(10, 10, 40, 40), Color{1, 0, 0, 1}));
@@ -466,6 +489,32 @@ TEST_F(HostTest, AlertButtonNumbering) {
     AlertView alert(k.style, "T", "M", k.cancel, k.others, nullptr);
     EXPECT_EQ(alert.buttonTitles(), k.byIndex);
     EXPECT_EQ(alert.cancelButtonIndex(), k.cancelIndex);
+  }
+}
+
+// Every line of an alert's title and message is drawn at each scale a
+// window may have (a label leaves out the lines its height cannot hold):
+// at 1.5, the scale of a 1024 x 768 screen, a message's last line was lost.
+TEST_F(HostTest, AnAlertShowsAllItsTextAtEveryScale) {
+  const std::string message = "A message from the development service.";
+  for (double scale : {1.0, 1.5, 1.6, 2.0, 2.5, 3.0}) {
+    makeHost(scale);
+    auto alert = std::make_shared<AlertView>(AlertStyle::Alert, "Hello", message, "Later",
+                                             std::vector<std::string>{"Open"}, nullptr);
+    ASSERT_EQ(alert->subviews().size(), 1u);
+    int labels = 0;
+    for (const auto& part : alert->subviews()[0]->subviews()) {
+      const auto* label = dynamic_cast<const Label*>(part.get());
+      if (!label) continue;
+      labels++;
+      const double width = label->bounds().width();
+      const std::size_t lines = label->font().wrap(label->text(), width, scale).size();
+      // The label draws as many whole lines as its height holds, one at least.
+      const auto room = std::max<std::size_t>(
+          1, static_cast<std::size_t>(label->bounds().height() / label->font().lineHeight(scale)));
+      EXPECT_GE(room, lines) << label->text() << " at " << scale;
+    }
+    EXPECT_EQ(labels, 2) << scale;
   }
 }
 
