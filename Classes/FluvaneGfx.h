@@ -44,6 +44,8 @@
 #include <memory>
 #include <string>
 
+#include "Classes/FluvaneMessages.h"
+
 class MessageHandlerDelegate;
 
 // What the graphics tell the engine bridge (FluvaneChipBridge implements it).
@@ -60,8 +62,8 @@ class FluvaneGfxBridge {
 namespace FluvaneGfx {
 
 // Messages to the message handler.
-constexpr int kMsgBreathRipple = 4002;
-constexpr int kMsgBreathRanDown = 4007;
+constexpr int kMsgBreathRipple = kFluvaneMsgBreathRipple;
+constexpr int kMsgBreathRanDown = kFluvaneMsgBreathRanDown;
 
 constexpr int kHoleCount = 5;   // four holes and the blow area
 constexpr int kHoleSlots = 6;
