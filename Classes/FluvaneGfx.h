@@ -163,7 +163,6 @@ void drawFrame();
 // --- Layout and input ---
 void updateLayout();
 void setLayoutMode(int layout);
-int layoutMode();
 int getQuadrant(int x, int y);
 void fluvaneGFXsetTouchMode(bool on);
 bool touchMode();
@@ -190,7 +189,6 @@ void gfxPlaybackStateChangedCallback(int state);
 int state();
 float breathIntegral();
 int breathTimer();
-int breathPause();
 std::size_t rippleCount();
 // The six texture names (0 when not loaded).
 unsigned int texture(int index);
