@@ -164,7 +164,7 @@ void EAGLView::drawGL() {
 
 void EAGLView::transitionToEarth() {
   platform::ui::View::markScreenChanged();
-  if (msgDelegate) msgDelegate->receiveMsg(103);
+  if (msgDelegate) msgDelegate->receiveMsg(kVXMsgCollapseToolbar);
   flameGlobe_->startZoomOut();
   snippetViewController_->setGlobe(flameGlobe_.get());
   flameGlobe_->setSnippetViewController(snippetViewController_.get());
@@ -187,7 +187,7 @@ void EAGLView::removeGlobeOverlay() {
 void EAGLView::transitionFromEarth() {
   platform::ui::View::markScreenChanged();
   removeGlobeOverlay();
-  if (msgDelegate) msgDelegate->receiveMsg(103);
+  if (msgDelegate) msgDelegate->receiveMsg(kVXMsgCollapseToolbar);
   flameGlobe_->globeExit();
   currentAppState_ = kStateInstrument;
   setAnimationInterval(1.0 / 30);
@@ -244,18 +244,18 @@ void EAGLView::receiveMsg(int code) {
   switch (code) {
     case 0:
       return;
-    case 1001:
+    case kVXMsgLeaveGlobe:
       transitionFromEarth();
-      if (msgDelegate) msgDelegate->receiveMsg(4001);
-      if (msgDelegate) msgDelegate->receiveMsg(1001);
+      if (msgDelegate) msgDelegate->receiveMsg(kFluvaneMsgCloseSettings);
+      if (msgDelegate) msgDelegate->receiveMsg(kVXMsgLeaveGlobe);
       return;
     case kMsgToggleGlobe:
-      receiveMsg(currentAppState_ == kStateGlobe ? 1001 : 1002);
+      receiveMsg(currentAppState_ == kStateGlobe ? kVXMsgLeaveGlobe : kVXMsgGoToGlobe);
       return;
-    case 1002:
+    case kVXMsgGoToGlobe:
       transitionToEarth();
-      if (msgDelegate) msgDelegate->receiveMsg(4001);
-      if (msgDelegate) msgDelegate->receiveMsg(1002);
+      if (msgDelegate) msgDelegate->receiveMsg(kFluvaneMsgCloseSettings);
+      if (msgDelegate) msgDelegate->receiveMsg(kVXMsgGoToGlobe);
       return;
     default:
       if (msgDelegate) msgDelegate->receiveMsg(code);
@@ -307,7 +307,7 @@ void EAGLView::touchesBegan(const Touches& touches) {
   if (currentAppState_ == kStateGlobe) globeTouches(touches, TouchPhase::Began);
   if (msgDelegate) {
     for (const Touch* t : touches) {
-      if (t->phase == TouchPhase::Began) msgDelegate->receiveMsg(103);
+      if (t->phase == TouchPhase::Began) msgDelegate->receiveMsg(kVXMsgCollapseToolbar);
     }
   }
 }

@@ -43,6 +43,7 @@
 
 #include "Classes/FlameGlobe.h"
 #include "Classes/FluvaneGfx.h"
+#include "Classes/FluvaneMessages.h"
 #include "Classes/SnippetGlobeViewController.h"
 #include "platform/RunLoop.h"
 #include "vxu/ui/VXUIUtils.h"
@@ -53,7 +54,7 @@ class EAGLView : public VXMainView {
   static constexpr int kStateGlobe = 1;
   // The instrument toolbar's globe button: to the globe from the instrument
   // (as 1002), back to the instrument from the globe (as 1001).
-  static constexpr int kMsgToggleGlobe = 1010;
+  static constexpr int kMsgToggleGlobe = kFluvaneMsgToggleGlobe;
 
   // Sets up the instrument graphics when a GL context is current (the
   // host's); without one the state still works and nothing is drawn.

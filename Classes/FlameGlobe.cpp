@@ -301,10 +301,6 @@ void FlameGlobe::setEarthTextures(GLuint hemisphere0, GLuint hemisphere1) {
 
 // --- State read under the locks ---
 
-float FlameGlobe::downloadCooldown() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return downloadCooldown_;
-}
 bool FlameGlobe::playbackTuneActive() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return playbackTuneActive_;
@@ -336,10 +332,6 @@ int FlameGlobe::lightCount() const {
 int FlameGlobe::lightUpCounter() const {
   std::lock_guard<std::mutex> lock(lights_->mutex);
   return lights_->lightUpCounter;
-}
-bool FlameGlobe::downloadingLights() const {
-  std::lock_guard<std::mutex> lock(lights_->mutex);
-  return lights_->downloading;
 }
 const Vector3& FlameGlobe::notePosition() const { return noteEmitter_->position; }
 

@@ -140,7 +140,6 @@ class FlameGlobe {
   void setRotationSpeedX(float dx, float dy);
   void scaleGlobe(float change);
   void doubleTapEventAt(float x, float y);
-  void touchEvent(float, float) {}
 
   // --- From the screen ---
   void filterPressed(int button);
@@ -174,7 +173,6 @@ class FlameGlobe {
   float tapLong() const { return tapLong_; }
   bool texturesLoaded() const { return texturesLoaded_; }
   float snippetFadeOutTimer() const { return snippetFadeOutTimer_; }
-  float downloadCooldown() const;
   bool playbackTuneActive() const;
   bool downloadingInProgress() const;
   bool purgePending() const;
@@ -183,7 +181,6 @@ class FlameGlobe {
   std::string currentSnippetName() const;
   int lightCount() const;
   int lightUpCounter() const;
-  bool downloadingLights() const;
   const VGNode& regionNode() const { return *regionNode_; }
   const Vector3& notePosition() const;
   // Particles alive: the played notes', the swirls' (0 without graphics).
@@ -206,8 +203,6 @@ class FlameGlobe {
   // The light arrays as the last render() filled them (6 vertices a light).
   const float* lightVertices() const { return lightVertices_.data(); }
 
-  // The earth's textures (hemisphere 0, 1) as loaded.
-  GLuint earthTexture(int hemisphere) const { return earthTextures_[hemisphere & 1]; }
   // Replaces the earth's textures (tests draw test earths); the globe
   // deletes them with its own.
   void setEarthTextures(GLuint hemisphere0, GLuint hemisphere1);

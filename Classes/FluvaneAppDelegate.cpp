@@ -363,7 +363,7 @@ void FluvaneAppDelegate::resetBlowableHelp() {
   helpBlownAway = false;
 }
 
-// --- Messages ---
+// --- The recording toolbar ---
 
 void FluvaneAppDelegate::showRecordingViewsIfManual() {
   if (!recordingController || !glView) return;
@@ -371,28 +371,167 @@ void FluvaneAppDelegate::showRecordingViewsIfManual() {
   recordingController->insertViewsInside(glView.get(), mainToolbar.get());
 }
 
+// --- Screens ---
+
+using Screen = FluvaneAppDelegate::Screen;
+using ScreenView = FluvaneAppDelegate::ScreenView;
+using HintStep = FluvaneAppDelegate::HintStep;
+using RecordBarStep = FluvaneAppDelegate::RecordBarStep;
+
+// Every screen change the messages make. A new screen is a row here (and
+// its code's name beside the others); showScreen takes the steps.
+const Screen FluvaneAppDelegate::kScreens[] = {
+    // The help pages finished: back to the instrument with the blow hint.
+    {.code = kVXMsgImageSequenceFinished,
+     .stopsPlayback = true,
+     .first = &FluvaneAppDelegate::leaveHelpPages,
+     .hint = HintStep::Open,
+     .recordBar = RecordBarStep::ShowIfManual},
+    // Left the globe: the blow hint again unless it was blown away.
+    {.code = kVXMsgLeaveGlobe,
+     .hint = HintStep::OpenUnlessBlownAway,
+     .recordBar = RecordBarStep::ShowIfManual},
+    // Went to the globe.
+    {.code = kVXMsgGoToGlobe,
+     .stopsPlayback = true,
+     .hint = HintStep::Close,
+     .recordBar = RecordBarStep::Hide},
+    // The information screen, over the instrument's title.
+    {.code = kVXMsgOpenInfo,
+     .stopsPlayback = true,
+     .closes = {ScreenView::Settings, ScreenView::Tutorial, ScreenView::Tagged},
+     .hint = HintStep::Close,
+     .recordBar = RecordBarStep::Hide,
+     .prepare = &FluvaneAppDelegate::loadInfoAddIn,
+     .opens = ScreenView::Info,
+     .then = &FluvaneAppDelegate::showInfoContent},
+    // Back on the instrument: the recording toolbar returns with it.
+    {.code = kVXMsgCloseInfo,
+     .opensTagged = true,
+     .closes = {ScreenView::Info, ScreenView::Tutorial},
+     .recordBar = RecordBarStep::ShowIfManual},
+    // The settings screen, without the sign-in form.
+    {.code = kFluvaneMsgOpenSettings,
+     .stopsPlayback = true,
+     .opensTagged = true,
+     .closes = {ScreenView::Info, ScreenView::Tutorial},
+     .hint = HintStep::Close,
+     .recordBar = RecordBarStep::Hide,
+     .prepare = &FluvaneAppDelegate::hideLoginView,
+     .opens = ScreenView::Settings,
+     .then = &FluvaneAppDelegate::activateSettings},
+    // Back on the instrument: the recording toolbar returns when manual
+    // recording is (now) chosen.
+    {.code = kFluvaneMsgCloseSettings,
+     .first = &FluvaneAppDelegate::saveShownSettings,
+     .opensTagged = true,
+     .closes = {ScreenView::Info, ScreenView::Settings, ScreenView::Tutorial},
+     .recordBar = RecordBarStep::HideThenShowIfManual,
+     .prepare = &FluvaneAppDelegate::hideLoginView},
+};
+
+std::span<const Screen> FluvaneAppDelegate::screens() { return kScreens; }
+
+const Screen* FluvaneAppDelegate::screenFor(int code) {
+  for (const Screen& screen : kScreens) {
+    if (screen.code == code) return &screen;
+  }
+  return nullptr;
+}
+
+View* FluvaneAppDelegate::screenView(ScreenView which) const {
+  switch (which) {
+    case ScreenView::Settings:
+      return settingsView.get();
+    case ScreenView::Info:
+      return infoView.get();
+    case ScreenView::Tutorial:
+      return tutorialView.get();
+    case ScreenView::Tagged:
+      return taggedView();
+    case ScreenView::None:
+      break;
+  }
+  return nullptr;
+}
+
+void FluvaneAppDelegate::showScreen(const Screen& screen) {
+  if (screen.stopsPlayback && recordingController) recordingController->stopPlayback();
+  if (screen.first) (this->*screen.first)();
+  if (screen.opensTagged) openTaggedView();
+  for (ScreenView view : screen.closes) {
+    if (view != ScreenView::None) closeView(screenView(view));
+  }
+  if (screen.hint == HintStep::Close) closeHelp();
+  const bool hideBar = screen.recordBar == RecordBarStep::Hide ||
+                       screen.recordBar == RecordBarStep::HideThenShowIfManual;
+  if (hideBar && recordingController) recordingController->hideViews();
+  if (screen.prepare) (this->*screen.prepare)();
+  if (screen.opens != ScreenView::None) openView(screenView(screen.opens));
+  if (screen.hint == HintStep::Open) {
+    openHelp();
+  } else if (screen.hint == HintStep::OpenUnlessBlownAway && !helpBlownAway) {
+    blowableHelp->setupBlowableView();
+    openHelp();
+  }
+  if (screen.then) (this->*screen.then)();
+  if (screen.recordBar == RecordBarStep::ShowIfManual ||
+      screen.recordBar == RecordBarStep::HideThenShowIfManual) {
+    showRecordingViewsIfManual();
+  }
+}
+
+// The help pages end: their view goes and the player's location is asked
+// for, with playback shown off.
+void FluvaneAppDelegate::leaveHelpPages() {
+  glView->setPlayback(false);
+  closeCurrentSubView();
+  initGpsIfNeeded();
+}
+
+// The settings are kept when their screen was showing.
+void FluvaneAppDelegate::saveShownSettings() {
+  if (settingsView->alpha() > 0) fluvaneSettings->saveSettings();
+}
+
+void FluvaneAppDelegate::loadInfoAddIn() {
+  if (infoControler) {
+    infoControler->loadAdd(infoAddFilesPath(), "VXPreferencesUseServerInfoAdd", infoAddDefaultURL());
+  }
+}
+
+void FluvaneAppDelegate::showInfoContent() {
+  // The information screen's own view starts transparent, as its tutorial
+  // does; it shows with the screen.
+  static_cast<InfoViewController&>(*infoControler).infoView().setAlpha(1);
+  if (mainToolbar) mainToolbar->receiveMsg(kVXMsgExpandToolbar);
+}
+
+void FluvaneAppDelegate::hideLoginView() { fluvaneSettings->hideLoginView(); }
+
+void FluvaneAppDelegate::activateSettings() { fluvaneSettings->activate(); }
+
+// --- Messages ---
+
 void FluvaneAppDelegate::receiveMsg(int code) {
+  const bool toolbarCode = code >= kVXMsgHideToolbar && code <= kVXMsgCollapseToolbar;
   // Before launch there is no screen to change.
-  if (!glView && (code < 100 || code > 103)) return;
+  if (!glView && !toolbarCode) return;
+  if (const Screen* screen = screenFor(code)) {
+    showScreen(*screen);
+    return;
+  }
   switch (code) {
-    case 100:
-    case 101:
-    case 102:
-    case 103:
+    case kVXMsgHideToolbar:
+    case kVXMsgShowToolbar:
+    case kVXMsgExpandToolbar:
+    case kVXMsgCollapseToolbar:
       if (mainToolbar) mainToolbar->receiveMsg(code);
       break;
-    case 300:
-      if (recordingController) recordingController->stopPlayback();
-      glView->setPlayback(false);
-      closeCurrentSubView();
-      initGpsIfNeeded();
-      openHelp();
-      showRecordingViewsIfManual();
-      break;
-    case 301:
+    case kVXMsgImageSequenceChanged:
       if (helpController && helpController->currentImageIndex() == 4) {
-        receiveMsg(1005);
-        if (mainToolbar) mainToolbar->receiveMsg(103);
+        receiveMsg(kVXMsgCloseInfo);
+        if (mainToolbar) mainToolbar->receiveMsg(kVXMsgCollapseToolbar);
         if (recordingController) recordingController->playHelpTune();
       } else {
         if (recordingController) recordingController->stopPlayback();
@@ -402,69 +541,13 @@ void FluvaneAppDelegate::receiveMsg(int code) {
         glView->bringSubviewToFront(helpController->view.get());
       }
       break;
-    case 1001:
-      if (!helpBlownAway) {
-        blowableHelp->setupBlowableView();
-        openHelp();
-      }
-      showRecordingViewsIfManual();
-      break;
-    case 1002:
-      if (recordingController) recordingController->stopPlayback();
-      closeHelp();
-      if (recordingController) recordingController->hideViews();
-      break;
-    case 1004:
-      if (recordingController) recordingController->stopPlayback();
-      closeView(settingsView.get());
-      closeView(tutorialView.get());
-      closeView(taggedView());
-      closeHelp();
-      if (recordingController) recordingController->hideViews();
-      if (infoControler) {
-        infoControler->loadAdd(infoAddFilesPath(), "VXPreferencesUseServerInfoAdd",
-                               infoAddDefaultURL());
-      }
-      openView(infoView.get());
-      // The information screen's own view starts transparent, as its
-      // tutorial does; it shows with the screen.
-      static_cast<InfoViewController&>(*infoControler).infoView().setAlpha(1);
-      if (mainToolbar) mainToolbar->receiveMsg(102);
-      break;
-    case 1005:
-      openTaggedView();
-      closeView(infoView.get());
-      closeView(tutorialView.get());
-      // Back on the instrument: the recording toolbar returns with it.
-      showRecordingViewsIfManual();
-      break;
-    case 1006:
+    case kVXMsgShowHelp:
       showHelp();
       break;
-    case 4000:
-      if (recordingController) recordingController->stopPlayback();
-      openTaggedView();
-      closeView(infoView.get());
-      closeView(tutorialView.get());
-      closeHelp();
-      fluvaneSettings->hideLoginView();
-      openView(settingsView.get());
-      fluvaneSettings->activate();
-      if (recordingController) recordingController->hideViews();
+    case kVXMsgOpenSettings:  // the framework toolbar's settings button
+      receiveMsg(kFluvaneMsgOpenSettings);
       break;
-    case 4001:
-      if (settingsView->alpha() > 0) fluvaneSettings->saveSettings();
-      openTaggedView();
-      closeView(infoView.get());
-      closeView(settingsView.get());
-      closeView(tutorialView.get());
-      if (recordingController) recordingController->hideViews();
-      fluvaneSettings->hideLoginView();
-      // Back on the instrument: the recording toolbar returns when manual
-      // recording is (now) chosen.
-      showRecordingViewsIfManual();
-      break;
-    case 4002:
+    case kFluvaneMsgBreathRipple:
       totalRipplesCount++;
       if (totalRipplesCount > 3 && blowableHelp->superview() && !blowableHelp->hidden() &&
           blowableHelp->alpha() > 0) {
@@ -473,18 +556,15 @@ void FluvaneAppDelegate::receiveMsg(int code) {
       }
       if (recordingController) recordingController->receiveMsg(code);
       break;
-    case 4003:
-    case 4004:
-    case 4005:
-    case 4006:
-    case 4007:
+    case kFluvaneMsgRecord:
+    case kFluvaneMsgPlay:
+    case kFluvaneMsgUpload:
+    case kFluvaneMsgMail:
+    case kFluvaneMsgBreathRanDown:
       if (recordingController) recordingController->receiveMsg(code);
       break;
-    case kVXMsgOpenSettings:  // the framework toolbar's settings button
-      receiveMsg(4000);
-      break;
-    case 4008:
-      if (helpController) helpController->receiveMsg(1101);
+    case kFluvaneMsgHelpTuneEnded:
+      if (helpController) helpController->receiveMsg(kVXMsgNextImage);
       break;
     default:
       break;

@@ -26,7 +26,10 @@
 // host ends the process without waiting for it.
 //
 // Messages (receiveMsg), as the toolbar, the screen, the graphics and the
-// help send them:
+// help send them (the framework's codes are VXMessageCode, the instrument's
+// FluvaneMessageCode). The codes that change screens are rows of one table
+// (screens()): what each opens, closes and hides, in a fixed order of steps
+// (showScreen); the others are handled one by one:
 //   100-103  forwarded to the main toolbar (hide, show, expand, collapse)
 //   300      help finished: playback off, the help closes, location starts,
 //            the blow hint shows, the recording toolbar shows (manual
@@ -42,12 +45,13 @@
 //   1004     information: playback stops; settings, tutorial, the tagged
 //            view (1337) and the hint close, the recording toolbar goes, the
 //            add-in loads, the information screen opens, the toolbar expands
+//   1007     the framework toolbar's settings button: as 4000
 //   1005     information closed: the tagged view back, info and tutorial
 //            closed, the recording toolbar back (manual recording)
 //   1006     how to play: the help
-//   4000     settings: playback stops; the tagged view, info and tutorial
-//            closed, the hint closed, settings open, the recording toolbar
-//            goes
+//   4000     settings: playback stops; the tagged view back, info and
+//            tutorial closed, the hint closed, the recording toolbar goes,
+//            settings open
 //   4001     settings closed: the tagged view back, info, settings and
 //            tutorial closed, the recording toolbar goes (a recording
 //            stops) and comes back when manual recording is chosen
@@ -63,12 +67,15 @@
 #ifndef CLASSES_FLUVANEAPPDELEGATE_H
 #define CLASSES_FLUVANEAPPDELEGATE_H
 
+#include <array>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "Classes/EAGLView.h"
 #include "Classes/FluvaneChipBridge.h"
+#include "Classes/FluvaneMessages.h"
 #include "Classes/FluvaneStats.h"
 #include "Classes/InfoViewController.h"
 #include "Classes/SettingsViewController.h"
@@ -143,6 +150,43 @@ class FluvaneAppDelegate : public VXAppDelegate {
     return recordingController && recordingController->hasUnsavedRecording();
   }
   void receiveMsg(int code) override;
+
+  // --- Screens ---
+  // The views a screen change opens or closes.
+  enum class ScreenView { None, Settings, Info, Tutorial, Tagged };
+  // What becomes of the blow hint: closed before the screen opens; opened
+  // after it (as is, or prepared for the input mode unless blown away).
+  enum class HintStep { Keep, Close, Open, OpenUnlessBlownAway };
+  // What becomes of the recording toolbar: hidden (a recording stops) before
+  // the screen opens; shown at the end when manual recording is chosen.
+  enum class RecordBarStep { Keep, Hide, ShowIfManual, HideThenShowIfManual };
+  // A step of the screen's own (a member function of the delegate).
+  using ScreenStep = void (FluvaneAppDelegate::*)();
+  // One screen change, its steps in the order showScreen takes them:
+  // playback stops, first, the tagged view opens, the views in closes
+  // close, the hint closes, the recording toolbar hides, prepare, the view
+  // opens, the hint opens, then, the recording toolbar shows.
+  struct Screen {
+    int code = 0;
+    bool stopsPlayback = false;
+    ScreenStep first = nullptr;
+    bool opensTagged = false;
+    std::array<ScreenView, 3> closes{};
+    HintStep hint = HintStep::Keep;
+    RecordBarStep recordBar = RecordBarStep::Keep;
+    ScreenStep prepare = nullptr;
+    ScreenView opens = ScreenView::None;
+    ScreenStep then = nullptr;
+  };
+  // Every screen change, one row per message code.
+  static std::span<const Screen> screens();
+  // The row for the code, or null.
+  static const Screen* screenFor(int code);
+  // The view a screen row names (null for None, and before launch).
+  platform::ui::View* screenView(ScreenView which) const;
+  // Takes the screen's steps (after launch).
+  void showScreen(const Screen& screen);
+
   // The view tagged 1337 on the instrument screen (null before launch): the
   // instrument's title.
   platform::ui::View* taggedView() const;
@@ -172,6 +216,16 @@ class FluvaneAppDelegate : public VXAppDelegate {
   virtual void startEngine();
 
  private:
+  static const Screen kScreens[];
+
+  // The screens' own steps.
+  void leaveHelpPages();
+  void saveShownSettings();
+  void loadInfoAddIn();
+  void showInfoContent();
+  void hideLoginView();
+  void activateSettings();
+
   bool offersTutorial_ = true;
 };
 

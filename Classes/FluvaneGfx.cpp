@@ -463,8 +463,6 @@ void setLayoutMode(int layout) {
   wakeMarker();
 }
 
-int layoutMode() { return g().layout; }
-
 int getQuadrant(int x, int y) {
   const State& s = g();
   if (s.touchMode && x < 160 && y > 400) return kBlowArea;
@@ -544,7 +542,6 @@ void gfxPlaybackStateChangedCallback(int state) {
 int state() { return g().state; }
 float breathIntegral() { return g_breathIntegral.load(); }
 int breathTimer() { return g_breathTimer.load(); }
-int breathPause() { return g().breathPause; }
 std::size_t rippleCount() { return g().cache.lists[g().cache.current].size(); }
 unsigned int texture(int index) {
   if (index < 0 || index >= kTextureCount) return 0;

@@ -44,6 +44,8 @@
 #include <memory>
 #include <string>
 
+#include "Classes/FluvaneMessages.h"
+
 class MessageHandlerDelegate;
 
 // What the graphics tell the engine bridge (FluvaneChipBridge implements it).
@@ -60,8 +62,8 @@ class FluvaneGfxBridge {
 namespace FluvaneGfx {
 
 // Messages to the message handler.
-constexpr int kMsgBreathRipple = 4002;
-constexpr int kMsgBreathRanDown = 4007;
+constexpr int kMsgBreathRipple = kFluvaneMsgBreathRipple;
+constexpr int kMsgBreathRanDown = kFluvaneMsgBreathRanDown;
 
 constexpr int kHoleCount = 5;   // four holes and the blow area
 constexpr int kHoleSlots = 6;
@@ -161,7 +163,6 @@ void drawFrame();
 // --- Layout and input ---
 void updateLayout();
 void setLayoutMode(int layout);
-int layoutMode();
 int getQuadrant(int x, int y);
 void fluvaneGFXsetTouchMode(bool on);
 bool touchMode();
@@ -188,7 +189,6 @@ void gfxPlaybackStateChangedCallback(int state);
 int state();
 float breathIntegral();
 int breathTimer();
-int breathPause();
 std::size_t rippleCount();
 // The six texture names (0 when not loaded).
 unsigned int texture(int index);

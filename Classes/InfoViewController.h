@@ -36,7 +36,11 @@ class InfoViewController : public VXInfoViewControler, public VXTapViewDelegate 
   void fluvaneLinkPressed();
   void tapViewTapped(VXTapView* view) override;
   void setMessageDelegate(MessageHandlerDelegate*) override {}
+  // Hides the tutorial view; for a screen that shows the video tutorial over
+  // the information (none does yet: the button opens the tutorial's page).
   void closeTutorialView();
+  // The rich content with the store page as its default URL; the
+  // application delegate gives its own default URL through the base's form.
   void loadAdd(const std::string& basePath, const std::string& readyKey);
 
   platform::ui::View& infoView() { return *infoView_; }

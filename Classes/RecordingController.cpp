@@ -3,6 +3,7 @@
 #include "Classes/EAGLView.h"
 #include "Classes/FluvaneChipBridge.h"
 #include "Classes/FluvaneGfx.h"
+#include "Classes/FluvaneMessages.h"
 #include "Classes/FluvanePreferences.h"
 #include "recorder/FluvaneRecorderHost.h"
 #include "recorder/FluvaneRecordings.h"
@@ -57,11 +58,14 @@ void RecordingController::makeViews() {
   // collapsing at the top edge takes both out of sight.
   recordBar_ = std::make_shared<VXMainToolbar>(Rect(0, 0, kWidth, kBarHeight + kLabelHeight));
   auto toolbar = makeToolbarBar(recordBar_.get(), Rect(0, 0, kWidth, kBarHeight),
-                                {{"Record", 4003}, {"Play", 4004}, {"Upload", 4005}, {"Mail", 4006}});
+                                {{"Record", kFluvaneMsgRecord},
+                                 {"Play", kFluvaneMsgPlay},
+                                 {"Upload", kFluvaneMsgUpload},
+                                 {"Mail", kFluvaneMsgMail}});
   toolbar->setTintColor(Color{0.1, 0.1, 0.12, 1});  // opaque over the screen's title
   // Record and play take their images from updateToolbarIcons.
-  updateUIBarItem(toolbar.get(), 4005, true, "upload_tool.png");
-  updateUIBarItem(toolbar.get(), 4006, true, "mail_tool.png");
+  updateUIBarItem(toolbar.get(), kFluvaneMsgUpload, true, "upload_tool.png");
+  updateUIBarItem(toolbar.get(), kFluvaneMsgMail, true, "mail_tool.png");
   std::shared_ptr<View> holder = turnedBackForTopEdge(toolbar);
   // The captions under the record and play items (a quarter of the width
   // each).
@@ -234,7 +238,7 @@ void RecordingController::snippetPlabackEnded() {
   if (view_) view_->setPlayback(false);
   ripplesToSkip_ = 3;
   updateToolbarIcons();
-  if (help && msgDelegate_) msgDelegate_->receiveMsg(4008);
+  if (help && msgDelegate_) msgDelegate_->receiveMsg(kFluvaneMsgHelpTuneEnded);
 }
 
 void RecordingController::playHelpTune() {
@@ -435,11 +439,11 @@ void RecordingController::updateToolbarIcons() {
   auto changed = [this](const std::string& was, const std::string& now) {
     return imagesShown_ && was == now ? std::nullopt : std::optional<std::string>(now);
   };
-  updateUIBarItem(bar, 4003, buttons_.record, changed(before.recordImage, buttons_.recordImage));
-  updateUIBarItem(bar, 4004, buttons_.play, changed(before.playImage, buttons_.playImage));
+  updateUIBarItem(bar, kFluvaneMsgRecord, buttons_.record, changed(before.recordImage, buttons_.recordImage));
+  updateUIBarItem(bar, kFluvaneMsgPlay, buttons_.play, changed(before.playImage, buttons_.playImage));
   imagesShown_ = true;
-  updateUIBarItem(bar, 4005, buttons_.upload);
-  updateUIBarItem(bar, 4006, buttons_.email);
+  updateUIBarItem(bar, kFluvaneMsgUpload, buttons_.upload);
+  updateUIBarItem(bar, kFluvaneMsgMail, buttons_.email);
   recordLabel_->setText(buttons_.recordLabel);
   playLabel_->setText(buttons_.playLabel);
   bar->setNeedsDisplay();
@@ -447,7 +451,7 @@ void RecordingController::updateToolbarIcons() {
 
 void RecordingController::receiveMsg(int code) {
   switch (code) {
-    case 4002:
+    case kFluvaneMsgBreathRipple:
       if (fadedBar_ || isPlaying_) break;
       if (ripplesToSkip_ > 0) {
         ripplesToSkip_--;
@@ -456,31 +460,31 @@ void RecordingController::receiveMsg(int code) {
         fadeToolbar(true);
       }
       break;
-    case 4003:
+    case kFluvaneMsgRecord:
       if (isRecording_) {
         stopRecording();
       } else {
         startRecording();
       }
       break;
-    case 4004:
+    case kFluvaneMsgPlay:
       if (isPlaying_) {
         stopPlayback();
       } else {
         startPlayback(recording_.get());
       }
       break;
-    case 4005:
+    case kFluvaneMsgUpload:
       uploadRecordedSnippet();
       break;
-    case 4006:
+    case kFluvaneMsgMail:
       if (!hasUploadedMelody_) {
         emailWhenUploaded_ = true;
         uploadRecordedSnippet();
       }
       emailSnippet();
       break;
-    case 4007:
+    case kFluvaneMsgBreathRanDown:
       if (fadedBar_) {
         fadedBar_ = false;
         fadeToolbar(false);

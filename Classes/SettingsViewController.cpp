@@ -5,6 +5,7 @@
 
 #include "Classes/FluvaneChipBridge.h"
 #include "Classes/FluvaneGfx.h"
+#include "Classes/FluvaneMessages.h"
 #include "Classes/FluvaneScreenStyle.h"
 #include "Classes/FluvanePreferences.h"
 #include "Classes/FluvaneStats.h"
@@ -267,7 +268,7 @@ void SettingsViewController::deactivate() {
   settingsView_->setAlpha(0);
   ui::commitAnimations();
   saveSettings();
-  if (msgDelegate_ != nullptr) msgDelegate_->receiveMsg(4001);
+  if (msgDelegate_ != nullptr) msgDelegate_->receiveMsg(kFluvaneMsgCloseSettings);
 }
 
 void SettingsViewController::applicationWillTerminate() { saveSettings(); }

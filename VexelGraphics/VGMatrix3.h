@@ -19,8 +19,7 @@ class Matrix3 {
   Matrix3 operator*(const Matrix3& other) const;
   Vector3 operator*(const Vector3& v) const;
   Matrix3 transpose() const;
-  // The columns as vectors.
-  Vector3 getColumn(int column) const { return {m[0][column], m[1][column], m[2][column]}; }
+  // Sets a column from a vector.
   void setColumn(int column, const Vector3& v) {
     m[0][column] = v.x;
     m[1][column] = v.y;

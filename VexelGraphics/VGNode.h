@@ -34,7 +34,6 @@ class VGNode {
 
   // Appends the object (not owned) and makes this node its parent.
   void addRenderObject(VGAbstractRenderObject* object);
-  const std::vector<VGAbstractRenderObject*>& renderObjects() const { return objects_; }
 
   // Pushes the GL matrix, multiplies it by the node's transform, draws the
   // render objects in order and pops the matrix.

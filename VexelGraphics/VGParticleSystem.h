@@ -47,6 +47,8 @@ class VGParticleSystem : public VGAbstractRenderObject {
   void increasePool(int n);
 
   void addEmitter(VGParticleEmitter* emitter);
+  // For an owner that gives its emitters to the system to delete; the globe
+  // keeps and deletes its own.
   void removeAllEmitters();
   // Every live particle back to the free list; emitted emitters deleted;
   // added emitters stay.

@@ -32,7 +32,6 @@ class VGRenderObject : public VGAbstractRenderObject {
   const std::vector<VGMesh*>& meshes() const { return meshes_; }
 
   void setColor(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a);
-  bool colorSet() const { return colorSet_; }
   // Stores the texture name and turns texturing on.
   void setTexture(GLuint texture);
   GLuint texture() const { return texture_; }

@@ -52,12 +52,10 @@ class RecordingUrlOpener : public UrlOpener {
  public:
   bool open(const std::string& url, std::string* problem = nullptr) override;
   std::vector<std::string> urls() const;
-  void setAnswer(bool answer);
 
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> urls_;
-  bool answer_ = true;
 };
 
 }  // namespace platform

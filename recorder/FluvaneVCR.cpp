@@ -76,11 +76,6 @@ std::shared_ptr<FluvaneVCR> FluvaneVCR_playback() {
   return g_playVCR;
 }
 
-std::shared_ptr<FluvaneVCR> FluvaneVCR_recorder() {
-  std::lock_guard<std::mutex> lock(g_vcrMutex);
-  return g_recordVCR;
-}
-
 bool FluvaneVCR_usePlayback(const std::shared_ptr<FluvaneVCR>& vcr) {
   std::lock_guard<std::mutex> lock(g_vcrMutex);
   if (g_playVCR) {

@@ -106,7 +106,6 @@ class FluvaneVCR {
   void snapshot(double stamp, int state, double accelX, double accelY, double breath);
   void stop(double end, bool cancel);
   bool recording() const { return state_ == 1; }
-  size_t snapshotCount() const { return snapshots_.size(); }
 
   // Playback (audio thread).
   int playNext();
@@ -175,10 +174,9 @@ class FluvaneVCR {
 void FluvaneVCR_setHost(FluvaneVCRHost host);
 const FluvaneVCRHost& FluvaneVCR_host();
 
-// The process-wide VCRs (null when none); held shared, so a caller keeps
-// the one it got alive.
+// The process-wide playback VCR (null when none); held shared, so a caller
+// keeps the one it got alive.
 std::shared_ptr<FluvaneVCR> FluvaneVCR_playback();
-std::shared_ptr<FluvaneVCR> FluvaneVCR_recorder();
 // use4playback / use4record: makes vcr the process's playback (record) VCR;
 // a second one is refused with a message and the first stays. The record
 // VCR's upload thread starts here. True when vcr holds the place.

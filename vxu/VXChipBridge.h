@@ -85,6 +85,10 @@ class VXChipBridge {
   virtual void micPower(float power);
 
   bool allowSwitch();
+  // The audio routes (only while the engine lives and allowSwitch agrees).
+  // Nothing switches yet: the session's category is set when audio starts.
+  // They are for an instrument that changes route while it runs (to the
+  // speaker for a playback, back to receiver and microphone to play).
   void switchToSpeaker();
   void switchToReceiverAndMicrophone();
   void switchToSpeakerAndMicrophone();

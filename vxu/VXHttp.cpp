@@ -19,7 +19,6 @@ using platform::Paths;
 namespace {
 
 std::mutex g_mutex;
-platform::HttpLimits g_limits;
 std::function<void()> g_noNetworkHandler;
 
 VXLog& vxlog() { return VXLog::sharedVXLog(); }
@@ -36,12 +35,8 @@ std::string trimmed(std::string text) {
 
 VXHttpPostResult VXHttpPost(const std::string& url, std::string_view body,
                             const std::atomic<bool>* abortFlag) {
-  platform::HttpLimits limits;
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    limits = g_limits;
-  }
-  platform::HttpResult reply = platform::HttpClient::post(url, body, abortFlag, limits);
+  platform::HttpResult reply =
+      platform::HttpClient::post(url, body, abortFlag, platform::HttpLimits{});
   switch (reply.failure) {
     case platform::HttpResult::Failure::Aborted:
       // Through the log, as every other line: a player's quiet console
@@ -59,11 +54,6 @@ VXHttpPostResult VXHttpPost(const std::string& url, std::string_view body,
   result.body = std::move(reply.body);
   result.deflated = reply.deflated;
   return result;
-}
-
-void VXHttpSetLimits(const platform::HttpLimits& limits) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_limits = limits;
 }
 
 std::optional<std::string> VXServiceBase() {

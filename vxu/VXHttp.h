@@ -49,8 +49,6 @@ using VXDictionary = std::map<std::string, std::string>;
 
 VXHttpPostResult VXHttpPost(const std::string& url, std::string_view body,
                             const std::atomic<bool>* abortFlag = nullptr);
-// Tests: the limits VXHttpPost uses (the production ones by default).
-void VXHttpSetLimits(const platform::HttpLimits& limits);
 
 // The service base, or none (nothing logged).
 std::optional<std::string> VXServiceBase();

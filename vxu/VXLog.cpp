@@ -323,10 +323,6 @@ void VXLog::logError(const char* format, ...) {
   va_end(args);
 }
 
-void VXLog::logErrorArgs(const char* format, va_list args) {
-  handOnLine(Kind::Error, format, args);
-}
-
 void VXLog::handOnLine(Kind kind, const char* format, va_list args) {
   std::string text = formatText(format, args);
   if (!text.empty() && text.back() == '\n') text.pop_back();
@@ -338,10 +334,6 @@ void VXLog::logWithCString(const char* format, ...) {
   va_start(args, format);
   logWithCStringSyncArgs(false, format, args);
   va_end(args);
-}
-
-void VXLog::logWithCStringArgs(const char* format, va_list args) {
-  logWithCStringSyncArgs(false, format, args);
 }
 
 void VXLog::logWithCStringSync(bool sync, const char* format, ...) {
@@ -587,12 +579,5 @@ void VX_detailf(const char* format, ...) {
   va_list args;
   va_start(args, format);
   VXLog::sharedVXLog().logDetailArgs(format, args);
-  va_end(args);
-}
-
-void VX_errorf(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  VXLog::sharedVXLog().logErrorArgs(format, args);
   va_end(args);
 }

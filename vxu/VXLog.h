@@ -32,7 +32,7 @@
 // layer's configuration, that go to the file and logEntries() but reach the
 // console only when setDetailsToConsole(true) asked for them.
 //
-// Errors (logError, VX_errorf): lines a user must see whatever the console
+// Errors (logError): lines a user must see whatever the console
 // shows; they also go to the file and logEntries().
 //
 // A quiet console (setConsoleQuiet(true), for a program whose user is a
@@ -131,17 +131,14 @@ class VXLog {
   void setDetailsToConsole(bool on) { detailsToConsole_.store(on); }
   // One error (see above), formatted with the arguments; asynchronous.
   void logError(const char* format, ...) VX_PRINTF_LIKE(2, 3);
-  void logErrorArgs(const char* format, va_list args) VX_PRINTF_LIKE(2, 0);
   // Whether the console shows errors only (off at the start).
   void setConsoleQuiet(bool on) { consoleQuiet_.store(on); }
-  bool consoleQuiet() const { return consoleQuiet_.load(); }
   // setConsoleQuiet for the shared log, now or when it starts.
   static void quietSharedConsole(bool on);
 
   // Formatted text collected into lines through the calling thread's line
   // buffer; asynchronous unless sync.
   void logWithCString(const char* format, ...) VX_PRINTF_LIKE(2, 3);
-  void logWithCStringArgs(const char* format, va_list args) VX_PRINTF_LIKE(2, 0);
   void logWithCStringSync(bool sync, const char* format, ...) VX_PRINTF_LIKE(3, 4);
   void logWithCStringSyncArgs(bool sync, const char* format, va_list args) VX_PRINTF_LIKE(3, 0);
 
@@ -230,7 +227,5 @@ void VX_vlogf(const char* format, va_list args) VX_PRINTF_LIKE(1, 0);
 void VX_vlogMessage(const char* format, va_list args) VX_PRINTF_LIKE(1, 0);
 // A detail of the shared log (one line; a trailing newline is dropped).
 void VX_detailf(const char* format, ...) VX_PRINTF_LIKE(1, 2);
-// An error of the shared log (one line; a trailing newline is dropped).
-void VX_errorf(const char* format, ...) VX_PRINTF_LIKE(1, 2);
 
 #endif

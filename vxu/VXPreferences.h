@@ -33,6 +33,9 @@ extern const char* const VXPreferencesLastServerMessageId;
 class VXPreferences {
  public:
   // The shared preferences over the standard user defaults.
+  // (Applications use their own subclass's shared instance, as the
+  // instrument's FluvanePreferences does; this one is for an application
+  // without a subclass.)
   static VXPreferences& standardPreferences();
 
   // defaults: null means the standard user defaults. Registers the base's

@@ -150,6 +150,8 @@ class OSC_Receiver : public UDP_Subscriber {
   // A space belongs to one receiver at a time: adding moves it here.
   void add_address(OSC_Address_Space* space);
   void remove_address(OSC_Address_Space* space);
+  // Both forms are for a host that binds addresses through the receiver;
+  // the script classes build their address spaces themselves.
   OSC_Address_Space* new_event(const char* spec);
   OSC_Address_Space* new_event(const char* address, const char* types);
   size_t space_count();

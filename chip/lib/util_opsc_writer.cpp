@@ -86,11 +86,6 @@ int OSC_freeSpace(const OSCbuf* buf) {
 
 int OSC_packetSize(const OSCbuf* buf) { return static_cast<int>(buf->write_pos - buf->buffer); }
 
-bool OSC_isPacketReady(const OSCbuf* buf) {
-  if (buf->packet_state != 1 && buf->packet_state != 4) return false;
-  return !buf->type_cursor || *buf->type_cursor == '\0';
-}
-
 int OSC_openBundle(OSCbuf* buf, OSCTimeTag tt) {
   if (buf->packet_state == 1)
     return fail("Can't open a bundle in a one-message packet", OSC_ERR_BUNDLE_IN_MSG);

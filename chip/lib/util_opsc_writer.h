@@ -71,8 +71,6 @@ void OSC_initBuffer(OSCbuf* buf, int size, char* storage);
 void OSC_resetBuffer(OSCbuf* buf);
 int OSC_freeSpace(const OSCbuf* buf);
 int OSC_packetSize(const OSCbuf* buf);
-// A message or a closed outermost bundle, nothing more expected.
-bool OSC_isPacketReady(const OSCbuf* buf);
 
 int OSC_openBundle(OSCbuf* buf, OSCTimeTag tt);
 int OSC_closeBundle(OSCbuf* buf);

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "chip/front/chip_parse.h"
 #include "chip/util/chip_errmsg.h"
@@ -124,8 +125,6 @@ t_CPBOOL prepare_compile(Chip_Msg* msg) {
 }  // namespace
 
 void otf_set_compile(f_otf_compile compile) { g_compile = compile; }
-
-std::mutex& otf_parse_lock() { return g_parse_lock; }
 
 // ---------------------------------------------------------------------------
 // Reading requests

@@ -32,9 +32,10 @@
 // type system never see two threads. The client is answered once the
 // machine has answered every command of its request (matched by message).
 //
-// Parsing is one process-wide state: otf_parse_lock() is held around every
-// parse and compile made after start-up (the client's syntax check on the
-// shell's thread, compilations on the machine's thread).
+// Parsing is one process-wide state: this module's parse lock is held
+// around every parse and compile it makes after start-up (the client's
+// syntax check on the shell's thread, compilations on the machine's
+// thread).
 //
 // Safety rules: every packet must carry the header 0x8C8CC8C8; a chunk's
 // length lies in 0..512 and never beyond the announced size; a file is at
@@ -56,7 +57,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -111,9 +111,6 @@ void otf_set_compile(f_otf_compile compile);
 extern t_CPINT g_otf_log;
 extern t_CPBOOL g_sigpipe_mode;
 
-// Held around every parse and compile that may meet another thread's.
-std::mutex& otf_parse_lock();
-
 // ---------------------------------------------------------------------------
 // Processing one packet.
 
@@ -139,6 +136,9 @@ int otf_send_cmd(int argc, const char* const* argv, long& i, const char* host, i
 // A connected socket with 2-second send and connect time-outs, or null.
 ck_socket otf_send_connect(const char* host, int port);
 // Checks (parses) and streams the source of token; 1 when it was sent.
+// The one-step form of what otf_send_cmd does in two steps (every file is
+// checked before the connection opens, then all are streamed): for a client
+// that already holds a connection and sends a single source.
 int otf_send_file(const char* token, Net_Msg* msg, const char* op, ck_socket sock);
 
 // ---------------------------------------------------------------------------

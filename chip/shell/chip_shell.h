@@ -54,6 +54,8 @@ class Chip_Shell {
     }
     virtual t_CPINT execute(std::vector<std::string>& args, std::string& out) = 0;
     virtual std::string usage() { return "no usage specified"; }
+    // A command's longer help; no command overrides it and the shell shows
+    // usage() only, so it is there for a command that has more to say.
     virtual std::string long_usage() { return "no usage specified"; }
 
     Chip_Shell* caller = nullptr;

@@ -46,6 +46,8 @@ class FM : public Instrmnt {
   // Ratio of operator waveIndex (a message and no change outside the
   // operators).
   void setRatio(int waveIndex, float ratio);
+  // One operator's gain; for an instrument that voices its operators one
+  // by one (the instruments here set their gains when they are built).
   void setGain(int waveIndex, float gain);
   // Vibrato rate in Hz; non-finite ignored.
   void setModulationSpeed(float hz);

@@ -69,7 +69,6 @@ class WvOut : public Syn {
   // rises above what the header can hold); for testing the limit without
   // writing gigabytes.
   void setDataLimit(uint64_t bytes);
-  uint64_t getFrames() const { return totalFrames; }
   const std::string& getFilename() const { return filename; }
 
   char message[256];

@@ -215,12 +215,6 @@ void EM_poplog() {
   if (g_logstack > 0) g_logstack--;
 }
 
-c_constr EM_levelname(int level) {
-  if (level < CP_LOG_NONE) level = CP_LOG_NONE;
-  if (level > CP_LOG_ALL) level = CP_LOG_ALL;
-  return levelNames[level];
-}
-
 c_constr mini(c_constr path) {
   size_t len = std::strlen(path);
   for (size_t i = len; i-- > 1;) {

@@ -74,14 +74,13 @@ void EM_error2(int line, c_constr fmt, ...) __attribute__((format(printf, 2, 3))
 void EM_error3(c_constr fmt, ...) __attribute__((format(printf, 1, 2)));
 void EM_log(int level, c_constr fmt, ...) __attribute__((format(printf, 2, 3)));
 void EM_printf(c_constr fmt, ...) __attribute__((format(printf, 1, 2)));
+// EM_logf is EM_printf under the name a log writer looks for; the engine
+// itself writes with EM_printf, and a library or host may use either.
 void EM_logf(c_constr fmt, ...) __attribute__((format(printf, 1, 2)));
 
 void EM_setlog(int level);
 void EM_pushlog();
 void EM_poplog();
-
-// The name printed for a log level (clamped to 0..10).
-c_constr EM_levelname(int level);
 
 // The last component of a path ("dir/" gives "/", "/abc" stays "/abc").
 c_constr mini(c_constr path);

@@ -298,11 +298,6 @@ std::string GLHost::glVersion() const {
   return text ? reinterpret_cast<const char*>(text) : "";
 }
 
-std::string GLHost::glRenderer() const {
-  const GLubyte* text = glGetString(GL_RENDERER);
-  return text ? reinterpret_cast<const char*>(text) : "";
-}
-
 std::string GLHost::eglVersion() const {
   return std::to_string(eglMajor_) + "." + std::to_string(eglMinor_);
 }

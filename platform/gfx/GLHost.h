@@ -91,9 +91,8 @@ class GLHost {
   // The whole drawable (frame buffer 0), top-down RGBA8.
   std::vector<std::uint8_t> readPixels() const;
 
-  // "OpenGL ES-CM 1.1 Mesa ...", the renderer's name, and EGL's "major.minor".
+  // "OpenGL ES-CM 1.1 Mesa ...", and EGL's "major.minor".
   std::string glVersion() const;
-  std::string glRenderer() const;
   std::string eglVersion() const;
 
  private:

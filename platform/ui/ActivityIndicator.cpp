@@ -40,13 +40,8 @@ void ActivityIndicator::stopAnimating() {
   if (!timer_) return;
   RunLoop::main().cancel(timer_);
   timer_ = 0;
-  if (hidesWhenStopped_) setHidden(true);
+  setHidden(true);
   setNeedsDisplay();
-}
-
-void ActivityIndicator::setHidesWhenStopped(bool hides) {
-  hidesWhenStopped_ = hides;
-  if (hides && !timer_) setHidden(true);
 }
 
 void ActivityIndicator::setColor(Color color) {

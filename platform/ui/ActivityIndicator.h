@@ -2,10 +2,9 @@
 // one brightest and the others fading behind it, turning one spoke every
 // twelfth of a second while it animates.
 //
-// startAnimating shows it (when it hides while stopped) and starts a
-// repeating timer on the main run loop that steps the lead spoke and asks
-// for a redraw; stopAnimating cancels the timer and, with hidesWhenStopped
-// (the default), hides it. The timer ends with the view.
+// startAnimating shows it and starts a repeating timer on the main run
+// loop that steps the lead spoke and asks for a redraw; stopAnimating
+// cancels the timer and hides it. The timer ends with the view.
 //
 // Threads: main thread only.
 #ifndef PLATFORM_UI_ACTIVITYINDICATOR_H
@@ -34,8 +33,6 @@ class ActivityIndicator : public View {
   void startAnimating();
   void stopAnimating();
   bool isAnimating() const { return timer_ != 0; }
-  bool hidesWhenStopped() const { return hidesWhenStopped_; }
-  void setHidesWhenStopped(bool hides);
   void setColor(Color color);
   // The brightest spoke, 0 (straight up) to kSpokes - 1 clockwise.
   int leadSpoke() const { return lead_; }
@@ -43,7 +40,6 @@ class ActivityIndicator : public View {
  private:
   std::uint64_t timer_ = 0;
   int lead_ = 0;
-  bool hidesWhenStopped_ = true;
   Color color_ = Color::white();
 };
 

@@ -59,10 +59,6 @@ void Animator::setAnimationDuration(double seconds) {
   if (!open_.empty()) open_.back().group->duration = std::max(0.0, seconds);
 }
 
-void Animator::setAnimationDelay(double seconds) {
-  if (!open_.empty()) open_.back().group->delay = std::max(0.0, seconds);
-}
-
 void Animator::setAnimationCurve(AnimationCurve curve) {
   if (!open_.empty()) open_.back().group->curve = curve;
 }
@@ -119,7 +115,7 @@ void Animator::commitAnimations() {
   if (open_.empty()) return;
   Open block = std::move(open_.back());
   open_.pop_back();
-  const double start = now() + block.group->delay;
+  const double start = now();
   block.group->pending = 0;
   for (const Change& change : block.changes) {
     std::shared_ptr<View> view = change.view.lock();

@@ -1,6 +1,6 @@
 // Named view animations on the host's clock.
 //
-// beginAnimations(name, context) opens a block; duration, curve, delay and
+// beginAnimations(name, context) opens a block; duration, curve and
 // the did-stop callback are set on it; commitAnimations() starts it. Every
 // change of alpha, center, frame (center and size) or transform made inside
 // the block sets the view's model value at once (code that reads alpha
@@ -39,11 +39,9 @@ class Animator {
 
   void beginAnimations(const std::string& name, void* context = nullptr);
   void setAnimationDuration(double seconds);
-  void setAnimationDelay(double seconds);
   void setAnimationCurve(AnimationCurve curve);
   void setAnimationDidStop(DidStop didStop);
   void commitAnimations();
-  bool inBlock() const { return !open_.empty(); }
 
   // Called by View for each property change.
   void propertyChanged(View& view, ViewProperty property, const double* from, const double* to);
@@ -67,7 +65,6 @@ class Animator {
     std::string name;
     void* context = nullptr;
     double duration = 0.2;
-    double delay = 0;
     AnimationCurve curve = AnimationCurve::EaseInOut;
     DidStop didStop;
     int pending = 0;

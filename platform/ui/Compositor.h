@@ -30,8 +30,6 @@ class Compositor {
   // Draws the tree in points (the projection maps the screen's points to
   // the viewport); bitmaps are made at scale pixels per point.
   void draw(View& root, double scale);
-  // Textures held now (tests).
-  std::size_t textureCount() const { return cache_.size(); }
 
  private:
   struct Entry {

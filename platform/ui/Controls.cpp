@@ -87,16 +87,9 @@ void Control::setHighlighted(bool on) {
   setNeedsDisplay();
 }
 
-void Control::setSelected(bool on) {
-  if (selected_ == on) return;
-  selected_ = on;
-  setNeedsDisplay();
-}
-
 ControlState Control::state() const {
   if (!enabled_) return ControlState::Disabled;
   if (highlighted_) return ControlState::Highlighted;
-  if (selected_) return ControlState::Selected;
   return ControlState::Normal;
 }
 

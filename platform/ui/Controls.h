@@ -71,13 +71,10 @@ class Control : public View {
   virtual void setEnabled(bool on);
   bool highlighted() const { return highlighted_; }
   virtual void setHighlighted(bool on);
-  bool selected() const { return selected_; }
-  void setSelected(bool on);
   bool tracking() const { return tracking_; }
   ControlState state() const;
 
   void addTarget(Action action, unsigned events);
-  void removeAllTargets() { actions_.clear(); }
   void sendActionsForControlEvents(unsigned events);
 
   View* hitTest(Point p) override;
@@ -92,7 +89,6 @@ class Control : public View {
  private:
   bool enabled_ = true;
   bool highlighted_ = false;
-  bool selected_ = false;
   bool tracking_ = false;
   std::vector<std::pair<unsigned, Action>> actions_;
 };

@@ -30,7 +30,7 @@ void BarItem::setWidth(double width) {
 
 void BarItem::trigger() {
   if (enabled_ && action_) {
-    Action action = action_;  // the action may replace itself
+    Action action = action_;  // the item may go while its action runs
     action(*this);
   }
 }

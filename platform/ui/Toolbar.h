@@ -40,7 +40,6 @@ class BarItem {
   void setImage(ImageRef image);
   double width() const { return width_; }
   void setWidth(double width);
-  void setAction(Action action) { action_ = std::move(action); }
   void trigger();
   Toolbar* toolbar() const { return toolbar_; }
 
@@ -72,7 +71,6 @@ class Toolbar : public View {
   Rect itemRect(std::size_t index) const;
   // The item at a point of the bounds, or -1.
   int itemAt(Point p) const;
-  int highlightedItem() const { return highlighted_; }
   void setTintColor(Color color);
 
   void touchesBegan(const Touches& touches) override;

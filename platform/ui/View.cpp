@@ -56,10 +56,6 @@ void dump(const View& view, int depth, std::string& out) {
 
 Point Touch::locationIn(const View* v) const { return v ? v->convertFrom(location, nullptr) : location; }
 
-Point Touch::previousLocationIn(const View* v) const {
-  return v ? v->convertFrom(previousLocation, nullptr) : previousLocation;
-}
-
 View::View(const Rect& frame) {
   bounds_ = Rect(0, 0, frame.width(), frame.height());
   center_ = {frame.midX(), frame.midY()};
@@ -171,10 +167,6 @@ void View::setDrawnValue(ViewProperty property, const double* v) {
   markScreenChanged();
 }
 
-void View::modelValue(ViewProperty property, double* out) const {
-  encode(property, alpha_, center_, bounds_.size, transform_, out);
-}
-
 void View::drawnValue(ViewProperty property, double* out) const {
   encode(property, drawn_.alpha, drawn_.center, drawn_.size, drawn_.transform, out);
 }
@@ -212,17 +204,6 @@ void View::insertSubviewBelow(std::shared_ptr<View> view, const View* sibling) {
   insertSubview(std::move(view), index);
 }
 
-void View::insertSubviewAbove(std::shared_ptr<View> view, const View* sibling) {
-  auto at = std::find_if(subviews_.begin(), subviews_.end(),
-                         [sibling](const auto& v) { return v.get() == sibling; });
-  if (at == subviews_.end()) {
-    addSubview(std::move(view));
-    return;
-  }
-  std::size_t index = static_cast<std::size_t>(at - subviews_.begin()) + 1;
-  insertSubview(std::move(view), index);
-}
-
 void View::bringSubviewToFront(const View* view) {
   auto at = std::find_if(subviews_.begin(), subviews_.end(),
                          [view](const auto& v) { return v.get() == view; });
@@ -230,16 +211,6 @@ void View::bringSubviewToFront(const View* view) {
   std::shared_ptr<View> keep = *at;
   subviews_.erase(at);
   subviews_.push_back(std::move(keep));
-  markScreenChanged();
-}
-
-void View::sendSubviewToBack(const View* view) {
-  auto at = std::find_if(subviews_.begin(), subviews_.end(),
-                         [view](const auto& v) { return v.get() == view; });
-  if (at == subviews_.end()) return;
-  std::shared_ptr<View> keep = *at;
-  subviews_.erase(at);
-  subviews_.insert(subviews_.begin(), std::move(keep));
   markScreenChanged();
 }
 

@@ -48,7 +48,6 @@ struct Touch {
   std::weak_ptr<View> view;
 
   Point locationIn(const View* view) const;
-  Point previousLocationIn(const View* view) const;
 };
 using Touches = std::vector<const Touch*>;
 
@@ -98,7 +97,6 @@ class View : public std::enable_shared_from_this<View> {
   AffineTransform drawnTransform() const { return drawn_.transform; }
   // The animation clock sets them (Animation.cpp).
   void setDrawnValue(ViewProperty property, const double* value);
-  void modelValue(ViewProperty property, double* value) const;
   void drawnValue(ViewProperty property, double* value) const;
 
   // --- Tree ---
@@ -107,9 +105,7 @@ class View : public std::enable_shared_from_this<View> {
   void addSubview(std::shared_ptr<View> view);
   void insertSubview(std::shared_ptr<View> view, std::size_t index);
   void insertSubviewBelow(std::shared_ptr<View> view, const View* sibling);
-  void insertSubviewAbove(std::shared_ptr<View> view, const View* sibling);
   void bringSubviewToFront(const View* view);
-  void sendSubviewToBack(const View* view);
   // Leaves the superview; the view lives on while someone else holds it.
   void removeFromSuperview();
   // The root of the tree (the window when the view is on screen).

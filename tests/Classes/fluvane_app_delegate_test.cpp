@@ -5,8 +5,10 @@
 // leaves it out); everything else is the application's own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Classes/FluvaneAppDelegate.h"
 #include "Classes/FluvaneChipBridge.h"
@@ -162,6 +164,83 @@ TEST_F(FluvaneAppDelegateMessages, ToolbarCodesAreForwarded) {
   delegate_->receiveMsg(12345);  // ignored
   delegate_->receiveMsg(4007);
   EXPECT_FALSE(delegate_->vexelBar->isExpanded);
+}
+
+// Every screen code, sent once with everything a screen change touches
+// shown (the settings, information and tutorial views, the tagged title, the
+// blow hint, the recording toolbar with manual recording chosen, the help
+// tune playing) and once with all of it hidden, leaves each thing opened,
+// closed or as it was, as the row below says. The rows are written here by
+// hand; the delegate's table of screens must hold exactly these codes.
+TEST_F(FluvaneAppDelegateMessages, EveryScreenCodeOpensAndClosesWhatItsRowSays) {
+  enum Then { Same, Open, Shut };
+  struct Row {
+    int code;
+    Then settings, info, tutorial, tagged, hint, recordBar, playback;
+  };
+  const Row rows[] = {
+      // code  settings info  tutorial tagged hint  bar   playback
+      {300, Same, Same, Same, Same, Open, Open, Shut},   // help pages finished
+      {1001, Same, Same, Same, Same, Open, Open, Same},  // left the globe
+      {1002, Same, Same, Same, Same, Shut, Shut, Shut},  // went to the globe
+      {1004, Shut, Open, Shut, Shut, Shut, Shut, Shut},  // information
+      {1005, Same, Shut, Shut, Open, Same, Open, Same},  // information closed
+      {4000, Open, Shut, Shut, Open, Shut, Shut, Shut},  // settings
+      {4001, Shut, Shut, Shut, Open, Same, Open, Same},  // settings closed
+  };
+  std::vector<int> tableCodes;
+  for (const FluvaneAppDelegate::Screen& screen : FluvaneAppDelegate::screens()) {
+    tableCodes.push_back(screen.code);
+  }
+  std::vector<int> rowCodes;
+  for (const Row& row : rows) rowCodes.push_back(row.code);
+  std::sort(tableCodes.begin(), tableCodes.end());
+  EXPECT_EQ(tableCodes, rowCodes);
+
+  FluvanePreferences& prefs = FluvanePreferences::standardFluvanePreferences();
+  const int upload = prefs.enableMelodyUpload();
+  prefs.setEnableMelodyUpload(2);
+  delegate_->chipReady();
+  FluvaneAppDelegate& d = *delegate_;
+  // Manual recording, chosen on the settings screen too: closing a shown
+  // settings screen keeps what it shows.
+  d.fluvaneSettings->recordModeControl().setSelectedSegmentIndex(2);
+  RecordingController& recorder = *d.recordingController;
+  View* const views[] = {d.settingsView.get(), d.infoView.get(), d.tutorialView.get(),
+                         d.taggedView()};
+  for (const Row& row : rows) {
+    for (bool start : {true, false}) {
+      SCOPED_TRACE(::testing::Message()
+                   << "code " << row.code << (start ? " from shown" : " from hidden"));
+      for (View* view : views) view->setAlpha(start ? 1 : 0);
+      if (start) {
+        d.resetBlowableHelp();
+        d.openHelp();
+        recorder.insertViewsInside(d.glView.get(), d.mainToolbar.get());
+        recorder.playHelpTune();
+        ASSERT_TRUE(recorder.isPlaying());
+      } else {
+        d.closeHelp();
+        recorder.hideViews();
+        recorder.stopPlayback();
+      }
+      settle();
+      d.receiveMsg(row.code);
+      settle();
+      auto after = [start](Then then) { return then == Same ? start : then == Open; };
+      EXPECT_EQ(shown(d.settingsView.get()), after(row.settings)) << "settings";
+      EXPECT_EQ(shown(d.infoView.get()), after(row.info)) << "information";
+      EXPECT_EQ(shown(d.tutorialView.get()), after(row.tutorial)) << "tutorial";
+      EXPECT_EQ(shown(d.taggedView()), after(row.tagged)) << "tagged title";
+      EXPECT_EQ(hintShown(), after(row.hint)) << "blow hint";
+      EXPECT_EQ(recorder.recordBar()->superview() == d.glView.get(), after(row.recordBar))
+          << "recording toolbar";
+      EXPECT_EQ(recorder.isPlaying(), after(row.playback)) << "playback";
+      // A screen opens below the toolbar, which stays in front.
+      EXPECT_EQ(d.glView->subviews().back(), d.mainToolbar);
+    }
+  }
+  prefs.setEnableMelodyUpload(upload);
 }
 
 TEST_F(FluvaneAppDelegateMessages, TheHelpPlaysBackAndItsTuneTurnsThePage) {

@@ -119,6 +119,8 @@ class VXAppDelegate : public platform::ui::ApplicationDelegate,
   void closeCurrentSubView();
   void resetCurrentSubView();
   void closeViewAnimationDidStop(const std::string& name, bool finished, void* context);
+  // Shows or hides the menu bar; for an application with one (the
+  // instrument has none).
   void hideMenubar(bool hide);
   virtual void launchBackGroundThreads(int launchPoint);
   void showVexelMessage(std::shared_ptr<VXServerMessage> message);

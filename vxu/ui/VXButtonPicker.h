@@ -42,6 +42,8 @@ class VXButtonPicker : public VXTransparentButton {
   void selectItem(int index);
   int getSelectedIndex() const { return selectedItemIndex; }
   void enableItem(int index, bool enable);
+  // For a picker whose button names what is chosen, and one that fades with
+  // its screen (the instrument's pickers keep their title and alpha).
   void setButtonTitle(const std::optional<std::string>& title);
   void setAlphaValue(double alpha);
   static std::string nameOf(const VXPickerItem& item);

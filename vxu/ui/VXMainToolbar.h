@@ -52,6 +52,8 @@ class VXMainToolbar : public platform::ui::ImageView, public MessageHandlerDeleg
   void fadeToolbar(bool fade);
   void saveToolbarState() { wasExpanded = isExpanded; }
   void restoreToolbarState() { doExpand(wasExpanded); }
+  // Replaces the expanded bar (none: removes it); for a screen that swaps the
+  // bar's content (the instrument builds its bars once).
   void setViewForExpandedToolbar(std::shared_ptr<platform::ui::View> view);
   void setUILocation(int location);
   void centerMainButton();
