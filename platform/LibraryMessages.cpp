@@ -19,6 +19,7 @@ namespace {
 struct Routing {
   std::mutex mutex;
   std::shared_ptr<const LibraryMessageSink> sink;  // under mutex
+  bool routed = false;  // under mutex: a sink is set
   SDL_LogOutputFunction sdlOriginal = nullptr;
   void* sdlOriginalData = nullptr;
   bool sdlOriginalKnown = false;
@@ -73,6 +74,40 @@ void alsaMessage(const char*, int, const char* function, int err, const char* fo
   deliver(text);
 }
 
+// SDL's log functions in the SDL library the process has already loaded
+// (linked, or loaded by the audio layer when audio is first wanted); false
+// while there is none. Nothing here loads SDL: a program that never plays
+// sound starts without it.
+struct SdlLog {
+  decltype(&::SDL_LogGetOutputFunction) get = nullptr;
+  decltype(&::SDL_LogSetOutputFunction) set = nullptr;
+};
+
+bool loadedSdlLog(SdlLog& log) {
+  void* library = ::dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_NOLOAD);
+  if (!library) return false;
+  log.get = reinterpret_cast<decltype(log.get)>(::dlsym(library, "SDL_LogGetOutputFunction"));
+  log.set = reinterpret_cast<decltype(log.set)>(::dlsym(library, "SDL_LogSetOutputFunction"));
+  // Only the reference taken above goes: the library stays loaded.
+  ::dlclose(library);
+  return log.get && log.set;
+}
+
+// Gives SDL's log the routing in force (under the mutex), when SDL is loaded.
+void applySdlRouting(Routing& r) {
+  SdlLog log;
+  if (!loadedSdlLog(log)) return;
+  if (!r.sdlOriginalKnown) {
+    log.get(&r.sdlOriginal, &r.sdlOriginalData);
+    r.sdlOriginalKnown = true;
+  }
+  if (r.routed) {
+    log.set(sdlMessage, nullptr);
+  } else {
+    log.set(r.sdlOriginal, r.sdlOriginalData);
+  }
+}
+
 AlsaSetHandler alsaSetHandler() {
   static AlsaSetHandler set = []() -> AlsaSetHandler {
     void* library = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
@@ -91,19 +126,18 @@ bool routeLibraryMessages(LibraryMessageSink sink) {
   {
     std::lock_guard<std::mutex> lock(r.mutex);
     r.sink = routed ? std::make_shared<const LibraryMessageSink>(std::move(sink)) : nullptr;
-    if (!r.sdlOriginalKnown) {
-      SDL_LogGetOutputFunction(&r.sdlOriginal, &r.sdlOriginalData);
-      r.sdlOriginalKnown = true;
-    }
-  }
-  if (routed) {
-    SDL_LogSetOutputFunction(sdlMessage, nullptr);
-  } else {
-    SDL_LogSetOutputFunction(r.sdlOriginal, r.sdlOriginalData);
+    r.routed = routed;
+    applySdlRouting(r);
   }
   AlsaSetHandler set = alsaSetHandler();
   if (!set) return false;
   return set(routed ? alsaMessage : nullptr) == 0;
+}
+
+void sdlLibraryLoaded() {
+  Routing& r = routing();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  if (r.routed) applySdlRouting(r);
 }
 
 }  // namespace platform
