@@ -93,10 +93,11 @@ bool loadedSdlLog(SdlLog& log) {
   return log.get && log.set;
 }
 
-// Gives SDL's log the routing in force (under the mutex), when SDL is loaded.
-void applySdlRouting(Routing& r) {
+// Gives SDL's log the routing in force (under the mutex), when SDL is
+// loaded; false when it is not.
+bool applySdlRouting(Routing& r) {
   SdlLog log;
-  if (!loadedSdlLog(log)) return;
+  if (!loadedSdlLog(log)) return false;
   if (!r.sdlOriginalKnown) {
     log.get(&r.sdlOriginal, &r.sdlOriginalData);
     r.sdlOriginalKnown = true;
@@ -106,6 +107,7 @@ void applySdlRouting(Routing& r) {
   } else {
     log.set(r.sdlOriginal, r.sdlOriginalData);
   }
+  return true;
 }
 
 AlsaSetHandler alsaSetHandler() {
@@ -118,26 +120,41 @@ AlsaSetHandler alsaSetHandler() {
   return set;
 }
 
-}  // namespace
-
-bool routeLibraryMessages(LibraryMessageSink sink) {
-  const bool routed = static_cast<bool>(sink);
-  Routing& r = routing();
-  {
-    std::lock_guard<std::mutex> lock(r.mutex);
-    r.sink = routed ? std::make_shared<const LibraryMessageSink>(std::move(sink)) : nullptr;
-    r.routed = routed;
-    applySdlRouting(r);
-  }
+// Sets ALSA's error handler to the routing (loading its library); false
+// when the library or its entry is missing.
+bool applyAlsaRouting(bool routed) {
   AlsaSetHandler set = alsaSetHandler();
   if (!set) return false;
   return set(routed ? alsaMessage : nullptr) == 0;
 }
 
+}  // namespace
+
+bool routeLibraryMessages(LibraryMessageSink sink) {
+  const bool routed = static_cast<bool>(sink);
+  Routing& r = routing();
+  bool sdlLoaded = false;
+  {
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.sink = routed ? std::make_shared<const LibraryMessageSink>(std::move(sink)) : nullptr;
+    r.routed = routed;
+    sdlLoaded = applySdlRouting(r);
+  }
+  // ALSA's library is the one SDL loads when it probes for a sound card:
+  // its handler is set once SDL is there (now, or by sdlLibraryLoaded), so
+  // that a process that never plays sound does not load it either.
+  return sdlLoaded && applyAlsaRouting(routed);
+}
+
 void sdlLibraryLoaded() {
   Routing& r = routing();
-  std::lock_guard<std::mutex> lock(r.mutex);
-  if (r.routed) applySdlRouting(r);
+  bool routed = false;
+  {
+    std::lock_guard<std::mutex> lock(r.mutex);
+    routed = r.routed;
+    if (routed) applySdlRouting(r);
+  }
+  if (routed) applyAlsaRouting(true);
 }
 
 }  // namespace platform

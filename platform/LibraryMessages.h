@@ -26,7 +26,8 @@ namespace platform {
 using LibraryMessageSink = std::function<void(const std::string& line)>;
 
 // Routes SDL's and ALSA's messages to sink (an empty sink: back to their
-// own printing). True when ALSA's handler could be set too.
+// own printing). True when ALSA's handler could be set too: only once SDL
+// is loaded, since ALSA's library is the one SDL loads.
 bool routeLibraryMessages(LibraryMessageSink sink);
 
 // SDL has just been loaded: its log gets the routing in force, if any.

@@ -3,6 +3,7 @@
 // ordinary scan and check passes.
 #include "chip/types/chip_import.h"
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,33 @@
 #include "chip/types/chip_type_stmt.h"
 #include "chip/util/chip_errmsg.h"
 #include "chip/vm/chip_vm.h"
+
+// The functions a class opened while imports were deferred has declared,
+// waiting to be entered (see chip_import.h).
+struct Chip_Deferred_Members {
+  // A function: an owned copy of the module's record, or the maker of the
+  // record and its arguments.
+  struct Entry {
+    Chip_DL_Func* fun;
+    f_make_dl_func make;
+    const void* data;
+    unsigned long form;
+    void* fn;
+    t_CPBOOL is_static;
+  };
+
+  ~Chip_Deferred_Members() {
+    for (Entry& e : funcs) delete e.fun;
+  }
+
+  Chip_Env* env = nullptr;
+  Chip_Type* type = nullptr;          // the class
+  Chip_Context* context = nullptr;    // the import's context: it owns the records
+  a_Pool pool = nullptr;              // the import's pool: it holds the syntax fragments
+  bool open = true;                   // the class is still being declared
+  bool inherit_vtable = false;        // the parent's table is copied at completion
+  std::vector<Entry> funcs;           // in declaration order
+};
 
 namespace {
 
@@ -135,10 +163,28 @@ Chip_Type* type_engine_import_class_begin(Chip_Env* env, Chip_Type* type, Chip_N
     type->has_destructor = TRUE;
   }
 
+  // While imports are deferred, the class records its functions (an event
+  // class excepted: see chip_import.h); the parent's table is copied once
+  // the parent's own functions are in.
+  Chip_Deferred_Members* deferred = nullptr;
+  if (env->defer_imports && !isa(type, &t_event)) {
+    deferred = new Chip_Deferred_Members();
+    deferred->env = env;
+    deferred->type = type;
+    deferred->context = env->context;
+    deferred->pool = set_current_pool(nullptr);
+    set_current_pool(deferred->pool);
+    info->deferred = deferred;
+  }
   if (type->parent) {
     CHIP_CHECK(type->parent->info != NULL);
     info->offset = type->parent->obj_size;
-    info->obj_v_table.funcs = type->parent->info->obj_v_table.funcs;
+    if (deferred && type->parent->info->deferred) {
+      deferred->inherit_vtable = true;
+    } else {
+      type_engine_complete_class(type->parent);
+      info->obj_v_table.funcs = type->parent->info->obj_v_table.funcs;
+    }
   }
 
   type->owner = where;
@@ -261,6 +307,14 @@ t_CPBOOL type_engine_import_class_end(Chip_Env* env) {
     return FALSE;
   }
   env->class_def->obj_size = env->curr->offset;
+  if (Chip_Deferred_Members* deferred = env->class_def->info->deferred) {
+    if (deferred->funcs.empty() && !deferred->inherit_vtable) {
+      env->class_def->info->deferred = nullptr;
+      delete deferred;
+    } else {
+      deferred->open = false;
+    }
+  }
   env->class_def = env->class_stack.back();
   env->class_stack.pop_back();
   env->curr = env->nspc_stack.back();
@@ -325,12 +379,19 @@ t_CPBOOL type_engine_import_svar(Chip_Env* env, const char* type, const char* na
 
 namespace {
 
-t_CPBOOL import_fun(Chip_Env* env, Chip_DL_Func* fun, t_CPBOOL is_static, const char* op) {
-  if (!env->class_def) {
-    EM_error2(0, "import error: %s '%s' invoked between begin/end", op,
-              fun ? fun->name.c_str() : "[null]");
-    return FALSE;
+// A copy of a module's function record.
+Chip_DL_Func* copy_dl_func(const Chip_DL_Func* fun) {
+  Chip_DL_Func* copy = new Chip_DL_Func(fun->type, fun->name, fun->addr);
+  copy->args.reserve(fun->args.size());
+  for (const Chip_DL_Value* arg : fun->args) {
+    copy->args.push_back(new Chip_DL_Value(arg->type, arg->name, arg->is_const, arg->addr));
   }
+  return copy;
+}
+
+// Enters one function in the open class: its syntax-tree fragment through
+// scan passes 1 and 2, its native code, then the check.
+t_CPBOOL enter_fun(Chip_Env* env, Chip_DL_Func* fun, t_CPBOOL is_static) {
   a_Func_Def def = make_dll_as_fun(fun, is_static);
   if (!def) return FALSE;
   if (!type_engine_scan1_func_def(env, def) || !type_engine_scan2_func_def(env, def)) return FALSE;
@@ -338,7 +399,74 @@ t_CPBOOL import_fun(Chip_Env* env, Chip_DL_Func* fun, t_CPBOOL is_static, const 
   return type_engine_check_func_def(env, def);
 }
 
+t_CPBOOL import_fun(Chip_Env* env, Chip_DL_Func* fun, t_CPBOOL is_static, const char* op) {
+  if (!env->class_def) {
+    EM_error2(0, "import error: %s '%s' invoked between begin/end", op,
+              fun ? fun->name.c_str() : "[null]");
+    return FALSE;
+  }
+  Chip_Deferred_Members* deferred = env->class_def->info->deferred;
+  if (deferred && deferred->open && fun) {
+    deferred->funcs.push_back({copy_dl_func(fun), nullptr, nullptr, 0, nullptr, is_static});
+    return TRUE;
+  }
+  return enter_fun(env, fun, is_static);
+}
+
+// Enters a recorded function (its record made first when it has a maker).
+t_CPBOOL enter_entry(Chip_Env* env, const Chip_Deferred_Members::Entry& e) {
+  if (e.fun) return enter_fun(env, e.fun, e.is_static);
+  std::unique_ptr<Chip_DL_Func> fun(e.make(e.data, e.form, e.fn));
+  return enter_fun(env, fun.get(), e.is_static);
+}
+
 }  // namespace
+
+t_CPBOOL type_engine_complete_class(Chip_Type* type) {
+  Chip_Namespace* info = type ? type->info : nullptr;
+  Chip_Deferred_Members* deferred = info ? info->deferred : nullptr;
+  if (!deferred || deferred->open) return TRUE;
+  t_CPBOOL ok = type_engine_complete_class(type->parent);
+
+  // Taken off first: the lookups made while entering see a plain namespace.
+  info->deferred = nullptr;
+  std::unique_ptr<Chip_Deferred_Members> record(deferred);
+  if (deferred->inherit_vtable) info->obj_v_table.funcs = type->parent->info->obj_v_table.funcs;
+
+  // The environment as it was while the class was open: its namespace and
+  // type current, outside any function, the import's context and pool.
+  Chip_Env* env = deferred->env;
+  Chip_Namespace* curr = env->curr;
+  Chip_Type* class_def = env->class_def;
+  Chip_Func* func = env->func;
+  unsigned long class_scope = env->class_scope;
+  Chip_Context* context = env->context;
+  env->curr = info;
+  env->class_def = type;
+  env->func = nullptr;
+  env->class_scope = 0;
+  env->context = deferred->context;
+  a_Pool pool = set_current_pool(deferred->pool);
+  for (const Chip_Deferred_Members::Entry& e : deferred->funcs) {
+    if (!enter_entry(env, e)) {
+      ok = FALSE;
+      break;
+    }
+  }
+  set_current_pool(pool);
+  env->curr = curr;
+  env->class_def = class_def;
+  env->func = func;
+  env->class_scope = class_scope;
+  env->context = context;
+  return ok;
+}
+
+t_CPBOOL type_engine_complete_nspc(Chip_Namespace* nspc) {
+  return nspc && nspc->deferred ? type_engine_complete_class(nspc->deferred->type) : TRUE;
+}
+
+void type_engine_drop_deferred(Chip_Deferred_Members* deferred) { delete deferred; }
 
 t_CPBOOL type_engine_import_mfun(Chip_Env* env, Chip_DL_Func* mfun) {
   return import_fun(env, mfun, FALSE, "import_mfun");
@@ -346,6 +474,17 @@ t_CPBOOL type_engine_import_mfun(Chip_Env* env, Chip_DL_Func* mfun) {
 
 t_CPBOOL type_engine_import_sfun(Chip_Env* env, Chip_DL_Func* sfun) {
   return import_fun(env, sfun, TRUE, "import_sfun");
+}
+
+t_CPBOOL type_engine_import_made_fun(Chip_Env* env, f_make_dl_func make, const void* data,
+                                     unsigned long form, void* fn, t_CPBOOL is_static) {
+  Chip_Deferred_Members* deferred = env->class_def ? env->class_def->info->deferred : nullptr;
+  if (deferred && deferred->open) {
+    deferred->funcs.push_back({nullptr, make, data, form, fn, is_static});
+    return TRUE;
+  }
+  std::unique_ptr<Chip_DL_Func> fun(make(data, form, fn));
+  return import_fun(env, fun.get(), is_static, is_static ? "import_sfun" : "import_mfun");
 }
 
 // ---------------------------------------------------------------------------

@@ -395,7 +395,30 @@ void add_args(Chip_DL_Func* fun, const Frame_Arg (&args)[4]) {
   }
 }
 
-// Imports one member (one form of a property); FALSE on failure.
+// The record of one member function (one form of a property) served by
+// fn: made when the import enters it, which may be long after the module
+// loaded (chip_import.h); the member rows are static.
+Chip_DL_Func* make_member_fun(const void* data, unsigned long form, void* fn) {
+  const Frame_Member* member = static_cast<const Frame_Member*>(data);
+  Chip_DL_Func* fun = make_new_mfun(member->type, member->name, reinterpret_cast<f_mfun>(fn));
+  if (form == FORM_SET) {
+    fun->add_arg(member->type, "value");
+  } else if (form == FORM_METHOD) {
+    add_args(fun, member->args);
+  }
+  return fun;
+}
+
+// The record of a static function row.
+Chip_DL_Func* make_static_fun(const void* data, unsigned long, void*) {
+  const Frame_Member* member = static_cast<const Frame_Member*>(data);
+  Chip_DL_Func* fun = make_new_sfun(member->type, member->name, member->sfun);
+  add_args(fun, member->args);
+  return fun;
+}
+
+// Imports one member (one form of a property); FALSE on failure. Its
+// trampoline is taken now, whenever the function enters.
 t_CPBOOL import_member(Chip_Env* env, const Frame_Class_Desc* desc, const Frame_Member* member,
                        Member_Form form) {
   f_mfun fn = member->native;
@@ -408,15 +431,8 @@ t_CPBOOL import_member(Chip_Env* env, const Frame_Class_Desc* desc, const Frame_
     }
     fn = kMemberTrampolines[index];
   }
-  Chip_DL_Func* fun = make_new_mfun(member->type, member->name, fn);
-  if (form == FORM_SET) {
-    fun->add_arg(member->type, "value");
-  } else if (form == FORM_METHOD) {
-    add_args(fun, member->args);
-  }
-  t_CPBOOL ok = type_engine_import_mfun(env, fun);
-  delete fun;
-  return ok;
+  return type_engine_import_made_fun(env, make_member_fun, member, form,
+                                     reinterpret_cast<void*>(fn), FALSE);
 }
 
 // The members of a declared class, in table order; FALSE at the first
@@ -425,11 +441,9 @@ t_CPBOOL import_members(Chip_Env* env, const Frame_Class_Desc* desc) {
   for (size_t i = 0; i < desc->member_count; i++) {
     const Frame_Member* member = &desc->members[i];
     if (member->sfun) {
-      Chip_DL_Func* fun = make_new_sfun(member->type, member->name, member->sfun);
-      add_args(fun, member->args);
-      t_CPBOOL ok = type_engine_import_sfun(env, fun);
-      delete fun;
-      if (!ok) return FALSE;
+      if (!type_engine_import_made_fun(env, make_static_fun, member, 0, nullptr, TRUE)) {
+        return FALSE;
+      }
       continue;
     }
     if (member->method || member->native) {
