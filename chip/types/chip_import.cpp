@@ -44,6 +44,25 @@ struct Chip_Deferred_Members {
 
 namespace {
 
+// Set while a variable of a class is imported with imports deferred: its
+// check looks for a same-named member in the ancestors, which must not
+// complete them (every built-in class would enter its parents' functions
+// at start-up). Built-in classes declare no variable that clashes with an
+// ancestor's function.
+int g_hold_completion = 0;
+
+struct Hold_Completion {
+  explicit Hold_Completion(Chip_Env* env) : held(env->defer_imports) {
+    if (held) g_hold_completion++;
+  }
+  ~Hold_Completion() {
+    if (held) g_hold_completion--;
+  }
+  Hold_Completion(const Hold_Completion&) = delete;
+  Hold_Completion& operator=(const Hold_Completion&) = delete;
+  const bool held;
+};
+
 // An array part of `depth` empty bracket pairs, or null for depth 0.
 a_Array_Sub empty_array_sub(unsigned long depth) {
   if (depth == 0) return nullptr;
@@ -163,11 +182,10 @@ Chip_Type* type_engine_import_class_begin(Chip_Env* env, Chip_Type* type, Chip_N
     type->has_destructor = TRUE;
   }
 
-  // While imports are deferred, the class records its functions (an event
-  // class excepted: see chip_import.h); the parent's table is copied once
-  // the parent's own functions are in.
+  // While imports are deferred, the class records its functions; the
+  // parent's table is copied once the parent's own functions are in.
   Chip_Deferred_Members* deferred = nullptr;
-  if (env->defer_imports && !isa(type, &t_event)) {
+  if (env->defer_imports) {
     deferred = new Chip_Deferred_Members();
     deferred->env = env;
     deferred->type = type;
@@ -340,6 +358,7 @@ unsigned long type_engine_import_mvar(Chip_Env* env, const char* type, const cha
   }
   a_Exp exp = make_decl(path, depth, name, FALSE);
   a_Exp_Decl_* decl = &exp->decl;
+  Hold_Completion hold(env);
   if (!type_engine_scan1_exp_decl(env, decl) || !type_engine_scan2_exp_decl(env, decl) ||
       !type_engine_check_exp_decl(env, decl)) {
     return CHIP_IMPORT_BAD_OFFSET;
@@ -369,6 +388,7 @@ t_CPBOOL type_engine_import_svar(Chip_Env* env, const char* type, const char* na
   ref_objects(decl);
   if (!type_engine_scan2_exp_decl(env, decl)) return FALSE;
   bind_static(decl, storage);
+  Hold_Completion hold(env);
   if (!type_engine_check_exp_decl(env, decl)) return FALSE;
   // A static constant (Math.PI) is shared by every script: none may assign
   // to it.
@@ -413,6 +433,12 @@ t_CPBOOL import_fun(Chip_Env* env, Chip_DL_Func* fun, t_CPBOOL is_static, const 
   return enter_fun(env, fun, is_static);
 }
 
+// A module's function record, copied (the maker of the functions a module
+// class defers).
+Chip_DL_Func* copy_module_fun(const void* data, unsigned long, void*) {
+  return copy_dl_func(static_cast<const Chip_DL_Func*>(data));
+}
+
 // Enters a recorded function (its record made first when it has a maker).
 t_CPBOOL enter_entry(Chip_Env* env, const Chip_Deferred_Members::Entry& e) {
   if (e.fun) return enter_fun(env, e.fun, e.is_static);
@@ -425,8 +451,12 @@ t_CPBOOL enter_entry(Chip_Env* env, const Chip_Deferred_Members::Entry& e) {
 t_CPBOOL type_engine_complete_class(Chip_Type* type) {
   Chip_Namespace* info = type ? type->info : nullptr;
   Chip_Deferred_Members* deferred = info ? info->deferred : nullptr;
-  if (!deferred || deferred->open) return TRUE;
+  if (!deferred || deferred->open || g_hold_completion) return TRUE;
+  // The class that owns the namespace (an array type shares its parent's).
+  type = deferred->type;
   t_CPBOOL ok = type_engine_complete_class(type->parent);
+  deferred = info->deferred;
+  if (!deferred) return ok;
 
   // Taken off first: the lookups made while entering see a plain namespace.
   info->deferred = nullptr;
@@ -578,14 +608,18 @@ t_CPBOOL type_engine_add_dll(Chip_Env* env, Chip_DLL* dll, const std::string& de
     }
 
     // The body: member functions, static functions, then one statement
-    // section with the static variables.
+    // section with the static variables. While imports are deferred the
+    // functions are left out and recorded on the class instead, to enter
+    // in the same order when it is first reached (the module's records stay
+    // as long as the compiler that loaded it).
+    const bool defer = env->defer_imports;
     std::vector<a_Func_Def> defs;
-    for (Chip_DL_Func* f : c->mfuns) {
+    for (Chip_DL_Func* f : defer ? std::vector<Chip_DL_Func*>() : c->mfuns) {
       a_Func_Def def = make_dll_as_fun(f, FALSE);
       if (!def) return fail();
       defs.push_back(def);
     }
-    for (Chip_DL_Func* f : c->sfuns) {
+    for (Chip_DL_Func* f : defer ? std::vector<Chip_DL_Func*>() : c->sfuns) {
       a_Func_Def def = make_dll_as_fun(f, TRUE);
       if (!def) return fail();
       defs.push_back(def);
@@ -641,6 +675,23 @@ t_CPBOOL type_engine_add_dll(Chip_Env* env, Chip_DLL* dll, const std::string& de
     for (a_Exp_Decl_* decl : constants) {
       Chip_Value* value = decl->var_decl_list->var_decl->value;
       if (value) value->is_const = TRUE;
+    }
+    if (defer && (!c->mfuns.empty() || !c->sfuns.empty())) {
+      Chip_Type* type = class_def->type;
+      Chip_Deferred_Members* deferred = new Chip_Deferred_Members();
+      deferred->env = env;
+      deferred->type = type;
+      deferred->context = env->context;
+      deferred->pool = set_current_pool(nullptr);
+      set_current_pool(deferred->pool);
+      deferred->open = false;
+      for (Chip_DL_Func* f : c->mfuns) {
+        deferred->funcs.push_back({nullptr, copy_module_fun, f, 0, nullptr, FALSE});
+      }
+      for (Chip_DL_Func* f : c->sfuns) {
+        deferred->funcs.push_back({nullptr, copy_module_fun, f, 0, nullptr, TRUE});
+      }
+      type->info->deferred = deferred;
     }
   }
   return TRUE;

@@ -26,7 +26,7 @@
 // a Chip_Object's data; modules keep them in process-wide words.
 //
 // Deferred functions. While the environment's defer_imports is set (the
-// built-in modules' load at start-up), the member and static functions of
+// base classes' and the built-in modules' import at start-up), the member and static functions of
 // a class opened here are not entered at once: the class records a copy of
 // each record (Chip_Namespace::deferred) and enters them, in the order they
 // were declared and exactly as the eager path would have, the first time
@@ -37,10 +37,11 @@
 // eager path builds. A program that never touches a class never pays for
 // its functions. Member variables, static variables, constructors and the
 // unit-generator description are entered at once (their offsets and
-// storage are needed while the module loads). Classes derived from Event
-// are never deferred: the machine asks an event's table for can_wait
-// itself. The compiler and the type system are used by one thread at a
-// time (the machine's, after start-up), and so is a class's completion.
+// storage are needed while the module loads). Every object's table is
+// complete, since making the object completes its class: the machine may
+// call through it (an event's can_wait) without any lookup. The compiler
+// and the type system are used by one thread at a time (the machine's,
+// after start-up), and so is a class's completion.
 //
 // The interface keeps no state: it works on the environment's class being
 // defined (env->class_def, with the class stack), its current namespace

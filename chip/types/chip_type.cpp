@@ -505,10 +505,13 @@ Chip_Env* type_engine_init(t_CPUINT srate) {
 
   EM_log(CP_LOG_SEVERE, "adding base classes...");
   EM_pushlog();
+  // Their functions enter when a program first reaches them (chip_import.h).
+  env->defer_imports = TRUE;
   for (Chip_Type* t :
        {&t_object, &t_array, &t_string, &t_ugen, &t_uanablob, &t_uana, &t_shred, &t_event, &t_io}) {
     init_builtin_class(env, t);
   }
+  env->defer_imports = FALSE;
   EM_log(CP_LOG_SEVERE, "class 'class'");
   t_class.info = new_builtin_nspc(t_class.name);
   t_thread.info = new_builtin_nspc(t_thread.name);

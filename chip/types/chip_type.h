@@ -400,9 +400,9 @@ struct Chip_Env : Chip_VM_Object {
   std::vector<Chip_Context*> live_contexts;
   // Storage of the global values (freed with the environment).
   std::vector<t_CPWORD*> global_storage;
-  // Set while the built-in modules load: the import interface records the
-  // functions of the classes it opens instead of entering them at once
-  // (chip_import.h).
+  // Set while the base classes and the built-in modules are imported: the
+  // import interface records the functions of the classes it opens instead
+  // of entering them at once (chip_import.h).
   t_CPBOOL defer_imports = FALSE;
 
   static Chip_Env* our_instance;
