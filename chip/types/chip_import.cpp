@@ -63,6 +63,19 @@ struct Hold_Completion {
   const bool held;
 };
 
+// A record of deferred functions for type, made while env imports: the
+// records and syntax fragments made when it completes go to the import's
+// context and pool, as they would have at once.
+Chip_Deferred_Members* new_deferred(Chip_Env* env, Chip_Type* type) {
+  Chip_Deferred_Members* deferred = new Chip_Deferred_Members();
+  deferred->env = env;
+  deferred->type = type;
+  deferred->context = env->context;
+  deferred->pool = set_current_pool(nullptr);
+  set_current_pool(deferred->pool);
+  return deferred;
+}
+
 // An array part of `depth` empty bracket pairs, or null for depth 0.
 a_Array_Sub empty_array_sub(unsigned long depth) {
   if (depth == 0) return nullptr;
@@ -186,12 +199,7 @@ Chip_Type* type_engine_import_class_begin(Chip_Env* env, Chip_Type* type, Chip_N
   // parent's table is copied once the parent's own functions are in.
   Chip_Deferred_Members* deferred = nullptr;
   if (env->defer_imports) {
-    deferred = new Chip_Deferred_Members();
-    deferred->env = env;
-    deferred->type = type;
-    deferred->context = env->context;
-    deferred->pool = set_current_pool(nullptr);
-    set_current_pool(deferred->pool);
+    deferred = new_deferred(env, type);
     info->deferred = deferred;
   }
   if (type->parent) {
@@ -678,12 +686,7 @@ t_CPBOOL type_engine_add_dll(Chip_Env* env, Chip_DLL* dll, const std::string& de
     }
     if (defer && (!c->mfuns.empty() || !c->sfuns.empty())) {
       Chip_Type* type = class_def->type;
-      Chip_Deferred_Members* deferred = new Chip_Deferred_Members();
-      deferred->env = env;
-      deferred->type = type;
-      deferred->context = env->context;
-      deferred->pool = set_current_pool(nullptr);
-      set_current_pool(deferred->pool);
+      Chip_Deferred_Members* deferred = new_deferred(env, type);
       deferred->open = false;
       for (Chip_DL_Func* f : c->mfuns) {
         deferred->funcs.push_back({nullptr, copy_module_fun, f, 0, nullptr, FALSE});

@@ -131,7 +131,9 @@ void type_engine_drop_deferred(Chip_Deferred_Members* deferred);
 
 // The classes a module declared in its query record, into the namespace at
 // dest ("" : the global namespace): their member and static functions and
-// static variables.
+// static variables. While imports are deferred the functions are recorded
+// by reference to the module's records, which must then stay until the
+// environment is shut down (the compiler keeps the modules it loaded).
 t_CPBOOL type_engine_add_dll(Chip_Env* env, Chip_DLL* dll, const std::string& dest);
 
 // Syntax-tree fragments of a module function: a bodiless, built-in function
