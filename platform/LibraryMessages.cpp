@@ -19,6 +19,7 @@ namespace {
 struct Routing {
   std::mutex mutex;
   std::shared_ptr<const LibraryMessageSink> sink;  // under mutex
+  bool routed = false;  // under mutex: a sink is set
   SDL_LogOutputFunction sdlOriginal = nullptr;
   void* sdlOriginalData = nullptr;
   bool sdlOriginalKnown = false;
@@ -73,6 +74,42 @@ void alsaMessage(const char*, int, const char* function, int err, const char* fo
   deliver(text);
 }
 
+// SDL's log functions in the SDL library the process has already loaded
+// (linked, or loaded by the audio layer when audio is first wanted); false
+// while there is none. Nothing here loads SDL: a program that never plays
+// sound starts without it.
+struct SdlLog {
+  decltype(&::SDL_LogGetOutputFunction) get = nullptr;
+  decltype(&::SDL_LogSetOutputFunction) set = nullptr;
+};
+
+bool loadedSdlLog(SdlLog& log) {
+  void* library = ::dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_NOLOAD);
+  if (!library) return false;
+  log.get = reinterpret_cast<decltype(log.get)>(::dlsym(library, "SDL_LogGetOutputFunction"));
+  log.set = reinterpret_cast<decltype(log.set)>(::dlsym(library, "SDL_LogSetOutputFunction"));
+  // Only the reference taken above goes: the library stays loaded.
+  ::dlclose(library);
+  return log.get && log.set;
+}
+
+// Gives SDL's log the routing in force (under the mutex), when SDL is
+// loaded; false when it is not.
+bool applySdlRouting(Routing& r) {
+  SdlLog log;
+  if (!loadedSdlLog(log)) return false;
+  if (!r.sdlOriginalKnown) {
+    log.get(&r.sdlOriginal, &r.sdlOriginalData);
+    r.sdlOriginalKnown = true;
+  }
+  if (r.routed) {
+    log.set(sdlMessage, nullptr);
+  } else {
+    log.set(r.sdlOriginal, r.sdlOriginalData);
+  }
+  return true;
+}
+
 AlsaSetHandler alsaSetHandler() {
   static AlsaSetHandler set = []() -> AlsaSetHandler {
     void* library = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
@@ -83,27 +120,41 @@ AlsaSetHandler alsaSetHandler() {
   return set;
 }
 
+// Sets ALSA's error handler to the routing (loading its library); false
+// when the library or its entry is missing.
+bool applyAlsaRouting(bool routed) {
+  AlsaSetHandler set = alsaSetHandler();
+  if (!set) return false;
+  return set(routed ? alsaMessage : nullptr) == 0;
+}
+
 }  // namespace
 
 bool routeLibraryMessages(LibraryMessageSink sink) {
   const bool routed = static_cast<bool>(sink);
   Routing& r = routing();
+  bool sdlLoaded = false;
   {
     std::lock_guard<std::mutex> lock(r.mutex);
     r.sink = routed ? std::make_shared<const LibraryMessageSink>(std::move(sink)) : nullptr;
-    if (!r.sdlOriginalKnown) {
-      SDL_LogGetOutputFunction(&r.sdlOriginal, &r.sdlOriginalData);
-      r.sdlOriginalKnown = true;
-    }
+    r.routed = routed;
+    sdlLoaded = applySdlRouting(r);
   }
-  if (routed) {
-    SDL_LogSetOutputFunction(sdlMessage, nullptr);
-  } else {
-    SDL_LogSetOutputFunction(r.sdlOriginal, r.sdlOriginalData);
+  // ALSA's library is the one SDL loads when it probes for a sound card:
+  // its handler is set once SDL is there (now, or by sdlLibraryLoaded), so
+  // that a process that never plays sound does not load it either.
+  return sdlLoaded && applyAlsaRouting(routed);
+}
+
+void sdlLibraryLoaded() {
+  Routing& r = routing();
+  bool routed = false;
+  {
+    std::lock_guard<std::mutex> lock(r.mutex);
+    routed = r.routed;
+    if (routed) applySdlRouting(r);
   }
-  AlsaSetHandler set = alsaSetHandler();
-  if (!set) return false;
-  return set(routed ? alsaMessage : nullptr) == 0;
+  if (routed) applyAlsaRouting(true);
 }
 
 }  // namespace platform

@@ -8,7 +8,10 @@
 // text, to the sink instead (the application log keeps them as details):
 // SDL's through SDL_LogSetOutputFunction, ALSA's through its error handler
 // (snd_lib_error_set_handler), reached in the library SDL itself loads, so
-// nothing here links it; without it there is nothing to route.
+// nothing here links it; without it there is nothing to route. Nothing here
+// links SDL either: its log is reached in the copy the process has loaded,
+// and a process that loads SDL later (the audio layer, when audio is first
+// wanted) calls sdlLibraryLoaded so that the routing reaches it then.
 //
 // Threads: the sink is called on whichever thread the library reports
 // from; install once at start, before the libraries are used.
@@ -23,8 +26,12 @@ namespace platform {
 using LibraryMessageSink = std::function<void(const std::string& line)>;
 
 // Routes SDL's and ALSA's messages to sink (an empty sink: back to their
-// own printing). True when ALSA's handler could be set too.
+// own printing). True when ALSA's handler could be set too: only once SDL
+// is loaded, since ALSA's library is the one SDL loads.
 bool routeLibraryMessages(LibraryMessageSink sink);
+
+// SDL has just been loaded: its log gets the routing in force, if any.
+void sdlLibraryLoaded();
 
 }  // namespace platform
 

@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include "platform/LibraryMessages.h"
+
 namespace platform {
 
 namespace {
@@ -17,7 +19,9 @@ const SdlAudioApi* load() {
   complete = complete && api.name != nullptr;
   PLATFORM_SDL_AUDIO_FUNCTIONS(PLATFORM_SDL_AUDIO_LOAD)
 #undef PLATFORM_SDL_AUDIO_LOAD
-  // The library stays loaded for the whole process, as a linked one would.
+  // The library stays loaded for the whole process, as a linked one would;
+  // its log reports where the other libraries' messages go.
+  sdlLibraryLoaded();
   return complete ? &api : nullptr;
 }
 

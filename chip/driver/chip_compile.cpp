@@ -304,6 +304,9 @@ t_CPBOOL load_internal_modules(Chip_Compiler* compiler) {
   context->keep_for_good();
   env->reset();
   type_engine_load_context(env, context);
+  // The classes' functions enter when a program first reaches them
+  // (chip_import.h): a program pays only for the classes it uses.
+  env->defer_imports = TRUE;
 
   t_CPBOOL ok = TRUE;
   for (size_t i = 0; i < k_builtin_count; i++) {
@@ -319,6 +322,7 @@ t_CPBOOL load_internal_modules(Chip_Compiler* compiler) {
     if (module.loaded) module.loaded(compiler);
   }
   if (ok) ok = init_class_HID(env);
+  env->defer_imports = FALSE;
 
   if (ok) {
     type_engine_unload_context(env);

@@ -3,6 +3,7 @@
 // ordinary scan and check passes.
 #include "chip/types/chip_import.h"
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,7 +15,66 @@
 #include "chip/util/chip_errmsg.h"
 #include "chip/vm/chip_vm.h"
 
+// The functions a class opened while imports were deferred has declared,
+// waiting to be entered (see chip_import.h).
+struct Chip_Deferred_Members {
+  // A function: an owned copy of the module's record, or the maker of the
+  // record and its arguments.
+  struct Entry {
+    Chip_DL_Func* fun;
+    f_make_dl_func make;
+    const void* data;
+    unsigned long form;
+    void* fn;
+    t_CPBOOL is_static;
+  };
+
+  ~Chip_Deferred_Members() {
+    for (Entry& e : funcs) delete e.fun;
+  }
+
+  Chip_Env* env = nullptr;
+  Chip_Type* type = nullptr;          // the class
+  Chip_Context* context = nullptr;    // the import's context: it owns the records
+  a_Pool pool = nullptr;              // the import's pool: it holds the syntax fragments
+  bool open = true;                   // the class is still being declared
+  bool inherit_vtable = false;        // the parent's table is copied at completion
+  std::vector<Entry> funcs;           // in declaration order
+};
+
 namespace {
+
+// Set while a variable of a class is imported with imports deferred: its
+// check looks for a same-named member in the ancestors, which must not
+// complete them (every built-in class would enter its parents' functions
+// at start-up). Built-in classes declare no variable that clashes with an
+// ancestor's function.
+int g_hold_completion = 0;
+
+struct Hold_Completion {
+  explicit Hold_Completion(Chip_Env* env) : held(env->defer_imports) {
+    if (held) g_hold_completion++;
+  }
+  ~Hold_Completion() {
+    if (held) g_hold_completion--;
+  }
+  Hold_Completion(const Hold_Completion&) = delete;
+  Hold_Completion& operator=(const Hold_Completion&) = delete;
+  const bool held;
+};
+
+// A record of deferred functions for type, made while env imports: the
+// records and syntax fragments made when it completes go to the import's
+// context and pool, as they would have at once.
+Chip_Deferred_Members* new_deferred(Chip_Env* env, Chip_Type* type) {
+  Chip_Deferred_Members* deferred = new Chip_Deferred_Members();
+  deferred->env = env;
+  deferred->type = type;
+  deferred->context = env->context;
+  deferred->pool = set_current_pool(nullptr);
+  set_current_pool(deferred->pool);
+  return deferred;
+}
 
 // An array part of `depth` empty bracket pairs, or null for depth 0.
 a_Array_Sub empty_array_sub(unsigned long depth) {
@@ -135,10 +195,22 @@ Chip_Type* type_engine_import_class_begin(Chip_Env* env, Chip_Type* type, Chip_N
     type->has_destructor = TRUE;
   }
 
+  // While imports are deferred, the class records its functions; the
+  // parent's table is copied once the parent's own functions are in.
+  Chip_Deferred_Members* deferred = nullptr;
+  if (env->defer_imports) {
+    deferred = new_deferred(env, type);
+    info->deferred = deferred;
+  }
   if (type->parent) {
     CHIP_CHECK(type->parent->info != NULL);
     info->offset = type->parent->obj_size;
-    info->obj_v_table.funcs = type->parent->info->obj_v_table.funcs;
+    if (deferred && type->parent->info->deferred) {
+      deferred->inherit_vtable = true;
+    } else {
+      type_engine_complete_class(type->parent);
+      info->obj_v_table.funcs = type->parent->info->obj_v_table.funcs;
+    }
   }
 
   type->owner = where;
@@ -261,6 +333,14 @@ t_CPBOOL type_engine_import_class_end(Chip_Env* env) {
     return FALSE;
   }
   env->class_def->obj_size = env->curr->offset;
+  if (Chip_Deferred_Members* deferred = env->class_def->info->deferred) {
+    if (deferred->funcs.empty() && !deferred->inherit_vtable) {
+      env->class_def->info->deferred = nullptr;
+      delete deferred;
+    } else {
+      deferred->open = false;
+    }
+  }
   env->class_def = env->class_stack.back();
   env->class_stack.pop_back();
   env->curr = env->nspc_stack.back();
@@ -286,6 +366,7 @@ unsigned long type_engine_import_mvar(Chip_Env* env, const char* type, const cha
   }
   a_Exp exp = make_decl(path, depth, name, FALSE);
   a_Exp_Decl_* decl = &exp->decl;
+  Hold_Completion hold(env);
   if (!type_engine_scan1_exp_decl(env, decl) || !type_engine_scan2_exp_decl(env, decl) ||
       !type_engine_check_exp_decl(env, decl)) {
     return CHIP_IMPORT_BAD_OFFSET;
@@ -315,6 +396,7 @@ t_CPBOOL type_engine_import_svar(Chip_Env* env, const char* type, const char* na
   ref_objects(decl);
   if (!type_engine_scan2_exp_decl(env, decl)) return FALSE;
   bind_static(decl, storage);
+  Hold_Completion hold(env);
   if (!type_engine_check_exp_decl(env, decl)) return FALSE;
   // A static constant (Math.PI) is shared by every script: none may assign
   // to it.
@@ -325,12 +407,19 @@ t_CPBOOL type_engine_import_svar(Chip_Env* env, const char* type, const char* na
 
 namespace {
 
-t_CPBOOL import_fun(Chip_Env* env, Chip_DL_Func* fun, t_CPBOOL is_static, const char* op) {
-  if (!env->class_def) {
-    EM_error2(0, "import error: %s '%s' invoked between begin/end", op,
-              fun ? fun->name.c_str() : "[null]");
-    return FALSE;
+// A copy of a module's function record.
+Chip_DL_Func* copy_dl_func(const Chip_DL_Func* fun) {
+  Chip_DL_Func* copy = new Chip_DL_Func(fun->type, fun->name, fun->addr);
+  copy->args.reserve(fun->args.size());
+  for (const Chip_DL_Value* arg : fun->args) {
+    copy->args.push_back(new Chip_DL_Value(arg->type, arg->name, arg->is_const, arg->addr));
   }
+  return copy;
+}
+
+// Enters one function in the open class: its syntax-tree fragment through
+// scan passes 1 and 2, its native code, then the check.
+t_CPBOOL enter_fun(Chip_Env* env, Chip_DL_Func* fun, t_CPBOOL is_static) {
   a_Func_Def def = make_dll_as_fun(fun, is_static);
   if (!def) return FALSE;
   if (!type_engine_scan1_func_def(env, def) || !type_engine_scan2_func_def(env, def)) return FALSE;
@@ -338,7 +427,84 @@ t_CPBOOL import_fun(Chip_Env* env, Chip_DL_Func* fun, t_CPBOOL is_static, const 
   return type_engine_check_func_def(env, def);
 }
 
+t_CPBOOL import_fun(Chip_Env* env, Chip_DL_Func* fun, t_CPBOOL is_static, const char* op) {
+  if (!env->class_def) {
+    EM_error2(0, "import error: %s '%s' invoked between begin/end", op,
+              fun ? fun->name.c_str() : "[null]");
+    return FALSE;
+  }
+  Chip_Deferred_Members* deferred = env->class_def->info->deferred;
+  if (deferred && deferred->open && fun) {
+    deferred->funcs.push_back({copy_dl_func(fun), nullptr, nullptr, 0, nullptr, is_static});
+    return TRUE;
+  }
+  return enter_fun(env, fun, is_static);
+}
+
+// A module's function record, copied (the maker of the functions a module
+// class defers).
+Chip_DL_Func* copy_module_fun(const void* data, unsigned long, void*) {
+  return copy_dl_func(static_cast<const Chip_DL_Func*>(data));
+}
+
+// Enters a recorded function (its record made first when it has a maker).
+t_CPBOOL enter_entry(Chip_Env* env, const Chip_Deferred_Members::Entry& e) {
+  if (e.fun) return enter_fun(env, e.fun, e.is_static);
+  std::unique_ptr<Chip_DL_Func> fun(e.make(e.data, e.form, e.fn));
+  return enter_fun(env, fun.get(), e.is_static);
+}
+
 }  // namespace
+
+t_CPBOOL type_engine_complete_class(Chip_Type* type) {
+  Chip_Namespace* info = type ? type->info : nullptr;
+  Chip_Deferred_Members* deferred = info ? info->deferred : nullptr;
+  if (!deferred || deferred->open || g_hold_completion) return TRUE;
+  // The class that owns the namespace (an array type shares its parent's).
+  type = deferred->type;
+  t_CPBOOL ok = type_engine_complete_class(type->parent);
+  deferred = info->deferred;
+  if (!deferred) return ok;
+
+  // Taken off first: the lookups made while entering see a plain namespace.
+  info->deferred = nullptr;
+  std::unique_ptr<Chip_Deferred_Members> record(deferred);
+  if (deferred->inherit_vtable) info->obj_v_table.funcs = type->parent->info->obj_v_table.funcs;
+
+  // The environment as it was while the class was open: its namespace and
+  // type current, outside any function, the import's context and pool.
+  Chip_Env* env = deferred->env;
+  Chip_Namespace* curr = env->curr;
+  Chip_Type* class_def = env->class_def;
+  Chip_Func* func = env->func;
+  unsigned long class_scope = env->class_scope;
+  Chip_Context* context = env->context;
+  env->curr = info;
+  env->class_def = type;
+  env->func = nullptr;
+  env->class_scope = 0;
+  env->context = deferred->context;
+  a_Pool pool = set_current_pool(deferred->pool);
+  for (const Chip_Deferred_Members::Entry& e : deferred->funcs) {
+    if (!enter_entry(env, e)) {
+      ok = FALSE;
+      break;
+    }
+  }
+  set_current_pool(pool);
+  env->curr = curr;
+  env->class_def = class_def;
+  env->func = func;
+  env->class_scope = class_scope;
+  env->context = context;
+  return ok;
+}
+
+t_CPBOOL type_engine_complete_nspc(Chip_Namespace* nspc) {
+  return nspc && nspc->deferred ? type_engine_complete_class(nspc->deferred->type) : TRUE;
+}
+
+void type_engine_drop_deferred(Chip_Deferred_Members* deferred) { delete deferred; }
 
 t_CPBOOL type_engine_import_mfun(Chip_Env* env, Chip_DL_Func* mfun) {
   return import_fun(env, mfun, FALSE, "import_mfun");
@@ -346,6 +512,17 @@ t_CPBOOL type_engine_import_mfun(Chip_Env* env, Chip_DL_Func* mfun) {
 
 t_CPBOOL type_engine_import_sfun(Chip_Env* env, Chip_DL_Func* sfun) {
   return import_fun(env, sfun, TRUE, "import_sfun");
+}
+
+t_CPBOOL type_engine_import_made_fun(Chip_Env* env, f_make_dl_func make, const void* data,
+                                     unsigned long form, void* fn, t_CPBOOL is_static) {
+  Chip_Deferred_Members* deferred = env->class_def ? env->class_def->info->deferred : nullptr;
+  if (deferred && deferred->open) {
+    deferred->funcs.push_back({nullptr, make, data, form, fn, is_static});
+    return TRUE;
+  }
+  std::unique_ptr<Chip_DL_Func> fun(make(data, form, fn));
+  return import_fun(env, fun.get(), is_static, is_static ? "import_sfun" : "import_mfun");
 }
 
 // ---------------------------------------------------------------------------
@@ -439,14 +616,18 @@ t_CPBOOL type_engine_add_dll(Chip_Env* env, Chip_DLL* dll, const std::string& de
     }
 
     // The body: member functions, static functions, then one statement
-    // section with the static variables.
+    // section with the static variables. While imports are deferred the
+    // functions are left out and recorded on the class instead, to enter
+    // in the same order when it is first reached (the module's records stay
+    // as long as the compiler that loaded it).
+    const bool defer = env->defer_imports;
     std::vector<a_Func_Def> defs;
-    for (Chip_DL_Func* f : c->mfuns) {
+    for (Chip_DL_Func* f : defer ? std::vector<Chip_DL_Func*>() : c->mfuns) {
       a_Func_Def def = make_dll_as_fun(f, FALSE);
       if (!def) return fail();
       defs.push_back(def);
     }
-    for (Chip_DL_Func* f : c->sfuns) {
+    for (Chip_DL_Func* f : defer ? std::vector<Chip_DL_Func*>() : c->sfuns) {
       a_Func_Def def = make_dll_as_fun(f, TRUE);
       if (!def) return fail();
       defs.push_back(def);
@@ -502,6 +683,18 @@ t_CPBOOL type_engine_add_dll(Chip_Env* env, Chip_DLL* dll, const std::string& de
     for (a_Exp_Decl_* decl : constants) {
       Chip_Value* value = decl->var_decl_list->var_decl->value;
       if (value) value->is_const = TRUE;
+    }
+    if (defer && (!c->mfuns.empty() || !c->sfuns.empty())) {
+      Chip_Type* type = class_def->type;
+      Chip_Deferred_Members* deferred = new_deferred(env, type);
+      deferred->open = false;
+      for (Chip_DL_Func* f : c->mfuns) {
+        deferred->funcs.push_back({nullptr, copy_module_fun, f, 0, nullptr, FALSE});
+      }
+      for (Chip_DL_Func* f : c->sfuns) {
+        deferred->funcs.push_back({nullptr, copy_module_fun, f, 0, nullptr, TRUE});
+      }
+      type->info->deferred = deferred;
     }
   }
   return TRUE;

@@ -25,6 +25,24 @@
 // (starting with '@'). Member offsets returned by mvar are byte offsets into
 // a Chip_Object's data; modules keep them in process-wide words.
 //
+// Deferred functions. While the environment's defer_imports is set (the
+// base classes' and the built-in modules' import at start-up), the member and static functions of
+// a class opened here are not entered at once: the class records a copy of
+// each record (Chip_Namespace::deferred) and enters them, in the order they
+// were declared and exactly as the eager path would have, the first time
+// anything needs them: a lookup in the class's namespace (a member or
+// static function named, an overload resolved, a parent's member checked),
+// a script class extending it, or an object of it being made. Its
+// ancestors' functions go first, and so its virtual table is the one the
+// eager path builds. A program that never touches a class never pays for
+// its functions. Member variables, static variables, constructors and the
+// unit-generator description are entered at once (their offsets and
+// storage are needed while the module loads). Every object's table is
+// complete, since making the object completes its class: the machine may
+// call through it (an event's can_wait) without any lookup. The compiler
+// and the type system are used by one thread at a time (the machine's,
+// after start-up), and so is a class's completion.
+//
 // The interface keeps no state: it works on the environment's class being
 // defined (env->class_def, with the class stack), its current namespace
 // (with the namespace stack) and its current context, which records the type
@@ -45,6 +63,7 @@
 struct Chip_Env;
 struct Chip_Type;
 struct Chip_Namespace;
+struct Chip_Deferred_Members;
 
 // "Keep the inherited count" for the ugen / uana begin operations, and the
 // failed result of type_engine_import_mvar: all bits set.
@@ -90,13 +109,31 @@ t_CPBOOL type_engine_import_svar(Chip_Env* env, const char* type, const char* na
 // caller's (it may be deleted after the call).
 t_CPBOOL type_engine_import_mfun(Chip_Env* env, Chip_DL_Func* mfun);
 t_CPBOOL type_engine_import_sfun(Chip_Env* env, Chip_DL_Func* sfun);
+// The same for a function whose record is made only when it is entered:
+// make(data, form, fn) returns a new record (the import deletes it), so a
+// deferred function costs its maker's arguments until it is needed. The
+// maker must give the same record every time.
+typedef Chip_DL_Func* (*f_make_dl_func)(const void* data, unsigned long form, void* fn);
+t_CPBOOL type_engine_import_made_fun(Chip_Env* env, f_make_dl_func make, const void* data,
+                                     unsigned long form, void* fn, t_CPBOOL is_static);
 // Closes the open class: its object size is fixed and the enclosing class
 // and namespace become current again.
 t_CPBOOL type_engine_import_class_end(Chip_Env* env);
 
+// Enters the deferred functions of type's class, its ancestors' first:
+// nothing to do (TRUE) for a class that recorded none, or that is still
+// open. FALSE when one of them failed to enter (its message printed).
+t_CPBOOL type_engine_complete_class(Chip_Type* type);
+// The same for the class whose member namespace is nspc.
+t_CPBOOL type_engine_complete_nspc(Chip_Namespace* nspc);
+// Frees a record of deferred functions (null is ignored).
+void type_engine_drop_deferred(Chip_Deferred_Members* deferred);
+
 // The classes a module declared in its query record, into the namespace at
 // dest ("" : the global namespace): their member and static functions and
-// static variables.
+// static variables. While imports are deferred the functions are recorded
+// by reference to the module's records, which must then stay until the
+// environment is shut down (the compiler keeps the modules it loaded).
 t_CPBOOL type_engine_add_dll(Chip_Env* env, Chip_DLL* dll, const std::string& dest);
 
 // Syntax-tree fragments of a module function: a bodiless, built-in function

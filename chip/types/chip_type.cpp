@@ -8,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "chip/types/chip_import.h"
 #include "chip/types/chip_type_stmt.h"
 #include "chip/util/chip_errmsg.h"
 #include "chip/vm/chip_lang.h"
@@ -141,13 +142,14 @@ Chip_Namespace::Chip_Namespace()
       pre_ctor(nullptr),
       dtor(nullptr),
       parent(nullptr),
-      offset(0) {
+      offset(0),
+      deferred(nullptr) {
   type.push();
   value.push();
   func.push();
 }
 
-Chip_Namespace::~Chip_Namespace() = default;
+Chip_Namespace::~Chip_Namespace() { type_engine_drop_deferred(deferred); }
 
 Chip_Type* Chip_Namespace::lookup_type(S_Symbol name, long climb) {
   Chip_Type* t = type.lookup(name, climb);
@@ -160,6 +162,7 @@ Chip_Type* Chip_Namespace::lookup_type(const std::string& name, long climb) {
 }
 
 Chip_Value* Chip_Namespace::lookup_value(S_Symbol name, long climb) {
+  if (deferred) type_engine_complete_nspc(this);
   Chip_Value* v = value.lookup(name, climb);
   if (!v && climb > 0 && parent) return parent->lookup_value(name, climb);
   return v;
@@ -170,6 +173,7 @@ Chip_Value* Chip_Namespace::lookup_value(const std::string& name, long climb) {
 }
 
 Chip_Func* Chip_Namespace::lookup_func(S_Symbol name, long climb) {
+  if (deferred) type_engine_complete_nspc(this);
   Chip_Func* f = func.lookup(name, climb);
   if (!f && climb > 0 && parent) return parent->lookup_func(name, climb);
   return f;
@@ -501,10 +505,13 @@ Chip_Env* type_engine_init(t_CPUINT srate) {
 
   EM_log(CP_LOG_SEVERE, "adding base classes...");
   EM_pushlog();
+  // Their functions enter when a program first reaches them (chip_import.h).
+  env->defer_imports = TRUE;
   for (Chip_Type* t :
        {&t_object, &t_array, &t_string, &t_ugen, &t_uanablob, &t_uana, &t_shred, &t_event, &t_io}) {
     init_builtin_class(env, t);
   }
+  env->defer_imports = FALSE;
   EM_log(CP_LOG_SEVERE, "class 'class'");
   t_class.info = new_builtin_nspc(t_class.name);
   t_thread.info = new_builtin_nspc(t_thread.name);
@@ -964,7 +971,11 @@ t_CPBOOL type_engine_check_class_def(Chip_Env* env, a_Class_Def class_def) {
   the_class->parent = t_parent;
   the_class->ugen_info = t_parent->ugen_info;
   the_class->info->offset = t_parent->obj_size;
-  if (t_parent->info) the_class->info->obj_v_table.funcs = t_parent->info->obj_v_table.funcs;
+  if (t_parent->info) {
+    // A built-in parent enters its functions first: they fill the table.
+    type_engine_complete_class(t_parent);
+    the_class->info->obj_v_table.funcs = t_parent->info->obj_v_table.funcs;
+  }
 
   env->nspc_stack.push_back(env->curr);
   env->curr = the_class->info;

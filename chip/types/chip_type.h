@@ -66,6 +66,7 @@ struct Chip_UGen_Info;  // unit-generator description (module interface)
 struct Chip_Namespace;
 struct Chip_Context;
 struct Chip_Env;
+struct Chip_Deferred_Members;  // functions an imported class enters later (chip_import.h)
 
 // ---------------------------------------------------------------------------
 // Ids of the kinds of type.
@@ -293,6 +294,11 @@ struct Chip_Namespace : Chip_VM_Object {
   // Offsets in class_data of the static variables with an object type: each
   // holds one reference (or null), given back when the emitter shuts down.
   std::vector<unsigned long> obj_statics;
+  // The member and static functions of a built-in class not yet entered
+  // (owned), or null: they are entered, with the virtual table, the first
+  // time the class's members are looked up, the class is extended or one of
+  // its objects is made (type_engine_complete_class).
+  Chip_Deferred_Members* deferred;
 
   // Search this namespace with the climb rule of Chip_Scope; when nothing is
   // found and climb > 0, continue through the enclosing namespaces.
@@ -394,6 +400,10 @@ struct Chip_Env : Chip_VM_Object {
   std::vector<Chip_Context*> live_contexts;
   // Storage of the global values (freed with the environment).
   std::vector<t_CPWORD*> global_storage;
+  // Set while the base classes and the built-in modules are imported: the
+  // import interface records the functions of the classes it opens instead
+  // of entering them at once (chip_import.h).
+  t_CPBOOL defer_imports = FALSE;
 
   static Chip_Env* our_instance;
 

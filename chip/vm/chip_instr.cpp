@@ -12,6 +12,7 @@
 #include <typeinfo>
 #include <unordered_map>
 
+#include "chip/types/chip_import.h"
 #include "chip/types/chip_type.h"
 #include "chip/util/chip_errmsg.h"
 #include "chip/vm/chip_dl.h"
@@ -122,6 +123,9 @@ t_CPBOOL initialize_object(Chip_Object* object, Chip_Type* type) {
   // The virtual table: the class's own, shared by all its objects (the
   // class is referenced below, so it outlives them).
   if (object->owns_vtable) delete object->vtable;
+  // A built-in class whose functions were deferred enters them now: its
+  // objects call them through the table.
+  if (type->info->deferred) type_engine_complete_class(type);
   object->vtable = &type->info->obj_v_table;
   object->owns_vtable = FALSE;
 

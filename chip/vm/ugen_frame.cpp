@@ -368,17 +368,23 @@ constexpr auto kMemberTrampolines =
 
 // The place of a class, or of one form of a member, in its table (found
 // again when registered before); -1 when the table is full.
+// A class's members are registered together, the first time the class is:
+// the place of the first of them, where the search for one starts.
+size_t g_class_first_member[kMaxClasses];
+
 long class_index(const Frame_Class_Desc* desc) {
   for (size_t i = 0; i < g_class_count; i++) {
     if (g_classes[i] == desc) return static_cast<long>(i);
   }
   if (g_class_count == kMaxClasses) return -1;
   g_classes[g_class_count] = desc;
+  g_class_first_member[g_class_count] = g_member_count;
   return static_cast<long>(g_class_count++);
 }
 
-long member_index(const Frame_Class_Desc* desc, const Frame_Member* member, Member_Form form) {
-  for (size_t i = 0; i < g_member_count; i++) {
+long member_index(long class_at, const Frame_Class_Desc* desc, const Frame_Member* member,
+                  Member_Form form) {
+  for (size_t i = g_class_first_member[class_at]; i < g_member_count; i++) {
     const Member_Entry& e = g_members[i];
     if (e.desc == desc && e.member == member && e.form == form) return static_cast<long>(i);
   }
@@ -395,12 +401,35 @@ void add_args(Chip_DL_Func* fun, const Frame_Arg (&args)[4]) {
   }
 }
 
-// Imports one member (one form of a property); FALSE on failure.
-t_CPBOOL import_member(Chip_Env* env, const Frame_Class_Desc* desc, const Frame_Member* member,
-                       Member_Form form) {
+// The record of one member function (one form of a property) served by
+// fn: made when the import enters it, which may be long after the module
+// loaded (chip_import.h); the member rows are static.
+Chip_DL_Func* make_member_fun(const void* data, unsigned long form, void* fn) {
+  const Frame_Member* member = static_cast<const Frame_Member*>(data);
+  Chip_DL_Func* fun = make_new_mfun(member->type, member->name, reinterpret_cast<f_mfun>(fn));
+  if (form == FORM_SET) {
+    fun->add_arg(member->type, "value");
+  } else if (form == FORM_METHOD) {
+    add_args(fun, member->args);
+  }
+  return fun;
+}
+
+// The record of a static function row.
+Chip_DL_Func* make_static_fun(const void* data, unsigned long, void*) {
+  const Frame_Member* member = static_cast<const Frame_Member*>(data);
+  Chip_DL_Func* fun = make_new_sfun(member->type, member->name, member->sfun);
+  add_args(fun, member->args);
+  return fun;
+}
+
+// Imports one member (one form of a property); FALSE on failure. Its
+// trampoline is taken now, whenever the function enters.
+t_CPBOOL import_member(Chip_Env* env, long class_at, const Frame_Class_Desc* desc,
+                       const Frame_Member* member, Member_Form form) {
   f_mfun fn = member->native;
   if (!fn) {
-    long index = member_index(desc, member, form);
+    long index = member_index(class_at, desc, member, form);
     if (index < 0) {
       EM_printf("[chip]: too many native members to register (%s.%s)\n", desc->name,
                 member->name);
@@ -408,36 +437,27 @@ t_CPBOOL import_member(Chip_Env* env, const Frame_Class_Desc* desc, const Frame_
     }
     fn = kMemberTrampolines[index];
   }
-  Chip_DL_Func* fun = make_new_mfun(member->type, member->name, fn);
-  if (form == FORM_SET) {
-    fun->add_arg(member->type, "value");
-  } else if (form == FORM_METHOD) {
-    add_args(fun, member->args);
-  }
-  t_CPBOOL ok = type_engine_import_mfun(env, fun);
-  delete fun;
-  return ok;
+  return type_engine_import_made_fun(env, make_member_fun, member, form,
+                                     reinterpret_cast<void*>(fn), FALSE);
 }
 
 // The members of a declared class, in table order; FALSE at the first
 // failure.
-t_CPBOOL import_members(Chip_Env* env, const Frame_Class_Desc* desc) {
+t_CPBOOL import_members(Chip_Env* env, long class_at, const Frame_Class_Desc* desc) {
   for (size_t i = 0; i < desc->member_count; i++) {
     const Frame_Member* member = &desc->members[i];
     if (member->sfun) {
-      Chip_DL_Func* fun = make_new_sfun(member->type, member->name, member->sfun);
-      add_args(fun, member->args);
-      t_CPBOOL ok = type_engine_import_sfun(env, fun);
-      delete fun;
-      if (!ok) return FALSE;
+      if (!type_engine_import_made_fun(env, make_static_fun, member, 0, nullptr, TRUE)) {
+        return FALSE;
+      }
       continue;
     }
     if (member->method || member->native) {
-      if (!import_member(env, desc, member, FORM_METHOD)) return FALSE;
+      if (!import_member(env, class_at, desc, member, FORM_METHOD)) return FALSE;
       continue;
     }
-    if (member->set && !import_member(env, desc, member, FORM_SET)) return FALSE;
-    if (member->get && !import_member(env, desc, member, FORM_GET)) return FALSE;
+    if (member->set && !import_member(env, class_at, desc, member, FORM_SET)) return FALSE;
+    if (member->get && !import_member(env, class_at, desc, member, FORM_GET)) return FALSE;
   }
   return TRUE;
 }
@@ -510,7 +530,7 @@ Chip_Type* frame_import_class(Chip_Env* env, const Frame_Class_Desc* desc) {
     }
     *desc->offset = offset;
   }
-  if (!import_members(env, desc)) {
+  if (!import_members(env, index, desc)) {
     frame_fail(env);
     return nullptr;
   }

@@ -39,4 +39,37 @@ TEST(LibraryMessages, SdlAndAlsaLinesReachTheSink) {
   EXPECT_EQ(lines.size(), alsa ? 2u : 1u);
 }
 
+// A process that loads SDL after routing was set (the chip program, whose
+// audio layer loads SDL when audio is first wanted) gets the routing when
+// it reports the load: SDL's own log function, set anew by the load, is
+// replaced again.
+TEST(LibraryMessages, SdlLoadedLaterGetsTheRoutingInForce) {
+  std::vector<std::string> lines;
+  platform::routeLibraryMessages([&](const std::string& line) { lines.push_back(line); });
+  // As a freshly loaded SDL: its own printing.
+  SDL_LogOutputFunction mine = nullptr;
+  void* mine_data = nullptr;
+  SDL_LogGetOutputFunction(&mine, &mine_data);
+  SDL_LogSetOutputFunction([](void*, int, SDL_LogPriority, const char*) {}, nullptr);
+  SDL_LogCritical(SDL_LOG_CATEGORY_AUDIO, "before the load is reported");
+  EXPECT_TRUE(lines.empty());
+
+  platform::sdlLibraryLoaded();
+  SDL_LogCritical(SDL_LOG_CATEGORY_AUDIO, "after");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "SDL: after");
+
+  // Without a sink, a reported load leaves SDL's printing alone.
+  platform::routeLibraryMessages({});
+  SDL_LogOutputFunction restored = nullptr;
+  void* restored_data = nullptr;
+  SDL_LogGetOutputFunction(&restored, &restored_data);
+  platform::sdlLibraryLoaded();
+  SDL_LogOutputFunction after = nullptr;
+  void* after_data = nullptr;
+  SDL_LogGetOutputFunction(&after, &after_data);
+  EXPECT_EQ(after, restored);
+  EXPECT_NE(after, mine);
+}
+
 }  // namespace

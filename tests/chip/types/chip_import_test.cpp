@@ -172,11 +172,16 @@ Chip_Func* member_func(Chip_Type* type, const char* name) {
 // ---------------------------------------------------------------------------
 // The type side
 
-class ImportTest : public TypeCheckTest {
+// Every case runs twice: with the functions entered at once, and recorded
+// and entered on first use (as the built-in modules load); the records a
+// case sees must be the same.
+class ImportTest : public TypeCheckTest, public ::testing::WithParamInterface<bool> {
  protected:
   void SetUp() override {
     TypeCheckTest::SetUp();
+    env->defer_imports = GetParam();
     Lines lines = printed_lines([&] { imported = import_test_module(env); });
+    env->defer_imports = FALSE;
     ASSERT_TRUE(imported) << (lines.empty() ? "" : lines[0]);
     EXPECT_TRUE(lines.empty());
     widget = find_type(env, "Widget");
@@ -186,7 +191,7 @@ class ImportTest : public TypeCheckTest {
   Chip_Type* widget = nullptr;
 };
 
-TEST_F(ImportTest, ClassRecordsHoldTheNativeCodeAndTheMemberLayout) {
+TEST_P(ImportTest, ClassRecordsHoldTheNativeCodeAndTheMemberLayout) {
   EXPECT_EQ(widget->parent, &t_object);
   EXPECT_EQ(widget->owner, env->global());
   EXPECT_EQ(widget->size, static_cast<unsigned long>(W));
@@ -274,7 +279,7 @@ TEST_F(ImportTest, ClassRecordsHoldTheNativeCodeAndTheMemberLayout) {
   EXPECT_EQ(boom->ugen_info->num_outs, buzz->ugen_info->num_outs);
 }
 
-TEST_F(ImportTest, ScriptsUseTheImportedMembersLikeCompiledOnes) {
+TEST_P(ImportTest, ScriptsUseTheImportedMembersLikeCompiledOnes) {
   const struct {
     const char* source;
     bool ok;
@@ -304,7 +309,7 @@ TEST_F(ImportTest, ScriptsUseTheImportedMembersLikeCompiledOnes) {
 // ---------------------------------------------------------------------------
 // Edge cases of the import operations
 
-TEST_F(ImportTest, RefusedImportsReportAndLeaveTheNamespaceAlone) {
+TEST_P(ImportTest, RefusedImportsReportAndLeaveTheNamespaceAlone) {
   Lines lines = printed_lines([&] {
     EXPECT_EQ(type_engine_import_class_begin(env, "Orphan", "NoSuchParent", env->global(), nullptr,
                                              nullptr),
@@ -392,7 +397,7 @@ TEST_F(ImportTest, RefusedImportsReportAndLeaveTheNamespaceAlone) {
 
 // A child's first member comes after its parent's data; nested begins
 // return to the outer class.
-TEST_F(ImportTest, ChildMembersFollowTheParentsAndClassesNest) {
+TEST_P(ImportTest, ChildMembersFollowTheParentsAndClassesNest) {
   ASSERT_NE(type_engine_import_class_begin(env, "Three", "", env->global(), nullptr, nullptr),
             nullptr);
   for (const char* name : {"a", "b", "c"}) type_engine_import_mvar(env, "int", name, 0);
@@ -418,7 +423,7 @@ TEST_F(ImportTest, ChildMembersFollowTheParentsAndClassesNest) {
   EXPECT_EQ(child->info->lookup_type("Inner", 0), inner);
 }
 
-TEST_F(ImportTest, UnitGeneratorBeginsCheckTheParentAndMergeTheDescription) {
+TEST_P(ImportTest, UnitGeneratorBeginsCheckTheParentAndMergeTheDescription) {
   Chip_Type* plain = type_engine_import_ugen_begin(env, "Plain", "UGen", env->global(), nullptr,
                                                    nullptr, nullptr, nullptr, 2, CHIP_IMPORT_KEEP);
   ASSERT_NE(plain, nullptr);
@@ -480,7 +485,7 @@ t_CPBOOL gadget_query(Chip_DL_Query* q) {
   return TRUE;
 }
 
-TEST_F(ImportTest, ModuleClassesGetTheirFunctionsAndStaticVariables) {
+TEST_P(ImportTest, ModuleClassesGetTheirFunctionsAndStaticVariables) {
   Chip_DLL dll("gadgets");
   ASSERT_TRUE(dll.load(gadget_query));
   Lines lines = printed_lines([&] { EXPECT_TRUE(type_engine_add_dll(env, &dll, "")); });
@@ -513,6 +518,51 @@ TEST_F(ImportTest, ModuleClassesGetTheirFunctionsAndStaticVariables) {
 
 // ---------------------------------------------------------------------------
 // The machine side
+
+// Deferred: nothing of a class's functions is entered until the class is
+// reached; an object made natively of a class never named (the child of a
+// deferred parent) enters its and its parent's functions, and its table is
+// the eager one, slot for slot.
+TEST_P(ImportTest, DeferredFunctionsEnterWhenAnObjectOrALookupNeedsThem) {
+  Chip_Type* buzz = find_type(env, "Buzz");
+  Chip_Type* boom = find_type(env, "Boom");
+  ASSERT_NE(buzz, nullptr);
+  ASSERT_NE(boom, nullptr);
+  const bool deferred = GetParam();
+  EXPECT_EQ(widget->info->deferred != nullptr, deferred);
+  EXPECT_EQ(buzz->info->deferred != nullptr, deferred);
+  EXPECT_EQ(boom->info->deferred != nullptr, deferred);  // it inherits a deferred table
+  // The scope itself, not the completing lookup.
+  EXPECT_EQ(widget->info->value.lookup(insert_symbol("scale"), 0) == nullptr, deferred);
+  EXPECT_EQ(buzz->info->obj_v_table.funcs.size() == t_ugen.info->obj_v_table.funcs.size(),
+            deferred);
+
+  Chip_Object* object = instantiate_and_initialize_object(boom, nullptr);
+  ASSERT_NE(object, nullptr);
+  object->add_ref();
+  EXPECT_EQ(boom->info->deferred, nullptr);
+  EXPECT_EQ(buzz->info->deferred, nullptr);
+  EXPECT_NE(widget->info->deferred != nullptr, !deferred) << "an unrelated class stays deferred";
+  Chip_Func* drive = buzz->info->lookup_func("drive", 0);
+  ASSERT_NE(drive, nullptr);
+  ASSERT_EQ(object->vtable, &boom->info->obj_v_table);
+  EXPECT_EQ(boom->info->obj_v_table.funcs, buzz->info->obj_v_table.funcs);
+  ASSERT_LT(drive->vt_index, object->vtable->funcs.size());
+  EXPECT_EQ(object->vtable->funcs[drive->vt_index], drive);
+  EXPECT_EQ(drive->vt_index, t_ugen.info->obj_v_table.funcs.size());
+  object->release();
+
+  // A script reaching Widget's members enters them.
+  CheckResult r = check_program("Widget w; w.scale(2.0) => float f;");
+  EXPECT_TRUE(r.ok) << (r.lines.empty() ? "" : r.lines[0]);
+  EXPECT_EQ(widget->info->deferred, nullptr);
+  EXPECT_NE(widget->info->value.lookup(insert_symbol("scale"), 0), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(EagerAndDeferred, ImportTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Deferred" : "Eager";
+                         });
 
 class ImportMachineTest : public vmtest::VMTest {
  protected:
