@@ -246,36 +246,44 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side) {
       planes.b[at] = colourB(colourWords[at]);
     }
   }
-  // Per texel, the modulation whose blend after upscaling comes closest;
-  // `weights` keeps each texel's weight of B in eighths.
+  // Each texel's upscaled A and B in sixteenths, kept up to date as blocks
+  // change (the upscaling is linear in the blocks' colours), and its weight
+  // of B in eighths.
+  const std::size_t texels = static_cast<std::size_t>(side) * side;
+  std::vector<Colour> upA(texels), upB(texels);
+  std::vector<std::uint8_t> weights(texels);
+  for (int y = 0; y < side; y++) {
+    for (int x = 0; x < side; x++) {
+      upA[static_cast<std::size_t>(y) * side + x] = planes.sample(planes.a, x, y);
+      upB[static_cast<std::size_t>(y) * side + x] = planes.sample(planes.b, x, y);
+    }
+  }
+  // Per texel, the modulation whose blend comes closest to the image.
   std::vector<std::uint32_t> modulation(count);
-  std::vector<std::uint8_t> weights(static_cast<std::size_t>(side) * side);
   auto chooseModulation = [&] {
     std::fill(modulation.begin(), modulation.end(), 0u);
     for (int y = 0; y < side; y++) {
       for (int x = 0; x < side; x++) {
-        const Colour a16 = planes.sample(planes.a, x, y);
-        const Colour b16 = planes.sample(planes.b, x, y);
-        const std::uint8_t* want = texel(x, y);
+        const std::size_t t = static_cast<std::size_t>(y) * side + x;
+        const std::uint8_t* want = rgba + 4 * t;
         int best = 0;
-        long bestError = -1;
+        int bestError = 0;
         for (int m = 0; m < 4; m++) {
-          std::uint8_t got[4];
-          blend(a16, b16, kStandardWeights[m], got);
-          long error = 0;
+          const int w = kStandardWeights[m];
+          int error = 0;
           for (int c = 0; c < 4; c++) {
-            const long d = static_cast<long>(got[c]) - want[c];
-            error += d * d;
+            // As blend() rounds; the sums are never negative.
+            const int got = (upA[t][c] * (8 - w) + upB[t][c] * w + 64) >> 7;
+            error += (got - want[c]) * (got - want[c]);
           }
-          if (bestError < 0 || error < bestError) {
+          if (m == 0 || error < bestError) {
             bestError = error;
             best = m;
           }
         }
         const std::size_t at = static_cast<std::size_t>(y / 4) * blocks + x / 4;
         modulation[at] |= static_cast<std::uint32_t>(best) << (2 * ((y % 4) * 4 + x % 4));
-        weights[static_cast<std::size_t>(y) * side + x] =
-            static_cast<std::uint8_t>(kStandardWeights[best]);
+        weights[t] = static_cast<std::uint8_t>(kStandardWeights[best]);
       }
     }
   };
@@ -293,28 +301,25 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side) {
     for (int by = 0; by < blocks; by++) {
       for (int bx = 0; bx < blocks; bx++) {
         const std::size_t at = static_cast<std::size_t>(by) * blocks + bx;
-        Colour& blockA = planes.a[at];
-        Colour& blockB = planes.b[at];
+        const Colour oldA = planes.a[at], oldB = planes.b[at];
         // Decoded texels in 128ths: the sum over blocks of (bilinear
         // weight in sixteenths) x ((8 - w) A + w B). With this block's
         // share p A + q B taken out, the rest r must be matched by it.
         double spp = 0, spq = 0, sqq = 0, spr[4] = {}, sqr[4] = {};
         for (int dy = -3; dy <= 3; dy++) {
+          const int y = (4 * by + 2 + dy) & (side - 1);
           for (int dx = -3; dx <= 3; dx++) {
             const int x = (4 * bx + 2 + dx) & (side - 1);
-            const int y = (4 * by + 2 + dy) & (side - 1);
+            const std::size_t t = static_cast<std::size_t>(y) * side + x;
             const int phi = (4 - std::abs(dx)) * (4 - std::abs(dy));
-            const int w = weights[static_cast<std::size_t>(y) * side + x];
-            const Colour a16 = planes.sample(planes.a, x, y);
-            const Colour b16 = planes.sample(planes.b, x, y);
-            const double p = phi * (8 - w), q = phi * w;
+            const int w = weights[t];
+            const int p = phi * (8 - w), q = phi * w;
             spp += p * p;
             spq += p * q;
             sqq += q * q;
-            const std::uint8_t* want = texel(x, y);
             for (int c = 0; c < 4; c++) {
-              const double rest = a16[c] * (8 - w) + b16[c] * w - p * blockA[c] - q * blockB[c];
-              const double r = 128.0 * want[c] - rest;
+              const int rest = (upA[t][c] - phi * oldA[c]) * (8 - w) + (upB[t][c] - phi * oldB[c]) * w;
+              const double r = 128 * rgba[4 * t + c] - rest;
               spr[c] += p * r;
               sqr[c] += q * r;
             }
@@ -322,11 +327,11 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side) {
         }
         // A little pull towards the current colours keeps the system
         // solvable when the texels use only A or only B.
-        const double lambda = 1e-3 * (spp + sqq) + 1e-9;
+        const double lambda = 1e-3 * (spp + sqq);
         const double m00 = spp + lambda, m11 = sqq + lambda, det = m00 * m11 - spq * spq;
         std::uint8_t a[4], b[4];
         for (int c = 0; c < 4; c++) {
-          const double ra = spr[c] + lambda * blockA[c], rb = sqr[c] + lambda * blockB[c];
+          const double ra = spr[c] + lambda * oldA[c], rb = sqr[c] + lambda * oldB[c];
           const double va = (m11 * ra - spq * rb) / det, vb = (m00 * rb - spq * ra) / det;
           a[c] = static_cast<std::uint8_t>(std::clamp(std::lround(va), 0L, 255L));
           b[c] = static_cast<std::uint8_t>(std::clamp(std::lround(vb), 0L, 255L));
@@ -334,8 +339,26 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side) {
         if (a[3] >= 247) a[3] = 255;
         if (b[3] >= 247) b[3] = 255;
         colourWords[at] = pvrtcColourWord(a, b, false);
-        blockA = colourA(colourWords[at]);
-        blockB = colourB(colourWords[at]);
+        planes.a[at] = colourA(colourWords[at]);
+        planes.b[at] = colourB(colourWords[at]);
+        Colour deltaA, deltaB;
+        for (int c = 0; c < 4; c++) {
+          deltaA[c] = planes.a[at][c] - oldA[c];
+          deltaB[c] = planes.b[at][c] - oldB[c];
+        }
+        if (deltaA == Colour{} && deltaB == Colour{}) continue;
+        for (int dy = -3; dy <= 3; dy++) {
+          const int y = (4 * by + 2 + dy) & (side - 1);
+          for (int dx = -3; dx <= 3; dx++) {
+            const int x = (4 * bx + 2 + dx) & (side - 1);
+            const std::size_t t = static_cast<std::size_t>(y) * side + x;
+            const int phi = (4 - std::abs(dx)) * (4 - std::abs(dy));
+            for (int c = 0; c < 4; c++) {
+              upA[t][c] += phi * deltaA[c];
+              upB[t][c] += phi * deltaB[c];
+            }
+          }
+        }
       }
     }
     chooseModulation();
