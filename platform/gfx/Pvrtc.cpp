@@ -250,12 +250,16 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side) {
   // change (the upscaling is linear in the blocks' colours), and its weight
   // of B in eighths.
   const std::size_t texels = static_cast<std::size_t>(side) * side;
-  std::vector<Colour> upA(texels), upB(texels);
+  // (Plain arrays, 4 channels a texel: the loops below also run in
+  // unoptimised sanitizer builds, at every build.)
+  std::vector<int> upA(4 * texels), upB(4 * texels);
   std::vector<std::uint8_t> weights(texels);
   for (int y = 0; y < side; y++) {
     for (int x = 0; x < side; x++) {
-      upA[static_cast<std::size_t>(y) * side + x] = planes.sample(planes.a, x, y);
-      upB[static_cast<std::size_t>(y) * side + x] = planes.sample(planes.b, x, y);
+      const std::size_t t = static_cast<std::size_t>(y) * side + x;
+      const Colour a16 = planes.sample(planes.a, x, y), b16 = planes.sample(planes.b, x, y);
+      std::copy(a16.begin(), a16.end(), upA.begin() + 4 * t);
+      std::copy(b16.begin(), b16.end(), upB.begin() + 4 * t);
     }
   }
   // Per texel, the modulation whose blend comes closest to the image.
@@ -266,6 +270,8 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side) {
       for (int x = 0; x < side; x++) {
         const std::size_t t = static_cast<std::size_t>(y) * side + x;
         const std::uint8_t* want = rgba + 4 * t;
+        const int* a16 = upA.data() + 4 * t;
+        const int* b16 = upB.data() + 4 * t;
         int best = 0;
         int bestError = 0;
         for (int m = 0; m < 4; m++) {
@@ -273,7 +279,7 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side) {
           int error = 0;
           for (int c = 0; c < 4; c++) {
             // As blend() rounds; the sums are never negative.
-            const int got = (upA[t][c] * (8 - w) + upB[t][c] * w + 64) >> 7;
+            const int got = (a16[c] * (8 - w) + b16[c] * w + 64) >> 7;
             error += (got - want[c]) * (got - want[c]);
           }
           if (m == 0 || error < bestError) {
@@ -297,11 +303,16 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side) {
   // The blocks are refitted in place, each seeing its neighbours' new
   // colours, which converges in a few passes.
   constexpr int kRefinePasses = 3;
+  // A block's bilinear weight in quarters at 3 texels before its centre to
+  // 3 after, each way.
+  constexpr int kPhi[7] = {1, 2, 3, 4, 3, 2, 1};
   for (int pass = 0; pass < kRefinePasses; pass++) {
     for (int by = 0; by < blocks; by++) {
       for (int bx = 0; bx < blocks; bx++) {
         const std::size_t at = static_cast<std::size_t>(by) * blocks + bx;
         const Colour oldA = planes.a[at], oldB = planes.b[at];
+        const int* ownA = oldA.data();
+        const int* ownB = oldB.data();
         // Decoded texels in 128ths: the sum over blocks of (bilinear
         // weight in sixteenths) x ((8 - w) A + w B). With this block's
         // share p A + q B taken out, the rest r must be matched by it.
@@ -311,14 +322,16 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side) {
           for (int dx = -3; dx <= 3; dx++) {
             const int x = (4 * bx + 2 + dx) & (side - 1);
             const std::size_t t = static_cast<std::size_t>(y) * side + x;
-            const int phi = (4 - std::abs(dx)) * (4 - std::abs(dy));
+            const int phi = kPhi[dy + 3] * kPhi[dx + 3];
             const int w = weights[t];
             const int p = phi * (8 - w), q = phi * w;
             spp += p * p;
             spq += p * q;
             sqq += q * q;
+            const int* a16 = upA.data() + 4 * t;
+            const int* b16 = upB.data() + 4 * t;
             for (int c = 0; c < 4; c++) {
-              const int rest = (upA[t][c] - phi * oldA[c]) * (8 - w) + (upB[t][c] - phi * oldB[c]) * w;
+              const int rest = (a16[c] - phi * ownA[c]) * (8 - w) + (b16[c] - phi * ownB[c]) * w;
               const double r = 128 * rgba[4 * t + c] - rest;
               spr[c] += p * r;
               sqr[c] += q * r;
@@ -331,7 +344,7 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side) {
         const double m00 = spp + lambda, m11 = sqq + lambda, det = m00 * m11 - spq * spq;
         std::uint8_t a[4], b[4];
         for (int c = 0; c < 4; c++) {
-          const double ra = spr[c] + lambda * oldA[c], rb = sqr[c] + lambda * oldB[c];
+          const double ra = spr[c] + lambda * ownA[c], rb = sqr[c] + lambda * ownB[c];
           const double va = (m11 * ra - spq * rb) / det, vb = (m00 * rb - spq * ra) / det;
           a[c] = static_cast<std::uint8_t>(std::clamp(std::lround(va), 0L, 255L));
           b[c] = static_cast<std::uint8_t>(std::clamp(std::lround(vb), 0L, 255L));
@@ -341,21 +354,24 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side) {
         colourWords[at] = pvrtcColourWord(a, b, false);
         planes.a[at] = colourA(colourWords[at]);
         planes.b[at] = colourB(colourWords[at]);
-        Colour deltaA, deltaB;
+        int deltaA[4], deltaB[4];
+        bool changed = false;
         for (int c = 0; c < 4; c++) {
-          deltaA[c] = planes.a[at][c] - oldA[c];
-          deltaB[c] = planes.b[at][c] - oldB[c];
+          deltaA[c] = planes.a[at][c] - ownA[c];
+          deltaB[c] = planes.b[at][c] - ownB[c];
+          changed = changed || deltaA[c] != 0 || deltaB[c] != 0;
         }
-        if (deltaA == Colour{} && deltaB == Colour{}) continue;
+        if (!changed) continue;
         for (int dy = -3; dy <= 3; dy++) {
           const int y = (4 * by + 2 + dy) & (side - 1);
           for (int dx = -3; dx <= 3; dx++) {
             const int x = (4 * bx + 2 + dx) & (side - 1);
-            const std::size_t t = static_cast<std::size_t>(y) * side + x;
-            const int phi = (4 - std::abs(dx)) * (4 - std::abs(dy));
+            const int phi = kPhi[dy + 3] * kPhi[dx + 3];
+            int* a16 = upA.data() + 4 * (static_cast<std::size_t>(y) * side + x);
+            int* b16 = upB.data() + 4 * (static_cast<std::size_t>(y) * side + x);
             for (int c = 0; c < 4; c++) {
-              upA[t][c] += phi * deltaA[c];
-              upB[t][c] += phi * deltaB[c];
+              a16[c] += phi * deltaA[c];
+              b16[c] += phi * deltaB[c];
             }
           }
         }
