@@ -4,8 +4,10 @@
 //   pvrtc_encode input.png output.pvr
 //
 // The image must be square with a power-of-two side of at least 8 (and at
-// most 4096, the image loader's limit). Alpha is kept. Quality is modest:
-// the encoder is a simple one, meant for the program's own resources.
+// most 4096, the image loader's limit). Alpha is kept. The encoder
+// (platform/gfx/Pvrtc) refines its blocks' colours against the decoded
+// result, so that the texture's edges, which the format's upscaling blends
+// with the opposite ones, come back about as close as its middle.
 #include <cstdio>
 #include <optional>
 #include <string>

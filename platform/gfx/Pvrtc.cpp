@@ -246,31 +246,138 @@ std::vector<std::uint8_t> encodePvrtc4(const std::uint8_t* rgba, int side) {
       planes.b[at] = colourB(colourWords[at]);
     }
   }
-  // Per texel, the modulation whose blend after upscaling comes closest.
-  std::vector<std::uint32_t> modulation(count, 0);
+  // Each texel's upscaled A and B in sixteenths, kept up to date as blocks
+  // change (the upscaling is linear in the blocks' colours), and its weight
+  // of B in eighths.
+  const std::size_t texels = static_cast<std::size_t>(side) * side;
+  // (Plain arrays, 4 channels a texel: the loops below also run in
+  // unoptimised sanitizer builds, at every build.)
+  std::vector<int> upA(4 * texels), upB(4 * texels);
+  std::vector<std::uint8_t> weights(texels);
   for (int y = 0; y < side; y++) {
     for (int x = 0; x < side; x++) {
-      const Colour a16 = planes.sample(planes.a, x, y);
-      const Colour b16 = planes.sample(planes.b, x, y);
-      const std::uint8_t* want = texel(x, y);
-      int best = 0;
-      long bestError = -1;
-      for (int m = 0; m < 4; m++) {
-        std::uint8_t got[4];
-        blend(a16, b16, kStandardWeights[m], got);
-        long error = 0;
-        for (int c = 0; c < 4; c++) {
-          const long d = static_cast<long>(got[c]) - want[c];
-          error += d * d;
+      const std::size_t t = static_cast<std::size_t>(y) * side + x;
+      const Colour a16 = planes.sample(planes.a, x, y), b16 = planes.sample(planes.b, x, y);
+      std::copy(a16.begin(), a16.end(), upA.begin() + 4 * t);
+      std::copy(b16.begin(), b16.end(), upB.begin() + 4 * t);
+    }
+  }
+  // Per texel, the modulation whose blend comes closest to the image.
+  std::vector<std::uint32_t> modulation(count);
+  auto chooseModulation = [&] {
+    std::fill(modulation.begin(), modulation.end(), 0u);
+    for (int y = 0; y < side; y++) {
+      for (int x = 0; x < side; x++) {
+        const std::size_t t = static_cast<std::size_t>(y) * side + x;
+        const std::uint8_t* want = rgba + 4 * t;
+        const int* a16 = upA.data() + 4 * t;
+        const int* b16 = upB.data() + 4 * t;
+        int best = 0;
+        int bestError = 0;
+        for (int m = 0; m < 4; m++) {
+          const int w = kStandardWeights[m];
+          int error = 0;
+          for (int c = 0; c < 4; c++) {
+            // As blend() rounds; the sums are never negative.
+            const int got = (a16[c] * (8 - w) + b16[c] * w + 64) >> 7;
+            error += (got - want[c]) * (got - want[c]);
+          }
+          if (m == 0 || error < bestError) {
+            bestError = error;
+            best = m;
+          }
         }
-        if (bestError < 0 || error < bestError) {
-          bestError = error;
-          best = m;
+        const std::size_t at = static_cast<std::size_t>(y / 4) * blocks + x / 4;
+        modulation[at] |= static_cast<std::uint32_t>(best) << (2 * ((y % 4) * 4 + x % 4));
+        weights[t] = static_cast<std::uint8_t>(kStandardWeights[best]);
+      }
+    }
+  };
+  chooseModulation();
+  // The fit above sees each block alone, yet every texel blends four
+  // blocks' colours, and near an edge two of them are the opposite edge's
+  // (the upscaling wraps around). Each pass refits every block's A and B,
+  // by least squares against the image over the 7 x 7 texels it reaches
+  // (wrapping around as the decoder does), with its neighbours as they
+  // stand; then the modulation is chosen anew for the refitted colours.
+  // The blocks are refitted in place, each seeing its neighbours' new
+  // colours, which converges in a few passes.
+  constexpr int kRefinePasses = 3;
+  // A block's bilinear weight in quarters at 3 texels before its centre to
+  // 3 after, each way.
+  constexpr int kPhi[7] = {1, 2, 3, 4, 3, 2, 1};
+  for (int pass = 0; pass < kRefinePasses; pass++) {
+    for (int by = 0; by < blocks; by++) {
+      for (int bx = 0; bx < blocks; bx++) {
+        const std::size_t at = static_cast<std::size_t>(by) * blocks + bx;
+        const Colour oldA = planes.a[at], oldB = planes.b[at];
+        const int* ownA = oldA.data();
+        const int* ownB = oldB.data();
+        // Decoded texels in 128ths: the sum over blocks of (bilinear
+        // weight in sixteenths) x ((8 - w) A + w B). With this block's
+        // share p A + q B taken out, the rest r must be matched by it.
+        double spp = 0, spq = 0, sqq = 0, spr[4] = {}, sqr[4] = {};
+        for (int dy = -3; dy <= 3; dy++) {
+          const int y = (4 * by + 2 + dy) & (side - 1);
+          for (int dx = -3; dx <= 3; dx++) {
+            const int x = (4 * bx + 2 + dx) & (side - 1);
+            const std::size_t t = static_cast<std::size_t>(y) * side + x;
+            const int phi = kPhi[dy + 3] * kPhi[dx + 3];
+            const int w = weights[t];
+            const int p = phi * (8 - w), q = phi * w;
+            spp += p * p;
+            spq += p * q;
+            sqq += q * q;
+            const int* a16 = upA.data() + 4 * t;
+            const int* b16 = upB.data() + 4 * t;
+            for (int c = 0; c < 4; c++) {
+              const int rest = (a16[c] - phi * ownA[c]) * (8 - w) + (b16[c] - phi * ownB[c]) * w;
+              const double r = 128 * rgba[4 * t + c] - rest;
+              spr[c] += p * r;
+              sqr[c] += q * r;
+            }
+          }
+        }
+        // A little pull towards the current colours keeps the system
+        // solvable when the texels use only A or only B.
+        const double lambda = 1e-3 * (spp + sqq);
+        const double m00 = spp + lambda, m11 = sqq + lambda, det = m00 * m11 - spq * spq;
+        std::uint8_t a[4], b[4];
+        for (int c = 0; c < 4; c++) {
+          const double ra = spr[c] + lambda * ownA[c], rb = sqr[c] + lambda * ownB[c];
+          const double va = (m11 * ra - spq * rb) / det, vb = (m00 * rb - spq * ra) / det;
+          a[c] = static_cast<std::uint8_t>(std::clamp(std::lround(va), 0L, 255L));
+          b[c] = static_cast<std::uint8_t>(std::clamp(std::lround(vb), 0L, 255L));
+        }
+        if (a[3] >= 247) a[3] = 255;
+        if (b[3] >= 247) b[3] = 255;
+        colourWords[at] = pvrtcColourWord(a, b, false);
+        planes.a[at] = colourA(colourWords[at]);
+        planes.b[at] = colourB(colourWords[at]);
+        int deltaA[4], deltaB[4];
+        bool changed = false;
+        for (int c = 0; c < 4; c++) {
+          deltaA[c] = planes.a[at][c] - ownA[c];
+          deltaB[c] = planes.b[at][c] - ownB[c];
+          changed = changed || deltaA[c] != 0 || deltaB[c] != 0;
+        }
+        if (!changed) continue;
+        for (int dy = -3; dy <= 3; dy++) {
+          const int y = (4 * by + 2 + dy) & (side - 1);
+          for (int dx = -3; dx <= 3; dx++) {
+            const int x = (4 * bx + 2 + dx) & (side - 1);
+            const int phi = kPhi[dy + 3] * kPhi[dx + 3];
+            int* a16 = upA.data() + 4 * (static_cast<std::size_t>(y) * side + x);
+            int* b16 = upB.data() + 4 * (static_cast<std::size_t>(y) * side + x);
+            for (int c = 0; c < 4; c++) {
+              a16[c] += phi * deltaA[c];
+              b16[c] += phi * deltaB[c];
+            }
+          }
         }
       }
-      const std::size_t at = static_cast<std::size_t>(y / 4) * blocks + x / 4;
-      modulation[at] |= static_cast<std::uint32_t>(best) << (2 * ((y % 4) * 4 + x % 4));
     }
+    chooseModulation();
   }
   std::vector<std::uint8_t> data(count * 8);
   for (int by = 0; by < blocks; by++) {

@@ -5,10 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
 #include <vector>
+
+#include "platform/gfx/Image.h"
+#include "tools/EarthHalves.h"
 
 using platform::gfx::decodePvrtc4;
 using platform::gfx::encodePvrtc4;
@@ -40,6 +47,26 @@ std::uint32_t everyTexel(std::uint32_t m) {
   std::uint32_t word = 0;
   for (int i = 0; i < 16; i++) word |= m << (2 * i);
   return word;
+}
+
+// Mean absolute error of the RGB channels of the decoded texels against the
+// image's, over the lines (columns, or rows when `rows`) whose distance to
+// the nearer edge of the texture is in [from, to).
+double bandError(const std::vector<std::uint8_t>& image, const std::vector<std::uint8_t>& decoded,
+                 int side, bool rows, int from, int to) {
+  double total = 0;
+  long count = 0;
+  for (int y = 0; y < side; y++) {
+    for (int x = 0; x < side; x++) {
+      const int line = rows ? y : x;
+      const int distance = std::min(line, side - 1 - line);
+      if (distance < from || distance >= to) continue;
+      const std::size_t at = (static_cast<std::size_t>(y) * side + x) * 4;
+      for (int c = 0; c < 3; c++) total += std::abs(int(decoded[at + c]) - int(image[at + c]));
+      count += 3;
+    }
+  }
+  return total / count;
 }
 
 }  // namespace
@@ -180,4 +207,56 @@ TEST(Pvrtc4, RefusesSidesAndLengthsThatDoNotMatch) {
   EXPECT_TRUE(encodePvrtc4(nullptr, 8).empty());
   std::vector<std::uint8_t> image(12 * 12 * 4);
   EXPECT_TRUE(encodePvrtc4(image.data(), 12).empty());
+}
+
+// The upscaling wraps around, so the blocks at one edge of a texture blend
+// with those at the opposite one. The earth's halves do not continue across
+// that wrap (their edges meet other longitudes): their edge columns must
+// still come back as close as the middle half of the texture. The test image
+// ramps from dark to light, a hard jump at the wrap both ways; a sharp jump
+// costs the texels beside it some error wherever it lies, but no more than
+// twice and a quarter the middle's.
+TEST(Pvrtc4, EdgesThatDoNotWrapDecodeAboutAsCloseAsTheMiddle) {
+  const int rampSide = 256;
+  std::vector<std::uint8_t> ramp(static_cast<std::size_t>(rampSide) * rampSide * 4);
+  for (int y = 0; y < rampSide; y++) {
+    for (int x = 0; x < rampSide; x++) {
+      const double u = (x + 0.5) / rampSide, v = (y + 0.5) / rampSide;
+      std::uint8_t* p = ramp.data() + (static_cast<std::size_t>(y) * rampSide + x) * 4;
+      p[0] = static_cast<std::uint8_t>(30 + 200 * u + 20 * std::sin(37 * v + 11 * u));
+      p[1] = static_cast<std::uint8_t>(230 - 200 * v + 20 * std::sin(29 * u - 7 * v));
+      p[2] = static_cast<std::uint8_t>(120 + 90 * std::sin(9 * u + 13 * v) * std::cos(17 * u));
+      p[3] = 255;
+    }
+  }
+  std::string error;
+  const std::optional<platform::gfx::Image> map =
+      platform::gfx::Image::loadStraight(FLUVANE_EARTH_MAP, &error);
+  ASSERT_TRUE(map) << error;
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> image;
+    int side;
+    double allowance;  // of the edge's error over the middle's
+  };
+  const Case cases[] = {
+      {"ramp", ramp, rampSide, 2.25},
+      {"earth half 0", earth::cutHalf(map->pixels.data(), map->width, map->height, 0, 1024), 1024,
+       1.0},
+      {"earth half 1", earth::cutHalf(map->pixels.data(), map->width, map->height, 1, 1024), 1024,
+       1.0},
+  };
+  for (const Case& c : cases) {
+    const auto data = encodePvrtc4(c.image.data(), c.side);
+    const auto decoded = decodePvrtc4(data.data(), data.size(), c.side, false);
+    ASSERT_EQ(decoded.size(), c.image.size()) << c.name;
+    for (const bool rows : {false, true}) {
+      // The 6 lines at each edge against the middle half of the lines.
+      const double edge = bandError(c.image, decoded, c.side, rows, 0, 6);
+      const double middle = bandError(c.image, decoded, c.side, rows, c.side / 4, c.side / 2);
+      EXPECT_LE(edge, c.allowance * middle)
+          << c.name << (rows ? ", top and bottom rows" : ", left and right columns")
+          << ": mean error " << edge << " at the edges, " << middle << " in the middle";
+    }
+  }
 }
