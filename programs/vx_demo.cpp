@@ -8,10 +8,11 @@
 // information text and uploads signed statistics.
 //
 // Without a display it runs off screen (SDL's offscreen driver). Options:
-//   --png <file>      after the start (see --seconds) write the screen as a
-//                     PNG and quit
-//   --seconds <s>     quit after s seconds (with --png: when to take it;
-//                     default 3)
+//   --png <file>      once the start is over (a frame drawn, the engine
+//                     ready and the start's service calls answered) write
+//                     the screen as a PNG and quit
+//   --seconds <s>     quit after s seconds (with --png: the longest wait for
+//                     the start to be over; default 120)
 //   --help-pages <dir>  draw the help pages into dir and quit (build step)
 #include <cmath>
 #include <cstdio>
@@ -30,6 +31,7 @@
 #include "platform/ui/Canvas.h"
 #include "platform/ui/Font.h"
 #include "vxu/ui/VXAppDelegate.h"
+#include "vxu/VXBackgroundThread.h"
 #include "vxu/VXConfig.h"
 #include "vxu/VXLog.h"
 #include "vxu/ui/VXScreens.h"
@@ -98,6 +100,15 @@ class DemoDelegate : public VXAppDelegate {
     m_helpScreens = 2;
   }
 
+  // True once a frame has been drawn and the engine's launch point has
+  // posted the start's service calls.
+  bool started() const { return framesDrawn_ > 0 && launched_; }
+
+  void launchBackGroundThreads(int launchPoint) override {
+    VXAppDelegate::launchBackGroundThreads(launchPoint);
+    if (launchPoint == 2) launched_ = true;
+  }
+
   View* getMainView() override { return mainView_.get(); }
   VXUserStats* getStats() override { return &VXUserStats::defaultUserStats(); }
   int getAppID() override { return 1; }
@@ -117,7 +128,10 @@ class DemoDelegate : public VXAppDelegate {
     app.window().addSubview(mainView_);
     if (VXUserStats* stats = getStats()) stats->startCountingAppTime();
     // A slowly turning fan of colour under the views: the GL frame.
-    app.setGLFrameDrawer([&app] { drawBackdrop(app.now()); });
+    app.setGLFrameDrawer([this, &app] {
+      drawBackdrop(app.now());
+      framesDrawn_++;
+    });
     app.setContinuousFrames(true);
     VXAppDelegate::applicationDidFinishLaunching(app);
   }
@@ -157,6 +171,8 @@ class DemoDelegate : public VXAppDelegate {
   }
 
   std::shared_ptr<VXMainView> mainView_;
+  long framesDrawn_ = 0;
+  bool launched_ = false;
 };
 
 }  // namespace
@@ -194,19 +210,41 @@ int main(int argc, char** argv) {
   {
     DemoDelegate delegate;
     app->setDelegate(&delegate);
-    if (!png.empty() && seconds < 0) seconds = 3;
+    if (!png.empty() && seconds < 0) seconds = 120;
+    auto writeFrame = [&] {
+      std::vector<std::uint8_t> frame = app->frame();
+      const int w = static_cast<int>(std::lround(320 * app->scale()));
+      const int h = static_cast<int>(std::lround(480 * app->scale()));
+      std::string problem;
+      if (frame.size() != static_cast<std::size_t>(w) * h * 4 ||
+          !platform::gfx::writePng(png, w, h, frame.data(), &problem)) {
+        std::fprintf(stderr, "vx_demo: cannot write %s %s\n", png.c_str(), problem.c_str());
+        status = 1;
+      }
+    };
+    platform::RunLoop& loop = platform::RunLoop::main();
+    platform::RunLoop::TimerId poll = 0;
+    if (!png.empty()) {
+      // The picture waits for the start, not for the clock: on a slow or
+      // busy machine the start may take longer than any fixed delay.
+      poll = loop.addTimer(0.05, true, [&] {
+        if (!delegate.started()) return;
+        // The service calls run one after another on the background thread:
+        // an empty call queued after them returns once they are answered.
+        VXBackgroundThread::sharedBackgroundThread().performSelectorInBackground([] {}, true);
+        // One more turn of the loop lets the answers reach the screen.
+        loop.addTimer(0, false, [&] {
+          writeFrame();
+          app->terminate();
+        });
+        loop.cancel(poll);
+      });
+    }
     if (seconds >= 0) {
-      platform::RunLoop::main().addTimer(seconds, false, [&] {
+      loop.addTimer(seconds, false, [&] {
         if (!png.empty()) {
-          std::vector<std::uint8_t> frame = app->frame();
-          const int w = static_cast<int>(std::lround(320 * app->scale()));
-          const int h = static_cast<int>(std::lround(480 * app->scale()));
-          std::string problem;
-          if (frame.size() != static_cast<std::size_t>(w) * h * 4 ||
-              !platform::gfx::writePng(png, w, h, frame.data(), &problem)) {
-            std::fprintf(stderr, "vx_demo: cannot write %s %s\n", png.c_str(), problem.c_str());
-            status = 1;
-          }
+          std::fprintf(stderr, "vx_demo: the start was not over after %g s\n", seconds);
+          status = 1;
         }
         app->terminate();
       });
