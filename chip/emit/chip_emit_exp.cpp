@@ -88,6 +88,17 @@ Chip_Obj_Offsets obj_arg_offsets(Chip_Func* func, t_CPUWORD first) {
   return offsets;
 }
 
+// The object words a compiled frame of func holds: `this` (at 0) for a
+// member function and the object arguments after it.
+Chip_Obj_Offsets frame_obj_offsets(Chip_Func* func) {
+  Chip_Obj_Offsets offsets;
+  if (func->is_member) offsets.push_back(0);
+  for (t_CPUWORD offset : obj_arg_offsets(func, func->is_member ? CHIP_WORD_SIZE : 0)) {
+    offsets.push_back(offset);
+  }
+  return offsets;
+}
+
 // Whether func runs native code (an imported function).
 t_CPBOOL is_native(Chip_Func* func) {
   return func->code && func->code->native_func_type != Chip_VM_Code::NATIVE_NONE;
@@ -313,7 +324,10 @@ t_CPBOOL emit_engine_emit_symbol(Chip_Emitter* emit, S_Symbol symbol, Chip_Value
     member.line_no = line_no;
     member.dot_member.base = &base;
     member.dot_member.t_base = v->owner_class;
-    member.dot_member.member_name = insert_symbol(v->name.c_str());
+    // Every overload's value bears the written name; the function's own
+    // name (name@N@class) finds the overload the checker chose.
+    const std::string& name = v->func_ref ? v->func_ref->name : v->name;
+    member.dot_member.member_name = insert_symbol(name.c_str());
     member.dot_member.line_no = line_no;
     member.dot_member.self = &member;
     if (!emit_engine_emit_exp_dot_member(emit, &member.dot_member)) {
@@ -775,19 +789,17 @@ t_CPBOOL emit_engine_emit_exp_func_call(Chip_Emitter* emit, Chip_Func* func, Chi
     }
     const t_CPBOOL ret_obj = type && isobj(type);
     if (func->is_member) {
-      emit->append(new Chip_Instr_Func_Call_Member(ret, ret_obj));
+      // The object's table may hold a script class's override of the
+      // native function, found only at run time: the instruction then
+      // calls that compiled code, whose frame holds `this` and the object
+      // arguments as any compiled member call's does.
+      emit->append(new Chip_Instr_Func_Call_Member(ret, ret_obj, frame_obj_offsets(func)));
     } else {
       emit->append(new Chip_Instr_Func_Call_Static(ret, ret_obj));
     }
     return TRUE;
   }
-  // The frame holds `this` (at 0) and the object arguments after it.
-  Chip_Obj_Offsets offsets;
-  if (func->is_member) offsets.push_back(0);
-  for (t_CPUWORD offset : obj_arg_offsets(func, func->is_member ? CHIP_WORD_SIZE : 0)) {
-    offsets.push_back(offset);
-  }
-  emit->append(new Chip_Instr_Func_Call(std::move(offsets), callee));
+  emit->append(new Chip_Instr_Func_Call(frame_obj_offsets(func), callee));
   return TRUE;
 }
 

@@ -195,6 +195,13 @@ void Chip_Instr_Func_Call::execute(Chip_VM*, Chip_VM_Shred* shred) {
 }
 
 void Chip_Instr_Func_Call_Member::execute(Chip_VM*, Chip_VM_Shred* shred) {
+  const Chip_VM_Code* code =
+      reinterpret_cast<const Chip_VM_Code*>(chip_load<t_CPWORD>(shred->reg->sp - 2 * W));
+  if (!code->native_func) {
+    // A script override of the native function.
+    call_compiled(shred, m_obj_offsets.empty() ? nullptr : &m_obj_offsets);
+    return;
+  }
   call_native(shred, true, m_val, m_ret_obj);
 }
 

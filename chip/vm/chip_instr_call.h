@@ -112,15 +112,24 @@ class Chip_Instr_Func_Call : public Chip_Instr {
 // references: they complete inside the instruction. ret_obj: the result is
 // an object, held as a temporary of the statement (a new object the
 // function made is freed with the statement unless something stored it).
+//
+// The function comes from the object's table, so a script class that
+// extends a built-in one may have put its own compiled override of the
+// native function there. Such code is called as Chip_Instr_Func_Call calls
+// it, its frame holding the words at obj_offsets (`this` at 0 and the
+// object arguments); it pushes its own result when it returns, the same
+// bytes the native form would have pushed.
 class Chip_Instr_Func_Call_Member : public Chip_Instr_Unary_Op {
  public:
-  explicit Chip_Instr_Func_Call_Member(t_CPUWORD ret_size = 0, t_CPBOOL ret_obj = FALSE)
-      : Chip_Instr_Unary_Op(ret_size), m_ret_obj(ret_obj) {}
+  explicit Chip_Instr_Func_Call_Member(t_CPUWORD ret_size = 0, t_CPBOOL ret_obj = FALSE,
+                                       Chip_Obj_Offsets obj_offsets = {})
+      : Chip_Instr_Unary_Op(ret_size), m_ret_obj(ret_obj), m_obj_offsets(std::move(obj_offsets)) {}
   void execute(Chip_VM* vm, Chip_VM_Shred* shred) override;
   bool makes_temps() const override { return true; }
 
  private:
   t_CPBOOL m_ret_obj;
+  Chip_Obj_Offsets m_obj_offsets;
 };
 
 // Calls a native static function (ARGS is the first argument word); the
