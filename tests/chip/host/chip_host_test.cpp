@@ -102,6 +102,10 @@ t_CPBOOL host_query(Chip_DL_Query* QUERY) {
 // Runs text as a script with the host's module in the place "VCR"; the
 // exit status.
 int run_script(const std::string& text) {
+  g_printed.clear();
+  g_total = 0;
+  g_calls = 0;
+  g_queries = 0;
   static const EM_Sink sink{capture_vlogf, capture_flush};
   EM_set_sink(&sink);
   EXPECT_TRUE(chip_provide_module("VCR", host_query));
