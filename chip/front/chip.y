@@ -8,7 +8,11 @@
  * carry the first and the last node), so they come out in source order.
  * Expression levels run from the loosest
  * binding (comma lists) to the tightest (postfix and primary expressions);
- * every binary level is left-associative.
+ * every binary level is left-associative. The binary levels between the
+ * conditional and the unary expressions share one rule and are told apart by
+ * the operators' declared precedences, which settle exactly the conflicts
+ * between two binary operators (or a binary operator and a cast) and no
+ * other: %expect counts only the conflicts listed below.
  *
  * The grammar has 74 shift/reduce conflicts, all resolved by shifting, which
  * is the intended reading:
@@ -141,15 +145,27 @@ Chip_List_Build<Node> list_append(Chip_List_Build<Node> list, Node node) {
 %type <stmt> code_block expression_statement
 %type <exp_list> expression
 %type <exp> chip_expression arrow_expression decl_expression
-%type <exp> conditional_expression logical_or logical_and inclusive_or
-%type <exp> exclusive_or and_expression equality relational shift additive
-%type <exp> multiplicative tilde_expression cast_expression unary_expression
+%type <exp> conditional_expression binary_expression unary_expression
 %type <exp> dur_expression postfix_expression primary_expression
 %type <var_decl_list> var_decl_list
 %type <var_decl> var_decl
 %type <array_sub> array_sub empty_brackets
 %type <complex_exp> complex_literal
 %type <polar_exp> polar_literal
+
+/* Binary operators, loosest first; all associate to the left. */
+%left "||"
+%left "&&"
+%left "|"
+%left "^"
+%left "&"
+%left "==" "!="
+%left "<" ">" "<=" ">="
+%left "<<" ">>"
+%left "+" "-"
+%left "*" "/" "%"
+%left "~"
+%precedence "$"
 
 %start program
 
@@ -406,77 +422,37 @@ polar_literal
   ;
 
 conditional_expression
-  : logical_or
-  | logical_or "?" expression ":" conditional_expression
+  : binary_expression
+  | binary_expression "?" expression ":" conditional_expression
       { $$ = new_exp_from_if($1, $3.head, $5, POS); }
   ;
 
-logical_or
-  : logical_and
-  | logical_or "||" logical_and         { $$ = new_exp_from_binary($1, ae_op_or, $3, POS); }
-  ;
-
-logical_and
-  : inclusive_or
-  | logical_and "&&" inclusive_or       { $$ = new_exp_from_binary($1, ae_op_and, $3, POS); }
-  ;
-
-inclusive_or
-  : exclusive_or
-  | inclusive_or "|" exclusive_or       { $$ = new_exp_from_binary($1, ae_op_s_or, $3, POS); }
-  ;
-
-exclusive_or
-  : and_expression
-  | exclusive_or "^" and_expression     { $$ = new_exp_from_binary($1, ae_op_s_xor, $3, POS); }
-  ;
-
-and_expression
-  : equality
-  | and_expression "&" equality         { $$ = new_exp_from_binary($1, ae_op_s_and, $3, POS); }
-  ;
-
-equality
-  : relational
-  | equality "==" relational            { $$ = new_exp_from_binary($1, ae_op_eq, $3, POS); }
-  | equality "!=" relational            { $$ = new_exp_from_binary($1, ae_op_neq, $3, POS); }
-  ;
-
-relational
-  : shift
-  | relational "<" shift                { $$ = new_exp_from_binary($1, ae_op_lt, $3, POS); }
-  | relational ">" shift                { $$ = new_exp_from_binary($1, ae_op_gt, $3, POS); }
-  | relational "<=" shift               { $$ = new_exp_from_binary($1, ae_op_le, $3, POS); }
-  | relational ">=" shift               { $$ = new_exp_from_binary($1, ae_op_ge, $3, POS); }
-  ;
-
-shift
-  : additive
-  | shift "<<" additive                 { $$ = new_exp_from_binary($1, ae_op_shift_left, $3, POS); }
-  | shift ">>" additive                 { $$ = new_exp_from_binary($1, ae_op_shift_right, $3, POS); }
-  ;
-
-additive
-  : multiplicative
-  | additive "+" multiplicative         { $$ = new_exp_from_binary($1, ae_op_plus, $3, POS); }
-  | additive "-" multiplicative         { $$ = new_exp_from_binary($1, ae_op_minus, $3, POS); }
-  ;
-
-multiplicative
-  : tilde_expression
-  | multiplicative "*" tilde_expression { $$ = new_exp_from_binary($1, ae_op_times, $3, POS); }
-  | multiplicative "/" tilde_expression { $$ = new_exp_from_binary($1, ae_op_divide, $3, POS); }
-  | multiplicative "%" tilde_expression { $$ = new_exp_from_binary($1, ae_op_percent, $3, POS); }
-  ;
-
-tilde_expression
-  : cast_expression
-  | tilde_expression "~" cast_expression { $$ = new_exp_from_binary($1, ae_op_tilda, $3, POS); }
-  ;
-
-cast_expression
+/* Every binary level in one rule: the operators' precedences (declared
+ * above, loosest first) and left associativity give the same trees as one
+ * rule per level would, with far fewer reductions per operand. A cast
+ * ("$" and a type) binds tighter than every binary operator. */
+binary_expression
   : unary_expression
-  | cast_expression "$" type_decl       { $$ = new_exp_from_cast($3, $1, POS); }
+  | binary_expression "||" binary_expression    { $$ = new_exp_from_binary($1, ae_op_or, $3, POS); }
+  | binary_expression "&&" binary_expression    { $$ = new_exp_from_binary($1, ae_op_and, $3, POS); }
+  | binary_expression "|" binary_expression     { $$ = new_exp_from_binary($1, ae_op_s_or, $3, POS); }
+  | binary_expression "^" binary_expression     { $$ = new_exp_from_binary($1, ae_op_s_xor, $3, POS); }
+  | binary_expression "&" binary_expression     { $$ = new_exp_from_binary($1, ae_op_s_and, $3, POS); }
+  | binary_expression "==" binary_expression    { $$ = new_exp_from_binary($1, ae_op_eq, $3, POS); }
+  | binary_expression "!=" binary_expression    { $$ = new_exp_from_binary($1, ae_op_neq, $3, POS); }
+  | binary_expression "<" binary_expression     { $$ = new_exp_from_binary($1, ae_op_lt, $3, POS); }
+  | binary_expression ">" binary_expression     { $$ = new_exp_from_binary($1, ae_op_gt, $3, POS); }
+  | binary_expression "<=" binary_expression    { $$ = new_exp_from_binary($1, ae_op_le, $3, POS); }
+  | binary_expression ">=" binary_expression    { $$ = new_exp_from_binary($1, ae_op_ge, $3, POS); }
+  | binary_expression "<<" binary_expression    { $$ = new_exp_from_binary($1, ae_op_shift_left, $3, POS); }
+  | binary_expression ">>" binary_expression    { $$ = new_exp_from_binary($1, ae_op_shift_right, $3, POS); }
+  | binary_expression "+" binary_expression     { $$ = new_exp_from_binary($1, ae_op_plus, $3, POS); }
+  | binary_expression "-" binary_expression     { $$ = new_exp_from_binary($1, ae_op_minus, $3, POS); }
+  | binary_expression "*" binary_expression     { $$ = new_exp_from_binary($1, ae_op_times, $3, POS); }
+  | binary_expression "/" binary_expression     { $$ = new_exp_from_binary($1, ae_op_divide, $3, POS); }
+  | binary_expression "%" binary_expression     { $$ = new_exp_from_binary($1, ae_op_percent, $3, POS); }
+  | binary_expression "~" binary_expression     { $$ = new_exp_from_binary($1, ae_op_tilda, $3, POS); }
+  | binary_expression "$" type_decl             { $$ = new_exp_from_cast($3, $1, POS); }
   ;
 
 unary_expression
