@@ -354,6 +354,7 @@ void Chip_Env::reset() {
 // Type relations
 
 t_CPBOOL operator==(const Chip_Type& lhs, const Chip_Type& rhs) {
+  if (&lhs == &rhs) return TRUE;  // the common case, and every test below holds
   if (lhs.id != rhs.id) return FALSE;
   if (lhs.array_depth != rhs.array_depth) return FALSE;
   if (lhs.array_depth) {
@@ -380,6 +381,11 @@ t_CPBOOL equals(Chip_Type* lhs, Chip_Type* rhs) { return *lhs == *rhs; }
 t_CPBOOL isa(Chip_Type* lhs, Chip_Type* rhs) { return *lhs <= *rhs; }
 
 t_CPBOOL type_engine_check_primitive(Chip_Type* type) {
+  // The built-in primitive types themselves answer at once.
+  if (type == &t_int || type == &t_float || type == &t_dur || type == &t_time ||
+      type == &t_complex || type == &t_polar) {
+    return TRUE;
+  }
   return type->array_depth == 0 &&
          (isa(type, &t_int) || isa(type, &t_float) || isa(type, &t_dur) || isa(type, &t_time) ||
           isa(type, &t_complex) || isa(type, &t_polar));
