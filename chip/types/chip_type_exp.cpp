@@ -304,6 +304,9 @@ Chip_Type* check_name(Chip_Env* env, a_Exp_Primary_* exp) {
     if (env->class_def && env->class_def->parent) {
       value = type_engine_find_value(env->class_def->parent, exp->var);
     }
+    // Climbing, by symbol first; by text (which also tries deprecated
+    // names) only for a name not found so.
+    if (!value) value = env->curr->lookup_value(var, 1);
     if (!value) value = type_engine_find_value(env, name, 1, exp->line_no);
     if (!value) {
       if (env->class_def) {
@@ -344,7 +347,7 @@ Chip_Type* check_name(Chip_Env* env, a_Exp_Primary_* exp) {
   // The name of a global duration (samp, ms, second ...) is compiled into
   // that duration's value wherever it appears: another value of that name
   // could never be read or assigned.
-  Chip_Value* global = env->global()->lookup_value(name, 0);
+  Chip_Value* global = env->global()->lookup_value(var, 0);
   if (global && global != value && equals(global->type, &t_dur)) {
     EM_error2(exp->line_no, "'%s' hides the global duration '%s'...", name, name);
     EM_error2(exp->line_no, "...(note: the name always denotes that duration: rename '%s')", name);
