@@ -146,6 +146,7 @@ Chip_List_Build<Node> list_append(Chip_List_Build<Node> list, Node node) {
 %type <exp_list> expression
 %type <exp> chip_expression arrow_expression decl_expression
 %type <exp> conditional_expression binary_expression unary_expression
+%type <exp> unary_expression_prefixed
 %type <exp> dur_expression postfix_expression primary_expression
 %type <var_decl_list> var_decl_list
 %type <var_decl> var_decl
@@ -432,7 +433,8 @@ conditional_expression
  * rule per level would, with far fewer reductions per operand. A cast
  * ("$" and a type) binds tighter than every binary operator. */
 binary_expression
-  : unary_expression
+  : dur_expression
+  | unary_expression_prefixed
   | binary_expression "||" binary_expression    { $$ = new_exp_from_binary($1, ae_op_or, $3, POS); }
   | binary_expression "&&" binary_expression    { $$ = new_exp_from_binary($1, ae_op_and, $3, POS); }
   | binary_expression "|" binary_expression     { $$ = new_exp_from_binary($1, ae_op_s_or, $3, POS); }
@@ -455,9 +457,16 @@ binary_expression
   | binary_expression "$" type_decl             { $$ = new_exp_from_cast($3, $1, POS); }
   ;
 
+/* An operand of a binary operator goes straight from its dur_expression to
+ * a binary_expression, without a unary_expression in between: a unary
+ * expression is either a dur_expression or one of the prefixed forms. */
 unary_expression
   : dur_expression
-  | "++" unary_expression               { $$ = new_exp_from_unary(ae_op_plusplus, $2, POS); }
+  | unary_expression_prefixed
+  ;
+
+unary_expression_prefixed
+  : "++" unary_expression               { $$ = new_exp_from_unary(ae_op_plusplus, $2, POS); }
   | "--" unary_expression               { $$ = new_exp_from_unary(ae_op_minusminus, $2, POS); }
   | unary_operator unary_expression     { $$ = new_exp_from_unary($1, $2, POS); }
   | "typeof" unary_expression           { $$ = new_exp_from_unary(ae_op_typeof, $2, POS); }
