@@ -145,6 +145,7 @@ Chip_List_Build<Node> list_append(Chip_List_Build<Node> list, Node node) {
 %type <stmt> code_block expression_statement
 %type <exp_list> expression
 %type <exp> chip_expression arrow_expression decl_expression
+%type <exp> arrow_with_operator conditional_with_question
 %type <exp> conditional_expression binary_expression unary_expression
 %type <exp> unary_expression_prefixed
 %type <exp> dur_expression postfix_expression primary_expression
@@ -351,8 +352,14 @@ expression
   | expression "," chip_expression      { $$ = list_append($1, $3); }
   ;
 
+/* Each level's first operand reaches it without passing the levels in
+ * between when no operator of theirs follows: a chip expression starts from a
+ * declaration expression or from an arrow expression that has an arrow, a
+ * declaration expression from a binary expression or from a conditional
+ * expression that has its "?". */
 chip_expression
-  : arrow_expression
+  : decl_expression
+  | arrow_with_operator
   | chip_expression chip_operator arrow_expression
       { $$ = new_exp_from_binary($1, $2, $3, POS); }
   ;
@@ -376,7 +383,11 @@ chip_operator
 
 arrow_expression
   : decl_expression
-  | arrow_expression arrow_operator decl_expression
+  | arrow_with_operator
+  ;
+
+arrow_with_operator
+  : arrow_expression arrow_operator decl_expression
       { $$ = new_exp_from_binary($1, $2, $3, POS); }
   ;
 
@@ -386,7 +397,8 @@ arrow_operator
   ;
 
 decl_expression
-  : conditional_expression
+  : binary_expression
+  | conditional_with_question
   | type_decl var_decl_list                 { $$ = new_exp_decl($1, $2.head, 0, POS); }
   | "static" type_decl var_decl_list        { $$ = new_exp_decl($2, $3.head, 1, POS); }
   | "same" var_decl_list                    { $$ = new_exp_decl(NULL, $2.head, 0, POS); }
@@ -424,7 +436,11 @@ polar_literal
 
 conditional_expression
   : binary_expression
-  | binary_expression "?" expression ":" conditional_expression
+  | conditional_with_question
+  ;
+
+conditional_with_question
+  : binary_expression "?" expression ":" conditional_expression
       { $$ = new_exp_from_if($1, $3.head, $5, POS); }
   ;
 
