@@ -9,8 +9,8 @@
 // list and serve the next instruction of that size, so the storage held is
 // that of the most instructions alive at once, and compiling again and
 // again does not grow it. The lists are shared by every thread under a spin
-// lock (compiling and releasing code rarely overlap). Sanitizer builds use
-// the general heap, so that a use of a deleted instruction is still caught.
+// lock (compiling and releasing code rarely overlap). AddressSanitizer builds
+// use the general heap, so that a use of a deleted instruction is caught.
 #ifndef CHIP_CHIP_INSTR_POOL_H
 #define CHIP_CHIP_INSTR_POOL_H
 
