@@ -147,7 +147,7 @@ Chip_List_Build<Node> list_append(Chip_List_Build<Node> list, Node node) {
 %type <exp> chip_expression arrow_expression decl_expression
 %type <exp> arrow_with_operator conditional_with_question
 %type <exp> conditional_expression binary_expression unary_expression
-%type <exp> unary_expression_prefixed
+%type <exp> unary_expression_prefixed postfix_with_suffix dur_with_unit
 %type <exp> dur_expression postfix_expression primary_expression
 %type <var_decl_list> var_decl_list
 %type <var_decl> var_decl
@@ -449,7 +449,9 @@ conditional_with_question
  * rule per level would, with far fewer reductions per operand. A cast
  * ("$" and a type) binds tighter than every binary operator. */
 binary_expression
-  : dur_expression
+  : primary_expression
+  | postfix_with_suffix
+  | dur_with_unit
   | unary_expression_prefixed
   | binary_expression "||" binary_expression    { $$ = new_exp_from_binary($1, ae_op_or, $3, POS); }
   | binary_expression "&&" binary_expression    { $$ = new_exp_from_binary($1, ae_op_and, $3, POS); }
@@ -473,9 +475,9 @@ binary_expression
   | binary_expression "$" type_decl             { $$ = new_exp_from_cast($3, $1, POS); }
   ;
 
-/* An operand of a binary operator goes straight from its dur_expression to
- * a binary_expression, without a unary_expression in between: a unary
- * expression is either a dur_expression or one of the prefixed forms. */
+/* An operand of a binary operator goes straight to a binary_expression from
+ * the level where it is complete (a primary expression, a postfix or a
+ * duration form, a prefixed form) without the levels in between. */
 unary_expression
   : dur_expression
   | unary_expression_prefixed
@@ -503,12 +505,20 @@ unary_operator
 
 dur_expression
   : postfix_expression
-  | dur_expression "::" postfix_expression  { $$ = new_exp_from_dur($1, $3, POS); }
+  | dur_with_unit
+  ;
+
+dur_with_unit
+  : dur_expression "::" postfix_expression  { $$ = new_exp_from_dur($1, $3, POS); }
   ;
 
 postfix_expression
   : primary_expression
-  | postfix_expression array_sub            { $$ = new_exp_from_array($1, $2, POS); }
+  | postfix_with_suffix
+  ;
+
+postfix_with_suffix
+  : postfix_expression array_sub            { $$ = new_exp_from_array($1, $2, POS); }
   | postfix_expression "(" ")"              { $$ = new_exp_from_func_call($1, NULL, POS); }
   | postfix_expression "(" expression ")"   { $$ = new_exp_from_func_call($1, $3.head, POS); }
   | postfix_expression "." T_ID             { $$ = new_exp_from_member_dot($1, $3, POS); }

@@ -71,6 +71,7 @@ TEST_F(ParserTest, OperatorPrecedenceAndAssociativity) {
       // looser than a duration
       {"a * b $ int; a $ int * b;", "(* a ($ b int)); (* ($ a int) b);"},
       {"-a::b; a ~ b $ float;", "(- (:: a b)); (~ a ($ b float));"},
+      {"a::b.c; x++::y::z;", "(:: a (. b c)); (:: (:: (post++ x) y) z);"},
       // a conditional sits between the binary and the arrow levels
       {"a ? b : c => d; x -> a ? b : c;", "(=> (? a b c) d); (-> x (? a b c));"},
       {"a == b ? c : d + e;", "(? (== a b) c (+ d e));"},
