@@ -418,6 +418,10 @@ void Chip_Emitter::reg_at(t_CPUWORD live) {
 }
 
 t_CPBOOL Chip_Emitter::find_dur(const std::string& name, t_CPDUR* out) {
+  return find_dur(insert_symbol(name.c_str()), out);
+}
+
+t_CPBOOL Chip_Emitter::find_dur(S_Symbol name, t_CPDUR* out) {
   CHIP_CHECK(env != NULL);
   CHIP_CHECK(out != NULL);
   *out = 0;

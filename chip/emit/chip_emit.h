@@ -107,6 +107,7 @@ struct Chip_Emitter : Chip_VM_Object {
   // A global value `name` of type dur: its constant into *out, TRUE;
   // otherwise *out = 0, FALSE.
   t_CPBOOL find_dur(const std::string& name, t_CPDUR* out);
+  t_CPBOOL find_dur(S_Symbol name, t_CPDUR* out);
   // The register-stack bound (see above): the current code's reg_live
   // becomes `live`, and its reg_need covers it plus the margin.
   void reg_at(t_CPUWORD live);

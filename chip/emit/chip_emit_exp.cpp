@@ -205,7 +205,7 @@ t_CPBOOL emit_name(Chip_Emitter* emit, a_Exp_Primary_* exp) {
     emit->append(new Chip_Instr_Bunghole);
   } else {
     t_CPDUR dur = 0;
-    if (emit->find_dur(S_name(var), &dur)) {
+    if (emit->find_dur(var, &dur)) {
       emit->append(new Chip_Instr_Reg_Push_Imm2(dur));
       return TRUE;
     }

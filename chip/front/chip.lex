@@ -73,8 +73,7 @@ void leave_no_string();
 "<--"[^\r\n]*\r?                       ;
 "/*"([^*]|"*"+[^*/])*"*"+"/"            { count_newlines(yytext, yyleng); }
 "/*"([^*]|"*"+[^*/])*"*"*               { count_newlines(yytext, yyleng); }
-" "                     ;
-"\t"                    ;
+[ \t]+                  ;
 "\r\n"                  { EM_tokPos++; EM_newline(); }
 "\n"                    { EM_newline(); }
 

@@ -8,7 +8,11 @@
  * carry the first and the last node), so they come out in source order.
  * Expression levels run from the loosest
  * binding (comma lists) to the tightest (postfix and primary expressions);
- * every binary level is left-associative.
+ * every binary level is left-associative. The binary levels between the
+ * conditional and the unary expressions share one rule and are told apart by
+ * the operators' declared precedences, which settle exactly the conflicts
+ * between two binary operators (or a binary operator and a cast) and no
+ * other: %expect counts only the conflicts listed below.
  *
  * The grammar has 74 shift/reduce conflicts, all resolved by shifting, which
  * is the intended reading:
@@ -141,15 +145,29 @@ Chip_List_Build<Node> list_append(Chip_List_Build<Node> list, Node node) {
 %type <stmt> code_block expression_statement
 %type <exp_list> expression
 %type <exp> chip_expression arrow_expression decl_expression
-%type <exp> conditional_expression logical_or logical_and inclusive_or
-%type <exp> exclusive_or and_expression equality relational shift additive
-%type <exp> multiplicative tilde_expression cast_expression unary_expression
+%type <exp> arrow_with_operator conditional_with_question
+%type <exp> conditional_expression binary_expression unary_expression
+%type <exp> unary_expression_prefixed postfix_with_suffix dur_with_unit
 %type <exp> dur_expression postfix_expression primary_expression
 %type <var_decl_list> var_decl_list
 %type <var_decl> var_decl
 %type <array_sub> array_sub empty_brackets
 %type <complex_exp> complex_literal
 %type <polar_exp> polar_literal
+
+/* Binary operators, loosest first; all associate to the left. */
+%left "||"
+%left "&&"
+%left "|"
+%left "^"
+%left "&"
+%left "==" "!="
+%left "<" ">" "<=" ">="
+%left "<<" ">>"
+%left "+" "-"
+%left "*" "/" "%"
+%left "~"
+%precedence "$"
 
 %start program
 
@@ -334,8 +352,14 @@ expression
   | expression "," chip_expression      { $$ = list_append($1, $3); }
   ;
 
+/* Each level's first operand reaches it without passing the levels in
+ * between when no operator of theirs follows: a chip expression starts from a
+ * declaration expression or from an arrow expression that has an arrow, a
+ * declaration expression from a binary expression or from a conditional
+ * expression that has its "?". */
 chip_expression
-  : arrow_expression
+  : decl_expression
+  | arrow_with_operator
   | chip_expression chip_operator arrow_expression
       { $$ = new_exp_from_binary($1, $2, $3, POS); }
   ;
@@ -359,7 +383,11 @@ chip_operator
 
 arrow_expression
   : decl_expression
-  | arrow_expression arrow_operator decl_expression
+  | arrow_with_operator
+  ;
+
+arrow_with_operator
+  : arrow_expression arrow_operator decl_expression
       { $$ = new_exp_from_binary($1, $2, $3, POS); }
   ;
 
@@ -369,7 +397,8 @@ arrow_operator
   ;
 
 decl_expression
-  : conditional_expression
+  : binary_expression
+  | conditional_with_question
   | type_decl var_decl_list                 { $$ = new_exp_decl($1, $2.head, 0, POS); }
   | "static" type_decl var_decl_list        { $$ = new_exp_decl($2, $3.head, 1, POS); }
   | "same" var_decl_list                    { $$ = new_exp_decl(NULL, $2.head, 0, POS); }
@@ -406,82 +435,56 @@ polar_literal
   ;
 
 conditional_expression
-  : logical_or
-  | logical_or "?" expression ":" conditional_expression
+  : binary_expression
+  | conditional_with_question
+  ;
+
+conditional_with_question
+  : binary_expression "?" expression ":" conditional_expression
       { $$ = new_exp_from_if($1, $3.head, $5, POS); }
   ;
 
-logical_or
-  : logical_and
-  | logical_or "||" logical_and         { $$ = new_exp_from_binary($1, ae_op_or, $3, POS); }
+/* Every binary level in one rule: the operators' precedences (declared
+ * above, loosest first) and left associativity give the same trees as one
+ * rule per level would, with far fewer reductions per operand. A cast
+ * ("$" and a type) binds tighter than every binary operator. */
+binary_expression
+  : primary_expression
+  | postfix_with_suffix
+  | dur_with_unit
+  | unary_expression_prefixed
+  | binary_expression "||" binary_expression    { $$ = new_exp_from_binary($1, ae_op_or, $3, POS); }
+  | binary_expression "&&" binary_expression    { $$ = new_exp_from_binary($1, ae_op_and, $3, POS); }
+  | binary_expression "|" binary_expression     { $$ = new_exp_from_binary($1, ae_op_s_or, $3, POS); }
+  | binary_expression "^" binary_expression     { $$ = new_exp_from_binary($1, ae_op_s_xor, $3, POS); }
+  | binary_expression "&" binary_expression     { $$ = new_exp_from_binary($1, ae_op_s_and, $3, POS); }
+  | binary_expression "==" binary_expression    { $$ = new_exp_from_binary($1, ae_op_eq, $3, POS); }
+  | binary_expression "!=" binary_expression    { $$ = new_exp_from_binary($1, ae_op_neq, $3, POS); }
+  | binary_expression "<" binary_expression     { $$ = new_exp_from_binary($1, ae_op_lt, $3, POS); }
+  | binary_expression ">" binary_expression     { $$ = new_exp_from_binary($1, ae_op_gt, $3, POS); }
+  | binary_expression "<=" binary_expression    { $$ = new_exp_from_binary($1, ae_op_le, $3, POS); }
+  | binary_expression ">=" binary_expression    { $$ = new_exp_from_binary($1, ae_op_ge, $3, POS); }
+  | binary_expression "<<" binary_expression    { $$ = new_exp_from_binary($1, ae_op_shift_left, $3, POS); }
+  | binary_expression ">>" binary_expression    { $$ = new_exp_from_binary($1, ae_op_shift_right, $3, POS); }
+  | binary_expression "+" binary_expression     { $$ = new_exp_from_binary($1, ae_op_plus, $3, POS); }
+  | binary_expression "-" binary_expression     { $$ = new_exp_from_binary($1, ae_op_minus, $3, POS); }
+  | binary_expression "*" binary_expression     { $$ = new_exp_from_binary($1, ae_op_times, $3, POS); }
+  | binary_expression "/" binary_expression     { $$ = new_exp_from_binary($1, ae_op_divide, $3, POS); }
+  | binary_expression "%" binary_expression     { $$ = new_exp_from_binary($1, ae_op_percent, $3, POS); }
+  | binary_expression "~" binary_expression     { $$ = new_exp_from_binary($1, ae_op_tilda, $3, POS); }
+  | binary_expression "$" type_decl             { $$ = new_exp_from_cast($3, $1, POS); }
   ;
 
-logical_and
-  : inclusive_or
-  | logical_and "&&" inclusive_or       { $$ = new_exp_from_binary($1, ae_op_and, $3, POS); }
-  ;
-
-inclusive_or
-  : exclusive_or
-  | inclusive_or "|" exclusive_or       { $$ = new_exp_from_binary($1, ae_op_s_or, $3, POS); }
-  ;
-
-exclusive_or
-  : and_expression
-  | exclusive_or "^" and_expression     { $$ = new_exp_from_binary($1, ae_op_s_xor, $3, POS); }
-  ;
-
-and_expression
-  : equality
-  | and_expression "&" equality         { $$ = new_exp_from_binary($1, ae_op_s_and, $3, POS); }
-  ;
-
-equality
-  : relational
-  | equality "==" relational            { $$ = new_exp_from_binary($1, ae_op_eq, $3, POS); }
-  | equality "!=" relational            { $$ = new_exp_from_binary($1, ae_op_neq, $3, POS); }
-  ;
-
-relational
-  : shift
-  | relational "<" shift                { $$ = new_exp_from_binary($1, ae_op_lt, $3, POS); }
-  | relational ">" shift                { $$ = new_exp_from_binary($1, ae_op_gt, $3, POS); }
-  | relational "<=" shift               { $$ = new_exp_from_binary($1, ae_op_le, $3, POS); }
-  | relational ">=" shift               { $$ = new_exp_from_binary($1, ae_op_ge, $3, POS); }
-  ;
-
-shift
-  : additive
-  | shift "<<" additive                 { $$ = new_exp_from_binary($1, ae_op_shift_left, $3, POS); }
-  | shift ">>" additive                 { $$ = new_exp_from_binary($1, ae_op_shift_right, $3, POS); }
-  ;
-
-additive
-  : multiplicative
-  | additive "+" multiplicative         { $$ = new_exp_from_binary($1, ae_op_plus, $3, POS); }
-  | additive "-" multiplicative         { $$ = new_exp_from_binary($1, ae_op_minus, $3, POS); }
-  ;
-
-multiplicative
-  : tilde_expression
-  | multiplicative "*" tilde_expression { $$ = new_exp_from_binary($1, ae_op_times, $3, POS); }
-  | multiplicative "/" tilde_expression { $$ = new_exp_from_binary($1, ae_op_divide, $3, POS); }
-  | multiplicative "%" tilde_expression { $$ = new_exp_from_binary($1, ae_op_percent, $3, POS); }
-  ;
-
-tilde_expression
-  : cast_expression
-  | tilde_expression "~" cast_expression { $$ = new_exp_from_binary($1, ae_op_tilda, $3, POS); }
-  ;
-
-cast_expression
-  : unary_expression
-  | cast_expression "$" type_decl       { $$ = new_exp_from_cast($3, $1, POS); }
-  ;
-
+/* An operand of a binary operator goes straight to a binary_expression from
+ * the level where it is complete (a primary expression, a postfix or a
+ * duration form, a prefixed form) without the levels in between. */
 unary_expression
   : dur_expression
-  | "++" unary_expression               { $$ = new_exp_from_unary(ae_op_plusplus, $2, POS); }
+  | unary_expression_prefixed
+  ;
+
+unary_expression_prefixed
+  : "++" unary_expression               { $$ = new_exp_from_unary(ae_op_plusplus, $2, POS); }
   | "--" unary_expression               { $$ = new_exp_from_unary(ae_op_minusminus, $2, POS); }
   | unary_operator unary_expression     { $$ = new_exp_from_unary($1, $2, POS); }
   | "typeof" unary_expression           { $$ = new_exp_from_unary(ae_op_typeof, $2, POS); }
@@ -502,12 +505,20 @@ unary_operator
 
 dur_expression
   : postfix_expression
-  | dur_expression "::" postfix_expression  { $$ = new_exp_from_dur($1, $3, POS); }
+  | dur_with_unit
+  ;
+
+dur_with_unit
+  : dur_expression "::" postfix_expression  { $$ = new_exp_from_dur($1, $3, POS); }
   ;
 
 postfix_expression
   : primary_expression
-  | postfix_expression array_sub            { $$ = new_exp_from_array($1, $2, POS); }
+  | postfix_with_suffix
+  ;
+
+postfix_with_suffix
+  : postfix_expression array_sub            { $$ = new_exp_from_array($1, $2, POS); }
   | postfix_expression "(" ")"              { $$ = new_exp_from_func_call($1, NULL, POS); }
   | postfix_expression "(" expression ")"   { $$ = new_exp_from_func_call($1, $3.head, POS); }
   | postfix_expression "." T_ID             { $$ = new_exp_from_member_dot($1, $3, POS); }

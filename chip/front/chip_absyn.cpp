@@ -8,30 +8,59 @@
 #include "chip/util/chip_errmsg.h"
 
 // ---------------------------------------------------------------------------
-// Pools: each block carries a header that links it into its pool's circular
-// list, so that single blocks can be freed and a whole pool released at once.
+// Pools.
+//
+// A pool made by new_pool is an arena: its blocks are carved one after the
+// other out of large chunks, so a node costs a few instructions to allocate
+// and the whole tree is released chunk by chunk. A single
+// block given back early (checked_free) only leaves the pool's count of live
+// blocks; its bytes go with the pool.
+//
+// The process-wide pool (no pool current) is different: what is allocated
+// there lives as long as its user wants (a name list made for one look-up),
+// so each of its blocks is a heap block of its own, linked into the pool's
+// circular list and really freed by checked_free.
+//
+// Every block starts with a header telling the two apart: a block of the
+// process-wide pool has both list links; an arena block has no `next` and
+// points at its pool instead.
 
 namespace {
 
 struct alignas(std::max_align_t) Block {
-  Block* prev;
-  Block* next;
+  union {
+    Block* prev;     // block of the process-wide pool: list neighbours
+    a_Pool_* owner;  // arena block: its pool
+  };
+  Block* next;       // null on an arena block
 };
+
+struct alignas(std::max_align_t) Chunk {
+  Chunk* next;  // the chunk allocated before this one
+};
+
+// Chunks start small (a one-line file's tree fits in the first) and double
+// up to a size that keeps the heap's overhead per block negligible.
+constexpr size_t first_chunk = 4096;
+constexpr size_t largest_chunk = 64 * 1024;
 
 }  // namespace
 
 struct a_Pool_ {
-  Block head;  // sentinel of the circular list of blocks
+  Block head;          // the process-wide pool: sentinel of its block list
+  Chunk* chunks;       // an arena: its chunks, newest first
+  char* bump;          // free room in the newest chunk: [bump, end)
+  char* end;
+  size_t next_chunk;   // size of the chunk allocated next
+  size_t live;         // an arena: blocks allocated and not given back
 };
 
 namespace {
 
-a_Pool_ process_pool = {{&process_pool.head, &process_pool.head}};
+a_Pool_ process_pool = {{{&process_pool.head}, &process_pool.head}, nullptr, nullptr, nullptr, 0, 0};
 // Each thread has its own current pool: a client thread may parse a file for
 // the listener while the machine's thread releases another file's tree.
 thread_local a_Pool current_pool = nullptr;
-
-a_Pool pool_or_process(a_Pool pool) { return pool ? pool : &process_pool; }
 
 [[noreturn]] void out_of_memory() {
   EM_error2(0, "out of memory!\n");
@@ -43,8 +72,8 @@ void unlink_block(Block* b) {
   b->next->prev = b->prev;
 }
 
-void empty_pool(a_Pool pool) {
-  Block* head = &pool->head;
+void empty_process_pool() {
+  Block* head = &process_pool.head;
   Block* b = head->next;
   while (b != head) {
     Block* next = b->next;
@@ -54,19 +83,62 @@ void empty_pool(a_Pool pool) {
   head->prev = head->next = head;
 }
 
-}  // namespace
+void free_chunks(a_Pool pool) {
+  for (Chunk* c = pool->chunks; c;) {
+    Chunk* next = c->next;
+    std::free(c);
+    c = next;
+  }
+  pool->chunks = nullptr;
+  pool->bump = pool->end = nullptr;
+  pool->live = 0;
+}
 
-void* checked_malloc(size_t size) {
-  if (size == 0) return nullptr;
-  if (size > SIZE_MAX - sizeof(Block)) out_of_memory();
+// A heap block of its own, linked into the process-wide pool.
+void* linked_alloc(size_t size) {
   Block* b = static_cast<Block*>(std::calloc(1, sizeof(Block) + size));
   if (!b) out_of_memory();
-  Block* head = &pool_or_process(current_pool)->head;
+  Block* head = &process_pool.head;
   b->next = head;
   b->prev = head->prev;
   head->prev->next = b;
   head->prev = b;
   return b + 1;
+}
+
+// Room for `need` bytes (a multiple of the block alignment) in a new chunk.
+void add_chunk(a_Pool pool, size_t need) {
+  size_t size = pool->next_chunk ? pool->next_chunk : first_chunk;
+  if (size < largest_chunk) pool->next_chunk = size * 2;
+  if (size - sizeof(Chunk) < need) size = sizeof(Chunk) + need;
+  Chunk* c = static_cast<Chunk*>(std::malloc(size));
+  if (!c) out_of_memory();
+  c->next = pool->chunks;
+  pool->chunks = c;
+  pool->bump = reinterpret_cast<char*>(c + 1);
+  pool->end = reinterpret_cast<char*>(c) + size;
+}
+
+void* arena_alloc(a_Pool pool, size_t size) {
+  constexpr size_t align = alignof(std::max_align_t);
+  size_t need = (sizeof(Block) + size + align - 1) & ~(align - 1);
+  if (static_cast<size_t>(pool->end - pool->bump) < need) add_chunk(pool, need);
+  Block* b = reinterpret_cast<Block*>(pool->bump);
+  pool->bump += need;
+  std::memset(b + 1, 0, size);
+  b->owner = pool;
+  b->next = nullptr;
+  pool->live++;
+  return b + 1;
+}
+
+}  // namespace
+
+void* checked_malloc(size_t size) {
+  if (size == 0) return nullptr;
+  if (size > SIZE_MAX / 2) out_of_memory();
+  a_Pool pool = current_pool;
+  return pool ? arena_alloc(pool, size) : linked_alloc(size);
 }
 
 c_str checked_strdup(c_constr text) {
@@ -79,6 +151,10 @@ c_str checked_strdup(c_constr text) {
 void checked_free(void* block) {
   if (!block) return;
   Block* b = static_cast<Block*>(block) - 1;
+  if (!b->next) {
+    b->owner->live--;
+    return;
+  }
   unlink_block(b);
   std::free(b);
 }
@@ -86,7 +162,6 @@ void checked_free(void* block) {
 a_Pool new_pool() {
   a_Pool pool = static_cast<a_Pool>(std::calloc(1, sizeof(a_Pool_)));
   if (!pool) out_of_memory();
-  pool->head.prev = pool->head.next = &pool->head;
   return pool;
 }
 
@@ -97,14 +172,18 @@ a_Pool set_current_pool(a_Pool pool) {
 }
 
 void delete_pool(a_Pool pool) {
-  empty_pool(pool_or_process(pool));
-  if (!pool) return;
+  if (!pool) {
+    empty_process_pool();
+    return;
+  }
+  free_chunks(pool);
   if (current_pool == pool) current_pool = nullptr;
   std::free(pool);
 }
 
 size_t pool_block_count(a_Pool pool) {
-  const Block* head = &pool_or_process(pool)->head;
+  if (pool) return pool->live;
+  const Block* head = &process_pool.head;
   size_t n = 0;
   for (const Block* b = head->next; b != head; b = b->next) n++;
   return n;

@@ -11,11 +11,15 @@
 //
 // Memory: every node is a zero-filled block from checked_malloc, and every
 // block belongs to an allocation pool: the pool current on its thread when it is
-// allocated (set_current_pool). chip_parse gives each parse its own pool and
-// hands it over with the tree (a_Program_::pool); delete_program frees the
-// whole tree at once. Blocks allocated while no pool is current go to a
-// process-wide pool that is never emptied. Single blocks can be given back
-// early with checked_free (clean_exp and delete_id_list do so).
+// allocated (set_current_pool). A pool is an arena: blocks are cut one after
+// the other from large chunks and freed all at once with the pool. chip_parse
+// gives each parse its own pool and hands it over with the tree
+// (a_Program_::pool); delete_program frees the whole tree at once. Blocks
+// allocated while no pool is current go to a process-wide pool that is never
+// emptied, where each block is a heap block of its own. Single blocks can be
+// given back early with checked_free (clean_exp and delete_id_list do so): a
+// block of the process-wide pool is freed at once, one of an arena only
+// leaves its pool's count of live blocks and is freed with the pool.
 //
 // The module also holds the operator vocabulary (ae_Operator and op2str).
 #ifndef CHIP_CHIP_ABSYN_H
@@ -478,7 +482,8 @@ a_Pool set_current_pool(a_Pool pool);
 // Frees every block still in a pool, then the pool itself. The process-wide
 // pool (null) is only emptied.
 void delete_pool(a_Pool pool);
-// Number of blocks a pool holds (null: the process-wide pool).
+// Number of live blocks of a pool, those given back excluded (null: the
+// process-wide pool).
 size_t pool_block_count(a_Pool pool);
 // Frees a tree made by chip_parse, with everything its parse allocated.
 // A tree without a pool of its own (built by hand) is left alone.

@@ -1,13 +1,40 @@
 // Scan passes 0, 1 and 2 (see chip_scan.h for the design).
 #include "chip/types/chip_scan.h"
 
+#include <cstddef>
 #include <string>
+#include <unordered_set>
 
 #include "chip/types/chip_type.h"
 #include "chip/util/chip_errmsg.h"
 #include "chip/vm/chip_oo.h"
 
 namespace {
+
+// Whether a name is reserved (a keyword, a reserved value or a reserved type
+// name), reported as type_engine_check_reserved reports it. Almost no name
+// is: the reserved names are kept as symbols, so that a name is cleared by
+// one hash look-up instead of three searches by text. The symbols are
+// gathered again whenever the environment or the size of its lists changes.
+t_CPBOOL check_reserved(Chip_Env* env, S_Symbol name, int line_no) {
+  struct Reserved {
+    const Chip_Env* env = nullptr;
+    size_t count = 0;
+    std::unordered_set<S_Symbol> symbols;
+  };
+  static thread_local Reserved reserved;
+  size_t count = env->key_words.size() + env->key_values.size() + env->key_types.size();
+  if (reserved.env != env || reserved.count != count) {
+    reserved.symbols.clear();
+    for (const auto* list : {&env->key_words, &env->key_values, &env->key_types}) {
+      for (const auto& entry : *list) reserved.symbols.insert(insert_symbol(entry.first.c_str()));
+    }
+    reserved.env = env;
+    reserved.count = count;
+  }
+  if (!reserved.symbols.count(name)) return FALSE;
+  return type_engine_check_reserved(env, name, line_no);
+}
 
 // One pass's treatment of a program section.
 typedef t_CPBOOL (*Section_Scan)(Chip_Env* env, a_Section_* section);
@@ -336,7 +363,7 @@ t_CPBOOL type_engine_scan0_class_def(Chip_Env* env, a_Class_Def_* class_def) {
     EM_error2(class_def->line_no, "class/type '%s' is already defined in namespace '%s'",
               S_name(name), env->curr->name.c_str());
     ret = FALSE;
-  } else if (type_engine_check_reserved(env, name, class_def->line_no)) {
+  } else if (check_reserved(env, name, class_def->line_no)) {
     EM_error2(class_def->line_no, "...in class definition '%s'", S_name(name));
     ret = FALSE;
   }
@@ -457,7 +484,7 @@ t_CPBOOL type_engine_scan1_exp_decl(Chip_Env* env, a_Exp_Decl_* decl) {
 t_CPBOOL type_engine_scan1_func_def(Chip_Env* env, a_Func_Def_* f) {
   c_constr fname = S_name(f->name);
 
-  if (type_engine_check_reserved(env, f->name, f->line_no)) {
+  if (check_reserved(env, f->name, f->line_no)) {
     EM_error2(f->line_no, "...in function definition '%s'", fname);
     return FALSE;
   }
@@ -558,7 +585,7 @@ t_CPBOOL type_engine_scan2_exp_decl(Chip_Env* env, a_Exp_Decl_* decl) {
                 type->display_name().c_str());
       return FALSE;
     }
-    if (type_engine_check_reserved(env, var->name, var->line_no)) {
+    if (check_reserved(env, var->name, var->line_no)) {
       EM_error2(var->line_no, "...in variable declaration");
       return FALSE;
     }
@@ -634,7 +661,7 @@ t_CPBOOL type_engine_scan2_func_def(Chip_Env* env, a_Func_Def_* f) {
       EM_error2(arg->line_no, "cannot declare variables of size '0' (i.e. 'void')...");
       return FALSE;
     }
-    if (type_engine_check_reserved(env, var->name, arg->line_no)) {
+    if (check_reserved(env, var->name, arg->line_no)) {
       EM_error2(arg->line_no, "in function '%s'", fname);
       return FALSE;
     }

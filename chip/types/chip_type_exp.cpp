@@ -243,10 +243,25 @@ Chip_Type* check_single(Chip_Env* env, a_Exp exp) {
 // Names: the keywords this, me, now, dac, adc, blackhole, null, NULL, then a
 // lookup through the innermost scope, the parent classes and the enclosing
 // scopes and namespaces.
+// The keywords' symbols: names are interned, so a name is told from them by
+// its address alone.
+struct Name_Keywords {
+  S_Symbol this_ = insert_symbol("this");
+  S_Symbol me = insert_symbol("me");
+  S_Symbol now = insert_symbol("now");
+  S_Symbol dac = insert_symbol("dac");
+  S_Symbol adc = insert_symbol("adc");
+  S_Symbol blackhole = insert_symbol("blackhole");
+  S_Symbol null = insert_symbol("null");
+  S_Symbol null_upper = insert_symbol("NULL");
+};
+
 Chip_Type* check_name(Chip_Env* env, a_Exp_Primary_* exp) {
-  c_constr name = S_name(exp->var);
+  static const Name_Keywords keywords;
+  S_Symbol var = exp->var;
+  c_constr name = S_name(var);
   a_Exp self = exp->self;
-  if (!strcmp(name, "this")) {
+  if (var == keywords.this_) {
     if (!env->class_def) {
       EM_error2(exp->line_no, "keyword 'this' can be used only inside class definition...");
       return nullptr;
@@ -258,35 +273,40 @@ Chip_Type* check_name(Chip_Env* env, a_Exp_Primary_* exp) {
     self->meta_kind = ae_meta_value;
     return env->class_def;
   }
-  if (!strcmp(name, "me")) {
+  if (var == keywords.me) {
     self->meta_kind = ae_meta_value;
     return &t_shred;
   }
-  if (!strcmp(name, "now")) {
+  if (var == keywords.now) {
     self->meta_kind = ae_meta_var;
     return &t_time;
   }
-  if (!strcmp(name, "dac") || !strcmp(name, "adc")) {
+  if (var == keywords.dac || var == keywords.adc) {
     // Their classes come with the multichannel module; before it is loaded
     // both are plain UGens.
     self->meta_kind = ae_meta_value;
-    Chip_Type* type = name[0] == 'd' ? g_t_dac : g_t_adc;
+    Chip_Type* type = var == keywords.dac ? g_t_dac : g_t_adc;
     return type ? type : &t_ugen;
   }
-  if (!strcmp(name, "blackhole")) {
+  if (var == keywords.blackhole) {
     self->meta_kind = ae_meta_value;
     return &t_ugen;
   }
-  if (!strcmp(name, "null") || !strcmp(name, "NULL")) {
+  if (var == keywords.null || var == keywords.null_upper) {
     self->meta_kind = ae_meta_value;
     return &t_null;
   }
 
-  Chip_Value* value = type_engine_find_value(env, name, 0, exp->line_no);
+  // Without climbing, a look-up by symbol is what type_engine_find_value
+  // does (no deprecated names are tried).
+  Chip_Value* value = env->curr->lookup_value(var, 0);
   if (!value) {
     if (env->class_def && env->class_def->parent) {
       value = type_engine_find_value(env->class_def->parent, exp->var);
     }
+    // Climbing, by symbol first; by text (which also tries deprecated
+    // names) only for a name not found so.
+    if (!value) value = env->curr->lookup_value(var, 1);
     if (!value) value = type_engine_find_value(env, name, 1, exp->line_no);
     if (!value) {
       if (env->class_def) {
@@ -327,7 +347,7 @@ Chip_Type* check_name(Chip_Env* env, a_Exp_Primary_* exp) {
   // The name of a global duration (samp, ms, second ...) is compiled into
   // that duration's value wherever it appears: another value of that name
   // could never be read or assigned.
-  Chip_Value* global = env->global()->lookup_value(name, 0);
+  Chip_Value* global = env->global()->lookup_value(var, 0);
   if (global && global != value && equals(global->type, &t_dur)) {
     EM_error2(exp->line_no, "'%s' hides the global duration '%s'...", name, name);
     EM_error2(exp->line_no, "...(note: the name always denotes that duration: rename '%s')", name);

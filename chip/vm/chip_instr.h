@@ -19,9 +19,11 @@
 #ifndef CHIP_CHIP_INSTR_H
 #define CHIP_CHIP_INSTR_H
 
+#include <cstddef>
 #include <string>
 
 #include "chip/util/chip_def.h"
+#include "chip/vm/chip_instr_pool.h"
 
 class Chip_VM;
 struct Chip_VM_Shred;
@@ -32,6 +34,9 @@ struct Chip_Type;
 class Chip_Instr {
  public:
   virtual ~Chip_Instr() {}
+  // Instructions live in storage of their own (chip_instr_pool.h).
+  static void* operator new(size_t size) { return chip_instr_alloc(size); }
+  static void operator delete(void* block, size_t size) { chip_instr_free(block, size); }
   virtual void execute(Chip_VM* vm, Chip_VM_Shred* shred) = 0;
   // The class name, e.g. "Chip_Instr_Add_int".
   virtual const char* name() const;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "absyn_print_support.h"
 #include "chip/front/chip_absyn.h"
@@ -134,6 +135,37 @@ TEST(PoolTest, BlocksBelongToTheCurrentPool) {
   EXPECT_EQ(pool_block_count(b), 0u);
   delete_pool(a);
   delete_pool(b);
+}
+
+// Blocks of every size, small ones filling several chunks and one larger
+// than any chunk, come zero-filled, aligned and apart from each other; the
+// pool counts them until they are given back.
+TEST(PoolTest, BlocksOfAnySizeAreZeroedAlignedAndApart) {
+  a_Pool pool = new_pool();
+  a_Pool before = set_current_pool(pool);
+  struct Block {
+    unsigned char* p;
+    size_t size;
+  };
+  std::vector<Block> blocks;
+  for (size_t i = 0; i < 3000; i++) {
+    size_t size = i == 1500 ? 200000 : 1 + i % 97;
+    auto* p = static_cast<unsigned char*>(checked_malloc(size));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignof(std::max_align_t), 0u) << i;
+    for (size_t k = 0; k < size; k++) ASSERT_EQ(p[k], 0) << i << " " << k;
+    std::memset(p, static_cast<int>(i & 0xff), size);
+    blocks.push_back({p, size});
+  }
+  set_current_pool(before);
+  for (size_t i = 0; i < blocks.size(); i++) {  // no block overwrote another
+    for (size_t k = 0; k < blocks[i].size; k++) ASSERT_EQ(blocks[i].p[k], i & 0xff) << i;
+  }
+  EXPECT_EQ(pool_block_count(pool), 3000u);
+  checked_free(blocks[1500].p);
+  checked_free(blocks[0].p);
+  EXPECT_EQ(pool_block_count(pool), 2998u);
+  delete_pool(pool);
 }
 
 TEST(PoolTest, DeletingTheCurrentPoolFallsBackToTheProcessPool) {

@@ -67,6 +67,14 @@ TEST_F(ParserTest, OperatorPrecedenceAndAssociativity) {
        "j) k) l) m) n) o);"},
       {"(1, 2); ();", "1, 2; ();"},
       {"f(); f(a, b);", "(call f); (call f a b);"},
+      // a cast binds tighter than every binary operator, a unary operator
+      // looser than a duration
+      {"a * b $ int; a $ int * b;", "(* a ($ b int)); (* ($ a int) b);"},
+      {"-a::b; a ~ b $ float;", "(- (:: a b)); (~ a ($ b float));"},
+      {"a::b.c; x++::y::z;", "(:: a (. b c)); (:: (:: (post++ x) y) z);"},
+      // a conditional sits between the binary and the arrow levels
+      {"a ? b : c => d; x -> a ? b : c;", "(=> (? a b c) d); (-> x (? a b c));"},
+      {"a == b ? c : d + e;", "(? (== a b) c (+ d e));"},
   };
   for (const TreeCase& c : cases) EXPECT_EQ(parse(c.source), c.tree) << c.source;
 }
@@ -154,6 +162,11 @@ TEST_F(ParserTest, SyntaxErrorsStopAtTheFirstWithItsPosition) {
       {"class A extends B.C implements D.E {}", "[test.chip]:line(1).char(33): syntax error"},
       {"fun void f()", "[test.chip]:line(1).char(13): syntax error"},
       {"const int x;", "[test.chip]:line(1).char(1): syntax error"},
+      // neither a cast nor a prefixed expression is the base of a duration,
+      // and a duration's unit is no prefixed expression
+      {"a $ int :: b;", "[test.chip]:line(1).char(9): syntax error"},
+      {"new Foo :: x;", "[test.chip]:line(1).char(9): syntax error"},
+      {"a :: -b;", "[test.chip]:line(1).char(6): syntax error"},
   };
   for (const TreeCase& c : cases) {
     EXPECT_EQ(parse(c.source), std::string("error: ") + c.tree) << c.source;
