@@ -38,15 +38,9 @@ class VMExecTest : public EmitProgramTest {
     env->global()->commit();
   }
 
-  // The script beside this file. A relative name of this file is relative
-  // to the build folder, the test program's folder's parent.
+  // The script beside this file.
   static std::string script_source() {
-    std::string path = __FILE__;
-    if (path[0] != '/') {
-      const std::string program = chip_program();  // <build>/bin/chip
-      path = program.substr(0, program.rfind("/bin/")) + "/" + path;
-    }
-    path = path.substr(0, path.rfind('/')) + "/decoded_loops.chip";
+    const std::string path = std::string(FLUVANE_TESTS_DIR) + "/chip/vm/decoded_loops.chip";
     std::ifstream in(path);
     std::ostringstream text;
     text << in.rdbuf();
