@@ -1,38 +1,60 @@
 # Drives CMake and Ninja.
 #   make        optimised build into build/, programs in build/bin/
-#   make run    build, then run the main job
-#   make test   install what is missing, build the optimised and the
-#               sanitizer (ASan + UBSan) configurations, run every test of both,
-#               then fuzz the engine for a bounded time (make test-fuzz)
+#   make run    build the instrument and the chip program (not the tests),
+#               then run the main job
+#   make test   install what is missing, build the optimised, the sanitizer
+#               (ASan + UBSan) and the thread-sanitizer configurations, run
+#               every test of the first two and the cross-thread groups
+#               under the third, then a short fuzz run of every target
+#               (make test-fuzz)
+#   make fuzz   the fuzz targets for longer (FUZZ_LONG_SECONDS each)
 #   make bench  build and run the benchmarks
+# JOBS sets the parallel compiles, tests and fuzz targets (default: cores).
 
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD     := build
 SANBUILD  := build-san
 TSANBUILD := build-tsan
 FUZZBUILD := build-fuzz
-# Seconds each fuzz target runs in make test.
-FUZZ_SECONDS ?= 60
+# Seconds each fuzz target runs in make test (a smoke run: every target
+# starts from its seeds and runs a little) and in make fuzz.
+FUZZ_SECONDS ?= 15
+FUZZ_LONG_SECONDS ?= 600
 CMAKE_GEN := -G Ninja
 
-.PHONY: all build run test test-release test-san test-tsan test-fuzz bench deps clean
+.PHONY: all build run test test-release test-san test-tsan test-fuzz fuzz bench deps clean
 
 all: build
 
 deps:
 	@bash scripts/install-deps.sh
 
-$(BUILD)/build.ninja:
+# Every configure step comes after the dependency installation (CMake looks
+# for bison, GoogleTest, SDL, ...), also under make -j; order-only, so that
+# a configured folder is not configured again.
+$(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
 
-$(SANBUILD)/build.ninja:
+# The sanitizer configuration is Debug (assertions on) at -O1: AddressSanitizer's
+# own advice for a usable speed; the checks are inserted before the
+# optimiser runs, so they find what they find at -O0, and the tests (most of
+# their time is the code under test) take a quarter of the time. The test
+# files themselves stay at -O0 (tests/CMakeLists.txt): they compile in half
+# the time.
+$(SANBUILD)/build.ninja: | deps
 	cmake -S . -B $(SANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
+	      -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
 	      -DFLUVANE_SANITIZE=ON -DFLUVANE_BENCH=OFF
 
-build: deps $(BUILD)/build.ninja
+build: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# What the main job runs: the instrument with its drawn art, globe textures
+# and help tune, and the chip program; not the tests.
+RUN_TARGETS := fluvane fluvane_resources globe_resources tutorial_resource chip_program
+
+run: $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target $(RUN_TARGETS)
 	@bash scripts/run.sh $(BUILD)
 
 test: deps
@@ -63,7 +85,7 @@ test-san: $(SANBUILD)/build.ninja
 # signals' watcher) once more under ThreadSanitizer.
 TSAN_TESTS := ^(SharedVXLog|VXLogTest|IntegrationStore|RecordQueueTest|CBufferSimple|CBufferAdvance|XMutex|EventTest|VXChipBridgeTest|HttpClient|VXHttpPostHelper|UserDefaultsTest|StatsTest.TheUploadReadsALockedSnapshot|OscThreads|OscPorts|OscEventFlood|FluvaneGfxSharedBreath|FluvaneStatsTest.TheUploadCopy|FluvaneChipBridgeTest.TuneReports|FlameGlobeModel|FlameGlobeExit|FlameGlobeService|FluvaneVCRTest|FluvaneRecordingFlowTest|RecordingControllerTest|OtfListenerTest|OtfThreads|VMIdleTest|RemoteAudioClient|SignalWatcher)
 
-$(TSANBUILD)/build.ninja:
+$(TSANBUILD)/build.ninja: | deps
 	cmake -S . -B $(TSANBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
 	      -DFLUVANE_SANITIZE_THREAD=ON -DFLUVANE_BENCH=OFF
 
@@ -77,15 +99,21 @@ test-tsan: $(TSANBUILD)/build.ninja
 	    ctest -j $(JOBS) --output-on-failure -R '$(TSAN_TESTS)'
 
 # The engine's libFuzzer targets (clang, ASan + UBSan, engine libraries
-# only), each run for FUZZ_SECONDS from the test scripts (scripts/fuzz.sh).
-$(FUZZBUILD)/build.ninja:
+# only), each run for FUZZ_SECONDS (make test) or FUZZ_LONG_SECONDS
+# (make fuzz) from the test scripts and the seeds (scripts/fuzz.sh), JOBS
+# targets at once.
+$(FUZZBUILD)/build.ninja: | deps
 	cmake -S . -B $(FUZZBUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	      -DFLUVANE_FUZZ=ON -DFLUVANE_SANITIZE=ON -DFLUVANE_TESTS=OFF -DFLUVANE_BENCH=OFF
 
 test-fuzz: $(FUZZBUILD)/build.ninja
-	cmake --build $(FUZZBUILD) -j $(JOBS)
-	bash scripts/fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
+	cmake --build $(FUZZBUILD) -j $(JOBS) --target fuzz_targets
+	JOBS=$(JOBS) bash scripts/fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
+
+fuzz: $(FUZZBUILD)/build.ninja
+	cmake --build $(FUZZBUILD) -j $(JOBS) --target fuzz_targets
+	JOBS=$(JOBS) bash scripts/fuzz.sh $(FUZZBUILD) $(FUZZ_LONG_SECONDS)
 
 bench: build
 	@bash scripts/install-deps.sh --bench

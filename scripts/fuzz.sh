@@ -6,13 +6,14 @@
 # (tests/fuzz/seeds/<target>/).
 # Fails when a target crashes, aborts, leaks or a sanitizer reports; the
 # input that did it is left as <build>/fuzz/<target>-crash-* (or -leak-*) and
-# the run prints the end of the target's log. Targets run side by side, as
-# many as there are cores, each in a scratch folder of its own.
+# the run prints the end of the target's log. Targets run side by side, JOBS
+# at once (default: as many as there are cores), each in a scratch folder of
+# its own.
 # An input that runs out of memory or time is a script's right (a huge
 # array, a long computation), not an engine fault: such inputs are passed
 # over (libFuzzer's fork mode with -ignore_ooms and -ignore_timeouts).
 #
-# Usage: scripts/fuzz.sh [build-dir] [seconds per target]
+# Usage: [JOBS=n] scripts/fuzz.sh [build-dir] [seconds per target]
 set -euo pipefail
 build=${1:-build-fuzz}
 seconds=${2:-60}
@@ -53,7 +54,7 @@ run_target() {
   fi
 }
 
-# The targets, as many at once as there are cores.
+# The targets, JOBS at once (the Makefile passes its JOBS; default: cores).
 targets=(
   "chip_fuzz_compile|$here/tests/fuzz/chip.dict|$seeds"
   "chip_fuzz_run|$here/tests/fuzz/chip.dict|$seeds"
@@ -67,7 +68,8 @@ targets=(
   "fluvane_snippet_fuzz||$here/tests/fuzz/seeds/fluvane_snippet"
   "platform_plist_fuzz||$here/tests/fuzz/seeds/platform_plist"
 )
-jobs_max=$(nproc 2>/dev/null || echo 2)
+jobs_max=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+[ "$jobs_max" -ge 1 ] 2>/dev/null || jobs_max=1
 for entry in "${targets[@]}"; do
   IFS='|' read -r program dict seed <<< "$entry"
   while [ "$(jobs -rp | wc -l)" -ge "$jobs_max" ]; do wait -n || true; done

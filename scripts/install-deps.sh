@@ -3,7 +3,9 @@
 # that are missing. Non-interactive; run as root (or through sudo) on a fresh
 # Debian 12 machine. With --bench, also what make bench measures with and
 # against (valgrind's instruction counts, Lua 5.4 as the reference
-# interpreter); nothing of the system is built from them.
+# interpreter); nothing of the system is built from them. It also makes sure
+# a locale with a decimal comma (de_DE.UTF-8) exists, so that the tests that
+# check text is the same in any locale run.
 set -euo pipefail
 
 packages=(
@@ -15,6 +17,7 @@ packages=(
   libcurl4-openssl-dev libssl-dev libplist-dev ca-certificates
   libcpp-httplib-dev xplanet-images
   clang libclang-rt-14-dev lld
+  locales
 )
 if [ "${1:-}" = "--bench" ]; then
   packages+=(valgrind lua5.4)
@@ -27,15 +30,20 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
-echo "install-deps: installing ${missing[*]}"
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
   sudo_cmd=(sudo)
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -q
-"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The decimal-comma locale (compiled from the locales package's sources).
+if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  echo "install-deps: generating the locale de_DE.UTF-8"
+  "${sudo_cmd[@]}" localedef -i de_DE -c -f UTF-8 -A /usr/share/locale/locale.alias de_DE.UTF-8
+fi

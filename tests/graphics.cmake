@@ -11,15 +11,12 @@
 function(fluvane_gl_gtest name dir)
   file(GLOB_RECURSE _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp
                                             ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_support.cpp)
-  add_executable(${name} ${_srcs} ${CMAKE_CURRENT_SOURCE_DIR}/support/temporary_home.cpp
-                         ${CMAKE_CURRENT_SOURCE_DIR}/support/leak_check.cpp
-                         ${CMAKE_CURRENT_SOURCE_DIR}/support/gl_test_support.cpp)
-  target_link_libraries(${name} PRIVATE ${ARGN} GTest::gtest GTest::gtest_main Threads::Threads)
+  add_executable(${name} ${_srcs} ${CMAKE_CURRENT_SOURCE_DIR}/support/gl_test_support.cpp)
+  target_link_libraries(${name} PRIVATE ${ARGN})
+  fluvane_test_program(${name})
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  target_compile_options(${name} PRIVATE ${FLUVANE_WARNINGS})
   target_compile_definitions(${name} PRIVATE
                              FLUVANE_GOLDEN_DIR="${CMAKE_CURRENT_SOURCE_DIR}/${dir}/golden")
-  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
                        PROPERTIES ENVIRONMENT SDL_VIDEODRIVER=offscreen TIMEOUT 120)
 endfunction()

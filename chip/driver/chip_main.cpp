@@ -396,6 +396,9 @@ void usage() {
   EM_printf("               blocking|callback|deprecate:{stop|warn|ignore}\n");
   EM_printf("   [commands] = add|remove|replace|remove.all|status|time|kill\n");
   EM_printf("   [+-=^] = shortcuts for add, remove, replace, status\n");
+  EM_printf("   (standalone: no listener for commands; bind<address>: the listener on\n");
+  EM_printf("    that address instead of 127.0.0.1; adaptive<N>: blocks of up to N\n");
+  EM_printf("    samples, adaptive0 for sample by sample)\n");
   EM_printf("   (silent, with no shred waiting for a time and nothing linked into dac or\n");
   EM_printf("    blackhole, the engine sleeps until the next command; its time then\n");
   EM_printf("    jumps to the moment the command arrived)\n");

@@ -71,6 +71,10 @@ TEST(ChipMainTest, HelpAndVersionExitWithTwo) {
                            "    jumps to the moment the command arrived)\n"),
               std::string::npos)
         << flag;
+    // The options the README names beyond the classic list.
+    for (const char* option : {"standalone:", "bind<address>:", "adaptive<N>:"}) {
+      EXPECT_NE(run.out.find(option), std::string::npos) << flag << " " << option;
+    }
   }
   ChipRun run = run_chip("--version");
   EXPECT_EQ(run.status, 2);

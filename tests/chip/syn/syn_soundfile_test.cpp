@@ -1010,8 +1010,7 @@ TEST_F(SoundFileTest, PlaybackPast2To24FramesKeepsAdvancing) {
 
 // The fuzz target's seeds are the valid headers these tests start from.
 TEST_F(SoundFileTest, FuzzSeedsAreTheValidHeaders) {
-  std::string folder = __FILE__;
-  folder = folder.substr(0, folder.rfind("/chip/syn/")) + "/fuzz/seeds/syn_wvin";
+  const std::string folder = std::string(FLUVANE_TESTS_DIR) + "/fuzz/seeds/syn_wvin";
   std::vector<Bytes> seeds;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     seeds.push_back(read_file(entry.path().string()));

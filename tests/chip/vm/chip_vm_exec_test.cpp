@@ -39,15 +39,9 @@ class VMExecTest : public EmitProgramTest {
     env->global()->commit();
   }
 
-  // A script beside this file. A relative name of this file is relative
-  // to the build folder, the test program's folder's parent.
+  // A script beside this file.
   static std::string script_source(const std::string& name) {
-    std::string path = __FILE__;
-    if (path[0] != '/') {
-      const std::string program = chip_program();  // <build>/bin/chip
-      path = program.substr(0, program.rfind("/bin/")) + "/" + path;
-    }
-    path = path.substr(0, path.rfind('/')) + "/" + name;
+    const std::string path = std::string(FLUVANE_TESTS_DIR) + "/chip/vm/" + name;
     std::ifstream in(path);
     std::ostringstream text;
     text << in.rdbuf();
