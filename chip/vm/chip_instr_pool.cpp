@@ -19,7 +19,10 @@
 
 void* chip_instr_alloc(size_t size) { return ::operator new(size); }
 
-void chip_instr_free(void* block, size_t size) { ::operator delete(block, size); }
+void chip_instr_free(void* block, size_t size) {
+  (void)size;  // clang offers sized deallocation only when asked for it
+  ::operator delete(block);
+}
 
 #else
 
