@@ -207,12 +207,17 @@ TEST_F(FluvaneChipBridgeTest, TuneReportsFromTheAudioThreadWhileListenersChange)
   bridge.playTune({}, listener);
   std::atomic<bool> done{false};
   std::atomic<int> rounds{0};
-  // The player reports on its own thread; it never waits for the main one.
-  // It goes on until the main thread has replaced the listener a few times
-  // while it reported, however the two threads are scheduled.
+  // The player reports on its own thread without waiting for the main one,
+  // then once per round of the main thread until the main thread has
+  // replaced the listener a few times while reports came in. (Reporting on
+  // without a pause could keep the main loop from ever being idle.)
   std::thread audio([&] {
-    for (int i = 0; i < 2000 || rounds.load() < 10; i++) {
+    int i = 0;
+    for (; i < 2000; i++) bridge.tuneCallback(i % 5 == 4 ? -1 : i);
+    for (int seen = rounds.load(); seen < 10; i++) {
       bridge.tuneCallback(i % 5 == 4 ? -1 : i);
+      while (rounds.load() == seen) std::this_thread::yield();
+      seen = rounds.load();
     }
     done = true;
   });
