@@ -53,6 +53,26 @@ CommandRun runService(const std::string& args) {
   return run_command("timeout 20 '" FLUVANE_DEVSERVICE "' " + args + " 2>&1");
 }
 
+// The service started on port, as a person starts it: the shell says its
+// process id, then becomes the service, whose output the pipe reads.
+struct StartedService {
+  FILE* pipe = nullptr;
+  pid_t pid = 0;
+};
+
+StartedService startService(int port) {
+  StartedService started;
+  started.pipe = ::popen(("exec sh -c 'echo $$; exec \"" FLUVANE_DEVSERVICE "\" --port " +
+                          std::to_string(port) + "'")
+                             .c_str(),
+                         "r");
+  char line[256] = {};
+  if (started.pipe && std::fgets(line, sizeof line, started.pipe)) {
+    started.pid = static_cast<pid_t>(std::stol(line));
+  }
+  return started;
+}
+
 TEST(FluvaneDevService, HelpAndBadOptionsStartNothing) {
   CommandRun help = runService("--help");
   EXPECT_EQ(help.status, 0);
@@ -76,15 +96,12 @@ TEST(FluvaneDevService, HelpAndBadOptionsStartNothing) {
 TEST(FluvaneDevService, ItListensOnThePortAskedFor) {
   const int port = freePort();
   ASSERT_GT(port, 0);
-  // The shell says its process id, then becomes the service.
-  FILE* pipe = ::popen(("exec sh -c 'echo $$; exec \"" FLUVANE_DEVSERVICE "\" --port " +
-                        std::to_string(port) + "'")
-                           .c_str(),
-                       "r");
-  ASSERT_TRUE(pipe);
+  const StartedService started = startService(port);
+  ASSERT_TRUE(started.pipe);
+  ASSERT_GT(started.pid, 0);
+  FILE* pipe = started.pipe;
+  const pid_t service = started.pid;
   char line[256] = {};
-  ASSERT_TRUE(std::fgets(line, sizeof line, pipe));
-  const pid_t service = static_cast<pid_t>(std::stol(line));
   ASSERT_TRUE(std::fgets(line, sizeof line, pipe));
   EXPECT_EQ(std::string(line),
             "export FLUVANE_SERVICE_URL=http://127.0.0.1:" + std::to_string(port) + "\n");
@@ -101,14 +118,12 @@ TEST(FluvaneDevService, ItListensOnThePortAskedFor) {
 TEST(FluvaneDevService, ItsMessageAndTheSignInCanBeTried) {
   const int port = freePort();
   ASSERT_GT(port, 0);
-  FILE* pipe = ::popen(("exec sh -c 'echo $$; exec \"" FLUVANE_DEVSERVICE "\" --port " +
-                        std::to_string(port) + "'")
-                           .c_str(),
-                       "r");
-  ASSERT_TRUE(pipe);
+  const StartedService started = startService(port);
+  ASSERT_TRUE(started.pipe);
+  ASSERT_GT(started.pid, 0);
+  FILE* pipe = started.pipe;
+  const pid_t service = started.pid;
   char line[256] = {};
-  ASSERT_TRUE(std::fgets(line, sizeof line, pipe));
-  const pid_t service = static_cast<pid_t>(std::stol(line));
   ASSERT_TRUE(std::fgets(line, sizeof line, pipe));  // listening: the line to export
   {
     const std::string url = "http://127.0.0.1:" + std::to_string(port);
